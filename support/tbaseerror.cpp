@@ -1,0 +1,25 @@
+#include "support/tbaseerror.h"
+
+TBaseError::TBaseError(const TAString& operation, const TAString& message)
+    : message_(message), operation_(operation)
+{
+    what_ = DescribeText();
+}
+
+TAString TBaseError::DescribeText() const
+{
+    TAString text;
+    if (operation_.Length() > 0) {
+        text += "Module:";
+        text += operation_;
+        text += " ";
+    }
+    text += "Error:";
+    text += message_;
+    return text;
+}
+
+void TBaseError::Describe(TDescribeSink& sink) const
+{
+    sink.Put(DescribeText());
+}

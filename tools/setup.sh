@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages the build needs, and only those that are missing.
+set -euo pipefail
+
+packages=(
+  cmake g++ make pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-serialbus-dev libqt6serialbus6-bin
+  libgl-dev libgtest-dev libgmock-dev
+)
+if [[ "${QV_EXTRA_PACKAGES:-}" != "" ]]; then
+  read -r -a extra <<<"$QV_EXTRA_PACKAGES"
+  packages+=("${extra[@]}")
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+
+if ((${#missing[@]})); then
+  echo "Installing: ${missing[*]}"
+  sudo=()
+  if [[ $(id -u) -ne 0 ]]; then sudo=(sudo); fi
+  "${sudo[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
