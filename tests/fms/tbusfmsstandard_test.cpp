@@ -27,7 +27,7 @@ const TGroupPlan Plan[22] = {
     {0x00FEF200, 100, 42}, {0x00FD7D00, 1000, 44},
 };
 
-// One fully specified value line: every field valid except where a state letter is given.
+// A fixed value line: every field valid except the state letters and the index 9 of field 22.
 std::string GoldenLine()
 {
     std::vector<std::string> f = {
