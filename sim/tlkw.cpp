@@ -122,10 +122,11 @@ TAString NumberField(const TFmsMeasVal& signal, double value)
     const std::string decimals = text.substr(point);
     if (point > signal.MaxIntDigits) {
         // Beyond what the field can write: the largest magnitude it can.
-        const size_t digits = signal.MaxIntDigits - (negative ? 1u : 0u);
-        text = digits == 0 ? std::string("0") : (negative ? "-" : "") + std::string(digits, '9');
-        if (!decimals.empty()) text += "." + std::string(decimals.size() - 1, '9');
-        if (digits == 0 && !decimals.empty()) text = "0." + std::string(decimals.size() - 1, '0');
+        const int room = signal.MaxIntDigits - (negative ? 1 : 0);
+        const size_t places = decimals.empty() ? 0 : decimals.size() - 1;
+        const char fill = room > 0 ? '9' : '0';
+        text = room > 0 ? (negative ? "-" : "") + std::string(static_cast<size_t>(room), '9') : std::string("0");
+        if (places > 0) text += "." + std::string(places, fill);
     } else if (point < signal.MinIntDigits) {
         text.insert(negative ? 1u : 0u, signal.MinIntDigits - point, '0');
     }
