@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -281,4 +282,17 @@ TEST(TLkw, EveryLineOfADriveCycleIsAccepted)
     lkw.SetVehicleId(std::string(100, 'V'));
     tick(100);
     EXPECT_EQ(lines, 3100);
+}
+
+TEST(TLkw, ValueLineKeepsTheDecimalPointInAnyLocale)
+{
+    const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE"))
+        GTEST_SKIP() << "no locale with a decimal comma installed";
+    TLkw lkw;
+    CockpitModel(lkw);
+    lkw.SetMV("Geschwindigkeit", 12.5);
+    const auto f = Fields(lkw.BuildValueLine());
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    EXPECT_EQ(f[1], "12.500");
 }
