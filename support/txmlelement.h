@@ -47,6 +47,8 @@ public:
     explicit TXmlElement(const TAString& text = TAString());
     TXmlElement(const TXmlElement&) = default;
     TXmlElement& operator=(const TXmlElement&) = default;
+    TXmlElement(TXmlElement&&) noexcept = default;
+    TXmlElement& operator=(TXmlElement&&) noexcept = default;
     ~TXmlElement() override = default;
 
     TXmlElement* Clone() const override { return new TXmlElement(*this); }
