@@ -1,0 +1,31 @@
+#pragma once
+// One open CAN channel, the only way the program reaches a CAN adapter.
+//
+// A channel is made and owned by its driver (TCanDriver::OpenChannel) and given back
+// through the registry's or the driver's CloseChannel, which deletes it; the
+// destructor closes the hardware or communication channel behind it.
+//
+// Threads: Write runs on the transmit timer's thread, Read and the destructor on the
+// window thread. A channel takes no locks of its own; whoever holds the channel for
+// the transmit thread must make sure that no Write is under way when it is closed.
+
+#include "fms/tcanframe.h"
+
+#include <cstdint>
+
+class TCanChannel {
+public:
+    // The identifier of a frame that is no frame: Read found nothing waiting.
+    static constexpr uint32_t NoFrameId = 0xFFFFFFFFu;
+
+    TCanChannel() = default;
+    virtual ~TCanChannel() = default;
+    TCanChannel(const TCanChannel&) = delete;
+    TCanChannel& operator=(const TCanChannel&) = delete;
+
+    // One received frame, or a frame with Id NoFrameId when nothing is waiting.
+    // Never blocks.
+    virtual TCanFrame Read() = 0;
+    // Sends one frame: a 29-bit J1939 identifier and all eight data bytes.
+    virtual void Write(const TCanFrame& frame) = 0;
+};
