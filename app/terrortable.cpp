@@ -1,0 +1,82 @@
+#include "app/terrortable.h"
+
+#include <cstring>
+
+namespace {
+
+// Only rows with a category: rows without one never match.
+constexpr TErrorRow kRows[] = {
+    {"TCanBuffer::Write", "write error", "CAN error", "Sending message failed"},
+    {"TCanBuffer::OnLoop", "unknown error", "CAN error", "Undefined error occured"},
+    {"", "Logfile Read Error", "Log file error", "Reading CAN log entry failed"},
+    {"TCanHigh::Add", "multipacket index error", "CAN packet error", "Index of CAN multi packet is wrong"},
+    {"TCanHigh::Add", "multipacket index overflow", "CAN packet error", "Index of CAN multi packet is wrong"},
+    {"TCanHigh::Add", "last multipacket not filled with FF", "CAN packet error", "CAN multi packet not filled with FF"},
+    {"TCanAdapters::OpenChannel", "Driver not supported", "CAN configuration error", "Selected driver not supported"},
+    {"TCanDrvVector::TCanDrvVector", "ncdOpenDriver#", "VECTOR initialisation error", "Opening driver failed. Errorcode="},
+    {"TCanDrvVector::TCanDrvVector", "ncdGetDriverConfig#", "VECTOR initialisation error", "Reading driver configuration failed. Errorcode="},
+    {"TCanDrvVector::~TCanDrvVector", "ncdOpenDriver#", "VECTOR card error", "Closing driver failed. Errorcode="},
+    {"TCanDriverVector::OpenChannel", "Channels exeeded", "VECTOR card error", "Channels exceeded"},
+    {"TCanDriverVector::DecodeChannelID", "Card not supported", "VECTOR initialisation error", "Card not supported"},
+    {"TCanChannelVector::TCanChannelVector", "Channel not found", "VECTOR initialisation error", "Channel not found"},
+    {"TCanChannelVector::TCanChannelVector", "OpenPort failed", "VECTOR initialisation error", "Opening port failed"},
+    {"TCanChannelVector::TCanChannelVector", "INVALID_PORTHANDLE", "VECTOR initialisation error", "Invalid porthandle"},
+    {"TCanChannelVector::TCanChannelVector", "ncdSetChannelParams failed", "VECTOR initialisation error", "Setting channel parameter failed"},
+    {"TCanChannelVector::TCanChannelVector", "ncdSetChannelAcceptance failed", "VECTOR initialisation error", "Setting channel acceptance failed"},
+    {"TCanChannelVector::TCanChannelVector", "ncdSetNotification failed", "VECTOR initialisation error", "Setting notification failed"},
+    {"TCanChannelVector::TCanChannelVector", "ncdActivateChannel failed", "VECTOR initialisation error", "Activating channel failed"},
+    {"TCanChannelVector::~TCanChannelVector", "ncdDeactivateChannel failed", "VECTOR driver error", "Deactivating channel failed"},
+    {"TCanChannelVector::~TCanChannelVector", "ncdClosePort failed", "VECTOR driver error", "Closing port failed"},
+    {"TCanChannelVector::Read", "ncdReceive1:#", "VECTOR receive error", "Receiving message failed. Errorcode="},
+    {"TCanChannelVector::Write", "ncdTransmit:#", "VECTOR transmitt error", "Transmitting message failed. Errorcode="},
+    {"TCanDriverVCI::TCanDriverVCI", "Dll defect or not found", "IXXAT driver error", "DLL missing or defect"},
+    {"TCanDriverVCI::OpenChannel", "Channels exeeded", "IXXAT driver error", "Channels exeeded"},
+    {"TCanDriverVCI::OpenChannel", "Unknown card '#", "IXXAT configuration error", "Card not supported. Name='"},
+    {"TCanDriverVCI::OpenChannel", "more than 4 Boards open", "IXXAT configuration error", "More than four boards open"},
+    {"TCanDriverVCI::OpenChannel", "Board prepare error", "IXXAT initialisation error", "Board not prepared"},
+    {"TCanChannelVCI::TCanChannelVCI", "Init can error", "IXXAT initialisation error", "CAN Initialization falied"},
+    {"TCanChannelVCI::TCanChannelVCI", "SetAccMask error", "IXXAT initialisation error", "Setting access failed"},
+    {"TCanChannelVCI::TCanChannelVCI", "ConfigTxQueue error", "IXXAT initialisation error", "Configuration transmitt buffer failed"},
+    {"TCanChannelVCI::TCanChannelVCI", "ConfigRxQueue error", "IXXAT initialisation error", "Configuration receive buffer failed"},
+    {"TCanChannelVCI::TCanChannelVCI", "Assign error", "IXXAT initialisation error", "Assigning card failed"},
+    {"TCanChannelVCI::TCanChannelVCI", "StartCan error", "IXXAT initialisation error", "Starting CAN failed"},
+    {"TCanChannelVCI::Read", "Error:#", "IXXAT receive error", "Receiving CAN message failed. Errorcode="},
+    {"TCanChannelVCI::Write", "Send queue full", "IXXAT transmit error", "Transmit buffer is full"},
+    {"TCanChannelVCI::Write", "Tx Error", "IXXAT transmit error", "Transmitting message failed"},
+};
+
+bool StartsWith(const std::string& text, std::string_view prefix)
+{
+    return text.compare(0, prefix.size(), prefix) == 0 && text.size() >= prefix.size();
+}
+
+}  // namespace
+
+std::span<const TErrorRow> TErrorTable::Rows()
+{
+    return kRows;
+}
+
+TErrorReport TErrorTable::Lookup(const TBaseError& error)
+{
+    const std::string& operation = error.Operation().str();
+    const std::string& message = error.Message().str();
+    for (const TErrorRow& row : kRows) {
+        if (!StartsWith(operation, row.Operation)) continue;
+        std::string_view pattern(row.Pattern);
+        const size_t hash = pattern.find('#');
+        const bool withCode = hash != std::string_view::npos;
+        if (withCode) pattern = pattern.substr(0, hash);
+        if (!StartsWith(message, pattern)) continue;
+        TErrorReport report;
+        report.Category = row.Category;
+        report.Text = row.Text;
+        if (withCode) report.Text += TAString(message.substr(hash));
+        report.BoxText = report.Category + "\n" + report.Text + "\n";
+        return report;
+    }
+    TErrorReport report;
+    report.Fatal = true;
+    report.BoxText = "Fatal error occured\nModul: " + error.Operation() + "\nMessage: " + error.Message();
+    return report;
+}

@@ -1,0 +1,135 @@
+#include "app/tmultimediatimer.h"
+
+#include <algorithm>
+#include <ctime>
+#include <system_error>
+
+namespace {
+
+// The timer whose thread is the calling thread, if any: lets Stop tell a self-stop
+// (which must not join) from a stop on the owner's thread.
+thread_local const TMultimediaTimer* t_currentTimer = nullptr;
+
+constexpr long kNanosPerSecond = 1000000000L;
+// Longest single sleep, so that a stop request is noticed even with long periods.
+constexpr long kMaxSleepNanos = 10 * 1000000L;
+
+void AddNanos(timespec& t, long nanos)
+{
+    t.tv_nsec += nanos;
+    while (t.tv_nsec >= kNanosPerSecond) {
+        t.tv_nsec -= kNanosPerSecond;
+        ++t.tv_sec;
+    }
+}
+
+bool Before(const timespec& a, const timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+timespec Now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t;
+}
+
+}  // namespace
+
+TMultimediaTimer::TMultimediaTimer(TMultimediaTimerCallback* callback, std::mutex& timerLock)
+    : callback_(callback), timerLock_(timerLock)
+{
+}
+
+TMultimediaTimer::~TMultimediaTimer()
+{
+    Stop();
+    magic_.store(0);
+}
+
+bool TMultimediaTimer::Start(uint32_t periodMs, uint32_t& error, uint32_t resolutionMs)
+{
+    error = 0;
+    Stop();
+    resolution_.store(std::clamp(resolutionMs, MinPeriod, MaxPeriod));
+    period_.store(std::clamp(periodMs, MinPeriod, MaxPeriod));
+    quit_.store(false);
+    stopRequested_.store(false);
+    try {
+        thread_ = std::thread(&TMultimediaTimer::ThreadLoop, this);
+    } catch (const std::system_error&) {
+        period_.store(0);
+        resolution_.store(0);
+        error = ErrorNoEvent;
+        return false;
+    }
+    callback_->OnStart();
+    if (++nextId_ == 0) nextId_ = 1;
+    timerId_.store(nextId_);
+    return true;
+}
+
+void TMultimediaTimer::Stop()
+{
+    const bool self = t_currentTimer == this;
+    bool wasRunning = false;
+    {
+        std::lock_guard<std::mutex> lock(timerLock_);
+        wasRunning = timerId_.exchange(0) != 0;
+        quit_.store(true);
+        period_.store(0);
+        resolution_.store(0);
+    }
+    // The timer's own thread ends by itself after a self-stop; the owner joins it
+    // here or at the next Start.
+    if (!self && thread_.joinable()) thread_.join();
+    if (wasRunning) {
+        try {
+            callback_->OnStop();
+        } catch (...) {
+        }
+        stopRequested_.store(false);
+    }
+}
+
+void TMultimediaTimer::TimerStep(void* userData)
+{
+    auto* timer = static_cast<TMultimediaTimer*>(userData);
+    if (timer == nullptr || timer->magic_.load() != Magic) return;
+    if (timer->stopRequested_.load()) timer->Stop();
+    if (timer->stopRequested_.load() || timer->timerId_.load() == 0) return;
+    bool goOn = true;
+    try {
+        goOn = timer->callback_->OnLoop();
+    } catch (...) {
+        // Nothing may escape the timer's thread; the callback reports its own errors.
+    }
+    timer->stopRequested_.store(!goOn);
+}
+
+void TMultimediaTimer::ThreadLoop()
+{
+    t_currentTimer = this;
+    const long periodNanos = static_cast<long>(period_.load()) * 1000000L;
+    timespec next = Now();
+    while (!quit_.load()) {
+        AddNanos(next, periodNanos);
+        timespec now = Now();
+        // After a long stall (a suspended machine) start afresh instead of bursting.
+        timespec late = next;
+        AddNanos(late, periodNanos);
+        if (Before(late, now)) next = now;
+        while (!quit_.load()) {
+            now = Now();
+            if (!Before(now, next)) break;
+            timespec wake = now;
+            AddNanos(wake, kMaxSleepNanos);
+            if (Before(next, wake)) wake = next;
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
+        }
+        if (quit_.load()) break;
+        TimerStep(this);
+    }
+    t_currentTimer = nullptr;
+}

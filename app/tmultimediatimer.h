@@ -1,0 +1,66 @@
+#pragma once
+// A periodic timer that calls its callback on a dedicated thread. The thread sleeps
+// to absolute CLOCK_MONOTONIC deadlines (next += period), so periods do not drift.
+//
+// Threads: Start, Stop and destruction on the owner's thread; OnLoop, and OnStop of
+// a self-stop, on the timer's thread. Stop serialises with a self-stop through the
+// TimerLock mutex given at construction.
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+class TMultimediaTimerCallback {
+public:
+    virtual ~TMultimediaTimerCallback() = default;
+    // Once per period; false asks the timer to stop itself at its next period.
+    virtual bool OnLoop() = 0;
+    virtual void OnStart() = 0;
+    virtual void OnStop() = 0;
+};
+
+class TMultimediaTimer {
+public:
+    static constexpr uint32_t Magic = 0xF5F5F5F5u;
+    // Error code of Start when the timer thread cannot be created.
+    static constexpr uint32_t ErrorNoEvent = 97;
+    // The range the system timer offers, in ms.
+    static constexpr uint32_t MinPeriod = 1;
+    static constexpr uint32_t MaxPeriod = 1000000;
+
+    TMultimediaTimer(TMultimediaTimerCallback* callback, std::mutex& timerLock);
+    ~TMultimediaTimer();
+    TMultimediaTimer(const TMultimediaTimer&) = delete;
+    TMultimediaTimer& operator=(const TMultimediaTimer&) = delete;
+
+    // Stops a running timer first; period and resolution are clamped to
+    // [MinPeriod, MaxPeriod]. On success calls OnStart and returns true; otherwise
+    // returns false with the reason in error (0 on success).
+    bool Start(uint32_t periodMs, uint32_t& error, uint32_t resolutionMs);
+    // Stops the thread (joined, unless called from the timer's own thread), calls
+    // OnStop if the timer was running. Never throws.
+    void Stop();
+
+    bool Running() const { return timerId_.load() != 0; }
+    uint32_t Period() const { return period_.load(); }
+    uint32_t Resolution() const { return resolution_.load(); }
+
+    // One timer period for the object behind userData: nothing when it is null or
+    // its magic is wrong; a pending self-stop is carried out; otherwise OnLoop runs.
+    static void TimerStep(void* userData);
+
+private:
+    void ThreadLoop();
+
+    TMultimediaTimerCallback* callback_;
+    std::mutex& timerLock_;
+    std::atomic<uint32_t> period_{0};
+    std::atomic<uint32_t> resolution_{0};
+    std::atomic<uint32_t> timerId_{0};
+    std::atomic<bool> stopRequested_{false};   // OnLoop returned false
+    std::atomic<bool> quit_{false};            // the thread must end
+    std::atomic<uint32_t> magic_{Magic};
+    uint32_t nextId_ = 0;
+    std::thread thread_;
+};
