@@ -4,6 +4,7 @@
 #include "can/tcandriverentry.h"
 
 #include "can/sim/tcandriversim.h"
+#include "can/vector/tcandrivervector.h"
 #include "support/tbaseerror.h"
 
 namespace {
@@ -23,7 +24,8 @@ const std::vector<TCanDriverEntry>& CanDriverTable()
     static const std::vector<TCanDriverEntry> table{
         {"Simulation", "Simulation",
          [] { return std::make_unique<TCanDriverSim>(); }, false, CommListDescription},
-        {"Vector3.2", "Vector Informatik GmbH (VCANL 3.2)", Unavailable(), true, CardDescription},
+        {"Vector3.2", "Vector Informatik GmbH (VCANL 3.2)",
+         [] { return std::make_unique<TCanDriverVector>(); }, true, CardDescription},
         {"Vci2.0", "IXXAT GmbH (VCI 2.x)", Unavailable(), false, CardDescription},
         {"Vci3.0", "IXXAT GmbH (VCI 3.x)", Unavailable(), false, CardDescription},
     };
