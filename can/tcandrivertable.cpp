@@ -4,20 +4,9 @@
 #include "can/tcandriverentry.h"
 
 #include "can/sim/tcandriversim.h"
+#include "can/vci/tcandrivervci.h"
+#include "can/vci/tcandrivervci3.h"
 #include "can/vector/tcandrivervector.h"
-#include "support/tbaseerror.h"
-
-namespace {
-
-// Stands in for a driver that this build does not contain yet.
-TCanDriverEntry::Factory Unavailable()
-{
-    return []() -> std::unique_ptr<TCanDriver> {
-        throw TBaseError("TCanAdapters::OpenChannel", "Driver not available");
-    };
-}
-
-} // namespace
 
 const std::vector<TCanDriverEntry>& CanDriverTable()
 {
@@ -26,8 +15,10 @@ const std::vector<TCanDriverEntry>& CanDriverTable()
          [] { return std::make_unique<TCanDriverSim>(); }, false, CommListDescription},
         {"Vector3.2", "Vector Informatik GmbH (VCANL 3.2)",
          [] { return std::make_unique<TCanDriverVector>(); }, true, CardDescription},
-        {"Vci2.0", "IXXAT GmbH (VCI 2.x)", Unavailable(), false, CardDescription},
-        {"Vci3.0", "IXXAT GmbH (VCI 3.x)", Unavailable(), false, CardDescription},
+        {"Vci2.0", "IXXAT GmbH (VCI 2.x)",
+         [] { return std::make_unique<TCanDriverVCI>(); }, false, CardDescription},
+        {"Vci3.0", "IXXAT GmbH (VCI 3.x)",
+         [] { return std::make_unique<TCanDriverVCI3>(); }, false, CardDescription},
     };
     return table;
 }
