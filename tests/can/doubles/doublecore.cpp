@@ -80,7 +80,11 @@ std::string HexBytes(const uint8_t* data, int count)
 
 } // namespace qvdouble
 
-QV_DOUBLE_EXPORT void QvDoubleReset() { qvdouble::State() = qvdouble::TState(); }
+QV_DOUBLE_EXPORT void QvDoubleReset()
+{
+    qvdouble::State() = qvdouble::TState();
+    qvdouble::RestartCounters();
+}
 
 QV_DOUBLE_EXPORT const char* QvDoubleLog() { return qvdouble::State().log.c_str(); }
 

@@ -33,4 +33,7 @@ std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2))
 
 std::string HexBytes(const uint8_t* data, int count);
 
+// Defined by each double: puts its handle counters back to their first values.
+void RestartCounters();
+
 } // namespace qvdouble

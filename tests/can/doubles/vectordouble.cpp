@@ -38,6 +38,8 @@ uint8_t receivedEvent[32];
         if (Fails(name, failStatus)) return static_cast<int16_t>(failStatus); \
     } while (0)
 
+void qvdouble::RestartCounters() { nextPort = 1; }
+
 QV_DOUBLE_EXPORT int16_t ncdOpenDriver()
 {
     Log("ncdOpenDriver");
