@@ -26,22 +26,29 @@ bool AscWordsLookRight(const TAString& line)
     return (last == 'x' || last == 'X') && id.IsHex(0, n - 1);
 }
 
-// lfFixedSaPgn or lfFixedId by the line's shape, else lfNone. Lines of 31 and 33
-// characters are told apart by length alone. From 1000 s on the time field is wider
-// than 8 characters; such a line is accepted when it is a decimal time, one blank and
-// exactly the fixed-width hex remainder.
-TLogFormat FixedLayout(const TAString& line)
+// A decimal time field wider than 8 characters (1000 s and more), one blank and
+// exactly the fixed-width hex remainder of lfFixedSaPgn or lfFixedId; else lfNone.
+TLogFormat WideFixedLayout(const TAString& line)
 {
-    const int len = line.Length();
-    if (len == 9 + kSaPgnTail) return lfFixedSaPgn;
-    if (len == 9 + kIdTail) return lfFixedId;
-
     const int blank = line.Find(" ");
     if (blank <= 8) return lfNone;
     if (line[0] == '\t' || !line.IsNumber(0, blank)) return lfNone;
-    const int tail = len - blank - 1;
+    const int tail = line.Length() - blank - 1;
     if ((tail != kSaPgnTail && tail != kIdTail) || !line.IsHex(blank + 1)) return lfNone;
     return tail == kSaPgnTail ? lfFixedSaPgn : lfFixedId;
+}
+
+// lfFixedSaPgn or lfFixedId by the line's shape, else lfNone. Lines of 31 and 33
+// characters are told apart by length alone, except that an lfFixedSaPgn line from
+// 10000 s on is also 33 characters long: it is recognised by its wide time field.
+TLogFormat FixedLayout(const TAString& line)
+{
+    const TLogFormat wide = WideFixedLayout(line);
+    if (wide != lfNone) return wide;
+    const int len = line.Length();
+    if (len == 9 + kSaPgnTail) return lfFixedSaPgn;
+    if (len == 9 + kIdTail) return lfFixedId;
+    return lfNone;
 }
 
 // The time word in whole microseconds, truncated toward zero. The digits are taken

@@ -112,6 +112,13 @@ TEST(TCanFrame, FixedLinesFrom1000SecondsReadBack)
     const TAString hours = "99999.9999 18FEF100F315000CFFFFFFFF";
     EXPECT_EQ(TCanFrame(hours, lfFixedId).Time, 99999999900);
 
+    // From 10000 s an lfFixedSaPgn line is 33 characters, as long as a short lfFixedId one.
+    const TCanFrame later(0x18FEF100, kCcvs, 8, 10000000000);
+    const TAString l4Late = later.ToString(lfFixedSaPgn);
+    ASSERT_EQ(l4Late, "10000.0000 00FEF1F315000CFFFFFFFF");
+    EXPECT_EQ(TCanFrame::DetectFormat(l4Late, lfFixed), lfFixedSaPgn);
+    EXPECT_EQ(TCanFrame(l4Late, lfFixedSaPgn), TCanFrame(0x18FEF100, kCcvs, 0, 10000000000));
+
     // Past 8 characters the shape must hold: a decimal time, one blank, only hex digits.
     EXPECT_EQ(TCanFrame::DetectFormat("1000.000x 18FEF100F315000CFFFFFFFF", lfFixed), lfNone);
     EXPECT_EQ(TCanFrame::DetectFormat("1000.0000 18FEF100F315000CFFFFFFFG", lfFixed), lfNone);
