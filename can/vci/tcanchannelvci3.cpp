@@ -29,7 +29,7 @@ TCanChannelVCI3::TCanChannelVCI3(const TVci3Library& library, TVci3Library::Hand
 void TCanChannelVCI3::Open(const TAString& text)
 {
     const TVciBitTiming timing = TVciBitTiming::FromChannelText(text);
-    const uint32_t can = static_cast<uint16_t>(text.Word(2).AsWord() - 1);
+    const auto can = static_cast<uint32_t>(text.Word(2).AsWord() - 1);
 
     if (library_.ControlOpen(device_, can, &control_) != TVci3Library::Ok)
         throw TBaseError(kOpenOperation, "Open ctrl error");

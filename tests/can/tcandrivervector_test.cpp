@@ -263,7 +263,10 @@ TEST_F(TCanDriverVectorTest, DriverEndClosesEveryChannelThenTheDriverSilently)
 
 TEST_F(TCanDriverVectorTest, RegistryOpensVectorChannelsFromVectorDllPathAndKeepsTheDriver)
 {
-    const TAString saved = VectorDllPath();
+    struct TPathRestore {
+        TAString saved = VectorDllPath();
+        ~TPathRestore() { VectorDllPath() = saved; }
+    } restore;
     VectorDllPath() = lib.Path();
     {
         TCanAdapters adapters;
@@ -275,5 +278,4 @@ TEST_F(TCanDriverVectorTest, RegistryOpensVectorChannelsFromVectorDllPathAndKeep
         EXPECT_EQ(lib.Calls().back(), "ncdClosePort port=1");
     }
     EXPECT_EQ(lib.Calls().back(), "ncdCloseDriver");
-    VectorDllPath() = saved;
 }
