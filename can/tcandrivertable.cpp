@@ -1,5 +1,6 @@
 // The program's drivers, one row each, in registry slot order. A new driver is
-// added here and nowhere else.
+// added here and nowhere else. A row without a factory is a driver this build does
+// not contain yet: asking for it fails with "Driver not available".
 
 #include "can/tcandriverentry.h"
 
