@@ -1,5 +1,6 @@
 #include "sim/tlkw.h"
 
+#include "fms/tbusfmsstandard.h"
 #include "sim/tmatrix.h"
 #include "support/tbaseerror.h"
 
@@ -76,6 +77,103 @@ void ParseList(const TAString& text, double* out)
     }
 }
 
+// The value behind each field of the value line, in catalogue order.
+constexpr int LineFields = 86;
+constexpr const char* LineNames[LineFields] = {
+    "ParkBrake", "Geschwindigkeit", "Kupplungspedal", "Bremspedal", "Tempomat", "Gaspedal",
+    "Verbrauch total", "Tankinhalt", "Drehzahl", "Motor:Betriebszeit", "FahrzeugID", "Can:Anfragen",
+    "Can:Diagnose", "Fms:Version", "Kilometerstand", "TCO:Fahren", "TCO:D1 Status", "TCO:D2 Status",
+    "TCO:Uebergeschwindigkeit", "TCO:D1 Karte", "TCO:D1 ZeitStatus", "TCO:D2 Karte",
+    "TCO:D2 ZeitStatus", "TCO:Rueckwaerts", "TCO:Performance", "TCO:Handling", "TCO:SystemEreigniss",
+    "Geschwindigkeit", "Motor:Kuehlmitteltemperatur", "AmbTemp", "Stat2door", "RampWheel", "DCPosDoor",
+    "DoorLock1", "DoorOpen1", "DoorEnable1", "DoorLock2", "DoorOpen2", "DoorEnable2",
+    "DoorLock3", "DoorOpen3", "DoorEnable3", "DoorLock4", "DoorOpen4", "DoorEnable4",
+    "DoorLock5", "DoorOpen5", "DoorEnable5", "DoorLock6", "DoorOpen6", "DoorEnable6",
+    "DoorLock7", "DoorOpen7", "DoorEnable7", "DoorLock8", "DoorOpen8", "DoorEnable8",
+    "DoorLock9", "DoorOpen9", "DoorEnable9", "DoorLock10", "DoorOpen10", "DoorEnable10",
+    "Sec", "Min", "Hours", "Month", "Day", "Year", "SBraC1", "SBraC2",
+    "AltStat1", "AltStat2", "AltStat3", "AltStat4", "Gang", "Gang", "WPFL", "WPFR", "WPHL", "WPHR",
+    "DriverId1", "DriverId2", "FURA", "IFEff", "TellTail",
+};
+enum : int {
+    fClutch = 2,
+    fBrake = 3,
+    fVehicleId = 10,
+    fFmsVersion = 13,
+    fDriverId1 = 81,
+    fDriverId2 = 82,
+    fTellTales = 85,
+};
+
+// A number as the signal's Read takes it: MaxDecimals decimals and MinIntDigits to
+// MaxIntDigits characters before the point (a sign counts). Enumerations are read as a
+// plain number 0..255.
+TAString NumberField(const TFmsMeasVal& signal, double value)
+{
+    if (!std::isfinite(value)) return "e";
+    const bool enumeration = dynamic_cast<const TMeasValEnum*>(signal.MeasVal.get()) != nullptr;
+    if (enumeration) value = std::clamp(value, 0.0, 255.0);
+    std::string text = TAString(value, 0, signal.MaxDecimals).str();
+    if (text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
+    if (enumeration) return text;
+
+    const bool negative = text[0] == '-';
+    const size_t point = std::min(text.find('.'), text.size());
+    const std::string decimals = text.substr(point);
+    if (point > signal.MaxIntDigits) {
+        // Beyond what the field can write: the largest magnitude it can.
+        const size_t digits = signal.MaxIntDigits - (negative ? 1u : 0u);
+        text = digits == 0 ? std::string("0") : (negative ? "-" : "") + std::string(digits, '9');
+        if (!decimals.empty()) text += "." + std::string(decimals.size() - 1, '9');
+        if (digits == 0 && !decimals.empty()) text = "0." + std::string(decimals.size() - 1, '0');
+    } else if (point < signal.MinIntDigits) {
+        text.insert(negative ? 1u : 0u, signal.MinIntDigits - point, '0');
+    }
+    return text;
+}
+
+// Bytes as the string signal's Read takes them: two hexadecimal digits per byte.
+// An end mark "*" is appended when asked for; a text too long for the signal is cut
+// (before its end mark), one too short becomes "*", the state letter of a value not set.
+TAString BytesField(const TFmsMeasVal& signal, std::string bytes, bool endMark)
+{
+    const size_t most = signal.MaxIntDigits;
+    if (endMark) {
+        if (bytes.size() + 1 > most) bytes.resize(most > 0 ? most - 1 : 0);
+        bytes += '*';
+    }
+    if (bytes.size() > most) bytes.resize(most);
+    if (bytes.size() < signal.MinIntDigits) return "*";
+    TAString text;
+    for (char c : bytes) text += TAString::Hex8(static_cast<uint8_t>(c));
+    return text;
+}
+
+// The tell-tale digits: any character that is no status "0".."7" counts as 7 (not
+// available); at most as many tell-tales as the signal holds.
+TAString TellTaleField(const TFmsMeasVal& signal, const TAString& tellTales)
+{
+    std::string text = tellTales.str();
+    for (char& c : text)
+        if (c < '0' || c > '7') c = '7';
+    const size_t most = 2u * signal.MaxIntDigits;
+    const size_t least = 2u * signal.MinIntDigits;
+    if (text.size() > most) text.resize(most);
+    if (text.size() < least) text.append(least - text.size(), '7');
+    return text;
+}
+
+// Version 0.02 gives "0002": hundredths as four digits, thousands to units.
+std::string VersionDigits(double version)
+{
+    double k = std::trunc(version * 100.0 + 0.1);
+    if (!(k >= 0.0)) k = 0.0;
+    auto units = static_cast<int>(std::fmod(std::min(k, 1e15), 10000.0));
+    std::string digits(4, '0');
+    for (int i = 3; i >= 0; --i, units /= 10) digits[static_cast<size_t>(i)] = static_cast<char>('0' + units % 10);
+    return digits;
+}
+
 // Percent index 0..100 of a map row or column; anything not above 0 (NaN included) is 0.
 int PercentIndex(double x)
 {
@@ -92,7 +190,9 @@ TLkw::TParameterTexts TLkw::BuiltInParameters()
 }
 
 TLkw::TLkw()
-    : torqueMap_(std::make_unique<TMap>()), fuelRateMap_(std::make_unique<TMap>())
+    : torqueMap_(std::make_unique<TMap>()),
+      fuelRateMap_(std::make_unique<TMap>()),
+      catalogue_(std::make_unique<TBusFmsStandard>("00.02"))
 {
     torqueMap_->fill(0.0);
     fuelRateMap_->fill(0.0);
@@ -323,4 +423,41 @@ void TLkw::Step(double dt)
     V(vDistance) += v / 3.6 * dt;
     V(vCourse) += 0.1 * turnRate_ * dt;
     V(vServiceDistance) -= v / 3600.0 * dt;
+}
+
+TAString TLkw::BuildValueLine() const
+{
+    TAString line;
+    const int fields = std::min(LineFields, catalogue_->SignalCount());
+    for (int i = 0; i < fields; ++i) {
+        const TFmsMeasVal& signal = catalogue_->Signal(i);
+        if (i > 0) line += ":";
+        switch (i) {
+        case fClutch:
+            line += NumberField(signal, V(vClutch) < 50.0 ? 1.0 : 0.0);
+            break;
+        case fBrake:
+            line += NumberField(signal, V(vBrake) > 50.0 ? 1.0 : 0.0);
+            break;
+        case fVehicleId:
+            line += BytesField(signal, vehicleId_.str(), true);
+            break;
+        case fDriverId1:
+            line += BytesField(signal, driverId1_.str(), true);
+            break;
+        case fDriverId2:
+            line += BytesField(signal, driverId2_.str(), true);
+            break;
+        case fFmsVersion:
+            line += BytesField(signal, VersionDigits(GetMV(LineNames[i])), false);
+            break;
+        case fTellTales:
+            line += TellTaleField(signal, tellTales_);
+            break;
+        default:
+            line += NumberField(signal, GetMV(LineNames[i]));
+            break;
+        }
+    }
+    return line;
 }

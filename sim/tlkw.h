@@ -85,7 +85,15 @@ public:
     const TAString& GetTellTales() const { return tellTales_; }
 
     // The 86 signal values in the catalogue's order, separated by ":", in the form the
-    // catalogue's ReadValues takes.
+    // catalogue's ReadValues takes. Numbers carry as many decimals as their signal;
+    // clutch and brake switches are 1 (clutch below 50 %, brake above 50 %) or 0; the
+    // identifications are their bytes plus "*" in hexadecimal ("A_B" gives 415F422A);
+    // the FMS version is four ASCII digits in hexadecimal (0.02 gives 30303032); the
+    // tell-tales are their digits. A value the signal's text cannot carry is fitted to it:
+    // a number beyond its digits becomes the largest one it can hold (the catalogue then
+    // marks it out of range), a number that is not finite becomes "e", an enumeration is
+    // kept within 0..255, a too short identification becomes "*" (not set) and a too long
+    // one is cut.
     TAString BuildValueLine() const;
 
     // Map values as the step reads them: [accelerator percent][engine speed percent].
@@ -101,8 +109,6 @@ private:
     double V(int index) const { return values_[static_cast<size_t>(index)]; }
     int Find(const TAString& name) const;
     int GearIndex() const;
-    TAString NumberField(int position, double value) const;
-    TAString StringField(int position, const TAString& text) const;
 
     std::array<TAString, MaxValues> names_;
     std::array<double, MaxValues> values_{};
@@ -129,5 +135,5 @@ private:
     TAString tellTales_;
 
     // Kept only for the number of decimals and text limits of each signal in the line.
-    // CATALOGUE-PENDING std::unique_ptr<TBusFmsStandard> catalogue_;
+    std::unique_ptr<TBusFmsStandard> catalogue_;
 };
