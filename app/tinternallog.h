@@ -1,7 +1,7 @@
 #pragma once
 // The internal CAN log the program carries: a 60 s recording of its own output
 // (vehicle simulation, cockpit at its initial settings, engine started with the run),
-// 11472 lines in lfFixedId, times 000.0000 to 059.9980 s. The text is
+// one line per frame in lfFixedId, times 000.0000 to 059.9980 s. The text is
 // data/internal.asc, built into the program; quorvella-mklog makes it.
 
 #include "support/stringlist.h"

@@ -15,9 +15,11 @@ TLogReplay::TResult TLogReplay::Step(const StringList& lines, bool repeat, int64
 {
     const auto count = static_cast<uint32_t>(lines.Count());
     bool wrapped = false;
+    bool queued = false;
     for (;;) {
         if (lineIndex_ >= count) {
-            if (!repeat || count == 0) return rrEnd;
+            // The step that queued the last line lets its frame leave; the next one ends.
+            if (!repeat || count == 0) return queued ? rrGoOn : rrEnd;
             if (wrapped) return rrGoOn;
             lineIndex_ = 0;
             wrapped = true;
@@ -35,6 +37,7 @@ TLogReplay::TResult TLogReplay::Step(const StringList& lines, bool repeat, int64
             if (t > simTime + 999) return rrGoOn;
             frame.Time = t;
             queue.AddFrame(frame);
+            queued = true;
         } catch (const TBaseError&) {
             lineIndex_ = count;
             throw;

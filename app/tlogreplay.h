@@ -25,8 +25,9 @@ public:
     // One replay step of the 1 ms step at simTime (µs): queues every line due up to
     // simTime + 999 µs, with the line's time plus the offset as its frame time.
     // At the end of the lines: with repeat from the first line again (at most once per
-    // step, so a log whose lines all share one time cannot hold the step), without it,
-    // or when there are no lines at all, rrEnd.
+    // step, so a log whose lines all share one time cannot hold the step); without it,
+    // or when there are no lines at all, rrEnd, in the first step after the one that
+    // queued the last line.
     // A line that does not parse, or whose frame breaks a multipacket transfer, ends
     // the pass (the next step repeats or ends) and its TBaseError is thrown.
     TResult Step(const StringList& lines, bool repeat, int64_t simTime, TCanHighDB& queue);

@@ -102,7 +102,8 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
                 return false;
             }
         } catch (const TBaseError& e) {
-            Show(e);
+            // With Repeat the same line fails again in every pass: tell the user once.
+            ShowOncePerRun(esReplay, e);
         }
     }
 
@@ -133,14 +134,32 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 
 void TRunEngine::SimulationStep(bool monitorDue, bool& cockpitRefresh)
 {
-    try {
-        if (stepCounter_ % 20 == 0 && cockpit_) {
+    // Each part reports its failure once per run and the next part still runs: a bad
+    // value line must not stop the groups whose values are fine.
+    if (stepCounter_ % 20 == 0 && cockpit_) {
+        try {
             const TAString line = cockpit_->Step(VehicleStep, cockpitRefresh);
             cockpitRefresh = false;
             catalogue_.ReadValues(line);
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
         }
-        if (Controls.ValidManip && validity_) validity_->Execute(catalogue_);
-        if (Controls.Display && monitorDue && monitor_) monitor_->ShowValues(&catalogue_);
+    }
+    if (Controls.ValidManip && validity_) {
+        try {
+            validity_->Execute(catalogue_);
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
+        }
+    }
+    if (Controls.Display && monitorDue && monitor_) {
+        try {
+            monitor_->ShowValues(&catalogue_);
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
+        }
+    }
+    try {
         QueueDueGroups();
     } catch (const TBaseError& e) {
         ShowOncePerRun(esSimulation, e);

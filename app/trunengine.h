@@ -110,7 +110,7 @@ public:
     int32_t StepCounter() const { return stepCounter_; }
 
 private:
-    enum TErrorSource { esSimulation, esChannelRead, esCount };
+    enum TErrorSource { esSimulation, esReplay, esChannelRead, esCount };
 
     // One 1 ms step; false when the run ended inside it (end of the log).
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
