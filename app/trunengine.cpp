@@ -78,7 +78,14 @@ void TRunEngine::Stop()
 
 void TRunEngine::TimerSysTimer()
 {
-    if (!running_) return;
+    // A modal error box shown from inside a step runs the window's event loop, which
+    // may call the tick again: that call must not run steps inside the unfinished one.
+    if (!running_ || inTick_) return;
+    inTick_ = true;
+    struct TLeave {
+        bool& flag;
+        ~TLeave() { flag = false; }
+    } leave{inTick_};
     ++tickCounter_;
     bool monitorDue = tickCounter_ % RefreshTicks == 0;
     bool cockpitRefresh = monitorDue;

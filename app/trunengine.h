@@ -75,7 +75,8 @@ public:
     void Stop();
     bool Running() const { return running_; }
 
-    // The main tick; does nothing while stopped.
+    // The main tick; does nothing while stopped or when called again from inside a
+    // tick (an error box's event loop).
     void TimerSysTimer();
 
     // Makes channel (nullptr: none) the open channel. Returns only when the transmit
@@ -138,6 +139,7 @@ private:
     TLogReplay replay_;
 
     bool running_ = false;
+    bool inTick_ = false;
     uint32_t tickCounter_ = 0;
     int32_t stepCounter_ = FirstStepCounter;
     int64_t simTime_ = 0;

@@ -342,3 +342,37 @@ TEST_F(TRunEngineTick, ValidityManipulationRunsEveryFiveMsInSimulationOnly)
 }
 
 }  // namespace
+
+namespace {
+
+// An error box that lets the window's timer fire while it is open.
+class TReenteringErrors final : public TErrorReporter {
+public:
+    void ShowError(const TBaseError& error) override
+    {
+        shown.push_back(error);
+        clock->AdvanceMicros(50000);
+        engine->TimerSysTimer();
+    }
+    TManualTimeSource* clock = nullptr;
+    TRunEngine* engine = nullptr;
+    std::vector<TBaseError> shown;
+};
+
+TEST_F(TRunEngineTick, TickCalledFromAnErrorBoxDoesNotStepInsideTheUnfinishedStep)
+{
+    TReenteringErrors reentering;
+    reentering.clock = &clock;
+    reentering.engine = &engine;
+    engine.SetErrorReporter(&reentering);
+    transmit.fail = TRecordingTransmit::fBaseError;
+    engine.Start();
+    Tick(50);
+    ASSERT_EQ(reentering.shown.size(), 1u);
+    EXPECT_EQ(engine.SimTime(), 50000);   // the outer tick only; the clock ran on meanwhile
+    EXPECT_EQ(engine.TickCounter(), 1u);
+    Tick(0);
+    EXPECT_EQ(engine.SimTime(), 100000);
+}
+
+}  // namespace
