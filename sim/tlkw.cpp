@@ -5,6 +5,7 @@
 #include "support/tbaseerror.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -105,6 +106,15 @@ enum : int {
     fTellTales = 85,
 };
 
+// value with that many decimals and a "." whatever the process's locale (the windowing
+// toolkit sets the user's, which may write a decimal comma).
+std::string FixedPoint(double value, int decimals)
+{
+    char buf[400];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    return ec == std::errc() ? std::string(buf, end) : std::string("e");
+}
+
 // A number as the signal's Read takes it: MaxDecimals decimals and MinIntDigits to
 // MaxIntDigits characters before the point (a sign counts). Enumerations are read as a
 // plain number 0..255.
@@ -113,7 +123,7 @@ TAString NumberField(const TFmsMeasVal& signal, double value)
     if (!std::isfinite(value)) return "e";
     const bool enumeration = dynamic_cast<const TMeasValEnum*>(signal.MeasVal.get()) != nullptr;
     if (enumeration) value = std::clamp(value, 0.0, 255.0);
-    std::string text = TAString(value, 0, signal.MaxDecimals).str();
+    std::string text = FixedPoint(value, signal.MaxDecimals);
     if (text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
     if (enumeration) return text;
 
@@ -122,10 +132,11 @@ TAString NumberField(const TFmsMeasVal& signal, double value)
     const std::string decimals = text.substr(point);
     if (point > signal.MaxIntDigits) {
         // Beyond what the field can write: the largest magnitude it can.
-        const size_t digits = signal.MaxIntDigits - (negative ? 1u : 0u);
-        text = digits == 0 ? std::string("0") : (negative ? "-" : "") + std::string(digits, '9');
-        if (!decimals.empty()) text += "." + std::string(decimals.size() - 1, '9');
-        if (digits == 0 && !decimals.empty()) text = "0." + std::string(decimals.size() - 1, '0');
+        const int room = signal.MaxIntDigits - (negative ? 1 : 0);
+        const size_t places = decimals.empty() ? 0 : decimals.size() - 1;
+        const char fill = room > 0 ? '9' : '0';
+        text = room > 0 ? (negative ? "-" : "") + std::string(static_cast<size_t>(room), '9') : std::string("0");
+        if (places > 0) text += "." + std::string(places, fill);
     } else if (point < signal.MinIntDigits) {
         text.insert(negative ? 1u : 0u, signal.MinIntDigits - point, '0');
     }

@@ -115,21 +115,8 @@ TEST(TMeasValString, ValidAtConstructionAndComparesText)
     EXPECT_EQ(s.State, msNotSet);
 }
 
-TEST(TMeasVal, CloneCopiesEveryField)
+TEST(TMeasValTTS, CloneCarriesTheBlock)
 {
-    TMeasValDouble d(42.0, 1.0, 50.0, 0.5, 2.0, 3.0, 4.0);
-    d.State = msError;
-    auto dc = d.Clone();
-    auto* dp = dynamic_cast<TMeasValDouble*>(dc.get());
-    ASSERT_NE(dp, nullptr);
-    EXPECT_EQ(dp->State, msError);
-    EXPECT_DOUBLE_EQ(dp->Value, 42.0);
-    EXPECT_DOUBLE_EQ(dp->Min, 1.0);
-    EXPECT_DOUBLE_EQ(dp->Max, 50.0);
-    EXPECT_DOUBLE_EQ(dp->Tolerance, 0.5);
-    EXPECT_DOUBLE_EQ(dp->InvalidLow, 3.0);
-    EXPECT_DOUBLE_EQ(dp->InvalidHigh, 4.0);
-
     TMeasValTTS t;
     t.Text = "0123";
     t.Block = 2;

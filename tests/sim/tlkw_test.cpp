@@ -154,27 +154,6 @@ TEST(TLkw, BuiltInMapsAndGearRatios)
 
 // ---- setters ---------------------------------------------------------------------
 
-TEST(TLkw, SettersStoreTheirValues)
-{
-    TLkw lkw;
-    lkw.SetAccelerator(42.5);
-    lkw.SetBrake(12.0);
-    lkw.SetClutch(30.0, false);
-    lkw.SetGear(0);
-    lkw.SetIgnition(false);
-    EXPECT_EQ(lkw.GetMV("Gaspedal"), 42.5);
-    EXPECT_EQ(lkw.GetMV("Bremspedal"), 12.0);
-    EXPECT_EQ(lkw.GetMV("Kupplungspedal"), 30.0);
-    EXPECT_EQ(lkw.GetMV("Gang"), 0.0);
-    EXPECT_EQ(lkw.GetMV("Zuendung"), 0.0);
-    lkw.SetIgnition(true);
-    EXPECT_EQ(lkw.GetMV("Zuendung"), 1.0);
-    lkw.SetCruiseControl(true);
-    EXPECT_EQ(lkw.GetMV("Tempomat"), 1.0);
-    lkw.SetCruiseControl(false);
-    EXPECT_EQ(lkw.GetMV("Tempomat"), 0.0);
-}
-
 TEST(TLkw, VehicleIdReplacesBlanksAndLineBreaks)
 {
     TLkw lkw;
