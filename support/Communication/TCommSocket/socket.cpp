@@ -85,7 +85,7 @@ void Socket::bind(const SockAddr& local)
 void Socket::listen()
 {
     Require(true, "m_hSocket != NULL");
-    if (::listen(handle_, 5) != 0)
+    if (::listen(handle_, Backlog) != 0)
         throw TSocketError("Socket::listen", "listen", TSocketError::Listen, errno);
 }
 

@@ -5,7 +5,7 @@
 //
 //   create   "create"  1        bind    "bind"   3       connect "connect" 5
 //   send     "timeout" 6 (not writable within the time-out), "connection" 7 (send failed)
-//   accept   "accept"  13       listen  "listen" 14 (backlog 5)
+//   accept   "accept"  13       listen  "listen" 14
 //   receive  "select error --> endless" 19, "timeout" 20, "error" 21
 //
 // Shutdown() may be called from another thread while this socket's owner is blocked in
@@ -14,6 +14,7 @@
 #include "support/Communication/TCommSocket/sockaddr.h"
 
 #include <functional>
+#include <sys/socket.h>
 
 class Socket {
 public:
@@ -23,6 +24,11 @@ public:
     Socket& operator=(const Socket&) = delete;
     Socket(Socket&& other) noexcept;
     Socket& operator=(Socket&& other) noexcept;
+
+    // Room for connections not yet accepted. A sender that opens a connection for every send step
+    // may run ahead of its receiver; when the queue is full its connection requests are dropped
+    // and each costs a one-second retransmission, so the queue is as long as the system allows.
+    static constexpr int Backlog = SOMAXCONN;
 
     bool IsOpen() const { return handle_ >= 0; }
     int Handle() const { return handle_; }
