@@ -192,6 +192,10 @@ TEST(TXmlElement, ParserMessages)
     EXPECT_EQ(ErrorOf([] { Parse("<a><![CDATX[x]]></a>"); }), (Failure{"TXmlCData::Load", "HdrErr"}));
     EXPECT_EQ(ErrorOf([] { Parse("<a><![CDATA[x]></a>"); }), (Failure{"TXmlCData::Load", "EndNotFound"}));
     EXPECT_EQ(ErrorOf([] { Parse("<a><>x</></a>"); }), (Failure{load, "Element Name Missing"}));
+    // Names that could not be written back: the tree read could never be saved.
+    EXPECT_EQ(ErrorOf([] { Parse("<a>< /b></a>"); }), (Failure{load, "Invalid Element Name"}));
+    EXPECT_EQ(ErrorOf([] { Parse("<a><b<c></b<c></a>"); }), (Failure{load, "Invalid Element Name"}));
+    EXPECT_EQ(ErrorOf([] { Parse("<a x<y=\"1\"></a>"); }), (Failure{load, "Invalid Attribute Name"}));
     // A document without a root element is not an empty settings tree.
     const Failure noRoot{"TXmlElement::TXmlElement", "Root Element Missing"};
     EXPECT_EQ(ErrorOf([] { Parse("<!-- only a comment -->"); }), noRoot);
@@ -350,6 +354,13 @@ TEST(TXmlElement, NamesThatCannotBeReadBackAreRefused)
     attr("x=y") = "1";
     EXPECT_EQ(ErrorOf([&] { attr.DocumentText(); }), (Failure{"TXmlAttribut::Save", "Invalid Name"}));
     EXPECT_EQ(ErrorOf([] { TXmlElement().DocumentText(); }), (Failure{"TXmlElement::Save", "Invalid Name"}));
+    for (const char* name : {"/b", "!b", "b/", "a\tb", "a\"b"}) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(TXmlElement::IsWritableName(name, true));
+    }
+    EXPECT_TRUE(TXmlElement::IsWritableName("Vector3.2", true));
+    EXPECT_TRUE(TXmlElement::IsWritableName("-", true));
+    EXPECT_TRUE(TXmlElement::IsWritableName("xsi:noNamespaceSchemaLocation", false));
 }
 
 class TXmlElementFile : public ::testing::Test {
