@@ -92,7 +92,8 @@ void TRunEngine::TimerSysTimer()
     bool cockpitRefresh = monitorDue;
 
     const auto elapsed = static_cast<int64_t>((clock_.Seconds() - startTime_) * 1000000.0L);
-    while (simTime_ < elapsed) {
+    // Stop may also come from the user while an error box is open.
+    while (running_ && simTime_ < elapsed) {
         if (!DoStep(monitorDue, cockpitRefresh)) return;
     }
 }

@@ -353,7 +353,9 @@ public:
         shown.push_back(error);
         clock->AdvanceMicros(50000);
         engine->TimerSysTimer();
+        if (stop) engine->Stop();
     }
+    bool stop = false;
     TManualTimeSource* clock = nullptr;
     TRunEngine* engine = nullptr;
     std::vector<TBaseError> shown;
@@ -373,6 +375,24 @@ TEST_F(TRunEngineTick, TickCalledFromAnErrorBoxDoesNotStepInsideTheUnfinishedSte
     EXPECT_EQ(engine.TickCounter(), 1u);
     Tick(0);
     EXPECT_EQ(engine.SimTime(), 100000);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TRunEngineTick, StopFromAnErrorBoxEndsTheTick)
+{
+    TReenteringErrors reentering;
+    reentering.clock = &clock;
+    reentering.engine = &engine;
+    reentering.stop = true;
+    engine.SetErrorReporter(&reentering);
+    transmit.fail = TRecordingTransmit::fBaseError;
+    engine.Start();
+    Tick(50);
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(engine.SimTime(), 1000);   // the step with the failed write was the last
 }
 
 }  // namespace
