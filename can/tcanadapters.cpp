@@ -2,6 +2,7 @@
 
 #include "can/tcandriver.h"
 #include "support/tbaseerror.h"
+#include "support/ttreekey.h"
 
 #include <utility>
 
@@ -42,11 +43,8 @@ TCanChannel* TCanAdapters::OpenChannel(const TAString& description)
     for (auto& slot : slots_) {
         if (identifier.IsEmpty() || slot.entry.Identifier != identifier) continue;
         if (!slot.driver) {
-            if (!slot.entry.Create)
-                throw TBaseError("TCanAdapters::OpenChannel", "Driver not supported");
-            slot.driver = slot.entry.Create();
-            if (!slot.driver)
-                throw TBaseError("TCanAdapters::OpenChannel", "Driver not available");
+            if (slot.entry.Create) slot.driver = slot.entry.Create();
+            if (!slot.driver) throw TBaseError("TCanAdapters::OpenChannel", "Driver not available");
         }
         // The driver word and the one character after it are cut off; nothing is left
         // when the description ends with the word.
@@ -69,4 +67,16 @@ const TCanDriver* TCanAdapters::Driver(const TAString& identifier) const
     for (const auto& slot : slots_)
         if (slot.entry.Identifier == identifier) return slot.driver.get();
     return nullptr;
+}
+
+TAString TCanAdapters::ChannelDescription(const TTreeKey& key,
+                                          const std::vector<TCanDriverEntry>& table)
+{
+    TAString description = key.Name() + " ";
+    for (const auto& entry : table) {
+        if (entry.Identifier != key.Name()) continue;
+        if (entry.Describe) description += entry.Describe(key);
+        break;
+    }
+    return description;
 }
