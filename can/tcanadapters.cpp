@@ -2,6 +2,7 @@
 
 #include "can/tcandriver.h"
 #include "support/tbaseerror.h"
+#include "support/ttreekey.h"
 
 #include <utility>
 
@@ -69,4 +70,16 @@ const TCanDriver* TCanAdapters::Driver(const TAString& identifier) const
     for (const auto& slot : slots_)
         if (slot.entry.Identifier == identifier) return slot.driver.get();
     return nullptr;
+}
+
+TAString TCanAdapters::ChannelDescription(const TTreeKey& key,
+                                          const std::vector<TCanDriverEntry>& table)
+{
+    TAString description = key.Name() + " ";
+    for (const auto& entry : table) {
+        if (entry.Identifier != key.Name()) continue;
+        if (entry.Describe) description += entry.Describe(key);
+        break;
+    }
+    return description;
 }

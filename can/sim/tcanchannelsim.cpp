@@ -50,9 +50,7 @@ void TCanChannelSim::Write(const TCanFrame& frame)
 
 TCanChannelSim::CommFactory TCanChannelSim::DefaultFactory()
 {
-    return [](const TAString& description) {
-        return std::unique_ptr<TACommunication>(TACommunication::New(description));
-    };
+    return [](const TAString& description) { return TACommunication::New(description); };
 }
 
 TCanChannelSim::Clock TCanChannelSim::DefaultClock()

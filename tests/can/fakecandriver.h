@@ -1,39 +1,31 @@
 #pragma once
-// A driver and channel that only record what happens to them, for the registry and
-// driver bookkeeping tests.
+// A driver whose channels record their opening and deletion, for the bookkeeping tests.
+// The channel text "fail" makes the driver refuse the channel.
 
 #include "can/tcandriver.h"
 #include "support/tbaseerror.h"
 
-#include <memory>
 #include <string>
 #include <vector>
 
-// What the fakes did, shared with the test.
 struct FakeCanLog {
-    std::vector<std::string> opened;   // channel texts in opening order
-    std::vector<std::string> deleted;  // channel texts in deletion order
+    std::vector<std::string> deleted;   // channel texts in deletion order
     int driversMade = 0;
     int driversDeleted = 0;
 };
 
 class FakeCanChannel : public TCanChannel {
 public:
-    FakeCanChannel(std::string text, FakeCanLog& log) : text_(std::move(text)), log_(log)
-    {
-        log_.opened.push_back(text_);
-    }
-    ~FakeCanChannel() override { log_.deleted.push_back(text_); }
+    FakeCanChannel(std::string text, FakeCanLog& log) : Text(std::move(text)), log_(log) {}
+    ~FakeCanChannel() override { log_.deleted.push_back(Text); }
     TCanFrame Read() override { return TCanFrame(); }
     void Write(const TCanFrame&) override {}
-    const std::string& Text() const { return text_; }
+    const std::string Text;
 
 private:
-    std::string text_;
     FakeCanLog& log_;
 };
 
-// A channel text "fail" makes CreateChannel throw.
 class FakeCanDriver : public TCanDriver {
 public:
     explicit FakeCanDriver(FakeCanLog& log) : log_(log) { ++log_.driversMade; }
@@ -53,5 +45,5 @@ private:
 
 inline std::string TextOf(const TCanChannel* channel)
 {
-    return static_cast<const FakeCanChannel*>(channel)->Text();
+    return static_cast<const FakeCanChannel*>(channel)->Text;
 }
