@@ -152,15 +152,15 @@ void TFCanChannel::Build()
 
     auto* group = new QGroupBox("CAN", this);
     group->setObjectName("GB_CAN");
-    group->setGeometry(8, 8, 312, 372);
+    group->setGeometry(8, 8, 352, 372);
 
     Label("CAN Driver", "L_Driver", group, 12, 27);
-    driver_ = Combo("CB_Driver", group, QRect(100, 24, 204, 22));
+    driver_ = Combo("CB_Driver", group, QRect(100, 24, 244, 22));
     connect(driver_, &QComboBox::editTextChanged, this, [this] { SelectDriver(); });
 
     simulation_ = new QWidget(group);
     simulation_->setObjectName("P_Simulation");
-    simulation_->setGeometry(8, 56, 296, 308);
+    simulation_->setGeometry(8, 56, 336, 308);
     simulation_->setToolTip(
         "CAN Simulation example: WR: HDD a.txt a.txt ; C1 = HDD b.txt dummy ; C2 = HDD c.txt dummy");
     for (int i = 0; i < SimChannels; ++i) {
@@ -168,7 +168,7 @@ void TFCanChannel::Build()
         auto* l = new QLabel(caption, simulation_);
         l->setObjectName(QString("L_SimComm%1").arg(i + 1));
         l->move(4, 28 * i + 3);
-        QLineEdit* e = Edit("", simulation_, QRect(92, 28 * i, 200, 22));
+        QLineEdit* e = Edit("", simulation_, QRect(92, 28 * i, 244, 22));
         e->setObjectName(QString("E_SimComm%1").arg(i + 1));
         e->setToolTip(i == 0 ? "Write / Read Channel ( normaly own node )"
                              : "Write only channel, no read operation. Possibility to write to other nodes ");
@@ -177,13 +177,13 @@ void TFCanChannel::Build()
 
     sja1000_ = new QWidget(group);
     sja1000_->setObjectName("P_SJA1000");
-    sja1000_->setGeometry(8, 56, 296, 308);
+    sja1000_->setGeometry(8, 56, 336, 308);
     Label("Card Type", "L_CardType", sja1000_, 4, 3);
-    vectorCard_ = Combo("CB_VectorCard", sja1000_, QRect(92, 0, 200, 22));
+    vectorCard_ = Combo("CB_VectorCard", sja1000_, QRect(92, 0, 244, 22));
     Items(vectorCard_, VectorCards, "-");
-    vci2Card_ = Combo("CB_Vci2Card", sja1000_, QRect(92, 0, 200, 22));
+    vci2Card_ = Combo("CB_Vci2Card", sja1000_, QRect(92, 0, 244, 22));
     Items(vci2Card_, Vci2Cards, "-");
-    vci3Card_ = Combo("CB_Vci3Card", sja1000_, QRect(92, 0, 200, 22));
+    vci3Card_ = Combo("CB_Vci3Card", sja1000_, QRect(92, 0, 244, 22));
     Items(vci3Card_, Vci3Cards, "-");
     constexpr const char* OneToFour[] = {"1", "2", "3", "4"};
     Label("Card Index", "L_CardIndex", sja1000_, 4, 31);
@@ -201,7 +201,7 @@ void TFCanChannel::Build()
 
     initPanel_ = new QWidget(sja1000_);
     initPanel_->setObjectName("P_VectorInitAccess");
-    initPanel_->setGeometry(0, 112, 296, 196);
+    initPanel_->setGeometry(0, 112, 336, 196);
     Label("Baudrate", "L_Baudrate", initPanel_, 4, 3);
     baudrate_ = Combo("CB_Baudrate", initPanel_, QRect(92, 0, 100, 22));
     Items(baudrate_, Rates, "");
@@ -226,16 +226,16 @@ void TFCanChannel::Build()
 
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("B_OK");
-    ok->setGeometry(160, 388, 75, 25);
+    ok->setGeometry(200, 388, 75, 25);
     ok->setAutoDefault(false);
     auto* cancel = new QPushButton("Cancel", this);
     cancel->setObjectName("B_Cancel");
-    cancel->setGeometry(245, 388, 75, 25);
+    cancel->setGeometry(285, 388, 75, 25);
     cancel->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, [this] { B_OKClick(); });
     connect(cancel, &QPushButton::clicked, this, [this] { B_CancelClick(); });
 
-    setFixedSize(328, 421);
+    setFixedSize(368, 421);
     move(0, 0);
 }
 
@@ -345,6 +345,7 @@ void TFCanChannel::Fill(const TTreeKey& key)
     working_.Assign(key);
 
     driver_->setEditText(Q(ChildText(working_, "DriverName")));
+    driver_->lineEdit()->setCursorPosition(0);
     SelectDriver();
 
     if (selected_ == "Simulation") {
