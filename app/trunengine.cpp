@@ -1,6 +1,7 @@
 #include "app/trunengine.h"
 
 #include "app/terrorreporter.h"
+#include "app/tinternallog.h"
 #include "app/truncockpit.h"
 #include "app/trunmonitor.h"
 #include "app/trunvalidity.h"
@@ -28,7 +29,7 @@ TAString BitText(const TCanFrame& frame)
 }  // namespace
 
 TRunEngine::TRunEngine(const TTimeSource& clock, TCanTransmit& transmit)
-    : clock_(clock), transmit_(transmit), catalogue_("00.02")
+    : InternalLines(TInternalLog::Lines()), clock_(clock), transmit_(transmit), catalogue_("00.02")
 {
 }
 
@@ -78,13 +79,21 @@ void TRunEngine::Stop()
 
 void TRunEngine::TimerSysTimer()
 {
-    if (!running_) return;
+    // A modal error box shown from inside a step runs the window's event loop, which
+    // may call the tick again: that call must not run steps inside the unfinished one.
+    if (!running_ || inTick_) return;
+    inTick_ = true;
+    struct TLeave {
+        bool& flag;
+        ~TLeave() { flag = false; }
+    } leave{inTick_};
     ++tickCounter_;
     bool monitorDue = tickCounter_ % RefreshTicks == 0;
     bool cockpitRefresh = monitorDue;
 
     const auto elapsed = static_cast<int64_t>((clock_.Seconds() - startTime_) * 1000000.0L);
-    while (simTime_ < elapsed) {
+    // Stop may also come from the user while an error box is open.
+    while (running_ && simTime_ < elapsed) {
         if (!DoStep(monitorDue, cockpitRefresh)) return;
     }
 }

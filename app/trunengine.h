@@ -49,8 +49,8 @@ public:
     // very first millisecond (the recorded internal log starts that way).
     static constexpr int32_t FirstStepCounter = StepCycle - 1;
 
-    // The catalogue is built for FMS version "00.02". InternalLines start empty; the
-    // main window fills them from TInternalLog.
+    // The catalogue is built for FMS version "00.02"; InternalLines hold the built-in
+    // log (TInternalLog).
     TRunEngine(const TTimeSource& clock, TCanTransmit& transmit);
     ~TRunEngine();
     TRunEngine(const TRunEngine&) = delete;
@@ -75,7 +75,8 @@ public:
     void Stop();
     bool Running() const { return running_; }
 
-    // The main tick; does nothing while stopped.
+    // The main tick; does nothing while stopped or when called again from inside a
+    // tick (an error box's event loop).
     void TimerSysTimer();
 
     // Makes channel (nullptr: none) the open channel. Returns only when the transmit
@@ -138,6 +139,7 @@ private:
     TLogReplay replay_;
 
     bool running_ = false;
+    bool inTick_ = false;
     uint32_t tickCounter_ = 0;
     int32_t stepCounter_ = FirstStepCounter;
     int64_t simTime_ = 0;

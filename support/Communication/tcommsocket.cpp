@@ -17,7 +17,8 @@ constexpr int ConnectTimeoutMs = 3000;
 TCommSocket::TCommSocket(const TAString& remoteAddress, uint16_t remotePort, uint16_t localPort,
                          bool keepConnection)
     : TACommunication(std::nullopt, ReceiveIdle), keepConnection_(keepConnection),
-      remote_(remoteAddress, remotePort), local_(SockAddr::Any(localPort))
+      remote_(remoteAddress, remotePort),
+      local_(remote_.IsLoopback() ? SockAddr("127.0.0.1", localPort) : SockAddr::Any(localPort))
 {
     StartThreads();
 }
@@ -30,9 +31,9 @@ TCommSocket::~TCommSocket()
 void TCommSocket::Unblock()
 {
     std::lock_guard guard(handles_);
-    listen_.Shutdown();
-    accepted_.Shutdown();
-    write_.Shutdown();
+    listen_.shutdown();
+    accepted_.shutdown();
+    write_.shutdown();
 }
 
 void TCommSocket::CloseReadChannel()
@@ -175,7 +176,7 @@ bool TCommSocket::Send()
     while (sent < step) {
         if (IsStopping() || buffer.Count() == 0)
             return false;
-        if (writeState_ == 4 && write_.PeerClosed())
+        if (writeState_ == 4 && write_.peerClosed())
             CloseWriteChannel();
         if (writeState_ == 5)
             ConnectWriteChannel();

@@ -1,6 +1,8 @@
 #include "app/trunengine.h"
 
 #include "app/trecordingcockpit.h"
+#include "app/trunmonitor.h"
+#include "app/trunvalidity.h"
 #include "app/ttimesource.h"
 #include "runfakes.h"
 
@@ -67,22 +69,6 @@ TEST_F(TRunEngineTick, EveryFrameLeavesAloneAtItsScheduledMillisecondAndIsDueTwo
     EXPECT_EQ(steps.size(), transmit.sent.size()) << "two frames left in one millisecond";
     EXPECT_EQ(transmit.sent.front().Frame.Id, 0x18FEF100u);
     EXPECT_EQ(transmit.sent.front().Frame.Time, 0);
-}
-
-TEST_F(TRunEngineTick, RunsOnlyWhileStartedAndCountsTicks)
-{
-    Tick(50);
-    EXPECT_EQ(engine.SimTime(), 0);
-    EXPECT_EQ(engine.TickCounter(), 0u);
-
-    engine.Start();
-    EXPECT_TRUE(engine.Running());
-    Tick(50);
-    EXPECT_EQ(engine.SimTime(), 50000);
-    EXPECT_EQ(engine.TickCounter(), 1u);
-    engine.Stop();
-    EXPECT_FALSE(engine.Running());
-    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
 }
 
 TEST_F(TRunEngineTick, DelayedTickCatchesUpOneStepPerMissedMillisecond)
@@ -262,6 +248,125 @@ TEST_F(TRunEngineTick, OptionsLeaveLoggedFramesAsTheyAre)
     ASSERT_EQ(transmit.sent.size(), 2u);
     EXPECT_EQ(transmit.sent[0].Frame.Id, 0x18F00300u);
     EXPECT_EQ(transmit.sent[1].Frame.Id, 0x0CFEF117u);
+}
+
+}  // namespace
+
+namespace {
+
+class TSpyCockpit final : public TRunCockpit {
+public:
+    TAString Step(double dt, bool refresh) override
+    {
+        refreshes.push_back(refresh);
+        return inner.Step(dt, refresh);
+    }
+    TAString ValueLine() override { return inner.ValueLine(); }
+    TRecordingCockpit inner;
+    std::vector<bool> refreshes;
+};
+
+class TSpyMonitor final : public TRunMonitor {
+public:
+    void ShowValues(const TBusFmsStandard* catalogue) override { calls.push_back(catalogue); }
+    std::vector<const TBusFmsStandard*> calls;
+};
+
+class TSpyValidity final : public TRunValidity {
+public:
+    void Execute(TBusFmsStandard&) override { ++calls; }
+    int calls = 0;
+};
+
+TEST_F(TRunEngineTick, MonitorAndCockpitDisplayAreRefreshedEveryFourthTick)
+{
+    TSpyCockpit spy;
+    TSpyMonitor monitor;
+    engine.SetCockpit(&spy);
+    engine.SetMonitor(&monitor);
+    engine.Start();
+    ASSERT_EQ(monitor.calls.size(), 1u);
+    EXPECT_EQ(monitor.calls[0], nullptr);   // emptied at Start
+
+    RunFor(150);                            // ticks 1..3
+    EXPECT_EQ(monitor.calls.size(), 1u);
+    RunFor(50);                             // tick 4: 150..199 ms
+    // The refresh comes in the 5 ms step at 150 ms, before that step's frame; the
+    // frame ends it for the rest of the tick. The cockpit refreshes at its first
+    // step of the tick (160 ms) only.
+    ASSERT_EQ(monitor.calls.size(), 2u);
+    EXPECT_EQ(monitor.calls[1], &engine.Catalogue());
+    ASSERT_EQ(spy.refreshes.size(), 10u);   // 0, 20, ..., 180 ms
+    for (size_t i = 0; i < spy.refreshes.size(); ++i) EXPECT_EQ(spy.refreshes[i], i == 8) << i;
+
+    engine.Controls.Display = false;
+    RunFor(200);
+    EXPECT_EQ(monitor.calls.size(), 2u);
+}
+
+TEST_F(TRunEngineTick, ValidityManipulationRunsEveryFiveMsInSimulationOnly)
+{
+    TSpyValidity validity;
+    engine.SetValidity(&validity);
+    engine.Start();
+    RunFor(50);
+    EXPECT_EQ(validity.calls, 10);
+    engine.Controls.ValidManip = false;
+    RunFor(50);
+    EXPECT_EQ(validity.calls, 10);
+    engine.Stop();
+
+    engine.Controls.ValidManip = true;
+    engine.Controls.Simulation = false;
+    engine.Controls.InternalLog = true;
+    engine.InternalLines = StringList(TAString("000.0400 18FEF100F315000CFFFFFFFF"));
+    engine.Start();
+    RunFor(30);
+    EXPECT_EQ(validity.calls, 10);
+}
+
+}  // namespace
+
+namespace {
+
+// An error box that lets the window's timer fire while it is open.
+class TReenteringErrors final : public TErrorReporter {
+public:
+    void ShowError(const TBaseError& error) override
+    {
+        shown.push_back(error);
+        clock->AdvanceMicros(50000);
+        engine->TimerSysTimer();
+        if (stop) engine->Stop();
+    }
+    bool stop = false;
+    TManualTimeSource* clock = nullptr;
+    TRunEngine* engine = nullptr;
+    std::vector<TBaseError> shown;
+};
+
+TEST_F(TRunEngineTick, TickCalledFromAnErrorBoxDoesNotStepInsideTheUnfinishedStep)
+{
+    TReenteringErrors reentering;
+    reentering.clock = &clock;
+    reentering.engine = &engine;
+    engine.SetErrorReporter(&reentering);
+    transmit.fail = TRecordingTransmit::fBaseError;
+    engine.Start();
+    Tick(50);
+    ASSERT_EQ(reentering.shown.size(), 1u);
+    EXPECT_EQ(engine.SimTime(), 50000);   // the outer tick only; the clock ran on meanwhile
+    EXPECT_EQ(engine.TickCounter(), 1u);
+    Tick(0);
+    EXPECT_EQ(engine.SimTime(), 100000);
+
+    // Stopped by the user while the box is open, the tick ends after that step.
+    reentering.stop = true;
+    engine.Controls.SendCan = true;
+    Tick(50);
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(engine.SimTime(), 101000);
+    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
 }
 
 }  // namespace
