@@ -84,6 +84,7 @@ public:
     void SetMessages(TUserMessage* messages);
 
 public slots:
+    // Cancel, Escape and the close box: mrCancel, the result key stays as it was.
     void reject() override;
 
 private:
