@@ -1,0 +1,57 @@
+#pragma once
+// A simulation CAN channel: frames travel as 24-byte records (TSimFrameRecord) over
+// up to MaxEntries communication channels. Entry 0 is written and read (normally the
+// node's own); entries 1 to 7 are only written, carrying the same frames to further
+// nodes.
+//
+// The text is the channel description after "Simulation ": communication
+// descriptions separated by commas, for example "RAM 1 2,RAM 2 1". Entry j is made
+// from the text from its description's start to the end with every comma turned
+// into a blank (the communication factory reads only the words it needs). Entries
+// beyond MaxEntries are ignored; an empty entry (an empty text, a trailing comma)
+// fails in the factory with its configuration error.
+//
+// Threads: Write on the transmit timer's thread (it only appends to send buffers),
+// Read on the window thread (it only takes from entry 0's receive buffer).
+
+#include "can/tcanchannel.h"
+#include "can/sim/tsimframerecord.h"
+#include "support/Communication/tacommunication.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+class TCanChannelSim : public TCanChannel {
+public:
+    static constexpr int MaxEntries = 8;
+    // Makes one communication channel from its description; throws on failure.
+    using CommFactory = std::function<std::unique_ptr<TACommunication>(const TAString& description)>;
+    // Microseconds on the reader's clock; stamps every frame that Read returns.
+    using Clock = std::function<int64_t()>;
+
+    // With TACommunication::New and the monotonic clock.
+    explicit TCanChannelSim(const TAString& text);
+    TCanChannelSim(const TAString& text, CommFactory factory, Clock clock);
+    // Deletes the communication channels in entry order.
+    ~TCanChannelSim() override;
+
+    // The next complete record from entry 0 with its time replaced by the clock's
+    // now; a frame with Id NoFrameId while fewer than 24 bytes have arrived. Bytes of
+    // a record that has only partly arrived are kept until the rest comes.
+    TCanFrame Read() override;
+    // Appends the frame's record to every entry's send buffer, in entry order.
+    void Write(const TCanFrame& frame) override;
+
+    int EntryCount() const { return static_cast<int>(entries_.size()); }
+
+    static CommFactory DefaultFactory();
+    static Clock DefaultClock();
+
+private:
+    std::vector<std::unique_ptr<TACommunication>> entries_;
+    Clock clock_;
+    TSimFrameRecord::Bytes pending_{};
+    int pendingCount_ = 0;
+};

@@ -1,0 +1,44 @@
+#include "can/sim/tsimframerecord.h"
+
+namespace {
+
+constexpr int IdOffset = 0;
+constexpr int DataOffset = 4;
+constexpr int DlcOffset = 12;
+constexpr int TimeOffset = 16;
+
+void PutLittleEndian(TSimFrameRecord::Bytes& bytes, int offset, uint64_t value, int size)
+{
+    for (int i = 0; i < size; ++i)
+        bytes[static_cast<size_t>(offset + i)] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t GetLittleEndian(const TSimFrameRecord::Bytes& bytes, int offset, int size)
+{
+    uint64_t value = 0;
+    for (int i = 0; i < size; ++i)
+        value |= static_cast<uint64_t>(bytes[static_cast<size_t>(offset + i)]) << (8 * i);
+    return value;
+}
+
+} // namespace
+
+TSimFrameRecord::Bytes TSimFrameRecord::Encode(const TCanFrame& frame)
+{
+    Bytes bytes{};
+    PutLittleEndian(bytes, IdOffset, frame.Id, 4);
+    for (size_t i = 0; i < frame.Data.size(); ++i) bytes[DataOffset + i] = frame.Data[i];
+    bytes[DlcOffset] = frame.Dlc;
+    PutLittleEndian(bytes, TimeOffset, static_cast<uint64_t>(frame.Time), 8);
+    return bytes;
+}
+
+TCanFrame TSimFrameRecord::Decode(const Bytes& bytes)
+{
+    TCanFrame frame;
+    frame.Id = static_cast<uint32_t>(GetLittleEndian(bytes, IdOffset, 4));
+    for (size_t i = 0; i < frame.Data.size(); ++i) frame.Data[i] = bytes[DataOffset + i];
+    frame.Dlc = bytes[DlcOffset];
+    frame.Time = static_cast<int64_t>(GetLittleEndian(bytes, TimeOffset, 8));
+    return frame;
+}

@@ -1,0 +1,59 @@
+#pragma once
+// The adapter registry: opens a CAN channel from a one-line channel description whose
+// first word names the driver, making the driver on first use.
+//
+// The registry owns the drivers (one slot per row of its driver table), each driver
+// its channels. A driver that is not StaysLoaded is deleted as soon as it has no
+// channel left after a CloseChannel; a driver keeps its slot after a failed channel
+// open. Used from the window thread only.
+//
+// Example: "Simulation RAM 1 2,RAM 2 1" asks the "Simulation" driver for a channel
+// with the text "RAM 1 2,RAM 2 1".
+
+#include "can/tcandriverentry.h"
+#include "support/tastring.h"
+
+#include <memory>
+#include <vector>
+
+class TCanChannel;
+class TCanDriver;
+class TTreeKey;
+
+class TCanAdapters {
+public:
+    // The program's drivers (CanDriverTable()).
+    TCanAdapters();
+    // Another table (tests, or a build with further drivers).
+    explicit TCanAdapters(std::vector<TCanDriverEntry> table);
+    // Deletes every driver, which deletes its channels; slots in order.
+    ~TCanAdapters();
+    TCanAdapters(const TCanAdapters&) = delete;
+    TCanAdapters& operator=(const TCanAdapters&) = delete;
+
+    // The new channel, owned by its driver; give it back through CloseChannel.
+    // A first word that names no driver (also an empty description) throws
+    // TBaseError("TCanAdapters::OpenChannel", "Driver not supported"). Errors of the
+    // driver's making or of its OpenChannel pass unchanged.
+    TCanChannel* OpenChannel(const TAString& description);
+    // Offers the channel to every existing driver in slot order; afterwards deletes
+    // each driver without channels that does not stay loaded. Null or a channel no
+    // driver owns closes nothing.
+    void CloseChannel(TCanChannel* channel);
+
+    // The driver in the slot of identifier, or null when the slot is empty or unknown.
+    const TCanDriver* Driver(const TAString& identifier) const;
+
+    // The channel description from the adapter's settings key: the key's name, one
+    // blank, then what the table's row of that name assembles (nothing for a name
+    // that is in no row: the first-start key "-" gives "- ").
+    static TAString ChannelDescription(const TTreeKey& key,
+                                       const std::vector<TCanDriverEntry>& table = CanDriverTable());
+
+private:
+    struct Slot {
+        TCanDriverEntry entry;
+        std::unique_ptr<TCanDriver> driver;
+    };
+    std::vector<Slot> slots_;
+};

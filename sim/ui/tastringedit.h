@@ -1,0 +1,74 @@
+#pragma once
+// Wraps a text control (line edit, editable combo box or multi-line edit) and gives
+// it a committed value: the user's text is committed on Enter (not in a multi-line
+// edit) or when the control loses focus, Escape puts the committed text back, and
+// the text is coloured red while invalid, green while valid and changed, black
+// otherwise. The notification fires only on a user commit, never on a program Commit.
+// A program Commit while the user is typing validates but does not overwrite.
+
+#include "sim/teditrule.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+
+class TAStringEdit : public QObject {
+    Q_OBJECT
+public:
+    using TNotify = std::function<void(QWidget* sender)>;
+    enum class TKind { None, Edit, Combo, Memo };
+
+    TAStringEdit(QWidget* control, TNotify notify, int16_t minLength, int16_t maxLength);
+    ~TAStringEdit() override;
+
+    virtual bool IsValid(const TAString& text) const { return rule_->IsValid(text); }
+    // Stores text as the committed value if the control's text is valid (see above).
+    virtual bool Commit(const TAString& text);
+
+    const TAString& Committed() const { return committed_; }
+    bool Editing() const { return editing_; }
+    QWidget* Control() const { return control_; }
+    TKind Kind() const { return kind_; }
+    TAString ControlText() const;
+    TEditColour Colour() const { return colour_; }
+
+protected:
+    TAStringEdit(QWidget* control, TNotify notify, std::unique_ptr<TEditRule> rule);
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Called after a successful Commit stored text.
+    virtual void OnCommitted(const TAString&) {}
+
+private:
+    void Attach();
+    void UserCommit();
+    void SetControlText(const TAString& text);
+    void Paint(TEditColour colour);
+
+    QWidget* control_;
+    TKind kind_;
+    TNotify notify_;
+    std::unique_ptr<TEditRule> rule_;
+    TAString committed_;
+    bool editing_ = false;
+    TEditColour colour_ = TEditColour::Black;
+};
+
+// A numeric field: valid text is a plain decimal number within [min, max].
+class TANumEdit : public TAStringEdit {
+    Q_OBJECT
+public:
+    TANumEdit(QWidget* control, TNotify notify, double min, double max, double step);
+
+    virtual double GetNumber() const { return number_; }
+    double Step() const { return step_; }
+
+protected:
+    void OnCommitted(const TAString& text) override;
+
+private:
+    double step_;
+    double number_ = 0;
+};

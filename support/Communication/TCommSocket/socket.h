@@ -1,0 +1,54 @@
+#pragma once
+// One IPv4 stream socket handle, owned (closed by the destructor). Every failure throws a
+// TSocketError with the operation, the message and the kind below; programming checks
+// (an operation on a closed socket, create on an open one) throw kind Check.
+//
+//   create   "create"  1        bind    "bind"   3       connect "connect" 5
+//   send     "timeout" 6 (not writable within the time-out), "connection" 7 (send failed)
+//   accept   "accept"  13       listen  "listen" 14 (backlog 5)
+//   receive  "select error --> endless" 19, "timeout" 20, "error" 21
+//
+// Shutdown() may be called from another thread while this socket's owner is blocked in
+// accept, receive or send: it releases that call. Everything else belongs to the owner.
+
+#include "support/Communication/TCommSocket/sockaddr.h"
+
+#include <functional>
+
+class Socket {
+public:
+    Socket() = default;
+    ~Socket();
+    Socket(const Socket&) = delete;
+    Socket& operator=(const Socket&) = delete;
+    Socket(Socket&& other) noexcept;
+    Socket& operator=(Socket&& other) noexcept;
+
+    bool IsOpen() const { return handle_ >= 0; }
+    int Handle() const { return handle_; }
+
+    void create();
+    // Binds with SO_REUSEADDR, so a port can be bound again at once after a close.
+    void bind(const SockAddr& local);
+    void listen();
+    // Accepts one peer into target (which must be closed). Returns false when the wait was
+    // ended by Shutdown() (no peer accepted).
+    bool accept(Socket& target, SockAddr& peer);
+    // Connects within timeoutMs; cancelled (a connect failure) as soon as cancel() is true.
+    void connect(const SockAddr& remote, int timeoutMs, const std::function<bool()>& cancel);
+    // Sends at most count bytes once writable within timeoutSeconds; returns the bytes sent.
+    int send(const void* bytes, int count, int timeoutSeconds);
+    // Receives at most size bytes, waiting timeoutSeconds (-1: no time-out) for data.
+    // Returns 0 when the peer has closed the connection (or Shutdown() was called).
+    int receive(void* place, int size, int timeoutSeconds);
+    // True when the peer has closed or reset the connection; discards bytes it sent.
+    bool PeerClosed();
+    void setNoDelay();
+    void Shutdown();
+    void close();
+
+private:
+    void Require(bool open, const char* check) const;
+
+    int handle_ = -1;
+};

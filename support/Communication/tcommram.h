@@ -1,0 +1,37 @@
+#pragma once
+// Mailbox channel between channels of one process.
+//
+// All TCommRam objects share one table of 256 slots; each slot is empty or holds one
+// block of bytes. The send step waits until its send slot is empty and puts everything
+// from the send buffer there as one block; the receive step waits until its receive slot
+// holds a block and appends it to its receive buffer. "RAM 1 2" and "RAM 2 1" talk to
+// each other; "RAM 3 3" talks to itself. The table exists while at least one TCommRam
+// does; blocks still in it when the last one goes are freed with it.
+//
+// Both waits sleep on the table's condition variable (no polling) and end at once when
+// the channel stops.
+
+#include "support/Communication/tacommunication.h"
+
+#include <cstdint>
+#include <memory>
+
+class TCommRam final : public TACommunication {
+public:
+    static constexpr int SlotCount = 256;
+
+    TCommRam(uint8_t sendSlot, uint8_t receiveSlot);
+    ~TCommRam() override;
+
+    struct TTable;
+
+protected:
+    bool Send() override;
+    bool Receive() override;
+    void Unblock() override;
+
+private:
+    std::shared_ptr<TTable> table_;
+    uint8_t receiveSlot_;
+    uint8_t sendSlot_;
+};
