@@ -286,7 +286,8 @@ void TQtCanBusThread::TImpl::OpenSlot(const std::shared_ptr<TQtCanBusPort>& port
     // A plugin that rejects the interface name already in its constructor (virtualcan
     // with "can7") would otherwise go on with a channel of its own choosing.
     if (device->error() != QCanBusDevice::NoError) {
-        Fail(slot, OpenFailure(*port, QCanBusDevice::ConnectionError, device->errorString()));
+        Fail(slot, "Interface not found: '" + port->Interface + "' (" + Utf8(device->errorString()) +
+                       "); available interfaces: " + JoinOrNone(InterfaceNames(plugin)));
         return;
     }
     if (port->BitRate != 0)
@@ -348,7 +349,8 @@ void TQtCanBusThread::TImpl::Fail(TDeviceSlot& slot, const std::string& failure)
 
 void TQtCanBusThread::TImpl::Receive(TDeviceSlot& slot)
 {
-    if (!slot.Device) return;
+    // A closing device refuses to be read (and says so); its frames come too late anyway.
+    if (!slot.Device || slot.Device->state() != QCanBusDevice::ConnectedState) return;
     const QList<QCanBusFrame> frames = slot.Device->readAllFrames();
     std::lock_guard lock(slot.Port->Mutex);
     for (const QCanBusFrame& qt : frames) {
