@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <list>
 #include <set>
@@ -122,6 +123,12 @@ struct TDeviceSlot {
     std::unique_ptr<QCanBusDevice> Device;
     bool Closing = false;
     bool Finished = false;   // the loop deletes the device at its next turn
+    // While the first open of a plugin runs, the outcome is held back until the exit
+    // handler is registered: a channel told at once could let the program end first.
+    bool Holding = false;
+    bool Held = false;
+    TQtCanBusPort::TState HeldState = TQtCanBusPort::psOpening;
+    std::string HeldFailure;
 };
 
 struct TQtCanBusThread::TImpl {
@@ -146,6 +153,7 @@ struct TQtCanBusThread::TImpl {
     void Serve(TDeviceSlot& slot);
     void Receive(TDeviceSlot& slot);
     void Fail(TDeviceSlot& slot, const std::string& failure);
+    void Publish(TDeviceSlot& slot, TQtCanBusPort::TState state, const std::string& failure = {});
     void Close(TDeviceSlot& slot);
     void DeleteFinished();
     void CloseAll();
@@ -169,9 +177,14 @@ void ReportError(TQtCanBusPort& port, const std::string& error)
     if (port.Error.empty()) port.Error = error;
 }
 
+// The instance while it exists. Exit handlers run on the exiting thread, which is also
+// the one that destroys the instance, so a handler registered late (while the program
+// was already ending) finds it gone instead of using a destroyed object.
+std::atomic<TQtCanBusThread*> g_live{nullptr};
+
 void StopAtExit()
 {
-    TQtCanBusThread::Instance().Stop();
+    if (TQtCanBusThread* thread = g_live.load()) thread->Stop();
 }
 
 } // namespace
@@ -187,6 +200,7 @@ TQtCanBusThread::TQtCanBusThread() : impl_(std::make_unique<TImpl>())
     if (!QCoreApplication::instance())
         impl_->App = std::make_unique<QCoreApplication>(g_argc, g_argv);
     impl_->Thread = std::thread([impl = impl_.get()] { impl->Run(); });
+    g_live = this;
     // Open and Wake need the thread's event dispatcher.
     std::unique_lock lock(impl_->Mutex);
     impl_->Started.wait(lock, [this] { return impl_->Dispatcher != nullptr || impl_->Stopped; });
@@ -194,6 +208,7 @@ TQtCanBusThread::TQtCanBusThread() : impl_(std::make_unique<TImpl>())
 
 TQtCanBusThread::~TQtCanBusThread()
 {
+    g_live = nullptr;
     Stop();
     impl_->App.reset();
 }
@@ -317,7 +332,7 @@ void TQtCanBusThread::TImpl::OpenSlot(const std::shared_ptr<TQtCanBusPort>& port
         }
         TQtCanBusPort& p = *self->Port;
         if (state == QCanBusDevice::ConnectedState) {
-            SetState(p, TQtCanBusPort::psOpen);
+            Publish(*self, TQtCanBusPort::psOpen);
         } else if (state == QCanBusDevice::UnconnectedState) {
             bool opening = false;
             {
@@ -329,11 +344,17 @@ void TQtCanBusThread::TImpl::OpenSlot(const std::shared_ptr<TQtCanBusPort>& port
         }
     });
 
+    slot.Holding = true;
     const bool connecting = device->connectDevice();
     // The plugin may have made process-wide objects during this first open (the
     // virtualcan bus server); the thread must be joined before they are destroyed.
     if (PluginsOpened.insert(plugin).second) std::atexit(StopAtExit);
-    if (slot.Finished) return;   // failed through a signal inside connectDevice
+    slot.Holding = false;
+    if (slot.Held) {
+        SetState(*port, slot.HeldState, slot.HeldFailure);
+        return;
+    }
+    if (slot.Finished) return;
     if (!connecting) {
         Fail(slot, OpenFailure(*port, device->error(), device->errorString()));
         return;
@@ -341,10 +362,21 @@ void TQtCanBusThread::TImpl::OpenSlot(const std::shared_ptr<TQtCanBusPort>& port
     if (device->state() == QCanBusDevice::ConnectedState) SetState(*port, TQtCanBusPort::psOpen);
 }
 
+void TQtCanBusThread::TImpl::Publish(TDeviceSlot& slot, TQtCanBusPort::TState state, const std::string& failure)
+{
+    if (!slot.Holding) {
+        SetState(*slot.Port, state, failure);
+        return;
+    }
+    slot.Held = true;
+    slot.HeldState = state;
+    slot.HeldFailure = failure;
+}
+
 void TQtCanBusThread::TImpl::Fail(TDeviceSlot& slot, const std::string& failure)
 {
     slot.Finished = true;
-    SetState(*slot.Port, TQtCanBusPort::psFailed, failure);
+    Publish(slot, TQtCanBusPort::psFailed, failure);
 }
 
 void TQtCanBusThread::TImpl::Receive(TDeviceSlot& slot)
