@@ -57,9 +57,10 @@ public:
     TCanFrame Read() override;
     // Queues an extended (29-bit) data frame with all eight data bytes for the device and
     // returns; the Qt CAN bus thread sends queued frames in order. Throws
-    // TBaseError("TCanChannelQtCanBus::Write", ...) with "Device error: ..." once for each
-    // error that the device reported since the last Write (the frame is still queued), and
-    // "Send queue full" when the device has not taken SendCapacity frames (it is dropped).
+    // TBaseError("TCanChannelQtCanBus::Write", ...) with "Device error: ..." for the first
+    // error that the device reported since the last Write (the frame is queued all the
+    // same), and "Send queue full: ..." when the device has not taken
+    // TQtCanBusPort::SendCapacity frames (the frame is not queued).
     void Write(const TCanFrame& frame) override;
 
     // Received frames dropped because Read did not keep up (oldest first).

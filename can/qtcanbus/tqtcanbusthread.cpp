@@ -201,6 +201,10 @@ TQtCanBusThread::TQtCanBusThread() : impl_(std::make_unique<TImpl>())
         impl_->App = std::make_unique<QCoreApplication>(g_argc, g_argv);
     impl_->Thread = std::thread([impl = impl_.get()] { impl->Run(); });
     g_live = this;
+    // Without its application object Qt delivers no events, and the thread's socket
+    // notifiers would only spin; the thread ends with the object (which a QApplication
+    // in main does before the exit handlers run).
+    qAddPostRoutine(StopAtExit);
     // Open and Wake need the thread's event dispatcher.
     std::unique_lock lock(impl_->Mutex);
     impl_->Started.wait(lock, [this] { return impl_->Dispatcher != nullptr || impl_->Stopped; });

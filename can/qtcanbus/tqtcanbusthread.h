@@ -19,10 +19,11 @@
 // wants its own QApplication must make it before the first QtCanBus channel.
 //
 // Lifetime: the thread starts with the first Instance() call and runs until Stop(),
-// which an exit handler calls. The handler is registered after the first open of
-// each plugin, so it runs before the process-wide objects that the plugin made
-// during that open are destroyed (exit handlers run in reverse order of
-// registration); they are then destroyed with their thread already joined.
+// which runs when the application object is destroyed (Qt delivers no events without
+// it) or from an exit handler, whichever comes first. The exit handler is registered
+// after the first open of each plugin, so it runs before the process-wide objects that
+// the plugin made during that open are destroyed (exit handlers run in reverse order
+// of registration); they are then destroyed with their thread already joined.
 
 #include "can/qtcanbus/tqtcanbusport.h"
 
