@@ -43,11 +43,8 @@ TCanChannel* TCanAdapters::OpenChannel(const TAString& description)
     for (auto& slot : slots_) {
         if (identifier.IsEmpty() || slot.entry.Identifier != identifier) continue;
         if (!slot.driver) {
-            if (!slot.entry.Create)
-                throw TBaseError("TCanAdapters::OpenChannel", "Driver not supported");
-            slot.driver = slot.entry.Create();
-            if (!slot.driver)
-                throw TBaseError("TCanAdapters::OpenChannel", "Driver not available");
+            if (slot.entry.Create) slot.driver = slot.entry.Create();
+            if (!slot.driver) throw TBaseError("TCanAdapters::OpenChannel", "Driver not available");
         }
         // The driver word and the one character after it are cut off; nothing is left
         // when the description ends with the word.

@@ -33,8 +33,9 @@ public:
 
     // The new channel, owned by its driver; give it back through CloseChannel.
     // A first word that names no driver (also an empty description) throws
-    // TBaseError("TCanAdapters::OpenChannel", "Driver not supported"). Errors of the
-    // driver's making or of its OpenChannel pass unchanged.
+    // TBaseError("TCanAdapters::OpenChannel", "Driver not supported"); a row that makes
+    // no driver (one not in this build) throws "Driver not available" from there. Errors
+    // of the driver's making or of its OpenChannel pass unchanged.
     TCanChannel* OpenChannel(const TAString& description);
     // Offers the channel to every existing driver in slot order; afterwards deletes
     // each driver without channels that does not stay loaded. Null or a channel no

@@ -23,7 +23,7 @@ struct TCanDriverEntry {
     // What the channel dialog shows for the driver.
     TAString Caption;
     // Makes the driver; may throw (a missing vendor library). A driver whose factory
-    // threw is not kept, so the next request tries again.
+    // threw is not kept, so the next request tries again. Empty: not in this build.
     Factory Create;
     // True: once made, the driver stays until the registry ends (the Vector library is
     // loaded once per run). False: the registry deletes it when its last channel closes.

@@ -23,7 +23,7 @@ endif()
 function(qv_warnings target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wcast-align
-    -Woverloaded-virtual -Wnull-dereference -Wformat=2 -Wimplicit-fallthrough)
+    -Woverloaded-virtual -Wformat=2 -Wimplicit-fallthrough)
   if(QV_WERROR)
     target_compile_options(${target} PRIVATE -Werror)
   endif()

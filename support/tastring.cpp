@@ -2,6 +2,7 @@
 
 #include "support/tbaseerror.h"
 
+#include <charconv>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -62,9 +63,16 @@ TAString::TAString(int32_t value)
 
 TAString::TAString(double value, int width, int precision)
 {
-    char buf[512];
-    std::snprintf(buf, sizeof buf, "%*.*f", width, precision, value);
-    s_ = buf;
+    // to_chars, unlike printf, ignores the process locale (a desktop with a decimal
+    // comma must not change log lines or settings).
+    char buf[400];
+    if (precision < 0) precision = 6;
+    if (precision > 60) precision = 60;
+    auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, precision);
+    std::string digits = ec == std::errc() ? std::string(buf, end) : std::string();
+    if (width > 0 && digits.size() < static_cast<size_t>(width))
+        digits.insert(0, static_cast<size_t>(width) - digits.size(), ' ');
+    s_ = std::move(digits);
 }
 
 char TAString::operator[](int pos) const

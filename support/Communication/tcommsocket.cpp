@@ -17,7 +17,8 @@ constexpr int ConnectTimeoutMs = 3000;
 TCommSocket::TCommSocket(const TAString& remoteAddress, uint16_t remotePort, uint16_t localPort,
                          bool keepConnection)
     : TACommunication(std::nullopt, ReceiveIdle), keepConnection_(keepConnection),
-      remote_(remoteAddress, remotePort), local_(SockAddr::Any(localPort))
+      remote_(remoteAddress, remotePort),
+      local_(remote_.IsLoopback() ? SockAddr("127.0.0.1", localPort) : SockAddr::Any(localPort))
 {
     StartThreads();
 }

@@ -12,6 +12,9 @@
 // The receive side stops reading from the socket while more than 1 MiB waits in the receive
 // buffer (TCP then holds the sender back), so a flooding peer cannot exhaust memory.
 //
+// The local port listens on every address, or only on 127.0.0.1 when the remote address is a
+// loopback address (the peer is then on this machine, and the port stays closed to the network).
+//
 // Read-channel states: 0 created, 1 bound, 2 listening, 3 peer accepted, 5 closed.
 // Write-channel states: 0 created, 4 connected, 5 closed.
 

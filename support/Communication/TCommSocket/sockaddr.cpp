@@ -37,3 +37,8 @@ TAString SockAddr::Address() const
     inet_ntop(AF_INET, &address_.sin_addr, text, sizeof text);
     return TAString(text);
 }
+
+bool SockAddr::IsLoopback() const
+{
+    return (ntohl(address_.sin_addr.s_addr) >> 24) == 127;
+}

@@ -16,6 +16,8 @@ public:
 
     uint16_t Port() const;
     TAString Address() const;
+    // 127.x.x.x
+    bool IsLoopback() const;
 
     const sockaddr* Raw() const { return reinterpret_cast<const sockaddr*>(&address_); }
     sockaddr* Raw() { return reinterpret_cast<sockaddr*>(&address_); }

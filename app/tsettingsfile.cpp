@@ -1,0 +1,195 @@
+#include "app/tsettingsfile.h"
+
+#include "support/tbaseerror.h"
+#include "support/tfullfilename.h"
+
+#include <cerrno>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Closes the descriptor it holds.
+class TFd {
+public:
+    explicit TFd(int fd) : fd_(fd) {}
+    ~TFd()
+    {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const { return fd_; }
+    // Closes now and reports whether close succeeded (delayed write errors show here).
+    bool Close()
+    {
+        int fd = fd_;
+        fd_ = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int fd_;
+};
+
+std::filesystem::path PathOf(const TAString& name)
+{
+    return std::filesystem::path(name.str());
+}
+
+// The file's bytes; throws TBaseError when it cannot be read.
+TAString ReadWholeFile(const TAString& name)
+{
+    std::ifstream in(PathOf(name), std::ios::binary);
+    if (!in) throw TBaseError("TSettingsFile::Load", "FileNotReadable");
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) throw TBaseError("TSettingsFile::Load", "FileNotReadable");
+    return TAString(std::move(bytes));
+}
+
+// Makes a rename in the directory durable; best effort.
+void SyncDirectory(const std::filesystem::path& file)
+{
+    std::filesystem::path dir = file.parent_path();
+    if (dir.empty()) dir = ".";
+    TFd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.Get() >= 0) ::fsync(fd.Get());
+}
+
+}  // namespace
+
+TSettingsFile::TSettingsFile() : path_(TFullFileName().Resolve(FileName)) {}
+
+TSettingsFile::TSettingsFile(const TAString& directory)
+    : path_(TFullFileName(directory).Resolve(FileName))
+{
+}
+
+void TSettingsFile::SetDefaults()
+{
+    config_ = TXmlElement(TAString(RootName));
+    config_.SetSchema(SchemaName);
+    config_["CanAdapter"]["-"];
+    config_["FzgSim Position Top"]("<TEXT>") = "0";
+    config_["FzgSim Position Left"]("<TEXT>") = "0";
+}
+
+void TSettingsFile::Load()
+{
+    vectorDllPath_ = DefaultVectorDll;
+    notice_ = TAString();
+    protectFile_ = false;
+    usingDefaults_ = false;
+
+    std::error_code ec;
+    auto status = std::filesystem::status(PathOf(path_), ec);
+    if (status.type() == std::filesystem::file_type::not_found) {
+        SetDefaults();
+        usingDefaults_ = true;
+        return;
+    }
+
+    TAString reason;
+    try {
+        TAString text = ReadWholeFile(path_);
+        // A file that a crash left filled with zero bytes is damaged, not a shorter document.
+        if (text.str().find('\0') != std::string::npos)
+            throw TXmlError("TSettingsFile::Load", "Zero Byte In File");
+        config_ = TXmlElement::ParseDocument(text);
+        const TXmlElement& loaded = config_;
+        if (loaded.Contains("FileNameVectorDll")) {
+            try {
+                const TAString& dll = loaded["FileNameVectorDll"]("<TEXT>");
+                if (!dll.IsEmpty()) vectorDllPath_ = dll;
+            } catch (const TBaseError&) {
+                // An entry without a file name: the library is looked for under its plain name.
+            }
+        }
+        return;
+    } catch (const TBaseError& e) {
+        reason = e.DescribeText();
+    } catch (const std::exception& e) {
+        reason = e.what();
+    }
+
+    SetDefaults();
+    usingDefaults_ = true;
+    notice_ = "The settings file \"" + path_ + "\" could not be read (" + reason
+        + "). The program starts with its default settings; ";
+    if (MoveAside()) {
+        notice_ += "the old file has been kept as \"" + BadFilePath() + "\".";
+    } else {
+        protectFile_ = true;
+        notice_ += "the old file could not be moved to \"" + BadFilePath()
+            + "\" and will not be overwritten.";
+    }
+}
+
+bool TSettingsFile::MoveAside()
+{
+    std::error_code ec;
+    std::filesystem::rename(PathOf(path_), PathOf(BadFilePath()), ec);
+    if (ec) return false;
+    SyncDirectory(PathOf(path_));
+    return true;
+}
+
+TAString TSettingsFile::TakeNotice()
+{
+    TAString notice = notice_;
+    notice_ = TAString();
+    return notice;
+}
+
+void TSettingsFile::SetVectorDllPath(const TAString& fullName)
+{
+    vectorDllPath_ = fullName;
+    config_["FileNameVectorDll"]("<TEXT>") = fullName;
+}
+
+bool TSettingsFile::Save()
+{
+    const TAString temp = TempFilePath();
+    try {
+        if (protectFile_) {
+            if (!MoveAside()) return false;
+            protectFile_ = false;
+        }
+        TAString text = config_.DocumentText();
+        WriteFile(temp, text);
+        std::error_code ec;
+        std::filesystem::rename(PathOf(temp), PathOf(path_), ec);
+        if (!ec) {
+            SyncDirectory(PathOf(path_));
+            return true;
+        }
+    } catch (...) {
+        // Reported by the result; the old file is untouched.
+    }
+    std::error_code ignored;
+    std::filesystem::remove(PathOf(temp), ignored);
+    return false;
+}
+
+void TSettingsFile::WriteFile(const TAString& path, const TAString& data)
+{
+    static const char* const op = "TSettingsFile::WriteFile";
+    TFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (fd.Get() < 0) throw TBaseError(op, "PathNotFound");
+    const char* p = data.c_str();
+    size_t left = static_cast<size_t>(data.Length());
+    while (left > 0) {
+        ssize_t n = ::write(fd.Get(), p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) throw TBaseError(op, "write error");
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (::fsync(fd.Get()) != 0) throw TBaseError(op, "write error");
+    if (!fd.Close()) throw TBaseError(op, "write error");
+}

@@ -1,0 +1,77 @@
+#pragma once
+// The settings file "Quorvella.xml": read once at start-up into the settings tree, written
+// back once at shutdown. Windows read and write their settings in Config(), never in the
+// file. Keys (paths of blank-separated words below the root, the value being the text
+// node "<TEXT>"):
+//   "FileNameVectorDll"      full name of the Vector driver library, when the user located it
+//   "CanAdapter"             one child key: the settings of the CAN channel to open
+//   "FzgSim Position Top"    cockpit window position, decimal text
+//   "FzgSim Position Left"
+// Keys the program does not know are kept and written back unchanged.
+//
+// Loading never throws. A missing file gives the defaults: root "Quorvella" with the schema
+// reference "Quorvella.xsd", "CanAdapter" with the empty child "-", both positions "0".
+// An unreadable or malformed file gives the same defaults, but is first moved aside to
+// "Quorvella.xml.bad" (replacing an older one) so that the save at shutdown cannot destroy
+// it, and a notice for the user is kept until TakeNotice.
+//
+// Saving writes a temporary file in the same directory and renames it over the old one,
+// so a crash or a full disk never leaves a truncated settings file.
+
+#include "support/tastring.h"
+#include "support/txmlelement.h"
+
+class TSettingsFile {
+public:
+    static constexpr const char* FileName = "Quorvella.xml";
+    static constexpr const char* SchemaName = "Quorvella.xsd";
+    static constexpr const char* RootName = "Quorvella";
+    static constexpr const char* DefaultVectorDll = "vcand32.dll";
+
+    // The file in the working directory the process has now.
+    TSettingsFile();
+    // The file in directory (tests).
+    explicit TSettingsFile(const TAString& directory);
+    virtual ~TSettingsFile() = default;
+    TSettingsFile(const TSettingsFile&) = delete;
+    TSettingsFile& operator=(const TSettingsFile&) = delete;
+
+    void Load();
+    // False when the file could not be written; the file that was there stays as it was.
+    bool Save();
+
+    TXmlElement& Config() { return config_; }
+    const TXmlElement& Config() const { return config_; }
+    TXmlElement& CanAdapter() { return config_["CanAdapter"]; }
+    TXmlElement& FzgSim() { return config_["FzgSim"]; }
+
+    // The Vector library's file name: the text of "FileNameVectorDll" as loaded, else "vcand32.dll".
+    const TAString& VectorDllPath() const { return vectorDllPath_; }
+    // Sets the name and stores it under "FileNameVectorDll".
+    void SetVectorDllPath(const TAString& fullName);
+
+    const TAString& FilePath() const { return path_; }
+    TAString BadFilePath() const { return path_ + ".bad"; }
+    TAString TempFilePath() const { return path_ + ".tmp"; }
+    // True when the last Load found no usable file and the defaults are in use.
+    bool UsingDefaults() const { return usingDefaults_; }
+    // The message for the user about the last Load ("" when there is none); given out once.
+    TAString TakeNotice();
+
+protected:
+    // Writes data as the whole new content of the file path and makes it durable; throws
+    // TBaseError on any failure. Tests override it to interrupt a save.
+    virtual void WriteFile(const TAString& path, const TAString& data);
+
+private:
+    void SetDefaults();
+    bool MoveAside();
+
+    TAString path_;
+    TXmlElement config_;
+    TAString vectorDllPath_ = DefaultVectorDll;
+    TAString notice_;
+    bool usingDefaults_ = false;
+    // A malformed file that could not be moved aside yet: Save must not replace it.
+    bool protectFile_ = false;
+};

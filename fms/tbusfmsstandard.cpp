@@ -1,0 +1,416 @@
+#include "fms/tbusfmsstandard.h"
+
+#include "support/tbaseerror.h"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+
+namespace {
+
+// Parameter groups in catalogue order; the enumerator is the group's GroupIndex.
+enum TGroup : int {
+    CCVS, EEC2, LFC, DD, EEC1, HOUR, VI, FMS, VDHR, TCO1, ET1, AMB,
+    DC1, DC2, TD, AIR1, AS, ETC2, ASC4, DI, LFE, TTS, GroupCount
+};
+
+struct TGroupRow {
+    uint32_t Pgn;
+    const char* Acronym;
+    const char* Name;
+    const char* ShortName;
+    int32_t PeriodMs;
+    const char* KeyName;
+};
+
+// clang-format off
+constexpr TGroupRow Groups[GroupCount] = {
+//    PGN    acronym  name                                    short name                   period  key name
+    {65265, "CCVS", "Cruise Control/Vehicle Speed",         "Cruise Contr./Veh. Speed",     100, "CruiseControlVehicleSpeed"},
+    {61443, "EEC2", "Electronic Engine Controller #2",      "Electr. Engine Cont. #2",       50, "ElectronicEngineController2"},
+    {65257, "LFC ", "Fuel Consumption",                     "Fuel Consumption",            1000, "FuelConsumption"},
+    {65276, "DD  ", "Dash Display",                         "Dash Display",                1000, "DashDisplay"},
+    {61444, "EEC1", "Electronic Engine Controller #1",      "Electr. Engine Cont. #1",       20, "ElectronicEngineController1"},
+    {65253, "HOUR", "Engine Hours, Revolutions",            "Engine Hours",                1000, "EngineHoursRevolutions"},
+    {65260, "VI  ", "Vehicle Identification",               "Vehicle Identification",     10000, "VehicleIdentification"},
+    {64977, "FMS ", "FMS-Standard Interface",               "FMS Software ID",            10000, "FMSStandardInterface"},
+    {65217, "VDHR", "High Resolution Vehicle Distance",     "Vehicle Distance",            1000, "HighResolutionVehicleDistance"},
+    {65132, "TCO1", "Tachograph",                           "TCO1",                          20, "Tachograph"},
+    {65262, "ET1 ", "Engine Temperature",                   "Engine Temperature",          1000, "EngineTemperature"},
+    {65269, "AMB ", "Ambient Conditions",                   "Ambient Conditions",          1000, "AmbientConditions"},
+    {65102, "DC1 ", "Door Control 1",                       "Door Control 1",               100, "DoorControl1"},
+    {64933, "DC2 ", "Door Control 2",                       "Door Control 2",               100, "DoorControl2"},
+    {65254, "TD  ", "Time/Date",                            "Time/Date",                   1000, "TimeDate"},
+    {65198, "AIR1", "Air Supply Pressure",                  "Air Supply Pressure",         1000, "AirSupplyPressure"},
+    {65237, "AS  ", "Alternator Speed",                     "Alternator Speed",            1000, "AlternatorSpeed"},
+    {61445, "ETC2", "Electronic Transmission Controller 2", "Electr. Transm. Ctrl 2",       100, "ElectronicTransmissionController2"},
+    {65112, "ASC4", "Air Suspension Control 4",             "Air Suspension Control 4",     100, "AirSuspensionControl4"},
+    {65131, "DI  ", "Driver's Identification",              "Driver's Identification",    10000, "DriversIdentification"},
+    {65266, "LFE ", "Fuel Economy",                         "Fuel Economy",                 100, "FuelEconomy"},
+    {64893, "TTS ", "Tell Tale Status",                     "Tell Tale Status",            1000, "TellTaleStatus"},
+};
+
+struct TNumericRow {
+    int Pos;
+    const char* Name;
+    TGroup Group;
+    uint16_t Bit, Bits;
+    double Resolution, Offset;
+    const char* Unit;
+    double Min, Max, Tolerance;
+    uint16_t MinInt, MaxInt, MinDec, MaxDec;
+};
+
+constexpr TNumericRow Numerics[] = {
+//   #   signal                                   group  bit bits  resolution    offset unit      min     max               tol    int    dec
+    { 1, "Wheel based speed",                    CCVS,  8, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         1,     1, 3,  0, 3},
+    { 5, "Accelerator pedal position",           EEC2,  8,  8, 0.4,           0,    "%",      0,    100,              0.5,   1, 3,  0, 1},
+    { 6, "Total fuel used",                      LFC,  32, 32, 0.5,           0,    "L",      0,    2105540607.55,    1,     1, 10, 0, 1},
+    { 7, "Fuel level",                           DD,    8,  8, 0.4,           0,    "%",      0,    100,              1,     1, 3,  0, 1},
+    { 8, "Engine speed",                         EEC1, 24, 16, 0.125,         0,    "rpm",    0,    8031.8751,        1,     1, 4,  0, 3},
+    { 9, "Total engine hours",                   HOUR,  0, 32, 0.05,          0,    "h",      0,    210554060.755,    1,     1, 9,  0, 2},
+    {14, "High resolution total vhcl. distance", VDHR,  0, 32, 5,             0,    "m",      0,    21055406075.5,    1,     1, 11, 0, 0},
+    {27, "Tachograph vehicle speed",             TCO1, 48, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         0.5,   1, 3,  0, 2},
+    {28, "Engine coolant temperature",           ET1,   0,  8, 1,           -40,    "°C",   -40,    210,              0.5,   1, 3,  0, 0},
+    {29, "Ambient Air Temperatur",               AMB,  24, 16, 0.03125,    -273,    "°C",  -273,    1735,             0.5,   1, 4,  0, 3},
+    {63, "Seconds",                              TD,    0,  8, 0.25,          0,    "sec",    0,    60,               1,     1, 2,  0, 2},
+    {64, "Minutes",                              TD,    8,  8, 1,             0,    "min",    0,    60,               1,     1, 2,  0, 0},
+    {65, "Hours",                                TD,   16,  8, 1,             0,    "hr",     0,    24,               1,     1, 2,  0, 0},
+    {66, "Month",                                TD,   24,  8, 1,             0,    "month",  1,    12,               1,     1, 2,  0, 0},
+    {67, "Day",                                  TD,   32,  8, 0.25,          0.75, "day",    1,    31,               1,     1, 2,  0, 2},
+    {68, "Year",                                 TD,   40,  8, 1,          1985,    "year",1985,    2241,             1,     4, 4,  0, 0},
+    {69, "Service Brake Air Pressure Circuit1",  AIR1, 16,  8, 8,             0,    "kPa",    0,    2000,             1,     1, 4,  0, 0},
+    {70, "Service Brake Air Pressure Circuit2",  AIR1, 24,  8, 8,             0,    "kPa",    0,    2000,             1,     1, 4,  0, 0},
+    {75, "Selected Gear",                        ETC2,  0,  8, 1,          -125,    "",    -125,    126,              1,     1, 4,  0, 0},
+    {76, "Current Gear",                         ETC2, 24,  8, 1,          -125,    "",    -125,    126,              1,     1, 4,  0, 0},
+    {77, "Below Pressure Front Axle Left",       ASC4,  0, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
+    {78, "Below Pressure Front Axle Right",      ASC4, 16, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
+    {79, "Below Pressure Rear Axle Left",        ASC4, 32, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
+    {80, "Below Pressure Rear Axle Right",       ASC4, 48, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
+    {83, "Fuel Rate",                            LFE,   0, 16, 0.05,          0,    "L/h",    0,    3212.75,          0.025, 1, 4,  0, 2},
+    {84, "Instantaneous Fuel Economy",           LFE,  16, 16, 0.001953125,   0,    "Km/L",   0,    125.5,            0.001, 1, 3,  0, 3},
+};
+
+struct TEnumRow {
+    int Pos;
+    const char* Name;
+    TGroup Group;
+    uint16_t Bit, Bits;
+    const char* Texts;   // entry i is index i
+};
+
+constexpr const char* TimeRelStates =
+    "normal,15min_bef_4.5h,4.5h_reached,15min_bef_9h,9h_reached,15min_bef_16h,16h_reached";
+
+constexpr TEnumRow Enums[] = {
+//   #   signal                              group bit bits texts
+    { 0, "Parking Brake Switch",             CCVS,  2, 2, "not_set,set"},
+    { 2, "Clutch switch",                    CCVS, 30, 2, "released,pressed"},
+    { 3, "Brake switch",                     CCVS, 28, 2, "released,depressed"},
+    { 4, "Cruise control active",            CCVS, 24, 2, "off,on"},
+    {11, "Requests supported",               FMS,   2, 2, "no,yes,reserved,don't_care"},
+    {12, "Diagnostics supported",            FMS,   0, 2, "no,yes,reserved,don't_care"},
+    {15, "Drive recognize",                  TCO1,  6, 2, "no_motion,motion"},
+    {16, "Driver 1 working state",           TCO1,  0, 3, "Rest,Available,Work,Drive"},
+    {17, "Driver 2 working state",           TCO1,  3, 3, "Rest,Available,Work,Drive"},
+    {18, "Overspeed",                        TCO1, 14, 2, "No,Yes"},
+    {19, "Driver 1 card",                    TCO1, 12, 2, "not_pressent,present"},
+    {20, "Driver 1 time rel. state",         TCO1,  8, 4, TimeRelStates},
+    {21, "Driver 2 card",                    TCO1, 20, 2, "not_pressent,present"},
+    {22, "Driver 2 time rel. state",         TCO1, 16, 4, TimeRelStates},
+    {23, "Direction indicator",              TCO1, 30, 2, "Forward,Reverse"},
+    {24, "Tachograph performance",           TCO1, 28, 2, "Performance,Analysis"},
+    {25, "Handling information",             TCO1, 26, 2, "No,Yes"},
+    {26, "System event",                     TCO1, 24, 2, "no_tachogr._event,tachogr._event"},
+    {30, "Status 2 of Doors",                DC1,   6, 2, "all_bus_doors_disabled,at_least_1_bus_door_enabled"},
+    {31, "Ramp / Wheel Chair Lift Position", DC1,   4, 2, "inside_bus,outside_bus"},
+    {32, "Positions of doors",               DC1,   0, 4, "at_least_1_door_is_open,closing_last_door,all_doors_closed"},
+    {71, "Alternator Status 1",              AS,   16, 2, "not_charging,charging"},
+    {72, "Alternator Status 2",              AS,   18, 2, "not_charging,charging"},
+    {73, "Alternator Status 3",              AS,   20, 2, "not_charging,charging"},
+    {74, "Alternator Status 4",              AS,   22, 2, "not_charging,charging"},
+};
+
+enum TTextKind { tkBytes, tkTellTales };
+
+constexpr uint16_t After = TFmsMeasVal::AfterData;
+constexpr uint16_t AsLong = TFmsMeasVal::TextLength;
+
+struct TTextRow {
+    int Pos;
+    const char* Name;
+    TGroup Group;
+    uint16_t Bit, Bits;
+    TTextKind Kind;
+    uint16_t MinBytes, MaxBytes;   // tell-tales: two hex characters count as one byte
+};
+
+constexpr TTextRow Texts[] = {
+//   #   signal                           group  bit    bits    content      limit
+    {10, "Vehicle identification number", VI,    0,     AsLong, tkBytes,     2, 200},
+    {13, "SW-version supported",          FMS,   8,     32,     tkBytes,     4, 4},
+    {81, "Driver 1 identification",       DI,    0,     AsLong, tkBytes,     0, 20},
+    {82, "Driver 2 identification",       DI,    After, AsLong, tkBytes,     0, 20},
+    {85, "Tell Tale Status",              TTS,   0,     64,     tkTellTales, 0, 41},
+};
+// clang-format on
+
+// Door Control 2, positions 33..62: per door k = 1..10 its lock, open and enable
+// status, 2 bits each, at bit 6(k-1), +2 and +4.
+constexpr int FirstDoorPos = 33;
+constexpr int Doors = 10;
+
+struct TDoorSignal {
+    const char* Prefix;
+    const char* Texts;
+};
+constexpr TDoorSignal DoorSignals[3] = {
+    {"Lock Status of Door ", "unlocked,locked"},
+    {"Open Status of Door ", "door_closed,door_opened"},
+    {"Enable Status of Door ", "door_disabled,door_enabled"},
+};
+
+// Signals after this position belong to version "00.02" only.
+constexpr int LastBaseSignal = 80;
+constexpr int CatalogueSize = 86;
+constexpr int DriverIdStartMs = 5000;
+constexpr int DriverId1Pos = 81;
+constexpr int DriverId2Pos = 82;
+
+uint32_t CanIdOf(TGroup g)
+{
+    return Groups[g].Pgn << 8;
+}
+
+std::unique_ptr<TFmsMeasVal> MakeSignal(const TAString& name, TGroup g, uint16_t bit, uint16_t bits,
+                                        double resolution, const TAString& unit, double offset,
+                                        std::unique_ptr<TMeasVal> value, uint16_t minInt, uint16_t maxInt,
+                                        uint16_t minDec, uint16_t maxDec)
+{
+    return std::make_unique<TFmsMeasVal>(name, CanIdOf(g), static_cast<int32_t>(g), Groups[g].PeriodMs, bit,
+                                         bits, resolution, unit, offset, std::move(value), minInt, maxInt,
+                                         minDec, maxDec);
+}
+
+// The signal at catalogue position pos, built from whichever table holds it.
+std::unique_ptr<TFmsMeasVal> SignalAt(int pos)
+{
+    for (const auto& r : Numerics) {
+        if (r.Pos == pos) {
+            auto v = std::make_unique<TMeasValDouble>(0.0, r.Min, r.Max, r.Tolerance, 2.0, 0.0, -1.0);
+            return MakeSignal(r.Name, r.Group, r.Bit, r.Bits, r.Resolution, r.Unit, r.Offset, std::move(v),
+                              r.MinInt, r.MaxInt, r.MinDec, r.MaxDec);
+        }
+    }
+    for (const auto& r : Enums) {
+        if (r.Pos == pos)
+            return MakeSignal(r.Name, r.Group, r.Bit, r.Bits, 1.0, "", 0.0,
+                              std::make_unique<TMeasValEnum>(0, r.Texts), 1, 1, 0, 0);
+    }
+    for (const auto& r : Texts) {
+        if (r.Pos == pos) {
+            std::unique_ptr<TMeasVal> v;
+            if (r.Kind == tkTellTales)
+                v = std::make_unique<TMeasValTTS>();
+            else
+                v = std::make_unique<TMeasValString>("");
+            return MakeSignal(r.Name, r.Group, r.Bit, r.Bits, 1.0, "", 0.0, std::move(v), r.MinBytes,
+                              r.MaxBytes, 0, 0);
+        }
+    }
+    if (pos >= FirstDoorPos && pos < FirstDoorPos + 3 * Doors) {
+        const int door = (pos - FirstDoorPos) / 3 + 1;
+        const int kind = (pos - FirstDoorPos) % 3;
+        const auto bit = static_cast<uint16_t>(6 * (door - 1) + 2 * kind);
+        const TAString name = TAString(DoorSignals[kind].Prefix) + TAString(std::to_string(door));
+        return MakeSignal(name, DC2, bit, 2, 1.0, "", 0.0,
+                          std::make_unique<TMeasValEnum>(0, DoorSignals[kind].Texts), 1, 1, 0, 0);
+    }
+    return nullptr;
+}
+
+const TGroupRow* GroupOfPgn(uint32_t pgn)
+{
+    for (const auto& g : Groups) {
+        if (g.Pgn == pgn)
+            return &g;
+    }
+    return nullptr;
+}
+
+constexpr const char* TellTaleNames[41] = {
+    "Cooling air conditioning",
+    "High beam, main beam",
+    "Low beam, dipped beam",
+    "Turn signals",
+    "Hazard warning",
+    "Provision for the disabled or handicapped persons",
+    "Parking Brake",
+    "Brake failure/brake system malfunction",
+    "Hatch open",
+    "Fuel level",
+    "Engine coolant temperature",
+    "Battery charging condition",
+    "Engine oil",
+    "Position lights,side lights",
+    "Front fog light",
+    "Rear fog light",
+    "Park Heating",
+    "Engine",
+    "Service, call for maintenance",
+    "Transmission fluid temperature",
+    "Transmission failure/malfunction",
+    "Anti-lock brake system failure",
+    "Worn brake linings",
+    "Windscreen washer fluid/windshield washer fluid",
+    "Tire failure/malfunction",
+    "Malfunction/general failure",
+    "Engine oil temperature",
+    "Engine oil level",
+    "Engine coolant level",
+    "Steering fluid level",
+    "Steering failure",
+    "Height Control (Levelling)",
+    "Retarder",
+    "Engine Emission system failure",
+    "ESP indication",
+    "Brake lights",
+    "Articulation",
+    "Stop Request",
+    "Pram request",
+    "Bus stop brake",
+    "Ad blue level",
+};
+
+const char* const NotFms = "Not Fms";
+
+}  // namespace
+
+TBusFmsStandard::TBusFmsStandard(const TAString& fmsVersion)
+{
+    frameIds_.fill(EndOfIds);
+    for (int pos = 0; pos < CatalogueSize; ++pos) {
+        if (pos == LastBaseSignal + 1 && fmsVersion != "00.02")
+            break;
+        Add(SignalAt(pos));
+    }
+    Reset();
+}
+
+void TBusFmsStandard::Add(std::unique_ptr<TFmsMeasVal> signal)
+{
+    if (SignalCount() >= MaxSignals)
+        throw TBaseError("TBusFmsStandard::Add", "Fatal: Array erweitern !!!");
+    const uint32_t id = signal->CanId;
+    signals_.push_back(std::move(signal));
+    nextDue_.push_back(0);
+    const auto known = frameIds_.begin() + frameCount_;
+    if (std::find(frameIds_.begin(), known, id) == known) {
+        frameIds_[static_cast<std::size_t>(frameCount_)] = id;
+        ++frameCount_;
+        frameIds_[static_cast<std::size_t>(frameCount_)] = EndOfIds;
+    }
+}
+
+void TBusFmsStandard::Reset()
+{
+    constexpr uint8_t Free = 0xFF;
+    std::vector<uint8_t> slots(CycleMs, Free);
+    int32_t group = 0xFF;
+    int64_t offset = 0;
+
+    // True when a group of this period starting at s finds all its slots of the cycle free.
+    auto fits = [&slots](int s, int32_t period) {
+        for (int t = 0; t < CycleMs; t += period) {
+            if (slots[static_cast<std::size_t>((s + t) % CycleMs)] != Free)
+                return false;
+        }
+        return true;
+    };
+
+    for (int i = 0; i < SignalCount(); ++i) {
+        TFmsMeasVal& sig = *signals_[static_cast<std::size_t>(i)];
+        sig.MeasVal->Reset();
+        if (sig.GroupIndex != group) {
+            group = sig.GroupIndex;
+            const int32_t period = sig.Period;
+            // A period that does not divide the cycle would never come back to its
+            // first slot; such a group has no place in the plan.
+            const bool divides = period > 0 && CycleMs % period == 0;
+            // The driver identification waits until the first half of the cycle has passed.
+            int s = (i == DriverId1Pos || i == DriverId2Pos) ? DriverIdStartMs : 0;
+            while (divides && s < CycleMs && !fits(s, period))
+                s += 2;
+            if (!divides || s >= CycleMs)
+                throw TBaseError("Reset", "Frames full");
+            for (int t = 0; t < CycleMs; t += period)
+                slots[static_cast<std::size_t>((s + t) % CycleMs)] = static_cast<uint8_t>(group);
+            offset = s;
+        }
+        nextDue_[static_cast<std::size_t>(i)] = offset;
+    }
+}
+
+std::vector<TCanHigh> TBusFmsStandard::GetCanHighs(int64_t now)
+{
+    const int64_t nowMs = now / 1000;
+    std::vector<TCanHigh> out;
+    for (int i = 0; i < SignalCount(); ++i) {
+        int64_t& due = nextDue_[static_cast<std::size_t>(i)];
+        if (due > nowMs)
+            continue;
+        TFmsMeasVal& sig = *signals_[static_cast<std::size_t>(i)];
+        auto it = std::find_if(out.begin(), out.end(), [&sig](const TCanHigh& m) { return m.Id == sig.CanId; });
+        if (it == out.end()) {
+            TCanHigh m(sig.CanId);
+            m.Time = due * 1000;
+            out.push_back(std::move(m));
+            if (static_cast<int>(out.size()) == SignalCount())
+                throw TBaseError("TBusFmsStandard::GetCanHighs", "FATAL");
+            it = out.end() - 1;
+        }
+        sig.WriteToCan(*it);
+        due += sig.Period;
+    }
+    return out;
+}
+
+void TBusFmsStandard::ReadValues(const TAString& text)
+{
+    int from = 0;
+    for (int i = 0; i < SignalCount(); ++i) {
+        TAString field;
+        if (from <= text.Length()) {
+            const int end = text.FindOrLength(":", from);
+            field = text.SubString(from, end - from);
+            from = end + 1;
+        }
+        TFmsMeasVal& sig = *signals_[static_cast<std::size_t>(i)];
+        sig.MeasVal = sig.Read(field);
+    }
+}
+
+TAString TBusFmsStandard::GetPgnName(uint32_t identifier, int kind)
+{
+    if (kind == 11) {
+        if (identifier < static_cast<uint32_t>(GroupCount))
+            return Groups[identifier].KeyName;
+        return NotFms;
+    }
+    const TGroupRow* g = GroupOfPgn((identifier >> 8) & 0xFFFF);
+    if (g == nullptr)
+        return NotFms;
+    switch (kind) {
+    case 0: return g->Name;
+    case 1: return g->ShortName;
+    case 2: return g->Acronym;
+    default: return NotFms;
+    }
+}
+
+TAString TBusFmsStandard::GetTellTaleName(int index)
+{
+    if (index < 0 || index >= static_cast<int>(std::size(TellTaleNames)))
+        return {};
+    return TellTaleNames[index];
+}

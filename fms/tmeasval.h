@@ -1,0 +1,128 @@
+#pragma once
+// A measured value: the current content of one signal with its validity state.
+// Four kinds: a number (TMeasValDouble), an entry of an enumeration (TMeasValEnum),
+// a byte string (TMeasValString) and the tell-tale table (TMeasValTTS).
+// The base and its four small kinds live together here; they only make sense as one family.
+
+#include "support/tastring.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+// 16-bit validity state. The low byte of the five indicator states is the J1939
+// indicator byte they stand for (FB parameter specific .. FF not available).
+enum TMeasState : uint16_t {
+    msValid = 0x1000,           // the content is sent
+    msNotSet = 0x4000,          // "*": no content yet
+    msOutOfRange = 0x4100,      // "o": outside its range, still sent as its raw value
+    msParamSpecific = 0x42FB,   // "p"
+    msReserved1 = 0x42FC,       // "r"
+    msReserved2 = 0x42FD,       // "R"
+    msError = 0x42FE,           // "e"
+    msNotAvailable = 0x42FF,    // "n"
+};
+
+// The one-letter text of a state ("*", "o", "p", "r", "R", "e", "n"); empty for
+// msValid and for words that are no state.
+TAString MeasStateText(TMeasState state);
+// True when the whole text is one of the state letters (case-sensitive); state is then set.
+bool MeasStateFromText(const TAString& text, TMeasState& state);
+
+class TMeasVal {
+public:
+    virtual ~TMeasVal() = default;
+
+    // True when other is of the very same class, has the same state and, only when
+    // that state is msValid, the same content. Values of different classes are never
+    // equal.
+    virtual bool IsEqual(const TMeasVal& other) const = 0;
+    virtual std::unique_ptr<TMeasVal> Clone() const = 0;
+    // Back to msNotSet.
+    virtual void Reset() { State = msNotSet; }
+
+    // Assigned directly by the validity manipulation.
+    TMeasState State = msNotSet;
+
+protected:
+    TMeasVal() = default;
+    TMeasVal(const TMeasVal&) = default;
+    TMeasVal& operator=(const TMeasVal&) = default;
+    // Same dynamic class and same state.
+    bool SameClassAndState(const TMeasVal& other) const;
+};
+
+class TMeasValDouble : public TMeasVal {
+public:
+    // Stores the limits, then SetValue(initial).
+    TMeasValDouble(double initial, double min, double max, double tolerance, double spare,
+                   double invalidLow, double invalidHigh);
+
+    // Value = v; msOutOfRange when v lies outside [Min, Max] (NaN included) or inside
+    // the invalid window [InvalidLow, InvalidHigh], otherwise msValid.
+    void SetValue(double v);
+
+    // Equal content: other.Value within this value's Value ± Tolerance.
+    bool IsEqual(const TMeasVal& other) const override;
+    std::unique_ptr<TMeasVal> Clone() const override;
+
+    double Value = 0.0;
+    double Min = 0.0;
+    double Max = 0.0;
+    double InvalidLow = 0.0;    // InvalidLow > InvalidHigh: no invalid window
+    double InvalidHigh = -1.0;
+    double Tolerance = 0.0;
+    double Spare = 0.0;         // carried along, read by nobody in the signal model
+};
+
+class TMeasValEnum : public TMeasVal {
+public:
+    // texts: the entries separated by "," ("off,on": entry 0 "off", entry 1 "on").
+    TMeasValEnum(uint32_t initial, const TAString& texts);
+
+    // Index = i; msValid when entry i exists and is not empty, else msOutOfRange
+    // (an out-of-range index is still sent as its number).
+    void SetIndex(uint32_t i);
+
+    bool IsEqual(const TMeasVal& other) const override;
+    std::unique_ptr<TMeasVal> Clone() const override;
+
+    uint32_t Index = 0;
+    std::vector<TAString> Texts;
+};
+
+class TMeasValString : public TMeasVal {
+public:
+    // text: the bytes as hexadecimal, two characters per byte, most significant digit
+    // first ("56656869636C65" is Vehicle). State msValid.
+    explicit TMeasValString(const TAString& text);
+
+    bool IsEqual(const TMeasVal& other) const override;
+    std::unique_ptr<TMeasVal> Clone() const override;
+
+    TAString Text;
+};
+
+// The tell-tale table: Text holds one digit "0".."7" per tell-tale (character k-1 for
+// tell-tale k), the 3-bit status with 7 = not available. Sent in blocks of 15
+// tell-tales, one block per transmission: 0, 1, 2, 0, ...
+class TMeasValTTS : public TMeasValString {
+public:
+    static constexpr int TellTales = 41;
+
+    // 41 times "7", block 0, msValid.
+    TMeasValTTS();
+
+    // msNotSet and block 0.
+    void Reset() override;
+    std::unique_ptr<TMeasVal> Clone() const override;
+
+    // The 8 bytes of block Block, then Block moves on to the next (0 after 2).
+    // Byte 0 = 0x80 | Block with tell-tale 1 of the block in bits 4..6; bytes 1..7
+    // hold two tell-tales each, low half first, with the spare bits 3 and 7 set.
+    // A tell-tale past the text is 7. With every status 7, block 0 is F0 FF FF FF FF FF FF FF.
+    std::array<uint8_t, 8> NextBlock();
+
+    uint16_t Block = 0;   // the block sent next, 0..2
+};

@@ -1,0 +1,139 @@
+#pragma once
+// The simulated vehicle: a registry of named values (German names, fixed for the whole
+// program), a simple longitudinal vehicle and engine model advanced by Step, and the
+// value line that hands every signal value to the Bus-FMS catalogue in one text.
+//
+// Units: speed km/h, engine speed rpm, distance m, fuel l and l/h, fuel level and pedals
+// in percent, temperatures in degrees Celsius, engine hours h, mass kg, time s.
+
+#include "support/tastring.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+
+class TBusFmsStandard;
+
+class TLkw {
+public:
+    static constexpr int MaxValues = 100;
+    // GetMV's answer for a name that no entry has.
+    static constexpr double NoValue = -9999999999.0;
+    // Highest instantaneous fuel economy the signal can carry, km/l.
+    static constexpr double MaxFuelEconomy = 125.498046875;
+
+    // The texts Init parses. The built-in ones are the model's own; an empty text counts
+    // as missing.
+    struct TParameterTexts {
+        TAString TorqueMap;      // "Nx 8 Ny 5 ..." percent of maximum torque
+        TAString FuelRateMap;    // "Nx 8 Ny 5 ..." l/h
+        TAString Set1;           // four numbers, stored only
+        TAString GearRatios;     // eight ratios, gears 1 to 8
+        TAString Set2;           // four numbers, stored only
+    };
+    static TParameterTexts BuiltInParameters();
+
+    // Builds the registry with the model's 23 own values and initialises from the
+    // built-in parameters.
+    TLkw();
+    ~TLkw();
+    TLkw(const TLkw&) = delete;
+    TLkw& operator=(const TLkw&) = delete;
+
+    // Parses the maps and parameter sets and puts the model into its initial
+    // operating state (mass 6000 kg, full tank, distance 0).
+    // Throws TBaseError("TLkw::Init", "Parameter Missing") when a text is empty.
+    void Init();
+    void Init(const TParameterTexts& texts);
+    bool IsInitialised() const { return initialised_; }
+
+    // Appends a named value. The registry holds at most 100: the 100th is stored and then
+    // TBaseError("TLkw::AddMV", "Max100MV") is thrown; on a full registry nothing is
+    // stored and the same error is thrown.
+    void AddMV(const TAString& name, double initial);
+    int Count() const { return count_; }
+    // First entry of exactly that name (case-sensitive); NoValue when there is none.
+    double GetMV(const TAString& name) const;
+    // Sets the first entry of that name; an unknown name is ignored.
+    void SetMV(const TAString& name, double value);
+
+    void SetAccelerator(double percent);
+    void SetBrake(double percent);
+    // percent 100 = fully engaged. The auto-clutch flag lets the idle hold keep the engine
+    // from stalling.
+    void SetClutch(double percent, bool autoClutch);
+    void SetGear(int gear);          // 0 = neutral, 1 to 8
+    void SetIgnition(bool on);
+    // Switching either way takes the current speed as the set speed and the current
+    // accelerator position as the controller's integral term.
+    void SetCruiseControl(bool on);
+    // Turns the engine over at 7 % of its maximum speed (245 rpm).
+    void StartEngine();
+
+    // Advances the model by dt seconds (0.02 s from the cockpit).
+    void Step(double dt);
+
+    // Every blank, CR and LF becomes "_".
+    void SetVehicleId(const TAString& text);
+    const TAString& GetVehicleId() const { return vehicleId_; }
+    void SetDriverId1(const TAString& text) { driverId1_ = text; }
+    const TAString& GetDriverId1() const { return driverId1_; }
+    void SetDriverId2(const TAString& text) { driverId2_ = text; }
+    const TAString& GetDriverId2() const { return driverId2_; }
+    // One character per tell-tale, "0" to "7", tell-tale 1 first.
+    void SetTellTales(const TAString& text) { tellTales_ = text; }
+    const TAString& GetTellTales() const { return tellTales_; }
+
+    // The 86 signal values in the catalogue's order, separated by ":", in the form the
+    // catalogue's ReadValues takes. Numbers carry as many decimals as their signal;
+    // clutch and brake switches are 1 (clutch below 50 %, brake above 50 %) or 0; the
+    // identifications are their bytes plus "*" in hexadecimal ("A_B" gives 415F422A);
+    // the FMS version is four ASCII digits in hexadecimal (0.02 gives 30303032); the
+    // tell-tales are their digits. A value the signal's text cannot carry is fitted to it:
+    // a number beyond its digits becomes the largest one it can hold (the catalogue then
+    // marks it out of range), a number that is not finite becomes "e", an enumeration is
+    // kept within 0..255, a too short identification becomes "*" (not set) and a too long
+    // one is cut.
+    TAString BuildValueLine() const;
+
+    // Map values as the step reads them: [accelerator percent][engine speed percent].
+    double TorqueMap(int accelerator, int engineSpeed) const;
+    double FuelRateMap(int accelerator, int engineSpeed) const;
+    double GearRatio(int gear) const;
+
+private:
+    static constexpr int MapSize = 101;
+    using TMap = std::array<double, MapSize * MapSize>;
+
+    double& V(int index) { return values_[static_cast<size_t>(index)]; }
+    double V(int index) const { return values_[static_cast<size_t>(index)]; }
+    int Find(const TAString& name) const;
+    int GearIndex() const;
+
+    std::array<TAString, MaxValues> names_;
+    std::array<double, MaxValues> values_{};
+    int count_ = 0;
+
+    double maxEngineSpeed_ = 3500.0;
+    double maxTorque_ = 1000.0;
+    std::array<double, 9> ratios_{};
+    std::unique_ptr<TMap> torqueMap_;
+    std::unique_ptr<TMap> fuelRateMap_;
+    double setSpeed_ = 0.0;
+    double integral_ = 0.0;
+    bool autoClutch_ = false;
+    double turnRate_ = 0.0;
+    std::array<double, 4> set1_{};
+    std::array<double, 4> set2_{};
+    double pairLow_ = 2.0;
+    double pairHigh_ = 5.0;
+    bool initialised_ = false;
+
+    TAString vehicleId_;
+    TAString driverId1_;
+    TAString driverId2_;
+    TAString tellTales_;
+
+    // Kept only for the number of decimals and text limits of each signal in the line.
+    std::unique_ptr<TBusFmsStandard> catalogue_;
+};

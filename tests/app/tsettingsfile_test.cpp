@@ -1,0 +1,262 @@
+// TSettingsFile: first start, keys kept, fallback for damaged files, safe saving.
+#include "app/tsettingsfile.h"
+
+#include "support/tbaseerror.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string Decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n";
+
+class TSettingsFileTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir_ = fs::temp_directory_path()
+            / ("qv_settings_" + std::to_string(::getpid()) + "_"
+               + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    TAString Dir() const { return TAString(dir_.string()); }
+    fs::path Path(const char* name = "Quorvella.xml") const { return dir_ / name; }
+    void Write(const std::string& bytes, const char* name = "Quorvella.xml") const
+    {
+        std::ofstream(Path(name), std::ios::binary) << bytes;
+    }
+    std::string Read(const char* name = "Quorvella.xml") const
+    {
+        std::ifstream in(Path(name), std::ios::binary);
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    TXmlElement ReadTree() const { return TXmlElement::ParseDocument(TAString(Read())); }
+
+    fs::path dir_;
+};
+
+TEST_F(TSettingsFileTest, FirstStartWithoutFileWritesCompleteFileAtShutdown)
+{
+    TSettingsFile settings(Dir());
+    EXPECT_EQ(settings.FilePath(), TAString(Path().string()));
+    settings.Load();
+    EXPECT_TRUE(settings.UsingDefaults());
+    EXPECT_EQ(settings.TakeNotice(), "");   // a first start is nothing to report
+    EXPECT_EQ(settings.VectorDllPath(), "vcand32.dll");
+    EXPECT_FALSE(fs::exists(Path()));       // written at shutdown only
+
+    ASSERT_TRUE(settings.Save());
+    std::string text = Read();
+    ASSERT_EQ(text.substr(0, Decl.size()), Decl);
+    size_t rootLine = text.find('\n', Decl.size());
+    ASSERT_NE(rootLine, std::string::npos);
+    EXPECT_EQ(text.substr(rootLine),
+              "\n<Quorvella xmlns:xsi=\"http://www.w3.org/2000/10/XMLSchema-instance\""
+              " xsi:noNamespaceSchemaLocation=\"Quorvella.xsd\">"
+              "\n <CanAdapter>"
+              "\n  <-></->"
+              "\n </CanAdapter>"
+              "\n <FzgSim>"
+              "\n  <Position>"
+              "\n   <Top>0</Top>"
+              "\n   <Left>0</Left>"
+              "\n  </Position>"
+              "\n </FzgSim>"
+              "\n</Quorvella>");
+    EXPECT_FALSE(fs::exists(Path("Quorvella.xml.tmp")));
+    EXPECT_FALSE(fs::exists(Path("Quorvella.xml.bad")));
+}
+
+TEST_F(TSettingsFileTest, SettingsStoredByTheWindowsComeBack)
+{
+    {
+        TSettingsFile settings(Dir());
+        settings.Load();
+        settings.FzgSim()["Position Top"]("<TEXT>") = "120";
+        settings.SetVectorDllPath("/opt/Vector Treiber/vcand32.dll");
+        TXmlElement channel("Vci3.0");
+        channel["DriverName"]("<TEXT>") = "IXXAT GmbH (VCI 3.x)";
+        settings.CanAdapter().GetElement(0).Assign(channel);
+        ASSERT_TRUE(settings.Save());
+    }
+    TSettingsFile settings(Dir());
+    settings.Load();
+    EXPECT_FALSE(settings.UsingDefaults());
+    EXPECT_EQ(settings.VectorDllPath(), "/opt/Vector Treiber/vcand32.dll");
+    const TXmlElement& config = settings.Config();
+    EXPECT_EQ(config["FzgSim Position Top"]("<TEXT>"), "120");
+    EXPECT_EQ(config["FzgSim Position Left"]("<TEXT>"), "0");
+    EXPECT_EQ(config["CanAdapter"].CountKeys(), 1);
+    EXPECT_EQ(config["CanAdapter"].GetElement(0).Name(), "Vci3.0");
+    EXPECT_EQ(config["CanAdapter Vci3.0 DriverName"]("<TEXT>"), "IXXAT GmbH (VCI 3.x)");
+}
+
+TEST_F(TSettingsFileTest, UnknownKeysSurvive)
+{
+    Write(Decl + "<!-- by hand -->\n"
+                 "<Quorvella build=\"7\">\n"
+                 " <CanAdapter><Simulation><Comm>RAM 1</Comm></Simulation></CanAdapter>\n"
+                 " <Extra level=\"2\">\n"
+                 "  <Deep>Größe &amp; Gewicht</Deep>\n"
+                 "  <!-- note -->\n"
+                 " </Extra>\n"
+                 " <FzgSim><Position><Top>5</Top><Left>6</Left></Position><Zoom>3</Zoom></FzgSim>\n"
+                 "</Quorvella>");
+    TSettingsFile settings(Dir());
+    settings.Load();
+    EXPECT_FALSE(settings.UsingDefaults());
+    EXPECT_EQ(settings.TakeNotice(), "");
+    EXPECT_EQ(settings.VectorDllPath(), "vcand32.dll");   // no FileNameVectorDll: the plain name
+    ASSERT_TRUE(settings.Save());
+
+    TXmlElement saved = ReadTree();
+    EXPECT_EQ(saved.Name(), "Quorvella");
+    EXPECT_EQ(saved("build"), "7");
+    EXPECT_EQ(saved["Extra"]("level"), "2");
+    EXPECT_EQ(saved["Extra Deep"]("<TEXT>"), "Größe & Gewicht");
+    EXPECT_EQ(saved["Extra"]("<COMMENT>"), " note ");
+    EXPECT_EQ(saved["CanAdapter Simulation Comm"]("<TEXT>"), "RAM 1");
+    EXPECT_EQ(saved["FzgSim Zoom"]("<TEXT>"), "3");
+    EXPECT_EQ(saved["FzgSim Position Top"]("<TEXT>"), "5");
+    EXPECT_FALSE(fs::exists(Path("Quorvella.xml.bad")));
+}
+
+TEST_F(TSettingsFileTest, EntryWithoutLibraryNameKeepsTheOtherSettings)
+{
+    Write(Decl + "<Quorvella><FileNameVectorDll/><FzgSim><Position><Top>9</Top></Position></FzgSim></Quorvella>");
+    TSettingsFile settings(Dir());
+    settings.Load();
+    EXPECT_FALSE(settings.UsingDefaults());
+    EXPECT_EQ(settings.VectorDllPath(), "vcand32.dll");
+    EXPECT_EQ(settings.Config()["FzgSim Position Top"]("<TEXT>"), "9");
+}
+
+TEST_F(TSettingsFileTest, DamagedFileFallsBackToDefaultsAndIsKeptAsBad)
+{
+    const std::string damaged[] = {
+        Decl + "<Quorvella><CanAdapter></Quorvella>",            // wrong end tag
+        "<?xml version=\"1.1\" encoding=\"UTF-8\" ?>\n<Quorvella></Quorvella>",
+        "",                                                       // empty
+        Decl,                                                     // no root element
+        std::string(300, '\0'),                                   // zero-filled by a crash
+        "Quorvella settings",                                     // not XML at all
+    };
+    for (const std::string& bytes : damaged) {
+        SCOPED_TRACE(bytes.size());
+        Write("older damaged file", "Quorvella.xml.bad");
+        Write(bytes);
+        TSettingsFile settings(Dir());
+        settings.Load();
+        EXPECT_TRUE(settings.UsingDefaults());
+        const TXmlElement& config = settings.Config();
+        EXPECT_EQ(config.Name(), "Quorvella");
+        EXPECT_EQ(config("xsi:noNamespaceSchemaLocation"), "Quorvella.xsd");
+        EXPECT_EQ(config["CanAdapter"].GetElement(0).Name(), "-");
+        EXPECT_EQ(config["FzgSim Position Left"]("<TEXT>"), "0");
+
+        EXPECT_EQ(Read("Quorvella.xml.bad"), bytes);   // the older .bad is replaced
+        TAString notice = settings.TakeNotice();
+        EXPECT_NE(notice.Find(settings.BadFilePath()), -1) << notice.str();
+        EXPECT_NE(notice.Find("default"), -1) << notice.str();
+        EXPECT_EQ(settings.TakeNotice(), "");   // shown once
+
+        ASSERT_TRUE(settings.Save());
+        EXPECT_EQ(Read("Quorvella.xml.bad"), bytes);
+        EXPECT_EQ(ReadTree()["CanAdapter"].GetElement(0).Name(), "-");
+    }
+}
+
+// Writes half of the new text and fails, as a crash or a full disk would.
+class TInterruptedSettingsFile : public TSettingsFile {
+public:
+    using TSettingsFile::TSettingsFile;
+    int writes = 0;
+    TAString target;
+
+protected:
+    void WriteFile(const TAString& path, const TAString& data) override
+    {
+        ++writes;
+        target = path;
+        std::ofstream(path.str(), std::ios::binary) << data.str().substr(0, data.str().size() / 2);
+        throw TBaseError("TSettingsFile::WriteFile", "write error");
+    }
+};
+
+TEST_F(TSettingsFileTest, InterruptedSaveLeavesTheOldFileIntact)
+{
+    {
+        TSettingsFile first(Dir());
+        first.Load();
+        first.FzgSim()["Position Top"]("<TEXT>") = "42";
+        ASSERT_TRUE(first.Save());
+    }
+    const std::string before = Read();
+
+    TInterruptedSettingsFile settings(Dir());
+    settings.Load();
+    settings.FzgSim()["Position Top"]("<TEXT>") = "77";
+    EXPECT_FALSE(settings.Save());
+    EXPECT_EQ(settings.writes, 1);
+    // The new text went to another file in the same directory, never to the settings file.
+    EXPECT_EQ(fs::path(settings.target.str()).parent_path(), dir_);
+    EXPECT_NE(settings.target, settings.FilePath());
+    EXPECT_FALSE(fs::exists(settings.target.str()));   // and was cleaned up
+
+    EXPECT_EQ(Read(), before);
+    TSettingsFile again(Dir());
+    again.Load();
+    EXPECT_FALSE(again.UsingDefaults());
+    EXPECT_EQ(again.Config()["FzgSim Position Top"]("<TEXT>"), "42");
+}
+
+TEST_F(TSettingsFileTest, LeftoverTemporaryFileDoesNotDisturb)
+{
+    Write(Decl + "<Quorvella><FzgSim><Position><Top>3</Top></Position></FzgSim></Quorvella>");
+    Write("<Quorv", "Quorvella.xml.tmp");
+    TSettingsFile settings(Dir());
+    settings.Load();
+    EXPECT_EQ(settings.Config()["FzgSim Position Top"]("<TEXT>"), "3");
+    ASSERT_TRUE(settings.Save());
+    EXPECT_FALSE(fs::exists(Path("Quorvella.xml.tmp")));
+    EXPECT_EQ(ReadTree()["FzgSim Position Top"]("<TEXT>"), "3");
+}
+
+TEST_F(TSettingsFileTest, SaveFailuresAreReportedNotThrown)
+{
+    TSettingsFile nowhere(TAString((dir_ / "missing" / "dir").string()));
+    nowhere.Load();
+    EXPECT_FALSE(nowhere.Save());
+
+    Write(Decl + "<Quorvella><Keep>1</Keep></Quorvella>");
+    TSettingsFile settings(Dir());
+    settings.Load();
+    settings.Config().AddKey(TXmlElement("two words"));   // a name no reader could take back
+    const std::string before = Read();
+    EXPECT_FALSE(settings.Save());
+    EXPECT_EQ(Read(), before);
+}
+
+TEST_F(TSettingsFileTest, UsesTheWorkingDirectoryAtConstruction)
+{
+    const fs::path previous = fs::current_path();
+    fs::current_path(dir_);
+    TSettingsFile settings;
+    fs::current_path(previous);
+    EXPECT_EQ(fs::path(settings.FilePath().str()), fs::canonical(dir_) / "Quorvella.xml");
+    settings.Load();
+    ASSERT_TRUE(settings.Save());
+    EXPECT_TRUE(fs::exists(Path()));
+}
+
+}  // namespace

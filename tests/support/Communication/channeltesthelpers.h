@@ -1,0 +1,216 @@
+#pragma once
+// Helpers shared by the channel tests: 24-byte frame records, reading with a deadline,
+// free TCP ports on 127.0.0.1, temporary directories and pseudo-terminal pairs.
+
+#include "support/Communication/tacommunication.h"
+
+#include <arpa/inet.h>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <netinet/in.h>
+#include <poll.h>
+#include <string>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace commtest {
+
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+// The simulation frame record: identifier (4, little-endian), data (8), Dlc (1), padding (3),
+// time stamp (8, little-endian). The sequence number goes into the identifier and the time.
+inline Bytes Record(uint32_t sequence)
+{
+    Bytes record(24, 0);
+    for (int i = 0; i < 4; ++i)
+        record[i] = static_cast<uint8_t>(sequence >> (8 * i));
+    for (int i = 0; i < 8; ++i)
+        record[4 + i] = static_cast<uint8_t>(sequence * 7 + i);
+    record[12] = 8;
+    const uint64_t time = static_cast<uint64_t>(sequence) * 1000;
+    for (int i = 0; i < 8; ++i)
+        record[16 + i] = static_cast<uint8_t>(time >> (8 * i));
+    return record;
+}
+
+inline Bytes Records(uint32_t first, uint32_t count)
+{
+    Bytes all;
+    for (uint32_t i = 0; i < count; ++i) {
+        const Bytes one = Record(first + i);
+        all.insert(all.end(), one.begin(), one.end());
+    }
+    return all;
+}
+
+// Reads from channel until want bytes have come or the time is up.
+inline Bytes ReadFor(TACommunication& channel, size_t want, std::chrono::milliseconds limit = 10s)
+{
+    Bytes got;
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    uint8_t piece[4096];
+    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+        const int n = channel.Read(piece, static_cast<int>(std::min<size_t>(sizeof piece, want - got.size())));
+        if (n > 0)
+            got.insert(got.end(), piece, piece + n);
+        else
+            std::this_thread::sleep_for(200us);
+    }
+    return got;
+}
+
+// Polls until condition() holds or the time is up; returns the last result.
+template <typename Condition>
+bool Eventually(Condition condition, std::chrono::milliseconds limit = 5s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+// A port on 127.0.0.1 that was free a moment ago.
+inline uint16_t FreePort()
+{
+    const int handle = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    ::bind(handle, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    socklen_t size = sizeof address;
+    ::getsockname(handle, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(handle);
+    return ntohs(address.sin_port);
+}
+
+class TempDir {
+public:
+    TempDir()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "qvcommXXXXXX").string();
+        path_ = ::mkdtemp(pattern.data());
+    }
+    ~TempDir()
+    {
+        std::error_code error;
+        std::filesystem::remove_all(path_, error);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// One pseudo-terminal: the test holds the master and keeps the slave open too (so that the
+// master never sees a hang-up while the channel reopens it), in raw mode.
+class Pty {
+public:
+    Pty()
+    {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        ::grantpt(master_);
+        ::unlockpt(master_);
+        slaveName_ = ::ptsname(master_);
+        slave_ = ::open(slaveName_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios settings{};
+        ::tcgetattr(slave_, &settings);
+        ::cfmakeraw(&settings);
+        ::tcsetattr(slave_, TCSANOW, &settings);
+        ::fcntl(master_, F_SETFL, ::fcntl(master_, F_GETFL) | O_NONBLOCK);
+    }
+    ~Pty()
+    {
+        CloseMaster();
+        if (slave_ >= 0)
+            ::close(slave_);
+    }
+    Pty(const Pty&) = delete;
+    Pty& operator=(const Pty&) = delete;
+    int Master() const { return master_; }
+    const std::string& SlaveName() const { return slaveName_; }
+    void CloseSlaveHold()
+    {
+        ::close(slave_);
+        slave_ = -1;
+    }
+    void CloseMaster()
+    {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
+
+private:
+    int master_ = -1;
+    int slave_ = -1;
+    std::string slaveName_;
+};
+
+// Two pseudo-terminals whose masters are joined by a relay thread, like a null-modem cable:
+// what a channel on one slave sends comes out at the other slave.
+class NullModem {
+public:
+    NullModem() : stop_(::eventfd(0, EFD_CLOEXEC)), relay_([this] { Run(); }) {}
+    ~NullModem()
+    {
+        const uint64_t one = 1;
+        [[maybe_unused]] ssize_t n = ::write(stop_, &one, sizeof one);
+        relay_.join();
+        ::close(stop_);
+    }
+    NullModem(const NullModem&) = delete;
+    NullModem& operator=(const NullModem&) = delete;
+    const std::string& First() const { return a_.SlaveName(); }
+    const std::string& Second() const { return b_.SlaveName(); }
+
+private:
+    static void Pump(int from, int to)
+    {
+        uint8_t bytes[4096];
+        const ssize_t got = ::read(from, bytes, sizeof bytes);
+        for (ssize_t done = 0; got > 0 && done < got;) {
+            const ssize_t put = ::write(to, bytes + done, got - done);
+            if (put > 0)
+                done += put;
+            else
+                std::this_thread::sleep_for(100us);
+        }
+    }
+    void Run()
+    {
+        for (;;) {
+            pollfd waits[3] = {{stop_, POLLIN, 0}, {a_.Master(), POLLIN, 0}, {b_.Master(), POLLIN, 0}};
+            ::poll(waits, 3, 1000);
+            if (waits[0].revents)
+                return;
+            if (waits[1].revents & POLLIN)
+                Pump(a_.Master(), b_.Master());
+            if (waits[2].revents & POLLIN)
+                Pump(b_.Master(), a_.Master());
+        }
+    }
+
+    Pty a_;
+    Pty b_;
+    int stop_;
+    std::thread relay_;
+};
+
+} // namespace commtest

@@ -1,0 +1,98 @@
+#include "support/Communication/tcommrs232.h"
+#include "support/Communication/trs232.h"
+
+#include "channeltesthelpers.h"
+
+#include <gtest/gtest.h>
+
+#include <QThread>
+
+using namespace commtest;
+
+namespace {
+
+Bytes ReadMaster(int master, size_t want)
+{
+    Bytes got;
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    uint8_t piece[256];
+    while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+        const ssize_t n = ::read(master, piece, sizeof piece);
+        if (n > 0)
+            got.insert(got.end(), piece, piece + n);
+        else
+            std::this_thread::sleep_for(1ms);
+    }
+    return got;
+}
+
+// A port is used from a thread that Qt started, as the channel does.
+template <typename Body>
+void OnQtThread(Body body)
+{
+    std::unique_ptr<QThread> thread(QThread::create(body));
+    thread->start();
+    thread->wait();
+}
+
+TEST(TRs232, PortWordNamesTheDevice)
+{
+    EXPECT_EQ(TRs232::DevicePath("1"), "/dev/ttyS0");
+    EXPECT_EQ(TRs232::DevicePath("2"), "/dev/ttyS1");
+    EXPECT_EQ(TRs232::DevicePath("12"), "/dev/ttyS11");
+    EXPECT_EQ(TRs232::DevicePath("/dev/pts/4"), "/dev/pts/4");
+    EXPECT_EQ(TRs232::DevicePath("/dev/ttyUSB0"), "/dev/ttyUSB0");
+    for (const char* word : {"0", "-1", "1.5", "COM1", ""})
+        EXPECT_EQ(TRs232::DevicePath(word), "") << word;
+}
+
+TEST(TRs232, CarriesBytesBothWays)
+{
+    OnQtThread([] {
+        Pty pty;
+        TRs232 port(pty.SlaveName().c_str(), 19200, 8, 'n');
+        const Bytes out = {1, 2, 3, 0x7F, 0x0A, 0xFF};
+        EXPECT_EQ(port.Write(out.data(), 6), 6);
+        while (port.Pending() > 0)
+            port.Flush();
+        EXPECT_EQ(ReadMaster(pty.Master(), 6), out);
+        ASSERT_EQ(::write(pty.Master(), out.data(), out.size()), 6);
+        Bytes in(6);
+        EXPECT_TRUE(Eventually([&] { return port.Read(in.data(), 6) == 6; }));
+        EXPECT_EQ(in, out);
+    });
+}
+
+TEST(TRs232, ReadAndWriteReturnMinusOneOnceThePortFailed)
+{
+    OnQtThread([] {
+        Pty pty;
+        TRs232 port(pty.SlaveName().c_str(), 9600, 8, 'N');
+        pty.CloseMaster();   // the device is gone
+        Bytes got(3);
+        ASSERT_TRUE(Eventually([&] { return port.Read(got.data(), 3) == -1; }));
+        EXPECT_TRUE(port.Failed());
+        EXPECT_EQ(port.Read(got.data(), 3), -1);
+        EXPECT_EQ(port.Write(got.data(), 3), -1);
+    });
+}
+
+TEST(TCommRs232, VanishedDeviceLeavesAQuietChannelThatStillCloses)
+{
+    auto pty = std::make_unique<Pty>();
+    TCommRs232 channel(pty->SlaveName().c_str(), 115200, 8, 'N');
+    const Bytes record = Record(1);
+    channel.Write(record.data(), 24);
+    EXPECT_EQ(ReadMaster(pty->Master(), 24), record);
+
+    pty.reset();
+    EXPECT_TRUE(Eventually([&] { return channel.PortFailed(); }));
+    // Written bytes go nowhere, nothing is received, nothing is taken as a byte count.
+    for (int i = 0; i < 100; ++i)
+        channel.Write(record.data(), 24);
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(channel.Available(), 0);
+    EXPECT_FALSE(channel.ReceiveError().has_value());
+}
+
+} // namespace
