@@ -15,6 +15,7 @@
 #include <QVariant>
 
 #include <algorithm>
+#include <chrono>
 #include <atomic>
 #include <cstdlib>
 #include <list>
@@ -138,6 +139,7 @@ struct TQtCanBusThread::TImpl {
     std::mutex Mutex;
     std::condition_variable Started;
     std::vector<std::shared_ptr<TQtCanBusPort>> Opening;
+    std::vector<std::function<void()>> Tasks;
     bool StopRequested = false;
     bool Stopped = false;
     QAbstractEventDispatcher* Dispatcher = nullptr;   // the thread's, while its loop runs
@@ -226,6 +228,31 @@ void TQtCanBusThread::Open(std::shared_ptr<TQtCanBusPort> port)
     if (impl_->Dispatcher) impl_->Dispatcher->wakeUp();
 }
 
+bool TQtCanBusThread::Call(std::function<void()> task, int timeoutMs)
+{
+    struct TDone {
+        std::mutex Mutex;
+        std::condition_variable Changed;
+        bool Done = false;
+    };
+    auto done = std::make_shared<TDone>();
+    {
+        std::lock_guard lock(impl_->Mutex);
+        if (impl_->Stopped || impl_->StopRequested) return false;
+        impl_->Tasks.push_back([task = std::move(task), done] {
+            task();
+            {
+                std::lock_guard doneLock(done->Mutex);
+                done->Done = true;
+            }
+            done->Changed.notify_all();
+        });
+        if (impl_->Dispatcher) impl_->Dispatcher->wakeUp();
+    }
+    std::unique_lock lock(done->Mutex);
+    return done->Changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&done] { return done->Done; });
+}
+
 void TQtCanBusThread::Wake()
 {
     std::lock_guard lock(impl_->Mutex);
@@ -254,11 +281,14 @@ void TQtCanBusThread::TImpl::Run()
         Started.notify_all();
         for (;;) {
             std::vector<std::shared_ptr<TQtCanBusPort>> opening;
+            std::vector<std::function<void()>> tasks;
             {
                 std::lock_guard lock(Mutex);
                 if (StopRequested) break;
                 opening.swap(Opening);
+                tasks.swap(Tasks);
             }
+            for (const auto& task : tasks) task();
             for (const auto& port : opening) OpenSlot(port);
             for (auto& slot : Slots) Serve(slot);
             DeleteFinished();

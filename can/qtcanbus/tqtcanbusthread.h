@@ -27,6 +27,7 @@
 
 #include "can/qtcanbus/tqtcanbusport.h"
 
+#include <functional>
 #include <memory>
 
 class TQtCanBusThread {
@@ -44,6 +45,11 @@ public:
     // Interface, sets BitRate, connects it and then sets psOpen or psFailed. Returns at
     // once; wait on the port's Changed.
     void Open(std::shared_ptr<TQtCanBusPort> port);
+    // Runs task on the thread (where QCanBus may be used: its instance is not made for
+    // several threads) and waits for it. False when it did not finish within timeoutMs
+    // or the thread has stopped; the task then runs later or not at all, so it must hold
+    // what it uses by value or by shared_ptr.
+    bool Call(std::function<void()> task, int timeoutMs);
     // Tells the thread to look at its ports again: frames waiting in Send, or
     // CloseRequested set. Cheap, never blocks on the thread; any thread may call it.
     void Wake();

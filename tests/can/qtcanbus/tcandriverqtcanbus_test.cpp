@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -117,4 +119,14 @@ TEST(TCanDriverQtCanBus, DescriptionFromSettingsHasPluginInterfaceAndBaudrateWhe
         EXPECT_EQ(e.Operation(), "TCanAdapters::ChannelDescription");
         EXPECT_EQ(e.Message(), "Key[Interface] not found");
     }
+}
+
+TEST(TCanDriverQtCanBus, OffersThePluginsAndTheVirtualBusInterfaces)
+{
+    const std::vector<std::string> plugins = TCanDriverQtCanBus::Plugins();
+    EXPECT_TRUE(std::is_sorted(plugins.begin(), plugins.end()));
+    EXPECT_NE(std::find(plugins.begin(), plugins.end(), "virtualcan"), plugins.end());
+    EXPECT_NE(std::find(plugins.begin(), plugins.end(), "socketcan"), plugins.end());
+    EXPECT_EQ(TCanDriverQtCanBus::Interfaces("virtualcan"), (std::vector<std::string>{"can0", "can1"}));
+    EXPECT_TRUE(TCanDriverQtCanBus::Interfaces("nosuchplugin").empty());
 }
