@@ -140,6 +140,7 @@ struct TQtCanBusThread::TImpl {
     std::condition_variable Started;
     std::vector<std::shared_ptr<TQtCanBusPort>> Opening;
     std::vector<std::function<void()>> Tasks;
+    bool Running = false;   // the loop has begun (Dispatcher is set)
     bool StopRequested = false;
     bool Stopped = false;
     QAbstractEventDispatcher* Dispatcher = nullptr;   // the thread's, while its loop runs
@@ -209,7 +210,7 @@ TQtCanBusThread::TQtCanBusThread() : impl_(std::make_unique<TImpl>())
     qAddPostRoutine(StopAtExit);
     // Open and Wake need the thread's event dispatcher.
     std::unique_lock lock(impl_->Mutex);
-    impl_->Started.wait(lock, [this] { return impl_->Dispatcher != nullptr || impl_->Stopped; });
+    impl_->Started.wait(lock, [this] { return impl_->Running || impl_->Stopped; });
 }
 
 TQtCanBusThread::~TQtCanBusThread()
@@ -277,6 +278,7 @@ void TQtCanBusThread::TImpl::Run()
         {
             std::lock_guard lock(Mutex);
             Dispatcher = QAbstractEventDispatcher::instance();
+            Running = true;
         }
         Started.notify_all();
         for (;;) {
@@ -288,8 +290,22 @@ void TQtCanBusThread::TImpl::Run()
                 opening.swap(Opening);
                 tasks.swap(Tasks);
             }
-            for (const auto& task : tasks) task();
-            for (const auto& port : opening) OpenSlot(port);
+            // Nothing may escape the loop: a failure ends the one task or open.
+            for (const auto& task : tasks) {
+                try {
+                    task();
+                } catch (...) {
+                }
+            }
+            for (const auto& port : opening) {
+                try {
+                    OpenSlot(port);
+                } catch (...) {
+                    if (!Slots.empty() && Slots.back().Port == port) Slots.back().Finished = true;
+                    SetState(*port, TQtCanBusPort::psFailed, "Connect failed: " + port->Plugin + " " +
+                                                                 port->Interface + ": unexpected error");
+                }
+            }
             for (auto& slot : Slots) Serve(slot);
             DeleteFinished();
             // Returns after any event, and after every Wake (a wake-up is not lost when
@@ -456,6 +472,10 @@ void TQtCanBusThread::TImpl::Close(TDeviceSlot& slot)
 {
     slot.Closing = true;
     QCanBusDevice* device = slot.Device.get();
+    if (!device) {
+        slot.Finished = true;
+        return;
+    }
     const auto state = device->state();
     if (state == QCanBusDevice::UnconnectedState) {
         slot.Finished = true;

@@ -54,7 +54,8 @@ public:
     // CloseRequested set. Cheap, never blocks on the thread; any thread may call it.
     void Wake();
     // Ends the thread: every device is disconnected and deleted, every port set to
-    // psClosed, and the thread joined. Later calls do nothing.
+    // psClosed, and the thread joined. Later calls do nothing. Called on the thread that
+    // made the instance (the application object's destruction, exit handlers).
     void Stop();
 
 private:
