@@ -8,6 +8,10 @@
 //     "virtualcan can0"           channel can0 of the virtual bus on localhost port 35468
 //     "virtualcan tcp://127.0.0.1:35500/can1"   the virtual bus on another port
 //     "peakcan usb0 250000"       a PEAK adapter, set to 250000 bit/s
+// The virtual bus is served by the first process on the machine that opens it; a
+// process serves it only on the port of its first virtualcan channel, so all virtualcan
+// channels of one process use one port. Frames written before another client has
+// joined the bus reach nobody, as on a real bus.
 //
 // The device lives in the process's Qt CAN bus thread (TQtCanBusThread); this object
 // only exchanges frames with it through a TQtCanBusPort. The constructor returns once
