@@ -124,9 +124,12 @@ struct TDeviceSlot {
     std::unique_ptr<QCanBusDevice> Device;
     bool Closing = false;
     bool Finished = false;   // the loop deletes the device at its next turn
-    // While the first open of a plugin runs, the outcome is held back until the exit
-    // handler is registered: a channel told at once could let the program end first.
+    // The outcome of an open is held back until the open has finished with Qt and an
+    // exit handler is registered after every process-wide object that it may have made
+    // (QCanBus's plugin table, the virtualcan bus server): a channel told at once could
+    // let the program end, and destroy those objects, while the thread still uses them.
     bool Holding = false;
+    bool Connected = false;   // connectDevice was called
     bool Held = false;
     TQtCanBusPort::TState HeldState = TQtCanBusPort::psOpening;
     std::string HeldFailure;
@@ -149,7 +152,7 @@ struct TQtCanBusThread::TImpl {
 
     // Only the thread touches these.
     std::list<TDeviceSlot> Slots;
-    std::set<QString> PluginsOpened;
+    std::set<std::string> ExitHandlersFor;
 
     void Run();
     void OpenSlot(const std::shared_ptr<TQtCanBusPort>& port);
@@ -157,6 +160,8 @@ struct TQtCanBusThread::TImpl {
     void Receive(TDeviceSlot& slot);
     void Fail(TDeviceSlot& slot, const std::string& failure);
     void Publish(TDeviceSlot& slot, TQtCanBusPort::TState state, const std::string& failure = {});
+    void Release(const std::shared_ptr<TQtCanBusPort>& port);
+    void RegisterExitHandler(const std::string& key);
     void Close(TDeviceSlot& slot);
     void DeleteFinished();
     void CloseAll();
@@ -240,8 +245,9 @@ bool TQtCanBusThread::Call(std::function<void()> task, int timeoutMs)
     {
         std::lock_guard lock(impl_->Mutex);
         if (impl_->Stopped || impl_->StopRequested) return false;
-        impl_->Tasks.push_back([task = std::move(task), done] {
+        impl_->Tasks.push_back([impl = impl_.get(), task = std::move(task), done] {
             task();
+            impl->RegisterExitHandler(std::string());
             {
                 std::lock_guard doneLock(done->Mutex);
                 done->Done = true;
@@ -301,10 +307,13 @@ void TQtCanBusThread::TImpl::Run()
                 try {
                     OpenSlot(port);
                 } catch (...) {
-                    if (!Slots.empty() && Slots.back().Port == port) Slots.back().Finished = true;
-                    SetState(*port, TQtCanBusPort::psFailed, "Connect failed: " + port->Plugin + " " +
-                                                                 port->Interface + ": unexpected error");
+                    if (!Slots.empty() && Slots.back().Port == port) {
+                        Slots.back().Finished = true;
+                        Publish(Slots.back(), TQtCanBusPort::psFailed, "Connect failed: " + port->Plugin + " " +
+                                                                           port->Interface + ": unexpected error");
+                    }
                 }
+                Release(port);
             }
             for (auto& slot : Slots) Serve(slot);
             DeleteFinished();
@@ -331,6 +340,7 @@ void TQtCanBusThread::TImpl::OpenSlot(const std::shared_ptr<TQtCanBusPort>& port
 {
     TDeviceSlot& slot = Slots.emplace_back();
     slot.Port = port;
+    slot.Holding = true;
     const QString plugin = QString::fromStdString(port->Plugin);
     const QString interface = QString::fromStdString(port->Interface);
 
@@ -394,22 +404,30 @@ void TQtCanBusThread::TImpl::OpenSlot(const std::shared_ptr<TQtCanBusPort>& port
         }
     });
 
-    slot.Holding = true;
+    slot.Connected = true;
     const bool connecting = device->connectDevice();
-    // The plugin may have made process-wide objects during this first open (the
-    // virtualcan bus server); the thread must be joined before they are destroyed.
-    if (PluginsOpened.insert(plugin).second) std::atexit(StopAtExit);
-    slot.Holding = false;
-    if (slot.Held) {
-        SetState(*port, slot.HeldState, slot.HeldFailure);
-        return;
-    }
-    if (slot.Finished) return;
+    if (slot.Finished) return;   // failed through a signal inside connectDevice
     if (!connecting) {
         Fail(slot, OpenFailure(*port, device->error(), device->errorString()));
         return;
     }
-    if (device->state() == QCanBusDevice::ConnectedState) SetState(*port, TQtCanBusPort::psOpen);
+    if (device->state() == QCanBusDevice::ConnectedState) Publish(slot, TQtCanBusPort::psOpen);
+}
+
+void TQtCanBusThread::TImpl::Release(const std::shared_ptr<TQtCanBusPort>& port)
+{
+    auto it = std::find_if(Slots.rbegin(), Slots.rend(), [&port](const TDeviceSlot& s) { return s.Port == port; });
+    if (it == Slots.rend()) return;
+    // A plugin may make process-wide objects during its first open (the virtualcan bus
+    // server); QCanBus makes its plugin table on first use.
+    RegisterExitHandler(it->Connected ? port->Plugin : std::string());
+    it->Holding = false;
+    if (it->Held) SetState(*port, it->HeldState, it->HeldFailure);
+}
+
+void TQtCanBusThread::TImpl::RegisterExitHandler(const std::string& key)
+{
+    if (ExitHandlersFor.insert(key).second) std::atexit(StopAtExit);
 }
 
 void TQtCanBusThread::TImpl::Publish(TDeviceSlot& slot, TQtCanBusPort::TState state, const std::string& failure)
