@@ -31,6 +31,8 @@ public:
 protected:
     TTree(const TTree&) = default;
     TTree& operator=(const TTree&) = default;
+    TTree(TTree&&) noexcept = default;
+    TTree& operator=(TTree&&) noexcept = default;
 
 private:
     TAString name_;

@@ -26,6 +26,8 @@ public:
     explicit TTreeKey(const TAString& name = TAString()) : TTree(name) {}
     TTreeKey(const TTreeKey&) = default;
     TTreeKey& operator=(const TTreeKey&) = default;
+    TTreeKey(TTreeKey&&) noexcept = default;
+    TTreeKey& operator=(TTreeKey&&) noexcept = default;
     ~TTreeKey() override = default;
 
     TTreeKey* Clone() const override { return new TTreeKey(*this); }

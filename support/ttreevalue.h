@@ -9,6 +9,8 @@ public:
         : TTree(name), value_(value) {}
     TTreeValue(const TTreeValue&) = default;
     TTreeValue& operator=(const TTreeValue&) = default;
+    TTreeValue(TTreeValue&&) noexcept = default;
+    TTreeValue& operator=(TTreeValue&&) noexcept = default;
 
     TTreeValue* Clone() const override { return new TTreeValue(*this); }
     // Name and value; the other node must be a value (else std::bad_cast).

@@ -4,8 +4,7 @@
 
 void TXmlAttribut::Save(TAString& output, int /*depth*/) const
 {
-    const std::string& name = Name().str();
-    if (name.empty() || name.find_first_of(" \t\r\n<>=\"/") != std::string::npos)
+    if (!TXmlElement::IsWritableName(Name().str(), false))
         throw TXmlError("TXmlAttribut::Save", "Invalid Name");
     output += Name();
     output += "=\"";

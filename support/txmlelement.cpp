@@ -13,13 +13,6 @@ constexpr std::string_view Declaration = "<?xml version=\"1.0\" encoding=\"UTF-8
 constexpr std::string_view WriterComment = "<!-- written by TXmlElement -->";
 constexpr std::string_view Bom = "\xEF\xBB\xBF";
 
-// A name the parser reads back as the same element name.
-bool IsWritableElementName(const std::string& name)
-{
-    return !name.empty() && name.front() != '!' && name.back() != '/'
-        && name.find_first_of(" \t\r\n<>=\"") == std::string::npos;
-}
-
 TXmlElement& AsElement(TTreeKey& key)
 {
     return dynamic_cast<TXmlElement&>(key);
@@ -156,6 +149,10 @@ void TXmlElement::LoadContent(const TAString& input, int& position, int depth, b
         if (empty) tag.remove_suffix(1);
         std::vector<TAString> tokens = SplitTokens(tag, " \t\n\r=");
         if (tokens.empty() || tokens.front().IsEmpty()) throw TXmlError(op, "Element Name Missing");
+        // Only names that can be written back: a tree read from a file can always be saved.
+        if (!IsWritableName(tokens.front().str(), true)) throw TXmlError(op, "Invalid Element Name");
+        for (size_t t = 1; t < tokens.size(); t += 2)
+            if (!IsWritableName(tokens[t].str(), false)) throw TXmlError(op, "Invalid Attribute Name");
         if (depth + 1 > MaxDepth) throw TXmlError(op, "Nesting Too Deep");
 
         auto element = std::make_unique<TXmlElement>();
@@ -215,7 +212,7 @@ const TXmlElement& TXmlElement::GetElement(int i) const
 
 void TXmlElement::Save(TAString& output, int depth) const
 {
-    if (!IsWritableElementName(Name().str())) throw TXmlError("TXmlElement::Save", "Invalid Name");
+    if (!IsWritableName(Name().str(), true)) throw TXmlError("TXmlElement::Save", "Invalid Name");
     const std::string indent(static_cast<size_t>(depth < 0 ? 0 : depth), ' ');
     output += "\n";
     output += indent;
@@ -274,6 +271,13 @@ void TXmlElement::SetSchema(const TAString& fileName)
     if (fileName.IsEmpty()) return;
     (*this)("xmlns:xsi") = SchemaInstance;
     (*this)("xsi:noNamespaceSchemaLocation") = fileName;
+}
+
+bool TXmlElement::IsWritableName(std::string_view name, bool element)
+{
+    if (name.empty() || name.find_first_of(" \t\r\n<>=\"") != std::string_view::npos) return false;
+    // "<!" opens a comment, "</" an end tag, and a final "/" marks an empty element.
+    return !element || (name.front() != '!' && name.front() != '/' && name.back() != '/');
 }
 
 TAString TXmlElement::Escape(std::string_view text)

@@ -40,11 +40,15 @@ public:
     //       another version than 1.0 or another encoding than UTF-8;
     //   "Root Element Missing" (TXmlElement::TXmlElement): no element in the document;
     //   "Element Termination Incorrect", "wrong char after '<!'", "Element Name Missing",
-    //   "Nesting Too Deep" (TXmlElement::Load); those of TXmlCData and TXmlComment.
+    //   "Invalid Element Name", "Invalid Attribute Name" (a name that could not be written
+    //   back, see IsWritableName), "Nesting Too Deep" (TXmlElement::Load); those of
+    //   TXmlCData and TXmlComment.
     // End tags missing at the end of the input are accepted.
     explicit TXmlElement(const TAString& text = TAString());
     TXmlElement(const TXmlElement&) = default;
     TXmlElement& operator=(const TXmlElement&) = default;
+    TXmlElement(TXmlElement&&) noexcept = default;
+    TXmlElement& operator=(TXmlElement&&) noexcept = default;
     ~TXmlElement() override = default;
 
     TXmlElement* Clone() const override { return new TXmlElement(*this); }
@@ -75,6 +79,9 @@ public:
     // Sets "xmlns:xsi" and "xsi:noNamespaceSchemaLocation"; an empty name does nothing.
     void SetSchema(const TAString& fileName);
 
+    // A name that reads back as the same name: not empty, no blank, tab, line end, <, >,
+    // = or "; an element name also neither starts with "!" or "/" nor ends with "/".
+    static bool IsWritableName(std::string_view name, bool element);
     // <, >, & and " as entities.
     static TAString Escape(std::string_view text);
     // &lt; &gt; &amp; &quot; &apos; decoded; any other "&" kept.

@@ -116,21 +116,9 @@ TEST(TXmlElement, CDataAndCommentsStandOnTheirOwnLines)
     EXPECT_EQ(out, "\n <a>\n  <!--c-->\n  <![CDATA[ d ]]>t</a>");
 }
 
-TEST(TXmlElement, ValuesAreCreatedAsTheNodeKindOfTheirName)
+TEST(TXmlElement, NodesOfPlainTreesAreWrittenAsXml)
 {
-    TXmlElement e("e");
-    e("<TEXT>");
-    e("<CDATA>");
-    e("<COMMENT>");
-    e("attr");
-    e["child"];
-    EXPECT_EQ(typeid(e.GetEntry(0)), typeid(TXmlText));
-    EXPECT_EQ(typeid(e.GetEntry(1)), typeid(TXmlCData));
-    EXPECT_EQ(typeid(e.GetEntry(2)), typeid(TXmlComment));
-    EXPECT_EQ(typeid(e.GetEntry(3)), typeid(TXmlAttribut));
-    EXPECT_EQ(typeid(e.GetEntry(4)), typeid(TXmlElement));
-
-    // Nodes of a plain tree become XML nodes, so they are written.
+    // Nodes of a plain tree become the XML nodes of their names, so they are written.
     TTreeKey plain("k");
     plain.AddValue(TTreeValue("<TEXT>", "t"));
     plain.AddValue(TTreeValue("a", "1"));
@@ -192,6 +180,10 @@ TEST(TXmlElement, ParserMessages)
     EXPECT_EQ(ErrorOf([] { Parse("<a><![CDATX[x]]></a>"); }), (Failure{"TXmlCData::Load", "HdrErr"}));
     EXPECT_EQ(ErrorOf([] { Parse("<a><![CDATA[x]></a>"); }), (Failure{"TXmlCData::Load", "EndNotFound"}));
     EXPECT_EQ(ErrorOf([] { Parse("<a><>x</></a>"); }), (Failure{load, "Element Name Missing"}));
+    // Names that could not be written back: the tree read could never be saved.
+    EXPECT_EQ(ErrorOf([] { Parse("<a>< /b></a>"); }), (Failure{load, "Invalid Element Name"}));
+    EXPECT_EQ(ErrorOf([] { Parse("<a><b<c></b<c></a>"); }), (Failure{load, "Invalid Element Name"}));
+    EXPECT_EQ(ErrorOf([] { Parse("<a x<y=\"1\"></a>"); }), (Failure{load, "Invalid Attribute Name"}));
     // A document without a root element is not an empty settings tree.
     const Failure noRoot{"TXmlElement::TXmlElement", "Root Element Missing"};
     EXPECT_EQ(ErrorOf([] { Parse("<!-- only a comment -->"); }), noRoot);

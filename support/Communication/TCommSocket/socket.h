@@ -5,15 +5,16 @@
 //
 //   create   "create"  1        bind    "bind"   3       connect "connect" 5
 //   send     "timeout" 6 (not writable within the time-out), "connection" 7 (send failed)
-//   accept   "accept"  13       listen  "listen" 14 (backlog 5)
+//   accept   "accept"  13       listen  "listen" 14
 //   receive  "select error --> endless" 19, "timeout" 20, "error" 21
 //
-// Shutdown() may be called from another thread while this socket's owner is blocked in
+// shutdown() may be called from another thread while this socket's owner is blocked in
 // accept, receive or send: it releases that call. Everything else belongs to the owner.
 
 #include "support/Communication/TCommSocket/sockaddr.h"
 
 #include <functional>
+#include <sys/socket.h>
 
 class Socket {
 public:
@@ -24,6 +25,11 @@ public:
     Socket(Socket&& other) noexcept;
     Socket& operator=(Socket&& other) noexcept;
 
+    // Room for connections not yet accepted. A sender that opens a connection for every send step
+    // may run ahead of its receiver; when the queue is full its connection requests are dropped
+    // and each costs a one-second retransmission, so the queue is as long as the system allows.
+    static constexpr int Backlog = SOMAXCONN;
+
     bool IsOpen() const { return handle_ >= 0; }
     int Handle() const { return handle_; }
 
@@ -32,19 +38,19 @@ public:
     void bind(const SockAddr& local);
     void listen();
     // Accepts one peer into target (which must be closed). Returns false when the wait was
-    // ended by Shutdown() (no peer accepted).
+    // ended by shutdown() (no peer accepted).
     bool accept(Socket& target, SockAddr& peer);
     // Connects within timeoutMs; cancelled (a connect failure) as soon as cancel() is true.
     void connect(const SockAddr& remote, int timeoutMs, const std::function<bool()>& cancel);
     // Sends at most count bytes once writable within timeoutSeconds; returns the bytes sent.
     int send(const void* bytes, int count, int timeoutSeconds);
     // Receives at most size bytes, waiting timeoutSeconds (-1: no time-out) for data.
-    // Returns 0 when the peer has closed the connection (or Shutdown() was called).
+    // Returns 0 when the peer has closed the connection (or shutdown() was called).
     int receive(void* place, int size, int timeoutSeconds);
     // True when the peer has closed or reset the connection; discards bytes it sent.
-    bool PeerClosed();
+    bool peerClosed();
     void setNoDelay();
-    void Shutdown();
+    void shutdown();
     void close();
 
 private:

@@ -1,0 +1,17 @@
+#pragma once
+// The transmit buffer (TCanBuffer) as the main tick's TCanTransmit.
+
+#include "app/tcanbuffer.h"
+#include "app/tcantransmit.h"
+
+class TCanBufferTransmit final : public TCanTransmit {
+public:
+    explicit TCanBufferTransmit(TCanBuffer& buffer) : buffer_(buffer) {}
+
+    void Write(const TCanFrame& frame, int64_t delay) override { buffer_.Write(frame, delay); }
+    // TCanBuffer::SetChannel waits for a send in progress on the timer thread.
+    void SetChannel(TCanChannel* channel) override { buffer_.SetChannel(channel); }
+
+private:
+    TCanBuffer& buffer_;
+};

@@ -1,0 +1,29 @@
+#pragma once
+// Where the main tick hands the frames meant for the CAN adapter: a buffer that sends
+// each frame at its due time from another thread, and the channel it sends to.
+// TCanBufferTransmit puts the transmit buffer behind it; tests record what arrives.
+
+#include "fms/tcanframe.h"
+
+#include <cstdint>
+
+class TCanChannel;
+
+class TCanTransmit {
+public:
+    virtual ~TCanTransmit() = default;
+
+    // Queues frame to be sent at frame.Time + delay (µs on the time source's scale).
+    // May throw TBaseError: "write error" when the buffer is full, or an error that the
+    // sending thread recorded since the last Write.
+    virtual void Write(const TCanFrame& frame, int64_t delay) = 0;
+
+    // Makes channel (nullptr: none) the one frames are sent to. When this returns, no
+    // send on the previous channel is in progress or will start, so it may be closed.
+    virtual void SetChannel(TCanChannel* channel) = 0;
+
+protected:
+    TCanTransmit() = default;
+    TCanTransmit(const TCanTransmit&) = default;
+    TCanTransmit& operator=(const TCanTransmit&) = default;
+};

@@ -1,0 +1,6 @@
+#include "app/tinternallog.h"
+
+StringList TInternalLog::Lines()
+{
+    return StringList(TAString(Text()));
+}

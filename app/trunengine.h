@@ -1,0 +1,149 @@
+#pragma once
+// The run engine: run state, Start and Stop, and the main tick.
+//
+// While running, the window's 50 ms timer calls TimerSysTimer. Each call advances the
+// simulated clock SimTime in 1 ms steps until it has caught up with the time source.
+// In each step the source (the vehicle simulation every 5 ms, or the log replay) fills
+// the time-ordered send queue, and at most one due frame leaves it for the
+// destinations: the transmit buffer (due 200 ms after its scheduled time, so the burst
+// of a tick is spread out again), the output log and the frame watch.
+//
+// Holds the process-wide objects of a run: the catalogue, the send queue, the open
+// channel pointer, the log lines and the output log. The windows are reached through
+// small interfaces (all optional); the main window's controls are plain state in
+// Controls, the applied options in Options.
+//
+// Threads: everything here runs on the window thread. The transmit side
+// (TCanTransmit) hands frames and the channel to the transmit timer's thread.
+
+#include "app/tcantransmit.h"
+#include "app/tframeoptions.h"
+#include "app/tlogout.h"
+#include "app/tlogreplay.h"
+#include "app/truncontrols.h"
+#include "app/ttimesource.h"
+#include "fms/tbusfmsstandard.h"
+#include "fms/tcanhighdb.h"
+#include "support/stringlist.h"
+#include "support/tbaseerror.h"
+
+#include <cstdint>
+
+class TCanChannel;
+class TErrorReporter;
+class TRunCockpit;
+class TRunMonitor;
+class TRunValidity;
+class TRunView;
+
+class TRunEngine {
+public:
+    static constexpr int TickIntervalMs = 50;          // TimerSys
+    static constexpr int64_t StepMicros = 1000;        // one step of SimTime
+    static constexpr int64_t RequestLead = 5000;       // groups are asked for 5 ms ahead
+    static constexpr int64_t TransmitLead = 200000;    // µs between a frame's time and its due time
+    static constexpr double VehicleStep = 0.02;        // s, every 20 steps
+    static constexpr int32_t StepCycle = 10000;        // StepCounter runs 0..9999
+    // StepCounter before the program's first step: that step wraps to 0, so the first
+    // run of the program starts with a vehicle step and a catalogue request in its
+    // very first millisecond (the recorded internal log starts that way).
+    static constexpr int32_t FirstStepCounter = StepCycle - 1;
+
+    // The catalogue is built for FMS version "00.02"; InternalLines hold the built-in
+    // log (TInternalLog).
+    TRunEngine(const TTimeSource& clock, TCanTransmit& transmit);
+    ~TRunEngine();
+    TRunEngine(const TRunEngine&) = delete;
+    TRunEngine& operator=(const TRunEngine&) = delete;
+
+    // The windows the tick calls; not owned, nullptr = none.
+    void SetCockpit(TRunCockpit* cockpit) { cockpit_ = cockpit; }
+    void SetValidity(TRunValidity* validity) { validity_ = validity; }
+    void SetMonitor(TRunMonitor* monitor) { monitor_ = monitor; }
+    void SetView(TRunView* view) { view_ = view; }
+    void SetErrorReporter(TErrorReporter* reporter) { errors_ = reporter; }
+
+    TRunControls Controls;
+    TFrameOptions Options;
+
+    // Start (no effect while running): SimTime and the replay back to 0, StartTime from
+    // the time source, the catalogue's schedule reset and, in simulation mode, given
+    // the vehicle model's current value line, the data monitor emptied.
+    void Start();
+    // Stop (no effect while stopped): the output log is flushed. The send queue and the
+    // transmit buffer keep their frames.
+    void Stop();
+    bool Running() const { return running_; }
+
+    // The main tick; does nothing while stopped or when called again from inside a
+    // tick (an error box's event loop).
+    void TimerSysTimer();
+
+    // Makes channel (nullptr: none) the open channel. Returns only when the transmit
+    // thread no longer uses the previous one, so the caller may then close it:
+    // SetCanChannel(nullptr) before closing, SetCanChannel(new) after opening.
+    void SetCanChannel(TCanChannel* channel);
+    TCanChannel* CanChannel() const { return canChannel_; }
+
+    StringList InternalLines;
+    const StringList& UserLines() const { return userLines_; }
+    // InternalLines or UserLines, as Controls.InternalLog says.
+    const StringList& ActiveLines() const;
+
+    // Loads a user log: stops a run, reads the file (CRs removed) and checks that every
+    // line is a log line (lfFixed). True when it is one; an empty file is. A line that
+    // is not a log line shows TBaseError("", "Logfile Read Error"); an unreadable file
+    // fails silently. UserLines are empty after a failure.
+    bool LoadUserLog(const TAString& fileName);
+
+    // The output log. OpenLogOut closes the file open before; when no file is open
+    // afterwards Controls.LogFile is cleared. Returns whether a file is open.
+    bool OpenLogOut(const TAString& fileName);
+    TLogOut& LogOut() { return logOut_; }
+
+    TBusFmsStandard& Catalogue() { return catalogue_; }
+    TCanHighDB& SendQueue() { return sendQueue_; }
+    const TLogReplay& Replay() const { return replay_; }
+
+    int64_t SimTime() const { return simTime_; }
+    long double StartTime() const { return startTime_; }
+    uint32_t TickCounter() const { return tickCounter_; }
+    int32_t StepCounter() const { return stepCounter_; }
+
+private:
+    enum TErrorSource { esSimulation, esReplay, esChannelRead, esCount };
+
+    // One 1 ms step; false when the run ended inside it (end of the log).
+    bool DoStep(bool& monitorDue, bool& cockpitRefresh);
+    void SimulationStep(bool monitorDue, bool& cockpitRefresh);
+    void QueueDueGroups();
+    void Transmit(const TCanFrame& frame);
+    void WatchFrame(const TCanFrame& frame);
+    void Show(const TBaseError& error);
+    void ShowOncePerRun(TErrorSource source, const TBaseError& error);
+    void NotifyControls();
+
+    const TTimeSource& clock_;
+    TCanTransmit& transmit_;
+    TRunCockpit* cockpit_ = nullptr;
+    TRunValidity* validity_ = nullptr;
+    TRunMonitor* monitor_ = nullptr;
+    TRunView* view_ = nullptr;
+    TErrorReporter* errors_ = nullptr;
+
+    TBusFmsStandard catalogue_;
+    TCanHighDB sendQueue_;
+    TCanChannel* canChannel_ = nullptr;
+    StringList userLines_;
+    TLogOut logOut_;
+    TLogReplay replay_;
+
+    bool running_ = false;
+    bool inTick_ = false;
+    uint32_t tickCounter_ = 0;
+    int32_t stepCounter_ = FirstStepCounter;
+    int64_t simTime_ = 0;
+    long double startTime_ = 0.0L;
+    int64_t startMicros_ = 0;
+    bool shown_[esCount] = {};
+};

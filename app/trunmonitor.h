@@ -1,0 +1,18 @@
+#pragma once
+// The data monitor window as the main tick sees it.
+
+class TBusFmsStandard;
+
+class TRunMonitor {
+public:
+    virtual ~TRunMonitor() = default;
+
+    // Shows the text of every signal value of catalogue; with nullptr empties every row
+    // (at the start of a run). May throw the values' TBaseError ("unknown type").
+    virtual void ShowValues(const TBusFmsStandard* catalogue) = 0;
+
+protected:
+    TRunMonitor() = default;
+    TRunMonitor(const TRunMonitor&) = default;
+    TRunMonitor& operator=(const TRunMonitor&) = default;
+};

@@ -1,0 +1,83 @@
+#pragma once
+// Fakes for the run engine's seams: they record what the engine hands them and fail
+// on demand.
+
+#include "app/tcantransmit.h"
+#include "app/terrorreporter.h"
+#include "app/truncockpit.h"
+#include "app/trunengine.h"
+#include "app/trunview.h"
+#include "can/tcanchannel.h"
+#include "support/tbaseerror.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+struct TSentFrame {
+    TCanFrame Frame;
+    int64_t Delay;
+    int64_t SimTime;   // the step in which the engine wrote it
+};
+
+class TRecordingTransmit final : public TCanTransmit {
+public:
+    enum TFail { fNone, fBaseError, fOther };
+
+    void Write(const TCanFrame& frame, int64_t delay) override
+    {
+        if (fail == fBaseError) throw TBaseError("TCanBuffer::Write", "write error");
+        if (fail == fOther) throw std::runtime_error("boom");
+        sent.push_back({frame, delay, engine ? engine->SimTime() : -1});
+    }
+    void SetChannel(TCanChannel* channel) override { channels.push_back(channel); }
+
+    const TRunEngine* engine = nullptr;
+    TFail fail = fNone;
+    std::vector<TSentFrame> sent;
+    std::vector<TCanChannel*> channels;
+};
+
+class TFakeChannel final : public TCanChannel {
+public:
+    TCanFrame Read() override
+    {
+        ++reads;
+        if (failReads) throw TBaseError("TCanChannelSim::Read", "read error");
+        return {};
+    }
+    void Write(const TCanFrame&) override {}
+
+    int reads = 0;
+    bool failReads = false;
+};
+
+class TRecordingErrors final : public TErrorReporter {
+public:
+    void ShowError(const TBaseError& error) override { shown.push_back(error); }
+    std::vector<TBaseError> shown;
+};
+
+class TRecordingView final : public TRunView {
+public:
+    void RunStateChanged(bool running) override { states.push_back(running); }
+    void ControlsChanged() override { ++controlChanges; }
+    std::vector<bool> states;
+    int controlChanges = 0;
+};
+
+// A cockpit whose value line the test chooses.
+class TFixedCockpit final : public TRunCockpit {
+public:
+    explicit TFixedCockpit(TAString line) : line_(std::move(line)) {}
+    TAString Step(double, bool) override
+    {
+        ++steps;
+        return line_;
+    }
+    TAString ValueLine() override { return line_; }
+    int steps = 0;
+
+private:
+    TAString line_;
+};

@@ -1,0 +1,372 @@
+#include "app/trunengine.h"
+
+#include "app/trecordingcockpit.h"
+#include "app/trunmonitor.h"
+#include "app/trunvalidity.h"
+#include "app/ttimesource.h"
+#include "runfakes.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+namespace {
+
+class TRunEngineTick : public ::testing::Test {
+protected:
+    // 1000.5 s is exact in binary, so the start time in µs is exact too.
+    static constexpr int64_t StartMicros = 1000500000;
+
+    void SetUp() override
+    {
+        transmit.engine = &engine;
+        engine.SetCockpit(&cockpit);
+        engine.SetErrorReporter(&errors);
+        engine.SetView(&view);
+        engine.SetCanChannel(&channel);
+    }
+
+    void Tick(int64_t ms)
+    {
+        clock.AdvanceMicros(ms * 1000);
+        engine.TimerSysTimer();
+    }
+    void RunFor(int64_t ms)
+    {
+        while (ms > 0) {
+            const int64_t t = std::min<int64_t>(ms, TRunEngine::TickIntervalMs);
+            Tick(t);
+            ms -= t;
+        }
+    }
+
+    TManualTimeSource clock{StartMicros};
+    TRecordingTransmit transmit;
+    TFakeChannel channel;
+    TRecordingErrors errors;
+    TRecordingView view;
+    TRecordingCockpit cockpit;
+    TRunEngine engine{clock, transmit};
+};
+
+TEST_F(TRunEngineTick, EveryFrameLeavesAloneAtItsScheduledMillisecondAndIsDueTwoHundredMsLater)
+{
+    engine.Start();
+    RunFor(1000);
+
+    // In the first second: EEC1 and TCO1 every 20 ms (100), EEC2 every 50 ms (20), six
+    // groups every 100 ms (60), ten groups once (10), the VIN announcement and its four
+    // packets (5), the FMS group (1).
+    ASSERT_EQ(transmit.sent.size(), 196u);
+    std::set<int64_t> steps;
+    for (const TSentFrame& s : transmit.sent) {
+        EXPECT_EQ(s.SimTime, s.Frame.Time) << std::hex << s.Frame.Id;
+        EXPECT_EQ(s.Delay, StartMicros + 200000);
+        EXPECT_EQ(s.Frame.Dlc, 8);
+        steps.insert(s.SimTime);
+    }
+    EXPECT_EQ(steps.size(), transmit.sent.size()) << "two frames left in one millisecond";
+    EXPECT_EQ(transmit.sent.front().Frame.Id, 0x18FEF100u);
+    EXPECT_EQ(transmit.sent.front().Frame.Time, 0);
+}
+
+TEST_F(TRunEngineTick, DelayedTickCatchesUpOneStepPerMissedMillisecond)
+{
+    engine.Start();
+    Tick(350);
+
+    EXPECT_EQ(engine.SimTime(), 350000);
+    EXPECT_EQ(engine.StepCounter(), 349);   // 9999 + 350 steps, wrapped at 10000
+    ASSERT_FALSE(transmit.sent.empty());
+    int64_t last = -1;
+    for (const TSentFrame& s : transmit.sent) {
+        EXPECT_EQ(s.SimTime, s.Frame.Time);
+        EXPECT_GT(s.SimTime, last);
+        last = s.SimTime;
+    }
+    EXPECT_LT(last, 350000);
+    // The VIN announcement at 12 ms and its first packet at 112 ms were both caught up.
+    auto has = [&](uint32_t id, int64_t time) {
+        return std::any_of(transmit.sent.begin(), transmit.sent.end(), [&](const TSentFrame& s) {
+            return s.Frame.Id == id && s.Frame.Time == time;
+        });
+    };
+    EXPECT_TRUE(has(0x18ECFF00, 12000));
+    EXPECT_TRUE(has(0x18EBFF00, 112000));
+}
+
+TEST_F(TRunEngineTick, StepCounterKeepsItsPhaseAcrossStopAndStart)
+{
+    engine.Start();
+    RunFor(7);                  // steps 0..6 of the cycle: one vehicle step, at 0
+    EXPECT_EQ(cockpit.Steps(), 1);
+    EXPECT_EQ(engine.StepCounter(), 6);
+    engine.Stop();
+
+    engine.Start();
+    EXPECT_EQ(engine.SimTime(), 0);
+    RunFor(13);                 // 7..19
+    EXPECT_EQ(cockpit.Steps(), 1);
+    RunFor(1);                  // 20: the first vehicle step of this run, after 14 steps
+    EXPECT_EQ(cockpit.Steps(), 2);
+    EXPECT_EQ(engine.StepCounter(), 20);
+}
+
+TEST_F(TRunEngineTick, NoCatalogueErrorBeforeTheFirstVehicleStepOfARun)
+{
+    engine.Controls.ValidManip = false;
+    engine.Start();
+    RunFor(7);
+    engine.Stop();
+    // The second run's first vehicle step comes only at its 14th step, after the
+    // requests at its 4th and 9th: they find the values handed over at Start.
+    engine.Start();
+    RunFor(100);
+    EXPECT_TRUE(errors.shown.empty()) << errors.shown.front().DescribeText().c_str();
+    EXPECT_FALSE(transmit.sent.empty());
+}
+
+TEST_F(TRunEngineTick, SimulationErrorsAreShownOncePerRunAndTheTickGoesOn)
+{
+    TFixedCockpit bad("");   // no value line: every value stays unset
+    engine.SetCockpit(&bad);
+    engine.Start();
+    RunFor(200);
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(engine.SimTime(), 200000);
+    EXPECT_EQ(bad.steps, 10);
+    engine.Stop();
+
+    engine.Start();
+    RunFor(50);
+    EXPECT_EQ(errors.shown.size(), 2u);
+}
+
+TEST_F(TRunEngineTick, FailingChannelReadIsShownOncePerRunAndFramesStillGoOut)
+{
+    channel.failReads = true;
+    engine.Start();
+    RunFor(100);
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Message(), "read error");
+    EXPECT_EQ(channel.reads, 100);
+    EXPECT_FALSE(transmit.sent.empty());
+    EXPECT_EQ(engine.SimTime(), 100000);
+}
+
+TEST_F(TRunEngineTick, TransmitFailureUnchecksTheAdapterAndTheRunGoesOn)
+{
+    transmit.fail = TRecordingTransmit::fBaseError;
+    engine.Start();
+    RunFor(100);
+    EXPECT_FALSE(engine.Controls.SendCan);
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Operation(), "TCanBuffer::Write");
+    EXPECT_EQ(errors.shown[0].Message(), "write error");
+    EXPECT_GE(view.controlChanges, 1);
+    EXPECT_EQ(engine.SimTime(), 100000);
+
+    // Checked again, an error that is not a TBaseError is shown as the tick's own.
+    engine.Controls.SendCan = true;
+    transmit.fail = TRecordingTransmit::fOther;
+    RunFor(50);
+    EXPECT_FALSE(engine.Controls.SendCan);
+    ASSERT_EQ(errors.shown.size(), 2u);
+    EXPECT_EQ(errors.shown[1].Operation(), "Maintask");
+    EXPECT_EQ(errors.shown[1].Message(), "CAN write error");
+}
+
+TEST_F(TRunEngineTick, NoChannelOrAdapterOffMeansNothingIsWritten)
+{
+    engine.Controls.SendCan = false;
+    engine.Start();
+    RunFor(50);
+    EXPECT_TRUE(transmit.sent.empty());
+
+    engine.Controls.SendCan = true;
+    engine.SetCanChannel(nullptr);
+    RunFor(50);
+    EXPECT_TRUE(transmit.sent.empty());
+    EXPECT_EQ(transmit.channels, (std::vector<TCanChannel*>{&channel, nullptr}));
+    EXPECT_EQ(engine.CanChannel(), nullptr);
+}
+
+TEST_F(TRunEngineTick, FrameWatchShowsTheBitsOfTheWatchedGroupWithATrailingBlank)
+{
+    engine.Controls.FrameWatchPgn = "FEF1";
+    engine.Start();            // as the cockpit's starter does it
+    cockpit.StartEngine();
+    RunFor(50);
+    // The first CCVS: F3 15 00 0C FF FF FF FF (0.082 km/h after the first vehicle step).
+    EXPECT_EQ(engine.Controls.FrameWatchBits.str(),
+              "11110011 00010101 00000000 00001100 11111111 11111111 11111111 11111111 ");
+}
+
+TEST_F(TRunEngineTick, FrameWatchIgnoresTextThatIsNoGroupNumber)
+{
+    const TAString initial = engine.Controls.FrameWatchBits;
+    for (const char* text : {"FEG1", "", "1FEF1"}) {
+        engine.Controls.FrameWatchPgn = text;
+        engine.Start();
+        RunFor(50);
+        engine.Stop();
+        EXPECT_EQ(engine.Controls.FrameWatchBits, initial) << text;
+    }
+    EXPECT_TRUE(errors.shown.empty());
+    EXPECT_FALSE(transmit.sent.empty());
+}
+
+TEST_F(TRunEngineTick, OptionsSetSourceAddressAndPriorityAndDropGroupsInSimulation)
+{
+    engine.Options.SourceAddress = 0x2A;
+    engine.Options.Priority = 3;
+    engine.Options.FrameFlags[1] = 0;   // second listed group: EEC2, 0x00F00300
+    engine.Start();
+    RunFor(500);
+    ASSERT_FALSE(transmit.sent.empty());
+    bool sawTransport = false;
+    for (const TSentFrame& s : transmit.sent) {
+        EXPECT_EQ(s.Frame.Id & 0xFFu, 0x2Au);
+        EXPECT_EQ((s.Frame.Id >> 26) & 7u, 3u);
+        EXPECT_NE(s.Frame.Id & 0x01FFFF00u, 0x00F00300u);
+        if ((s.Frame.Id & 0x01FFFF00u) == 0x00ECFF00u) sawTransport = true;
+    }
+    EXPECT_TRUE(sawTransport);
+}
+
+TEST_F(TRunEngineTick, OptionsLeaveLoggedFramesAsTheyAre)
+{
+    engine.Options.SourceAddress = 0x2A;
+    engine.Options.Priority = 3;
+    engine.Options.FrameFlags[1] = 0;
+    engine.InternalLines = StringList(TAString("000.0000 18F00300FFFAFFFFFFFFFFFF\n000.0010 0CFEF117F315000CFFFFFFFF"));
+    engine.Controls.Simulation = false;
+    engine.Controls.InternalLog = true;
+    engine.Start();
+    RunFor(50);
+    ASSERT_EQ(transmit.sent.size(), 2u);
+    EXPECT_EQ(transmit.sent[0].Frame.Id, 0x18F00300u);
+    EXPECT_EQ(transmit.sent[1].Frame.Id, 0x0CFEF117u);
+}
+
+}  // namespace
+
+namespace {
+
+class TSpyCockpit final : public TRunCockpit {
+public:
+    TAString Step(double dt, bool refresh) override
+    {
+        refreshes.push_back(refresh);
+        return inner.Step(dt, refresh);
+    }
+    TAString ValueLine() override { return inner.ValueLine(); }
+    TRecordingCockpit inner;
+    std::vector<bool> refreshes;
+};
+
+class TSpyMonitor final : public TRunMonitor {
+public:
+    void ShowValues(const TBusFmsStandard* catalogue) override { calls.push_back(catalogue); }
+    std::vector<const TBusFmsStandard*> calls;
+};
+
+class TSpyValidity final : public TRunValidity {
+public:
+    void Execute(TBusFmsStandard&) override { ++calls; }
+    int calls = 0;
+};
+
+TEST_F(TRunEngineTick, MonitorAndCockpitDisplayAreRefreshedEveryFourthTick)
+{
+    TSpyCockpit spy;
+    TSpyMonitor monitor;
+    engine.SetCockpit(&spy);
+    engine.SetMonitor(&monitor);
+    engine.Start();
+    ASSERT_EQ(monitor.calls.size(), 1u);
+    EXPECT_EQ(monitor.calls[0], nullptr);   // emptied at Start
+
+    RunFor(150);                            // ticks 1..3
+    EXPECT_EQ(monitor.calls.size(), 1u);
+    RunFor(50);                             // tick 4: 150..199 ms
+    // The refresh comes in the 5 ms step at 150 ms, before that step's frame; the
+    // frame ends it for the rest of the tick. The cockpit refreshes at its first
+    // step of the tick (160 ms) only.
+    ASSERT_EQ(monitor.calls.size(), 2u);
+    EXPECT_EQ(monitor.calls[1], &engine.Catalogue());
+    ASSERT_EQ(spy.refreshes.size(), 10u);   // 0, 20, ..., 180 ms
+    for (size_t i = 0; i < spy.refreshes.size(); ++i) EXPECT_EQ(spy.refreshes[i], i == 8) << i;
+
+    engine.Controls.Display = false;
+    RunFor(200);
+    EXPECT_EQ(monitor.calls.size(), 2u);
+}
+
+TEST_F(TRunEngineTick, ValidityManipulationRunsEveryFiveMsInSimulationOnly)
+{
+    TSpyValidity validity;
+    engine.SetValidity(&validity);
+    engine.Start();
+    RunFor(50);
+    EXPECT_EQ(validity.calls, 10);
+    engine.Controls.ValidManip = false;
+    RunFor(50);
+    EXPECT_EQ(validity.calls, 10);
+    engine.Stop();
+
+    engine.Controls.ValidManip = true;
+    engine.Controls.Simulation = false;
+    engine.Controls.InternalLog = true;
+    engine.InternalLines = StringList(TAString("000.0400 18FEF100F315000CFFFFFFFF"));
+    engine.Start();
+    RunFor(30);
+    EXPECT_EQ(validity.calls, 10);
+}
+
+}  // namespace
+
+namespace {
+
+// An error box that lets the window's timer fire while it is open.
+class TReenteringErrors final : public TErrorReporter {
+public:
+    void ShowError(const TBaseError& error) override
+    {
+        shown.push_back(error);
+        clock->AdvanceMicros(50000);
+        engine->TimerSysTimer();
+        if (stop) engine->Stop();
+    }
+    bool stop = false;
+    TManualTimeSource* clock = nullptr;
+    TRunEngine* engine = nullptr;
+    std::vector<TBaseError> shown;
+};
+
+TEST_F(TRunEngineTick, TickCalledFromAnErrorBoxDoesNotStepInsideTheUnfinishedStep)
+{
+    TReenteringErrors reentering;
+    reentering.clock = &clock;
+    reentering.engine = &engine;
+    engine.SetErrorReporter(&reentering);
+    transmit.fail = TRecordingTransmit::fBaseError;
+    engine.Start();
+    Tick(50);
+    ASSERT_EQ(reentering.shown.size(), 1u);
+    EXPECT_EQ(engine.SimTime(), 50000);   // the outer tick only; the clock ran on meanwhile
+    EXPECT_EQ(engine.TickCounter(), 1u);
+    Tick(0);
+    EXPECT_EQ(engine.SimTime(), 100000);
+
+    // Stopped by the user while the box is open, the tick ends after that step.
+    reentering.stop = true;
+    engine.Controls.SendCan = true;
+    Tick(50);
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(engine.SimTime(), 101000);
+    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
+}
+
+}  // namespace
