@@ -12,6 +12,7 @@
 #include "app/trunvalidity.h"
 #include "app/ttimesource.h"
 #include "app/ttimingreport.h"
+#include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
 #include "fms/tbusfmsstandard.h"
@@ -159,7 +160,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             return failed(e);
         }
         if (!description && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0)
-            description = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0));
+            description = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0), QtCanBusDriverTable());
     }
 
     // Virtual time: a clock that only moves when the loop says so. Real time: the
@@ -251,7 +252,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             return failed(TBaseError("quorvella-cli", "cannot write the output log '" + *o.LogOut + "'"));
         engine.Controls.LogFile = true;
     }
-    TCanAdapters adapters;
+    TCanAdapters adapters(QtCanBusDriverTable());
     TCanChannel* opened = nullptr;
     if (description) {
         try {

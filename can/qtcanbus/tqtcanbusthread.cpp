@@ -66,8 +66,10 @@ bool FromQt(const QCanBusFrame& qt, TCanFrame& frame)
     frame = TCanFrame();
     frame.Id = qt.frameId();
     const QByteArray payload = qt.payload();
-    const auto n = std::min<qsizetype>(payload.size(), static_cast<qsizetype>(frame.Data.size()));
-    std::copy_n(reinterpret_cast<const uint8_t*>(payload.constData()), n, frame.Data.begin());
+    // Byte by byte: GCC 12 takes a bulk copy from a possibly empty QByteArray for an
+    // out-of-bounds read of Qt's shared empty buffer and refuses to build.
+    const qsizetype n = std::min<qsizetype>(payload.size(), static_cast<qsizetype>(frame.Data.size()));
+    for (qsizetype i = 0; i < n; ++i) frame.Data[static_cast<size_t>(i)] = static_cast<uint8_t>(payload[i]);
     return true;
 }
 
