@@ -15,6 +15,7 @@
 #include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
+#include "can/vector/tcandrivervector.h"
 #include "fms/tbusfmsstandard.h"
 #include "fms/tvalidmanip.h"
 #include "fms/tvehicledatatext.h"
@@ -158,6 +159,11 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             config.LoadFromFile(*o.SettingsFile);
         } catch (const TBaseError& e) {
             return failed(e);
+        }
+        // The Vector library's location, as the windowed program takes it at start-up.
+        if (config.Contains("FileNameVectorDll") && config["FileNameVectorDll"].Contains("<TEXT>")) {
+            const TAString& dll = config["FileNameVectorDll"]("<TEXT>");
+            if (!dll.IsEmpty()) VectorDllPath() = dll;
         }
         if (!description && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0)
             description = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0), QtCanBusDriverTable());

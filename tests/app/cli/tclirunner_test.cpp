@@ -9,6 +9,7 @@
 #include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
+#include "can/vector/tcandrivervector.h"
 #include "tests/can/qtcanbus/virtualbus.h"
 
 #include <gtest/gtest.h>
@@ -207,6 +208,29 @@ TEST_F(TCliRunnerTest, VirtualCanBusPeerReceivesTheWholeSchedule)
     EXPECT_EQ(perId[0x18F00400u], 500);   // EEC1 every 20 ms
     EXPECT_EQ(perId[0x18FEF100u], 100);   // CCVS every 100 ms
     EXPECT_EQ(perId[0x18FEE900u], 10);    // fuel consumption every second
+}
+
+}  // namespace
+
+namespace {
+
+// The adapter and the Vector library path come from a settings file as the windowed
+// program reads them at start-up.
+TEST_F(TCliRunnerTest, SettingsFileGivesTheAdapterAndTheVectorLibrary)
+{
+    const TAString settings = Path("Quorvella.xml");
+    TAString(R"(<?xml version="1.0" encoding="UTF-8"?>
+<Quorvella>
+  <FileNameVectorDll>/nowhere/vcand32.so</FileNameVectorDll>
+  <CanAdapter><Vector3.2><DriverName>Vector</DriverName><CardType>CANcaseXL</CardType><CardIndex>1</CardIndex><Channel>1</Channel></Vector3.2></CanAdapter>
+</Quorvella>
+)").SaveToFile(settings, false);
+    EXPECT_EQ(Run({"--fast", "--duration", "1", "--settings", settings.c_str()}), TCliRunner::ExitFailed);
+    // The Vector driver tried the library named in the file, which is not there.
+    EXPECT_NE(err_.find("VECTOR initialisation error: Opening driver failed. Errorcode=201"), std::string::npos)
+        << err_;
+    EXPECT_EQ(VectorDllPath(), "/nowhere/vcand32.so");
+    VectorDllPath() = "vcand32.dll";
 }
 
 }  // namespace
