@@ -338,15 +338,16 @@ inline TTimerResult RunBareTimer(double seconds)
     timer.Stop();
     result.CpuSeconds = CpuSeconds() - cpu0;
     result.WallSeconds = static_cast<double>(NowMicros() - wall0) / 1e6;
-    // The grid is the earliest wake of the run (the first wake may itself be late):
-    // wake k is due at anchor + k * 2 ms, the anchor chosen so no wake is early.
-    if (recorder.wakes.empty()) return result;
+    // Each wake is due one period after the previous deadline; after a wake more than a
+    // period late the timer starts its grid afresh from that moment, and so does this
+    // reckoning (the callback returns at once, so the previous wake stands for "now").
     const int64_t period = 2000000;
-    int64_t anchor = recorder.wakes[0];
-    for (size_t k = 0; k < recorder.wakes.size(); ++k)
-        anchor = std::min(anchor, recorder.wakes[k] - static_cast<int64_t>(k) * period);
-    for (size_t k = 0; k < recorder.wakes.size(); ++k)
-        result.LatenessMs.push_back(static_cast<double>(recorder.wakes[k] - anchor - static_cast<int64_t>(k) * period) / 1e6);
+    int64_t due = recorder.wakes.empty() ? 0 : recorder.wakes[0];
+    for (size_t k = 1; k < recorder.wakes.size(); ++k) {
+        due += period;
+        if (due + period < recorder.wakes[k - 1]) due = recorder.wakes[k - 1];
+        result.LatenessMs.push_back(static_cast<double>(recorder.wakes[k] - due) / 1e6);
+    }
     return result;
 }
 
