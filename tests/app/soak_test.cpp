@@ -23,7 +23,8 @@
 #include <string>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
+// From the sanitizers' allocator interface (GCC ships no header for it).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #define QV_SOAK_SANITIZED 1
 #endif
 
