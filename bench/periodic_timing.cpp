@@ -159,9 +159,9 @@ int main(int argc, char** argv)
         if (py) {
             PrintStats("python-can: |send - (first + k period)|", pyAnchored, "ms");
             PrintStats("python-can: |gap to previous - period|", pyInterval, "ms");
-            std::printf("  ratio engine/python-can: median %.2f  p99 %.2f  max %.2f\n", Ratio(oursAnchored.Median, pyAnchored.Median),
+            std::printf("  ratio engine/python-can: median %.3g  p99 %.3g  max %.3g\n", Ratio(oursAnchored.Median, pyAnchored.Median),
                         Ratio(oursAnchored.P99, pyAnchored.P99), Ratio(oursAnchored.Max, pyAnchored.Max));
-            std::printf("  ratio of gap deviation engine/python-can: median %.2f  p99 %.2f  max %.2f\n",
+            std::printf("  ratio of gap deviation engine/python-can: median %.3g  p99 %.3g  max %.3g\n",
                         Ratio(oursInterval.Median, pyInterval.Median), Ratio(oursInterval.P99, pyInterval.P99),
                         Ratio(oursInterval.Max, pyInterval.Max));
         } else {
