@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release, in build-bench/ or $QV_BENCH_DIR) and runs them, each
+# printing its figures and a baseline measured in the same run. The output is also
+# kept in <build dir>/bench-results.txt.
+#
+#   tools/bench.sh                      every benchmark at its short length (~4 min in all)
+#   tools/bench.sh --full               full lengths: periodic_timing 60 s, soak 24 h virtual
+#   tools/bench.sh cpu soak             only the named ones
+#
+# python-can (Debian package python3-can) is the peer of log_loading and
+# periodic_timing; it is installed when missing and apt-get can run.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${QV_BENCH_DIR:-$top/build-bench}
+python=${QV_BENCH_PYTHON:-/usr/bin/python3}
+
+full=0
+names=()
+for arg in "$@"; do
+  case "$arg" in
+    --full) full=1 ;;
+    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+    *) names+=("$arg") ;;
+  esac
+done
+all=(engine_latency channel_latency log_loading periodic_timing cpu soak)
+[ ${#names[@]} -eq 0 ] && names=("${all[@]}")
+
+# Outside the source tree, so that its can/ folder does not shadow the package.
+if ! (cd / && "$python" -I -c 'import can' 2>/dev/null); then
+  if command -v apt-get >/dev/null && [ "$(id -u)" = 0 ]; then
+    echo "bench.sh: installing python3-can"
+    apt-get update >/dev/null && DEBIAN_FRONTEND=noninteractive apt-get install -y python3-can >/dev/null
+  else
+    echo "bench.sh: python-can is missing (apt-get install python3-can); its comparisons are skipped"
+  fi
+fi
+
+# Warnings stay warnings here: GCC 12 reports a false -Wrestrict in std::string code
+# at -O3 that the Debug builds do not see.
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_BUILD_TESTS=OFF \
+  -DQV_WITH_GUI=OFF -DQV_WERROR=OFF >/dev/null
+targets=()
+for name in "${names[@]}"; do targets+=("bench_$name"); done
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
+
+args_for() {
+  case "$1" in
+    periodic_timing) [ $full = 1 ] && echo "--full --python $python" || echo "--python $python" ;;
+    log_loading) echo "--python $python" ;;
+    soak) [ $full = 1 ] && echo "--hours 24" || echo "--hours 2" ;;
+    *) echo "" ;;
+  esac
+}
+
+results="$build/bench-results.txt"
+{
+  echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), commit $(git -C "$top" rev-parse --short HEAD 2>/dev/null || echo '?')"
+  status=0
+  for name in "${names[@]}"; do
+    echo
+    # shellcheck disable=SC2046
+    (cd "$build" && "./bench/$name" $(args_for "$name")) || status=1
+  done
+  exit $status
+} 2>&1 | tee "$results"
