@@ -133,7 +133,6 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
             Controls.LogFile = false;
             NotifyControls();
         }
-        monitorDue = false;
         WatchFrame(frame);
     }
 
@@ -141,7 +140,7 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
     return true;
 }
 
-void TRunEngine::SimulationStep(bool monitorDue, bool& cockpitRefresh)
+void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
 {
     // Each part reports its failure once per run and the next part still runs: a bad
     // value line must not stop the groups whose values are fine.
@@ -161,7 +160,11 @@ void TRunEngine::SimulationStep(bool monitorDue, bool& cockpitRefresh)
             ShowOncePerRun(esSimulation, e);
         }
     }
+    // Once per refresh tick, at its first 5 ms step. (Clearing the request when a frame
+    // left instead would starve the monitor whenever a frame leaves before that step,
+    // which with a steady tick phase is every time.)
     if (Controls.Display && monitorDue && monitor_) {
+        monitorDue = false;
         try {
             monitor_->ShowValues(&catalogue_);
         } catch (const TBaseError& e) {

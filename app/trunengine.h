@@ -115,7 +115,7 @@ private:
 
     // One 1 ms step; false when the run ended inside it (end of the log).
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
-    void SimulationStep(bool monitorDue, bool& cockpitRefresh);
+    void SimulationStep(bool& monitorDue, bool& cockpitRefresh);
     void QueueDueGroups();
     void Transmit(const TCanFrame& frame);
     void WatchFrame(const TCanFrame& frame);

@@ -304,6 +304,19 @@ TEST_F(TRunEngineTick, MonitorAndCockpitDisplayAreRefreshedEveryFourthTick)
     EXPECT_EQ(monitor.calls.size(), 2u);
 }
 
+// Ticks that start 2 ms after a multiple of 5 ms release a frame (on the even
+// milliseconds of the schedule) before their first 5 ms step; the monitor must still
+// be refreshed on every fourth tick.
+TEST_F(TRunEngineTick, MonitorIsRefreshedWhateverTheTickPhase)
+{
+    TSpyMonitor monitor;
+    engine.SetMonitor(&monitor);
+    engine.Start();
+    Tick(2);
+    for (int i = 0; i < 8; ++i) Tick(50);   // ticks 2..9: 4 and 8 are refresh ticks
+    EXPECT_EQ(monitor.calls.size(), 1u + 2u);
+}
+
 TEST_F(TRunEngineTick, ValidityManipulationRunsEveryFiveMsInSimulationOnly)
 {
     TSpyValidity validity;
