@@ -1,0 +1,71 @@
+#pragma once
+// The validity manipulation window: one row per signal with an editable combo box of
+// the signal's choices (TValidManip), and "Autoapply", "Apply", "OK", "Cancel".
+// The window only records the choices; the main tick calls Execute, which forces the
+// applied choices onto the catalogue. Modeless; hidden and shown as needed.
+//
+// Object names: the combo box of row i is "C_Range<i>" and its label "L_Name<i>";
+// "CB_Autoapply", "B_Apply", "B_OK", "B_Cancel"; the scroll box "SB_Rows" and the
+// button panel "P_Buttons".
+
+#include "app/trunvalidity.h"
+#include "fms/tvalidmanip.h"
+
+#include <QWidget>
+
+#include <vector>
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QScrollArea;
+class TBusFmsStandard;
+class TErrorReporter;
+
+class TFValidFlagManip : public QWidget, public TRunValidity {
+    Q_OBJECT
+public:
+    static constexpr int FixedWidth = 407;
+    static constexpr int InitialHeight = 822;
+
+    // Rows from a temporary catalogue of FMS version "00.02".
+    explicit TFValidFlagManip(QWidget* parent = nullptr);
+    // Rows from the names and bit lengths of catalogue's signals.
+    explicit TFValidFlagManip(const TBusFmsStandard& catalogue, QWidget* parent = nullptr);
+
+    // Forces the applied choices onto every signal of catalogue.
+    void Execute(TBusFmsStandard& catalogue) override;
+
+    // The change event of a combo box. Throws TBaseError("TFValidFlagManip::OnRangeChange",
+    // "CastError") when sender is not one of the rows' combo boxes.
+    void OnRangeChange(QObject* sender);
+
+    // The handlers of the buttons and the check box.
+    void B_ApplyClick();
+    void B_OKClick();
+    void B_CancelClick();
+    void CB_AutoapplyClick();
+
+    // Where an error of a change event is shown; nullptr (the default) drops it.
+    void SetErrorReporter(TErrorReporter* reporter) { errors_ = reporter; }
+
+    const TValidManip& Manip() const { return manip_; }
+    QComboBox* RangeBox(int row) const { return boxes_.at(static_cast<std::size_t>(row)); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void Build();
+    void Layout();
+    void ShowPending();
+
+    TValidManip manip_;
+    std::vector<QComboBox*> boxes_;
+    QScrollArea* scroll_ = nullptr;
+    QWidget* panel_ = nullptr;
+    QCheckBox* autoapply_ = nullptr;
+    QPushButton* apply_ = nullptr;
+    TErrorReporter* errors_ = nullptr;
+};

@@ -1,0 +1,249 @@
+// The validity manipulation window, driven as a user would, checked end to end through
+// the main tick: what the window applies is what the next frames carry.
+#include "fms/ui/tfvalidflagmanip.h"
+
+#include "fms/ui/fmsshowcase.h"
+#include "runharness.h"
+#include "support/tbaseerror.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QtTest>
+
+namespace {
+
+constexpr int ClutchSwitch = 2;
+constexpr int FuelLevel = 7;
+constexpr int EngineSpeed = 8;
+constexpr int Vin = 10;
+constexpr int Driver1TimeRelState = 20;
+
+constexpr uint32_t Ccvs = 0xFEF1;
+constexpr uint32_t Eec1 = 0xF004;
+constexpr uint32_t VinGroup = 0xFEEC;
+constexpr uint32_t TpCm = 0xECFF;
+
+}  // namespace
+
+class TFValidFlagManipTest : public QObject {
+    Q_OBJECT
+
+private:
+    // A window wired to a run whose engine speed is 1500 rpm (raw 12000 = 0x2EE0).
+    struct Rig {
+        TRunHarness run;
+        TFValidFlagManip window;
+        Rig()
+        {
+            run.cockpit.SetField(EngineSpeed, "1500.000");
+            run.engine.SetValidity(&window);
+            window.show();
+        }
+        QComboBox* Box(int row) { return window.findChild<QComboBox*>(QString("C_Range%1").arg(row)); }
+        QPushButton* Button(const char* name) { return window.findChild<QPushButton*>(name); }
+        void Choose(int row, const char* item)
+        {
+            QComboBox* box = Box(row);
+            const int i = box->findText(item);
+            QVERIFY2(i >= 0, item);
+            box->setCurrentIndex(i);
+        }
+        void Click(const char* name) { QTest::mouseClick(Button(name), Qt::LeftButton); }
+    };
+
+    static bool AllEec1Are(const TRunHarness& run, int64_t fromUs, uint8_t b3, uint8_t b4)
+    {
+        const auto frames = run.Frames(Eec1, fromUs);
+        if (frames.empty())
+            return false;
+        for (const auto& d : frames)
+            if (d[3] != b3 || d[4] != b4)
+                return false;
+        return true;
+    }
+
+private slots:
+    void initTestCase() { QVERIFY(qEnvironmentVariableIsSet("QT_QPA_PLATFORM")); }
+
+    void WindowIsLaidOutAsBuilt()
+    {
+        TFValidFlagManip w;
+        QCOMPARE(w.windowTitle(), QString("Tessmar - Valid Manipulation - Config"));
+        QCOMPARE(w.width(), 407);
+        QCOMPARE(w.height(), 822);
+        QCOMPARE(w.pos(), QPoint(0, 0));
+        QCOMPARE(w.findChild<QLabel*>("L_MeasuredValueName")->text(), QString("Measured Value Name"));
+        QCOMPARE(w.findChild<QLabel*>("L_MeasuredValueName")->x(), 16);
+        QCOMPARE(w.findChild<QLabel*>("L_RangeName")->x(), 216);
+
+        QCOMPARE(w.findChildren<QComboBox*>().size(), 86);
+        QComboBox* box = w.findChild<QComboBox*>("C_Range3");
+        QCOMPARE(box->geometry().topLeft(), QPoint(208, 24 * 3 + 16));
+        QCOMPARE(box->width(), 145);
+        QVERIFY(box->isEditable());
+        QCOMPARE(box->currentText(), QString("Valid Signal"));
+        QCOMPARE(w.findChild<QLabel*>("L_Name3")->text(), QString("Brake switch"));
+        QComboBox* fourBits = w.findChild<QComboBox*>(QString("C_Range%1").arg(Driver1TimeRelState));
+        QCOMPARE(fourBits->count(), 3);
+        QCOMPARE(fourBits->itemText(1), QString("1111 = not available "));
+
+        QVERIFY(!w.findChild<QPushButton*>("B_Apply")->isEnabled());
+        QVERIFY(w.findChild<QPushButton*>("B_OK")->isEnabled());
+        QCOMPARE(w.findChild<QPushButton*>("B_Cancel")->text(), QString("Cancel"));
+        QVERIFY(!w.findChild<QCheckBox*>("CB_Autoapply")->isChecked());
+        QCOMPARE(w.findChild<QCheckBox*>("CB_Autoapply")->text(), QString("Autoapply"));
+
+        auto* scroll = w.findChild<QScrollArea*>("SB_Rows");
+        QCOMPARE(scroll->geometry(), QRect(8, 24, 385, 822 - 24 - 42));
+        w.show();   // a hidden window gets its resize event when shown
+        w.resize(600, 500);
+        QTRY_COMPARE(w.height(), 500);
+        QCOMPARE(w.width(), 407);
+        QCOMPARE(scroll->height(), 500 - 24 - 42);
+        QCOMPARE(w.findChild<QWidget*>("P_Buttons")->y(), 500 - 32);
+    }
+
+    void ClutchErrorReachesTheNextCcvsOnlyAfterApply()
+    {
+        Rig r;
+        r.run.engine.Start();
+        // Arrow keys pick "10 = Error" (item 2) in the clutch's box, as a user would.
+        QComboBox* box = r.Box(ClutchSwitch);
+        box->setFocus();
+        QTest::keyClick(box, Qt::Key_Down);
+        QTest::keyClick(box, Qt::Key_Down);
+        QCOMPARE(box->currentText(), QString("10 = Error"));
+        QVERIFY(r.Button("B_Apply")->isEnabled());
+        r.run.RunFor(300);
+        for (const auto& d : r.run.Frames(Ccvs))
+            QCOMPARE(d[3] >> 6, 0);   // released, sent as 00
+
+        r.Click("B_Apply");
+        QVERIFY(!r.Button("B_Apply")->isEnabled());
+        const int64_t applied = r.run.engine.SimTime();
+        r.run.RunFor(300);
+        // Frames queued before the Apply may still leave in the next 5 ms.
+        const auto after = r.run.Frames(Ccvs, applied + 6000);
+        QVERIFY(after.size() >= 2);
+        for (const auto& d : after)
+            QCOMPARE(d[3] >> 6, 0b10);
+    }
+
+    void ErrorAndNotAvailableFillTheirFieldsWithTheIndicatorBytes()
+    {
+        Rig r;
+        r.Choose(EngineSpeed, "FE = Error");
+        r.Choose(Vin, "FF = not available");
+        r.Click("B_OK");
+        QVERIFY(!r.window.isVisible());
+        r.run.engine.Start();
+        r.run.RunFor(1000);
+
+        QVERIFY(AllEec1Are(r.run, 0, 0xFF, 0xFE));
+        const auto vin = r.run.Frames(VinGroup);
+        QCOMPARE(vin.size(), std::size_t{1});
+        QCOMPARE(vin[0], (std::array<uint8_t, 8>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+        for (const auto& d : r.run.Frames(TpCm))   // no multipacket announcement of the VIN
+            QVERIFY(!(d[5] == 0xEC && d[6] == 0xFE));
+    }
+
+    void AutoapplyTakesEveryChangeAtOnce()
+    {
+        Rig r;
+        r.Choose(FuelLevel, "FF = not available");   // pending only
+        QTest::mouseClick(r.window.findChild<QCheckBox*>("CB_Autoapply"), Qt::LeftButton);
+        QVERIFY(r.window.findChild<QCheckBox*>("CB_Autoapply")->isChecked());
+        QCOMPARE(r.window.Manip().Row(FuelLevel).Applied, 1);   // ticking applied it
+        QVERIFY(!r.Button("B_Apply")->isEnabled());
+
+        r.run.engine.Start();
+        r.run.RunFor(100);
+        QVERIFY(AllEec1Are(r.run, 0, 0xE0, 0x2E));
+        r.Choose(EngineSpeed, "FE = Error");
+        QVERIFY(!r.Button("B_Apply")->isEnabled());
+        const int64_t chosen = r.run.engine.SimTime();
+        r.run.RunFor(200);
+        QVERIFY(AllEec1Are(r.run, chosen + 6000, 0xFF, 0xFE));
+    }
+
+    void TypedTextMatchingNoItemSendsTheValue()
+    {
+        Rig r;
+        r.Choose(EngineSpeed, "FE = Error");
+        r.Click("B_Apply");
+        r.run.engine.Start();
+        r.run.RunFor(100);
+        QVERIFY(AllEec1Are(r.run, 0, 0xFF, 0xFE));
+
+        QLineEdit* edit = r.Box(EngineSpeed)->lineEdit();
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, "FE = error");   // the case differs from the item
+        QCOMPARE(r.window.Manip().Row(EngineSpeed).Pending, TValidManip::NoItem);
+        r.Click("B_Apply");
+        QCOMPARE(r.window.Manip().Row(EngineSpeed).Applied, TValidManip::NoItem);
+        const int64_t applied = r.run.engine.SimTime();
+        r.run.RunFor(200);
+        QVERIFY(AllEec1Are(r.run, applied + 6000, 0xE0, 0x2E));   // 1500 rpm
+    }
+
+    void CancelRestoresAndALaterApplyKeepsItCancelled()
+    {
+        Rig r;
+        r.Choose(EngineSpeed, "FF = not available");
+        r.Click("B_Apply");
+        r.Choose(EngineSpeed, "FE = Error");
+        r.Choose(ClutchSwitch, "10 = Error");
+        r.Click("B_Cancel");
+        QVERIFY(!r.window.isVisible());
+        QCOMPARE(r.Box(EngineSpeed)->currentText(), QString("FF = not available"));
+        QCOMPARE(r.Box(ClutchSwitch)->currentText(), QString("Valid Signal"));
+
+        r.window.show();
+        r.Choose(FuelLevel, "FE = Error");   // an unrelated change, then Apply
+        r.Click("B_Apply");
+        r.run.engine.Start();
+        r.run.RunFor(300);
+        QVERIFY(AllEec1Are(r.run, 0, 0xFF, 0xFF));
+        const auto ccvs = r.run.Frames(Ccvs);
+        QVERIFY(!ccvs.empty());
+        for (const auto& d : ccvs)
+            QCOMPARE(d[3] >> 6, 0);
+    }
+
+    void ChangeFromAnythingButARowBoxIsACastError()
+    {
+        TFValidFlagManip w;
+        QComboBox stranger;
+        stranger.setProperty("row", 2);
+        for (QObject* sender : {static_cast<QObject*>(w.findChild<QPushButton*>("B_OK")),
+                                static_cast<QObject*>(&stranger), static_cast<QObject*>(nullptr)}) {
+            try {
+                w.OnRangeChange(sender);
+                QFAIL("no error");
+            } catch (const TBaseError& e) {
+                QCOMPARE(e.Operation(), TAString("TFValidFlagManip::OnRangeChange"));
+                QCOMPARE(e.Message(), TAString("CastError"));
+            }
+        }
+        QVERIFY(!w.findChild<QPushButton*>("B_Apply")->isEnabled());
+    }
+
+    void ShowcaseAppliesAFewRows()
+    {
+        TFValidFlagManip w;
+        FmsShowcase::ValidFlagManip(w);
+        QCOMPARE(w.Manip().Row(ClutchSwitch).Applied, 2);
+        QCOMPARE(w.Manip().Row(FuelLevel).Applied, 1);
+        QCOMPARE(w.Manip().Row(EngineSpeed).Applied, 2);
+        QCOMPARE(w.Manip().Row(Vin).Applied, 1);
+        QCOMPARE(w.RangeBox(EngineSpeed)->currentText(), QString("FE = Error"));
+    }
+};
+
+QTEST_MAIN(TFValidFlagManipTest)
+#include "tfvalidflagmanip_test.moc"
