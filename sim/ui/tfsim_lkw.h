@@ -1,0 +1,134 @@
+#pragma once
+// The cockpit window "Tessmar - Vehicle Simulation": the user drives the simulated
+// vehicle with track bars and switches and sets every further signal; the window owns
+// the vehicle model, writes each control into it under the control's value name
+// (MVCockpitChange), shows the model on two round gauges and in value fields, and is
+// stepped by the main tick through TRunCockpit.
+//
+// Every control carries its object name; signal controls carry their J1939 SPN as the
+// dynamic property "tag" (0 for the time and date fields).
+
+#include "app/truncockpit.h"
+#include "sim/tcockpitsignals.h"
+#include "sim/ttelltales.h"
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QLabel;
+class QPushButton;
+class QSlider;
+class TANumEdit;
+class TAStringEdit;
+class TAnzeigeRund;
+class TErrorReporter;
+class TLkw;
+class TTellTaleField;
+class TXmlElement;
+
+class TFSim_Lkw : public QWidget, public TRunCockpit {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 792;
+    static constexpr int ClientHeight = 567;
+
+    // settings: the "FzgSim" key of the settings tree, or nullptr (the window then
+    // starts at 0, 0 and stores nothing). It must outlive the window.
+    // Throws TBaseError("Exit", "Null") when the model cannot be built.
+    explicit TFSim_Lkw(TXmlElement* settings = nullptr, QWidget* parent = nullptr);
+    ~TFSim_Lkw() override;
+    TFSim_Lkw(const TFSim_Lkw&) = delete;
+    TFSim_Lkw& operator=(const TFSim_Lkw&) = delete;
+
+    // The tick's entry, every 20 ms of simulated time: unless "No automatic
+    // simulation " is checked the model advances by dt and, when refresh is set, the
+    // gauges and value fields show it. The value line is returned either way.
+    TAString Step(double dt, bool refresh) override;
+    TAString ValueLine() override;
+
+    // What the starter uses to start a run: start is called when running() says that
+    // no run is in progress (the main window passes the run engine's Start and Running).
+    void SetRunControl(std::function<void()> start, std::function<bool()> running);
+    // Where errors of the window's own actions are shown; nullptr: nowhere.
+    void SetErrorReporter(TErrorReporter* reporter) { errors_ = reporter; }
+
+    // Writes the window's top and left as decimal text under "Position Top" and
+    // "Position Left" of the settings key (at shutdown, before the settings are saved).
+    void StorePosition();
+
+    // Writes the control sender (by its tag) into the model; with no sender or a tag
+    // below 1, every signal control in ascending tag order.
+    void MVCockpitChange(QWidget* sender);
+
+    // The display update of Step, on its own.
+    void UpdateDisplay();
+
+    TLkw& Lkw() { return *lkw_; }
+    const TTellTales& TellTales() const { return tellTales_; }
+    // As a click on the tell-tale cell index (0..40; other indices do nothing).
+    void ClickTellTale(int index);
+    // The tell-tale field as drawn (256 x 192).
+    const QImage& TellTaleImage() const { return tellTaleImage_; }
+
+private:
+    class TControlValues;
+
+    void BuildWindow();
+    QWidget* BuildCockpitGroup();
+    QWidget* BuildMeasuredGroup();
+    QWidget* MakeSignalControl(const TCockpitControl& control);
+    void ReadPosition();
+    void CreateModel();
+    void WriteModelToControls();
+
+    void TB_AccelChange();
+    void TB_BrakeChange();
+    void TB_ClutchChange();
+    void TB_GangChange();
+    void CB_IgnitionClick();
+    void StarterClick();
+    void CB_TempomatClick();
+
+    void DrawTellTale(int index);
+    void TellTaleReleased(int x, int y);
+    void TellTaleMoved(int x, int y);
+
+    template <class T> T* Control(const char* name) const;
+
+    TXmlElement* settings_;
+    std::unique_ptr<TLkw> lkw_;
+    TTellTales tellTales_;
+    QImage tellTaleImage_;
+    int hintCell_ = -1;
+    bool ready_ = false;   // the controls and the model are complete
+
+    std::function<void()> startRun_;
+    std::function<bool()> runInProgress_;
+    TErrorReporter* errors_ = nullptr;
+
+    QSlider* TB_Accel = nullptr;
+    QSlider* TB_Brake = nullptr;
+    QSlider* TB_Clutch = nullptr;
+    QSlider* TB_Gang = nullptr;
+    QCheckBox* CBAutoClutch = nullptr;
+    QCheckBox* CB_Ignition = nullptr;
+    QPushButton* Starter = nullptr;
+    QCheckBox* CB_Tempomat = nullptr;
+    QCheckBox* CB_Manual = nullptr;
+    QPushButton* B_Beenden = nullptr;
+    QLabel* ImgTacho = nullptr;
+    QLabel* ImgDrehzahl = nullptr;
+    TTellTaleField* ImgTellTale = nullptr;
+
+    // Signal controls by object name, and the edit wrapper of each edit.
+    std::map<std::string, QWidget*> controls_;
+    std::map<std::string, std::unique_ptr<TAStringEdit>> edits_;
+    std::unique_ptr<TAnzeigeRund> speedGauge_;
+    std::unique_ptr<TAnzeigeRund> engineGauge_;
+};
