@@ -96,6 +96,8 @@ void TFQuorvella::BuildControls()
         auto* c = new QCheckBox(caption, parent);
         c->setObjectName(name);
         c->setGeometry(geometry);
+        // Only the box and its caption take clicks, as the user sees them.
+        c->resize(c->sizeHint().width(), geometry.height());
         c->setChecked(checked);
         return c;
     };
@@ -103,6 +105,7 @@ void TFQuorvella::BuildControls()
         auto* r = new QRadioButton(caption, parent);
         r->setObjectName(name);
         r->setGeometry(geometry);
+        r->resize(r->sizeHint().width(), geometry.height());
         return r;
     };
 
