@@ -2,18 +2,18 @@
 
 TCanBuffer::TCanBuffer(const TTimeSource& clock) : clock_(clock) {}
 
+TBaseError TCanBuffer::TakeError()
+{
+    std::lock_guard<std::mutex> lock(errorLock_);
+    TBaseError error = pending_;
+    pending_ = TBaseError();
+    hasError_.store(false, std::memory_order_release);
+    return error;
+}
+
 void TCanBuffer::Write(const TCanFrame& frame, int64_t delay)
 {
-    if (hasError_.load(std::memory_order_acquire)) {
-        TBaseError error;
-        {
-            std::lock_guard<std::mutex> lock(errorLock_);
-            error = pending_;
-            pending_ = TBaseError();
-            hasError_.store(false, std::memory_order_release);
-        }
-        throw error;
-    }
+    if (hasError_.load(std::memory_order_acquire)) throw TakeError();
     const uint8_t w = write_.load(std::memory_order_relaxed);
     const uint8_t next = static_cast<uint8_t>(w + 1);
     if (next == read_.load(std::memory_order_acquire))

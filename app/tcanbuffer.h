@@ -48,6 +48,10 @@ public:
     // Entries written and not yet sent or discarded.
     int Pending() const;
 
+    // The error the timer thread recorded and no Write has thrown yet, taken out of the
+    // buffer (an error with empty texts when there is none). For the end of a run.
+    TBaseError TakeError();
+
     static constexpr int Size = 256;
 
 private:

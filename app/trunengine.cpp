@@ -1,6 +1,7 @@
 #include "app/trunengine.h"
 
 #include "app/terrorreporter.h"
+#include "app/tinternallog.h"
 #include "app/truncockpit.h"
 #include "app/trunmonitor.h"
 #include "app/trunvalidity.h"
@@ -28,7 +29,7 @@ TAString BitText(const TCanFrame& frame)
 }  // namespace
 
 TRunEngine::TRunEngine(const TTimeSource& clock, TCanTransmit& transmit)
-    : clock_(clock), transmit_(transmit), catalogue_("00.02")
+    : InternalLines(TInternalLog::Lines()), clock_(clock), transmit_(transmit), catalogue_("00.02")
 {
 }
 
@@ -91,7 +92,8 @@ void TRunEngine::TimerSysTimer()
     bool cockpitRefresh = monitorDue;
 
     const auto elapsed = static_cast<int64_t>((clock_.Seconds() - startTime_) * 1000000.0L);
-    while (simTime_ < elapsed) {
+    // Stop may also come from the user while an error box is open.
+    while (running_ && simTime_ < elapsed) {
         if (!DoStep(monitorDue, cockpitRefresh)) return;
     }
 }

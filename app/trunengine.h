@@ -49,8 +49,8 @@ public:
     // very first millisecond (the recorded internal log starts that way).
     static constexpr int32_t FirstStepCounter = StepCycle - 1;
 
-    // The catalogue is built for FMS version "00.02". InternalLines start empty; the
-    // main window fills them from TInternalLog.
+    // The catalogue is built for FMS version "00.02"; InternalLines hold the built-in
+    // log (TInternalLog).
     TRunEngine(const TTimeSource& clock, TCanTransmit& transmit);
     ~TRunEngine();
     TRunEngine(const TRunEngine&) = delete;

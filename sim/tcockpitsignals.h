@@ -8,25 +8,11 @@
 // field its committed text, which goes to the vehicle or a driver identification.
 
 #include "sim/tcockpittable.h"
+#include "sim/tcockpitvalues.h"
 
 #include <cstdint>
 
 class TLkw;
-
-class TCockpitValues {
-public:
-    virtual ~TCockpitValues() = default;
-    virtual bool Checked(const TCockpitControl& control) const = 0;
-    // Combo box: its current text; text field: its committed text.
-    virtual TAString Text(const TCockpitControl& control) const = 0;
-    // Numeric field: its committed number.
-    virtual double Number(const TCockpitControl& control) const = 0;
-
-protected:
-    TCockpitValues() = default;
-    TCockpitValues(const TCockpitValues&) = default;
-    TCockpitValues& operator=(const TCockpitValues&) = default;
-};
 
 class TCockpitSignals {
 public:

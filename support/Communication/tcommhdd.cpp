@@ -27,7 +27,7 @@ bool Exists(const TAString& name)
 } // namespace
 
 TCommHDD::TCommHDD(const TAString& writeName, const TAString& readName)
-    : TACommunication(PollPause, PollPause), readName_(readName), writeName_(writeName)
+    : TACommunication(std::nullopt, PollPause), readName_(readName), writeName_(writeName)
 {
     StartThreads();
 }
@@ -43,9 +43,9 @@ bool TCommHDD::Send()
     const int count = buffer.Count();
     if (count == 0)
         return false;
-    // The peer has not taken the last drop yet.
+    // The peer has not taken the last drop yet: look again shortly.
     if (Exists(writeName_))
-        return false;
+        return PauseSend(PollPause);
 
     // The bytes stay in the buffer until the drop carries its final name, so a failed
     // write loses nothing: the next step tries again with the same bytes.
@@ -53,7 +53,7 @@ bool TCommHDD::Send()
     {
         FilePtr file(std::fopen(partName.c_str(), "wb"));
         if (!file)
-            return false;
+            return PauseSend(PollPause);
         std::vector<uint8_t> bytes(count);
         buffer.Peek(bytes.data(), count);
         for (int done = 0; done < count; done += PieceSize) {
@@ -61,12 +61,12 @@ bool TCommHDD::Send()
             if (std::fwrite(bytes.data() + done, 1, piece, file.get()) != piece) {
                 file.reset();
                 std::remove(partName.c_str());
-                return false;
+                return PauseSend(PollPause);
             }
         }
         if (std::fclose(file.release()) != 0) {
             std::remove(partName.c_str());
-            return false;
+            return PauseSend(PollPause);
         }
     }
     for (;;) {

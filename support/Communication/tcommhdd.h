@@ -5,7 +5,8 @@
 // once complete, so the reader never sees a partial drop; it waits while the previous
 // drop still exists. The receiver appends the whole file <read name> to its receive
 // buffer and deletes it. "HDD a.txt a.txt" talks to itself; "HDD a b" and "HDD b a" to
-// each other. Both threads look for files every 20 ms while idle.
+// each other. The receive thread looks for a drop every 20 ms; the send thread sleeps until
+// bytes are written and, while the peer has not taken the last drop, looks every 20 ms.
 
 #include "support/Communication/tacommunication.h"
 

@@ -31,9 +31,9 @@ TCommSocket::~TCommSocket()
 void TCommSocket::Unblock()
 {
     std::lock_guard guard(handles_);
-    listen_.Shutdown();
-    accepted_.Shutdown();
-    write_.Shutdown();
+    listen_.shutdown();
+    accepted_.shutdown();
+    write_.shutdown();
 }
 
 void TCommSocket::CloseReadChannel()
@@ -176,7 +176,7 @@ bool TCommSocket::Send()
     while (sent < step) {
         if (IsStopping() || buffer.Count() == 0)
             return false;
-        if (writeState_ == 4 && write_.PeerClosed())
+        if (writeState_ == 4 && write_.peerClosed())
             CloseWriteChannel();
         if (writeState_ == 5)
             ConnectWriteChannel();

@@ -95,7 +95,7 @@ TEST(TInternalLog, IsTheRecordingOfTheSimulationsFirstMinute)
 
 TEST_F(TRunEngineReplay, InternalLogWithRepeatFollowsOnWithoutAGap)
 {
-    engine.InternalLines = TInternalLog::Lines();
+    ASSERT_EQ(engine.InternalLines.Count(), TInternalLog::Lines().Count());   // built in
     engine.Controls.Repeat = true;
     engine.Start();
     RunFor(120100);
@@ -155,6 +155,7 @@ TEST_F(TRunEngineReplay, WithoutRepeatTheRunStopsAfterTheLastLineAndKeepsTheQueu
 
 TEST_F(TRunEngineReplay, EmptyLogStopsTheRunEvenWithRepeat)
 {
+    Lines("");
     engine.Controls.Repeat = true;
     engine.Start();
     RunFor(50);

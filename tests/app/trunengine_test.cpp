@@ -71,22 +71,6 @@ TEST_F(TRunEngineTick, EveryFrameLeavesAloneAtItsScheduledMillisecondAndIsDueTwo
     EXPECT_EQ(transmit.sent.front().Frame.Time, 0);
 }
 
-TEST_F(TRunEngineTick, RunsOnlyWhileStartedAndCountsTicks)
-{
-    Tick(50);
-    EXPECT_EQ(engine.SimTime(), 0);
-    EXPECT_EQ(engine.TickCounter(), 0u);
-
-    engine.Start();
-    EXPECT_TRUE(engine.Running());
-    Tick(50);
-    EXPECT_EQ(engine.SimTime(), 50000);
-    EXPECT_EQ(engine.TickCounter(), 1u);
-    engine.Stop();
-    EXPECT_FALSE(engine.Running());
-    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
-}
-
 TEST_F(TRunEngineTick, DelayedTickCatchesUpOneStepPerMissedMillisecond)
 {
     engine.Start();
@@ -353,7 +337,9 @@ public:
         shown.push_back(error);
         clock->AdvanceMicros(50000);
         engine->TimerSysTimer();
+        if (stop) engine->Stop();
     }
+    bool stop = false;
     TManualTimeSource* clock = nullptr;
     TRunEngine* engine = nullptr;
     std::vector<TBaseError> shown;
@@ -373,6 +359,14 @@ TEST_F(TRunEngineTick, TickCalledFromAnErrorBoxDoesNotStepInsideTheUnfinishedSte
     EXPECT_EQ(engine.TickCounter(), 1u);
     Tick(0);
     EXPECT_EQ(engine.SimTime(), 100000);
+
+    // Stopped by the user while the box is open, the tick ends after that step.
+    reentering.stop = true;
+    engine.Controls.SendCan = true;
+    Tick(50);
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(engine.SimTime(), 101000);
+    EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
 }
 
 }  // namespace

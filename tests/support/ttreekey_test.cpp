@@ -212,17 +212,6 @@ TEST(TTreeKey, AssignCopiesNameAndChildrenOfTheSameKindOnly)
     EXPECT_EQ(value.Value(), "2");
 }
 
-TEST(TTreeKey, CompareByNameOnly)
-{
-    TTreeValue a("A", "z");
-    TTreeKey b("B");
-    TTreeKey a2("A");
-    EXPECT_TRUE(a < b);
-    EXPECT_FALSE(b < a);
-    EXPECT_FALSE(a != a2);
-    EXPECT_TRUE(a != b);
-}
-
 TEST(TTreeKey, MergeOverlaysByNameIndexAndKind)
 {
     TTreeKey mine("Mine");

@@ -116,21 +116,9 @@ TEST(TXmlElement, CDataAndCommentsStandOnTheirOwnLines)
     EXPECT_EQ(out, "\n <a>\n  <!--c-->\n  <![CDATA[ d ]]>t</a>");
 }
 
-TEST(TXmlElement, ValuesAreCreatedAsTheNodeKindOfTheirName)
+TEST(TXmlElement, NodesOfPlainTreesAreWrittenAsXml)
 {
-    TXmlElement e("e");
-    e("<TEXT>");
-    e("<CDATA>");
-    e("<COMMENT>");
-    e("attr");
-    e["child"];
-    EXPECT_EQ(typeid(e.GetEntry(0)), typeid(TXmlText));
-    EXPECT_EQ(typeid(e.GetEntry(1)), typeid(TXmlCData));
-    EXPECT_EQ(typeid(e.GetEntry(2)), typeid(TXmlComment));
-    EXPECT_EQ(typeid(e.GetEntry(3)), typeid(TXmlAttribut));
-    EXPECT_EQ(typeid(e.GetEntry(4)), typeid(TXmlElement));
-
-    // Nodes of a plain tree become XML nodes, so they are written.
+    // Nodes of a plain tree become the XML nodes of their names, so they are written.
     TTreeKey plain("k");
     plain.AddValue(TTreeValue("<TEXT>", "t"));
     plain.AddValue(TTreeValue("a", "1"));
@@ -354,13 +342,6 @@ TEST(TXmlElement, NamesThatCannotBeReadBackAreRefused)
     attr("x=y") = "1";
     EXPECT_EQ(ErrorOf([&] { attr.DocumentText(); }), (Failure{"TXmlAttribut::Save", "Invalid Name"}));
     EXPECT_EQ(ErrorOf([] { TXmlElement().DocumentText(); }), (Failure{"TXmlElement::Save", "Invalid Name"}));
-    for (const char* name : {"/b", "!b", "b/", "a\tb", "a\"b"}) {
-        SCOPED_TRACE(name);
-        EXPECT_FALSE(TXmlElement::IsWritableName(name, true));
-    }
-    EXPECT_TRUE(TXmlElement::IsWritableName("Vector3.2", true));
-    EXPECT_TRUE(TXmlElement::IsWritableName("-", true));
-    EXPECT_TRUE(TXmlElement::IsWritableName("xsi:noNamespaceSchemaLocation", false));
 }
 
 class TXmlElementFile : public ::testing::Test {

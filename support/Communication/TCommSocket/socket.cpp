@@ -182,7 +182,7 @@ int Socket::receive(void* place, int size, int timeoutSeconds)
     }
 }
 
-bool Socket::PeerClosed()
+bool Socket::peerClosed()
 {
     Require(true, "m_hSocket != NULL");
     // The peer never sends on this connection: bytes are discarded, a bounded amount per look.
@@ -207,7 +207,7 @@ void Socket::setNoDelay()
     ::setsockopt(handle_, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
 }
 
-void Socket::Shutdown()
+void Socket::shutdown()
 {
     if (IsOpen())
         ::shutdown(handle_, SHUT_RDWR);

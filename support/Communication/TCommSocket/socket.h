@@ -8,7 +8,7 @@
 //   accept   "accept"  13       listen  "listen" 14
 //   receive  "select error --> endless" 19, "timeout" 20, "error" 21
 //
-// Shutdown() may be called from another thread while this socket's owner is blocked in
+// shutdown() may be called from another thread while this socket's owner is blocked in
 // accept, receive or send: it releases that call. Everything else belongs to the owner.
 
 #include "support/Communication/TCommSocket/sockaddr.h"
@@ -38,19 +38,19 @@ public:
     void bind(const SockAddr& local);
     void listen();
     // Accepts one peer into target (which must be closed). Returns false when the wait was
-    // ended by Shutdown() (no peer accepted).
+    // ended by shutdown() (no peer accepted).
     bool accept(Socket& target, SockAddr& peer);
     // Connects within timeoutMs; cancelled (a connect failure) as soon as cancel() is true.
     void connect(const SockAddr& remote, int timeoutMs, const std::function<bool()>& cancel);
     // Sends at most count bytes once writable within timeoutSeconds; returns the bytes sent.
     int send(const void* bytes, int count, int timeoutSeconds);
     // Receives at most size bytes, waiting timeoutSeconds (-1: no time-out) for data.
-    // Returns 0 when the peer has closed the connection (or Shutdown() was called).
+    // Returns 0 when the peer has closed the connection (or shutdown() was called).
     int receive(void* place, int size, int timeoutSeconds);
     // True when the peer has closed or reset the connection; discards bytes it sent.
-    bool PeerClosed();
+    bool peerClosed();
     void setNoDelay();
-    void Shutdown();
+    void shutdown();
     void close();
 
 private:

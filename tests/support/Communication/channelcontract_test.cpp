@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdio>
 #include <memory>
+#include <ostream>
 #include <random>
 
 using namespace commtest;
@@ -29,6 +30,11 @@ struct Kind {
     bool fast;   // a frame crosses within milliseconds (no polling on the medium)
     Link (*make)();
 };
+
+void PrintTo(const Kind& kind, std::ostream* out)
+{
+    *out << kind.name;
+}
 
 Link MakeRam()
 {

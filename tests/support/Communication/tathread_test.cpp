@@ -41,14 +41,6 @@ TEST(TAThread, IdleStepSleepsUntilWokenNotForItsPause)
     EXPECT_EQ(thread.Role(), TAThread::Send);
 }
 
-TEST(TAThread, IdlePauseMakesItLookAgain)
-{
-    std::atomic<int> steps{0};
-    TAThread thread(TAThread::Receive, [&] { ++steps; return false; }, 5ms);
-    thread.Start();
-    EXPECT_TRUE(Within(2s, [&] { return steps >= 5; }));
-}
-
 TEST(TAThread, StopEndsALongPauseAtOnce)
 {
     std::atomic<bool> paused{false};

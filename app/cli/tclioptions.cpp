@@ -1,0 +1,222 @@
+#include "app/cli/tclioptions.h"
+
+#include "support/tbaseerror.h"
+
+#include <cmath>
+#include <functional>
+#include <map>
+
+namespace {
+
+bool SplitPair(const TAString& text, TAString& name, TAString& value)
+{
+    const int eq = text.Find("=");
+    if (eq <= 0) return false;
+    name = text.SubString(0, eq);
+    value = text.SubString(eq + 1);
+    return true;
+}
+
+std::optional<double> Decimal(const TAString& text, double min, double max)
+{
+    try {
+        return text.AsNum(max, min, TAString::nmDec);
+    } catch (const TBaseError&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
+TCliParse ParseCommandLine(const std::vector<TAString>& args)
+{
+    TCliParse result;
+    TCliOptions& o = result.Options;
+    size_t i = 0;
+    TAString option;
+    TAString inlineValue;
+    bool hasInline = false;
+
+    auto fail = [&](const TAString& message) {
+        result.Error = message;
+        return result;
+    };
+    // The value of the current option: "--opt=value" or the next argument.
+    auto value = [&](TAString& out) -> bool {
+        if (hasInline) {
+            out = inlineValue;
+            return true;
+        }
+        if (i + 1 >= args.size()) return false;
+        out = args[++i];
+        return true;
+    };
+
+    for (; i < args.size(); ++i) {
+        const TAString& arg = args[i];
+        const int eq = arg.Find("=");
+        hasInline = arg.SubString(0, 2) == "--" && eq > 2;
+        option = hasInline ? arg.SubString(0, eq) : arg;
+        inlineValue = hasInline ? arg.SubString(eq + 1) : TAString();
+        TAString v;
+        const TAString missing = option + " needs a value";
+
+        if (option == "--help" || option == "-h") {
+            o.Help = true;
+        } else if (option == "--source") {
+            if (!value(v)) return fail(missing + " (sim, internal or log FILE)");
+            if (v == "sim") {
+                o.Source = TCliOptions::TSource::Sim;
+            } else if (v == "internal") {
+                o.Source = TCliOptions::TSource::Internal;
+            } else if (v == "log") {
+                o.Source = TCliOptions::TSource::Log;
+                if (i + 1 >= args.size()) return fail("--source log needs a file name");
+                o.LogFile = args[++i];
+            } else {
+                return fail("--source: unknown source '" + v + "' (sim, internal or log FILE)");
+            }
+        } else if (option == "--repeat") {
+            o.Repeat = true;
+        } else if (option == "--channel") {
+            if (!value(v) || v.WordCount() == 0) return fail(missing + ": a channel description such as \"Simulation RAM 1 1\"");
+            o.Channel = v;
+        } else if (option == "--log-out") {
+            if (!value(v) || v.IsEmpty()) return fail(missing + ": a file name");
+            o.LogOut = v;
+        } else if (option == "--monitor") {
+            o.Monitor = true;
+        } else if (option == "--set") {
+            TAString name, text;
+            if (!value(v) || !SplitPair(v, name, text)) return fail("--set needs NAME=VALUE, for example Gaspedal=40");
+            const std::optional<double> number = Decimal(text, -1e15, 1e15);
+            if (!number) return fail("--set " + name + ": '" + text + "' is not a decimal number");
+            o.Sets.emplace_back(name, *number);
+        } else if (option == "--starter") {
+            o.Starter = true;
+        } else if (option == "--vin" || option == "--driver1" || option == "--driver2") {
+            if (!value(v)) return fail(missing);
+            (option == "--vin" ? o.Vin : option == "--driver1" ? o.Driver1 : o.Driver2) = v;
+        } else if (option == "--telltale") {
+            TAString n, state;
+            if (!value(v) || !SplitPair(v, n, state)) return fail("--telltale needs N=STATE, for example 7=1");
+            const std::optional<double> number = Decimal(n, 1, 41);
+            const std::optional<double> st = Decimal(state, 0, 7);
+            if (!number || std::floor(*number) != *number)
+                return fail("--telltale " + v + ": the tell-tale number must be 1 to 41");
+            if (!st || std::floor(*st) != *st) return fail("--telltale " + v + ": the state must be 0 to 7");
+            o.TellTales.emplace_back(static_cast<int>(*number), static_cast<int>(*st));
+        } else if (option == "--force") {
+            TAString name, state;
+            if (!value(v) || !SplitPair(v, name, state) || state.IsEmpty())
+                return fail("--force needs \"SIGNAL NAME=STATE\", for example \"Engine speed=error\"");
+            o.Forces.emplace_back(name, state);
+        } else if (option == "--sa") {
+            if (!value(v)) return fail(missing + ": a hexadecimal byte such as xFE");
+            try {
+                (void)v.AsByte(TAString::nmHex);
+            } catch (const TBaseError&) {
+                return fail("--sa " + v + ": the source address must be a hexadecimal byte x00 to xFF");
+            }
+            o.SourceAddress = v;
+        } else if (option == "--prio") {
+            if (!value(v)) return fail(missing + ": 0 to 7");
+            const std::optional<double> p = Decimal(v, 0, 7);
+            if (!p || std::floor(*p) != *p) return fail("--prio " + v + ": the priority must be 0 to 7");
+            o.Priority = v;
+        } else if (option == "--drop") {
+            if (!value(v)) return fail(missing + ": a parameter group number such as FEF1");
+            try {
+                o.Drops.push_back(v.AsWord(TAString::nmHex));
+            } catch (const TBaseError&) {
+                return fail("--drop " + v + ": a parameter group number is four hexadecimal digits such as FEF1");
+            }
+        } else if (option == "--duration") {
+            if (!value(v)) return fail(missing + ": seconds");
+            const std::optional<double> d = Decimal(v, 0.001, 1e9);
+            if (!d) return fail("--duration " + v + ": seconds as a positive decimal number");
+            o.Duration = d;
+        } else if (option == "--fast") {
+            o.Fast = true;
+        } else if (option == "--settings") {
+            if (!value(v) || v.IsEmpty()) return fail(missing + ": a settings file");
+            o.SettingsFile = v;
+        } else if (option == "--report") {
+            if (!value(v) || v.IsEmpty()) return fail(missing + ": a file name for the JSON report");
+            o.ReportFile = v;
+        } else if (option == "--strict-timing") {
+            o.StrictTiming = true;
+        } else {
+            return fail("unknown argument '" + arg + "' (see --help)");
+        }
+        if (hasInline && (option == "--help" || option == "--repeat" || option == "--monitor" ||
+                          option == "--starter" || option == "--fast" || option == "--strict-timing"))
+            return fail(option + " takes no value");
+    }
+    if (o.Repeat && o.Source == TCliOptions::TSource::Sim) return fail("--repeat goes with --source internal or --source log FILE");
+    if (o.Fast && !o.Duration && o.Source == TCliOptions::TSource::Sim)
+        return fail("--fast with --source sim needs --duration");
+    if (o.Fast && o.Repeat && !o.Duration) return fail("--fast with --repeat needs --duration");
+    return result;
+}
+
+TAString CliUsage()
+{
+    return TAString(R"(Usage: quorvella-cli [options]
+
+Runs the Bus-FMS CAN simulation without windows: the same engine, catalogue, vehicle
+model, validity manipulation, options, replay, output log and CAN adapters as the
+windowed program.
+
+Source (one of):
+  --source sim                 the vehicle simulation with the cockpit's initial settings (default)
+  --source internal            the built-in 60 s recording
+  --source log FILE            a CAN log file (any layout the program reads)
+  --repeat                     replay the log again and again (internal or log)
+
+Destinations:
+  --channel "DESCRIPTION"      a CAN channel, as the adapter settings describe it, e.g.
+                               "Simulation RAM 1 1", "Simulation SOC 127.0.0.1 5000 5001",
+                               "QtCanBus socketcan can0", "QtCanBus virtualcan can0"
+  --log-out FILE               the output log (replaced if it exists), one frame per line
+  --monitor                    print every signal's value once per second
+
+Vehicle and signals (simulation source):
+  --set NAME=VALUE             set a value of the vehicle model, e.g. --set Gaspedal=40 --set Gang=6
+  --starter                    press the starter at the beginning (the engine turns over)
+  --vin TEXT                   vehicle identification
+  --driver1 TEXT, --driver2 TEXT
+                               driver identifications
+  --telltale N=STATE           tell-tale N (1..41) in state 0..7, e.g. --telltale 7=1
+  --force "SIGNAL NAME=STATE"  force a signal's validity: "not available", "error", "valid",
+                               or the text of a validity choice, e.g. --force "Engine speed=error"
+  --sa xHH                     source address of every message (hexadecimal), e.g. --sa xFE
+  --prio N                     priority 0..7 of every message
+  --drop PGN                   leave a parameter group out, e.g. --drop FEF1 (repeatable)
+
+Time:
+  --duration SECONDS           run length; without it a log runs to its end, the simulation until
+                               interrupted (Ctrl-C)
+  --fast                       virtual time, as fast as possible, with the same output as in real
+                               time; frames go to the channel as soon as they are released
+
+Other:
+  --settings FILE              take the CAN adapter and the Vector library path from a settings file
+                               (Quorvella.xml) instead of --channel
+  --report FILE                write the timing self-check as JSON
+  --strict-timing              exit with status 1 when a group is off its schedule
+  --help                       this text
+
+At the end of a run the timing self-check is printed: per parameter group the frames sent,
+the period expected and achieved (median, min, max), the first-frame offset and the gaps of
+broadcast transfers; a group more than 1 ms off its period is flagged.
+
+Exit status: 0 success, 1 the run failed (an error was reported), 2 a usage error.
+
+Examples:
+  quorvella-cli --fast --duration 60 --source sim --starter --log-out fms.asc
+  quorvella-cli --duration 10 --channel "Simulation RAM 1 1" --report timing.json
+  quorvella-cli --source log drive.asc --repeat --channel "QtCanBus socketcan can0"
+  quorvella-cli --fast --duration 5 --force "Engine speed=error" --drop FEF1 --sa xFE --prio 3 --log-out x.asc
+)");
+}

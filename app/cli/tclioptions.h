@@ -1,0 +1,51 @@
+#pragma once
+// The command line of quorvella-cli, parsed into plain values. Parse checks the form of
+// every argument (numbers, ranges, NAME=VALUE pairs); names that only the run can check
+// (a model value, a signal, a group) are checked when the run is set up.
+
+#include "support/tastring.h"
+
+#include <optional>
+#include <utility>
+#include <vector>
+
+struct TCliOptions {
+    enum class TSource { Sim, Internal, Log };
+
+    TSource Source = TSource::Sim;
+    TAString LogFile;                 // --source log FILE
+    bool Repeat = false;
+
+    std::optional<TAString> Channel;  // --channel "DESCRIPTION"
+    std::optional<TAString> LogOut;   // --log-out FILE
+    bool Monitor = false;
+
+    std::vector<std::pair<TAString, double>> Sets;   // --set NAME=VALUE
+    bool Starter = false;
+    std::optional<TAString> Vin;
+    std::optional<TAString> Driver1;
+    std::optional<TAString> Driver2;
+    std::vector<std::pair<int, int>> TellTales;      // --telltale N=STATE: 1..41, 0..7
+    std::vector<std::pair<TAString, TAString>> Forces;   // --force "SIGNAL NAME=STATE"
+
+    std::optional<TAString> SourceAddress;   // --sa xFE (text as the options window takes it)
+    std::optional<TAString> Priority;        // --prio 3
+    std::vector<uint32_t> Drops;             // --drop FEF1: parameter group numbers
+
+    std::optional<double> Duration;          // seconds; none: until the log ends or a signal
+    bool Fast = false;
+    std::optional<TAString> SettingsFile;
+    std::optional<TAString> ReportFile;
+    bool StrictTiming = false;
+    bool Help = false;
+};
+
+struct TCliParse {
+    TCliOptions Options;
+    TAString Error;   // empty when the command line is good
+};
+
+TCliParse ParseCommandLine(const std::vector<TAString>& args);
+
+// The text of --help.
+TAString CliUsage();

@@ -1,0 +1,369 @@
+#include "app/cli/tclirunner.h"
+
+#include "app/tcanbuffer.h"
+#include "app/tcanbuffertransmit.h"
+#include "app/terrorreporter.h"
+#include "app/terrortable.h"
+#include "app/tinternallog.h"
+#include "app/tmultimediatimer.h"
+#include "app/toptionseditor.h"
+#include "app/trecordingcockpit.h"
+#include "app/trunengine.h"
+#include "app/trunvalidity.h"
+#include "app/ttimesource.h"
+#include "app/ttimingreport.h"
+#include "can/tcanadapters.h"
+#include "can/tcanchannel.h"
+#include "fms/tbusfmsstandard.h"
+#include "support/tbaseerror.h"
+#include "support/txmlelement.h"
+
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <thread>
+
+namespace {
+
+// Prints what the error dialog would show.
+class TPrintingReporter final : public TErrorReporter {
+public:
+    explicit TPrintingReporter(std::FILE* err) : err_(err) {}
+    void ShowError(const TBaseError& error) override
+    {
+        ++count;
+        TAString text = TErrorTable::Lookup(error).BoxText;
+        while (text.Length() > 0 && text[text.Length() - 1] == '\n') text.Truncate(text.Length() - 1);
+        text.Replace("\n", ": ", -1);
+        std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
+        std::fflush(err_);
+    }
+    int count = 0;
+
+private:
+    std::FILE* err_;
+};
+
+// The frames go nowhere: stands in for a channel when none is given, so that the
+// timing self-check still sees every frame leave.
+class TNullChannel final : public TCanChannel {
+public:
+    TCanFrame Read() override { return TCanFrame(); }
+    void Write(const TCanFrame&) override {}
+};
+
+// Passes frames on to the real channel and notes when each one left.
+class TTimedChannel final : public TCanChannel {
+public:
+    using TStamp = std::function<int64_t(const TCanFrame&)>;
+    TTimedChannel(TCanChannel& channel, TTimingReport& report, TStamp stamp)
+        : channel_(channel), report_(report), stamp_(std::move(stamp))
+    {
+    }
+    TCanFrame Read() override { return channel_.Read(); }
+    void Write(const TCanFrame& frame) override
+    {
+        channel_.Write(frame);
+        report_.Record(frame, stamp_(frame));
+    }
+
+private:
+    TCanChannel& channel_;
+    TTimingReport& report_;
+    TStamp stamp_;
+};
+
+// On virtual time every released frame goes to the channel at once.
+class TDirectTransmit final : public TCanTransmit {
+public:
+    void Write(const TCanFrame& frame, int64_t) override
+    {
+        if (channel_) channel_->Write(frame);
+    }
+    void SetChannel(TCanChannel* channel) override { channel_ = channel; }
+
+private:
+    TCanChannel* channel_ = nullptr;
+};
+
+// The engine's clock, held at the end of the run so that real time and virtual time
+// release exactly the same frames.
+class TCappedTimeSource final : public TTimeSource {
+public:
+    explicit TCappedTimeSource(const TTimeSource& base) : base_(base) {}
+    void SetCap(long double seconds) { cap_ = seconds; capped_ = true; }
+    long double Seconds() const override
+    {
+        const long double now = base_.Seconds();
+        return capped_ && now > cap_ ? cap_ : now;
+    }
+
+private:
+    const TTimeSource& base_;
+    long double cap_ = 0;
+    bool capped_ = false;
+};
+
+// The validity window's rows: every signal valid unless forced into another state.
+class TForcedValidity final : public TRunValidity {
+public:
+    void Force(int signal, TMeasState state) { forced_.emplace_back(signal, state); }
+    void Execute(TBusFmsStandard& catalogue) override
+    {
+        for (int i = 0; i < catalogue.SignalCount(); ++i) catalogue.Signal(i).MeasVal->State = msValid;
+        for (const auto& [signal, state] : forced_) catalogue.Signal(signal).MeasVal->State = state;
+    }
+
+private:
+    std::vector<std::pair<int, TMeasState>> forced_;
+};
+
+std::optional<TMeasState> StateOfWord(const TAString& word)
+{
+    const TAString w = word;
+    if (w == "valid" || w == "Valid Signal") return msValid;
+    if (w == "not available" || w == "n") return msNotAvailable;
+    if (w == "error" || w == "e") return msError;
+    if (w == "parameter specific" || w == "p") return msParamSpecific;
+    if (w == "reserved 1" || w == "r") return msReserved1;
+    if (w == "reserved 2" || w == "R") return msReserved2;
+    return std::nullopt;
+}
+
+int SignalIndex(const TBusFmsStandard& catalogue, const TAString& name)
+{
+    for (int i = 0; i < catalogue.SignalCount(); ++i)
+        if (catalogue.Signal(i).Name == name) return i;
+    return -1;
+}
+
+void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, int64_t simMicros)
+{
+    std::fprintf(out, "--- data monitor at %.3f s\n", static_cast<double>(simMicros) / 1e6);
+    for (int i = 0; i < catalogue.SignalCount(); ++i) {
+        TAString value;
+        try {
+            value = catalogue.Signal(i).Write();
+        } catch (const TBaseError&) {
+            value = "?";
+        }
+        std::fprintf(out, "%-45s %s\n", catalogue.Signal(i).Name.c_str(), value.c_str());
+    }
+    std::fflush(out);
+}
+
+void SleepUntil(const timespec& deadline)
+{
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) != 0) {
+    }
+}
+
+}  // namespace
+
+TCliRunner::TCliRunner(const TCliOptions& options, std::FILE* out, std::FILE* err)
+    : options_(options), out_(out), err_(err)
+{
+}
+
+TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
+{
+    const TCliOptions& o = options_;
+    TPrintingReporter reporter(err_);
+    auto usage = [&](const TAString& text) {
+        std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
+        return ExitUsage;
+    };
+    auto failed = [&](const TBaseError& e) {
+        reporter.ShowError(e);
+        return ExitFailed;
+    };
+
+    // The channel description: --channel, or the adapter of a settings file.
+    std::optional<TAString> description = o.Channel;
+    if (o.SettingsFile) {
+        TXmlElement config;
+        try {
+            config.LoadFromFile(*o.SettingsFile);
+        } catch (const TBaseError& e) {
+            return failed(e);
+        }
+        if (!description && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0)
+            description = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0));
+    }
+
+    // Virtual time: a clock that only moves when the loop says so. Real time: the
+    // monotonic clock, with the transmit buffer's timer thread sending at due times.
+    TManualTimeSource virtualClock(0);
+    const TTimeSource& realClock = TMonotonicTimeSource::Instance();
+    TCappedTimeSource engineClock(o.Fast ? static_cast<const TTimeSource&>(virtualClock) : realClock);
+    TCanBuffer buffer(realClock);
+    TCanBufferTransmit bufferTransmit(buffer);
+    TDirectTransmit directTransmit;
+    TCanTransmit& transmit = o.Fast ? static_cast<TCanTransmit&>(directTransmit) : bufferTransmit;
+
+    TRunEngine engine(engineClock, transmit);
+    engine.SetErrorReporter(&reporter);
+    TRecordingCockpit cockpit;
+    TForcedValidity validity;
+    TBusFmsStandard& catalogue = engine.Catalogue();
+
+    const bool simulation = o.Source == TCliOptions::TSource::Sim;
+    engine.Controls.Simulation = simulation;
+    engine.Controls.InternalLog = o.Source == TCliOptions::TSource::Internal;
+    engine.Controls.Repeat = o.Repeat;
+    engine.Controls.Display = false;
+    engine.Controls.SendCan = true;
+    engine.Controls.ValidManip = simulation;
+    if (simulation) {
+        engine.SetCockpit(&cockpit);
+        engine.SetValidity(&validity);
+    }
+
+    // The vehicle and its signals.
+    TLkw& lkw = cockpit.Lkw();
+    for (const auto& [name, value] : o.Sets) {
+        if (lkw.GetMV(name) == TLkw::NoValue) return usage("--set: the vehicle model has no value named '" + name + "'");
+        if (name == "Gaspedal") {
+            lkw.SetAccelerator(value);
+        } else if (name == "Bremspedal") {
+            lkw.SetBrake(value);
+        } else if (name == "Gang") {
+            lkw.SetGear(static_cast<int>(value));
+        } else {
+            lkw.SetMV(name, value);
+        }
+    }
+    if (o.Vin) lkw.SetVehicleId(*o.Vin);
+    if (o.Driver1) lkw.SetDriverId1(*o.Driver1);
+    if (o.Driver2) lkw.SetDriverId2(*o.Driver2);
+    if (!o.TellTales.empty()) {
+        std::string tellTales = lkw.GetTellTales().str();
+        tellTales.resize(41, '0');
+        for (const auto& [n, state] : o.TellTales) tellTales[static_cast<size_t>(n - 1)] = char('0' + state);
+        lkw.SetTellTales(TAString(tellTales));
+    }
+    for (const auto& [name, word] : o.Forces) {
+        const int signal = SignalIndex(catalogue, name);
+        if (signal < 0) return usage("--force: no signal is named '" + name + "'");
+        const std::optional<TMeasState> state = StateOfWord(word);
+        if (!state)
+            return usage("--force " + name + ": unknown state '" + word +
+                         "' (valid, not available, error, parameter specific, reserved 1, reserved 2)");
+        validity.Force(signal, *state);
+    }
+
+    // Options: source address, priority and the groups left out.
+    const std::vector<TAString> items = TOptionsEditor::FrameItems(catalogue);
+    std::vector<bool> checked(items.size(), true);
+    std::vector<bool> leftOut(items.size(), false);
+    for (uint32_t pgn : o.Drops) {
+        const int index = TOptionsEditor::FrameIndexOfPgn(catalogue, pgn);
+        if (index < 0) return usage("--drop " + TAString::Hex16(static_cast<uint16_t>(pgn)) + ": not a group of the catalogue");
+        checked[static_cast<size_t>(index)] = false;
+        if (simulation) leftOut[static_cast<size_t>(index)] = true;
+    }
+    engine.Options = TOptionsEditor::Apply(o.SourceAddress.value_or("x00"), o.Priority.value_or("6"), checked).Options;
+
+    // Sources.
+    if (o.Source == TCliOptions::TSource::Internal) {
+        engine.InternalLines = TInternalLog::Lines();
+    } else if (o.Source == TCliOptions::TSource::Log) {
+        if (!engine.LoadUserLog(o.LogFile))
+            return failed(TBaseError("quorvella-cli", "cannot load the log file '" + o.LogFile + "'"));
+    }
+
+    // Destinations.
+    if (o.LogOut) {
+        std::remove(o.LogOut->c_str());
+        if (!engine.OpenLogOut(*o.LogOut))
+            return failed(TBaseError("quorvella-cli", "cannot write the output log '" + *o.LogOut + "'"));
+        engine.Controls.LogFile = true;
+    }
+    TCanAdapters adapters;
+    TCanChannel* opened = nullptr;
+    if (description) {
+        try {
+            opened = adapters.OpenChannel(*description);
+        } catch (const TBaseError& e) {
+            return failed(e);
+        }
+    }
+    TNullChannel nullChannel;
+    TTimingReport timing;
+    int64_t startMicros = 0;
+    TTimedChannel timed(opened ? *opened : static_cast<TCanChannel&>(nullChannel), timing,
+                        [&](const TCanFrame& frame) -> int64_t {
+                            if (o.Fast) return frame.Time;
+                            return realClock.Micros() - startMicros - TRunEngine::TransmitLead;
+                        });
+
+    std::mutex timerLock;
+    TMultimediaTimer timer(&buffer, timerLock);
+    if (!o.Fast) {
+        uint32_t error = 0;
+        if (!timer.Start(2, error, 1))
+            return failed(TBaseError("TMultimediaTimer::Start", "timer error " + TAString(int32_t(error))));
+    }
+    engine.SetCanChannel(&timed);
+
+    // The run.
+    const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
+    const int64_t durationMicros = o.Duration ? static_cast<int64_t>(*o.Duration * 1e6 + 0.5) : INT64_MAX;
+    engine.Start();
+    startMicros = static_cast<int64_t>(engine.StartTime() * 1000000.0L);
+    if (o.Duration) engineClock.SetCap(engine.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
+    if (o.Starter && simulation) cockpit.StartEngine();
+
+    int64_t nextMonitor = 1000000;
+    timespec next{};
+    clock_gettime(CLOCK_MONOTONIC, &next);
+    while (engine.Running() && !stop.load() && engine.SimTime() < durationMicros) {
+        if (o.Fast) {
+            virtualClock.AdvanceMicros(std::min(tickMicros, durationMicros - engine.SimTime()));
+        } else {
+            next.tv_nsec += tickMicros * 1000;
+            while (next.tv_nsec >= 1000000000L) {
+                next.tv_nsec -= 1000000000L;
+                ++next.tv_sec;
+            }
+            SleepUntil(next);
+        }
+        engine.TimerSysTimer();
+        if (o.Monitor && engine.SimTime() >= nextMonitor) {
+            PrintMonitor(out_, catalogue, engine.SimTime());
+            nextMonitor += 1000000;
+        }
+    }
+    const double ranSeconds = static_cast<double>(engine.SimTime()) / 1e6;
+    engine.Stop();
+
+    if (!o.Fast) {
+        // The frames released last are due up to 200 ms later.
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
+        while (buffer.Pending() > 0 && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        timer.Stop();
+        // A failure the timer thread recorded after the last frame of the run.
+        const TBaseError late = buffer.TakeError();
+        if (!late.Operation().IsEmpty()) reporter.ShowError(late);
+    }
+    engine.SetCanChannel(nullptr);
+    if (opened) adapters.CloseChannel(opened);
+    engine.LogOut().Close();
+
+    const std::vector<TTimingGroup> groups = timing.Groups(catalogue, leftOut);
+    std::fprintf(out_, "%s", TTimingReport::Text(groups).c_str());
+    std::fflush(out_);
+    if (o.ReportFile) {
+        try {
+            TTimingReport::Json(groups, o.Fast ? "virtual" : "real-time", ranSeconds).SaveToFile(*o.ReportFile, false);
+        } catch (const TBaseError&) {
+            reporter.ShowError(TBaseError("quorvella-cli", "cannot write the report '" + *o.ReportFile + "'"));
+        }
+    }
+    if (reporter.count > 0) return ExitFailed;
+    if (o.StrictTiming && TTimingReport::AnyFlagged(groups)) return ExitFailed;
+    return ExitOk;
+}

@@ -1,0 +1,438 @@
+#include "can/ui/tfcanchannel.h"
+
+#include "can/tbittiming.h"
+#include "can/tcanadapters.h"
+#include "can/ui/tusermessage.h"
+#include "support/tbaseerror.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+
+namespace {
+
+constexpr const char* TextNode = "<TEXT>";
+constexpr const char* TimingHint = "please refer to 'Vector CAN Driver Library - User Interface Description'";
+
+constexpr const char* VectorCards[] = {"CANcardX",  "CANcardY",  "CANcardXL",  "CANcard2",     "CAN-AC2-PCI", "CAN-AC2",
+                                       "CANpari",   "EDICcard",  "CANcaseXL",  "CANboardXL",   "CANboardXL_C", "Virtual"};
+constexpr const char* Vci2Cards[] = {"USBtoCAN",   "CANdy",      "CANdyLite",  "tinCAN",         "iPCI165ISA",
+                                     "iPCI320ISA", "iPCI386",    "iPCI165PCI", "iPCI320PCI",     "iCP350PCI",
+                                     "byteflightCARD", "PC-I04PCI", "PC-I03",  "USBtoCAN_Compact", "CANaNET"};
+constexpr const char* Vci3Cards[] = {"USB2CANCOMPACT", "USBTOCANV2",  "USB2CANII",   "CANDYLITE",   "CANATNET2",
+                                     "PCI04PCI",       "PCI04104",    "IPCI320PCI",  "IPCI320104",  "IPCI165ISA",
+                                     "IPCI165PCI",     "IPCIXC16PCI", "TINCANV4",    "TINCAN161",   "IPCIXC16PCIE",
+                                     "EPLIB2XXPCI",    "PLIB320PCI",  "FLEXRAYPCIE"};
+constexpr const char* Rates[] = {"10000", "20000", "50000", "100000", "125000", "250000", "500000", "1000000"};
+
+struct TDriverOffer {
+    const char* Caption;
+    const char* Identifier;
+};
+constexpr TDriverOffer VectorOffer{"Vector Informatik GmbH (VCANL 3.2)", "Vector3.2"};
+constexpr TDriverOffer Vci2Offer{"IXXAT GmbH (VCI 2.x)", "Vci2.0"};
+constexpr TDriverOffer Vci3Offer{"IXXAT GmbH (VCI 3.x)", "Vci3.0"};
+constexpr TDriverOffer SimulationOffer{"Simulation", "Simulation"};
+
+QString Q(const TAString& s)
+{
+    return QString::fromUtf8(s.c_str(), s.Length());
+}
+
+TAString T(const QString& s)
+{
+    return TAString(s.toUtf8().toStdString());
+}
+
+// The program's message box.
+class TMessageBoxMessage final : public TUserMessage {
+public:
+    explicit TMessageBoxMessage(QWidget* parent) : parent_(parent) {}
+    void ShowMessage(const TAString& text, const TAString& caption) override
+    {
+        QMessageBox::warning(parent_, Q(caption), Q(text), QMessageBox::Ok);
+    }
+
+private:
+    QWidget* parent_;
+};
+
+// The text of the child at address: a key's text node or a value's text; empty when
+// there is no such child.
+TAString ChildText(const TTreeKey& key, const TAString& address)
+{
+    try {
+        const TTreeKey& child = key[address];
+        return child.Contains(TextNode) ? child(TextNode) : TAString();
+    } catch (const TBaseError&) {
+    }
+    try {
+        return key(address);
+    } catch (const TBaseError&) {
+        return TAString();
+    }
+}
+
+void SetChildText(TXmlElement& key, const TAString& address, const TAString& text)
+{
+    key[address](TextNode) = text;
+}
+
+void Paint(QWidget* w, bool good)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Text, good ? Qt::black : Qt::red);
+    w->setPalette(p);
+}
+
+QLabel* Label(const char* text, const char* name, QWidget* parent, int x, int y)
+{
+    auto* l = new QLabel(text, parent);
+    l->setObjectName(name);
+    l->move(x, y);
+    return l;
+}
+
+QComboBox* Combo(const char* name, QWidget* parent, const QRect& at)
+{
+    auto* c = new QComboBox(parent);
+    c->setObjectName(name);
+    c->setEditable(true);
+    c->setInsertPolicy(QComboBox::NoInsert);
+    c->setGeometry(at);
+    return c;
+}
+
+// Fills an editable combo box with items and leaves none selected, showing text.
+template <std::size_t N>
+void Items(QComboBox* c, const char* const (&items)[N], const char* text)
+{
+    for (const char* item : items)
+        c->addItem(item);
+    c->setCurrentIndex(-1);
+    c->setEditText(text);
+}
+
+QLineEdit* Edit(const char* name, QWidget* parent, const QRect& at)
+{
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(name);
+    e->setGeometry(at);
+    return e;
+}
+
+}  // namespace
+
+TFCanChannel::TFCanChannel(TUserMessage* messages, QWidget* parent)
+    : QDialog(parent), ownMessages_(std::make_unique<TMessageBoxMessage>(this)),
+      messages_(messages ? messages : ownMessages_.get()), working_("-"), result_("-")
+{
+    Build();
+    SetStyle(true, true, true, true);
+}
+
+TFCanChannel::~TFCanChannel() = default;
+
+void TFCanChannel::SetMessages(TUserMessage* messages)
+{
+    messages_ = messages ? messages : ownMessages_.get();
+}
+
+void TFCanChannel::Build()
+{
+    setObjectName("TFCanChannel");
+    setWindowTitle("Tessmar - CAN-Adapter - Config");
+    setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+    setModal(true);
+
+    auto* group = new QGroupBox("CAN", this);
+    group->setObjectName("GB_CAN");
+    group->setGeometry(8, 8, 352, 372);
+
+    Label("CAN Driver", "L_Driver", group, 12, 27);
+    driver_ = Combo("CB_Driver", group, QRect(100, 24, 244, 22));
+    connect(driver_, &QComboBox::editTextChanged, this, [this] { SelectDriver(); });
+
+    simulation_ = new QWidget(group);
+    simulation_->setObjectName("P_Simulation");
+    simulation_->setGeometry(8, 56, 336, 308);
+    simulation_->setToolTip(
+        "CAN Simulation example: WR: HDD a.txt a.txt ; C1 = HDD b.txt dummy ; C2 = HDD c.txt dummy");
+    for (int i = 0; i < SimChannels; ++i) {
+        const QString caption = i == 0 ? QString("Channel WR") : QString("Channel %1").arg(i);
+        auto* l = new QLabel(caption, simulation_);
+        l->setObjectName(QString("L_SimComm%1").arg(i + 1));
+        l->move(4, 28 * i + 3);
+        QLineEdit* e = Edit("", simulation_, QRect(92, 28 * i, 244, 22));
+        e->setObjectName(QString("E_SimComm%1").arg(i + 1));
+        e->setToolTip(i == 0 ? "Write / Read Channel ( normaly own node )"
+                             : "Write only channel, no read operation. Possibility to write to other nodes ");
+        comm_[static_cast<std::size_t>(i)] = e;
+    }
+
+    sja1000_ = new QWidget(group);
+    sja1000_->setObjectName("P_SJA1000");
+    sja1000_->setGeometry(8, 56, 336, 308);
+    Label("Card Type", "L_CardType", sja1000_, 4, 3);
+    vectorCard_ = Combo("CB_VectorCard", sja1000_, QRect(92, 0, 244, 22));
+    Items(vectorCard_, VectorCards, "-");
+    vci2Card_ = Combo("CB_Vci2Card", sja1000_, QRect(92, 0, 244, 22));
+    Items(vci2Card_, Vci2Cards, "-");
+    vci3Card_ = Combo("CB_Vci3Card", sja1000_, QRect(92, 0, 244, 22));
+    Items(vci3Card_, Vci3Cards, "-");
+    constexpr const char* OneToFour[] = {"1", "2", "3", "4"};
+    Label("Card Index", "L_CardIndex", sja1000_, 4, 31);
+    index_ = Combo("CB_VectorIndex", sja1000_, QRect(92, 28, 64, 22));
+    Items(index_, OneToFour, "-");
+    index_->setToolTip("Index of the hardware ( same type )");
+    Label("Card Channel", "L_CardChannel", sja1000_, 4, 59);
+    channel_ = Combo("CB_VectorChannel", sja1000_, QRect(92, 56, 64, 22));
+    Items(channel_, OneToFour, "-");
+    channel_->setToolTip("Index of the channel ( same hardware )");
+    initAccess_ = new QCheckBox("init access", sja1000_);
+    initAccess_->setObjectName("C_initaccess");
+    initAccess_->move(4, 86);
+    connect(initAccess_, &QCheckBox::clicked, this, [this] { SelectDriver(); });
+
+    initPanel_ = new QWidget(sja1000_);
+    initPanel_->setObjectName("P_VectorInitAccess");
+    initPanel_->setGeometry(0, 112, 336, 196);
+    Label("Baudrate", "L_Baudrate", initPanel_, 4, 3);
+    baudrate_ = Combo("CB_Baudrate", initPanel_, QRect(92, 0, 100, 22));
+    Items(baudrate_, Rates, "");
+    Label("sjw", "L_sjw", initPanel_, 4, 31);
+    sjw_ = Edit("E_sjw", initPanel_, QRect(92, 28, 64, 22));
+    Label("tseg1", "L_tseg1", initPanel_, 4, 59);
+    tseg1_ = Edit("E_tseg1", initPanel_, QRect(92, 56, 64, 22));
+    Label("tseg2", "L_tseg2", initPanel_, 4, 87);
+    tseg2_ = Edit("E_tseg2", initPanel_, QRect(92, 84, 64, 22));
+    Label("sam", "L_sam", initPanel_, 4, 115);
+    sam_ = Edit("E_sam", initPanel_, QRect(92, 112, 64, 22));
+    Label("presc", "L_presc", initPanel_, 4, 143);
+    presc_ = Edit("E_presc", initPanel_, QRect(92, 140, 64, 22));
+    presc_->setReadOnly(true);
+    for (QWidget* w : std::initializer_list<QWidget*>{baudrate_, sjw_, tseg1_, tseg2_, sam_, presc_})
+        w->setToolTip(TimingHint);
+    connect(baudrate_, &QComboBox::editTextChanged, this, [this] { ProposeTiming(); });
+    connect(sjw_, &QLineEdit::textChanged, this, [this] { CheckSjw(); });
+    connect(tseg1_, &QLineEdit::textChanged, this, [this] { RecomputePresc(); });
+    connect(tseg2_, &QLineEdit::textChanged, this, [this] { RecomputePresc(); });
+    connect(sam_, &QLineEdit::textChanged, this, [this] { CheckSam(); });
+
+    auto* ok = new QPushButton("OK", this);
+    ok->setObjectName("B_OK");
+    ok->setGeometry(200, 388, 75, 25);
+    ok->setAutoDefault(false);
+    auto* cancel = new QPushButton("Cancel", this);
+    cancel->setObjectName("B_Cancel");
+    cancel->setGeometry(285, 388, 75, 25);
+    cancel->setAutoDefault(false);
+    connect(ok, &QPushButton::clicked, this, [this] { B_OKClick(); });
+    connect(cancel, &QPushButton::clicked, this, [this] { B_CancelClick(); });
+
+    setFixedSize(368, 421);
+    move(0, 0);
+}
+
+void TFCanChannel::SetStyle(bool vector, bool vci2, bool vci3, bool simulation)
+{
+    {
+        const QSignalBlocker quiet(driver_);
+        driver_->clear();
+        ids_.clear();
+        const auto offer = [this](const TDriverOffer& d) {
+            driver_->addItem(d.Caption);
+            ids_.emplace_back(d.Identifier);
+        };
+        if (vector)
+            offer(VectorOffer);
+        if (vci2)
+            offer(Vci2Offer);
+        if (vci3)
+            offer(Vci3Offer);
+        if (simulation)
+            offer(SimulationOffer);
+        driver_->setCurrentIndex(-1);
+        driver_->setEditText(QString());
+    }
+    SelectDriver();
+}
+
+QComboBox* TFCanChannel::CardBox() const
+{
+    if (selected_ == "Vci2.0")
+        return vci2Card_;
+    if (selected_ == "Vci3.0")
+        return vci3Card_;
+    return vectorCard_;
+}
+
+void TFCanChannel::SelectDriver()
+{
+    selected_ = TAString();
+    const QString text = driver_->currentText();
+    for (int i = 0; i < driver_->count() && i < static_cast<int>(ids_.size()); ++i)
+        if (driver_->itemText(i) == text) {
+            selected_ = ids_[static_cast<std::size_t>(i)];
+            break;
+        }
+
+    sja1000_->hide();
+    simulation_->hide();
+    if (selected_ == "Simulation") {
+        simulation_->show();
+    } else if (selected_ == "Vector3.2") {
+        vectorCard_->show();
+        vci2Card_->hide();
+        vci3Card_->hide();
+        sja1000_->show();
+        initAccess_->setEnabled(true);
+        initPanel_->setVisible(initAccess_->isChecked());
+    } else if (selected_ == "Vci2.0" || selected_ == "Vci3.0") {
+        vectorCard_->hide();
+        vci2Card_->setVisible(selected_ == "Vci2.0");
+        vci3Card_->setVisible(selected_ == "Vci3.0");
+        initAccess_->setEnabled(false);
+        initAccess_->setChecked(true);
+        sja1000_->show();
+        initPanel_->show();
+    }
+}
+
+void TFCanChannel::ProposeTiming()
+{
+    const auto timing = BitTiming::Propose(BitTiming::FieldInt(T(baudrate_->currentText())));
+    if (!timing)
+        return;
+    sjw_->setText(QString::number(timing->Sjw));
+    tseg1_->setText(QString::number(timing->Tseg1));
+    tseg2_->setText(QString::number(timing->Tseg2));
+    sam_->setText(QString::number(timing->Sam));
+    RecomputePresc();
+}
+
+void TFCanChannel::RecomputePresc()
+{
+    const int rate = BitTiming::FieldInt(T(baudrate_->currentText()));
+    const int t1 = BitTiming::FieldInt(T(tseg1_->text()));
+    const int t2 = BitTiming::FieldInt(T(tseg2_->text()));
+    const double presc = BitTiming::Presc(rate, t1, t2);
+    presc_->setText(Q(BitTiming::PrescText(presc)));
+    Paint(tseg1_, BitTiming::Tseg1Ok(t1));
+    Paint(tseg2_, BitTiming::Tseg2Ok(t2));
+    Paint(presc_, BitTiming::PrescOk(presc));
+}
+
+void TFCanChannel::CheckSjw()
+{
+    Paint(sjw_, BitTiming::SjwOk(BitTiming::FieldInt(T(sjw_->text()))));
+}
+
+void TFCanChannel::CheckSam()
+{
+    Paint(sam_, BitTiming::SamOk(BitTiming::FieldInt(T(sam_->text()))));
+}
+
+void TFCanChannel::Fill(const TTreeKey& key)
+{
+    modalResult_ = mrNone;
+    result_.Assign(key);
+    working_.Assign(key);
+
+    driver_->setEditText(Q(ChildText(working_, "DriverName")));
+    driver_->lineEdit()->setCursorPosition(0);
+    SelectDriver();
+
+    if (selected_ == "Simulation") {
+        for (int i = 0; i < SimChannels; ++i)
+            comm_[static_cast<std::size_t>(i)]->setText(Q(ChildText(working_, TAString::Indexed("Comm", i))));
+    } else if (!selected_.IsEmpty()) {
+        CardBox()->setEditText(Q(ChildText(working_, "CardType")));
+        index_->setEditText(Q(ChildText(working_, "CardIndex")));
+        channel_->setEditText(Q(ChildText(working_, "Channel")));
+        if (working_.Contains("Baudrate")) {
+            initAccess_->setChecked(true);
+            baudrate_->setEditText(Q(ChildText(working_, "Baudrate")));
+            sjw_->setText(Q(ChildText(working_, "sjw")));
+            tseg1_->setText(Q(ChildText(working_, "tseg1")));
+            tseg2_->setText(Q(ChildText(working_, "tseg2")));
+            sam_->setText(Q(ChildText(working_, "sam")));
+            // A text equal to the one before changes nothing, so the colours are
+            // brought up to date here whatever the fields held.
+            CheckSjw();
+            CheckSam();
+            RecomputePresc();
+            presc_->setText(Q(ChildText(working_, "presc")));
+        } else {
+            initAccess_->setChecked(false);
+        }
+        // Shows the bit-timing panel as "init access" now says. The IXXAT drivers
+        // cannot open a channel without bit timing: for them this ticks "init access"
+        // again, so OK insists on a timing.
+        SelectDriver();
+    }
+}
+
+int TFCanChannel::Execute(const TTreeKey& key)
+{
+    Fill(key);
+    exec();
+    return modalResult_ == mrOk ? mrOk : mrCancel;
+}
+
+TAString TFCanChannel::ChannelDescription(const TTreeKey& key)
+{
+    return TCanAdapters::ChannelDescription(key);
+}
+
+void TFCanChannel::B_OKClick()
+{
+    TXmlElement key(selected_);
+    SetChildText(key, "DriverName", T(driver_->currentText()));
+
+    if (selected_ == "Simulation") {
+        for (int i = 0; i < SimChannels; ++i) {
+            const QString text = comm_[static_cast<std::size_t>(i)]->text();
+            if (!text.isEmpty())
+                SetChildText(key, TAString::Indexed("Comm", i), T(text));
+        }
+    } else if (!selected_.IsEmpty()) {
+        const QString card = CardBox()->currentText();
+        SetChildText(key, "CardType", card.isEmpty() ? TAString("-") : T(card));
+        SetChildText(key, "CardIndex", T(index_->currentText()));
+        SetChildText(key, "Channel", T(channel_->currentText()));
+        if (initAccess_->isChecked()) {
+            const auto refusal = BitTiming::CheckOnOk(T(baudrate_->currentText()), T(tseg1_->text()),
+                                                      T(tseg2_->text()), T(presc_->text()));
+            if (refusal) {
+                messages_->ShowMessage(*refusal, "Error");
+                return;
+            }
+            SetChildText(key, "Baudrate", T(baudrate_->currentText()));
+            SetChildText(key, "sjw", T(sjw_->text()));
+            SetChildText(key, "tseg1", T(tseg1_->text()));
+            SetChildText(key, "tseg2", T(tseg2_->text()));
+            SetChildText(key, "sam", T(sam_->text()));
+            SetChildText(key, "presc", T(presc_->text()));
+        }
+    }
+    result_ = std::move(key);
+    modalResult_ = mrOk;
+    accept();
+}
+
+void TFCanChannel::B_CancelClick()
+{
+    reject();
+}
+
+void TFCanChannel::reject()
+{
+    modalResult_ = mrCancel;
+    QDialog::reject();
+}

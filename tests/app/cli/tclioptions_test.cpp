@@ -1,0 +1,83 @@
+#include "app/cli/tclioptions.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TCliParse Parse(std::initializer_list<const char*> words)
+{
+    std::vector<TAString> args;
+    for (const char* w : words) args.emplace_back(w);
+    return ParseCommandLine(args);
+}
+
+TEST(TCliOptions, ReadsEveryKindOfArgument)
+{
+    const TCliParse p = Parse({"--source", "log", "drive.asc", "--repeat", "--channel", "Simulation RAM 1 1",
+                               "--log-out=out.asc", "--monitor", "--set", "Gaspedal=40", "--set", "Gang=6",
+                               "--starter", "--vin", "WDB 123", "--telltale", "7=1", "--force",
+                               "Engine speed=error", "--sa", "xFE", "--prio", "3", "--drop", "FEF1", "--drop",
+                               "xF004", "--duration", "2.5", "--report", "r.json", "--strict-timing"});
+    ASSERT_EQ(p.Error, "");
+    const TCliOptions& o = p.Options;
+    EXPECT_EQ(o.Source, TCliOptions::TSource::Log);
+    EXPECT_EQ(o.LogFile, "drive.asc");
+    EXPECT_TRUE(o.Repeat);
+    EXPECT_EQ(*o.Channel, "Simulation RAM 1 1");
+    EXPECT_EQ(*o.LogOut, "out.asc");
+    ASSERT_EQ(o.Sets.size(), 2u);
+    EXPECT_EQ(o.Sets[1].first, "Gang");
+    EXPECT_DOUBLE_EQ(o.Sets[1].second, 6);
+    EXPECT_EQ(*o.Vin, "WDB 123");
+    EXPECT_EQ(o.TellTales.at(0), std::make_pair(7, 1));
+    EXPECT_EQ(o.Forces.at(0).first, "Engine speed");
+    EXPECT_EQ(o.Forces.at(0).second, "error");
+    EXPECT_EQ(*o.SourceAddress, "xFE");
+    ASSERT_EQ(o.Drops.size(), 2u);
+    EXPECT_EQ(o.Drops[0], 0xFEF1u);
+    EXPECT_EQ(o.Drops[1], 0xF004u);
+    EXPECT_DOUBLE_EQ(*o.Duration, 2.5);
+    EXPECT_TRUE(o.StrictTiming);
+}
+
+TEST(TCliOptions, BadArgumentsNameTheArgument)
+{
+    struct Case {
+        std::initializer_list<const char*> args;
+        const char* fragment;
+    };
+    const Case cases[] = {
+        {{"--bogus"}, "unknown argument '--bogus'"},
+        {{"--source", "disk"}, "--source: unknown source 'disk'"},
+        {{"--source", "log"}, "--source log needs a file name"},
+        {{"--set", "Gaspedal"}, "--set needs NAME=VALUE"},
+        {{"--set", "Gaspedal=lots"}, "--set Gaspedal: 'lots' is not a decimal number"},
+        {{"--telltale", "42=1"}, "the tell-tale number must be 1 to 41"},
+        {{"--telltale", "7=8"}, "the state must be 0 to 7"},
+        {{"--sa", "x100"}, "--sa x100: the source address must be a hexadecimal byte"},
+        {{"--prio", "8"}, "--prio 8: the priority must be 0 to 7"},
+        {{"--drop", "fuel"}, "--drop fuel: a parameter group number"},
+        {{"--duration", "0"}, "--duration 0: seconds"},
+        {{"--duration"}, "--duration needs a value"},
+        {{"--force", "Engine speed"}, "--force needs \"SIGNAL NAME=STATE\""},
+        {{"--repeat"}, "--repeat goes with --source internal"},
+        {{"--fast"}, "--fast with --source sim needs --duration"},
+        {{"--fast=1", "--duration", "1"}, "--fast takes no value"},
+    };
+    for (const Case& c : cases) {
+        const TCliParse p = Parse(c.args);
+        EXPECT_NE(p.Error.str().find(c.fragment), std::string::npos) << p.Error.str();
+    }
+}
+
+TEST(TCliOptions, DefaultsAndHelp)
+{
+    const TCliParse p = Parse({});
+    EXPECT_EQ(p.Error, "");
+    EXPECT_EQ(p.Options.Source, TCliOptions::TSource::Sim);
+    EXPECT_FALSE(p.Options.Duration.has_value());
+    EXPECT_TRUE(Parse({"--help"}).Options.Help);
+    EXPECT_NE(CliUsage().Find("--force \"SIGNAL NAME=STATE\""), -1);
+}
+
+}  // namespace

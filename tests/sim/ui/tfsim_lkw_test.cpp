@@ -1,0 +1,378 @@
+// The cockpit window driven as a user would, by object name.
+#include "sim/tlkw.h"
+#include "sim/ui/cockpitscreenshot.h"
+#include "sim/ui/tfsim_lkw.h"
+#include "support/txmlelement.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <string>
+
+namespace {
+
+// Field i of a value line ("a:b:c").
+std::string Field(const TAString& line, int i)
+{
+    const std::string& s = line.str();
+    size_t from = 0;
+    for (int k = 0; k < i; ++k) from = s.find(':', from) + 1;
+    return s.substr(from, s.find(':', from) - from);
+}
+
+}  // namespace
+
+class TFSim_LkwTest : public QObject {
+    Q_OBJECT
+
+private:
+    struct Shown {
+        TFSim_Lkw window;
+        Shown()
+        {
+            window.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&window));
+        }
+        template <class T> T* Get(const char* name)
+        {
+            T* w = window.findChild<T*>(name);
+            if (!w) qFatal("no control %s", name);
+            return w;
+        }
+        double MV(const char* name) { return window.Lkw().GetMV(name); }
+    };
+
+    // The middle button sets a slider to the position clicked, as on the screen.
+    static void ClickSliderAt(QSlider* slider, bool top)
+    {
+        const QPoint at(slider->width() / 2, top ? 1 : slider->height() - 2);
+        QTest::mouseClick(slider, Qt::MiddleButton, {}, at);
+    }
+
+    static void TypeInto(QLineEdit* edit, const QString& text)
+    {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClicks(edit, text);
+        QTest::keyClick(edit, Qt::Key_Return);
+    }
+
+    static QPoint CellCentre(int index) { return {(index % 8) * 32 + 16, (index / 8) * 32 + 16}; }
+
+private slots:
+    void InitialStateOfTheControlsAndTheModel()
+    {
+        Shown s;
+        QCOMPARE(s.window.windowTitle(), QString("Tessmar - Vehicle Simulation"));
+        QCOMPARE(s.window.size(), QSize(792, 567));
+        QCOMPARE(s.Get<QCheckBox>("CB_Manual")->text(), QString("No automatic simulation "));
+        QCOMPARE(s.Get<QPushButton>("B_Beenden")->text(), QString("Hide"));
+        QCOMPARE(s.Get<QPushButton>("Starter")->text(), QString("Starter"));
+        QCOMPARE(s.Get<QCheckBox>("CB_Tempomat")->text(), QString("Cruise control"));
+        QCOMPARE(s.Get<QSlider>("TB_Accel")->value(), 0);
+        QCOMPARE(s.Get<QSlider>("TB_Brake")->value(), 100);
+        QCOMPARE(s.Get<QSlider>("TB_Clutch")->value(), 100);
+        QCOMPARE(s.Get<QSlider>("TB_Gang")->value(), 7);
+        QVERIFY(s.Get<QCheckBox>("CBAutoClutch")->isChecked());
+        QVERIFY(s.Get<QCheckBox>("CB_Ignition")->isChecked());
+        QVERIFY(!s.Get<QCheckBox>("CB_Tempomat")->isChecked());
+        QVERIFY(s.Get<QCheckBox>("CB_Diagnose")->isChecked());
+        QVERIFY(!s.Get<QCheckBox>("C_DCE10")->isChecked());
+        QCOMPARE(s.Get<QCheckBox>("C_DCE10")->property("tag").toInt(), 3441);
+        QCOMPARE(s.Get<QLineEdit>("E_Year")->property("tag").toInt(), 0);
+        QCOMPARE(s.Get<QComboBox>("CO_PosDoor")->currentText(), QString("0010 = all doors closed"));
+        QCOMPARE(s.Get<QComboBox>("CO_D2Time")->count(), 7);
+
+        // The pedal handlers ran: gear 1, full accelerator, brake released, clutch engaged.
+        QCOMPARE(s.MV("Gang"), 1.0);
+        QCOMPARE(s.MV("Gaspedal"), 100.0);
+        QCOMPARE(s.MV("Bremspedal"), 0.0);
+        QCOMPARE(s.MV("Kupplungspedal"), 100.0);
+        // Every signal control went into the model and came back formatted.
+        QCOMPARE(s.MV("DCPosDoor"), 2.0);
+        QCOMPARE(s.MV("Can:Anfragen"), 1.0);
+        QCOMPARE(s.MV("Fms:Version"), 0.02);
+        QCOMPARE(s.MV("Day"), 9.0);
+        QCOMPARE(s.Get<QLineEdit>("E_FmsVersion")->text(), QString(" 0.02"));
+        QCOMPARE(s.Get<QLineEdit>("E_WTemp")->text(), QString("15"));
+        QCOMPARE(s.Get<QLineEdit>("E_Day")->text(), QString("9.00"));
+        QCOMPARE(s.Get<QLineEdit>("E_Sec")->text(), QString("0.00"));
+        // "999.99" lies outside 0 .. 250.996: never committed, the model keeps 0.
+        QCOMPARE(s.Get<QLineEdit>("ETacho")->text(), QString("999.99"));
+        QCOMPARE(s.MV("Geschwindigkeit"), 0.0);
+        QCOMPARE(s.window.Lkw().GetVehicleId(), TAString("Vehicle_ID_0001_abcdefg"));
+        QCOMPARE(s.window.Lkw().GetDriverId2(), TAString("GB_Driver_ID_000002"));
+        QCOMPARE(s.window.Lkw().GetTellTales(), TAString(std::string(41, '0')));
+    }
+
+    void GearBarTopIsEighthGearBottomIsNeutral()
+    {
+        Shown s;
+        auto* gear = s.Get<QSlider>("TB_Gang");
+        ClickSliderAt(gear, true);
+        QCOMPARE(s.MV("Gang"), 8.0);
+        ClickSliderAt(gear, false);
+        QCOMPARE(s.MV("Gang"), 0.0);
+    }
+
+    void AcceleratorTopIsFullBrakeBottomIsReleased()
+    {
+        Shown s;
+        auto* accel = s.Get<QSlider>("TB_Accel");
+        ClickSliderAt(accel, false);
+        QCOMPARE(s.MV("Gaspedal"), 0.0);
+        ClickSliderAt(accel, true);
+        QCOMPARE(s.MV("Gaspedal"), 100.0);
+        auto* brake = s.Get<QSlider>("TB_Brake");
+        ClickSliderAt(brake, true);
+        QCOMPARE(s.MV("Bremspedal"), 100.0);
+        ClickSliderAt(brake, false);
+        QCOMPARE(s.MV("Bremspedal"), 0.0);
+    }
+
+    void SixClicksReturnATellTaleToOffThroughTintedStates()
+    {
+        Shown s;
+        auto* field = s.Get<QLabel>("ImgTellTale");
+        const int index = 9;   // fuel level
+        const QPoint at = CellCentre(index);
+        // The brightest pixel of the cell shows the state's colour.
+        auto brightest = [&] {
+            QRgb best = qRgb(0, 0, 0);
+            const QImage& img = s.window.TellTaleImage();
+            for (int y = (index / 8) * 32; y < (index / 8) * 32 + 32; ++y)
+                for (int x = (index % 8) * 32; x < (index % 8) * 32 + 32; ++x)
+                    if (qGray(img.pixel(x, y)) > qGray(best)) best = img.pixel(x, y);
+            return best;
+        };
+        QRgb off = brightest();
+        QVERIFY(qRed(off) > 0 && qRed(off) == qGreen(off) && qGreen(off) == qBlue(off));
+        QVERIFY(qRed(off) <= 127);
+
+        const int states[] = {1, 2, 3, 6, 7, 0};
+        for (int state : states) {
+            QTest::mouseClick(field, Qt::LeftButton, {}, at);
+            QCOMPARE(s.window.TellTales().State(index), state);
+            QCOMPARE(s.window.Lkw().GetTellTales()[index], static_cast<char>('0' + state));
+            const QRgb c = brightest();
+            switch (state) {
+            case 1: QVERIFY(qRed(c) > qGreen(c) && qGreen(c) == qBlue(c)); break;   // light red
+            case 2: QVERIFY(qRed(c) == qGreen(c) && qGreen(c) > qBlue(c)); break;   // light yellow
+            case 3: QVERIFY(qRed(c) > 200 && qRed(c) == qBlue(c)); break;           // white
+            case 6: QVERIFY(qRed(c) == 0 && qBlue(c) > 200); break;                 // blue
+            case 7: QCOMPARE(c, qRgb(0, 0, 0)); break;                              // black
+            default: QCOMPARE(c, off); break;
+            }
+        }
+        QCOMPARE(s.window.Lkw().GetTellTales(), TAString(std::string(41, '0')));
+
+        // Below the last tell-tale nothing happens.
+        QTest::mouseClick(field, Qt::LeftButton, {}, CellCentre(41));
+        QCOMPARE(s.window.Lkw().GetTellTales(), TAString(std::string(41, '0')));
+    }
+
+    void TellTaleHintNamesStateCellAndTellTale()
+    {
+        Shown s;
+        auto* field = s.Get<QLabel>("ImgTellTale");
+        QTest::mouseMove(field, CellCentre(2));
+        QTRY_COMPARE(field->toolTip(), QString("Off - 3 - Low beam, dipped beam"));
+        QTest::mouseClick(field, Qt::LeftButton, {}, CellCentre(2));
+        QCOMPARE(field->toolTip(), QString("Cond. Red - 3 - Low beam, dipped beam"));
+        QTest::mouseMove(field, CellCentre(44));
+        QTRY_COMPARE(field->toolTip(), QString());
+    }
+
+    void EditingYearWritesEverySignalControl()
+    {
+        Shown s;
+        TLkw& lkw = s.window.Lkw();
+        lkw.SetMV("ParkBrake", 5);
+        lkw.SetMV("WPFL", -1);
+        lkw.SetMV("DCPosDoor", 7);
+        lkw.SetMV("Can:Diagnose", 0);
+        lkw.SetVehicleId("x");
+        lkw.SetDriverId1("y");
+        TypeInto(s.Get<QLineEdit>("E_Year"), "2010");
+        QCOMPARE(s.MV("Year"), 2010.0);
+        QCOMPARE(s.MV("ParkBrake"), 0.0);
+        QCOMPARE(s.MV("WPFL"), 400.0);
+        QCOMPARE(s.MV("DCPosDoor"), 2.0);
+        QCOMPARE(s.MV("Can:Diagnose"), 1.0);
+        QCOMPARE(lkw.GetVehicleId(), TAString("Vehicle_ID_0001_abcdefg"));
+        QCOMPARE(lkw.GetDriverId1(), TAString("GB_Driver_ID_000001"));
+
+        // A field with a tag writes only itself. (Leaving "Year" commits it once more.)
+        s.Get<QLineEdit>("E_WPHR")->setFocus();
+        lkw.SetMV("ParkBrake", 5);
+        TypeInto(s.Get<QLineEdit>("E_WPHR"), "123.4");
+        QCOMPARE(s.MV("WPHR"), 123.4);
+        QCOMPARE(s.MV("ParkBrake"), 5.0);
+        // Out of range: red and not written.
+        TypeInto(s.Get<QLineEdit>("E_WPHR"), "7000");
+        QCOMPARE(s.MV("WPHR"), 123.4);
+    }
+
+    void ComboTextStoresItsBinaryNumber()
+    {
+        Shown s;
+        auto* combo = s.Get<QComboBox>("CO_D1Time");
+        combo->setCurrentIndex(combo->findText("0110 = 16 h reached"));
+        QCOMPARE(s.MV("TCO:D1 ZeitStatus"), 6.0);
+        combo->setCurrentIndex(-1);
+        QCOMPARE(combo->currentText(), QString());
+        QCOMPARE(s.MV("TCO:D1 ZeitStatus"), 0.0);
+        s.Get<QComboBox>("CO_D2Status")->setCurrentIndex(3);   // "011 = Drive"
+        QCOMPARE(s.MV("TCO:D2 Status"), 3.0);
+    }
+
+    void TypedWheelSpeedIsSentAsTypedWithoutAutomaticSimulation()
+    {
+        Shown s;
+        s.Get<QSlider>("TB_Gang")->setValue(5);
+        s.window.Lkw().StartEngine();
+        QTest::mouseClick(s.Get<QCheckBox>("CB_Manual"), Qt::LeftButton);
+        QVERIFY(s.Get<QCheckBox>("CB_Manual")->isChecked());
+        auto* speed = s.Get<QLineEdit>("ETacho");
+        TypeInto(speed, "55.5");
+        s.Get<QLineEdit>("E_Year")->setFocus();
+        TAString line;
+        for (int i = 0; i < 20; ++i) line = s.window.Step(0.02, true);
+        QCOMPARE(speed->text(), QString("55.5"));
+        QCOMPARE(s.MV("Geschwindigkeit"), 55.5);
+        QCOMPARE(s.MV("Drehzahl"), 245.0);   // not stepped
+        // Field 1 of the line is the wheel based speed, field 27 the tachograph speed.
+        QCOMPARE(std::stod(Field(line, 1)), 55.5);
+        QCOMPARE(std::stod(Field(line, 27)), 55.5);
+
+        // With automatic simulation the gauge writes the model's speed into the field.
+        QTest::mouseClick(s.Get<QCheckBox>("CB_Manual"), Qt::LeftButton);
+        s.window.Step(0.02, true);
+        QVERIFY(speed->text() != QString("55.5"));
+        QVERIFY(qAbs(speed->text().toDouble() - 55.5) < 1.0);
+    }
+
+    void DisplayLeavesAFieldAloneWhileItIsTypedIn()
+    {
+        Shown s;
+        auto* fuel = s.Get<QLineEdit>("E_Tankinhalt");
+        s.window.Lkw().StartEngine();
+        s.window.Step(0.02, true);
+        // Width 5 and one decimal: a full tank just started reads "100.0".
+        QCOMPARE(fuel->text(), QString(TAString(s.MV("Tankinhalt"), 5, 1).c_str()));
+        fuel->setFocus();
+        fuel->selectAll();
+        QTest::keyClicks(fuel, "4");
+        s.window.Step(0.02, true);
+        QCOMPARE(fuel->text(), QString("4"));
+        QTest::keyClick(fuel, Qt::Key_Return);
+        QCOMPARE(s.MV("Tankinhalt"), 4.0);
+        s.Get<QLineEdit>("E_Year")->setFocus();
+        s.window.Step(0.02, true);
+        QCOMPARE(fuel->text(), QString(TAString(s.MV("Tankinhalt"), 5, 1).c_str()));
+        // Not refreshed: the field keeps what it showed.
+        const QString shown = fuel->text();
+        for (int i = 0; i < 100; ++i) s.window.Step(0.02, false);
+        QCOMPARE(fuel->text(), shown);
+    }
+
+    void CruiseControlMovesTheAcceleratorBar()
+    {
+        Shown s;
+        auto* accel = s.Get<QSlider>("TB_Accel");
+        s.Get<QSlider>("TB_Gang")->setValue(8 - 3);
+        accel->setValue(40);   // 60 %
+        s.window.Lkw().StartEngine();
+        for (int i = 0; i < 500; ++i) s.window.Step(0.02, false);
+        QTest::mouseClick(s.Get<QCheckBox>("CB_Tempomat"), Qt::LeftButton);
+        QCOMPARE(s.MV("Tempomat"), 1.0);
+        accel->setValue(0);   // the driver lets the controller do it
+        for (int i = 0; i < 50; ++i) s.window.Step(0.02, false);
+        s.window.Step(0.02, true);
+        const double after = s.MV("Gaspedal");
+        QCOMPARE(accel->value(), static_cast<int>(100 - after));
+        QVERIFY(accel->value() != 0);
+        // Showing the controller's pedal does not feed back into the model.
+        s.window.UpdateDisplay();
+        QCOMPARE(s.MV("Gaspedal"), after);
+
+        // Once the model's cruise control is off, the box follows.
+        s.window.Lkw().SetMV("Tempomat", 0);
+        s.window.Step(0.02, true);
+        QVERIFY(!s.Get<QCheckBox>("CB_Tempomat")->isChecked());
+    }
+
+    void StarterStartsARunOnlyWhenNoneIsInProgress()
+    {
+        Shown s;
+        int starts = 0;
+        bool running = false;
+        s.window.SetRunControl([&] { ++starts; running = true; }, [&] { return running; });
+        auto* starter = s.Get<QPushButton>("Starter");
+        QTest::mouseClick(starter, Qt::LeftButton);
+        QCOMPARE(starts, 1);
+        QCOMPARE(s.MV("Drehzahl"), 245.0);
+        QTest::mouseClick(starter, Qt::LeftButton);
+        QCOMPARE(starts, 1);
+
+        // Without ignition the starter does not turn the engine over.
+        s.window.Lkw().SetMV("Drehzahl", 0);
+        QTest::mouseClick(s.Get<QCheckBox>("CB_Ignition"), Qt::LeftButton);
+        QCOMPARE(s.MV("Zuendung"), 0.0);
+        QTest::mouseClick(starter, Qt::LeftButton);
+        QCOMPARE(s.MV("Drehzahl"), 0.0);
+    }
+
+    void PositionIsReadAndStoredUnderFzgSim()
+    {
+        TXmlElement key("FzgSim");
+        key["Position Top"]("<TEXT>") = "120";
+        key["Position Left"]("<TEXT>") = "left";
+        {
+            TFSim_Lkw w(&key);
+            QCOMPARE(w.y(), 120);
+            QCOMPARE(w.x(), 0);
+            w.move(30, 40);
+            w.StorePosition();
+        }
+        QCOMPARE(key["Position Top"]("<TEXT>"), TAString("40"));
+        QCOMPARE(key["Position Left"]("<TEXT>"), TAString("30"));
+
+        // A missing position leaves 0, 0 and creates nothing.
+        TXmlElement empty("FzgSim");
+        TFSim_Lkw w(&empty);
+        QCOMPARE(w.pos(), QPoint(0, 0));
+        QCOMPARE(empty.Count(), 0);
+    }
+
+    void HideOnlyHidesAndTheModelRunsOn()
+    {
+        Shown s;
+        QTest::mouseClick(s.Get<QPushButton>("B_Beenden"), Qt::LeftButton);
+        QVERIFY(!s.window.isVisible());
+        s.window.Lkw().StartEngine();
+        s.window.Step(0.02, true);
+        QVERIFY(s.MV("Drehzahlstand") > 0.0);
+    }
+
+    void ScreenshotShowsADriveWithTellTalesLit()
+    {
+        QTemporaryDir dir;
+        TFSim_Lkw w;
+        const QString file = dir.filePath("TFSim_Lkw.png");
+        QVERIFY(RenderCockpitScreenshot(w, file));
+        QImage png(file);
+        QCOMPARE(png.size(), QSize(792, 567));
+        QVERIFY(w.Lkw().GetMV("Geschwindigkeit") > 10.0);
+        QVERIFY(w.Lkw().GetTellTales() != TAString(std::string(41, '0')));
+    }
+};
+
+QTEST_MAIN(TFSim_LkwTest)
+#include "tfsim_lkw_test.moc"
