@@ -4,12 +4,14 @@
 // <window class>.png.
 
 #include "app/trunengine.h"
+#include "app/ui/tcanchanneldialog.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfoptions.h"
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tquorvellaapp.h"
 #include "app/ui/tuserquery.h"
+#include "can/ui/canshowcase.h"
 #include "fms/ui/fmsshowcase.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
@@ -115,6 +117,9 @@ int main(int argc, char** argv)
     ok &= Render(program.About(), outDir, "TFBFormUeber");
     program.ErrorHandler().ShowDetails(TBaseError("TCanDrvVector::TCanDrvVector", "ncdOpenDriver 201"));
     ok &= Render(program.ErrorHandler(), outDir, "TFErrorHandler");
+
+    CanShowcase::CardWithBitTiming(program.CanChannelDialog().Window());
+    ok &= Render(program.CanChannelDialog().Window(), outDir, "TFCanChannel");
 
     program.Shutdown();
     return ok ? 0 : 1;

@@ -8,6 +8,7 @@
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
 #include "can/tcanadapters.h"
+#include "can/vector/tcandrivervector.h"
 #include "support/tbaseerror.h"
 #include "support/txmlelement.h"
 
@@ -348,9 +349,10 @@ void TFQuorvella::InitCan(const TTreeKey& key)
             engine_.SetCanChannel(adapters_.OpenChannel(TCanAdapters::ChannelDescription(key)));
         } catch (const TBaseError& e) {
             if (e.Operation() == "TCanDrvVector::TCanDrvVector" && e.Message().SubString(0, 13) == "ncdOpenDriver"
-                && !FileExists(settings_.VectorDllPath())) {
+                && !FileExists(VectorDllPath())) {
                 if (const std::optional<TAString> file = query_.OpenFileName(this, OpenDialog2)) {
                     settings_.SetVectorDllPath(*file);
+                    VectorDllPath() = *file;
                     retry = true;
                     continue;
                 }

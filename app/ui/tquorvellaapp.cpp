@@ -1,12 +1,13 @@
 #include "app/ui/tquorvellaapp.h"
 
-#include "app/ui/tcanchannelport.h"
+#include "app/ui/tcanchanneldialog.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfoptions.h"
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tqtuserquery.h"
 #include "app/terrortable.h"
+#include "can/vector/tcandrivervector.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
 #include "sim/ui/tfsim_lkw.h"
@@ -41,6 +42,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
 {
     // Settings and transmit timing.
     settings_.Load();
+    VectorDllPath() = settings_.VectorDllPath();
     canTimer_ = std::make_unique<TMultimediaTimer>(&canBuffer_, timerLock_);
     uint32_t timerError = 0;
     canTimerStarted_ = canTimer_->Start(CanTimerPeriodMs, timerError, CanTimerResolutionMs);
@@ -53,6 +55,8 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     cockpit_ = std::make_unique<TFSim_Lkw>(&settings_.FzgSim());
     about_ = std::make_unique<TFBFormUeber>(query_);
     errorHandler_ = std::make_unique<TFErrorHandler>(query_);
+    canChannelDialog_ = std::make_unique<TCanChannelDialog>(query_);
+    if (!canChannel_) canChannel_ = canChannelDialog_.get();
 
     validFlagManip_->SetErrorReporter(main_.get());
     cockpit_->SetErrorReporter(main_.get());
@@ -77,7 +81,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
 
     // The dialog offers the card drivers only; the simulation driver is set up in the
     // settings file.
-    if (canChannel_) canChannel_->SetStyle(true, true, true, false);
+    canChannel_->SetStyle(true, true, true, false);
     main_->OpenConfiguredChannel();
     main_->show();
 }

@@ -27,6 +27,7 @@
 #include <vector>
 
 class QEventLoop;
+class TCanChannelDialog;
 class TCanChannelPort;
 class TFBFormUeber;
 class TFErrorHandler;
@@ -48,7 +49,7 @@ public:
         TAString WorkingDirectory;
         // The drivers the registry offers (tests give drivers of their own).
         std::vector<TCanDriverEntry> Drivers = CanDriverTable();
-        // The CAN channel dialog; nullptr: the program's own, when the build has one.
+        // The CAN channel dialog as the main window uses it; nullptr: the program's own.
         TCanChannelPort* CanChannelDialog = nullptr;
     };
 
@@ -79,6 +80,7 @@ public:
     TFSim_Lkw& Cockpit() { return *cockpit_; }
     TFBFormUeber& About() { return *about_; }
     TFErrorHandler& ErrorHandler() { return *errorHandler_; }
+    TCanChannelDialog& CanChannelDialog() { return *canChannelDialog_; }
 
 private:
     void Terminate();
@@ -102,7 +104,8 @@ private:
     std::unique_ptr<TFSim_Lkw> cockpit_;
     std::unique_ptr<TFBFormUeber> about_;
     std::unique_ptr<TFErrorHandler> errorHandler_;
-    TCanChannelPort* canChannel_ = nullptr;
+    std::unique_ptr<TCanChannelDialog> canChannelDialog_;
+    TCanChannelPort* canChannel_ = nullptr;   // canChannelDialog_ or the one given
 
     QEventLoop* loop_ = nullptr;
     bool terminated_ = false;
