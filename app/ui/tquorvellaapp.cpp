@@ -23,6 +23,31 @@
 
 namespace {
 
+// An error that escapes an event handler is shown as the error dialog shows errors it
+// does not know, and the program goes on.
+class TQuorvellaApplication final : public QApplication {
+public:
+    TQuorvellaApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const TBaseError& e) {
+            Show(TErrorTable::Lookup(e).BoxText);
+        } catch (const std::exception& e) {
+            Show(TAString("Fatal error occured\nMessage: ") + e.what());
+        }
+        return false;
+    }
+
+private:
+    static void Show(const TAString& text)
+    {
+        TQtUserQuery().Message(nullptr, TErrorTable::Caption, text, TUserQuery::icError);
+    }
+};
+
 TAString DirectoryOf(const TAString& workingDirectory)
 {
     if (!workingDirectory.IsEmpty()) return workingDirectory;
@@ -136,7 +161,7 @@ void TQuorvellaApp::Shutdown()
 
 int QuorvellaMain(int argc, char** argv)
 {
-    QApplication application(argc, argv);
+    TQuorvellaApplication application(argc, argv);
     // Qt sets the user's locale; the log files keep a decimal point.
     std::setlocale(LC_NUMERIC, "C");
     QApplication::setQuitOnLastWindowClosed(false);

@@ -7,6 +7,7 @@
 #include <QDialog>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -24,6 +25,8 @@ public:
     std::vector<TFileRequest> SaveRequests;
     std::vector<QDialog*> Dialogs;
     int ExecResult = QDialog::Accepted;
+    // Plays the user inside a dialog instead of ExecResult.
+    std::function<int(QDialog&)> OnExec;
 
     void Message(QWidget*, const TAString& caption, const TAString& text, TIcon icon) override
     {
@@ -42,7 +45,7 @@ public:
     int Exec(QDialog& dialog) override
     {
         Dialogs.push_back(&dialog);
-        return ExecResult;
+        return OnExec ? OnExec(dialog) : ExecResult;
     }
 
 private:

@@ -11,6 +11,7 @@
 #include "app/ui/tquorvellaapp.h"
 #include "can/tcanchannel.h"
 #include "can/tcandriver.h"
+#include "can/vector/tcandrivervector.h"
 #include "fakeuserquery.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
@@ -19,6 +20,7 @@
 #include "support/txmlelement.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -127,12 +129,13 @@ class TFQuorvellaTest : public QObject {
         file.write(text);
     }
 
-    std::unique_ptr<TQuorvellaApp> Start(std::vector<TCanDriverEntry> drivers = CanDriverTable())
+    std::unique_ptr<TQuorvellaApp> Start(std::vector<TCanDriverEntry> drivers = CanDriverTable(),
+                                         bool realCanDialog = false)
     {
         TQuorvellaApp::TSetup setup;
         setup.WorkingDirectory = TAString(dir_->path().toStdString());
         setup.Drivers = std::move(drivers);
-        setup.CanChannelDialog = &canDialog_;
+        setup.CanChannelDialog = realCanDialog ? nullptr : &canDialog_;
         return std::make_unique<TQuorvellaApp>(query_, std::move(setup));
     }
 
@@ -174,6 +177,7 @@ private slots:
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
         query_ = TFakeUserQuery();
+        VectorDllPath() = "vcand32.dll";
         canDialog_.Answer = false;
         canDialog_.Executions = 0;
     }
@@ -290,6 +294,34 @@ private slots:
         QVERIFY(!w.TimerSys().isActive());
         // Nothing but the first start's adapter box: the run itself raised no error.
         QCOMPARE(query_.Boxes.size(), size_t{1});
+
+        // The cockpit's starter starts a run through the same button.
+        QTest::mouseClick(app->Cockpit().findChild<QPushButton*>("Starter"), Qt::LeftButton);
+        QVERIFY(app->Engine().Running());
+        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Stop"));
+        QVERIFY(w.TimerSys().isActive());
+    }
+
+    void frameWatchShowsTheBitsOfTheWatchedGroup()
+    {
+        auto app = Start();
+        auto* bits = Find<QLineEdit>(*app, "Edit1");
+        Find<QLineEdit>(*app, "Edit2")->setText("F004");   // EEC1, every 20 ms
+        Click(*app, "B_StartStop");
+        RunFor(150);
+        Click(*app, "B_StartStop");
+        const QString text = bits->text();
+        QCOMPARE(text.size(), 72);
+        QVERIFY(text.endsWith(' '));
+        QVERIFY(text != "00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000");
+        for (int i = 0; i < 72; ++i) QVERIFY(i % 9 == 8 ? text[i] == ' ' : (text[i] == '0' || text[i] == '1'));
+
+        Find<QLineEdit>(*app, "Edit2")->setText("no PGN");   // switches the watch off only
+        bits->setText("unchanged");
+        Click(*app, "B_StartStop");
+        RunFor(120);
+        QVERIFY(app->Engine().Running());
+        QCOMPARE(bits->text(), QString("unchanged"));
     }
 
     void sourceSwitchingEnablesExactlyItsControls()
@@ -474,29 +506,59 @@ private slots:
         QCOMPARE(S(saved["FileNameVectorDll"]("<TEXT>")), Path("vcand32.dll"));
     }
 
-    void missingVectorLibraryNotLocatedIsReported()
+    void canConfigurationThroughTheDialogOpensTheChosenDriver()
     {
-        WriteFile("Quorvella.xml", QByteArray(VectorSettings).replace("%1", ""));
-        auto attempts = std::make_shared<int>(0);
-        auto app = Start(DriversWithVector(attempts, 100));   // the user cancels the question
-        QCOMPARE(*attempts, 1);
+        auto app = Start(CanDriverTable(), true);
+        query_.Boxes.clear();
+        // The dialog offers the card drivers; the user picks a Vector card and confirms.
+        query_.OnExec = [](QDialog& dialog) {
+            auto* driver = dialog.findChild<QComboBox*>("CB_Driver");
+            if (driver->count() != 3 || driver->findText("Simulation") >= 0) return int(QDialog::Rejected);
+            driver->setCurrentText("Vector Informatik GmbH (VCANL 3.2)");
+            dialog.findChild<QComboBox*>("CB_VectorCard")->setCurrentText("CANcaseXL");
+            dialog.findChild<QComboBox*>("CB_VectorIndex")->setCurrentText("1");
+            dialog.findChild<QComboBox*>("CB_VectorChannel")->setCurrentText("2");
+            auto* init = dialog.findChild<QCheckBox*>("C_initaccess");
+            if (init->isChecked()) init->click();
+            dialog.findChild<QPushButton*>("B_OK")->click();
+            return dialog.result();
+        };
+        Click(*app, "B_CfgCAN");
+        QCOMPARE(query_.Dialogs.size(), size_t{1});
+        const TXmlElement& key = app->Settings().CanAdapter().GetElement(0);
+        QCOMPARE(S(key.Name()), QString("Vector3.2"));
+        QCOMPARE(S(key["CardType"]("<TEXT>")), QString("CANcaseXL"));
+        QCOMPARE(S(key["Channel"]("<TEXT>")), QString("2"));
+        QVERIFY(!key.Contains("Baudrate"));
+
+        // No Vector library on this machine: the path is asked for (cancelled), then
+        // the driver's failure is shown and the destination is off.
         QCOMPARE(query_.OpenRequests.size(), size_t{1});
+        QCOMPARE(S(query_.OpenRequests[0].Title), QString("File 'vcand32.dll' not found. Please enter path"));
         QCOMPARE(query_.Boxes.size(), size_t{1});
-        QCOMPARE(S(query_.Boxes[0].Text), QString("VECTOR initialisation error\nOpening driver failed. Errorcode=201\n"));
+        QVERIFY(S(query_.Boxes[0].Text).startsWith("VECTOR initialisation error\nOpening driver failed. Errorcode="));
         QVERIFY(!Checked(*app, "CB_SendCAN"));
-        QVERIFY(app->Engine().CanChannel() == nullptr);
+
+        // Cancel leaves the settings as they are.
+        query_.OnExec = [](QDialog& dialog) {
+            dialog.findChild<QPushButton*>("B_Cancel")->click();
+            return dialog.result();
+        };
+        Click(*app, "B_CfgCAN");
+        QCOMPARE(S(app->Settings().CanAdapter().GetElement(0).Name()), QString("Vector3.2"));
+        QCOMPARE(query_.Boxes.size(), size_t{1});
     }
 
-    void vectorFailureWithTheLibraryPresentIsNotAskedAbout()
+    void locatedFileThatIsNoVectorLibraryIsReportedOnce()
     {
-        WriteFile("vcand32.dll", "library");
-        const QByteArray dll = "<FileNameVectorDll>" + Path("vcand32.dll").toUtf8() + "</FileNameVectorDll>\n";
-        WriteFile("Quorvella.xml", QByteArray(VectorSettings).replace("%1", dll));
-        auto attempts = std::make_shared<int>(0);
-        auto app = Start(DriversWithVector(attempts, 100));
-        QCOMPARE(*attempts, 1);
-        QVERIFY(query_.OpenRequests.empty());
+        WriteFile("Quorvella.xml", QByteArray(VectorSettings).replace("%1", ""));
+        WriteFile("junk.dll", "not a library");
+        query_.OpenAnswers.push_back(TPath("junk.dll"));
+        auto app = Start();   // the real Vector driver
+        QCOMPARE(query_.OpenRequests.size(), size_t{1});   // the file exists now: no second question
         QCOMPARE(query_.Boxes.size(), size_t{1});
+        QVERIFY(S(query_.Boxes[0].Text).startsWith("VECTOR initialisation error\nOpening driver failed. Errorcode="));
+        QCOMPARE(S(VectorDllPath()), Path("junk.dll"));
         QVERIFY(!Checked(*app, "CB_SendCAN"));
     }
 
