@@ -26,14 +26,14 @@ TFErrorHandler::TFErrorHandler(TUserQuery& query, QWidget* parent)
 
     auto* error = new QLabel("Error", this);
     error->setObjectName("L_Error");
-    error->setGeometry(12, 10, 200, 18);
+    error->setGeometry(12, 10, 336, 18);
     QFont bold = error->font();
     bold.setBold(true);
     error->setFont(bold);
 
     auto* detail = new QLabel("Detail", this);
     detail->setObjectName("L_Detail");
-    detail->setGeometry(12, 34, 200, 18);
+    detail->setGeometry(12, 34, 336, 18);
 
     memo_ = new QPlainTextEdit(this);
     memo_->setObjectName("Memo1");
