@@ -153,15 +153,6 @@ class TFQuorvellaTest : public QObject {
     static bool Enabled(TQuorvellaApp& app, const char* name) { return Find<QWidget>(app, name)->isEnabled(); }
     static bool Checked(TQuorvellaApp& app, const char* name) { return Button(app, name)->isChecked(); }
 
-    static void RunFor(int ms)
-    {
-        QDeadlineTimer deadline(ms);
-        while (!deadline.hasExpired()) {
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-            QThread::usleep(500);
-        }
-    }
-
     int BoxesWith(TUserQuery::TIcon icon) const
     {
         int n = 0;
@@ -286,8 +277,7 @@ private slots:
         QVERIFY(app->Engine().Running());
         QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Stop"));
         QVERIFY(w.TimerSys().isActive());
-        RunFor(120);
-        QVERIFY(app->Engine().SimTime() >= 50000);
+        QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 50000, 5000);
         Click(*app, "B_StartStop");
         QVERIFY(!app->Engine().Running());
         QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Start"));
@@ -308,18 +298,18 @@ private slots:
         auto* bits = Find<QLineEdit>(*app, "Edit1");
         Find<QLineEdit>(*app, "Edit2")->setText("F004");   // EEC1, every 20 ms
         Click(*app, "B_StartStop");
-        RunFor(150);
+        const QString zeros = "00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000";
+        QTRY_VERIFY_WITH_TIMEOUT(bits->text() != zeros, 5000);
         Click(*app, "B_StartStop");
         const QString text = bits->text();
         QCOMPARE(text.size(), 72);
         QVERIFY(text.endsWith(' '));
-        QVERIFY(text != "00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000");
         for (int i = 0; i < 72; ++i) QVERIFY(i % 9 == 8 ? text[i] == ' ' : (text[i] == '0' || text[i] == '1'));
 
         Find<QLineEdit>(*app, "Edit2")->setText("no PGN");   // switches the watch off only
         bits->setText("unchanged");
         Click(*app, "B_StartStop");
-        RunFor(120);
+        QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 100000, 5000);
         QVERIFY(app->Engine().Running());
         QCOMPARE(bits->text(), QString("unchanged"));
     }
@@ -401,8 +391,7 @@ private slots:
 
         // Without Repeat the run ends by itself after the last line.
         Click(*app, "B_StartStop");
-        RunFor(200);
-        QVERIFY(!app->Engine().Running());
+        QTRY_VERIFY_WITH_TIMEOUT(!app->Engine().Running(), 5000);
         QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Start"));
         QVERIFY(query_.Boxes.empty());
     }
@@ -429,7 +418,7 @@ private slots:
         QVERIFY(Checked(*app, "CB_LogFile"));
         QVERIFY(app->Engine().Controls.LogFile);
         Click(*app, "B_StartStop");
-        RunFor(400);
+        QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 100000, 5000);
         Click(*app, "B_StartStop");   // Stop flushes
         const qint64 written = QFileInfo(Path("out.asc")).size();
         QVERIFY(written > 0);
