@@ -43,6 +43,21 @@ constexpr TErrorRow kRows[] = {
     {"TCanChannelVCI::Read", "Error:#", "IXXAT receive error", "Receiving CAN message failed. Errorcode="},
     {"TCanChannelVCI::Write", "Send queue full", "IXXAT transmit error", "Transmit buffer is full"},
     {"TCanChannelVCI::Write", "Tx Error", "IXXAT transmit error", "Transmitting message failed"},
+    // The Qt CAN bus driver (SocketCAN, PEAK, virtual CAN): the rest of its message says what to do.
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Description incomplete#", "CAN configuration error", "Qt CAN bus channel needs a plugin and an interface"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Bit rate invalid#", "CAN configuration error", "Bit rate is not a number of bit/s"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Plugin unknown#", "CAN configuration error", "Qt CAN bus plugin not found"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Interface not found#", "CAN configuration error", "CAN interface not found"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Device not created#", "Qt CAN bus initialisation error", "CAN device could not be made (vendor library missing?)"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "SocketCAN not available#", "Qt CAN bus initialisation error", "SocketCAN is not available on this machine"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Permission denied#", "Qt CAN bus initialisation error", "No permission to use the CAN interface"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Bit rate not set#", "Qt CAN bus initialisation error", "Bit rate could not be set"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Connect failed#", "Qt CAN bus initialisation error", "Connecting the CAN interface failed"},
+    {"TCanChannelQtCanBus::TCanChannelQtCanBus", "Connect timeout#", "Qt CAN bus initialisation error", "CAN interface did not connect in time"},
+    {"TCanChannelQtCanBus::Write", "Device error#", "Qt CAN bus error", "CAN device reported an error"},
+    {"TCanChannelQtCanBus::Write", "Send queue full#", "Qt CAN bus transmit error", "Transmit queue is full"},
+    {"TCanDriverQtCanBus::OpenChannel", "Channels exeeded", "CAN configuration error", "Too many CAN channels open"},
+    {"TQtCanBusThread::Open", "Qt CAN bus thread stopped#", "Qt CAN bus error", "CAN channel cannot be opened while the program ends"},
 };
 
 bool StartsWith(const std::string& text, std::string_view prefix)

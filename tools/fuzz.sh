@@ -11,11 +11,11 @@ QV_EXTRA_PACKAGES="clang libclang-rt-dev" "$top/tools/setup.sh"
 build=${QV_FUZZ_BUILD_DIR:-$top/build-fuzz}
 CC=clang CXX=clang++ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DQV_BUILD_FUZZ=ON -DQV_BUILD_TESTS=OFF -DQV_WITH_GUI=OFF -DQV_WERROR=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" >/dev/null
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  for exe in "$build"/fuzz/fuzz_*; do targets+=("$(basename "$exe" | sed 's/^fuzz_//')"); done
+  for src in "$top"/fuzz/*_fuzz.cpp; do targets+=("$(basename "$src" _fuzz.cpp)"); done
 fi
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]/#/fuzz_}" >/dev/null
 for t in "${targets[@]}"; do
   exe="$build/fuzz/fuzz_$t"
   seeds="$top/fuzz/corpus/$t"

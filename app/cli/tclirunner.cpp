@@ -12,9 +12,13 @@
 #include "app/trunvalidity.h"
 #include "app/ttimesource.h"
 #include "app/ttimingreport.h"
+#include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
+#include "can/vector/tcandrivervector.h"
 #include "fms/tbusfmsstandard.h"
+#include "fms/tvalidmanip.h"
+#include "fms/tvehicledatatext.h"
 #include "support/tbaseerror.h"
 #include "support/txmlelement.h"
 
@@ -106,51 +110,18 @@ private:
     bool capped_ = false;
 };
 
-// The validity window's rows: every signal valid unless forced into another state.
-class TForcedValidity final : public TRunValidity {
+// The validity window without the window: the same choices, applied from the command line.
+class TCliValidity final : public TRunValidity {
 public:
-    void Force(int signal, TMeasState state) { forced_.emplace_back(signal, state); }
-    void Execute(TBusFmsStandard& catalogue) override
-    {
-        for (int i = 0; i < catalogue.SignalCount(); ++i) catalogue.Signal(i).MeasVal->State = msValid;
-        for (const auto& [signal, state] : forced_) catalogue.Signal(signal).MeasVal->State = state;
-    }
-
-private:
-    std::vector<std::pair<int, TMeasState>> forced_;
+    explicit TCliValidity(const TBusFmsStandard& catalogue) : manip(catalogue) {}
+    void Execute(TBusFmsStandard& catalogue) override { manip.Execute(catalogue); }
+    TValidManip manip;
 };
-
-std::optional<TMeasState> StateOfWord(const TAString& word)
-{
-    const TAString w = word;
-    if (w == "valid" || w == "Valid Signal") return msValid;
-    if (w == "not available" || w == "n") return msNotAvailable;
-    if (w == "error" || w == "e") return msError;
-    if (w == "parameter specific" || w == "p") return msParamSpecific;
-    if (w == "reserved 1" || w == "r") return msReserved1;
-    if (w == "reserved 2" || w == "R") return msReserved2;
-    return std::nullopt;
-}
-
-int SignalIndex(const TBusFmsStandard& catalogue, const TAString& name)
-{
-    for (int i = 0; i < catalogue.SignalCount(); ++i)
-        if (catalogue.Signal(i).Name == name) return i;
-    return -1;
-}
 
 void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, int64_t simMicros)
 {
-    std::fprintf(out, "--- data monitor at %.3f s\n", static_cast<double>(simMicros) / 1e6);
-    for (int i = 0; i < catalogue.SignalCount(); ++i) {
-        TAString value;
-        try {
-            value = catalogue.Signal(i).Write();
-        } catch (const TBaseError&) {
-            value = "?";
-        }
-        std::fprintf(out, "%-45s %s\n", catalogue.Signal(i).Name.c_str(), value.c_str());
-    }
+    std::fprintf(out, "--- data monitor at %.3f s\n%s", static_cast<double>(simMicros) / 1e6,
+                 TVehicleDataText::Table(catalogue).c_str());
     std::fflush(out);
 }
 
@@ -189,8 +160,13 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         } catch (const TBaseError& e) {
             return failed(e);
         }
+        // The Vector library's location, as the windowed program takes it at start-up.
+        if (config.Contains("FileNameVectorDll") && config["FileNameVectorDll"].Contains("<TEXT>")) {
+            const TAString& dll = config["FileNameVectorDll"]("<TEXT>");
+            if (!dll.IsEmpty()) VectorDllPath() = dll;
+        }
         if (!description && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0)
-            description = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0));
+            description = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0), QtCanBusDriverTable());
     }
 
     // Virtual time: a clock that only moves when the loop says so. Real time: the
@@ -206,8 +182,8 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     TRunEngine engine(engineClock, transmit);
     engine.SetErrorReporter(&reporter);
     TRecordingCockpit cockpit;
-    TForcedValidity validity;
     TBusFmsStandard& catalogue = engine.Catalogue();
+    TCliValidity validity(catalogue);
 
     const bool simulation = o.Source == TCliOptions::TSource::Sim;
     engine.Controls.Simulation = simulation;
@@ -245,13 +221,14 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         lkw.SetTellTales(TAString(tellTales));
     }
     for (const auto& [name, word] : o.Forces) {
-        const int signal = SignalIndex(catalogue, name);
-        if (signal < 0) return usage("--force: no signal is named '" + name + "'");
-        const std::optional<TMeasState> state = StateOfWord(word);
-        if (!state)
-            return usage("--force " + name + ": unknown state '" + word +
-                         "' (valid, not available, error, parameter specific, reserved 1, reserved 2)");
-        validity.Force(signal, *state);
+        const int row = validity.manip.FindRow(name);
+        if (row < 0) return usage("--force: no signal is named '" + name + "'");
+        if (validity.manip.FindChoice(row, word) == TValidManip::NoItem) {
+            TAString offered;
+            for (const TAString& item : validity.manip.Row(row).Items) offered += (offered.IsEmpty() ? "" : ", ") + item;
+            return usage("--force " + name + ": '" + word + "' is not a choice of this signal (" + offered + ")");
+        }
+        validity.manip.Force(name, word);
     }
 
     // Options: source address, priority and the groups left out.
@@ -281,7 +258,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             return failed(TBaseError("quorvella-cli", "cannot write the output log '" + *o.LogOut + "'"));
         engine.Controls.LogFile = true;
     }
-    TCanAdapters adapters;
+    TCanAdapters adapters(QtCanBusDriverTable());
     TCanChannel* opened = nullptr;
     if (description) {
         try {

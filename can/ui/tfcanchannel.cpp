@@ -1,5 +1,7 @@
 #include "can/ui/tfcanchannel.h"
 
+#include "can/qtcanbus/qtcanbusdriverentry.h"
+#include "can/qtcanbus/tcandriverqtcanbus.h"
 #include "can/tbittiming.h"
 #include "can/tcanadapters.h"
 #include "can/ui/tusermessage.h"
@@ -38,6 +40,7 @@ constexpr TDriverOffer VectorOffer{"Vector Informatik GmbH (VCANL 3.2)", "Vector
 constexpr TDriverOffer Vci2Offer{"IXXAT GmbH (VCI 2.x)", "Vci2.0"};
 constexpr TDriverOffer Vci3Offer{"IXXAT GmbH (VCI 3.x)", "Vci3.0"};
 constexpr TDriverOffer SimulationOffer{"Simulation", "Simulation"};
+constexpr TDriverOffer QtCanBusOffer{"Qt CAN bus (SocketCAN, PEAK, virtual CAN)", "QtCanBus"};
 
 QString Q(const TAString& s)
 {
@@ -224,6 +227,8 @@ void TFCanChannel::Build()
     connect(tseg2_, &QLineEdit::textChanged, this, [this] { RecomputePresc(); });
     connect(sam_, &QLineEdit::textChanged, this, [this] { CheckSam(); });
 
+    BuildQtCanBus(group);
+
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("B_OK");
     ok->setGeometry(200, 388, 75, 25);
@@ -239,7 +244,53 @@ void TFCanChannel::Build()
     move(0, 0);
 }
 
-void TFCanChannel::SetStyle(bool vector, bool vci2, bool vci3, bool simulation)
+void TFCanChannel::BuildQtCanBus(QWidget* group)
+{
+    qtCanBus_ = new QWidget(group);
+    qtCanBus_->setObjectName("P_QtCanBus");
+    qtCanBus_->setGeometry(8, 56, 336, 308);
+    qtCanBus_->setToolTip("Any adapter Qt's CAN bus plugins reach: a SocketCAN interface (can0, vcan0), "
+                          "PEAK (peakcan usb0) or Qt's virtual bus (virtualcan can0)");
+    Label("Plugin", "L_QtPlugin", qtCanBus_, 4, 3);
+    qtPlugin_ = Combo("CB_QtPlugin", qtCanBus_, QRect(92, 0, 244, 22));
+    qtPlugin_->setToolTip("Qt CAN bus plugin, for example socketcan, peakcan or virtualcan");
+    Label("Interface", "L_QtInterface", qtCanBus_, 4, 31);
+    qtInterface_ = Combo("CB_QtInterface", qtCanBus_, QRect(92, 28, 244, 22));
+    qtInterface_->setToolTip("Interface of the plugin, for example can0");
+    Label("Baudrate", "L_QtBaudrate", qtCanBus_, 4, 59);
+    qtBaudrate_ = Combo("CB_QtBaudrate", qtCanBus_, QRect(92, 56, 100, 22));
+    Items(qtBaudrate_, Rates, "");
+    qtBaudrate_->setToolTip("Optional: empty keeps the interface's own bit rate (set with ip link for SocketCAN)");
+    connect(qtPlugin_, &QComboBox::currentTextChanged, this, [this] { FillQtInterfaces(); });
+}
+
+void TFCanChannel::FillQtPlugins()
+{
+    if (qtPlugin_->count() > 0)
+        return;
+    const QSignalBlocker quiet(qtPlugin_);
+    const QString text = qtPlugin_->currentText();
+    for (const std::string& plugin : TCanDriverQtCanBus::Plugins())
+        qtPlugin_->addItem(QString::fromStdString(plugin));
+    qtPlugin_->setCurrentIndex(-1);
+    qtPlugin_->setEditText(text);
+}
+
+void TFCanChannel::FillQtInterfaces()
+{
+    const QString keep = qtInterface_->currentText();
+    const QSignalBlocker quiet(qtInterface_);
+    qtInterface_->clear();
+    const QString plugin = qtPlugin_->currentText().trimmed();
+    if (!plugin.isEmpty()) {
+        for (const std::string& name : TCanDriverQtCanBus::Interfaces(plugin.toStdString()))
+            qtInterface_->addItem(QString::fromStdString(name));
+    }
+    qtInterface_->setCurrentIndex(-1);
+    qtInterface_->setEditText(keep);
+}
+
+void TFCanChannel::SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus)
 {
     {
         const QSignalBlocker quiet(driver_);
@@ -257,6 +308,8 @@ void TFCanChannel::SetStyle(bool vector, bool vci2, bool vci3, bool simulation)
             offer(Vci3Offer);
         if (simulation)
             offer(SimulationOffer);
+        if (qtCanBus)
+            offer(QtCanBusOffer);
         driver_->setCurrentIndex(-1);
         driver_->setEditText(QString());
     }
@@ -284,8 +337,12 @@ void TFCanChannel::SelectDriver()
 
     sja1000_->hide();
     simulation_->hide();
+    qtCanBus_->hide();
     if (selected_ == "Simulation") {
         simulation_->show();
+    } else if (selected_ == "QtCanBus") {
+        FillQtPlugins();
+        qtCanBus_->show();
     } else if (selected_ == "Vector3.2") {
         vectorCard_->show();
         vci2Card_->hide();
@@ -351,6 +408,10 @@ void TFCanChannel::Fill(const TTreeKey& key)
     if (selected_ == "Simulation") {
         for (int i = 0; i < SimChannels; ++i)
             comm_[static_cast<std::size_t>(i)]->setText(Q(ChildText(working_, TAString::Indexed("Comm", i))));
+    } else if (selected_ == "QtCanBus") {
+        qtPlugin_->setEditText(Q(ChildText(working_, "Plugin")));
+        qtInterface_->setEditText(Q(ChildText(working_, "Interface")));
+        qtBaudrate_->setEditText(Q(ChildText(working_, "Baudrate")));
     } else if (!selected_.IsEmpty()) {
         CardBox()->setEditText(Q(ChildText(working_, "CardType")));
         index_->setEditText(Q(ChildText(working_, "CardIndex")));
@@ -387,7 +448,7 @@ int TFCanChannel::Execute(const TTreeKey& key)
 
 TAString TFCanChannel::ChannelDescription(const TTreeKey& key)
 {
-    return TCanAdapters::ChannelDescription(key);
+    return TCanAdapters::ChannelDescription(key, QtCanBusDriverTable());
 }
 
 void TFCanChannel::B_OKClick()
@@ -401,6 +462,12 @@ void TFCanChannel::B_OKClick()
             if (!text.isEmpty())
                 SetChildText(key, TAString::Indexed("Comm", i), T(text));
         }
+    } else if (selected_ == "QtCanBus") {
+        SetChildText(key, "Plugin", T(qtPlugin_->currentText().trimmed()));
+        SetChildText(key, "Interface", T(qtInterface_->currentText().trimmed()));
+        const QString rate = qtBaudrate_->currentText().trimmed();
+        if (!rate.isEmpty())
+            SetChildText(key, "Baudrate", T(rate));
     } else if (!selected_.IsEmpty()) {
         const QString card = CardBox()->currentText();
         SetChildText(key, "CardType", card.isEmpty() ? TAString("-") : T(card));

@@ -12,12 +12,14 @@
 // Settings key written on OK: DriverName always; Comm[i] for each non-empty
 // simulation field i; CardType ("-" when empty), CardIndex, Channel for a card driver;
 // Baudrate, sjw, tseg1, tseg2, sam, presc when "init access" is ticked and the timing
-// is consistent. Missing children read as empty.
+// is consistent; Plugin, Interface and (when given) Baudrate for the Qt CAN bus driver.
+// Missing children read as empty.
 //
 // Object names are the controls' names (CB_Driver, P_Simulation, E_SimComm1..8,
 // P_SJA1000, CB_VectorCard, CB_Vci2Card, CB_Vci3Card, CB_VectorIndex,
 // CB_VectorChannel, C_initaccess, P_VectorInitAccess, CB_Baudrate, E_sjw, E_tseg1,
-// E_tseg2, E_sam, E_presc, B_OK, B_Cancel); labels are "L_" and the field's role.
+// E_tseg2, E_sam, E_presc, B_OK, B_Cancel, and for the Qt CAN bus driver P_QtCanBus,
+// CB_QtPlugin, CB_QtInterface, CB_QtBaudrate); labels are "L_" and the field's role.
 
 #include "support/tastring.h"
 #include "support/txmlelement.h"
@@ -52,8 +54,9 @@ public:
 
     // Offers, in this order and only where set: "Vector Informatik GmbH (VCANL 3.2)"
     // ("Vector3.2"), "IXXAT GmbH (VCI 2.x)" ("Vci2.0"), "IXXAT GmbH (VCI 3.x)"
-    // ("Vci3.0"), "Simulation" ("Simulation").
-    void SetStyle(bool vector, bool vci2, bool vci3, bool simulation);
+    // ("Vci3.0"), "Simulation" ("Simulation"), "Qt CAN bus (SocketCAN, PEAK, virtual CAN)"
+    // ("QtCanBus").
+    void SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus = false);
 
     // Fill(key), then shows the dialog modally; mrOk or mrCancel.
     int Execute(const TTreeKey& key);
@@ -84,10 +87,14 @@ public:
     void SetMessages(TUserMessage* messages);
 
 public slots:
+    // Cancel, Escape and the close box: mrCancel, the result key stays as it was.
     void reject() override;
 
 private:
     void Build();
+    void BuildQtCanBus(QWidget* group);
+    void FillQtPlugins();
+    void FillQtInterfaces();
     QComboBox* CardBox() const;
 
     std::unique_ptr<TUserMessage> ownMessages_;
@@ -116,4 +123,8 @@ private:
     QLineEdit* tseg2_ = nullptr;
     QLineEdit* sam_ = nullptr;
     QLineEdit* presc_ = nullptr;
+    QWidget* qtCanBus_ = nullptr;
+    QComboBox* qtPlugin_ = nullptr;
+    QComboBox* qtInterface_ = nullptr;
+    QComboBox* qtBaudrate_ = nullptr;
 };

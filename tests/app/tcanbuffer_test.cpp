@@ -1,5 +1,7 @@
 #include "app/tcanbuffer.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -47,19 +49,6 @@ public:
     std::vector<TCanFrame> sent;
 };
 
-template <class F>
-std::pair<std::string, std::string> ErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const TBaseError& e) {
-        return {e.Operation().str(), e.Message().str()};
-    }
-    return {};
-}
-
-using Err = std::pair<std::string, std::string>;
-
 class TCanBufferTest : public ::testing::Test {
 protected:
     TManualTimeSource clock{1000000};
@@ -101,7 +90,7 @@ TEST_F(TCanBufferTest, FullRingRefusesTheNewFrameAndKeepsTheStoredOnes)
     buffer.SetChannel(&channel);
     for (uint32_t i = 0; i < 255; ++i) buffer.Write(FrameNo(i, 0), 0);
     EXPECT_EQ(buffer.Pending(), 255);
-    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(255, 0), 0); }), Err("TCanBuffer::Write", "write error"));
+    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(255, 0), 0); }), "TCanBuffer::Write|write error");
     EXPECT_EQ(buffer.Pending(), 255);
     clock.SetMicros(2000000);
     buffer.OnLoop();
@@ -121,10 +110,10 @@ TEST_F(TCanBufferTest, ChannelErrorIsThrownByTheNextWriteOnlyAndTheRingIsEmptied
     clock.SetMicros(10);
     buffer.OnLoop();
     EXPECT_EQ(buffer.Pending(), 0);
-    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(3, 0), 0); }), Err("TCanChannelSim::Write", "send failed"));
+    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(3, 0), 0); }), "TCanChannelSim::Write|send failed");
     EXPECT_EQ(buffer.Pending(), 0);   // the throwing Write stored nothing
     channel.failWithBaseError = false;
-    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(4, 0), 0); }), Err());
+    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(4, 0), 0); }), "no error");
     buffer.OnLoop();
     ASSERT_EQ(channel.Sent().size(), 1u);
     EXPECT_EQ(channel.Sent()[0].Data[0], 4);
@@ -140,7 +129,7 @@ TEST_F(TCanBufferTest, OtherFailureKeepsTheEntryForRetryAndReportsUnknownError)
     channel.failWithOther = false;
     buffer.OnLoop();
     ASSERT_EQ(channel.Sent().size(), 1u);
-    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(2, 0), 0); }), Err("TCanBuffer::OnLoop", "unknown error"));
+    EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(2, 0), 0); }), "TCanBuffer::OnLoop|unknown error");
 }
 
 TEST_F(TCanBufferTest, WithoutChannelEntriesAreDiscardedOnceTheFirstIsDue)

@@ -40,6 +40,14 @@ TEST(TErrorTable, HashAppendsTheRestOfTheMessage)
     EXPECT_EQ(r.Text, "Receiving message failed. Errorcode=");
 }
 
+TEST(TErrorTable, QtCanBusErrorsTellWhatToDo)
+{
+    TErrorReport r = TErrorTable::Lookup(
+        TBaseError("TCanChannelQtCanBus::TCanChannelQtCanBus", "Plugin unknown: 'foo'; available plugins: socketcan, virtualcan"));
+    EXPECT_EQ(r.Category, "CAN configuration error");
+    EXPECT_EQ(r.Text, "Qt CAN bus plugin not found: 'foo'; available plugins: socketcan, virtualcan");
+}
+
 TEST(TErrorTable, UnknownErrorsAreFatalWithTheirRawTexts)
 {
     TErrorReport r = TErrorTable::Lookup(TBaseError("TFQuorvella::InitCan", "CAN: unknown error"));
@@ -51,7 +59,7 @@ TEST(TErrorTable, UnknownErrorsAreFatalWithTheirRawTexts)
 
 TEST(TErrorTable, HoldsEveryRowWithACategory)
 {
-    EXPECT_EQ(TErrorTable::Rows().size(), 37u);
+    EXPECT_EQ(TErrorTable::Rows().size(), 37u + 14u);   // the 14 of the Qt CAN bus driver last
     for (const TErrorRow& row : TErrorTable::Rows()) {
         EXPECT_STRNE(row.Category, "");
         EXPECT_STRNE(row.Pattern, "");

@@ -7,6 +7,8 @@
 #include "support/tbaseerror.h"
 #include "tests/can/vendordouble.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -17,16 +19,6 @@
 using Calls = std::vector<std::string>;
 
 namespace {
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const TBaseError& error) {
-        return std::string(error.Operation().c_str()) + "|" + error.Message().c_str();
-    }
-    return "no error";
-}
 
 const std::array<uint8_t, 8> kData{0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF};
 

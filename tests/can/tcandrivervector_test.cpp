@@ -7,6 +7,8 @@
 #include "support/tbaseerror.h"
 #include "tests/can/vendordouble.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -19,16 +21,6 @@ using Calls = std::vector<std::string>;
 namespace {
 
 // Runs f and returns the error it throws as "operation|message".
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const TBaseError& error) {
-        return std::string(error.Operation().c_str()) + "|" + error.Message().c_str();
-    }
-    return "no error";
-}
-
 class TCanDriverVectorTest : public ::testing::Test {
 protected:
     TVendorDouble lib{QV_VECTOR_DOUBLE};

@@ -2,6 +2,8 @@
 
 #include "support/tbaseerror.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <map>
@@ -99,17 +101,6 @@ const Bytes TellTaleBlocks[3] = {
     {0xF1, 0x98, 0xBA, 0xDC, 0xFE, 0x98, 0xBA, 0xDC},
     {0xE2, 0x8F, 0xA9, 0xCB, 0xED, 0x9F, 0xFF, 0xFF},
 };
-
-void ExpectError(const std::function<void()>& f, const char* op, const char* msg)
-{
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << msg;
-    } catch (const TBaseError& e) {
-        EXPECT_EQ(e.Operation(), op);
-        EXPECT_EQ(e.Message(), msg);
-    }
-}
 
 std::vector<TCanFrame> AllFrames(TCanHigh m, int64_t until)
 {

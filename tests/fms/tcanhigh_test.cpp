@@ -2,6 +2,8 @@
 
 #include "support/tbaseerror.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -17,18 +19,6 @@ Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end());
 void SetBytes(TCanHigh& m, const Bytes& v, uint16_t startByte = 0)
 {
     m.SetMV(v, uint16_t(startByte * 8), uint16_t(v.size() * 8));
-}
-
-template <class F>
-void ExpectError(F&& f, const char* op, const char* message)
-{
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << message;
-    } catch (const TBaseError& e) {
-        EXPECT_EQ(e.Operation(), op);
-        EXPECT_EQ(e.Message(), message);
-    }
 }
 
 // The 24-byte vehicle identification, sent at 12 ms with priority 6 from address 0.

@@ -3,6 +3,8 @@
 #include "fms/tcanhigh.h"
 #include "support/tbaseerror.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -61,17 +63,6 @@ Bytes Encode(TFmsMeasVal& s, uint32_t id = 0x00F00400)
     TCanHigh m(id);
     s.WriteToCan(m);
     return m.Data();
-}
-
-void ExpectError(const std::function<void()>& f, const char* op, const char* msg)
-{
-    try {
-        f();
-        ADD_FAILURE() << "no error, expected " << msg;
-    } catch (const TBaseError& e) {
-        EXPECT_EQ(e.Operation(), op);
-        EXPECT_EQ(e.Message(), msg);
-    }
 }
 
 }  // namespace

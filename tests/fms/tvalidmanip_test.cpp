@@ -9,8 +9,6 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 // Catalogue positions used below.
 constexpr int ClutchSwitch = 2;
 constexpr int EngineSpeed = 8;
@@ -18,16 +16,6 @@ constexpr int Vin = 10;
 constexpr int Driver1WorkingState = 16;
 constexpr int Driver1TimeRelState = 20;
 constexpr int TellTales = 85;
-
-// The bytes of the group with identifier template id among the groups due at nowMs.
-Bytes GroupBytes(TBusFmsStandard& catalogue, uint32_t id, int64_t nowMs)
-{
-    for (const TCanHigh& m : catalogue.GetCanHighs(nowMs * 1000))
-        if (m.Id == id)
-            return m.Data();
-    ADD_FAILURE() << "group " << std::hex << id << " not due";
-    return {};
-}
 
 TEST(TValidManip, RowsFollowTheCatalogueWithChoicesByBitLength)
 {
@@ -71,34 +59,6 @@ TEST(TValidManip, ItemNumbersStandForStates)
     EXPECT_EQ(TValidManip::ChoiceState(6), msValid);
 }
 
-TEST(TValidManip, AppliedErrorReachesTheBitsOfTheNextMessages)
-{
-    TBusFmsStandard catalogue("00.02");
-    TValidManip v(catalogue);
-    v.Change(ClutchSwitch, 2, "10 = Error");
-    v.Change(EngineSpeed, 2, "FE = Error");
-    v.Change(Vin, 1, "FF = not available");
-    EXPECT_TRUE(v.ApplyEnabled());
-    EXPECT_EQ(v.Row(ClutchSwitch).Applied, 0);   // not before Apply
-    v.Apply();
-    EXPECT_FALSE(v.ApplyEnabled());
-    v.Execute(catalogue);
-
-    // Every other value is forced valid with its content 0. CCVS byte 3: cruise control
-    // 00 in bits 0-1, unused bits 2-3 stay 11, brake 00, clutch 10 in the top two bits.
-    const Bytes ccvs = GroupBytes(catalogue, 0x00FEF100, 0);
-    ASSERT_EQ(ccvs.size(), 8u);
-    EXPECT_EQ(ccvs[3] >> 6, 0b10);
-    EXPECT_EQ(ccvs[3], 0x8C);
-
-    const Bytes eec1 = GroupBytes(catalogue, 0x00F00400, 8);
-    ASSERT_EQ(eec1.size(), 8u);
-    EXPECT_EQ(eec1[3], 0xFF);
-    EXPECT_EQ(eec1[4], 0xFE);
-
-    EXPECT_EQ(GroupBytes(catalogue, 0x00FEEC00, 12), Bytes(8, 0xFF));
-}
-
 TEST(TValidManip, ValidRowsOverwriteEveryState)
 {
     TBusFmsStandard catalogue("00.02");   // after Reset every value is not set
@@ -106,25 +66,6 @@ TEST(TValidManip, ValidRowsOverwriteEveryState)
     v.Execute(catalogue);
     for (int i = 0; i < catalogue.SignalCount(); ++i)
         EXPECT_EQ(catalogue.Signal(i).MeasVal->State, msValid) << i;
-}
-
-TEST(TValidManip, AutoapplyAppliesEveryChangeAndLeavesApplyDisabled)
-{
-    TValidManip v;
-    v.Change(EngineSpeed, 1, "FF = not available");
-    EXPECT_TRUE(v.ApplyEnabled());
-    v.SetAutoapply(true);   // ticking it applies the change pending so far
-    EXPECT_EQ(v.Row(EngineSpeed).Applied, 1);
-    EXPECT_FALSE(v.ApplyEnabled());
-
-    v.Change(ClutchSwitch, 2, "10 = Error");
-    EXPECT_EQ(v.Row(ClutchSwitch).Applied, 2);
-    EXPECT_FALSE(v.ApplyEnabled());
-
-    v.SetAutoapply(false);
-    v.Change(ClutchSwitch, 1, "11 = not available");
-    EXPECT_EQ(v.Row(ClutchSwitch).Applied, 2);
-    EXPECT_TRUE(v.ApplyEnabled());
 }
 
 TEST(TValidManip, TypedTextIsMatchedExactlyOrActsAsValidSignal)
@@ -152,25 +93,6 @@ TEST(TValidManip, SelectionEqualToThePendingChoiceChangesNothing)
     v.Change(EngineSpeed, 2, "FE = Error");
     v.Change(EngineSpeed, 2, "text that is no item");
     EXPECT_EQ(v.Row(EngineSpeed).Pending, 2);
-}
-
-TEST(TValidManip, CancelRestoresTheAppliedChoiceForGood)
-{
-    TBusFmsStandard catalogue("00.02");
-    TValidManip v(catalogue);
-    v.Change(EngineSpeed, 1, "FF = not available");
-    v.Apply();
-    v.Change(EngineSpeed, 2, "FE = Error");
-    v.Change(ClutchSwitch, 2, "10 = Error");
-    v.Cancel();
-    EXPECT_EQ(v.Row(EngineSpeed).Pending, 1);
-    EXPECT_EQ(v.Row(ClutchSwitch).Pending, 0);
-    v.Apply();
-    EXPECT_EQ(v.Row(EngineSpeed).Applied, 1);
-    EXPECT_EQ(v.Row(ClutchSwitch).Applied, 0);
-    v.Execute(catalogue);
-    EXPECT_EQ(catalogue.Signal(EngineSpeed).MeasVal->State, msNotAvailable);
-    EXPECT_EQ(catalogue.Signal(ClutchSwitch).MeasVal->State, msValid);
 }
 
 TEST(TValidManip, ChangeOfNoRowIsACastError)

@@ -5,22 +5,13 @@
 #include "support/tbaseerror.h"
 #include "support/tfullfilename.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
 
 namespace {
-
-template <class F>
-std::pair<std::string, std::string> ErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const TBaseError& e) {
-        return {e.Operation().str(), e.Message().str()};
-    }
-    return {};
-}
 
 TEST(TBaseError, DescribeNamesModuleOnlyWhenKnown)
 {
@@ -53,9 +44,9 @@ TEST(StringList, IndexPastTheCountAndMissingFilesThrow)
 {
     StringList lines{TAString("a")};
     EXPECT_EQ(ErrorOf([&] { (void)lines[1]; }),
-              std::make_pair(std::string("StringList::Del"), std::string("IndexOverrun")));
+              "StringList::Del|IndexOverrun");
     EXPECT_EQ(ErrorOf([&] { lines.LoadFromFile("/nonexistent/qv/file.asc", true); }),
-              std::make_pair(std::string("StringList::LoadFromFile"), std::string("FileNotFound")));
+              "StringList::LoadFromFile|FileNotFound");
 }
 
 TEST(TArgString, QuotesGroupSeparators)
@@ -113,20 +104,19 @@ TEST(ilist, StoresClonesAndCopiesDeeply)
 
 TEST(ilist, MisuseThrowsItsErrors)
 {
-    using E = std::pair<std::string, std::string>;
     ilist<Item> list;
     ilist<Item> other;
-    EXPECT_EQ(ErrorOf([&] { list.front(); }), E("ilist::front", "Empty"));
-    EXPECT_EQ(ErrorOf([&] { list.back(); }), E("ilist::back", "Empty"));
-    EXPECT_EQ(ErrorOf([&] { (void)*ilist<Item>::iterator(); }), E("ilist::iterator::operator*", "List=0"));
-    EXPECT_EQ(ErrorOf([&] { (void)*list.end(); }), E("ilist::iterator::operator*", "end"));
+    EXPECT_EQ(ErrorOf([&] { list.front(); }), "ilist::front|Empty");
+    EXPECT_EQ(ErrorOf([&] { list.back(); }), "ilist::back|Empty");
+    EXPECT_EQ(ErrorOf([&] { (void)*ilist<Item>::iterator(); }), "ilist::iterator::operator*|List=0");
+    EXPECT_EQ(ErrorOf([&] { (void)*list.end(); }), "ilist::iterator::operator*|end");
     const ilist<Item>& c = list;
-    EXPECT_EQ(ErrorOf([&] { (void)*c.begin(); }), E("ilist::const_iterator::operator*", "end"));
+    EXPECT_EQ(ErrorOf([&] { (void)*c.begin(); }), "ilist::const_iterator::operator*|end");
     list.push_back(Item(1));
-    EXPECT_EQ(ErrorOf([&] { list.erase(other.begin()); }), E("ilist<T>::erase", "WrongList"));
-    EXPECT_EQ(ErrorOf([&] { list.erase(1); }), E("ilist<T>::erase", "ItOutOffRange"));
-    EXPECT_EQ(ErrorOf([&] { list.xchng(list.begin(), list.end()); }), E("ilist<T>::xchng", "iterator invalid"));
-    EXPECT_EQ(ErrorOf([&] { list.Reserve(0x7FFFFFE1u); }), E("ilist<T>::Resize", "ListOverrun"));
+    EXPECT_EQ(ErrorOf([&] { list.erase(other.begin()); }), "ilist<T>::erase|WrongList");
+    EXPECT_EQ(ErrorOf([&] { list.erase(1); }), "ilist<T>::erase|ItOutOffRange");
+    EXPECT_EQ(ErrorOf([&] { list.xchng(list.begin(), list.end()); }), "ilist<T>::xchng|iterator invalid");
+    EXPECT_EQ(ErrorOf([&] { list.Reserve(0x7FFFFFE1u); }), "ilist<T>::Resize|ListOverrun");
     list.erase(list.begin());
     EXPECT_TRUE(list.Empty());
 }

@@ -1,6 +1,8 @@
 #include "support/tastring.h"
 #include "support/tbaseerror.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -9,19 +11,6 @@
 #include <limits>
 
 namespace {
-
-// Runs f and returns the message of the TBaseError it throws ("" when it does not throw).
-template <class F>
-std::string ErrorOf(F f, std::string* operation = nullptr)
-{
-    try {
-        f();
-    } catch (const TBaseError& e) {
-        if (operation) *operation = e.Operation().str();
-        return e.Message().str();
-    }
-    return "";
-}
 
 constexpr double kNo = TAString::NoDefault;
 
@@ -53,30 +42,28 @@ TEST(TAString, AsNumHexadecimalAndDecimalTable)
 
 TEST(TAString, AsNumErrorsCarryTheirExactMessages)
 {
-    std::string op;
-    EXPECT_EQ(ErrorOf([] { TAString("x1F").AsNum(100, 0, TAString::nmDec, 5); }, &op), "Dez-Error(x)");
-    EXPECT_EQ(op, "TAString::AsNum");
-    EXPECT_EQ(ErrorOf([] { TAString("1F").AsNum(100, 0); }), "Hex-Error");
-    EXPECT_EQ(ErrorOf([] { TAString("xG").AsNum(100, 0); }), "Hex-Error");
-    EXPECT_EQ(ErrorOf([] { TAString("12 ").AsNum(100, 0); }), "Hex-Error");
-    EXPECT_EQ(ErrorOf([] { TAString("101").AsNum(100, 0, TAString::nmAuto, 3); }), "OutOfRange");
-    EXPECT_EQ(ErrorOf([] { TAString("-1").AsNum(100, 0); }), "OutOfRange");
-    EXPECT_EQ(ErrorOf([] { TAString("x65").AsNum(100, 0, TAString::nmAuto, 3); }), "OutOfRange");
+    EXPECT_EQ(ErrorOf([] { TAString("x1F").AsNum(100, 0, TAString::nmDec, 5); }), "TAString::AsNum|Dez-Error(x)");
+    EXPECT_EQ(ErrorOf([] { TAString("1F").AsNum(100, 0); }), "TAString::AsNum|Hex-Error");
+    EXPECT_EQ(ErrorOf([] { TAString("xG").AsNum(100, 0); }), "TAString::AsNum|Hex-Error");
+    EXPECT_EQ(ErrorOf([] { TAString("12 ").AsNum(100, 0); }), "TAString::AsNum|Hex-Error");
+    EXPECT_EQ(ErrorOf([] { TAString("101").AsNum(100, 0, TAString::nmAuto, 3); }), "TAString::AsNum|OutOfRange");
+    EXPECT_EQ(ErrorOf([] { TAString("-1").AsNum(100, 0); }), "TAString::AsNum|OutOfRange");
+    EXPECT_EQ(ErrorOf([] { TAString("x65").AsNum(100, 0, TAString::nmAuto, 3); }), "TAString::AsNum|OutOfRange");
 }
 
 TEST(TAString, AsNumEmptyHexTextIsAHexError)
 {
-    EXPECT_EQ(ErrorOf([] { TAString("").AsNum(100, 0, TAString::nmHex); }), "Hex-Error");
-    EXPECT_EQ(ErrorOf([] { TAString("x").AsNum(100, 0); }), "Hex-Error");
+    EXPECT_EQ(ErrorOf([] { TAString("").AsNum(100, 0, TAString::nmHex); }), "TAString::AsNum|Hex-Error");
+    EXPECT_EQ(ErrorOf([] { TAString("x").AsNum(100, 0); }), "TAString::AsNum|Hex-Error");
     EXPECT_DOUBLE_EQ(TAString("x").AsNum(100, 0, TAString::nmAuto, 4), 4);
-    EXPECT_EQ(ErrorOf([] { TAString("").AsNum(100, 0); }), "Hex-Error");
+    EXPECT_EQ(ErrorOf([] { TAString("").AsNum(100, 0); }), "TAString::AsNum|Hex-Error");
 }
 
 TEST(TAString, TypedFormsFixTheirRanges)
 {
     EXPECT_EQ(TAString("xFE").AsByte(), 254);
-    EXPECT_EQ(ErrorOf([] { TAString("x100").AsByte(TAString::nmAuto, 0); }), "OutOfRange");
-    EXPECT_EQ(ErrorOf([] { TAString("256").AsByte(); }), "OutOfRange");
+    EXPECT_EQ(ErrorOf([] { TAString("x100").AsByte(TAString::nmAuto, 0); }), "TAString::AsNum|OutOfRange");
+    EXPECT_EQ(ErrorOf([] { TAString("256").AsByte(); }), "TAString::AsNum|OutOfRange");
     EXPECT_EQ(TAString("65535").AsWord(), 65535);
     EXPECT_EQ(TAString("xFFFFFFFF").AsUInt32(), 0xFFFFFFFFu);
     EXPECT_EQ(TAString("-2147483648").AsInt32(), std::numeric_limits<int32_t>::min());
@@ -228,16 +215,12 @@ TEST_F(TAStringFile, LoadingALargeFileKeepsEveryChunk)
 
 TEST_F(TAStringFile, MissingFilesAndPathsThrowTheirErrors)
 {
-    std::string op;
     TAString s("keep");
-    EXPECT_EQ(ErrorOf([&] { s.LoadFromFile(TAString((dir_ / "none.txt").string()), false); }, &op),
-              "FileNotFound");
-    EXPECT_EQ(op, "TAString::LoadFromFile");
+    EXPECT_EQ(ErrorOf([&] { s.LoadFromFile(TAString((dir_ / "none.txt").string()), false); }),
+              "TAString::LoadFromFile|FileNotFound");
     EXPECT_EQ(s, "");
-    EXPECT_EQ(ErrorOf([&] { TAString("x").SaveToFile(TAString((dir_ / "no/such/dir.txt").string()), false); },
-                      &op),
-              "PathNotFound");
-    EXPECT_EQ(op, "TAString::SaveToFile");
+    EXPECT_EQ(ErrorOf([&] { TAString("x").SaveToFile(TAString((dir_ / "no/such/dir.txt").string()), false); }),
+              "TAString::SaveToFile|PathNotFound");
 }
 
 }  // namespace

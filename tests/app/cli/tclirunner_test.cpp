@@ -6,11 +6,20 @@
 #include "fms/tcanframe.h"
 #include "support/stringlist.h"
 
+#include "can/qtcanbus/qtcanbusdriverentry.h"
+#include "can/tcanadapters.h"
+#include "can/tcanchannel.h"
+#include "can/vector/tcandrivervector.h"
+#include "tests/can/qtcanbus/virtualbus.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <chrono>
+#include <map>
 #include <set>
+#include <thread>
 
 namespace {
 
@@ -164,6 +173,64 @@ TEST_F(TCliRunnerTest, RealTimeRunIntoAMemoryChannelKeepsEveryPeriod)
     json.LoadFromFile(report, false);
     EXPECT_NE(json.Find("\"flagged\": false"), -1) << json.str();
     EXPECT_NE(json.Find("\"mode\": \"real-time\""), -1);
+}
+
+}  // namespace
+
+namespace {
+
+// The program's own run with a Qt virtual CAN bus as adapter: a peer on the same bus
+// records the whole Bus-FMS schedule.
+TEST_F(TCliRunnerTest, VirtualCanBusPeerReceivesTheWholeSchedule)
+{
+    const std::string bus = virtualbus::Description(virtualbus::TestPort());
+    TCanAdapters adapters(QtCanBusDriverTable());
+    TCanChannel* peer = adapters.OpenChannel(TAString("QtCanBus " + bus));
+    const std::string channel = "QtCanBus " + bus;
+    ASSERT_EQ(Run({"--fast", "--duration", "10", "--starter", "--channel", channel.c_str()}), 0) << err_;
+
+    std::map<uint32_t, int> perId;
+    int total = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (total < 1913 && std::chrono::steady_clock::now() < deadline) {
+        const TCanFrame f = peer->Read();
+        if (f.IsNone()) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        ++perId[f.Id];
+        ++total;
+    }
+    adapters.CloseChannel(peer);
+    // 10 s of the schedule: 20 single-frame groups plus the VIN and driver
+    // identification transfers (TP.CM and TP.DT), every frame once.
+    EXPECT_EQ(perId.size(), 22u);
+    EXPECT_EQ(perId[0x18F00400u], 500);   // EEC1 every 20 ms
+    EXPECT_EQ(perId[0x18FEF100u], 100);   // CCVS every 100 ms
+    EXPECT_EQ(perId[0x18FEE900u], 10);    // fuel consumption every second
+}
+
+}  // namespace
+
+namespace {
+
+// The adapter and the Vector library path come from a settings file as the windowed
+// program reads them at start-up.
+TEST_F(TCliRunnerTest, SettingsFileGivesTheAdapterAndTheVectorLibrary)
+{
+    const TAString settings = Path("Quorvella.xml");
+    TAString(R"(<?xml version="1.0" encoding="UTF-8"?>
+<Quorvella>
+  <FileNameVectorDll>/nowhere/vcand32.so</FileNameVectorDll>
+  <CanAdapter><Vector3.2><DriverName>Vector</DriverName><CardType>CANcaseXL</CardType><CardIndex>1</CardIndex><Channel>1</Channel></Vector3.2></CanAdapter>
+</Quorvella>
+)").SaveToFile(settings, false);
+    EXPECT_EQ(Run({"--fast", "--duration", "1", "--settings", settings.c_str()}), TCliRunner::ExitFailed);
+    // The Vector driver tried the library named in the file, which is not there.
+    EXPECT_NE(err_.find("VECTOR initialisation error: Opening driver failed. Errorcode=201"), std::string::npos)
+        << err_;
+    EXPECT_EQ(VectorDllPath(), "/nowhere/vcand32.so");
+    VectorDllPath() = "vcand32.dll";
 }
 
 }  // namespace

@@ -351,6 +351,36 @@ private slots:
         QCOMPARE(TFCanChannel::ChannelDescription(r), TAString("Simulation RAM 1 2,HDD b.txt dummy"));
     }
 
+    void QtCanBusOffersPluginsAndStoresPluginInterfaceAndOptionalRate()
+    {
+        TFCanChannel d(&messages);
+        d.SetStyle(true, true, true, true, true);
+        Combo(d, "CB_Driver")->setEditText("Qt CAN bus (SocketCAN, PEAK, virtual CAN)");
+        QCOMPARE(d.SelectedDriver(), TAString("QtCanBus"));
+        QVERIFY(Shown(d, "P_QtCanBus"));
+        QVERIFY(!Shown(d, "P_SJA1000"));
+        QVERIFY(!Shown(d, "P_Simulation"));
+        QComboBox* plugin = Combo(d, "CB_QtPlugin");
+        QVERIFY(plugin->findText("virtualcan") >= 0);
+        QVERIFY(plugin->findText("socketcan") >= 0);
+        Type(plugin, "virtualcan");
+        // The virtual bus reports its interfaces.
+        QVERIFY(Combo(d, "CB_QtInterface")->findText("can0") >= 0);
+        Type(Combo(d, "CB_QtInterface"), "can1");
+        Ok(d);
+        const TTreeKey& r = d.ResultKey();
+        QCOMPARE(r.Name(), TAString("QtCanBus"));
+        QCOMPARE(Text(r, "Plugin"), TAString("virtualcan"));
+        QCOMPARE(Text(r, "Interface"), TAString("can1"));
+        QVERIFY(!r.Contains("Baudrate"));
+        QCOMPARE(TFCanChannel::ChannelDescription(r), TAString("QtCanBus virtualcan can1"));
+
+        d.Fill(r);
+        Type(Combo(d, "CB_QtBaudrate"), "250000");
+        Ok(d);
+        QCOMPARE(TFCanChannel::ChannelDescription(d.ResultKey()), TAString("QtCanBus virtualcan can1 250000"));
+    }
+
     void CancelKeepsTheKeyGivenAndExecuteReturnsItsResult()
     {
         TFCanChannel d(&messages);
