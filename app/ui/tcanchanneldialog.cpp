@@ -7,9 +7,9 @@ TCanChannelDialog::TCanChannelDialog(TUserQuery& query) : query_(query), dialog_
     dialog_.setObjectName("TFCanChannel");
 }
 
-void TCanChannelDialog::SetStyle(bool vector, bool vci2, bool vci3, bool simulation)
+void TCanChannelDialog::SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus)
 {
-    dialog_.SetStyle(vector, vci2, vci3, simulation);
+    dialog_.SetStyle(vector, vci2, vci3, simulation, qtCanBus);
 }
 
 bool TCanChannelDialog::Execute(const TTreeKey& key)

@@ -12,7 +12,7 @@ class TCanChannelDialog final : public TCanChannelPort, private TUserMessage {
 public:
     explicit TCanChannelDialog(TUserQuery& query);
 
-    void SetStyle(bool vector, bool vci2, bool vci3, bool simulation) override;
+    void SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus) override;
     bool Execute(const TTreeKey& key) override;
     const TTreeKey& ResultKey() const override { return dialog_.ResultKey(); }
 

@@ -11,8 +11,8 @@ public:
     virtual ~TCanChannelPort() = default;
 
     // Which drivers the dialog offers, in the order Vector, IXXAT VCI 2, IXXAT VCI 3,
-    // simulation.
-    virtual void SetStyle(bool vector, bool vci2, bool vci3, bool simulation) = 0;
+    // simulation, Qt CAN bus.
+    virtual void SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus) = 0;
     // Fills the dialog from key and shows it modally; true when it ended with OK.
     virtual bool Execute(const TTreeKey& key) = 0;
     // The key built by the last OK (before any OK, the key given to Execute).

@@ -50,11 +50,11 @@ bool FileExists(const TAString& name)
 
 }  // namespace
 
-TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, TSettingsFile& settings, TUserQuery& query,
-                         QWidget* parent)
+TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::vector<TCanDriverEntry>& drivers,
+                         TSettingsFile& settings, TUserQuery& query, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      engine_(engine), adapters_(adapters), settings_(settings), query_(query)
+      engine_(engine), adapters_(adapters), drivers_(drivers), settings_(settings), query_(query)
 {
     setObjectName("TFQuorvella");
     setWindowTitle("Tessmar - Quorvella");
@@ -346,7 +346,7 @@ void TFQuorvella::InitCan(const TTreeKey& key)
             TCanChannel* old = engine_.CanChannel();
             engine_.SetCanChannel(nullptr);
             if (old) adapters_.CloseChannel(old);
-            engine_.SetCanChannel(adapters_.OpenChannel(TCanAdapters::ChannelDescription(key)));
+            engine_.SetCanChannel(adapters_.OpenChannel(TCanAdapters::ChannelDescription(key, drivers_)));
         } catch (const TBaseError& e) {
             if (e.Operation() == "TCanDrvVector::TCanDrvVector" && e.Message().SubString(0, 13) == "ncdOpenDriver"
                 && !FileExists(VectorDllPath())) {

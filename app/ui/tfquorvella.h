@@ -15,12 +15,14 @@
 #include "app/terrorreporter.h"
 #include "app/trunview.h"
 #include "app/ui/tuserquery.h"
+#include "can/tcandriverentry.h"
 #include "support/tastring.h"
 
 #include <QTimer>
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 
 class QCheckBox;
 class QLineEdit;
@@ -45,8 +47,9 @@ public:
     static constexpr const char* ProgName = "Quorvella";
     static constexpr const char* Version = "Version 2.12";
 
-    TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, TSettingsFile& settings, TUserQuery& query,
-                QWidget* parent = nullptr);
+    // drivers: the registry's table, which turns a settings key into a channel description.
+    TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::vector<TCanDriverEntry>& drivers,
+                TSettingsFile& settings, TUserQuery& query, QWidget* parent = nullptr);
     ~TFQuorvella() override;
     TFQuorvella(const TFQuorvella&) = delete;
     TFQuorvella& operator=(const TFQuorvella&) = delete;
@@ -115,6 +118,7 @@ private:
 
     TRunEngine& engine_;
     TCanAdapters& adapters_;
+    const std::vector<TCanDriverEntry>& drivers_;
     TSettingsFile& settings_;
     TUserQuery& query_;
     TWindows windows_;

@@ -61,7 +61,8 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
       settings_(DirectoryOf(setup.WorkingDirectory)),
       canBuffer_(TMonotonicTimeSource::Instance()),
       transmit_(canBuffer_),
-      adapters_(std::move(setup.Drivers)),
+      drivers_(std::move(setup.Drivers)),
+      adapters_(drivers_),
       engine_(TMonotonicTimeSource::Instance(), transmit_),
       canChannel_(setup.CanChannelDialog)
 {
@@ -73,7 +74,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     canTimerStarted_ = canTimer_->Start(CanTimerPeriodMs, timerError, CanTimerResolutionMs);
 
     // The windows, in their order.
-    main_ = std::make_unique<TFQuorvella>(engine_, adapters_, settings_, query_);
+    main_ = std::make_unique<TFQuorvella>(engine_, adapters_, drivers_, settings_, query_);
     options_ = std::make_unique<TFOptions>(engine_.Catalogue(), engine_.Options, query_);
     validFlagManip_ = std::make_unique<TFValidFlagManip>(engine_.Catalogue());
     vehicleData_ = std::make_unique<TFVehicleData>();
@@ -104,9 +105,9 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     const TAString notice = settings_.TakeNotice();
     if (!notice.IsEmpty()) query_.Message(main_.get(), TErrorTable::Caption, notice, TUserQuery::icWarning);
 
-    // The dialog offers the card drivers only; the simulation driver is set up in the
+    // The dialog offers the adapter drivers only; the simulation driver is set up in the
     // settings file.
-    canChannel_->SetStyle(true, true, true, false);
+    canChannel_->SetStyle(true, true, true, false, true);
     main_->OpenConfiguredChannel();
     main_->show();
 }

@@ -20,6 +20,7 @@
 #include "app/trunengine.h"
 #include "app/tsettingsfile.h"
 #include "can/tcanadapters.h"
+#include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcandriverentry.h"
 
 #include <memory>
@@ -48,7 +49,7 @@ public:
         // Where "Quorvella.xml" is read and written; empty: the process's working directory.
         TAString WorkingDirectory;
         // The drivers the registry offers (tests give drivers of their own).
-        std::vector<TCanDriverEntry> Drivers = CanDriverTable();
+        std::vector<TCanDriverEntry> Drivers = QtCanBusDriverTable();
         // The CAN channel dialog as the main window uses it; nullptr: the program's own.
         TCanChannelPort* CanChannelDialog = nullptr;
     };
@@ -90,6 +91,7 @@ private:
     std::mutex timerLock_;
     TCanBuffer canBuffer_;
     TCanBufferTransmit transmit_;
+    std::vector<TCanDriverEntry> drivers_;
     TCanAdapters adapters_;
     // Declared after the registry: it stops (and joins its thread) before any channel
     // the buffer may still hold is deleted with its driver.

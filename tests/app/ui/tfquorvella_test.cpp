@@ -52,14 +52,15 @@ public:
     TTreeKey Result;
     int Executions = 0;
     TAString ExecutedFor;
-    bool Offered[4] = {true, true, true, true};
+    bool Offered[5] = {true, true, true, true, true};
 
-    void SetStyle(bool vector, bool vci2, bool vci3, bool simulation) override
+    void SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus) override
     {
         Offered[0] = vector;
         Offered[1] = vci2;
         Offered[2] = vci3;
         Offered[3] = simulation;
+        Offered[4] = qtCanBus;
     }
     bool Execute(const TTreeKey& key) override
     {
@@ -86,7 +87,7 @@ protected:
 
 std::vector<TCanDriverEntry> DriversWithVector(std::shared_ptr<int> attempts, int failures)
 {
-    std::vector<TCanDriverEntry> table = CanDriverTable();
+    std::vector<TCanDriverEntry> table = QtCanBusDriverTable();
     for (auto& entry : table) {
         if (entry.Identifier != "Vector3.2") continue;
         entry.Create = [attempts, failures]() -> std::unique_ptr<TCanDriver> {
@@ -129,7 +130,7 @@ class TFQuorvellaTest : public QObject {
         file.write(text);
     }
 
-    std::unique_ptr<TQuorvellaApp> Start(std::vector<TCanDriverEntry> drivers = CanDriverTable(),
+    std::unique_ptr<TQuorvellaApp> Start(std::vector<TCanDriverEntry> drivers = QtCanBusDriverTable(),
                                          bool realCanDialog = false)
     {
         TQuorvellaApp::TSetup setup;
@@ -229,7 +230,8 @@ private slots:
         // The other windows exist hidden; the dialog offers the card drivers only.
         QVERIFY(!app->Options().isVisible());
         QVERIFY(!app->Cockpit().isVisible());
-        QVERIFY(canDialog_.Offered[0] && canDialog_.Offered[1] && canDialog_.Offered[2] && !canDialog_.Offered[3]);
+        QVERIFY(canDialog_.Offered[0] && canDialog_.Offered[1] && canDialog_.Offered[2] && !canDialog_.Offered[3]
+                && canDialog_.Offered[4]);
     }
 
     void firstStartReportsTheAdapterAndWritesTheSettingsAtShutdown()
@@ -497,12 +499,12 @@ private slots:
 
     void canConfigurationThroughTheDialogOpensTheChosenDriver()
     {
-        auto app = Start(CanDriverTable(), true);
+        auto app = Start(QtCanBusDriverTable(), true);
         query_.Boxes.clear();
         // The dialog offers the card drivers; the user picks a Vector card and confirms.
         query_.OnExec = [](QDialog& dialog) {
             auto* driver = dialog.findChild<QComboBox*>("CB_Driver");
-            if (driver->count() != 3 || driver->findText("Simulation") >= 0) return int(QDialog::Rejected);
+            if (driver->count() != 4 || driver->findText("Simulation") >= 0) return int(QDialog::Rejected);
             driver->setCurrentText("Vector Informatik GmbH (VCANL 3.2)");
             dialog.findChild<QComboBox*>("CB_VectorCard")->setCurrentText("CANcaseXL");
             dialog.findChild<QComboBox*>("CB_VectorIndex")->setCurrentText("1");
@@ -536,6 +538,18 @@ private slots:
         Click(*app, "B_CfgCAN");
         QCOMPARE(S(app->Settings().CanAdapter().GetElement(0).Name()), QString("Vector3.2"));
         QCOMPARE(query_.Boxes.size(), size_t{1});
+    }
+
+    void qtCanBusAdapterFromTheSettingsIsOpened()
+    {
+        WriteFile("Quorvella.xml",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<Quorvella>\n <CanAdapter>\n  <QtCanBus>\n"
+                  "   <Plugin>virtualcan</Plugin>\n   <Interface>tcp://127.0.0.1:35617/can0</Interface>\n"
+                  "  </QtCanBus>\n </CanAdapter>\n</Quorvella>\n");
+        auto app = Start();
+        QVERIFY2(query_.Boxes.empty(), query_.Boxes.empty() ? "" : query_.Boxes[0].Text.c_str());
+        QVERIFY(app->Engine().CanChannel() != nullptr);
+        QVERIFY(Checked(*app, "CB_SendCAN"));
     }
 
     void locatedFileThatIsNoVectorLibraryIsReportedOnce()
