@@ -1,14 +1,7 @@
 // Entry point of the windowed program.
-#include <QApplication>
-#include <QLabel>
+#include "app/ui/tquorvellaapp.h"
 
 int main(int argc, char** argv)
 {
-    QApplication app(argc, argv);
-    QLabel label("Quorvella 2.12\n\nThe main window is being built; "
-                 "the engine, catalogue and adapters are available to the tests.");
-    label.setWindowTitle("Tessmar - Quorvella");
-    label.setMargin(24);
-    label.show();
-    return app.exec();
+    return QuorvellaMain(argc, argv);
 }

@@ -1,0 +1,126 @@
+// quorvella-screenshots DIR: starts the program offscreen in a scratch working
+// directory, drives it into a running vehicle simulation (engine running, third gear,
+// frames going to an in-memory CAN channel) and renders every window into DIR as
+// <window class>.png.
+
+#include "app/trunengine.h"
+#include "app/ui/tcanchanneldialog.h"
+#include "app/ui/tfbformueber.h"
+#include "app/ui/tferrorhandler.h"
+#include "app/ui/tfoptions.h"
+#include "app/ui/tfquorvella.h"
+#include "app/ui/tquorvellaapp.h"
+#include "app/ui/tuserquery.h"
+#include "can/ui/canshowcase.h"
+#include "fms/ui/fmsshowcase.h"
+#include "fms/ui/tfvalidflagmanip.h"
+#include "fms/ui/tfvehicledata.h"
+#include "sim/ui/cockpitscreenshot.h"
+#include "sim/ui/tfsim_lkw.h"
+#include "support/tbaseerror.h"
+
+#include <QApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+
+#include <clocale>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Nobody answers: boxes are noted, file dialogs cancelled, dialogs not run.
+class TQuietQuery final : public TUserQuery {
+public:
+    void Message(QWidget*, const TAString& caption, const TAString& text, TIcon) override
+    {
+        std::fprintf(stderr, "quorvella-screenshots: box \"%s\": %s\n", caption.c_str(), text.c_str());
+    }
+    std::optional<TAString> OpenFileName(QWidget*, const TFileRequest&) override { return std::nullopt; }
+    std::optional<TAString> SaveFileName(QWidget*, const TFileRequest&) override { return std::nullopt; }
+    int Exec(QDialog&) override { return 0; }
+};
+
+// Lets the program run for ms of real time.
+void RunFor(int ms)
+{
+    QDeadlineTimer deadline(ms);
+    while (!deadline.hasExpired()) {
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+        QThread::msleep(5);
+    }
+}
+
+bool Render(QWidget& window, const QString& dir, const char* className)
+{
+    window.show();
+    window.ensurePolished();
+    QApplication::processEvents();
+    const QString file = QDir(dir).filePath(QString::fromLatin1(className) + ".png");
+    const bool ok = window.grab().save(file, "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "FAILED", file.toLocal8Bit().constData());
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: quorvella-screenshots DIR\n");
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    std::setlocale(LC_NUMERIC, "C");
+    const QString outDir = QString::fromLocal8Bit(argv[1]);
+    if (!QDir().mkpath(outDir)) {
+        std::fprintf(stderr, "quorvella-screenshots: cannot make %s\n", argv[1]);
+        return 1;
+    }
+
+    // A working directory of its own, with an in-memory loopback channel as the adapter.
+    QTemporaryDir work;
+    if (!work.isValid()) return 1;
+    {
+        QFile settings(QDir(work.path()).filePath("Quorvella.xml"));
+        if (!settings.open(QIODevice::WriteOnly)) return 1;
+        QTextStream(&settings) << "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n"
+                                  "<Quorvella>\n <CanAdapter>\n  <Simulation>\n"
+                                  "   <DriverName>Simulation</DriverName>\n   <Comm>RAM 201 201</Comm>\n"
+                                  "  </Simulation>\n </CanAdapter>\n</Quorvella>\n";
+    }
+
+    TQuietQuery query;
+    TQuorvellaApp::TSetup setup;
+    setup.WorkingDirectory = TAString(work.path().toStdString());
+    TQuorvellaApp program(query, setup);
+
+    PrepareCockpitScreenshot(program.Cockpit());
+    FmsShowcase::ValidFlagManip(program.ValidFlagManip());
+    program.MainWindow().B_StartStopClick();
+    RunFor(1500);
+
+    bool ok = true;
+    ok &= Render(program.MainWindow(), outDir, "TFQuorvella");
+    ok &= Render(program.Cockpit(), outDir, "TFSim_Lkw");
+    ok &= Render(program.VehicleData(), outDir, "TFVehicleData");
+    ok &= Render(program.ValidFlagManip(), outDir, "TFValidFlagManip");
+    program.MainWindow().B_StartStopClick();
+
+    ok &= Render(program.Options(), outDir, "TFOptions");
+    program.About().ShowInfo(TFQuorvella::ProgName, TFQuorvella::Version);
+    ok &= Render(program.About(), outDir, "TFBFormUeber");
+    program.ErrorHandler().ShowDetails(TBaseError("TCanDrvVector::TCanDrvVector", "ncdOpenDriver 201"));
+    ok &= Render(program.ErrorHandler(), outDir, "TFErrorHandler");
+
+    CanShowcase::CardWithBitTiming(program.CanChannelDialog().Window());
+    ok &= Render(program.CanChannelDialog().Window(), outDir, "TFCanChannel");
+
+    program.Shutdown();
+    return ok ? 0 : 1;
+}

@@ -1,0 +1,167 @@
+#include "app/ui/tfoptions.h"
+
+#include "app/toptionseditor.h"
+#include "app/ui/tuserquery.h"
+#include "fms/tbusfmsstandard.h"
+
+#include <QEvent>
+#include <QFontDatabase>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+
+#include <vector>
+
+namespace {
+
+QString Q(const TAString& text)
+{
+    return QString::fromUtf8(text.c_str(), text.Length());
+}
+
+TAString T(const QString& text)
+{
+    return TAString(text.toStdString());
+}
+
+}  // namespace
+
+TFOptions::TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, TUserQuery& query, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      applied_(applied), query_(query)
+{
+    setObjectName("TFOptions");
+    setWindowTitle("Tessmar - Manipulation - Options");
+    setFixedSize(ClientWidth, ClientHeight);
+
+    auto* frameOptions = new QGroupBox("CAN frame options", this);
+    frameOptions->setGeometry(8, 8, 385, 84);
+    auto* srcLabel = new QLabel("Source address ( Hex )", frameOptions);
+    srcLabel->setGeometry(12, 24, 160, 22);
+    E_SourceAdr = new QLineEdit("x00", frameOptions);
+    E_SourceAdr->setObjectName("E_SourceAdr");
+    E_SourceAdr->setGeometry(180, 24, 80, 22);
+    E_SourceAdr->setToolTip("Source address for all CAN messages");
+    auto* prioLabel = new QLabel("Priority", frameOptions);
+    prioLabel->setGeometry(12, 52, 160, 22);
+    E_Prio = new QLineEdit("6", frameOptions);
+    E_Prio->setObjectName("E_Prio");
+    E_Prio->setGeometry(180, 52, 80, 22);
+    E_Prio->setToolTip("Priority for all CAN messages");
+
+    auto* frames = new QGroupBox("Delivered CAN frames", this);
+    frames->setGeometry(8, 100, 385, 326);
+    CLB_Frames = new QListWidget(frames);
+    CLB_Frames->setObjectName("CLB_Frames");
+    CLB_Frames->setGeometry(10, 22, 365, 294);
+    CLB_Frames->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    CLB_Frames->setToolTip("Posibility to stop sending CAN frames ( not FMS-Standard )");
+
+    B_OK = new QPushButton("OK", this);
+    B_OK->setObjectName("B_OK");
+    B_OK->setGeometry(40, 438, 90, 26);
+    B_Apply = new QPushButton("Apply", this);
+    B_Apply->setObjectName("B_Apply");
+    B_Apply->setGeometry(155, 438, 90, 26);
+    B_Apply->setEnabled(false);
+    B_Cancel = new QPushButton("Cancel", this);
+    B_Cancel->setObjectName("B_Cancel");
+    B_Cancel->setGeometry(270, 438, 90, 26);
+
+    FormCreate(catalogue);
+
+    connect(E_Prio, &QLineEdit::textChanged, this, &TFOptions::E_PrioChange);
+    connect(E_SourceAdr, &QLineEdit::textChanged, this, &TFOptions::E_SourceAdrChange);
+    // A check mark set from the keyboard is an edit as much as one set by a click.
+    connect(CLB_Frames, &QListWidget::itemChanged, this, &TFOptions::CB_FormClick);
+    connect(B_Apply, &QPushButton::clicked, this, &TFOptions::B_ApplyClick);
+    connect(B_OK, &QPushButton::clicked, this, &TFOptions::B_OKClick);
+    connect(B_Cancel, &QPushButton::clicked, this, &TFOptions::B_CancelClick);
+    E_SourceAdr->installEventFilter(this);
+    E_Prio->installEventFilter(this);
+    CLB_Frames->viewport()->installEventFilter(this);
+}
+
+void TFOptions::FormCreate(const TBusFmsStandard& catalogue)
+{
+    move(0, 0);
+    applied_ = TFrameOptions{};
+    CLB_Frames->clear();
+    for (const TAString& text : TOptionsEditor::FrameItems(catalogue)) {
+        auto* item = new QListWidgetItem(Q(text), CLB_Frames);
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+        item->setCheckState(Qt::Checked);
+    }
+}
+
+bool TFOptions::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonPress
+        && (watched == E_SourceAdr || watched == E_Prio || watched == CLB_Frames->viewport()))
+        CB_FormClick();
+    return QWidget::eventFilter(watched, event);
+}
+
+void TFOptions::CB_FormClick()
+{
+    B_Apply->setEnabled(true);
+}
+
+void TFOptions::SetTextColour(QLineEdit* edit, bool ok)
+{
+    QPalette palette = edit->palette();
+    palette.setColor(QPalette::Text, ok ? Qt::black : Qt::red);
+    edit->setPalette(palette);
+}
+
+void TFOptions::E_PrioChange()
+{
+    B_Apply->setEnabled(true);
+    SetTextColour(E_Prio, TOptionsEditor::PriorityTextOk(T(E_Prio->text())));
+}
+
+void TFOptions::E_SourceAdrChange()
+{
+    B_Apply->setEnabled(true);
+    SetTextColour(E_SourceAdr, TOptionsEditor::SourceAddressTextOk(T(E_SourceAdr->text())));
+}
+
+void TFOptions::Apply()
+{
+    std::vector<bool> checked;
+    for (int i = 0; i < CLB_Frames->count(); ++i) checked.push_back(CLB_Frames->item(i)->checkState() == Qt::Checked);
+    const TOptionsApplied edited =
+        TOptionsEditor::Apply(T(E_SourceAdr->text()), T(E_Prio->text()), checked);
+    if (edited.SourceAddressText) E_SourceAdr->setText(Q(*edited.SourceAddressText));
+    if (edited.PriorityText) E_Prio->setText(Q(*edited.PriorityText));
+    if (edited.NotConform)
+        query_.Message(this, TOptionsEditor::NotConformCaption, TOptionsEditor::NotConformText, TUserQuery::icNone);
+    B_Apply->setEnabled(false);
+    applied_ = edited.Options;
+}
+
+void TFOptions::B_ApplyClick()
+{
+    Apply();
+}
+
+void TFOptions::B_OKClick()
+{
+    Apply();
+    hide();
+}
+
+void TFOptions::B_CancelClick()
+{
+    // Showing the applied values again is no edit: the Apply button stays as it was.
+    const bool applyEnabled = B_Apply->isEnabled();
+    E_SourceAdr->setText(Q(TOptionsEditor::SourceAddressText(applied_.SourceAddress)));
+    E_Prio->setText(Q(TOptionsEditor::PriorityText(applied_.Priority)));
+    for (int i = 0; i < CLB_Frames->count() && i < TFrameOptions::MaxFlags; ++i)
+        CLB_Frames->item(i)->setCheckState(applied_.FrameFlags[static_cast<size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+    B_Apply->setEnabled(applyEnabled);
+    hide();
+}

@@ -1,0 +1,54 @@
+#pragma once
+// The options window "Tessmar - Manipulation - Options": source address and priority
+// written into every parameter group of the vehicle simulation, and which groups are
+// sent at all. Apply (and OK) turns the edits into the applied record, which the run
+// engine reads at every request; the rules are TOptionsEditor's. Cancel shows the
+// applied record again. Bad text is only coloured red while typing; Apply replaces it.
+
+#include "app/tframeoptions.h"
+
+#include <QWidget>
+
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class TBusFmsStandard;
+class TUserQuery;
+
+class TFOptions : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 401;
+    static constexpr int ClientHeight = 474;
+
+    // applied: the record the engine reads (TRunEngine::Options); it is reset to the
+    // defaults here and changed only by Apply.
+    TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, TUserQuery& query,
+              QWidget* parent = nullptr);
+
+    const TFrameOptions& Applied() const { return applied_; }
+
+    void B_ApplyClick();
+    void B_OKClick();
+    void B_CancelClick();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate(const TBusFmsStandard& catalogue);
+    void CB_FormClick();
+    void E_PrioChange();
+    void E_SourceAdrChange();
+    void Apply();
+    static void SetTextColour(QLineEdit* edit, bool ok);
+
+    TFrameOptions& applied_;
+    TUserQuery& query_;
+    QLineEdit* E_SourceAdr = nullptr;
+    QLineEdit* E_Prio = nullptr;
+    QListWidget* CLB_Frames = nullptr;
+    QPushButton* B_OK = nullptr;
+    QPushButton* B_Apply = nullptr;
+    QPushButton* B_Cancel = nullptr;
+};

@@ -1,0 +1,153 @@
+#pragma once
+// The main window "Tessmar - Quorvella": where the traffic comes from (vehicle
+// simulation, internal log, user log), where it goes (CAN adapter, output log, data
+// monitor), the manipulation and options windows, Start/Stop, the about box and Close.
+//
+// The window is a shell around the run engine: every click writes the control into
+// TRunEngine::Controls and calls the engine; the engine reports back through TRunView
+// (Start/Stop caption, the 50 ms TimerSys, destinations it switched off) and
+// TErrorReporter (errors go to the error dialog). Every modal box goes through the
+// user query.
+//
+// The frame-watch controls Edit1, Edit2, Button1 and Memo1 exist but lie outside the
+// window's client area and are never shown.
+
+#include "app/terrorreporter.h"
+#include "app/trunview.h"
+#include "app/ui/tuserquery.h"
+#include "can/tcandriverentry.h"
+#include "support/tastring.h"
+
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class QRadioButton;
+class TCanAdapters;
+class TCanChannelPort;
+class TFBFormUeber;
+class TFErrorHandler;
+class TRunEngine;
+class TSettingsFile;
+class TTreeKey;
+
+class TFQuorvella : public QWidget, public TRunView, public TErrorReporter {
+    Q_OBJECT
+public:
+    // Outer size of the window; the designed client area is 594 x 469, the frame-watch
+    // controls lie beyond this size.
+    static constexpr int OuterWidth = 287;
+    static constexpr int OuterHeight = 448;
+    static constexpr const char* ProgName = "Quorvella";
+    static constexpr const char* Version = "Version 2.12";
+
+    // drivers: the registry's table, which turns a settings key into a channel description.
+    TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::vector<TCanDriverEntry>& drivers,
+                TSettingsFile& settings, TUserQuery& query, QWidget* parent = nullptr);
+    ~TFQuorvella() override;
+    TFQuorvella(const TFQuorvella&) = delete;
+    TFQuorvella& operator=(const TFQuorvella&) = delete;
+
+    // The windows the buttons show and hide and the dialogs they open; any may be
+    // nullptr (its button then does nothing).
+    struct TWindows {
+        QWidget* Cockpit = nullptr;
+        QWidget* ValidFlagManip = nullptr;
+        QWidget* Options = nullptr;
+        QWidget* VehicleData = nullptr;
+        TFBFormUeber* About = nullptr;
+        TFErrorHandler* ErrorHandler = nullptr;
+        TCanChannelPort* CanChannel = nullptr;
+    };
+    void SetWindows(const TWindows& windows) { windows_ = windows; }
+
+    // Called once when the user ends the program (Close, or closing the window).
+    void SetOnTerminate(std::function<void()> onTerminate) { onTerminate_ = std::move(onTerminate); }
+
+    // Opens the channel the settings key describes, closing the open one first. When the
+    // Vector library is missing the user is asked for its path and the open is tried
+    // again. Every failure unchecks CB_SendCAN and is shown.
+    void InitCan(const TTreeKey& key);
+    // Start-up: InitCan with the first child key of "CanAdapter"; CB_SendCAN is
+    // unchecked when there is none.
+    void OpenConfiguredChannel();
+
+    // The handlers.
+    void B_StartStopClick();
+    void ChangeDataSourceClick();
+    void B_LogFileClick();
+    void RB_FzgSimClick();
+    void B_ValidManipClick();
+    void B_OptionsClick();
+    void B_VehDataMonClick();
+    void CB_SendCANClick();
+    void B_CfgCANClick();
+    void CB_LogFileClick();
+    void B_FileNameLogOutClick();
+    void B_InfoClick();
+    void B_ExitClick();
+    void TimerSysTimer();
+
+    // TRunView
+    void RunStateChanged(bool running) override;
+    void ControlsChanged() override;
+    // TErrorReporter: through the error dialog.
+    void ShowError(const TBaseError& error) override;
+
+    const TAString& LogOutFileName() const { return logOutFileName_; }
+    const QTimer& TimerSys() const { return timerSys_; }
+
+    // The file dialogs as the user sees them.
+    TFileRequest OD_LogFile;
+    TFileRequest SD_LogFileOut;
+    TFileRequest OpenDialog2;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildControls();
+    void ReadControls();
+    static void ToggleWindow(QWidget* window);
+
+    TRunEngine& engine_;
+    TCanAdapters& adapters_;
+    const std::vector<TCanDriverEntry>& drivers_;
+    TSettingsFile& settings_;
+    TUserQuery& query_;
+    TWindows windows_;
+    std::function<void()> onTerminate_;
+    bool terminated_ = false;
+    TAString logOutFileName_;
+    QTimer timerSys_;
+
+    QRadioButton* RB_Simulation = nullptr;
+    QRadioButton* RB_InternLog = nullptr;
+    QRadioButton* RB_CanLog = nullptr;
+    QPushButton* RB_FzgSim = nullptr;
+    QCheckBox* C_Replay = nullptr;
+    QLineEdit* E_LogFile = nullptr;
+    QPushButton* B_LogFile = nullptr;
+    QCheckBox* CB_VFMActive = nullptr;
+    QPushButton* B_ValidManip = nullptr;
+    QPushButton* B_Options = nullptr;
+    QCheckBox* CB_Display = nullptr;
+    QPushButton* B_VehDataMon = nullptr;
+    QCheckBox* CB_SendCAN = nullptr;
+    QPushButton* B_CfgCAN = nullptr;
+    QCheckBox* CB_LogFile = nullptr;
+    QPushButton* B_FileNameLogOut = nullptr;
+    QPushButton* B_StartStop = nullptr;
+    QPushButton* B_Info = nullptr;
+    QPushButton* B_Exit = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* Edit2 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+};

@@ -1,0 +1,179 @@
+#include "app/ui/tquorvellaapp.h"
+
+#include "app/ui/tcanchanneldialog.h"
+#include "app/ui/tfbformueber.h"
+#include "app/ui/tferrorhandler.h"
+#include "app/ui/tfoptions.h"
+#include "app/ui/tfquorvella.h"
+#include "app/ui/tqtuserquery.h"
+#include "app/terrortable.h"
+#include "can/vector/tcandrivervector.h"
+#include "fms/ui/tfvalidflagmanip.h"
+#include "fms/ui/tfvehicledata.h"
+#include "sim/ui/tfsim_lkw.h"
+#include "support/tbaseerror.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMessageBox>
+
+#include <clocale>
+#include <exception>
+#include <filesystem>
+
+namespace {
+
+// An error that escapes an event handler is shown as the error dialog shows errors it
+// does not know, and the program goes on.
+class TQuorvellaApplication final : public QApplication {
+public:
+    TQuorvellaApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+    bool notify(QObject* receiver, QEvent* event) override
+    {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const TBaseError& e) {
+            Show(TErrorTable::Lookup(e).BoxText);
+        } catch (const std::exception& e) {
+            Show(TAString("Fatal error occured\nMessage: ") + e.what());
+        }
+        return false;
+    }
+
+private:
+    static void Show(const TAString& text)
+    {
+        TQtUserQuery().Message(nullptr, TErrorTable::Caption, text, TUserQuery::icError);
+    }
+};
+
+TAString DirectoryOf(const TAString& workingDirectory)
+{
+    if (!workingDirectory.IsEmpty()) return workingDirectory;
+    return TAString(std::filesystem::current_path().string());
+}
+
+}  // namespace
+
+TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
+    : query_(query),
+      settings_(DirectoryOf(setup.WorkingDirectory)),
+      canBuffer_(TMonotonicTimeSource::Instance()),
+      transmit_(canBuffer_),
+      drivers_(std::move(setup.Drivers)),
+      adapters_(drivers_),
+      engine_(TMonotonicTimeSource::Instance(), transmit_),
+      canChannel_(setup.CanChannelDialog)
+{
+    // Settings and transmit timing.
+    settings_.Load();
+    VectorDllPath() = settings_.VectorDllPath();
+    canTimer_ = std::make_unique<TMultimediaTimer>(&canBuffer_, timerLock_);
+    uint32_t timerError = 0;
+    canTimerStarted_ = canTimer_->Start(CanTimerPeriodMs, timerError, CanTimerResolutionMs);
+
+    // The windows, in their order.
+    main_ = std::make_unique<TFQuorvella>(engine_, adapters_, drivers_, settings_, query_);
+    options_ = std::make_unique<TFOptions>(engine_.Catalogue(), engine_.Options, query_);
+    validFlagManip_ = std::make_unique<TFValidFlagManip>(engine_.Catalogue());
+    vehicleData_ = std::make_unique<TFVehicleData>();
+    cockpit_ = std::make_unique<TFSim_Lkw>(&settings_.FzgSim());
+    about_ = std::make_unique<TFBFormUeber>(query_);
+    errorHandler_ = std::make_unique<TFErrorHandler>(query_);
+    canChannelDialog_ = std::make_unique<TCanChannelDialog>(query_);
+    if (!canChannel_) canChannel_ = canChannelDialog_.get();
+
+    validFlagManip_->SetErrorReporter(main_.get());
+    cockpit_->SetErrorReporter(main_.get());
+    cockpit_->SetRunControl([this] { main_->B_StartStopClick(); }, [this] { return engine_.Running(); });
+    engine_.SetValidity(validFlagManip_.get());
+    engine_.SetMonitor(vehicleData_.get());
+    engine_.SetCockpit(cockpit_.get());
+
+    TFQuorvella::TWindows windows;
+    windows.Cockpit = cockpit_.get();
+    windows.ValidFlagManip = validFlagManip_.get();
+    windows.Options = options_.get();
+    windows.VehicleData = vehicleData_.get();
+    windows.About = about_.get();
+    windows.ErrorHandler = errorHandler_.get();
+    windows.CanChannel = canChannel_;
+    main_->SetWindows(windows);
+    main_->SetOnTerminate([this] { Terminate(); });
+
+    const TAString notice = settings_.TakeNotice();
+    if (!notice.IsEmpty()) query_.Message(main_.get(), TErrorTable::Caption, notice, TUserQuery::icWarning);
+
+    // The dialog offers the adapter drivers only; the simulation driver is set up in the
+    // settings file.
+    canChannel_->SetStyle(true, true, true, false, true);
+    main_->OpenConfiguredChannel();
+    main_->show();
+}
+
+TQuorvellaApp::~TQuorvellaApp()
+{
+    Shutdown();
+    // The windows go before the engine that points at them.
+    engine_.SetCockpit(nullptr);
+    engine_.SetMonitor(nullptr);
+    engine_.SetValidity(nullptr);
+}
+
+void TQuorvellaApp::Terminate()
+{
+    terminated_ = true;
+    if (loop_) loop_->quit();
+}
+
+int TQuorvellaApp::Exec()
+{
+    if (terminated_) return 0;
+    QEventLoop loop;
+    loop_ = &loop;
+    loop.exec();
+    loop_ = nullptr;
+    return 0;
+}
+
+void TQuorvellaApp::Shutdown()
+{
+    if (shutDown_) return;
+    shutDown_ = true;
+    engine_.Stop();
+    engine_.LogOut().Close();
+    try {
+        cockpit_->StorePosition();
+    } catch (...) {
+        // A position that cannot be stored keeps the one in the settings.
+    }
+    settings_.Save();
+    if (canTimer_) canTimer_->Stop();
+    canTimer_.reset();
+    TCanChannel* channel = engine_.CanChannel();
+    engine_.SetCanChannel(nullptr);
+    if (channel) adapters_.CloseChannel(channel);
+    for (QWidget* w : {static_cast<QWidget*>(cockpit_.get()), static_cast<QWidget*>(vehicleData_.get()),
+                       static_cast<QWidget*>(validFlagManip_.get()), static_cast<QWidget*>(options_.get()),
+                       static_cast<QWidget*>(main_.get())})
+        w->hide();
+}
+
+int QuorvellaMain(int argc, char** argv)
+{
+    TQuorvellaApplication application(argc, argv);
+    // Qt sets the user's locale; the log files keep a decimal point.
+    std::setlocale(LC_NUMERIC, "C");
+    QApplication::setQuitOnLastWindowClosed(false);
+    TQtUserQuery query;
+    try {
+        TQuorvellaApp program(query, TQuorvellaApp::TSetup{});
+        return program.Exec();
+    } catch (const TBaseError& e) {
+        QMessageBox::critical(nullptr, TErrorTable::Caption, QString::fromStdString(e.DescribeText().str()));
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, TErrorTable::Caption, QString::fromUtf8(e.what()));
+    }
+    return 1;
+}

@@ -1,0 +1,685 @@
+// The program from start-up to shutdown, its main window clicked as a user would.
+// Every box and file dialog is answered by TFakeUserQuery; each test starts the
+// program in a working directory of its own.
+
+#include "app/trunengine.h"
+#include "app/tsettingsfile.h"
+#include "app/ui/tcanchannelport.h"
+#include "app/ui/tfbformueber.h"
+#include "app/ui/tfoptions.h"
+#include "app/ui/tfquorvella.h"
+#include "app/ui/tquorvellaapp.h"
+#include "can/tcanchannel.h"
+#include "can/tcandriver.h"
+#include "can/vector/tcandrivervector.h"
+#include "fakeuserquery.h"
+#include "fms/ui/tfvalidflagmanip.h"
+#include "fms/ui/tfvehicledata.h"
+#include "sim/ui/tfsim_lkw.h"
+#include "support/tbaseerror.h"
+#include "support/txmlelement.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <clocale>
+#include <memory>
+
+namespace {
+
+const char* const FirstStartBox = "CAN configuration error\nSelected driver not supported\n";
+
+QString S(const TAString& text)
+{
+    return QString::fromStdString(text.str());
+}
+
+// The CAN channel dialog answered by the test.
+class TFakeCanChannelPort final : public TCanChannelPort {
+public:
+    bool Answer = false;
+    TTreeKey Result;
+    int Executions = 0;
+    TAString ExecutedFor;
+    bool Offered[5] = {true, true, true, true, true};
+
+    void SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus) override
+    {
+        Offered[0] = vector;
+        Offered[1] = vci2;
+        Offered[2] = vci3;
+        Offered[3] = simulation;
+        Offered[4] = qtCanBus;
+    }
+    bool Execute(const TTreeKey& key) override
+    {
+        ++Executions;
+        ExecutedFor = key.Name();
+        return Answer;
+    }
+    const TTreeKey& ResultKey() const override { return Result; }
+};
+
+// A card channel that neither sends nor receives anything.
+class TSilentChannel final : public TCanChannel {
+public:
+    TCanFrame Read() override { return TCanFrame(); }
+    void Write(const TCanFrame&) override {}
+};
+
+// A Vector driver whose library cannot be loaded the first `failures` times.
+class TFakeVectorDriver final : public TCanDriver {
+protected:
+    TAString OperationClass() const override { return "TCanDrvVector"; }
+    std::unique_ptr<TCanChannel> CreateChannel(const TAString&) override { return std::make_unique<TSilentChannel>(); }
+};
+
+std::vector<TCanDriverEntry> DriversWithVector(std::shared_ptr<int> attempts, int failures)
+{
+    std::vector<TCanDriverEntry> table = QtCanBusDriverTable();
+    for (auto& entry : table) {
+        if (entry.Identifier != "Vector3.2") continue;
+        entry.Create = [attempts, failures]() -> std::unique_ptr<TCanDriver> {
+            if (++*attempts <= failures) throw TBaseError("TCanDrvVector::TCanDrvVector", "ncdOpenDriver201");
+            return std::make_unique<TFakeVectorDriver>();
+        };
+    }
+    return table;
+}
+
+const char* const VectorSettings =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<Quorvella>\n <CanAdapter>\n  <Vector3.2>\n"
+    "   <DriverName>Vector Informatik GmbH (VCANL 3.2)</DriverName>\n   <CardType>CANcaseXL</CardType>\n"
+    "   <CardIndex>1</CardIndex>\n   <Channel>1</Channel>\n  </Vector3.2>\n </CanAdapter>\n%1</Quorvella>\n";
+
+QString SimulationSettings(const char* comm)
+{
+    return QString("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<Quorvella>\n <CanAdapter>\n  <Simulation>\n"
+                   "   <DriverName>Simulation</DriverName>\n   <Comm>%1</Comm>\n  </Simulation>\n"
+                   " </CanAdapter>\n</Quorvella>\n")
+        .arg(comm);
+}
+
+}  // namespace
+
+class TFQuorvellaTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<QTemporaryDir> dir_;
+    TFakeUserQuery query_;
+    TFakeCanChannelPort canDialog_;
+
+    QString Path(const QString& name) const { return dir_->filePath(name); }
+    TAString TPath(const QString& name) const { return TAString(Path(name).toStdString()); }
+
+    void WriteFile(const QString& name, const QByteArray& text)
+    {
+        QFile file(Path(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+
+    std::unique_ptr<TQuorvellaApp> Start(std::vector<TCanDriverEntry> drivers = QtCanBusDriverTable(),
+                                         bool realCanDialog = false)
+    {
+        TQuorvellaApp::TSetup setup;
+        setup.WorkingDirectory = TAString(dir_->path().toStdString());
+        setup.Drivers = std::move(drivers);
+        setup.CanChannelDialog = realCanDialog ? nullptr : &canDialog_;
+        return std::make_unique<TQuorvellaApp>(query_, std::move(setup));
+    }
+
+    template <class W> static W* Find(TQuorvellaApp& app, const char* name)
+    {
+        W* w = app.MainWindow().findChild<W*>(name);
+        if (!w) qFatal("no control %s", name);
+        return w;
+    }
+    static QAbstractButton* Button(TQuorvellaApp& app, const char* name) { return Find<QAbstractButton>(app, name); }
+    static void Click(TQuorvellaApp& app, const char* name)
+    {
+        QTest::mouseClick(Button(app, name), Qt::LeftButton);
+    }
+    static bool Enabled(TQuorvellaApp& app, const char* name) { return Find<QWidget>(app, name)->isEnabled(); }
+    static bool Checked(TQuorvellaApp& app, const char* name) { return Button(app, name)->isChecked(); }
+
+    int BoxesWith(TUserQuery::TIcon icon) const
+    {
+        int n = 0;
+        for (const auto& box : query_.Boxes) n += box.Icon == icon;
+        return n;
+    }
+
+private slots:
+    void initTestCase() { std::setlocale(LC_NUMERIC, "C"); }
+
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        QVERIFY(dir_->isValid());
+        query_ = TFakeUserQuery();
+        VectorDllPath() = "vcand32.dll";
+        canDialog_.Answer = false;
+        canDialog_.Executions = 0;
+    }
+
+    void firstStartShowsTheDesignedWindow()
+    {
+        auto app = Start();
+        TFQuorvella& w = app->MainWindow();
+        QCOMPARE(w.windowTitle(), QString("Tessmar - Quorvella"));
+        QVERIFY(w.isVisible());
+        QVERIFY(app->CanTimerStarted());
+        QCOMPARE(app->CanTimer()->Period(), 2u);
+        QCOMPARE(app->CanTimer()->Resolution(), 1u);
+
+        const struct {
+            const char* name;
+            const char* caption;
+            bool checked;
+            bool enabled;
+        } controls[] = {
+            {"RB_Simulation", "Vehicle Simulation", true, true}, {"RB_InternLog", "Internal LogFile", false, true},
+            {"RB_CanLog", "User Logfile", false, true},          {"RB_FzgSim", "Simulation", false, true},
+            {"C_Replay", "Repeat", false, false},                {"B_LogFile", "...", false, false},
+            {"CB_VFMActive", "Valid Manipulation", true, true},  {"B_ValidManip", "Config", false, true},
+            {"B_Options", "Options", false, true},               {"CB_Display", "Data Monitor", true, true},
+            {"B_VehDataMon", "Monitor", false, true},            {"CB_SendCAN", "CAN-Adapter", false, true},
+            {"B_CfgCAN", "Config", false, true},                 {"CB_LogFile", "Logfile", false, true},
+            {"B_FileNameLogOut", "Save", false, true},           {"B_StartStop", "Start", false, true},
+            {"B_Info", "Info", false, true},                     {"B_Exit", "Close", false, true},
+        };
+        for (const auto& c : controls) {
+            QCOMPARE(Button(*app, c.name)->text(), QString(c.caption));
+            // CB_SendCAN starts checked; the first start's adapter "-" cannot be opened.
+            QVERIFY2(Checked(*app, c.name) == c.checked, c.name);
+            QVERIFY2(Enabled(*app, c.name) == c.enabled, c.name);
+            QVERIFY2(Button(*app, c.name)->isVisible(), c.name);
+        }
+        QCOMPARE(Find<QWidget>(*app, "C_Replay")->toolTip(),
+                 QString("When checked 'Replay' the opened logfile is sended continuos"));
+        auto* logFile = Find<QLineEdit>(*app, "E_LogFile");
+        QVERIFY(logFile->isReadOnly());
+        QVERIFY(!logFile->isEnabled());
+
+        // The frame watch exists but is not shown.
+        QCOMPARE(Find<QLineEdit>(*app, "Edit1")->text(),
+                 QString("00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000"));
+        QCOMPARE(Find<QLineEdit>(*app, "Edit2")->text(), QString("FEF0"));
+        for (const char* hidden : {"Edit1", "Edit2", "Button1", "Memo1"})
+            QVERIFY2(!Find<QWidget>(*app, hidden)->isVisible(), hidden);
+        QCOMPARE(Find<QPlainTextEdit>(*app, "Memo1")->toPlainText(), QString());
+
+        QCOMPARE(w.TimerSys().interval(), 50);
+        QVERIFY(!w.TimerSys().isActive());
+        for (const TFileRequest* r : {&w.OD_LogFile, &w.SD_LogFileOut}) {
+            QCOMPARE(S(r->DefaultExt), QString("asc"));
+            QCOMPARE(S(r->Filter), QString("*.asc|*.asc"));
+        }
+        // The other windows exist hidden; the dialog offers the card drivers only.
+        QVERIFY(!app->Options().isVisible());
+        QVERIFY(!app->Cockpit().isVisible());
+        QVERIFY(canDialog_.Offered[0] && canDialog_.Offered[1] && canDialog_.Offered[2] && !canDialog_.Offered[3]
+                && canDialog_.Offered[4]);
+    }
+
+    void firstStartReportsTheAdapterAndWritesTheSettingsAtShutdown()
+    {
+        QVERIFY(!QFile::exists(Path("Quorvella.xml")));
+        auto app = Start();
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QCOMPARE(S(query_.Boxes[0].Text), QString(FirstStartBox));
+        QCOMPARE(S(query_.Boxes[0].Caption), QString("Tessmar - Quorvella"));
+        QCOMPARE(query_.Boxes[0].Icon, TUserQuery::icError);
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+        QVERIFY(!app->Engine().Controls.SendCan);
+        QVERIFY(app->Engine().CanChannel() == nullptr);
+        QVERIFY(!QFile::exists(Path("Quorvella.xml")));
+
+        app->Cockpit().move(40, 30);
+        app->Shutdown();
+        QVERIFY(!app->CanTimer());
+        QVERIFY(QFile::exists(Path("Quorvella.xml")));
+        TXmlElement saved;
+        saved.LoadFromFile(TPath("Quorvella.xml"));
+        QCOMPARE(S(saved.Name()), QString("Quorvella"));
+        QCOMPARE(S(saved["CanAdapter"].GetElement(0).Name()), QString("-"));
+        QVERIFY(saved.Contains("FzgSim"));
+        QVERIFY(!saved.Contains("FileNameVectorDll"));
+    }
+
+    void damagedSettingsAreReportedOnce()
+    {
+        WriteFile("Quorvella.xml", "Quorvella settings, not XML");
+        auto app = Start();
+        QCOMPARE(BoxesWith(TUserQuery::icWarning), 1);
+        QVERIFY(S(query_.Boxes[0].Text).contains("could not be read"));
+        QCOMPARE(S(query_.Boxes[1].Text), QString(FirstStartBox));
+        QVERIFY(QFile::exists(Path("Quorvella.xml.bad")));
+        app->Shutdown();
+        QCOMPARE(BoxesWith(TUserQuery::icWarning), 1);
+    }
+
+    void startAndStopFollowTheButton()
+    {
+        auto app = Start();
+        TFQuorvella& w = app->MainWindow();
+        Click(*app, "B_StartStop");
+        QVERIFY(app->Engine().Running());
+        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Stop"));
+        QVERIFY(w.TimerSys().isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 50000, 5000);
+        Click(*app, "B_StartStop");
+        QVERIFY(!app->Engine().Running());
+        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Start"));
+        QVERIFY(!w.TimerSys().isActive());
+        // Nothing but the first start's adapter box: the run itself raised no error.
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+
+        // The cockpit's starter starts a run through the same button.
+        QTest::mouseClick(app->Cockpit().findChild<QPushButton*>("Starter"), Qt::LeftButton);
+        QVERIFY(app->Engine().Running());
+        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Stop"));
+        QVERIFY(w.TimerSys().isActive());
+    }
+
+    void frameWatchShowsTheBitsOfTheWatchedGroup()
+    {
+        auto app = Start();
+        auto* bits = Find<QLineEdit>(*app, "Edit1");
+        Find<QLineEdit>(*app, "Edit2")->setText("F004");   // EEC1, every 20 ms
+        Click(*app, "B_StartStop");
+        const QString zeros = "00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000";
+        QTRY_VERIFY_WITH_TIMEOUT(bits->text() != zeros, 5000);
+        Click(*app, "B_StartStop");
+        const QString text = bits->text();
+        QCOMPARE(text.size(), 72);
+        QVERIFY(text.endsWith(' '));
+        for (int i = 0; i < 72; ++i) QVERIFY(i % 9 == 8 ? text[i] == ' ' : (text[i] == '0' || text[i] == '1'));
+
+        Find<QLineEdit>(*app, "Edit2")->setText("no PGN");   // switches the watch off only
+        bits->setText("unchanged");
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 100000, 5000);
+        QVERIFY(app->Engine().Running());
+        QCOMPARE(bits->text(), QString("unchanged"));
+    }
+
+    void sourceSwitchingEnablesExactlyItsControls()
+    {
+        auto app = Start();
+        const char* simulationOnly[] = {"RB_FzgSim",        "CB_VFMActive", "B_ValidManip", "B_VehDataMon",
+                                        "B_FileNameLogOut", "CB_LogFile",   "CB_Display",   "B_Options"};
+        const char* logOnly[] = {"B_LogFile", "C_Replay", "E_LogFile"};
+        const char* always[] = {"RB_Simulation", "RB_InternLog", "RB_CanLog", "CB_SendCAN", "B_CfgCAN", "B_Info", "B_Exit"};
+        auto expect = [&](bool simulation) {
+            for (const char* n : simulationOnly) QVERIFY2(Enabled(*app, n) == simulation, n);
+            for (const char* n : logOnly) QVERIFY2(Enabled(*app, n) == !simulation, n);
+            for (const char* n : always) QVERIFY2(Enabled(*app, n), n);
+        };
+
+        Click(*app, "B_StartStop");
+        QVERIFY(app->Engine().Running());
+        Click(*app, "RB_InternLog");
+        QVERIFY(!app->Engine().Running());   // a source change stops the run
+        expect(false);
+        QVERIFY(!Checked(*app, "CB_LogFile"));
+        QVERIFY(!Checked(*app, "CB_Display"));
+        QVERIFY(!app->Engine().Controls.Display);
+        QVERIFY(!app->Engine().Controls.Simulation);
+        QVERIFY(app->Engine().Controls.InternalLog);
+        QVERIFY(Enabled(*app, "B_StartStop"));   // the internal log has its lines
+
+        Click(*app, "RB_CanLog");
+        expect(false);
+        QVERIFY(!Enabled(*app, "B_StartStop"));   // no user log loaded
+        QVERIFY(!app->Engine().Controls.InternalLog);
+
+        Click(*app, "RB_InternLog");
+        QVERIFY(Enabled(*app, "B_StartStop"));
+
+        Click(*app, "RB_CanLog");
+        Click(*app, "RB_Simulation");
+        expect(true);
+        QVERIFY(Enabled(*app, "B_StartStop"));
+        QVERIFY(app->Engine().Controls.Simulation);
+        QVERIFY(!Checked(*app, "CB_Display"));   // switched off by the log source, stays off
+    }
+
+    void userLogWithABadLineIsRefused()
+    {
+        WriteFile("bad.asc", "000.0000 18FEF100F315000CFFFFFFFF\r\n000.0020 18F00300\r\n");
+        auto app = Start();
+        query_.Boxes.clear();
+        Click(*app, "RB_CanLog");
+        query_.OpenAnswers.push_back(TPath("bad.asc"));
+        Click(*app, "B_LogFile");
+        QCOMPARE(query_.OpenRequests.size(), size_t{1});
+        QCOMPARE(S(query_.OpenRequests[0].DefaultExt), QString("asc"));
+        QCOMPARE(S(query_.OpenRequests[0].Filter), QString("*.asc|*.asc"));
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QCOMPARE(S(query_.Boxes[0].Text), QString("Log file error\nReading CAN log entry failed\n"));
+        QCOMPARE(app->Engine().UserLines().Count(), 0);
+        QVERIFY(!Enabled(*app, "B_StartStop"));
+        QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), QString());
+    }
+
+    void userLogLoadsAndReplays()
+    {
+        WriteFile("good.asc", "000.0000 18FEF100F315000CFFFFFFFF\r\n000.0020 18F00300D1FFFF0000FFFFFF\r\n");
+        auto app = Start();
+        query_.Boxes.clear();
+        Click(*app, "RB_CanLog");
+        Click(*app, "B_LogFile");   // cancelled: Start stays disabled
+        QVERIFY(!Enabled(*app, "B_StartStop"));
+
+        query_.OpenAnswers.push_back(TPath("good.asc"));
+        Click(*app, "B_LogFile");
+        QCOMPARE(app->Engine().UserLines().Count(), 2);
+        QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), Path("good.asc"));
+        QVERIFY(Enabled(*app, "B_StartStop"));
+        QVERIFY(query_.Boxes.empty());
+
+        // Without Repeat the run ends by itself after the last line.
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!app->Engine().Running(), 5000);
+        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Start"));
+        QVERIFY(query_.Boxes.empty());
+    }
+
+    void logfileBoxAsksForAFileAndSaveOpensIt()
+    {
+        auto app = Start();
+        query_.Boxes.clear();
+        Click(*app, "CB_LogFile");   // no file yet: the save dialog, cancelled
+        QCOMPARE(query_.SaveRequests.size(), size_t{1});
+        QCOMPARE(S(query_.SaveRequests[0].DefaultExt), QString("asc"));
+        QCOMPARE(S(query_.SaveRequests[0].Filter), QString("*.asc|*.asc"));
+        QVERIFY(!Checked(*app, "CB_LogFile"));
+        QVERIFY(!app->Engine().Controls.LogFile);
+
+        query_.SaveAnswers.push_back(TPath("out.asc"));
+        Click(*app, "B_FileNameLogOut");
+        QVERIFY(app->Engine().LogOut().IsOpen());
+        QCOMPARE(S(app->MainWindow().LogOutFileName()), Path("out.asc"));
+        QVERIFY(!Checked(*app, "CB_LogFile"));   // Save does not switch the destination on
+
+        Click(*app, "CB_LogFile");
+        QCOMPARE(query_.SaveRequests.size(), size_t{2});   // a file is open: no question
+        QVERIFY(Checked(*app, "CB_LogFile"));
+        QVERIFY(app->Engine().Controls.LogFile);
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 100000, 5000);
+        Click(*app, "B_StartStop");   // Stop flushes
+        const qint64 written = QFileInfo(Path("out.asc")).size();
+        QVERIFY(written > 0);
+        QCOMPARE(written % 35, qint64{0});   // 33 characters and CR LF per line
+
+        Click(*app, "CB_LogFile");   // unchecking keeps the file open
+        QVERIFY(!Checked(*app, "CB_LogFile"));
+        QVERIFY(app->Engine().LogOut().IsOpen());
+
+        // A file that cannot be opened: the box is unchecked, nothing is said.
+        Click(*app, "CB_LogFile");
+        QVERIFY(Checked(*app, "CB_LogFile"));
+        query_.SaveAnswers.push_back(TPath("no/such/dir/out.asc"));
+        Click(*app, "B_FileNameLogOut");
+        QVERIFY(!app->Engine().LogOut().IsOpen());
+        QVERIFY(!Checked(*app, "CB_LogFile"));
+        QVERIFY(query_.Boxes.empty());
+    }
+
+    void canAdapterBoxOpensTheDialogWhenNoChannelIsOpen()
+    {
+        auto app = Start();
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+
+        Click(*app, "CB_SendCAN");   // dialog cancelled: unchecked again
+        QCOMPARE(canDialog_.Executions, 1);
+        QCOMPARE(S(canDialog_.ExecutedFor), QString("-"));
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+
+        canDialog_.Answer = true;
+        canDialog_.Result = TTreeKey("Simulation");
+        canDialog_.Result["Comm"]("<TEXT>") = "RAM 91 91";
+        Click(*app, "CB_SendCAN");
+        QCOMPARE(canDialog_.Executions, 2);
+        QVERIFY(app->Engine().CanChannel() != nullptr);
+        QVERIFY(Checked(*app, "CB_SendCAN"));
+        QVERIFY(app->Engine().Controls.SendCan);
+        QCOMPARE(S(app->Settings().CanAdapter().GetElement(0).Name()), QString("Simulation"));
+
+        // With a channel open the box only switches the destination.
+        Click(*app, "CB_SendCAN");
+        Click(*app, "CB_SendCAN");
+        QCOMPARE(canDialog_.Executions, 2);
+        QVERIFY(Checked(*app, "CB_SendCAN"));
+
+        // A configuration that fails closes the old channel and unchecks the box.
+        canDialog_.Result = TTreeKey("NoSuchDriver");
+        const size_t boxes = query_.Boxes.size();
+        Click(*app, "B_CfgCAN");
+        QVERIFY(app->Engine().CanChannel() == nullptr);
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+        QCOMPARE(query_.Boxes.size(), boxes + 1);
+        QCOMPARE(S(query_.Boxes.back().Text), QString(FirstStartBox));
+    }
+
+    void missingVectorLibraryIsAskedForAndTriedAgain()
+    {
+        WriteFile("Quorvella.xml", QByteArray(VectorSettings).replace("%1", ""));
+        WriteFile("vcand32.dll", "library");
+        query_.OpenAnswers.push_back(TPath("vcand32.dll"));
+        auto attempts = std::make_shared<int>(0);
+        auto app = Start(DriversWithVector(attempts, 1));
+        QCOMPARE(*attempts, 2);
+        QCOMPARE(query_.OpenRequests.size(), size_t{1});
+        QCOMPARE(S(query_.OpenRequests[0].Title), QString("File 'vcand32.dll' not found. Please enter path"));
+        QCOMPARE(S(query_.OpenRequests[0].FileName), QString("vcand32.dll"));
+        QVERIFY(query_.Boxes.empty());
+        QVERIFY(app->Engine().CanChannel() != nullptr);
+        QVERIFY(Checked(*app, "CB_SendCAN"));
+        QCOMPARE(S(app->Settings().VectorDllPath()), Path("vcand32.dll"));
+        app->Shutdown();
+        TXmlElement saved;
+        saved.LoadFromFile(TPath("Quorvella.xml"));
+        QCOMPARE(S(saved["FileNameVectorDll"]("<TEXT>")), Path("vcand32.dll"));
+    }
+
+    void canConfigurationThroughTheDialogOpensTheChosenDriver()
+    {
+        auto app = Start(QtCanBusDriverTable(), true);
+        query_.Boxes.clear();
+        // The dialog offers the card drivers; the user picks a Vector card and confirms.
+        query_.OnExec = [](QDialog& dialog) {
+            auto* driver = dialog.findChild<QComboBox*>("CB_Driver");
+            if (driver->count() != 4 || driver->findText("Simulation") >= 0) return int(QDialog::Rejected);
+            driver->setCurrentText("Vector Informatik GmbH (VCANL 3.2)");
+            dialog.findChild<QComboBox*>("CB_VectorCard")->setCurrentText("CANcaseXL");
+            dialog.findChild<QComboBox*>("CB_VectorIndex")->setCurrentText("1");
+            dialog.findChild<QComboBox*>("CB_VectorChannel")->setCurrentText("2");
+            auto* init = dialog.findChild<QCheckBox*>("C_initaccess");
+            if (init->isChecked()) init->click();
+            dialog.findChild<QPushButton*>("B_OK")->click();
+            return dialog.result();
+        };
+        Click(*app, "B_CfgCAN");
+        QCOMPARE(query_.Dialogs.size(), size_t{1});
+        const TXmlElement& key = app->Settings().CanAdapter().GetElement(0);
+        QCOMPARE(S(key.Name()), QString("Vector3.2"));
+        QCOMPARE(S(key["CardType"]("<TEXT>")), QString("CANcaseXL"));
+        QCOMPARE(S(key["Channel"]("<TEXT>")), QString("2"));
+        QVERIFY(!key.Contains("Baudrate"));
+
+        // No Vector library on this machine: the path is asked for (cancelled), then
+        // the driver's failure is shown and the destination is off.
+        QCOMPARE(query_.OpenRequests.size(), size_t{1});
+        QCOMPARE(S(query_.OpenRequests[0].Title), QString("File 'vcand32.dll' not found. Please enter path"));
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QVERIFY(S(query_.Boxes[0].Text).startsWith("VECTOR initialisation error\nOpening driver failed. Errorcode="));
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+
+        // Cancel leaves the settings as they are.
+        query_.OnExec = [](QDialog& dialog) {
+            dialog.findChild<QPushButton*>("B_Cancel")->click();
+            return dialog.result();
+        };
+        Click(*app, "B_CfgCAN");
+        QCOMPARE(S(app->Settings().CanAdapter().GetElement(0).Name()), QString("Vector3.2"));
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+    }
+
+    void qtCanBusAdapterFromTheSettingsIsOpened()
+    {
+        WriteFile("Quorvella.xml",
+                  "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<Quorvella>\n <CanAdapter>\n  <QtCanBus>\n"
+                  "   <Plugin>virtualcan</Plugin>\n   <Interface>tcp://127.0.0.1:35617/can0</Interface>\n"
+                  "  </QtCanBus>\n </CanAdapter>\n</Quorvella>\n");
+        auto app = Start();
+        QVERIFY2(query_.Boxes.empty(), query_.Boxes.empty() ? "" : query_.Boxes[0].Text.c_str());
+        QVERIFY(app->Engine().CanChannel() != nullptr);
+        QVERIFY(Checked(*app, "CB_SendCAN"));
+    }
+
+    void locatedFileThatIsNoVectorLibraryIsReportedOnce()
+    {
+        WriteFile("Quorvella.xml", QByteArray(VectorSettings).replace("%1", ""));
+        WriteFile("junk.dll", "not a library");
+        query_.OpenAnswers.push_back(TPath("junk.dll"));
+        auto app = Start();   // the real Vector driver
+        QCOMPARE(query_.OpenRequests.size(), size_t{1});   // the file exists now: no second question
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QVERIFY(S(query_.Boxes[0].Text).startsWith("VECTOR initialisation error\nOpening driver failed. Errorcode="));
+        QCOMPARE(S(VectorDllPath()), Path("junk.dll"));
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+    }
+
+    void buttonsShowAndHideTheirWindows()
+    {
+        auto app = Start();
+        const struct {
+            const char* button;
+            QWidget* window;
+        } pairs[] = {{"RB_FzgSim", &app->Cockpit()},
+                     {"B_ValidManip", &app->ValidFlagManip()},
+                     {"B_Options", &app->Options()},
+                     {"B_VehDataMon", &app->VehicleData()}};
+        for (const auto& p : pairs) {
+            Click(*app, p.button);
+            QVERIFY2(p.window->isVisible(), p.button);
+            Click(*app, p.button);
+            QVERIFY2(!p.window->isVisible(), p.button);
+        }
+        Click(*app, "B_Info");
+        QCOMPARE(query_.Dialogs.size(), size_t{1});
+        QCOMPARE(query_.Dialogs[0], static_cast<QDialog*>(&app->About()));
+        QCOMPARE(app->About().findChild<QLabel*>("L_ProgName")->text(), QString("Quorvella"));
+        QCOMPARE(app->About().findChild<QLabel*>("L_Version")->text(), QString("Version 2.12"));
+    }
+
+    void closeEndsTheMessageLoop()
+    {
+        auto app = Start();
+        QTimer::singleShot(50, &app->MainWindow(), [&] { Click(*app, "B_Exit"); });
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(app->Exec(), 0);
+        QVERIFY(app->Terminated());
+        QVERIFY(clock.elapsed() < 5000);
+    }
+
+    void closingTheMainWindowEndsTheProgram()
+    {
+        auto app = Start();
+        app->MainWindow().close();
+        QVERIFY(app->Terminated());
+        QCOMPARE(app->Exec(), 0);   // returns at once
+        app.reset();
+        QVERIFY(QFile::exists(Path("Quorvella.xml")));
+    }
+
+    void runDeliversFramesWithTheAppliedAddressAndPriority()
+    {
+        WriteFile("Quorvella.xml", SimulationSettings("RAM 1 1").toUtf8());
+        auto app = Start();
+        QVERIFY(query_.Boxes.empty());
+        TCanChannel* channel = app->Engine().CanChannel();
+        QVERIFY(channel != nullptr);
+        QVERIFY(Checked(*app, "CB_SendCAN"));
+
+        query_.SaveAnswers.push_back(TPath("run.asc"));
+        Click(*app, "CB_LogFile");
+        QVERIFY(Checked(*app, "CB_LogFile"));
+
+        Click(*app, "B_Options");
+        auto* source = app->Options().findChild<QLineEdit*>("E_SourceAdr");
+        auto* prio = app->Options().findChild<QLineEdit*>("E_Prio");
+        source->selectAll();
+        QTest::keyClicks(source, "x2A");
+        prio->selectAll();
+        QTest::keyClicks(prio, "3");
+        QTest::mouseClick(app->Options().findChild<QPushButton*>("B_OK"), Qt::LeftButton);
+        QCOMPARE(app->Engine().Options.SourceAddress, uint8_t{0x2A});
+        QCOMPARE(app->Engine().Options.Priority, uint8_t{3});
+
+        // The tick reads (and drops) one received frame per step; the test reads
+        // every frame that arrives in between.
+        std::vector<TCanFrame> received;
+        auto poll = [&](int ms) {
+            QDeadlineTimer deadline(ms);
+            while (!deadline.hasExpired()) {
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
+                for (TCanFrame f = channel->Read(); !f.IsNone(); f = channel->Read()) received.push_back(f);
+                QThread::usleep(300);
+            }
+        };
+        Click(*app, "B_StartStop");
+        poll(2000);
+        Click(*app, "B_StartStop");
+        poll(500);   // what is still in the transmit buffer leaves after Stop
+        QVERIFY(query_.Boxes.empty());
+        app->Shutdown();
+
+        QVERIFY2(received.size() >= 100, qPrintable(QString::number(received.size())));
+        for (const TCanFrame& f : received) {
+            QCOMPARE(f.Id & 0xFFu, 0x2Au);
+            QCOMPARE((f.Id >> 26) & 7u, 3u);
+        }
+
+        QFile log(Path("run.asc"));
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = log.readAll().split('\n');
+        std::vector<QByteArray> logged;   // identifier and data of each line
+        for (const QByteArray& line : lines) {
+            if (line.isEmpty()) continue;
+            QVERIFY(line.endsWith('\r'));
+            QCOMPARE(line.size(), 34);
+            QCOMPARE(line[3], '.');
+            logged.push_back(line.mid(9, 24));
+        }
+        QVERIFY(logged.size() >= received.size());
+        // Every frame on the channel is in the log, in the same order.
+        size_t at = 0;
+        for (const TCanFrame& f : received) {
+            QByteArray text = QByteArray::number(f.Id, 16).toUpper().rightJustified(8, '0');
+            for (uint8_t b : f.Data) text += QByteArray::number(b, 16).toUpper().rightJustified(2, '0');
+            while (at < logged.size() && logged[at] != text) ++at;
+            QVERIFY2(at < logged.size(), text.constData());
+            ++at;
+        }
+    }
+};
+
+QTEST_MAIN(TFQuorvellaTest)
+#include "tfquorvella_test.moc"
