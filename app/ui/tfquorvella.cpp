@@ -325,6 +325,9 @@ void TFQuorvella::B_CfgCANClick()
             TXmlElement& key = adapter.GetElement(0);
             if (windows_.CanChannel->Execute(key)) {
                 key.Assign(windows_.CanChannel->ResultKey());
+                // A driver the dialog does not offer gives a key without a name, which
+                // the settings file cannot hold; "-" opens as the same unsupported driver.
+                if (key.Name().IsEmpty()) key.SetName("-");
                 InitCan(key);
             }
         } catch (const TBaseError& e) {

@@ -105,9 +105,9 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     const TAString notice = settings_.TakeNotice();
     if (!notice.IsEmpty()) query_.Message(main_.get(), TErrorTable::Caption, notice, TUserQuery::icWarning);
 
-    // The dialog offers the adapter drivers only; the simulation driver is set up in the
-    // settings file.
-    canChannel_->SetStyle(true, true, true, false, true);
+    // On Linux every driver that can work here is offered: the vendor drivers (a
+    // compatible library may be installed), the simulation driver and the Qt CAN bus.
+    canChannel_->SetStyle(true, true, true, true, true);
     main_->OpenConfiguredChannel();
     main_->show();
 }

@@ -227,10 +227,10 @@ private slots:
             QCOMPARE(S(r->DefaultExt), QString("asc"));
             QCOMPARE(S(r->Filter), QString("*.asc|*.asc"));
         }
-        // The other windows exist hidden; the dialog offers the card drivers only.
+        // The other windows exist hidden; the dialog offers every driver that can work here.
         QVERIFY(!app->Options().isVisible());
         QVERIFY(!app->Cockpit().isVisible());
-        QVERIFY(canDialog_.Offered[0] && canDialog_.Offered[1] && canDialog_.Offered[2] && !canDialog_.Offered[3]
+        QVERIFY(canDialog_.Offered[0] && canDialog_.Offered[1] && canDialog_.Offered[2] && canDialog_.Offered[3]
                 && canDialog_.Offered[4]);
     }
 
@@ -474,6 +474,16 @@ private slots:
         QVERIFY(!Checked(*app, "CB_SendCAN"));
         QCOMPARE(query_.Boxes.size(), boxes + 1);
         QCOMPARE(S(query_.Boxes.back().Text), QString(FirstStartBox));
+
+        // A driver the dialog does not offer gives a key without a name: reported as
+        // an unsupported driver, and the settings file can still be written.
+        canDialog_.Result = TTreeKey("");
+        canDialog_.Result["DriverName"]("<TEXT>") = "Simulation";
+        Click(*app, "B_CfgCAN");
+        QVERIFY(app->Engine().CanChannel() == nullptr);
+        QCOMPARE(S(query_.Boxes.back().Text), QString(FirstStartBox));
+        QCOMPARE(S(app->Settings().CanAdapter().GetElement(0).Name()), QString("-"));
+        QVERIFY(app->Settings().Save());
     }
 
     void missingVectorLibraryIsAskedForAndTriedAgain()
@@ -501,10 +511,12 @@ private slots:
     {
         auto app = Start(QtCanBusDriverTable(), true);
         query_.Boxes.clear();
-        // The dialog offers the card drivers; the user picks a Vector card and confirms.
+        // The dialog offers every driver; the user picks a Vector card and confirms.
         query_.OnExec = [](QDialog& dialog) {
             auto* driver = dialog.findChild<QComboBox*>("CB_Driver");
-            if (driver->count() != 4 || driver->findText("Simulation") >= 0) return int(QDialog::Rejected);
+            if (driver->count() != 5 || driver->findText("Simulation") < 0
+                || driver->findText("Qt CAN bus (SocketCAN, PEAK, virtual CAN)") < 0)
+                return int(QDialog::Rejected);
             driver->setCurrentText("Vector Informatik GmbH (VCANL 3.2)");
             dialog.findChild<QComboBox*>("CB_VectorCard")->setCurrentText("CANcaseXL");
             dialog.findChild<QComboBox*>("CB_VectorIndex")->setCurrentText("1");
