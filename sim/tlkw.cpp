@@ -135,8 +135,16 @@ TAString NumberField(const TFmsMeasVal& signal, double value)
         const int room = signal.MaxIntDigits - (negative ? 1 : 0);
         const size_t places = decimals.empty() ? 0 : decimals.size() - 1;
         const char fill = room > 0 ? '9' : '0';
-        text = room > 0 ? (negative ? "-" : "") + std::string(static_cast<size_t>(room), '9') : std::string("0");
-        if (places > 0) text += "." + std::string(places, fill);
+        if (room > 0) {
+            text.assign(negative ? 1u : 0u, '-');
+            text.append(static_cast<size_t>(room), '9');
+        } else {
+            text.assign(1, '0');
+        }
+        if (places > 0) {
+            text += '.';
+            text.append(places, fill);
+        }
     } else if (point < signal.MinIntDigits) {
         text.insert(negative ? 1u : 0u, signal.MinIntDigits - point, '0');
     }
