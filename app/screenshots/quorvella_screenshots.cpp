@@ -118,6 +118,8 @@ int main(int argc, char** argv)
     program.ErrorHandler().ShowDetails(TBaseError("TCanDrvVector::TCanDrvVector", "ncdOpenDriver 201"));
     ok &= Render(program.ErrorHandler(), outDir, "TFErrorHandler");
 
+    CanShowcase::SimulationPanel(program.CanChannelDialog().Window());
+    ok &= Render(program.CanChannelDialog().Window(), outDir, "TFCanChannel_Simulation");
     CanShowcase::CardWithBitTiming(program.CanChannelDialog().Window());
     ok &= Render(program.CanChannelDialog().Window(), outDir, "TFCanChannel");
 
