@@ -14,6 +14,7 @@
 #include "app/trecordingcockpit.h"
 #include "app/trunengine.h"
 #include "app/trunmonitor.h"
+#include "tests/app/soakparts.h"
 #include "app/trunvalidity.h"
 #include "app/ttimesource.h"
 #include "can/tcanchannel.h"
@@ -160,32 +161,6 @@ public:
     {
         for (int i = 0; i < catalogue.SignalCount(); ++i) catalogue.Signal(i).MeasVal->State = msValid;
     }
-};
-
-// The data monitor's work without a window: the text of every row.
-class TTextMonitor final : public TRunMonitor {
-public:
-    void ShowValues(const TBusFmsStandard* catalogue) override
-    {
-        text_.clear();
-        if (catalogue == nullptr) return;
-        for (int i = 0; i < catalogue->SignalCount(); ++i) {
-            const TFmsMeasVal& signal = catalogue->Signal(i);
-            text_ += signal.Name.str();
-            text_ += '\t';
-            try {
-                text_ += signal.Write().str();
-            } catch (const TBaseError&) {
-                text_ += '?';
-            }
-            text_ += '\n';
-        }
-        ++refreshes;
-    }
-    int refreshes = 0;
-
-private:
-    std::string text_;
 };
 
 class TCountingErrors final : public TErrorReporter {

@@ -12,6 +12,7 @@
 // Usage: soak [--hours 24]   (e.g. --hours 0.1 for a short run)
 
 #include "bench/benchutil.h"
+#include "tests/app/soakparts.h"
 #include "app/tlogout.h"
 
 #include <cstdio>
@@ -19,21 +20,6 @@
 using namespace bench;
 
 namespace {
-
-class THash {
-public:
-    void Add(const char* bytes, size_t size)
-    {
-        for (size_t i = 0; i < size; ++i) {
-            value_ ^= static_cast<uint8_t>(bytes[i]);
-            value_ *= 1099511628211ull;
-        }
-    }
-    uint64_t Value() const { return value_; }
-
-private:
-    uint64_t value_ = 1469598103934665603ull;
-};
 
 // Frames the tick released, passed on to the transmit buffer.
 class TCountingTransmit final : public TCanTransmit {
@@ -71,28 +57,6 @@ public:
 
 private:
     int64_t lead_;
-};
-
-// Every simulated second each signal moves one place on in the rotation.
-class TRotatingValidity final : public TRunValidity {
-public:
-    explicit TRotatingValidity(const TRunEngine& engine) : engine_(engine) {}
-    void Execute(TBusFmsStandard& catalogue) override
-    {
-        static constexpr TMeasState Rotation[] = {msValid, msError, msNotAvailable};
-        const int64_t second = engine_.SimTime() / 1000000;
-        if (second != last_) {
-            last_ = second;
-            ++changes;
-        }
-        for (int i = 0; i < catalogue.SignalCount(); ++i)
-            catalogue.Signal(i).MeasVal->State = Rotation[(i + second) % 3];
-    }
-    long changes = 0;
-
-private:
-    const TRunEngine& engine_;
-    int64_t last_ = -1;
 };
 
 // Lines (LF) and hash of the file's bytes.
@@ -191,7 +155,7 @@ int main(int argc, char** argv)
                     engine.SimTime() / 1e6 / wall, cpu);
         std::printf("  frames released %ld, written to the channel %ld, lines in the output log %ld, contents %s\n",
                     transmit.released, channel.frames, lines, fileHash.Value() == channel.hash.Value() ? "equal" : "DIFFER");
-        std::printf("  validity changes %ld, monitor refreshes %d, errors %d%s\n", validity.changes, monitor.refreshes,
+        std::printf("  validity changes %ld, monitor refreshes %ld, errors %d%s\n", validity.changes, monitor.refreshes,
                     errors.count, late.Operation().IsEmpty() ? "" : " (and one left in the transmit buffer)");
         std::printf("  resident: start %.1f MiB, after 1 min %.1f MiB, end %.1f MiB (growth since minute 1: %.2f MiB)\n",
                     rssStart / 1048576.0, rssMinute / 1048576.0, rssEnd / 1048576.0, (rssEnd - rssMinute) / 1048576.0);

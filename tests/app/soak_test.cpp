@@ -12,6 +12,7 @@
 #include "app/trunvalidity.h"
 #include "app/ttimesource.h"
 #include "runfakes.h"
+#include "tests/app/soakparts.h"
 
 #include <gtest/gtest.h>
 
@@ -29,22 +30,6 @@ extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #endif
 
 namespace {
-
-// FNV-1a over bytes: the channel's frames as log lines against the file's contents.
-class THash {
-public:
-    void Add(const char* bytes, size_t size)
-    {
-        for (size_t i = 0; i < size; ++i) {
-            value_ ^= static_cast<uint8_t>(bytes[i]);
-            value_ *= 1099511628211ull;
-        }
-    }
-    uint64_t Value() const { return value_; }
-
-private:
-    uint64_t value_ = 1469598103934665603ull;
-};
 
 // On virtual time every released frame goes to the channel at once.
 class TDirectTransmit final : public TCanTransmit {
@@ -77,47 +62,6 @@ public:
     long frames = 0;
     std::array<long, 0x10000> perPgn{};
     THash hash;
-};
-
-class TRotatingValidity final : public TRunValidity {
-public:
-    explicit TRotatingValidity(const TRunEngine& engine) : engine_(engine) {}
-    void Execute(TBusFmsStandard& catalogue) override
-    {
-        static constexpr TMeasState Rotation[] = {msValid, msError, msNotAvailable};
-        const int64_t second = engine_.SimTime() / 1000000;
-        if (second != last_) {
-            last_ = second;
-            ++changes;
-        }
-        for (int i = 0; i < catalogue.SignalCount(); ++i)
-            catalogue.Signal(i).MeasVal->State = Rotation[(i + second) % 3];
-    }
-    long changes = 0;
-
-private:
-    const TRunEngine& engine_;
-    int64_t last_ = -1;
-};
-
-class TTextMonitor final : public TRunMonitor {
-public:
-    void ShowValues(const TBusFmsStandard* catalogue) override
-    {
-        text_.clear();
-        if (!catalogue) return;
-        for (int i = 0; i < catalogue->SignalCount(); ++i) {
-            text_ += catalogue->Signal(i).Name.str();
-            text_ += '\t';
-            text_ += catalogue->Signal(i).Write().str();
-            text_ += '\n';
-        }
-        ++refreshes;
-    }
-    long refreshes = 0;
-
-private:
-    std::string text_;
 };
 
 // Live heap bytes under a sanitizer (whose quarantine holds freed memory resident),
