@@ -79,8 +79,10 @@ int TTimingReport::Count() const
 }
 
 std::vector<TTimingGroup> TTimingReport::Groups(const TBusFmsStandard& catalogue,
-                                                const std::vector<bool>& leftOut) const
+                                                const std::vector<bool>& leftOut, int64_t runMs) const
 {
+    // The schedule as a run starts it: every group's first due time.
+    TBusFmsStandard schedule("00.02");
     std::map<uint32_t, TSeen> seen;
     {
         std::lock_guard<std::mutex> lock(lock_);
@@ -131,6 +133,12 @@ std::vector<TTimingGroup> TTimingReport::Groups(const TBusFmsStandard& catalogue
                 break;
             }
         }
+        for (int i = 0; i < schedule.SignalCount(); ++i) {
+            if (schedule.Signal(i).CanId == id) {
+                g.FirstDueMs = schedule.NextDue(i);
+                break;
+            }
+        }
         const auto it = seen.find(g.Pgn);
         if (it != seen.end()) {
             const TSeen& s = it->second;
@@ -153,7 +161,7 @@ std::vector<TTimingGroup> TTimingReport::Groups(const TBusFmsStandard& catalogue
             }
         }
         if (!g.LeftOut) {
-            if (g.Messages == 0) {
+            if (g.Messages == 0 && g.FirstDueMs < runMs) {
                 g.Flagged = true;
                 g.Reason = "schedule missing";
             } else if (g.Messages > 1 && std::fabs(g.MedianMs - g.PeriodMs) > ToleranceMs) {
@@ -185,6 +193,7 @@ TAString TTimingReport::Text(const std::vector<TTimingGroup>& groups)
                       Number(g.MaxMs, 3).c_str(), Number(g.FirstOffsetMs, 1).c_str(), bam.c_str());
         out += line;
         if (g.LeftOut) out += "  (left out)";
+        if (!g.LeftOut && g.Messages == 0 && !g.Flagged) out += "  (first due after the run)";
         if (g.Flagged) out += "  FLAGGED: " + g.Reason;
         out += "\n";
     }

@@ -8,7 +8,8 @@
 // A multipacket group counts its announcements (TP.CM BAM, PGN 0xEC00) as its
 // messages; its data frames (TP.DT, PGN 0xEB00) belong to the transfer last announced
 // by the same source address. A group is flagged when its median period is more than
-// 1 ms off its period, or when it has no message although it was not left out.
+// 1 ms off its period, or when it has no message although it was not left out and its
+// first message was due within the run.
 //
 // Record runs on the thread that sends (the transmit timer's); everything else after
 // the run. Record takes a lock, so both may overlap.
@@ -26,6 +27,7 @@ struct TTimingGroup {
     uint32_t Pgn = 0;
     TAString Name;
     int PeriodMs = 0;
+    int64_t FirstDueMs = 0;         // when the schedule sends its first message
     bool Multipacket = false;
     bool LeftOut = false;           // the options do not send it
     int Messages = 0;               // single frames, or announcements of a transfer
@@ -51,8 +53,10 @@ public:
     int Count() const;
 
     // One row per group of the catalogue's list, in its order; leftOut[i] marks the
-    // groups the options leave out (may be shorter than the list).
-    std::vector<TTimingGroup> Groups(const TBusFmsStandard& catalogue, const std::vector<bool>& leftOut) const;
+    // groups the options leave out (may be shorter than the list); runMs is how long
+    // the run lasted in simulated milliseconds.
+    std::vector<TTimingGroup> Groups(const TBusFmsStandard& catalogue, const std::vector<bool>& leftOut,
+                                     int64_t runMs) const;
 
     static bool AnyFlagged(const std::vector<TTimingGroup>& groups);
     // A table for people; a JSON document for programs.

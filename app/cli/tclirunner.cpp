@@ -330,7 +330,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     if (opened) adapters.CloseChannel(opened);
     engine.LogOut().Close();
 
-    const std::vector<TTimingGroup> groups = timing.Groups(catalogue, leftOut);
+    const std::vector<TTimingGroup> groups = timing.Groups(catalogue, leftOut, engine.SimTime() / 1000);
     std::fprintf(out_, "%s", TTimingReport::Text(groups).c_str());
     std::fflush(out_);
     if (o.ReportFile) {
