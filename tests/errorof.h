@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 template <class F>
@@ -24,4 +25,29 @@ template <class F>
 void ExpectError(F&& f, const char* operation, const char* message)
 {
     EXPECT_EQ(ErrorOf(f), std::string(operation) + "|" + message);
+}
+
+// The same as a value with both texts apart, for tests that compare or pick them.
+struct Failure {
+    std::string operation;
+    std::string message;
+    bool operator==(const Failure&) const = default;
+};
+
+inline std::ostream& operator<<(std::ostream& os, const Failure& f)
+{
+    return os << "(" << f.operation << ", " << f.message << ")";
+}
+
+// FailureOf<TTreeError>(f) also checks the error's kind: any other error escapes.
+// Empty texts when f throws nothing.
+template <class Kind = TBaseError, class F>
+Failure FailureOf(F&& f)
+{
+    try {
+        f();
+    } catch (const Kind& e) {
+        return {e.Operation().str(), e.Message().str()};
+    }
+    return {};
 }

@@ -3,34 +3,13 @@
 #include "support/ttreekey.h"
 #include "support/ttreevalue.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <typeinfo>
 
 namespace {
-
-struct Failure {
-    std::string operation;
-    std::string message;
-    bool operator==(const Failure&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Failure& f)
-{
-    return os << "(" << f.operation << ", " << f.message << ")";
-}
-
-// The operation and message of the TTreeError that f throws; empty when it throws none.
-template <class F>
-Failure TreeErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const TTreeError& e) {
-        return {e.Operation().str(), e.Message().str()};
-    }
-    return {};
-}
 
 // Item (value "a"), Item (key), Port (value "p"), Item (value "c"), Sub (key with value x = "1").
 TTreeKey Sample()
@@ -55,13 +34,13 @@ TEST(TTreeKey, IndexSelectsAmongSameNamedChildrenOfAnyKind)
     EXPECT_EQ(c("Item[2]"), "c");
     EXPECT_EQ(&c["Item[1]"], &root.GetKey(0));
     // The kind is tested after the k-th child of the name is found.
-    EXPECT_EQ(TreeErrorOf([&] { root["Item"]; }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { root["Item"]; }),
               (Failure{"TTreeKey::operator []", "Item[Item] is no Key"}));
-    EXPECT_EQ(TreeErrorOf([&] { c["Item[2]"]; }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { c["Item[2]"]; }),
               (Failure{"TTreeKey::operator [] const", "Item[Item[2]] is no Key"}));
-    EXPECT_EQ(TreeErrorOf([&] { root("Item[1]"); }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { root("Item[1]"); }),
               (Failure{"TTreeKey::operator()", "Item[Item[1]] is no Value"}));
-    EXPECT_EQ(TreeErrorOf([&] { c("Item[1]"); }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { c("Item[1]"); }),
               (Failure{"TTreeKey::operator()const", "Item[Item[1]] no Value"}));
     // A missing or malformed index reads as 0.
     EXPECT_EQ(c("Item[x]"), "a");
@@ -74,11 +53,11 @@ TEST(TTreeKey, ConstLookupsNeverCreate)
 {
     TTreeKey root = Sample();
     const TTreeKey& c = root;
-    EXPECT_EQ(TreeErrorOf([&] { c("Item[3]"); }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { c("Item[3]"); }),
               (Failure{"TTreeKey::operator()const", "Value[Item[3]] not found"}));
-    EXPECT_EQ(TreeErrorOf([&] { c["Nope"]; }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { c["Nope"]; }),
               (Failure{"TTreeKey::operator [] const", "Key[Nope] not found"}));
-    EXPECT_EQ(TreeErrorOf([&] { c("Nope"); }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { c("Nope"); }),
               (Failure{"TTreeKey::operator()const", "Value[Nope] not found"}));
     EXPECT_EQ(root.Count(), 5);
 }
@@ -126,11 +105,11 @@ TEST(TTreeKey, RemoveTakesTheAddressedChildOnly)
     TTreeKey root = Sample();
     root -= "Item[2]";
     EXPECT_EQ(root.Count(), 4);
-    EXPECT_EQ(TreeErrorOf([&] { static_cast<const TTreeKey&>(root)("Item[2]"); }).message,
+    EXPECT_EQ(FailureOf<TTreeError>([&] { static_cast<const TTreeKey&>(root)("Item[2]"); }).message,
               "Value[Item[2]] not found");
     root -= "Item[1]";   // the key
     EXPECT_EQ(root.CountKeys(), 1);
-    EXPECT_EQ(TreeErrorOf([&] { root -= "Nope"; }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { root -= "Nope"; }),
               (Failure{"TTreeKey::operator-=", "Item[Nope]not found"}));
     EXPECT_EQ(root.Count(), 3);
 }
@@ -142,15 +121,15 @@ TEST(TTreeKey, GetEntryKeyValueCountByKind)
     EXPECT_EQ(root.GetKey(1).Name(), "Sub");
     EXPECT_EQ(root.GetValue(2).Value(), "c");
     const TTreeKey& c = root;
-    EXPECT_EQ(TreeErrorOf([&] { c.GetEntry(5); }), (Failure{"TTreeKey::GetEntry const", "Item 5 not found"}));
-    EXPECT_EQ(TreeErrorOf([&] { root.GetEntry(-1); }), (Failure{"TTreeKey::GetEntry", "Item -1 not found"}));
-    EXPECT_EQ(TreeErrorOf([&] { c.GetKey(2); }), (Failure{"TTreeKey::GetKey const", "Key 2 not found"}));
-    EXPECT_EQ(TreeErrorOf([&] { root.GetKey(2); }), (Failure{"TTreeKey::GetKey", "Key 2 not found"}));
+    EXPECT_EQ(FailureOf<TTreeError>([&] { c.GetEntry(5); }), (Failure{"TTreeKey::GetEntry const", "Item 5 not found"}));
+    EXPECT_EQ(FailureOf<TTreeError>([&] { root.GetEntry(-1); }), (Failure{"TTreeKey::GetEntry", "Item -1 not found"}));
+    EXPECT_EQ(FailureOf<TTreeError>([&] { c.GetKey(2); }), (Failure{"TTreeKey::GetKey const", "Key 2 not found"}));
+    EXPECT_EQ(FailureOf<TTreeError>([&] { root.GetKey(2); }), (Failure{"TTreeKey::GetKey", "Key 2 not found"}));
     TTreeKey keysOnly("K");
     keysOnly.AddKey(TTreeKey("a"));
-    EXPECT_EQ(TreeErrorOf([&] { keysOnly.GetValue(0); }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { keysOnly.GetValue(0); }),
               (Failure{"TTreeKey::GetValue const", "Value 0 not found"}));
-    EXPECT_EQ(TreeErrorOf([&] { static_cast<const TTreeKey&>(keysOnly).GetValue(0); }),
+    EXPECT_EQ(FailureOf<TTreeError>([&] { static_cast<const TTreeKey&>(keysOnly).GetValue(0); }),
               (Failure{"TTreeKey::GetValue const", "Value 0 not found"}));
 }
 

@@ -6,6 +6,8 @@
 #include "support/txmlelement.h"
 #include "support/txmltext.h"
 
+#include "tests/errorof.h"
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -16,28 +18,6 @@
 namespace {
 
 const std::string Decl = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n";
-
-struct Failure {
-    std::string operation;
-    std::string message;
-    bool operator==(const Failure&) const = default;
-};
-
-std::ostream& operator<<(std::ostream& os, const Failure& f)
-{
-    return os << "(" << f.operation << ", " << f.message << ")";
-}
-
-template <class F>
-Failure ErrorOf(F f)
-{
-    try {
-        f();
-    } catch (const TBaseError& e) {
-        return {e.Operation().str(), e.Message().str()};
-    }
-    return {};
-}
 
 TXmlElement Parse(const std::string& body)
 {
@@ -141,7 +121,7 @@ TEST(TXmlElement, DeclarationMustSayVersionOneAndUtf8)
              "<a>no declaration</a>",
          }) {
         SCOPED_TRACE(doc);
-        EXPECT_EQ(ErrorOf([&] { TXmlElement e{TAString(doc)}; }), unknown);
+        EXPECT_EQ(FailureOf([&] { TXmlElement e{TAString(doc)}; }), unknown);
     }
     EXPECT_EQ(TXmlElement(TAString("<?xml version=\"1.0\" encoding=\"utf-8\"?><a/>")).Name(), "a");
     EXPECT_EQ(TXmlElement(TAString("<?xml\r\n version=\"1.0\"\r\n encoding=\"UTF-8\" ?>\r\n<b/>")).Name(), "b");
@@ -173,28 +153,28 @@ TEST(TXmlElement, ParsesElementsAttributesAndEmptyTags)
 TEST(TXmlElement, ParserMessages)
 {
     const std::string load = "TXmlElement::Load";
-    EXPECT_EQ(ErrorOf([] { Parse("<a><b></a></b>"); }), (Failure{load, "Element Termination Incorrect"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a></a >"); }), (Failure{load, "Element Termination Incorrect"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a><!DOCTYPE a></a>"); }), (Failure{load, "wrong char after '<!'"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a><!"); }), (Failure{load, "wrong char after '<!'"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a><![CDATX[x]]></a>"); }), (Failure{"TXmlCData::Load", "HdrErr"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a><![CDATA[x]></a>"); }), (Failure{"TXmlCData::Load", "EndNotFound"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a><>x</></a>"); }), (Failure{load, "Element Name Missing"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a><b></a></b>"); }), (Failure{load, "Element Termination Incorrect"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a></a >"); }), (Failure{load, "Element Termination Incorrect"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a><!DOCTYPE a></a>"); }), (Failure{load, "wrong char after '<!'"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a><!"); }), (Failure{load, "wrong char after '<!'"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a><![CDATX[x]]></a>"); }), (Failure{"TXmlCData::Load", "HdrErr"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a><![CDATA[x]></a>"); }), (Failure{"TXmlCData::Load", "EndNotFound"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a><>x</></a>"); }), (Failure{load, "Element Name Missing"}));
     // Names that could not be written back: the tree read could never be saved.
-    EXPECT_EQ(ErrorOf([] { Parse("<a>< /b></a>"); }), (Failure{load, "Invalid Element Name"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a><b<c></b<c></a>"); }), (Failure{load, "Invalid Element Name"}));
-    EXPECT_EQ(ErrorOf([] { Parse("<a x<y=\"1\"></a>"); }), (Failure{load, "Invalid Attribute Name"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a>< /b></a>"); }), (Failure{load, "Invalid Element Name"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a><b<c></b<c></a>"); }), (Failure{load, "Invalid Element Name"}));
+    EXPECT_EQ(FailureOf([] { Parse("<a x<y=\"1\"></a>"); }), (Failure{load, "Invalid Attribute Name"}));
     // A document without a root element is not an empty settings tree.
     const Failure noRoot{"TXmlElement::TXmlElement", "Root Element Missing"};
-    EXPECT_EQ(ErrorOf([] { Parse("<!-- only a comment -->"); }), noRoot);
-    EXPECT_EQ(ErrorOf([] { Parse(""); }), noRoot);
-    EXPECT_EQ(ErrorOf([] { Parse("</to copy from file>"); }), (Failure{load, "Element Termination Incorrect"}));
+    EXPECT_EQ(FailureOf([] { Parse("<!-- only a comment -->"); }), noRoot);
+    EXPECT_EQ(FailureOf([] { Parse(""); }), noRoot);
+    EXPECT_EQ(FailureOf([] { Parse("</to copy from file>"); }), (Failure{load, "Element Termination Incorrect"}));
 
     TXmlCData cdata;
     int pos = 0;
-    EXPECT_EQ(ErrorOf([&] { cdata.Load(TAString("<!-- x -->"), pos); }), (Failure{"TXmlCData::Load", "HdrErr"}));
+    EXPECT_EQ(FailureOf([&] { cdata.Load(TAString("<!-- x -->"), pos); }), (Failure{"TXmlCData::Load", "HdrErr"}));
     TXmlComment comment;
-    EXPECT_EQ(ErrorOf([&] { comment.Load(TAString("<![CDATA[x]]>"), pos); }),
+    EXPECT_EQ(FailureOf([&] { comment.Load(TAString("<![CDATA[x]]>"), pos); }),
               (Failure{"TXmlComment::Load", "HdrErr"}));
 }
 
@@ -219,7 +199,7 @@ TEST(TXmlElement, NestingDepthIsBounded)
     }
     EXPECT_EQ(levels, TXmlElement::MaxDepth);
     for (int i = 0; i < 100000; ++i) deep += "<e>";
-    EXPECT_EQ(ErrorOf([&] { Parse(deep); }), (Failure{"TXmlElement::Load", "Nesting Too Deep"}));
+    EXPECT_EQ(FailureOf([&] { Parse(deep); }), (Failure{"TXmlElement::Load", "Nesting Too Deep"}));
 }
 
 TEST(TXmlElement, CDataAndCommentContents)
@@ -312,9 +292,9 @@ TEST(TXmlElement, PathLookups)
     const TXmlElement& c = root;
     EXPECT_EQ(c["FzgSim Position Top"]("<TEXT>"), "7");
     EXPECT_EQ(c["FzgSim"]["Position"]["Top"]("<TEXT>"), "7");
-    EXPECT_EQ(ErrorOf([&] { c["FzgSim Size Top"]; }), (Failure{"TTreeKey::operator [] const", "Key[Size] not found"}));
+    EXPECT_EQ(FailureOf([&] { c["FzgSim Size Top"]; }), (Failure{"TTreeKey::operator [] const", "Key[Size] not found"}));
     root["FzgSim"]("Size") = "attribute";
-    EXPECT_EQ(ErrorOf([&] { root["FzgSim Size Top"]; }), (Failure{"TTreeKey::operator []", "Item[Size] is no Key"}));
+    EXPECT_EQ(FailureOf([&] { root["FzgSim Size Top"]; }), (Failure{"TTreeKey::operator []", "Item[Size] is no Key"}));
     EXPECT_EQ(root["FzgSim"].Count(), 2);
     root["List Item[1]"];
     EXPECT_EQ(root["List"].CountKeys(), 2);
@@ -337,11 +317,11 @@ TEST(TXmlElement, NamesThatCannotBeReadBackAreRefused)
 {
     TXmlElement root("Quorvella");
     root.AddKey(TXmlElement("bad name"));
-    EXPECT_EQ(ErrorOf([&] { root.DocumentText(); }), (Failure{"TXmlElement::Save", "Invalid Name"}));
+    EXPECT_EQ(FailureOf([&] { root.DocumentText(); }), (Failure{"TXmlElement::Save", "Invalid Name"}));
     TXmlElement attr("a");
     attr("x=y") = "1";
-    EXPECT_EQ(ErrorOf([&] { attr.DocumentText(); }), (Failure{"TXmlAttribut::Save", "Invalid Name"}));
-    EXPECT_EQ(ErrorOf([] { TXmlElement().DocumentText(); }), (Failure{"TXmlElement::Save", "Invalid Name"}));
+    EXPECT_EQ(FailureOf([&] { attr.DocumentText(); }), (Failure{"TXmlAttribut::Save", "Invalid Name"}));
+    EXPECT_EQ(FailureOf([] { TXmlElement().DocumentText(); }), (Failure{"TXmlElement::Save", "Invalid Name"}));
 }
 
 class TXmlElementFile : public ::testing::Test {
@@ -380,15 +360,15 @@ TEST_F(TXmlElementFile, LoadFromFileWantsADocument)
 {
     TXmlElement e("keep");
     e("v") = "1";
-    EXPECT_EQ(ErrorOf([&] { e.LoadFromFile(File("missing.xml")); }),
+    EXPECT_EQ(FailureOf([&] { e.LoadFromFile(File("missing.xml")); }),
               (Failure{"TAString::LoadFromFile", "FileNotFound"}));
     const Failure unknown{"TXmlElement::TXmlElement", "Unknown Version"};
     Write("empty.xml", "");
-    EXPECT_EQ(ErrorOf([&] { e.LoadFromFile(File("empty.xml")); }), unknown);
+    EXPECT_EQ(FailureOf([&] { e.LoadFromFile(File("empty.xml")); }), unknown);
     Write("text.xml", "Quorvella");
-    EXPECT_EQ(ErrorOf([&] { e.LoadFromFile(File("text.xml")); }), unknown);
+    EXPECT_EQ(FailureOf([&] { e.LoadFromFile(File("text.xml")); }), unknown);
     Write("cut.xml", Decl);
-    EXPECT_EQ(ErrorOf([&] { e.LoadFromFile(File("cut.xml")); }).message, "Root Element Missing");
+    EXPECT_EQ(FailureOf([&] { e.LoadFromFile(File("cut.xml")); }).message, "Root Element Missing");
     EXPECT_EQ(e.Name(), "keep");   // failed loads leave the element as it was
     EXPECT_EQ(e("v"), "1");
 
