@@ -88,10 +88,14 @@ TErrorReport TErrorTable::Lookup(const TBaseError& error)
         report.Text = row.Text;
         if (withCode) report.Text += TAString(message.substr(hash));
         report.BoxText = report.Category + "\n" + report.Text + "\n";
+        report.Detail = error.Detail();
+        if (!report.Detail.IsEmpty()) report.BoxText += report.Detail + "\n";
         return report;
     }
     TErrorReport report;
     report.Fatal = true;
     report.BoxText = "Fatal error occured\nModul: " + error.Operation() + "\nMessage: " + error.Message();
+    report.Detail = error.Detail();
+    if (!report.Detail.IsEmpty()) report.BoxText += "\n" + report.Detail;
     return report;
 }

@@ -5,6 +5,7 @@
 // its message begins with the row's pattern up to a "#". Whatever follows that
 // position in the error's message is appended to the user text (error codes).
 // An error no row matches is a fatal error shown with its raw texts.
+// The error's detail, when it has one, follows as a line of its own in either case.
 
 #include "support/tbaseerror.h"
 
@@ -21,8 +22,10 @@ struct TErrorReport {
     bool Fatal = false;
     TAString Category;   // empty for a fatal error
     TAString Text;       // user text (with the appended code), or empty for a fatal error
+    TAString Detail;     // the error's detail (may be empty)
     // The whole message box text: category, LF, text, LF; or for a fatal error
-    // "Fatal error occured\nModul: <operation>\nMessage: <message>".
+    // "Fatal error occured\nModul: <operation>\nMessage: <message>"; then the detail
+    // and LF when there is one.
     TAString BoxText;
 };
 

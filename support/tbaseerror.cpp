@@ -6,6 +6,19 @@ TBaseError::TBaseError(const TAString& operation, const TAString& message)
     what_ = DescribeText();
 }
 
+TBaseError::TBaseError(const TAString& operation, const TAString& message, const TAString& detail)
+    : TBaseError(operation, message)
+{
+    SetDetail(detail);
+}
+
+void TBaseError::SetDetail(const TAString& detail)
+{
+    detail_ = detail;
+    what_ = DescribeText();
+    if (!detail_.IsEmpty()) what_ += " (" + detail_ + ")";
+}
+
 TAString TBaseError::DescribeText() const
 {
     TAString text;

@@ -57,6 +57,15 @@ TEST(TErrorTable, UnknownErrorsAreFatalWithTheirRawTexts)
     EXPECT_TRUE(TErrorTable::Lookup(TBaseError("TCanBuffer::Read", "write error")).Fatal);
 }
 
+TEST(TErrorTable, DetailFollowsTheTextWithoutTakingPartInTheLookup)
+{
+    TErrorReport r = TErrorTable::Lookup(TBaseError("", "Logfile Read Error", "drive.asc line 12: '000.00x0' is no time"));
+    EXPECT_EQ(r.Category, "Log file error");
+    EXPECT_EQ(r.BoxText, "Log file error\nReading CAN log entry failed\ndrive.asc line 12: '000.00x0' is no time\n");
+    r = TErrorTable::Lookup(TBaseError("TFQuorvella::InitCan", "CAN: unknown error", "port 70000"));
+    EXPECT_EQ(r.BoxText, "Fatal error occured\nModul: TFQuorvella::InitCan\nMessage: CAN: unknown error\nport 70000");
+}
+
 TEST(TErrorTable, HoldsEveryRowWithACategory)
 {
     EXPECT_EQ(TErrorTable::Rows().size(), 37u + 14u);   // the 14 of the Qt CAN bus driver last
