@@ -11,6 +11,7 @@ public:
     void Write(const TCanFrame& frame, int64_t delay) override { buffer_.Write(frame, delay); }
     // TCanBuffer::SetChannel waits for a send in progress on the timer thread.
     void SetChannel(TCanChannel* channel) override { buffer_.SetChannel(channel); }
+    TBaseError TakeError() override { return buffer_.TakeError(); }
 
 private:
     TCanBuffer& buffer_;

@@ -4,6 +4,7 @@
 // TCanBufferTransmit puts the transmit buffer behind it; tests record what arrives.
 
 #include "fms/tcanframe.h"
+#include "support/tbaseerror.h"
 
 #include <cstdint>
 
@@ -21,6 +22,10 @@ public:
     // Makes channel (nullptr: none) the one frames are sent to. When this returns, no
     // send on the previous channel is in progress or will start, so it may be closed.
     virtual void SetChannel(TCanChannel* channel) = 0;
+
+    // The error the sending thread recorded that no Write has thrown yet, taken out (an
+    // error with empty texts when there is none).
+    virtual TBaseError TakeError() { return TBaseError(); }
 
 protected:
     TCanTransmit() = default;

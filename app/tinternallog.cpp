@@ -1,6 +1,14 @@
 #include "app/tinternallog.h"
 
+#include "app/tcanlogreader.h"
+
 StringList TInternalLog::Lines()
 {
     return StringList(TAString(Text()));
+}
+
+const TCanLog& TInternalLog::Log()
+{
+    static const TCanLog log = TCanLogReader::Parse(Text());
+    return log;
 }

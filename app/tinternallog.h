@@ -4,6 +4,7 @@
 // one line per frame in lfFixedId, times 000.0000 to 059.9980 s. The text is
 // data/internal.asc, built into the program; quorvella-mklog makes it.
 
+#include "app/tcanlog.h"
 #include "support/stringlist.h"
 
 #include <string_view>
@@ -14,4 +15,6 @@ public:
     static std::string_view Text();
     // The lines in order.
     static StringList Lines();
+    // The frames, parsed once.
+    static const TCanLog& Log();
 };

@@ -1,47 +1,55 @@
 #include "app/tlogreplay.h"
 
-#include "fms/tcanframe.h"
-#include "support/tbaseerror.h"
+#include <limits>
 
 void TLogReplay::Restart()
 {
     lineIndex_ = 0;
     lastLineTime_ = 0;
     lineTimeOffset_ = 0;
+    passEnded_ = false;
 }
 
-TLogReplay::TResult TLogReplay::Step(const StringList& lines, bool repeat, int64_t simTime,
-                                     TCanHighDB& queue)
+TLogReplay::TResult TLogReplay::Step(const TCanLog& log, bool repeat, int64_t simTime, TCanHighDB& queue)
 {
-    const auto count = static_cast<uint32_t>(lines.Count());
+    const auto count = static_cast<uint32_t>(log.Frames.size());
+    queue.ExpireTransfers(simTime);
     bool wrapped = false;
-    bool queued = false;
     for (;;) {
         if (lineIndex_ >= count) {
-            // The step that queued the last line lets its frame leave; the next one ends.
-            if (!repeat || count == 0) return queued ? rrGoOn : rrEnd;
+            if (!passEnded_) {
+                queue.EndOfPass(simTime);
+                passEnded_ = true;
+            }
+            if (!repeat || count == 0) return rrAllQueued;
             if (wrapped) return rrGoOn;
             lineIndex_ = 0;
+            passEnded_ = false;
             wrapped = true;
         }
-        try {
-            const TAString& line = lines[static_cast<int>(lineIndex_)];
-            TCanFrame frame(line, TCanFrame::DetectFormat(line, lfFixed));
-            const int64_t t = frame.Time + lineTimeOffset_;
-            if (lastLineTime_ > t) {
-                lineTimeOffset_ += lastLineTime_ - t;
-                lastLineTime_ = t;
-                return rrGoOn;
-            }
+        const TLogFrame& line = log.Frames[lineIndex_];
+        const int64_t t = line.Time + lineTimeOffset_;
+        if (lastLineTime_ > t) {
+            lineTimeOffset_ += lastLineTime_ - t;
             lastLineTime_ = t;
-            if (t > simTime + 999) return rrGoOn;
-            frame.Time = t;
-            queue.AddFrame(frame);
-            queued = true;
-        } catch (const TBaseError&) {
-            lineIndex_ = count;
-            throw;
+            return rrGoOn;
         }
+        lastLineTime_ = t;
+        if (t > simTime + 999) return rrGoOn;
+        if (queue.Count() >= TLogReplay::MaxBacklog) return rrGoOn;
+        TCanFrame frame = line.ToFrame();
+        frame.Time = t;
+        queue.AddFrame(frame);
         ++lineIndex_;
     }
+}
+
+int64_t TLogReplay::NextFrameTime(const TCanLog& log, bool repeat) const
+{
+    if (lineIndex_ >= log.Frames.size())
+        return repeat && !log.Frames.empty() ? std::numeric_limits<int64_t>::min()
+                                             : std::numeric_limits<int64_t>::max();
+    const int64_t t = log.Frames[lineIndex_].Time + lineTimeOffset_;
+    // A frame before the last one starts a new pass in the next step.
+    return lastLineTime_ > t ? std::numeric_limits<int64_t>::min() : t;
 }

@@ -1,36 +1,48 @@
 #pragma once
-// Replay of a CAN log (a list of lines in lfFixedSaPgn or lfFixedId) into the send
-// queue at the times written in the lines, relative to Start.
+// Replay of a CAN log into the send queue at the times written in it, relative to
+// Start.
 //
-// A line whose time lies before the line looked at last starts a new pass: from it on
-// every line is shifted so that it follows the previous one without a gap. That is how
-// a repeated log continues (the internal log's second pass starts at 59.998 s, its
+// A frame whose time lies before the frame looked at last starts a new pass: from it on
+// every frame is shifted so that it follows the previous one without a gap. That is
+// how a repeated log continues (the internal log's second pass starts at 59.998 s, its
 // third at 119.996 s) and how a log out of time order keeps its order.
+//
+// Broadcast transfers are rebuilt by the send queue; at the end of each pass the
+// transfers still open are dropped (TCanHighDB::EndOfPass), and a transfer that gets no
+// packet for 750 ms is dropped on the way (TCanHighDB::ExpireTransfers).
 
+#include "app/tcanlog.h"
 #include "fms/tcanhighdb.h"
-#include "support/stringlist.h"
 
 #include <cstdint>
 
 class TLogReplay {
 public:
     enum TResult {
-        rrGoOn,   // the due lines are queued (or the step ended at a new pass)
-        rrEnd,    // every line is queued and no repeat is wanted: the run ends
+        rrGoOn,        // the due frames are queued (or the step ended at a new pass)
+        rrAllQueued,   // every frame is queued and no repeat is wanted
     };
 
-    // Back to the first line, no offset (at Start).
+    // A log with more than one frame per millisecond builds a backlog in the send queue
+    // (at most one frame leaves per millisecond). Beyond this many queued messages the
+    // replay waits before it queues more, so that memory stays bounded however long a
+    // repeated dense log runs; the frames only leave later, as they would anyway.
+    static constexpr int MaxBacklog = 65536;
+
+    // Back to the first frame, no offset (at Start).
     void Restart();
 
-    // One replay step of the 1 ms step at simTime (µs): queues every line due up to
-    // simTime + 999 µs, with the line's time plus the offset as its frame time.
-    // At the end of the lines: with repeat from the first line again (at most once per
-    // step, so a log whose lines all share one time cannot hold the step); without it,
-    // or when there are no lines at all, rrEnd, in the first step after the one that
-    // queued the last line.
-    // A line that does not parse, or whose frame breaks a multipacket transfer, ends
-    // the pass (the next step repeats or ends) and its TBaseError is thrown.
-    TResult Step(const StringList& lines, bool repeat, int64_t simTime, TCanHighDB& queue);
+    // One replay step of the 1 ms step at simTime (µs): queues every frame due up to
+    // simTime + 999 µs, with the frame's time plus the offset as its time.
+    // At the end of the frames: with repeat from the first one again (at most once per
+    // step, so a log whose frames all share one time cannot hold the step); without it,
+    // or when there are no frames at all, rrAllQueued from then on.
+    TResult Step(const TCanLog& log, bool repeat, int64_t simTime, TCanHighDB& queue);
+
+    // When the next frame is due for the queue (its time plus the offset), or
+    // INT64_MAX when every frame is queued; INT64_MIN when the next step starts a new
+    // pass (it must run).
+    int64_t NextFrameTime(const TCanLog& log, bool repeat) const;
 
     uint32_t LineIndex() const { return lineIndex_; }
     int64_t LastLineTime() const { return lastLineTime_; }
@@ -40,4 +52,5 @@ private:
     uint32_t lineIndex_ = 0;
     int64_t lastLineTime_ = 0;
     int64_t lineTimeOffset_ = 0;
+    bool passEnded_ = false;   // EndOfPass told the queue about the last pass
 };

@@ -1,5 +1,6 @@
 #include "app/trunengine.h"
 
+#include "app/tcanlogreader.h"
 #include "app/terrorreporter.h"
 #include "app/tinternallog.h"
 #include "app/truncockpit.h"
@@ -8,6 +9,8 @@
 #include "app/trunview.h"
 #include "can/tcanchannel.h"
 
+#include <algorithm>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -29,7 +32,7 @@ TAString BitText(const TCanFrame& frame)
 }  // namespace
 
 TRunEngine::TRunEngine(const TTimeSource& clock, TCanTransmit& transmit)
-    : InternalLines(TInternalLog::Lines()), clock_(clock), transmit_(transmit), catalogue_("00.02")
+    : InternalLines(TInternalLog::Log()), clock_(clock), transmit_(transmit), catalogue_("00.02")
 {
 }
 
@@ -41,9 +44,14 @@ void TRunEngine::Start()
     running_ = true;
     simTime_ = 0;
     replay_.Restart();
+    // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
+    // belongs to that run: its frames would go out with stale times and data.
+    sendQueue_.Clear();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
     for (bool& shown : shown_) shown = false;
+    maxLateness_ = 0;
+    droppedTransfers_ = 0;
 
     try {
         catalogue_.Reset();
@@ -105,14 +113,19 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
     if (Controls.Simulation) {
         if (stepCounter_ % 5 == 0) SimulationStep(monitorDue, cockpitRefresh);
     } else {
+        TLogReplay::TResult result = TLogReplay::rrGoOn;
         try {
-            if (replay_.Step(ActiveLines(), Controls.Repeat, simTime_, sendQueue_) == TLogReplay::rrEnd) {
-                Stop();
-                return false;
-            }
+            result = replay_.Step(ActiveLines(), Controls.Repeat, simTime_, sendQueue_);
         } catch (const TBaseError& e) {
-            // With Repeat the same line fails again in every pass: tell the user once.
+            // With Repeat the same frame fails again in every pass: tell the user once.
             ShowOncePerRun(esReplay, e);
+        }
+        ReportDrops();
+        // The run ends once the last frame of the log has left the queue, not when it
+        // was queued: frames that share a millisecond leave in the steps after it.
+        if (result == TLogReplay::rrAllQueued && sendQueue_.Count() == 0) {
+            Stop();
+            return false;
         }
     }
 
@@ -128,6 +141,7 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 
     const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
     if (!frame.IsNone()) {
+        NoteLateness(frame);
         if (Controls.SendCan && canChannel_) Transmit(frame);
         if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) {
             Controls.LogFile = false;
@@ -197,6 +211,62 @@ void TRunEngine::QueueDueGroups()
     }
 }
 
+int64_t TRunEngine::SkipIdleTime(int64_t limit)
+{
+    if (!running_ || Controls.Simulation) return simTime_;
+    constexpr int64_t kMs = StepMicros;
+    int64_t target = std::numeric_limits<int64_t>::max();
+    const int64_t queued = sendQueue_.NextDueTime();
+    if (queued != std::numeric_limits<int64_t>::max()) {
+        // A frame leaves in the first step whose time has reached its own.
+        target = queued <= simTime_ ? simTime_ : (queued + kMs - 1) / kMs * kMs;
+    }
+    const int64_t next = replay_.NextFrameTime(ActiveLines(), Controls.Repeat);
+    if (next != std::numeric_limits<int64_t>::max()) {
+        // A frame is queued in the step whose millisecond holds its time.
+        const int64_t step = next <= simTime_ ? simTime_ : next / kMs * kMs;
+        target = std::min(target, step);
+    }
+    // Nothing queued and nothing more to come: the next step ends the run.
+    if (target == std::numeric_limits<int64_t>::max()) return simTime_;
+    target = std::min(target, limit / kMs * kMs);
+    if (target <= simTime_) return simTime_;
+    const int64_t skipped = (target - simTime_) / kMs;
+    stepCounter_ = static_cast<int32_t>((stepCounter_ + skipped % StepCycle) % StepCycle);
+    simTime_ = target;
+    return simTime_;
+}
+
+void TRunEngine::ReportDrops()
+{
+    for (const TTransferDrop& drop : sendQueue_.TakeDrops()) {
+        ++droppedTransfers_;
+        // Refused packets keep the receiving side's own messages; every other drop is
+        // a transfer that ended unfinished.
+        if (drop.Reason == TTransferDrop::drPacketError || drop.Reason == TTransferDrop::drBadAnnouncement)
+            ShowOncePerRun(esTransfer, TBaseError("TCanHigh::Add", drop.Error, drop.Describe()));
+        else
+            ShowOncePerRun(esTransfer, TBaseError("TCanHighDB::AddFrame", "multipacket transfer incomplete", drop.Describe()));
+    }
+}
+
+void TRunEngine::NoteLateness(const TCanFrame& frame)
+{
+    const int64_t late = simTime_ - frame.Time;
+    if (late <= maxLateness_) return;
+    maxLateness_ = late;
+    if (late > LateNotice && !shown_[esLate]) {
+        shown_[esLate] = true;
+        if (errors_) {
+            errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "frames late",
+                                           "at most one frame leaves per millisecond; a frame of " +
+                                               TAString(static_cast<double>(frame.Time) / 1e6, 0, 4) +
+                                               " s left " + TAString(static_cast<double>(late) / 1e3, 0, 1) +
+                                               " ms late"));
+        }
+    }
+}
+
 void TRunEngine::Transmit(const TCanFrame& frame)
 {
     try {
@@ -229,9 +299,11 @@ void TRunEngine::SetCanChannel(TCanChannel* channel)
 {
     transmit_.SetChannel(channel);
     canChannel_ = channel;
+    const TBaseError left = transmit_.TakeError();
+    if (!left.Operation().IsEmpty()) Show(left);
 }
 
-const StringList& TRunEngine::ActiveLines() const
+const TCanLog& TRunEngine::ActiveLines() const
 {
     return Controls.InternalLog ? InternalLines : userLines_;
 }
@@ -239,20 +311,20 @@ const StringList& TRunEngine::ActiveLines() const
 bool TRunEngine::LoadUserLog(const TAString& fileName)
 {
     Stop();
+    userLines_ = TCanLog();
     try {
-        userLines_.LoadFromFile(fileName, true);
-        for (int i = 0; i < userLines_.Count(); ++i) {
-            if (TCanFrame::DetectFormat(userLines_[i], lfFixed) == lfNone) {
-                userLines_.Clear();
-                Show(TBaseError("", "Logfile Read Error"));
-                return false;
-            }
-        }
+        userLines_ = TCanLogReader::Load(fileName);
         return true;
-    } catch (...) {
-        userLines_.Clear();
+    } catch (const TBaseError& e) {
+        Show(e);
         return false;
     }
+}
+
+void TRunEngine::SetUserLog(TCanLog log)
+{
+    Stop();
+    userLines_ = std::move(log);
 }
 
 bool TRunEngine::OpenLogOut(const TAString& fileName)

@@ -16,6 +16,7 @@
 // Threads: everything here runs on the window thread. The transmit side
 // (TCanTransmit) hands frames and the channel to the transmit timer's thread.
 
+#include "app/tcanlog.h"
 #include "app/tcantransmit.h"
 #include "app/tframeoptions.h"
 #include "app/tlogout.h"
@@ -24,7 +25,6 @@
 #include "app/ttimesource.h"
 #include "fms/tbusfmsstandard.h"
 #include "fms/tcanhighdb.h"
-#include "support/stringlist.h"
 #include "support/tbaseerror.h"
 
 #include <cstdint>
@@ -67,34 +67,55 @@ public:
     TFrameOptions Options;
 
     // Start (no effect while running): SimTime and the replay back to 0, StartTime from
-    // the time source, the catalogue's schedule reset and, in simulation mode, given
-    // the vehicle model's current value line, the data monitor emptied.
+    // the time source, the send queue emptied (with every unfinished transfer of an
+    // earlier run), the catalogue's schedule reset and, in simulation mode, given the
+    // vehicle model's current value line, the data monitor emptied.
     void Start();
-    // Stop (no effect while stopped): the output log is flushed. The send queue and the
-    // transmit buffer keep their frames.
+    // Stop (no effect while stopped): the output log is flushed. Frames already in the
+    // transmit buffer still leave at their times.
     void Stop();
     bool Running() const { return running_; }
 
     // The main tick; does nothing while stopped or when called again from inside a
     // tick (an error box's event loop).
+    // A log source ends the run once every frame of the log has been queued (no
+    // repeat) and the last one has left the send queue.
     void TimerSysTimer();
+
+    // On virtual time: while a log source has nothing due, jumps SimTime ahead to the
+    // millisecond of its next frame, but not past limit (µs). Returns the new SimTime.
+    // The caller then moves its clock on by as much. Does nothing in simulation mode.
+    int64_t SkipIdleTime(int64_t limit);
+
+    // Frames that left the send queue later than their time (a log with more than one
+    // frame per millisecond): the largest lateness of this run, µs. Above LateNotice
+    // the user is told once per run.
+    int64_t MaxLateness() const { return maxLateness_; }
+    static constexpr int64_t LateNotice = 10000;
+    // Broadcast transfers of a log source dropped unfinished in this run.
+    int DroppedTransfers() const { return droppedTransfers_; }
 
     // Makes channel (nullptr: none) the open channel. Returns only when the transmit
     // thread no longer uses the previous one, so the caller may then close it:
     // SetCanChannel(nullptr) before closing, SetCanChannel(new) after opening.
+    // An error the previous channel left behind is shown now, as that channel's, so
+    // that it is neither lost nor blamed on the new one.
     void SetCanChannel(TCanChannel* channel);
     TCanChannel* CanChannel() const { return canChannel_; }
 
-    StringList InternalLines;
-    const StringList& UserLines() const { return userLines_; }
+    // The built-in log (TInternalLog) and the user's.
+    TCanLog InternalLines;
+    const TCanLog& UserLines() const { return userLines_; }
     // InternalLines or UserLines, as Controls.InternalLog says.
-    const StringList& ActiveLines() const;
+    const TCanLog& ActiveLines() const;
 
-    // Loads a user log: stops a run, reads the file (CRs removed) and checks that every
-    // line is a log line (lfFixed). True when it is one; an empty file is. A line that
-    // is not a log line shows TBaseError("", "Logfile Read Error"); an unreadable file
-    // fails silently. UserLines are empty after a failure.
+    // Loads a user log: stops a run and reads the file (TCanLogReader). True when it is
+    // a log; an empty file is. A file that cannot be read or has a line that is not a
+    // log line shows TBaseError("", "Logfile Read Error", where and why). UserLines
+    // are empty after a failure.
     bool LoadUserLog(const TAString& fileName);
+    // A user log read elsewhere (in the background); stops a run.
+    void SetUserLog(TCanLog log);
 
     // The output log. OpenLogOut closes the file open before; when no file is open
     // afterwards Controls.LogFile is cleared. Returns whether a file is open.
@@ -111,13 +132,15 @@ public:
     int32_t StepCounter() const { return stepCounter_; }
 
 private:
-    enum TErrorSource { esSimulation, esReplay, esChannelRead, esCount };
+    enum TErrorSource { esSimulation, esReplay, esTransfer, esLate, esChannelRead, esCount };
 
     // One 1 ms step; false when the run ended inside it (end of the log).
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
     void SimulationStep(bool& monitorDue, bool& cockpitRefresh);
     void QueueDueGroups();
     void Transmit(const TCanFrame& frame);
+    void ReportDrops();
+    void NoteLateness(const TCanFrame& frame);
     void WatchFrame(const TCanFrame& frame);
     void Show(const TBaseError& error);
     void ShowOncePerRun(TErrorSource source, const TBaseError& error);
@@ -134,7 +157,7 @@ private:
     TBusFmsStandard catalogue_;
     TCanHighDB sendQueue_;
     TCanChannel* canChannel_ = nullptr;
-    StringList userLines_;
+    TCanLog userLines_;
     TLogOut logOut_;
     TLogReplay replay_;
 
@@ -146,4 +169,6 @@ private:
     long double startTime_ = 0.0L;
     int64_t startMicros_ = 0;
     bool shown_[esCount] = {};
+    int64_t maxLateness_ = 0;
+    int droppedTransfers_ = 0;
 };

@@ -23,15 +23,19 @@ bool IsHexDigit(char c)
 }
 
 // Hex digits to an unsigned 32-bit value; more than 32 bits saturate at 0xFFFFFFFF.
+// The value of any number of hex digits; beyond 64 bits it goes on in double, so a
+// number wider than the caller's range is out of range instead of clipped to it.
 double ParseHex(const std::string& digits)
 {
     uint64_t value = 0;
-    for (char c : digits) {
-        uint64_t d = (c <= '9') ? uint64_t(c - '0') : uint64_t((c | 0x20) - 'a' + 10);
-        value = value * 16 + d;
-        if (value > 0xFFFFFFFFull) return 4294967295.0;
+    std::size_t i = 0;
+    for (; i < digits.size() && value <= (UINT64_MAX >> 4); ++i) {
+        const char c = digits[i];
+        value = value * 16 + ((c <= '9') ? uint64_t(c - '0') : uint64_t((c | 0x20) - 'a' + 10));
     }
-    return static_cast<double>(value);
+    double wide = static_cast<double>(value);
+    for (; i < digits.size(); ++i) wide *= 16;
+    return wide;
 }
 
 // Truncates toward zero; a caller's default outside the type's range is clamped

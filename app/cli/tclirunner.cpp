@@ -44,6 +44,13 @@ public:
         std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
         std::fflush(err_);
     }
+    // Told, but nothing was lost: not a failure of the run.
+    void ShowNotice(const TBaseError& notice) override
+    {
+        const int before = count;
+        ShowError(notice);
+        count = before;
+    }
     int count = 0;
 
 private:
@@ -245,10 +252,9 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
 
     // Sources.
     if (o.Source == TCliOptions::TSource::Internal) {
-        engine.InternalLines = TInternalLog::Lines();
+        engine.InternalLines = TInternalLog::Log();
     } else if (o.Source == TCliOptions::TSource::Log) {
-        if (!engine.LoadUserLog(o.LogFile))
-            return failed(TBaseError("quorvella-cli", "cannot load the log file '" + o.LogFile + "'"));
+        if (!engine.LoadUserLog(o.LogFile)) return ExitFailed;   // the engine said why
     }
 
     // Destinations.
@@ -284,6 +290,11 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             return failed(TBaseError("TMultimediaTimer::Start", "timer error " + TAString(int32_t(error))));
     }
     engine.SetCanChannel(&timed);
+    // The transmit side lets go of the channel before it is closed, whichever way Run ends.
+    struct TLetGo {
+        TRunEngine& engine;
+        ~TLetGo() { engine.SetCanChannel(nullptr); }
+    } letGo{engine};
 
     // The run.
     const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
@@ -298,6 +309,9 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     clock_gettime(CLOCK_MONOTONIC, &next);
     while (engine.Running() && !stop.load() && engine.SimTime() < durationMicros) {
         if (o.Fast) {
+            // A log with long silences (epoch times, a gap of days) jumps to its next frame.
+            const int64_t before = engine.SimTime();
+            virtualClock.AdvanceMicros(engine.SkipIdleTime(durationMicros) - before);
             virtualClock.AdvanceMicros(std::min(tickMicros, durationMicros - engine.SimTime()));
         } else {
             next.tv_nsec += tickMicros * 1000;
@@ -322,6 +336,11 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         while (buffer.Pending() > 0 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         timer.Stop();
+        if (const int unsent = buffer.Pending(); unsent > 0) {
+            reporter.ShowError(TBaseError("quorvella-cli", "frames not sent",
+                                          TAString(int32_t(unsent)) + " frames were still in the transmit buffer "
+                                                                      "1 s after the end of the run"));
+        }
         // A failure the timer thread recorded after the last frame of the run.
         const TBaseError late = buffer.TakeError();
         if (!late.Operation().IsEmpty()) reporter.ShowError(late);

@@ -72,7 +72,7 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     timerSys_.setTimerType(Qt::PreciseTimer);
     connect(&timerSys_, &QTimer::timeout, this, &TFQuorvella::TimerSysTimer);
 
-    engine_.InternalLines = TInternalLog::Lines();
+    engine_.InternalLines = TInternalLog::Log();
     ReadControls();
     engine_.SetView(this);
     engine_.SetErrorReporter(this);

@@ -1,5 +1,6 @@
 #include "app/tlogreplay.h"
 
+#include "app/tcanlogreader.h"
 #include "app/tinternallog.h"
 #include "app/trunengine.h"
 #include "app/ttimesource.h"
@@ -8,11 +9,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -38,7 +41,7 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    void Lines(const char* text) { engine.InternalLines = StringList(TAString(text)); }
+    void Lines(const char* text) { engine.InternalLines = TCanLogReader::Parse(text); }
     void RunFor(int64_t ms)
     {
         while (ms > 0 && engine.Running()) {
@@ -96,6 +99,7 @@ TEST(TInternalLog, IsTheRecordingOfTheSimulationsFirstMinute)
 TEST_F(TRunEngineReplay, InternalLogWithRepeatFollowsOnWithoutAGap)
 {
     ASSERT_EQ(engine.InternalLines.Count(), TInternalLog::Lines().Count());   // built in
+    EXPECT_EQ(TInternalLog::Log().Count(), TInternalLog::Lines().Count());
     engine.Controls.Repeat = true;
     engine.Start();
     RunFor(120100);
@@ -140,17 +144,85 @@ TEST_F(TRunEngineReplay, FramesOfOneMillisecondLeaveInSuccessiveSteps)
     EXPECT_EQ(transmit.sent[2].Delay, 2000000000 + 200000);
 }
 
-TEST_F(TRunEngineReplay, WithoutRepeatTheRunStopsAfterTheLastLineAndKeepsTheQueue)
+TEST_F(TRunEngineReplay, WithoutRepeatTheRunEndsOnceTheLastFrameHasLeft)
 {
-    Lines("000.0000 18FEF100F315000CFFFFFFFF\n"
-          "000.0000 18F00300FFFAFFFFFFFFFFFF");
+    // Ten frames share the log's last millisecond: they leave in ten successive steps
+    // and the run ends in the step after the tenth.
+    std::string text = "000.0000 18F00300FFFAFFFFFFFFFFFF\n";
+    char line[64];
+    for (int i = 0; i < 10; ++i) {
+        std::snprintf(line, sizeof line, "001.0000 18FEF1%02XF315000CFFFFFFFF\n", 0xA0 + i);
+        text += line;
+    }
+    Lines(text.c_str());
     engine.Start();
-    RunFor(50);
+    RunFor(1100);
     EXPECT_FALSE(engine.Running());
-    EXPECT_EQ(engine.SimTime(), 1000);   // stopped in step 1, before its frame
-    ASSERT_EQ(transmit.sent.size(), 1u);
-    EXPECT_EQ(engine.SendQueue().Count(), 1);
+    ASSERT_EQ(transmit.sent.size(), 11u);
+    for (int i = 0; i < 10; ++i) {
+        const TSentFrame& s = transmit.sent[size_t(1 + i)];
+        EXPECT_EQ(s.Frame.Id, 0x18FEF1A0u + uint32_t(i));
+        EXPECT_EQ(s.Frame.Time, 1000000);
+        EXPECT_EQ(s.SimTime, 1000000 + 1000 * i);
+    }
+    EXPECT_EQ(engine.SimTime(), 1010000);
+    EXPECT_EQ(engine.SendQueue().Count(), 0);
     EXPECT_EQ(view.states, (std::vector<bool>{true, false}));
+    EXPECT_TRUE(errors.shown.empty());   // 9 ms late is within what a replay allows
+    EXPECT_EQ(engine.MaxLateness(), 9000);
+}
+
+TEST_F(TRunEngineReplay, DenseLogLosesNothingAndSaysOnceThatItsFramesLeaveLate)
+{
+    // Two frames in every millisecond for 1 s: 2000 frames at one per ms take 2 s.
+    std::string text;
+    char line[64];
+    for (int ms = 0; ms < 1000; ++ms) {
+        for (int k = 0; k < 2; ++k) {
+            std::snprintf(line, sizeof line, "%03d.%04d 18FEF1%02X%016X\n", ms / 1000, (ms % 1000) * 10, k, ms);
+            text += line;
+        }
+    }
+    Lines(text.c_str());
+    engine.Start();
+    RunFor(2100);
+    EXPECT_FALSE(engine.Running());
+    ASSERT_EQ(transmit.sent.size(), 2000u);
+    EXPECT_EQ(transmit.sent.back().SimTime, 1999000);
+    EXPECT_EQ(engine.MaxLateness(), 1999000 - 999000);
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Message(), "frames late");
+    EXPECT_NE(errors.shown[0].Detail().str().find("one frame leaves per millisecond"), std::string::npos);
+}
+
+TEST_F(TRunEngineReplay, BacklogOfAHundredThousandFramesCostsTheSameWorkPerFrame)
+{
+    // Taking a frame examines a bounded number of messages however long the queue is
+    // (a scan of the queue would look at the whole backlog in every step).
+    std::string text;
+    text.reserve(100000 * 34);
+    for (int i = 0; i < 100000; ++i) text += "000.0010 18FEF100F315000CFFFFFFFF\n";
+    Lines(text.c_str());
+    engine.Start();
+    RunFor(100200);
+    EXPECT_FALSE(engine.Running());
+    EXPECT_EQ(transmit.sent.size(), 100000u);
+    EXPECT_LE(engine.SendQueue().Examined(), 2u * 100000u);
+}
+
+TEST_F(TRunEngineReplay, RepeatedDenseLogKeepsItsBacklogBounded)
+{
+    // Ten frames at one time, repeated: ten come due every millisecond, one leaves.
+    std::string text;
+    for (int i = 0; i < 10; ++i) text += "000.0000 18FEF100F315000CFFFFFFFF\n";
+    Lines(text.c_str());
+    engine.Controls.Repeat = true;
+    engine.Start();
+    RunFor(20000);
+    EXPECT_TRUE(engine.Running());
+    EXPECT_EQ(transmit.sent.size(), 20000u);
+    EXPECT_LE(engine.SendQueue().Count(), TLogReplay::MaxBacklog);
+    EXPECT_LE(engine.SendQueue().Examined(), 2u * 20000u + TLogReplay::MaxBacklog);
 }
 
 TEST_F(TRunEngineReplay, EmptyLogStopsTheRunEvenWithRepeat)
@@ -190,63 +262,187 @@ TEST_F(TRunEngineReplay, LogOutOfTimeOrderKeepsItsOrder)
     EXPECT_EQ(transmit.sent[2].Frame.Time, 25000);
 }
 
-TEST_F(TRunEngineReplay, MultipacketErrorEndsThePassAndIsShown)
+// The sequence numbers of the data packets sent with identifier dtId, in order.
+std::vector<uint32_t> Sequence(const std::vector<TSentFrame>& sent, uint32_t dtId)
 {
-    // A VIN announcement at 0 ms, then at 1 ms packet 2 where 1 is due; the line at 2 ms
-    // is not replayed.
-    Lines("000.0000 18ECFF0020180004FFECFE00\n"
-          "000.0010 18EBFF0002FFFFFFFFFFFFFF\n"
-          "000.0020 18FEF100F315000CFFFFFFFF");
-    engine.Start();
-    RunFor(50);
-    ASSERT_EQ(errors.shown.size(), 1u);
-    EXPECT_EQ(errors.shown[0].Operation(), "TCanHigh::Add");
-    EXPECT_EQ(errors.shown[0].Message(), "multipacket index error");
-    EXPECT_FALSE(engine.Running());
-    EXPECT_EQ(engine.SimTime(), 2000);   // step 1 went on, step 2 ended the run
-    EXPECT_EQ(Find(0x18FEF100, 2000), nullptr);
-    ASSERT_EQ(transmit.sent.size(), 1u);
-    EXPECT_EQ(transmit.sent[0].Frame.Id, 0x18ECFF00u);
+    std::vector<uint32_t> seq;
+    for (const TSentFrame& s : sent)
+        if (s.Frame.Id == dtId) seq.push_back(s.Frame.Data[0]);
+    return seq;
 }
 
-TEST_F(TRunEngineReplay, LineThatDoesNotParseEndsEveryPassButIsShownOncePerRun)
+TEST_F(TRunEngineReplay, BroadcastsFromTwoSourcesInterleavedAreBothRebuilt)
+{
+    // Source 00 sends a 24-byte VIN, source 21 a 16-byte group; their packets alternate.
+    Lines("000.0000 18ECFF0020180004FFECFE00\n"
+          "000.0010 18ECFF2120100003FFCAFE00\n"
+          "000.1000 18EBFF000141424344454647\n"
+          "000.1010 18EBFF210161626364656667\n"
+          "000.2000 18EBFF000248494A4B4C4D4E\n"
+          "000.2010 18EBFF210268696A6B6C6D6E\n"
+          "000.3000 18EBFF00034F505152535455\n"
+          "000.3010 18EBFF21036F70FFFFFFFFFF\n"
+          "000.4000 18EBFF0004565758FFFFFFFF");
+    engine.Start();
+    RunFor(600);
+    EXPECT_TRUE(errors.shown.empty()) << errors.shown[0].Detail().str();
+    EXPECT_EQ(engine.DroppedTransfers(), 0);
+    EXPECT_EQ(Sequence(transmit.sent, 0x18EBFF00), (std::vector<uint32_t>{1, 2, 3, 4}));
+    EXPECT_EQ(Sequence(transmit.sent, 0x18EBFF21), (std::vector<uint32_t>{1, 2, 3}));
+    const TSentFrame* last21 = Find(0x18EBFF21, 1000 + 300000);
+    ASSERT_NE(last21, nullptr);
+    EXPECT_EQ(last21->Frame.Data, (std::array<uint8_t, 8>{3, 0x6F, 0x70, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_NE(Find(0x18EBFF00, 400000), nullptr);
+}
+
+TEST_F(TRunEngineReplay, UnfinishedTransfersAreDroppedAndToldOnceWithoutHoldingUpTheNext)
+{
+    struct Case {
+        const char* name;
+        const char* log;
+        int64_t second;       // when the good transfer is announced, µs
+        const char* message;
+        const char* detail;   // part of the error's detail
+    };
+    // Each log cuts a 4-packet VIN transfer short; a good 3-packet one follows.
+    const Case cases[] = {
+        {"new announcement",
+         "000.0000 18ECFF0020180004FFECFE00\n"
+         "000.1000 18EBFF000141424344454647\n"
+         "000.1500 18ECFF0020100003FFCAFE00\n",
+         150000, "multipacket transfer incomplete",
+         "PGN FEEC announced at 0.0000 s: 1 of 4 packets, then a new announcement at 0.1500 s"},
+        {"silence",
+         "000.0000 18ECFF0020180004FFECFE00\n"
+         "000.1000 18EBFF000141424344454647\n"
+         "000.9000 18ECFF0020100003FFCAFE00\n",
+         900000, "multipacket transfer incomplete", "1 of 4 packets, then no packet until"},
+        {"wrong sequence",
+         "000.0000 18ECFF0020180004FFECFE00\n"
+         "000.1000 18EBFF000341424344454647\n"
+         "000.1500 18ECFF0020100003FFCAFE00\n",
+         150000, "multipacket index error",
+         "0 of 4 packets, then a packet refused at 0.1000 s (multipacket index error)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        errors.shown.clear();
+        transmit.sent.clear();
+        const int64_t s = c.second / 1000;
+        char good[160];
+        std::snprintf(good, sizeof good,
+                      "%03d.%04d 18EBFF000161626364656667\n%03d.%04d 18EBFF000268696A6B6C6D6E\n"
+                      "%03d.%04d 18EBFF00036F70FFFFFFFFFF\n",
+                      int((s + 100) / 1000), int((s + 100) % 1000 * 10), int((s + 200) / 1000),
+                      int((s + 200) % 1000 * 10), int((s + 300) / 1000), int((s + 300) % 1000 * 10));
+        Lines((std::string(c.log) + good).c_str());
+        engine.Start();
+        RunFor(2000);
+        EXPECT_FALSE(engine.Running());
+        ASSERT_EQ(errors.shown.size(), 1u);
+        EXPECT_EQ(errors.shown[0].Message(), c.message);
+        EXPECT_NE(errors.shown[0].Detail().str().find(c.detail), std::string::npos) << errors.shown[0].Detail().str();
+        EXPECT_EQ(engine.DroppedTransfers(), 1);
+        // The second transfer goes out whole: its announcement and packets 1..3.
+        EXPECT_NE(Find(0x18ECFF00, c.second), nullptr);
+        for (int k = 1; k <= 3; ++k) EXPECT_NE(Find(0x18EBFF00, c.second + k * 100000), nullptr) << k;
+        EXPECT_EQ(engine.SendQueue().Count(), 0);
+    }
+}
+
+TEST_F(TRunEngineReplay, TransferStillOpenAtTheEndOfTheLogEndsTheRunAndIsTold)
+{
+    Lines("000.0000 18ECFF0020180004FFECFE00\n"
+          "000.1000 18EBFF000141424344454647");
+    engine.Start();
+    RunFor(400);
+    EXPECT_FALSE(engine.Running());
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_NE(errors.shown[0].Detail().str().find("1 of 4 packets, then the end of the log"), std::string::npos);
+}
+
+TEST_F(TRunEngineReplay, StopAndStartInTheMiddleOfATransferSendsNothingStale)
+{
+    // The internal log's VIN transfer: announced at 12 ms, packets at 112..412 ms.
+    engine.Start();
+    RunFor(250);   // announcement and packets 1 and 2 are out, 3 and 4 are queued
+    engine.Stop();
+    transmit.sent.clear();
+    engine.Start();
+    RunFor(600);
+    EXPECT_TRUE(errors.shown.empty()) << errors.shown[0].Message().str();
+    ASSERT_FALSE(transmit.sent.empty());
+    EXPECT_EQ(transmit.sent[0].Frame.Id, 0x18FEF100u);
+    EXPECT_EQ(transmit.sent[0].Frame.Time, 0);
+    EXPECT_EQ(Sequence(transmit.sent, 0x18EBFF00), (std::vector<uint32_t>{1, 2, 3, 4}));
+}
+
+TEST_F(TRunEngineReplay, StartingAUserLogAgainQueuesItOnce)
 {
     Lines("000.0000 18FEF100F315000CFFFFFFFF\n"
-          "000.0010 18FEF1ZZF315000CFFFFFFFF\n"
-          "000.0020 18F00300FFFAFFFFFFFFFFFF");
-    engine.Controls.Repeat = true;
-    engine.Start();
-    RunFor(5);
-    EXPECT_TRUE(engine.Running());
-    ASSERT_EQ(errors.shown.size(), 1u);
-    for (const TSentFrame& s : transmit.sent) EXPECT_EQ(s.Frame.Id, 0x18FEF100u);
-    EXPECT_EQ(transmit.sent.size(), 5u);   // each pass is its first line only
+          "000.0000 18F00300FFFAFFFFFFFFFFFF\n"
+          "000.0000 18FEE900FFFFFFFF00000000\n"
+          "000.0000 18FEFC00FFFAFFFFFFFFFFFF\n"
+          "010.0000 18FEF100F315000CFFFFFFFF");
+    for (int run = 0; run < 3; ++run) {
+        engine.Start();
+        RunFor(1);
+        EXPECT_EQ(engine.SendQueue().Count(), 3) << run;   // four queued, one left
+        engine.Stop();
+    }
+}
 
-    engine.Stop();
+TEST_F(TRunEngineReplay, FastModeJumpsOverTheSilenceOfAnEpochTimeLog)
+{
+    // The runner's loop on virtual time: jump, then one tick. Two frames a second apart
+    // at epoch times take a few ticks, not 1.7e9 s of them.
+    Lines("1733700000.1234 18FEF100F315000CFFFFFFFF\n"
+          "1733700001.0000 18F00300FFFAFFFFFFFFFFFF");
     engine.Start();
-    RunFor(1);
-    EXPECT_EQ(errors.shown.size(), 2u);
+    int ticks = 0;
+    while (engine.Running() && ticks < 100) {
+        const int64_t before = engine.SimTime();
+        clock.AdvanceMicros(engine.SkipIdleTime(INT64_MAX) - before);
+        clock.AdvanceMicros(TRunEngine::TickIntervalMs * 1000);
+        engine.TimerSysTimer();
+        ++ticks;
+    }
+    EXPECT_FALSE(engine.Running());
+    EXPECT_LE(ticks, 4);
+    ASSERT_EQ(transmit.sent.size(), 2u);
+    EXPECT_EQ(transmit.sent[0].Frame.Time, 1733700000123400);
+    EXPECT_EQ(transmit.sent[0].SimTime, 1733700000124000);
+    EXPECT_EQ(transmit.sent[1].SimTime, 1733700001000000);
+    // Never past the limit, and never while stopped.
+    EXPECT_EQ(engine.SkipIdleTime(INT64_MAX), engine.SimTime());
 }
 
 TEST_F(TRunEngineReplay, OutputLogIsLayoutFiveWithCrLfAndReadsBackAsUserLog)
 {
     Lines("000.0100 18FEF100F315000CFFFFFFFF\n"
-          "000.0120 18ECFF0020180004FFECFE00\n"
-          "000.1120 18EBFF000156656869636C65");
+          "000.0120 18ECFF0020090002FFECFE00\n"
+          "000.1120 18EBFF000156656869636C65\n"
+          "000.2120 18EBFF00024142FFFFFFFFFF");
     const std::string out = Path("out.asc");
     ASSERT_TRUE(engine.OpenLogOut(out));
     engine.Controls.LogFile = true;
     engine.Start();
-    RunFor(200);
+    RunFor(300);
     EXPECT_FALSE(engine.Running());   // flushed at the stop
+    EXPECT_TRUE(errors.shown.empty());
     EXPECT_EQ(ReadAll(out),
               "000.0100 18FEF100F315000CFFFFFFFF\r\n"
-              "000.0120 18ECFF0020180004FFECFE00\r\n"
-              "000.1120 18EBFF000156656869636C65\r\n");
+              "000.0120 18ECFF0020090002FFECFE00\r\n"
+              "000.1120 18EBFF000156656869636C65\r\n"
+              "000.2120 18EBFF00024142FFFFFFFFFF\r\n");
 
     ASSERT_TRUE(engine.LoadUserLog(out));
-    ASSERT_EQ(engine.UserLines().Count(), 3);
-    EXPECT_EQ(engine.UserLines()[2], "000.1120 18EBFF000156656869636C65");
+    ASSERT_EQ(engine.UserLines().Count(), 4);
+    const TLogFrame& third = engine.UserLines().Frames[2];
+    EXPECT_EQ(third.Time, 112000);
+    EXPECT_EQ(third.Id, 0x18EBFF00u);
+    EXPECT_EQ(third.Line, 3u);
+    EXPECT_EQ(third.Data, (std::array<uint8_t, 8>{0x01, 0x56, 0x65, 0x68, 0x69, 0x63, 0x6C, 0x65}));
 }
 
 TEST_F(TRunEngineReplay, OutputLogPastOneThousandSecondsStillReadsBack)
@@ -260,10 +456,8 @@ TEST_F(TRunEngineReplay, OutputLogPastOneThousandSecondsStillReadsBack)
     EXPECT_EQ(ReadAll(out), "1000.5000 18FEF100F315000CFFFFFFFF\r\n");
 
     ASSERT_TRUE(engine.LoadUserLog(out));
-    const TAString& line = engine.UserLines()[0];
-    const TCanFrame back(line, TCanFrame::DetectFormat(line, lfFixed));
-    EXPECT_EQ(back.Id, 0x18FEF100u);
-    EXPECT_EQ(back.Time, 1000500000);
+    EXPECT_EQ(engine.UserLines().Frames[0].Id, 0x18FEF100u);
+    EXPECT_EQ(engine.UserLines().Frames[0].Time, 1000500000);
 }
 
 TEST_F(TRunEngineReplay, SecondSaveClosesTheFirstFile)
@@ -300,24 +494,48 @@ TEST_F(TRunEngineReplay, OutputLogAppendsAndAnUnopenableOneUnchecksTheBox)
     EXPECT_FALSE(engine.LogOut().IsOpen());
 }
 
-TEST_F(TRunEngineReplay, UserLogWithAForeignLineIsRefused)
+TEST_F(TRunEngineReplay, UserLogWithAForeignLineIsRefusedWithWhereAndWhy)
 {
     const std::string good = Path("good.asc");
     WriteAll(good, "000.0000 00FEF1F315000CFFFFFFFF\r\n000.0020 18F00300FFFAFFFFFFFFFFFF\r\n");
     ASSERT_TRUE(engine.LoadUserLog(good));
     EXPECT_EQ(engine.UserLines().Count(), 2);
-    EXPECT_EQ(engine.UserLines()[0], "000.0000 00FEF1F315000CFFFFFFFF");
+    EXPECT_EQ(engine.UserLines().Frames[0].Id, 0x18FEF100u);
+    EXPECT_EQ(engine.UserLines().FileName, good);
 
+    struct Case {
+        const char* text;
+        const char* detail;   // after "<file> line "
+    };
+    const Case cases[] = {
+        {"000.0000 18FEF100F315000CFFFFFFFF\r\nhello\r\n", "2: 'hello' is not a log line"},
+        {"000.0000 FFFFFFFFF315000CFFFFFFFF\n", "1: identifier 'FFFFFFFF' is wider than 29 bits"},
+        {"000.0000 18FEF100F315000CFFFFFFFF\n000.0000 E8FEE900F315000CFFFFFFFF\n",
+         "2: identifier 'E8FEE900' is wider than 29 bits"},
+        {"000.0000 18FEF1ZZF315000CFFFFFFFF\n", "1: '000.0000 18FEF1ZZF315000CFFFFFFFF': Hex-Error"},
+        {"000.0000 18FEF100F315000CFFFFFFFF\n\n000.0020 18F00300FFFAFFFFFFFFFFFF\n", "2: '' is not a log line"},
+    };
     const std::string bad = Path("bad.asc");
-    WriteAll(bad, "000.0000 18FEF100F315000CFFFFFFFF\r\nhello\r\n");
-    EXPECT_FALSE(engine.LoadUserLog(bad));
-    EXPECT_EQ(engine.UserLines().Count(), 0);
-    ASSERT_EQ(errors.shown.size(), 1u);
-    EXPECT_EQ(errors.shown[0].Operation(), "");
-    EXPECT_EQ(errors.shown[0].Message(), "Logfile Read Error");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        errors.shown.clear();
+        WriteAll(bad, c.text);
+        EXPECT_FALSE(engine.LoadUserLog(bad));
+        EXPECT_EQ(engine.UserLines().Count(), 0);
+        ASSERT_EQ(errors.shown.size(), 1u);
+        EXPECT_EQ(errors.shown[0].Operation(), "");
+        EXPECT_EQ(errors.shown[0].Message(), "Logfile Read Error");
+        EXPECT_EQ(errors.shown[0].Detail().str().rfind(bad + " line " + c.detail, 0), 0u) << errors.shown[0].Detail().str();
+    }
+    // The largest identifier a log may hold is 29 bits wide.
+    WriteAll(bad, "000.0000 1FFFFFFFF315000CFFFFFFFF\n");
+    EXPECT_TRUE(engine.LoadUserLog(bad));
 
+    // A file that cannot be read is said to be so, with the reason.
+    errors.shown.clear();
     EXPECT_FALSE(engine.LoadUserLog(Path("nothing-here.asc")));
-    EXPECT_EQ(errors.shown.size(), 1u);
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_NE(errors.shown[0].Detail().str().find("No such file"), std::string::npos);
 
     const std::string empty = Path("empty.asc");
     WriteAll(empty, "");

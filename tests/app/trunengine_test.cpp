@@ -1,5 +1,6 @@
 #include "app/trunengine.h"
 
+#include "app/tcanlogreader.h"
 #include "app/trecordingcockpit.h"
 #include "app/trunmonitor.h"
 #include "app/trunvalidity.h"
@@ -240,7 +241,7 @@ TEST_F(TRunEngineTick, OptionsLeaveLoggedFramesAsTheyAre)
     engine.Options.SourceAddress = 0x2A;
     engine.Options.Priority = 3;
     engine.Options.FrameFlags[1] = 0;
-    engine.InternalLines = StringList(TAString("000.0000 18F00300FFFAFFFFFFFFFFFF\n000.0010 0CFEF117F315000CFFFFFFFF"));
+    engine.InternalLines = TCanLogReader::Parse("000.0000 18F00300FFFAFFFFFFFFFFFF\n000.0010 0CFEF117F315000CFFFFFFFF");
     engine.Controls.Simulation = false;
     engine.Controls.InternalLog = true;
     engine.Start();
@@ -332,7 +333,7 @@ TEST_F(TRunEngineTick, ValidityManipulationRunsEveryFiveMsInSimulationOnly)
     engine.Controls.ValidManip = true;
     engine.Controls.Simulation = false;
     engine.Controls.InternalLog = true;
-    engine.InternalLines = StringList(TAString("000.0400 18FEF100F315000CFFFFFFFF"));
+    engine.InternalLines = TCanLogReader::Parse("000.0400 18FEF100F315000CFFFFFFFF");
     engine.Start();
     RunFor(30);
     EXPECT_EQ(validity.calls, 10);

@@ -49,6 +49,10 @@ TEST(TAString, AsNumErrorsCarryTheirExactMessages)
     EXPECT_EQ(ErrorOf([] { TAString("101").AsNum(100, 0, TAString::nmAuto, 3); }), "TAString::AsNum|OutOfRange");
     EXPECT_EQ(ErrorOf([] { TAString("-1").AsNum(100, 0); }), "TAString::AsNum|OutOfRange");
     EXPECT_EQ(ErrorOf([] { TAString("x65").AsNum(100, 0, TAString::nmAuto, 3); }), "TAString::AsNum|OutOfRange");
+    // Hex text wider than 32 bits is out of a 32-bit range, not clipped into it.
+    EXPECT_EQ(ErrorOf([] { TAString("100000000").AsUInt32(TAString::nmHex); }), "TAString::AsNum|OutOfRange");
+    EXPECT_EQ(ErrorOf([] { TAString("x1FFFFFFFFFFFFFFFFFFFF").AsUInt32(); }), "TAString::AsNum|OutOfRange");
+    EXPECT_EQ(TAString("0000000FFFFFFFF").AsUInt32(TAString::nmHex), 0xFFFFFFFFu);
 }
 
 TEST(TAString, AsNumEmptyHexTextIsAHexError)

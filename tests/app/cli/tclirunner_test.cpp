@@ -160,6 +160,67 @@ TEST_F(TCliRunnerTest, InternalLogReplaysItsMinuteWithRepeat)
     EXPECT_TRUE(secondPass);
 }
 
+// Logs replayed with --fast: exit 1 exactly where a frame or transfer was lost or the log
+// was refused, 0 otherwise; the output log holds every frame that left.
+TEST_F(TCliRunnerTest, ReplayedLogsFailExactlyWhereSomethingWasLostOrRefused)
+{
+    std::string burst = "000.0000 18F00300FFFAFFFFFFFFFFFF\n";
+    for (int i = 0; i < 10; ++i) burst += "001.0000 18FEF100F315000CFFFFFFFF\n";
+    std::string dense;
+    char line[64];
+    for (int ms = 0; ms < 100; ++ms) {
+        for (int k = 0; k < 2; ++k) {
+            std::snprintf(line, sizeof line, "000.%04d 18FEF1%02X%016X\n", ms * 10, k, ms);
+            dense += line;
+        }
+    }
+    struct Case {
+        const char* name;
+        std::string log;
+        int status;
+        size_t framesOut;     // lines in the output log
+        const char* stderrHas;   // "" when stderr must be empty
+    };
+    const Case cases[] = {
+        {"burst at the end", burst, 0, 11, ""},
+        {"two sources interleaved",
+         "000.0000 18ECFF0020090002FFECFE00\n000.0010 18ECFF2120090002FFCAFE00\n"
+         "000.1000 18EBFF000141424344454647\n000.1010 18EBFF210161626364656667\n"
+         "000.2000 18EBFF000248FFFFFFFFFFFF\n000.2010 18EBFF210268FFFFFFFFFFFF\n",
+         0, 6, ""},
+        {"truncated transfer, then a good one",
+         "000.0000 18ECFF0020180004FFECFE00\n000.1000 18EBFF000141424344454647\n"
+         "000.1500 18ECFF0020090002FFCAFE00\n000.2500 18EBFF000161626364656667\n"
+         "000.3500 18EBFF000268FFFFFFFFFFFF\n",
+         1, 5, "CAN packet error: CAN multi packet transfer incomplete: source address 00, PGN FEEC"},
+        {"identifier wider than 29 bits", "000.0000 18FEF100F315000CFFFFFFFF\n000.0010 E8FEE900F315000CFFFFFFFF\n", 1,
+         0, "Log file error: Reading CAN log entry failed: "},
+        {"epoch times", "1733700000.1234 18FEF100F315000CFFFFFFFF\n1733700001.0000 18F00300FFFAFFFFFFFFFFFF\n", 0, 2,
+         ""},
+        {"denser than one frame per millisecond", dense, 0, 200, "Frames leave later than their log time"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TAString in = Path("in.asc");
+        const TAString out = Path("out.asc");
+        std::remove(out.c_str());
+        {
+            std::FILE* f = std::fopen(in.c_str(), "wb");
+            std::fwrite(c.log.data(), 1, c.log.size(), f);
+            std::fclose(f);
+        }
+        EXPECT_EQ(Run({"--fast", "--source", "log", in.c_str(), "--log-out", out.c_str()}), c.status) << err_;
+        if (c.stderrHas[0] == 0) {
+            EXPECT_EQ(err_, "");
+        } else {
+            EXPECT_NE(err_.find(c.stderrHas), std::string::npos) << err_;
+        }
+        if (c.framesOut > 0) {
+            EXPECT_EQ(Frames(out).size(), c.framesOut);
+        }
+    }
+}
+
 // Real time: frames leave through the transmit buffer's timer thread into a
 // simulation channel, and the departure times keep every group's period.
 TEST_F(TCliRunnerTest, RealTimeRunIntoAMemoryChannelKeepsEveryPeriod)

@@ -369,7 +369,8 @@ private slots:
         QCOMPARE(S(query_.OpenRequests[0].DefaultExt), QString("asc"));
         QCOMPARE(S(query_.OpenRequests[0].Filter), QString("*.asc|*.asc"));
         QCOMPARE(query_.Boxes.size(), size_t{1});
-        QCOMPARE(S(query_.Boxes[0].Text), QString("Log file error\nReading CAN log entry failed\n"));
+        QVERIFY(S(query_.Boxes[0].Text).startsWith("Log file error\nReading CAN log entry failed\n" + Path("bad.asc") +
+                                                   " line 2: '000.0020 18F00300' is not a log line"));
         QCOMPARE(app->Engine().UserLines().Count(), 0);
         QVERIFY(!Enabled(*app, "B_StartStop"));
         QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), QString());
