@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -184,7 +186,7 @@ protected:
     void SetUp() override
     {
         dir_ = std::filesystem::temp_directory_path() /
-               ("qv_tastring_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+               ("qv_tastring_" + std::to_string(::getpid()) +
                 "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::create_directories(dir_);
     }

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -329,7 +331,7 @@ protected:
     void SetUp() override
     {
         dir_ = std::filesystem::temp_directory_path()
-            / ("qv_xml_äö_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_"
+            / ("qv_xml_äö_" + std::to_string(::getpid()) + "_"
                + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);

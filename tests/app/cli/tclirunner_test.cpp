@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 #include <chrono>
@@ -28,7 +30,8 @@ protected:
     void SetUp() override
     {
         dir_ = std::filesystem::temp_directory_path() /
-               ("qv_cli_" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
+               ("qv_cli_" + std::to_string(::getpid()) + "_" +
+                std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(dir_);
         std::filesystem::create_directories(dir_);
     }
