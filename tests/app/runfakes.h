@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 #include <vector>
 
 struct TSentFrame {
@@ -31,8 +32,10 @@ public:
         sent.push_back({frame, delay, engine ? engine->SimTime() : -1});
     }
     void SetChannel(TCanChannel* channel) override { channels.push_back(channel); }
+    TBaseError TakeError() override { return std::exchange(pending, TBaseError()); }
 
     const TRunEngine* engine = nullptr;
+    TBaseError pending;   // what the sending thread would have recorded
     TFail fail = fNone;
     std::vector<TSentFrame> sent;
     std::vector<TCanChannel*> channels;

@@ -178,6 +178,39 @@ TEST_F(TRunEngineTick, TransmitFailureUnchecksTheAdapterAndTheRunGoesOn)
     EXPECT_EQ(errors.shown[1].Message(), "CAN write error");
 }
 
+TEST_F(TRunEngineTick, StopInTheDriverIdentificationTransferLeavesNothingForTheNextRun)
+{
+    // The driver identification goes out at 5.012 s: announcement and six packets 100 ms
+    // apart. Stopped after its second packet, its packets 3..6 belong to that run only.
+    engine.Start();
+    RunFor(5300);
+    engine.Stop();
+    transmit.sent.clear();
+    engine.Start();
+    RunFor(1000);
+    std::vector<int> sequence;
+    for (const TSentFrame& s : transmit.sent)
+        if (s.Frame.Id == 0x18EBFF00u) sequence.push_back(s.Frame.Data[0]);
+    // Only the VIN transfer of the new run: packets 1..4.
+    EXPECT_EQ(sequence, (std::vector<int>{1, 2, 3, 4}));
+}
+
+TEST_F(TRunEngineTick, ChannelChangeShowsTheOldChannelsErrorAndKeepsTheAdapterOn)
+{
+    // An error the sending thread recorded on channel A is shown when the channel is
+    // changed, as A's, and is not thrown at the first frame for channel B.
+    transmit.pending = TBaseError("TCanChannelSim::Write", "connection lost");
+    TFakeChannel other;
+    engine.SetCanChannel(&other);
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Message(), "connection lost");
+    engine.Start();
+    RunFor(50);
+    EXPECT_TRUE(engine.Controls.SendCan);
+    EXPECT_FALSE(transmit.sent.empty());
+    EXPECT_EQ(errors.shown.size(), 1u);
+}
+
 TEST_F(TRunEngineTick, NoChannelOrAdapterOffMeansNothingIsWritten)
 {
     engine.Controls.SendCan = false;
