@@ -41,6 +41,15 @@ int TCanBuffer::Pending() const
     return static_cast<uint8_t>(write_.load(std::memory_order_acquire) - read_.load(std::memory_order_acquire));
 }
 
+int64_t TCanBuffer::MicrosToNextWork() const
+{
+    // Consumer side only: the entry at the read index is complete once the write index
+    // has moved past it (acquire).
+    const uint8_t r = read_.load(std::memory_order_relaxed);
+    if (r == write_.load(std::memory_order_acquire)) return -1;
+    return ring_[r].frame.Time - clock_.Micros();
+}
+
 void TCanBuffer::Discard()
 {
     read_.store(write_.load(std::memory_order_acquire), std::memory_order_release);

@@ -44,6 +44,9 @@ public:
     bool OnLoop() override;
     void OnStart() override {}
     void OnStop() override {}
+    // µs until the oldest unsent entry is due (negative when the ring is empty), so the
+    // timer wakes for it instead of at its next period.
+    int64_t MicrosToNextWork() const override;
 
     // Entries written and not yet sent or discarded.
     int Pending() const;

@@ -4,6 +4,10 @@
 #include <ctime>
 #include <system_error>
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+
 namespace {
 
 // The timer whose thread is the calling thread, if any: lets Stop tell a self-stop
@@ -108,28 +112,79 @@ void TMultimediaTimer::TimerStep(void* userData)
     timer->stopRequested_.store(!goOn);
 }
 
+const char* TMultimediaTimer::SchedulingText(TScheduling scheduling)
+{
+    switch (scheduling) {
+    case scNormal: return "normal (no permission for real-time scheduling)";
+    case scRealTime: return "real-time (SCHED_FIFO 10), memory not locked";
+    case scRealTimeLocked: return "real-time (SCHED_FIFO 10), memory locked";
+    case scUnknown: break;
+    }
+    return "not started";
+}
+
+long TMultimediaTimer::EarlyWorkNanos(long periodNanos) const
+{
+    if (timerId_.load() == 0 || stopRequested_.load()) return -1;
+    const int64_t micros = callback_->MicrosToNextWork();
+    if (micros <= 0 || micros * 1000 >= periodNanos) return -1;
+    return static_cast<long>(micros * 1000);
+}
+
 void TMultimediaTimer::ThreadLoop()
 {
     t_currentTimer = this;
+    // Real-time scheduling where the system permits it; a refusal is no error.
+    bool locked = false;
+    sched_param param{};
+    param.sched_priority = RealTimePriority;
+    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) {
+        // Pages touched from now on stay in memory: no page fault delays a frame.
+        locked = mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+        scheduling_.store(locked ? scRealTimeLocked : scRealTime);
+    } else {
+        scheduling_.store(scNormal);
+    }
+
     const long periodNanos = static_cast<long>(period_.load()) * 1000000L;
-    timespec next = Now();
+    timespec grid = Now();
+    AddNanos(grid, periodNanos);
     while (!quit_.load()) {
-        AddNanos(next, periodNanos);
         timespec now = Now();
         // After a long stall (a suspended machine) start afresh instead of bursting.
-        timespec late = next;
+        timespec late = grid;
         AddNanos(late, periodNanos);
-        if (Before(late, now)) next = now;
+        if (Before(late, now)) {
+            grid = now;
+            AddNanos(grid, periodNanos);
+        }
+        // Until the next period, or the callback's work if that comes first. Until the
+        // callback names its work, it is asked again at every wake-up, so work that
+        // appears while the thread sleeps is seen too.
+        timespec target = grid;
+        bool early = false;
         while (!quit_.load()) {
             now = Now();
-            if (!Before(now, next)) break;
+            if (!early) {
+                const long nanos = EarlyWorkNanos(periodNanos);
+                if (nanos > 0) {
+                    early = true;
+                    timespec work = now;
+                    AddNanos(work, nanos);
+                    if (Before(work, target)) target = work;
+                }
+            }
+            if (!Before(now, target)) break;
             timespec wake = now;
             AddNanos(wake, kMaxSleepNanos);
-            if (Before(next, wake)) wake = next;
+            if (Before(target, wake)) wake = target;
             clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
         }
         if (quit_.load()) break;
         TimerStep(this);
+        now = Now();
+        while (!Before(now, grid)) AddNanos(grid, periodNanos);
     }
+    if (locked) munlockall();
     t_currentTimer = nullptr;
 }

@@ -1,6 +1,14 @@
 #pragma once
 // A periodic timer that calls its callback on a dedicated thread. The thread sleeps
 // to absolute CLOCK_MONOTONIC deadlines (next += period), so periods do not drift.
+// When the callback knows that it has work before the next period (a frame due in
+// 0.7 ms), the thread wakes for it as well, so work waits for the wake-up latency
+// only, not for the period's grid.
+//
+// The thread asks for real-time scheduling (SCHED_FIFO at RealTimePriority) and locks
+// the process's memory when the system permits it (root, CAP_SYS_NICE or an
+// RLIMIT_RTPRIO allowance); otherwise it runs with normal scheduling. Scheduling()
+// tells which it got.
 //
 // Threads: Start, Stop and destruction on the owner's thread; OnLoop, and OnStop of
 // a self-stop, on the timer's thread. Stop serialises with a self-stop through the
@@ -18,6 +26,9 @@ public:
     virtual bool OnLoop() = 0;
     virtual void OnStart() = 0;
     virtual void OnStop() = 0;
+    // After OnLoop, on the timer's thread: in how many µs the callback next has work
+    // (a value in (0, period) makes the timer wake early for it); negative: not known.
+    virtual int64_t MicrosToNextWork() const { return -1; }
 };
 
 class TMultimediaTimer {
@@ -28,6 +39,15 @@ public:
     // The range the system timer offers, in ms.
     static constexpr uint32_t MinPeriod = 1;
     static constexpr uint32_t MaxPeriod = 1000000;
+    // SCHED_FIFO priority asked for: above ordinary threads, below the kernel's own.
+    static constexpr int RealTimePriority = 10;
+
+    enum TScheduling {
+        scUnknown,          // the thread has not started yet
+        scNormal,           // no permission for real-time scheduling
+        scRealTime,         // SCHED_FIFO, memory not locked
+        scRealTimeLocked,   // SCHED_FIFO and the process's memory locked
+    };
 
     TMultimediaTimer(TMultimediaTimerCallback* callback, std::mutex& timerLock);
     ~TMultimediaTimer();
@@ -45,6 +65,9 @@ public:
     bool Running() const { return timerId_.load() != 0; }
     uint32_t Period() const { return period_.load(); }
     uint32_t Resolution() const { return resolution_.load(); }
+    TScheduling Scheduling() const { return scheduling_.load(); }
+    // "real-time (SCHED_FIFO 10), memory locked", "normal (no permission for real-time)"
+    static const char* SchedulingText(TScheduling scheduling);
 
     // One timer period for the object behind userData: nothing when it is null or
     // its magic is wrong; a pending self-stop is carried out; otherwise OnLoop runs.
@@ -52,6 +75,8 @@ public:
 
 private:
     void ThreadLoop();
+    // The callback's next work in ns from now, when it is inside (0, periodNanos).
+    long EarlyWorkNanos(long periodNanos) const;
 
     TMultimediaTimerCallback* callback_;
     std::mutex& timerLock_;
@@ -61,6 +86,7 @@ private:
     std::atomic<bool> stopRequested_{false};   // OnLoop returned false
     std::atomic<bool> quit_{false};            // the thread must end
     std::atomic<uint32_t> magic_{Magic};
+    std::atomic<TScheduling> scheduling_{scUnknown};
     uint32_t nextId_ = 0;
     std::thread thread_;
 };

@@ -109,3 +109,37 @@ TEST(TMultimediaTimer, DestructionStopsARunningTimer)
 }
 
 }  // namespace
+
+namespace {
+
+// Work in 1 ms, five times over, then none.
+class EarlyWorkCallback : public TMultimediaTimerCallback {
+public:
+    bool OnLoop() override
+    {
+        ++loops;
+        return true;
+    }
+    void OnStart() override {}
+    void OnStop() override {}
+    int64_t MicrosToNextWork() const override { return loops.load() <= 5 ? 1000 : -1; }
+    std::atomic<int> loops{0};
+};
+
+// With a 100 s period the thread runs the callback six times long before its first
+// period ends: once for each time the callback said it had work in 1 ms.
+TEST(TMultimediaTimer, WakesForWorkTheCallbackHasBeforeTheNextPeriod)
+{
+    EarlyWorkCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    uint32_t error = 0;
+    ASSERT_TRUE(timer.Start(100000, error, 1));
+    EXPECT_TRUE(WaitFor([&] { return cb.loops.load() >= 6; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    timer.Stop();
+    EXPECT_EQ(cb.loops.load(), 6);
+    EXPECT_NE(timer.Scheduling(), TMultimediaTimer::scUnknown);
+}
+
+}  // namespace

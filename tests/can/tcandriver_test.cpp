@@ -8,7 +8,7 @@ TEST(TCanDriver, The257thChannelIsRefusedWithTheDriversOperation)
 {
     FakeCanLog log;
     FakeCanDriver driver(log);
-    for (int i = 0; i < 256; ++i) driver.OpenChannel("c" + std::to_string(i));
+    for (int i = 0; i < 256; ++i) driver.OpenChannel(std::string("c").append(std::to_string(i)));
     try {
         driver.OpenChannel("one more");
         FAIL() << "no error";
