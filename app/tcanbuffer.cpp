@@ -46,8 +46,9 @@ int64_t TCanBuffer::MicrosToNextWork() const
     // Consumer side only: the entry at the read index is complete once the write index
     // has moved past it (acquire).
     const uint8_t r = read_.load(std::memory_order_relaxed);
-    if (r == write_.load(std::memory_order_acquire)) return -1;
-    return ring_[r].frame.Time - clock_.Micros();
+    if (r == write_.load(std::memory_order_acquire)) return IdlePoll;
+    const int64_t due = ring_[r].frame.Time - clock_.Micros();
+    return due > 0 ? due : -1;
 }
 
 void TCanBuffer::Discard()

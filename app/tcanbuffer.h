@@ -44,9 +44,12 @@ public:
     bool OnLoop() override;
     void OnStart() override {}
     void OnStop() override {}
-    // µs until the oldest unsent entry is due (negative when the ring is empty), so the
-    // timer wakes for it instead of at its next period.
+    // µs until the oldest unsent entry is due, so the timer wakes for it instead of at
+    // its periods. An empty ring is looked at again after IdlePoll: frames are written
+    // 200 ms ahead of their due time by the main tick, so none is missed. An entry due already
+    // (kept for a retry) leaves the timer at its period.
     int64_t MicrosToNextWork() const override;
+    static constexpr int64_t IdlePoll = 10000;   // µs
 
     // Entries written and not yet sent or discarded.
     int Pending() const;

@@ -17,6 +17,8 @@ thread_local const TMultimediaTimer* t_currentTimer = nullptr;
 constexpr long kNanosPerSecond = 1000000000L;
 // Longest single sleep, so that a stop request is noticed even with long periods.
 constexpr long kMaxSleepNanos = 10 * 1000000L;
+// Longest wait for work the callback names.
+constexpr int64_t kMaxWorkWaitMicros = 1000000;
 
 void AddNanos(timespec& t, long nanos)
 {
@@ -123,12 +125,12 @@ const char* TMultimediaTimer::SchedulingText(TScheduling scheduling)
     return "not started";
 }
 
-long TMultimediaTimer::EarlyWorkNanos(long periodNanos) const
+long TMultimediaTimer::WorkNanos() const
 {
     if (timerId_.load() == 0 || stopRequested_.load()) return -1;
     const int64_t micros = callback_->MicrosToNextWork();
-    if (micros <= 0 || micros * 1000 >= periodNanos) return -1;
-    return static_cast<long>(micros * 1000);
+    if (micros < 0) return -1;
+    return static_cast<long>(std::min<int64_t>(micros, kMaxWorkWaitMicros) * 1000);
 }
 
 void TMultimediaTimer::ThreadLoop()
@@ -158,20 +160,19 @@ void TMultimediaTimer::ThreadLoop()
             grid = now;
             AddNanos(grid, periodNanos);
         }
-        // Until the next period, or the callback's work if that comes first. Until the
-        // callback names its work, it is asked again at every wake-up, so work that
-        // appears while the thread sleeps is seen too.
+        // Until the callback's next work when it names it (before or after the next
+        // period), else until the next period. Until it names its work, it is asked again
+        // at every wake-up, so work that appears while the thread sleeps is seen too.
         timespec target = grid;
-        bool early = false;
+        bool named = false;
         while (!quit_.load()) {
             now = Now();
-            if (!early) {
-                const long nanos = EarlyWorkNanos(periodNanos);
-                if (nanos > 0) {
-                    early = true;
-                    timespec work = now;
-                    AddNanos(work, nanos);
-                    if (Before(work, target)) target = work;
+            if (!named) {
+                const long nanos = WorkNanos();
+                if (nanos >= 0) {
+                    named = true;
+                    target = now;
+                    AddNanos(target, nanos);
                 }
             }
             if (!Before(now, target)) break;

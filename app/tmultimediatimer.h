@@ -1,9 +1,10 @@
 #pragma once
 // A periodic timer that calls its callback on a dedicated thread. The thread sleeps
 // to absolute CLOCK_MONOTONIC deadlines (next += period), so periods do not drift.
-// When the callback knows that it has work before the next period (a frame due in
-// 0.7 ms), the thread wakes for it as well, so work waits for the wake-up latency
-// only, not for the period's grid.
+// When the callback names the time of its next work (a frame due in 0.7 ms, or nothing
+// for the next 10 ms), the thread sleeps until then instead of until its next period:
+// work waits for the wake-up latency only, not for the period's grid, and an idle
+// callback costs no wake-ups.
 //
 // The thread asks for real-time scheduling (SCHED_FIFO at RealTimePriority) and locks
 // the process's memory when the system permits it (root, CAP_SYS_NICE or an
@@ -26,8 +27,9 @@ public:
     virtual bool OnLoop() = 0;
     virtual void OnStart() = 0;
     virtual void OnStop() = 0;
-    // After OnLoop, on the timer's thread: in how many µs the callback next has work
-    // (a value in (0, period) makes the timer wake early for it); negative: not known.
+    // On the timer's thread, after OnLoop: in how many µs the callback next has work
+    // (the timer calls OnLoop then, whether that is before or after its next period);
+    // negative: not known, the timer keeps its period.
     virtual int64_t MicrosToNextWork() const { return -1; }
 };
 
@@ -75,8 +77,8 @@ public:
 
 private:
     void ThreadLoop();
-    // The callback's next work in ns from now, when it is inside (0, periodNanos).
-    long EarlyWorkNanos(long periodNanos) const;
+    // The callback's next work in ns from now (at most 1 s), or -1.
+    long WorkNanos() const;
 
     TMultimediaTimerCallback* callback_;
     std::mutex& timerLock_;
