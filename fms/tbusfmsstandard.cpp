@@ -131,7 +131,8 @@ constexpr TEnumRow Enums[] = {
     {74, "Alternator Status 4",              AS,   22, 2, "not_charging,charging"},
 };
 
-enum TTextKind { tkBytes, tkTellTales };
+// tkField: one of the "*"-ended fields that share their message (TFmsMeasVal::Delimited).
+enum TTextKind { tkBytes, tkField, tkTellTales };
 
 constexpr uint16_t After = TFmsMeasVal::AfterData;
 constexpr uint16_t AsLong = TFmsMeasVal::TextLength;
@@ -149,8 +150,8 @@ constexpr TTextRow Texts[] = {
 //   #   signal                           group  bit    bits    content      limit
     {10, "Vehicle identification number", VI,    0,     AsLong, tkBytes,     2, 200},
     {13, "SW-version supported",          FMS,   8,     32,     tkBytes,     4, 4},
-    {81, "Driver 1 identification",       DI,    0,     AsLong, tkBytes,     0, 20},
-    {82, "Driver 2 identification",       DI,    After, AsLong, tkBytes,     0, 20},
+    {81, "Driver 1 identification",       DI,    0,     AsLong, tkField,     0, 20},
+    {82, "Driver 2 identification",       DI,    After, AsLong, tkField,     0, 20},
     {85, "Tell Tale Status",              TTS,   0,     64,     tkTellTales, 0, 41},
 };
 // clang-format on
@@ -214,8 +215,10 @@ std::unique_ptr<TFmsMeasVal> SignalAt(int pos)
                 v = std::make_unique<TMeasValTTS>();
             else
                 v = std::make_unique<TMeasValString>("");
-            return MakeSignal(r.Name, r.Group, r.Bit, r.Bits, 1.0, "", 0.0, std::move(v), r.MinBytes,
-                              r.MaxBytes, 0, 0);
+            auto signal = MakeSignal(r.Name, r.Group, r.Bit, r.Bits, 1.0, "", 0.0, std::move(v), r.MinBytes,
+                                     r.MaxBytes, 0, 0);
+            signal->Delimited = r.Kind == tkField;
+            return signal;
         }
     }
     if (pos >= FirstDoorPos && pos < FirstDoorPos + 3 * Doors) {

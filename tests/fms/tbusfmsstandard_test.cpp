@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -420,4 +421,43 @@ TEST(TBusFmsStandard, PgnNames)
     EXPECT_EQ(TBusFmsStandard::GetTellTaleName(40), "Ad blue level");
     EXPECT_EQ(TBusFmsStandard::GetTellTaleName(41), "");
     EXPECT_EQ(TBusFmsStandard::GetTellTaleName(-1), "");
+}
+
+TEST(TBusFmsStandard, DriverIdentificationKeepsEachDriverInItsPlace)
+{
+    auto bytes = [](const std::string& s, std::size_t fill = 0) {
+        Bytes b(s.begin(), s.end());
+        b.resize(std::max(b.size(), fill), 0xFF);
+        return b;
+    };
+    // The texts as the catalogue reads them: hexadecimal bytes or a state letter.
+    const struct {
+        const char* Driver1;
+        const char* Driver2;
+        Bytes Sent;
+    } cases[] = {
+        {"445249564552314F4E452A", "44524956455232424F2A", bytes("DRIVER1ONE*DRIVER2BO*")},
+        // A missing driver is an empty field: the other keeps its place.
+        {"n", "44524956455232424F2A", bytes("*DRIVER2BO*")},
+        {"445249564552314F4E452A", "n", bytes("DRIVER1ONE**")},
+        {"n", "n", bytes("**", 8)},
+        {"*", "2A", bytes("**", 8)},
+        // A 0xFF byte inside driver 1 is data, not its end.
+        {"41FF422A", "432A", bytes("A\xFF" "B*C*", 8)},
+    };
+    TBusFmsStandard c("00.02");
+    for (const auto& k : cases) {
+        c.Signal(81).MeasVal = c.Signal(81).Read(k.Driver1);
+        c.Signal(82).MeasVal = c.Signal(82).Read(k.Driver2);
+        TCanHigh m(0x00FE6B00);
+        c.Signal(81).WriteToCan(m);
+        c.Signal(82).WriteToCan(m);
+        EXPECT_EQ(m.Data(), k.Sent) << k.Driver1 << " " << k.Driver2;
+    }
+
+    // The vehicle identification, alone in its message, is not available as 0xFF bytes.
+    c.Signal(10).MeasVal = c.Signal(10).Read("n");
+    TCanHigh vin(0x00FEEC00);
+    c.Signal(10).WriteToCan(vin);
+    EXPECT_EQ(vin.Data(), Bytes(8, 0xFF));
 }

@@ -266,13 +266,6 @@ TEST(TFmsMeasVal, StringLimitsCountBytes)
 
 TEST(TFmsMeasVal, StringsAsLongAsTheirTextAndAfterTheDataBefore)
 {
-    TCanHigh m(0x00FE6B00);
-    auto d1 = Text(0, TFmsMeasVal::TextLength, 0, 20, "41424344454647482A");   // ABCDEFGH*
-    auto d2 = Text(TFmsMeasVal::AfterData, TFmsMeasVal::TextLength, 0, 20, "5A2A");
-    d1->WriteToCan(m);
-    d2->WriteToCan(m);
-    EXPECT_EQ(m.Data(), (Bytes{0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x2A, 0x5A, 0x2A}));
-
     // A string without content is eight 0xFF bytes where it would start.
     TCanHigh n(0x00FE6B00);
     auto e1 = Text(0, TFmsMeasVal::TextLength, 0, 20, "41");
