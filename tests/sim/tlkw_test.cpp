@@ -78,7 +78,7 @@ TEST(TLkw, NamesAreExactAndFirstMatchWins)
 TEST(TLkw, RegistryHoldsAtMostOneHundredValues)
 {
     TLkw lkw;
-    for (int i = 0; i < 76; ++i) lkw.AddMV("X" + std::to_string(i), i);
+    for (int i = 0; i < 76; ++i) lkw.AddMV(std::string("X").append(std::to_string(i)), i);
     EXPECT_EQ(lkw.Count(), 99);
 
     TBaseError full = CatchError([&] { lkw.AddMV("Last", 1.5); });
