@@ -61,6 +61,13 @@ struct TNumericRow {
     uint16_t MinInt, MaxInt, MinDec, MaxDec;
 };
 
+// The valid range of a number is what its field can carry as a value: every valid
+// value rounds to a raw value of at most FA (8 bits), FAFF (16 bits) or FAFFFFFF
+// (32 bits) and at least 0, so that none goes out as an indicator (FB parameter
+// specific .. FF not available) or wraps. Hence the year ends at 2235 (raw 250; 2241
+// would be raw 256), the gears at 125 (126 is FB), the ambient temperature at
+// 1734.969 degrees (raw FAFF; 1735 is FB00) and the fuel economy at 125.499 km/l
+// (125.5 is FB00). A value beyond is out of range and, as any such, still sent raw.
 constexpr TNumericRow Numerics[] = {
 //   #   signal                                   group  bit bits  resolution    offset unit      min     max               tol    int    dec
     { 1, "Wheel based speed",                    CCVS,  8, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         1,     1, 3,  0, 3},
@@ -72,23 +79,23 @@ constexpr TNumericRow Numerics[] = {
     {14, "High resolution total vhcl. distance", VDHR,  0, 32, 5,             0,    "m",      0,    21055406075.5,    1,     1, 11, 0, 0},
     {27, "Tachograph vehicle speed",             TCO1, 48, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         0.5,   1, 3,  0, 2},
     {28, "Engine coolant temperature",           ET1,   0,  8, 1,           -40,    "°C",   -40,    210,              0.5,   1, 3,  0, 0},
-    {29, "Ambient Air Temperatur",               AMB,  24, 16, 0.03125,    -273,    "°C",  -273,    1735,             0.5,   1, 4,  0, 3},
+    {29, "Ambient Air Temperatur",               AMB,  24, 16, 0.03125,    -273,    "°C",  -273,    1734.969,         0.5,   1, 4,  0, 3},
     {63, "Seconds",                              TD,    0,  8, 0.25,          0,    "sec",    0,    60,               1,     1, 2,  0, 2},
     {64, "Minutes",                              TD,    8,  8, 1,             0,    "min",    0,    60,               1,     1, 2,  0, 0},
     {65, "Hours",                                TD,   16,  8, 1,             0,    "hr",     0,    24,               1,     1, 2,  0, 0},
     {66, "Month",                                TD,   24,  8, 1,             0,    "month",  1,    12,               1,     1, 2,  0, 0},
     {67, "Day",                                  TD,   32,  8, 0.25,          0.75, "day",    1,    31,               1,     1, 2,  0, 2},
-    {68, "Year",                                 TD,   40,  8, 1,          1985,    "year",1985,    2241,             1,     4, 4,  0, 0},
+    {68, "Year",                                 TD,   40,  8, 1,          1985,    "year",1985,    2235,             1,     4, 4,  0, 0},
     {69, "Service Brake Air Pressure Circuit1",  AIR1, 16,  8, 8,             0,    "kPa",    0,    2000,             1,     1, 4,  0, 0},
     {70, "Service Brake Air Pressure Circuit2",  AIR1, 24,  8, 8,             0,    "kPa",    0,    2000,             1,     1, 4,  0, 0},
-    {75, "Selected Gear",                        ETC2,  0,  8, 1,          -125,    "",    -125,    126,              1,     1, 4,  0, 0},
-    {76, "Current Gear",                         ETC2, 24,  8, 1,          -125,    "",    -125,    126,              1,     1, 4,  0, 0},
+    {75, "Selected Gear",                        ETC2,  0,  8, 1,          -125,    "",    -125,    125,              1,     1, 4,  0, 0},
+    {76, "Current Gear",                         ETC2, 24,  8, 1,          -125,    "",    -125,    125,              1,     1, 4,  0, 0},
     {77, "Below Pressure Front Axle Left",       ASC4,  0, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
     {78, "Below Pressure Front Axle Right",      ASC4, 16, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
     {79, "Below Pressure Rear Axle Left",        ASC4, 32, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
     {80, "Below Pressure Rear Axle Right",       ASC4, 48, 16, 0.1,           0,    "kPa",    0,    6425.5,           0.05,  1, 4,  0, 1},
     {83, "Fuel Rate",                            LFE,   0, 16, 0.05,          0,    "L/h",    0,    3212.75,          0.025, 1, 4,  0, 2},
-    {84, "Instantaneous Fuel Economy",           LFE,  16, 16, 0.001953125,   0,    "Km/L",   0,    125.5,            0.001, 1, 3,  0, 3},
+    {84, "Instantaneous Fuel Economy",           LFE,  16, 16, 0.001953125,   0,    "Km/L",   0,    125.499,          0.001, 1, 3,  0, 3},
 };
 
 struct TEnumRow {
@@ -131,7 +138,8 @@ constexpr TEnumRow Enums[] = {
     {74, "Alternator Status 4",              AS,   22, 2, "not_charging,charging"},
 };
 
-enum TTextKind { tkBytes, tkTellTales };
+// tkField: one of the "*"-ended fields that share their message (TFmsMeasVal::Delimited).
+enum TTextKind { tkBytes, tkField, tkTellTales };
 
 constexpr uint16_t After = TFmsMeasVal::AfterData;
 constexpr uint16_t AsLong = TFmsMeasVal::TextLength;
@@ -149,8 +157,8 @@ constexpr TTextRow Texts[] = {
 //   #   signal                           group  bit    bits    content      limit
     {10, "Vehicle identification number", VI,    0,     AsLong, tkBytes,     2, 200},
     {13, "SW-version supported",          FMS,   8,     32,     tkBytes,     4, 4},
-    {81, "Driver 1 identification",       DI,    0,     AsLong, tkBytes,     0, 20},
-    {82, "Driver 2 identification",       DI,    After, AsLong, tkBytes,     0, 20},
+    {81, "Driver 1 identification",       DI,    0,     AsLong, tkField,     0, 20},
+    {82, "Driver 2 identification",       DI,    After, AsLong, tkField,     0, 20},
     {85, "Tell Tale Status",              TTS,   0,     64,     tkTellTales, 0, 41},
 };
 // clang-format on
@@ -214,8 +222,10 @@ std::unique_ptr<TFmsMeasVal> SignalAt(int pos)
                 v = std::make_unique<TMeasValTTS>();
             else
                 v = std::make_unique<TMeasValString>("");
-            return MakeSignal(r.Name, r.Group, r.Bit, r.Bits, 1.0, "", 0.0, std::move(v), r.MinBytes,
-                              r.MaxBytes, 0, 0);
+            auto signal = MakeSignal(r.Name, r.Group, r.Bit, r.Bits, 1.0, "", 0.0, std::move(v), r.MinBytes,
+                                     r.MaxBytes, 0, 0);
+            signal->Delimited = r.Kind == tkField;
+            return signal;
         }
     }
     if (pos >= FirstDoorPos && pos < FirstDoorPos + 3 * Doors) {

@@ -50,6 +50,8 @@ void TCanHigh::SetMV(std::span<const uint8_t> value, uint16_t startBit, uint16_t
         markReady();
     }
 
+    dataEnd_ = std::max(dataEnd_, needed);
+
     const std::size_t first = startBit / 8;
     if (startBit % 8 == 0 && bitCount % 8 == 0) {
         for (std::size_t i = 0; i < bitCount / 8u; ++i) data_[first + i] = uint8_t(valueByte(i));

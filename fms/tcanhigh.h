@@ -47,6 +47,10 @@ public:
     const std::vector<uint8_t>& Data() const { return data_; }
     // Number of TP.DT packets, (Length() + 6) / 7; 2 for 9 bytes, 4 for 24 bytes.
     int Packets() const { return (Length() + 6) / 7; }
+    // Sending side: the bytes up to the end of the furthest field written so far (0
+    // before the first signal). The 0xFF fill is not data: a field that is to follow
+    // the data already there starts here, whatever bytes that data holds.
+    int DataEnd() const { return dataEnd_; }
 
     // Bits 0..7 of Id and TxId.
     void SetSourceAddress(uint8_t sa);
@@ -100,4 +104,5 @@ public:
 
 private:
     std::vector<uint8_t> data_;
+    int dataEnd_ = 0;
 };

@@ -37,14 +37,12 @@ void PutLittleEndian(std::vector<uint8_t>& buf, int64_t raw)
     }
 }
 
-// Start of a string that follows the data already in the message: the first 0xFF byte.
+// Start of a string that follows the data already in the message: the end of the
+// fields written before it. A 0xFF byte is no end mark: it may be part of a text, or
+// stand for a field without content.
 uint16_t StartAfterData(const TCanHigh& m)
 {
-    const auto& data = m.Data();
-    int i = 0;
-    while (i < m.Length() && data[static_cast<std::size_t>(i)] != 0xFF)
-        ++i;
-    return static_cast<uint16_t>(8 * i);
+    return static_cast<uint16_t>(8 * m.DataEnd());
 }
 
 }  // namespace
@@ -203,11 +201,14 @@ void TFmsMeasVal::WriteToCan(TCanHigh& m)
     } else if (str != nullptr) {
         if (s == AfterData)
             s = StartAfterData(m);
-        if (n == TextLength) {
+        if (n == TextLength && Delimited && tts == nullptr) {
+            buf[0] = EndMark;
+            n = 8;
+        } else if (n == TextLength) {
             n = 64;
             buf.resize(8 + 8);
         }
-        // buf is already all 0xFF.
+        // Everything else in buf is already 0xFF.
     } else {
         uint8_t code = 0;
         switch (state) {

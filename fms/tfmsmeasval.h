@@ -22,6 +22,8 @@ public:
     static constexpr uint16_t AfterData = 0xFFFF;
     // BitLength: as long as the text (strings only).
     static constexpr uint16_t TextLength = 0xFFFF;
+    // The byte that ends each field of a message made of several texts ("*").
+    static constexpr uint8_t EndMark = 0x2A;
 
     // When codeFF..codeFB are all 0 they follow from bitLength: below 8 bits (n) FF is
     // 2^n - 1 and FE 2^n - 2, FD..FB unsupported; 8 to 32 bits FF FE FD FC FB themselves;
@@ -57,9 +59,11 @@ public:
     // Valid and out-of-range contents are sent as raw values: a number as
     // RoundHalfAway((Value - Offset) / Resolution) cut to the field, an enumeration as
     // its index, a string as its bytes, the tell-tales as their next block (which
-    // advances the block). A string in any other state is sent as 0xFF bytes; a number
+    // advances the block). A string in any other state is sent as 0xFF bytes (eight
+    // when its length follows the text), a Delimited one as the end mark alone; a number
     // or enumeration as the code of its state: 0xFF bytes with the code in the field's
-    // top byte (16 bits in msError: FF FE).
+    // top byte (16 bits in msError: FF FE). A string that starts AfterData starts at
+    // m.DataEnd().
     // Throws TBaseError("TFmsMeasVal::WriteToCan", "Error flag not supported") for a
     // number or enumeration in a state without a code (msNotSet always), and passes on
     // SetMV's errors and the number parser's error for a string that is not hexadecimal.
@@ -81,6 +85,12 @@ public:
     uint16_t MaxIntDigits;
     uint16_t MinDecimals;
     uint16_t MaxDecimals;
+    // Texts of their own length only: one of several fields of a message, each ending
+    // with EndMark (the driver identifications: "D1*D2*"). Without content it is sent
+    // as the empty field, the end mark alone, so that the field after it keeps its
+    // place: a missing driver 1 gives "*D2*", where 0xFF bytes would be taken for the
+    // end of the data and driver 2 would be read as driver 1.
+    bool Delimited = false;
     // Bytes sent for msParamSpecific .. msNotAvailable; 0 = state not supported.
     uint8_t CodeFB = 0;
     uint8_t CodeFC = 0;

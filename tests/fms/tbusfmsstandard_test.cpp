@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -420,4 +421,151 @@ TEST(TBusFmsStandard, PgnNames)
     EXPECT_EQ(TBusFmsStandard::GetTellTaleName(40), "Ad blue level");
     EXPECT_EQ(TBusFmsStandard::GetTellTaleName(41), "");
     EXPECT_EQ(TBusFmsStandard::GetTellTaleName(-1), "");
+}
+
+namespace {
+
+// One typed text of a number, the state it gives and the raw field it is sent as.
+struct TTyped {
+    const char* Text;
+    bool Valid;
+    uint64_t Raw;
+};
+
+struct TRangeRow {
+    int Pos;
+    const char* Name;
+    uint16_t Bit, Bits;
+    double Tolerance;
+    TTyped Min, Below, Max, Above;   // one step of the text's last decimal outside
+};
+
+// Raw values worked out as RoundHalfAway((value - offset) / resolution), cut to the field.
+// The largest valid raw value of a field is FA, FAFF or FAFFFFFF: above start the
+// indicator codes (FB parameter specific .. FF not available).
+// clang-format off
+const TRangeRow Ranges[] = {
+//   #   signal                                  bit bits tol    smallest              below                        largest                           above
+    { 1, "Wheel based speed",                     8, 16, 1,     {"0", 1, 0},          {"-0.001", 0, 0},            {"250.996", 1, 0xFAFF},           {"250.997", 0, 0xFAFF}},
+    { 5, "Accelerator pedal position",            8,  8, 0.5,   {"0", 1, 0},          {"-0.1", 0, 0},              {"100.0", 1, 0xFA},               {"100.1", 0, 0xFA}},
+    { 6, "Total fuel used",                      32, 32, 1,     {"0", 1, 0},          {"-0.1", 0, 0},              {"2105540607.5", 1, 0xFAFFFFFF},  {"2105540607.6", 0, 0xFAFFFFFF}},
+    { 7, "Fuel level",                            8,  8, 1,     {"0", 1, 0},          {"-0.1", 0, 0},              {"100", 1, 0xFA},                 {"100.1", 0, 0xFA}},
+    { 8, "Engine speed",                         24, 16, 1,     {"0", 1, 0},          {"-0.001", 0, 0},            {"8031.875", 1, 0xFAFF},          {"8031.876", 0, 0xFAFF}},
+    { 9, "Total engine hours",                    0, 32, 1,     {"0", 1, 0},          {"-0.01", 0, 0},             {"210554060.75", 1, 0xFAFFFFFF},  {"210554060.76", 0, 0xFAFFFFFF}},
+    {14, "High resolution total vhcl. distance",  0, 32, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"21055406075", 1, 0xFAFFFFFF},   {"21055406076", 0, 0xFAFFFFFF}},
+    {27, "Tachograph vehicle speed",             48, 16, 0.5,   {"0", 1, 0},          {"-0.01", 0, 0xFFFD},        {"250.99", 1, 0xFAFD},            {"251.00", 0, 0xFB00}},
+    {28, "Engine coolant temperature",            0,  8, 0.5,   {"-40", 1, 0},        {"-41", 0, 0xFF},            {"210", 1, 0xFA},                 {"211", 0, 0xFB}},
+    {29, "Ambient Air Temperatur",               24, 16, 0.5,   {"-273", 1, 0},       {"-273.001", 0, 0},          {"1734.969", 1, 0xFAFF},          {"1734.970", 0, 0xFAFF}},
+    {63, "Seconds",                               0,  8, 1,     {"0", 1, 0},          {"-0.01", 0, 0},             {"60", 1, 0xF0},                  {"60.01", 0, 0xF0}},
+    {64, "Minutes",                               8,  8, 1,     {"0", 1, 0},          {"-1", 0, 0xFF},             {"60", 1, 60},                    {"61", 0, 61}},
+    {65, "Hours",                                16,  8, 1,     {"0", 1, 0},          {"-1", 0, 0xFF},             {"24", 1, 24},                    {"25", 0, 25}},
+    {66, "Month",                                24,  8, 1,     {"1", 1, 1},          {"0", 0, 0},                 {"12", 1, 12},                    {"13", 0, 13}},
+    {67, "Day",                                  32,  8, 1,     {"1", 1, 1},          {"0.99", 0, 1},              {"31", 1, 121},                   {"31.01", 0, 121}},
+    {68, "Year",                                 40,  8, 1,     {"1985", 1, 0},       {"1984", 0, 0xFF},           {"2235", 1, 0xFA},                {"2236", 0, 0xFB}},
+    {69, "Service Brake Air Pressure Circuit1",  16,  8, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"2000", 1, 0xFA},                {"2001", 0, 0xFA}},
+    {70, "Service Brake Air Pressure Circuit2",  24,  8, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"2000", 1, 0xFA},                {"2001", 0, 0xFA}},
+    {75, "Selected Gear",                         0,  8, 1,     {"-125", 1, 0},       {"-126", 0, 0xFF},           {"125", 1, 0xFA},                 {"126", 0, 0xFB}},
+    {76, "Current Gear",                         24,  8, 1,     {"-125", 1, 0},       {"-126", 0, 0xFF},           {"125", 1, 0xFA},                 {"126", 0, 0xFB}},
+    {77, "Below Pressure Front Axle Left",        0, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
+    {78, "Below Pressure Front Axle Right",      16, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
+    {79, "Below Pressure Rear Axle Left",        32, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
+    {80, "Below Pressure Rear Axle Right",       48, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
+    {83, "Fuel Rate",                             0, 16, 0.025, {"0", 1, 0},          {"-0.01", 0, 0},             {"3212.75", 1, 0xFAFF},           {"3212.76", 0, 0xFAFF}},
+    {84, "Instantaneous Fuel Economy",           16, 16, 0.001, {"0", 1, 0},          {"-0.001", 0, 0xFFFF},       {"125.499", 1, 0xFAFF},           {"125.500", 0, 0xFB00}},
+};
+// clang-format on
+
+// The field of bits bits at bit of a message that holds nothing else; every other
+// byte must still be 0xFF.
+uint64_t FieldOf(const Bytes& data, uint16_t bit, uint16_t bits)
+{
+    EXPECT_EQ(data.size(), 8u);
+    uint64_t raw = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        const bool inField = i >= bit / 8u && i < (bit + bits) / 8u;
+        if (inField)
+            raw |= uint64_t(data[i]) << (8 * (i - bit / 8u));
+        else
+            EXPECT_EQ(data[i], 0xFF) << "byte " << i;
+    }
+    return raw;
+}
+
+}  // namespace
+
+TEST(TBusFmsStandard, EveryNumberIsValidExactlyWithinWhatItsFieldCarries)
+{
+    TBusFmsStandard c("00.02");
+    int numbers = 0;
+    for (int i = 0; i < c.SignalCount(); ++i)
+        numbers += dynamic_cast<const TMeasValDouble*>(c.Signal(i).MeasVal.get()) != nullptr;
+    ASSERT_EQ(numbers, static_cast<int>(std::size(Ranges)));
+
+    for (const auto& r : Ranges) {
+        TFmsMeasVal& s = c.Signal(r.Pos);
+        ASSERT_EQ(s.Name, r.Name) << r.Pos;
+        EXPECT_EQ(s.StartBit, r.Bit) << r.Name;
+        EXPECT_EQ(s.BitLength, r.Bits) << r.Name;
+        for (const TTyped& t : {r.Min, r.Below, r.Max, r.Above}) {
+            s.MeasVal = s.Read(t.Text);
+            EXPECT_EQ(s.MeasVal->State, t.Valid ? msValid : msOutOfRange) << r.Name << " " << t.Text;
+            if (!t.Valid) {
+                EXPECT_EQ(s.Write(), "o") << r.Name << " " << t.Text;
+            }
+            TCanHigh m(s.CanId);
+            s.WriteToCan(m);
+            EXPECT_EQ(FieldOf(m.Data(), r.Bit, r.Bits), t.Raw) << r.Name << " " << t.Text;
+        }
+
+        // Values within the tolerance of one another count as equal, none further apart.
+        const auto largest = s.Read(r.Max.Text);
+        auto near = largest->Clone();
+        auto& value = dynamic_cast<TMeasValDouble&>(*near).Value;
+        const double v = dynamic_cast<const TMeasValDouble&>(*largest).Value;
+        for (double k : {-1.0, 1.0}) {
+            value = v + k * r.Tolerance;
+            EXPECT_TRUE(largest->IsEqual(*near)) << r.Name << " " << k;
+            value = v + k * 1.01 * r.Tolerance;
+            EXPECT_FALSE(largest->IsEqual(*near)) << r.Name << " " << k;
+        }
+    }
+}
+
+TEST(TBusFmsStandard, DriverIdentificationKeepsEachDriverInItsPlace)
+{
+    auto bytes = [](const std::string& s, std::size_t fill = 0) {
+        Bytes b(s.begin(), s.end());
+        b.resize(std::max(b.size(), fill), 0xFF);
+        return b;
+    };
+    // The texts as the catalogue reads them: hexadecimal bytes or a state letter.
+    const struct {
+        const char* Driver1;
+        const char* Driver2;
+        Bytes Sent;
+    } cases[] = {
+        {"445249564552314F4E452A", "44524956455232424F2A", bytes("DRIVER1ONE*DRIVER2BO*")},
+        // A missing driver is an empty field: the other keeps its place.
+        {"n", "44524956455232424F2A", bytes("*DRIVER2BO*")},
+        {"445249564552314F4E452A", "n", bytes("DRIVER1ONE**")},
+        {"n", "n", bytes("**", 8)},
+        {"*", "2A", bytes("**", 8)},
+        // A 0xFF byte inside driver 1 is data, not its end.
+        {"41FF422A", "432A", bytes("A\xFF" "B*C*", 8)},
+    };
+    TBusFmsStandard c("00.02");
+    for (const auto& k : cases) {
+        c.Signal(81).MeasVal = c.Signal(81).Read(k.Driver1);
+        c.Signal(82).MeasVal = c.Signal(82).Read(k.Driver2);
+        TCanHigh m(0x00FE6B00);
+        c.Signal(81).WriteToCan(m);
+        c.Signal(82).WriteToCan(m);
+        EXPECT_EQ(m.Data(), k.Sent) << k.Driver1 << " " << k.Driver2;
+    }
+
+    // The vehicle identification, alone in its message, is not available as 0xFF bytes.
+    c.Signal(10).MeasVal = c.Signal(10).Read("n");
+    TCanHigh vin(0x00FEEC00);
+    c.Signal(10).WriteToCan(vin);
+    EXPECT_EQ(vin.Data(), Bytes(8, 0xFF));
 }

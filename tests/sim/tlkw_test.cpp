@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <numbers>
 #include <string>
@@ -315,21 +316,6 @@ TEST(TLkw, CruiseControlIsAPiControllerOnThePedal)
     EXPECT_NEAR(lkw.GetMV("Gaspedal"), 40.08, 1e-9);
 }
 
-TEST(TLkw, CruiseControlKeepsThePedalInRange)
-{
-    TLkw lkw;
-    lkw.SetGear(1);
-    lkw.SetMV("Drehzahl", 1000.0);
-    lkw.SetMV("Geschwindigkeit", 80.0);
-    lkw.SetCruiseControl(true);
-    lkw.SetMV("Geschwindigkeit", 10.0);
-    lkw.Step(0.02);
-    EXPECT_EQ(lkw.GetMV("Gaspedal"), 100.0);
-    lkw.SetMV("Geschwindigkeit", 200.0);
-    lkw.Step(0.02);
-    EXPECT_EQ(lkw.GetMV("Gaspedal"), 0.0);
-}
-
 TEST(TLkw, CruiseControlDoesNothingInNeutral)
 {
     TLkw lkw;
@@ -530,8 +516,95 @@ TEST(TLkw, DriveCycleStaysPlausible)
     EXPECT_GT(used, 0.0);
 }
 
-TEST(TLkw, CruiseControlHoldsTheSetSpeed)
+// ---- drives worked by hand ---------------------------------------------------------
+
+TEST(TLkw, BrakingFromSpeedInNeutral)
 {
+    // 6000 kg at 80 km/h, full brake, no drive: each step loses
+    // (0.1 v^2 + 0.2 * 6000 + 0.05 * 6000 * 100) / 6000 * 0.02 * 3.6 = 0.3744 + 1.2e-6 v^2 km/h,
+    // between 0.3744 (at rest) and 0.38208 (at 80 km/h).
+    TLkw lkw;
+    lkw.SetGear(0);
+    lkw.SetAccelerator(0);
+    lkw.SetBrake(100);
+    lkw.SetMV("Geschwindigkeit", 80.0);
+    lkw.Step(0.02);
+    EXPECT_NEAR(lkw.GetMV("Geschwindigkeit"), 80.0 - 0.38208, 1e-9);
+    EXPECT_NEAR(lkw.GetMV("Kilometerstand"), 79.61792 / 3.6 * 0.02, 1e-9);
+    EXPECT_NEAR(lkw.GetMV("Service distanz"), -79.61792 / 3600 * 0.02, 1e-12);
+
+    // Still rolling after 80 / 0.38208 = 209.4 steps, stopped after 80 / 0.3744 = 213.7.
+    int steps = 1;
+    while (lkw.GetMV("Geschwindigkeit") > 0.0 && steps < 1000) {
+        lkw.Step(0.02);
+        ++steps;
+    }
+    EXPECT_GE(steps, 210);
+    EXPECT_LE(steps, 214);
+    // The distance lies between the sums of 80 - 0.38208 k over 209 steps and of
+    // 80 - 0.3744 k over 213 steps, times 0.02 / 3.6: 46.31 m and 47.26 m.
+    const double metres = lkw.GetMV("Kilometerstand");
+    EXPECT_GT(metres, 46.3);
+    EXPECT_LT(metres, 47.3);
+    // The distance to service shrinks by the same distance, in km.
+    EXPECT_NEAR(lkw.GetMV("Service distanz"), -metres / 1000.0, 1e-12);
+}
+
+TEST(TLkw, AnHourAtIdle)
+{
+    // Gear 1 at rest, clutch engaged with auto-clutch, no pedal, engine at 300 rpm (8 %).
+    // Torque T = 10 - 10 * 8 / 14 = 30/7 %: the clutch holds and pulls the engine toward
+    // 0 by 100 rpm, the idle hold puts it back to 300; drive 30/7 * 1000 * 5 * 0.25 / 2pi =
+    // 853 N stays below the 1200 N rolling resistance, so the vehicle does not move.
+    TLkw lkw;
+    lkw.SetGear(1);
+    lkw.SetAccelerator(0);
+    lkw.SetClutch(100, true);
+    lkw.SetMV("Drehzahl", 300.0);
+    for (int i = 0; i < 180000; ++i) lkw.Step(0.02);   // 3600 s
+
+    EXPECT_EQ(lkw.GetMV("Drehzahl"), 300.0);
+    EXPECT_EQ(lkw.GetMV("Geschwindigkeit"), 0.0);
+    EXPECT_NEAR(lkw.GetMV("Motor:Betriebszeit"), 1.0, 1e-9);
+    EXPECT_NEAR(lkw.GetMV("Drehzahlstand"), 300.0 * 60, 1e-5);
+    // 30/7 * 300 * 0.01 / 3500 * 0.02 = 0.18 / 2450 degrees per step, 180000 steps.
+    EXPECT_NEAR(lkw.GetMV("Motor:Kuehlmitteltemperatur"), 20.0 + 32400.0 / 2450.0, 1e-8);
+    // Fuel rate 5 * 8 / 14 = 20/7 l/h for an hour.
+    EXPECT_NEAR(lkw.GetMV("FURA"), 20.0 / 7.0, 1e-12);
+    EXPECT_NEAR(lkw.GetMV("Verbrauch total"), 20.0 / 7.0, 1e-9);
+    EXPECT_EQ(lkw.GetMV("Kilometerstand"), 0.0);
+}
+
+TEST(TLkw, WarmUpAtFullLoadStopsAt120Degrees)
+{
+    // The engine held at 2000 rpm (57 %) in neutral at full pedal, as on a test bench:
+    // torque 99 %, the free engine gains 60 * 0.02 * 99 = 118.8 rpm in the step, and the
+    // coolant 99 * 2118.8 * 0.01 / 3500 * 0.02 = 0.0119863542857 degrees per step from 20:
+    // 120 is passed at step 100 / 0.0119863542857 = 8342.8.
+    const double perStep = 99.0 * 2118.8 * 0.01 / 3500.0 * 0.02;
+    TLkw lkw;
+    lkw.SetGear(0);
+    lkw.SetAccelerator(100);
+    int steps = 0;
+    auto runTo = [&](int n) {
+        for (; steps < n; ++steps) {
+            lkw.SetMV("Drehzahl", 2000.0);
+            lkw.Step(0.02);
+        }
+        return lkw.GetMV("Motor:Kuehlmitteltemperatur");
+    };
+    EXPECT_NEAR(runTo(1000), 31.9863542857, 1e-9);
+    EXPECT_NEAR(runTo(8342), 119.9901674514, 1e-9);
+    EXPECT_NEAR(runTo(8343), 20.0 + 8343 * perStep, 1e-9);
+    EXPECT_GE(lkw.GetMV("Motor:Kuehlmitteltemperatur"), 120.0);
+    EXPECT_NEAR(runTo(9000), 20.0 + 8343 * perStep, 1e-9);   // no further once at 120
+}
+
+TEST(TLkw, CruiseControlRecoversFromALoadChange)
+{
+    // Top gear (ratio 1): k = mass / 6000 is at least 1. With the integral term kept
+    // within 0..100 the pedal d * 100 * k + integral is at 100 whenever the vehicle is
+    // 1 km/h or more below its set speed (d >= 1) and at 0 whenever 1 km/h or more above.
     TLkw lkw;
     CockpitStart(lkw);
     for (int gear = 1; gear <= 8; ++gear) {
@@ -540,8 +613,31 @@ TEST(TLkw, CruiseControlHoldsTheSetSpeed)
     }
     const double set = lkw.GetMV("Geschwindigkeit");
     lkw.SetCruiseControl(true);
-    for (int i = 0; i < 3000; ++i) lkw.Step(0.02);
+    double lowest = set;
+    double highest = set;
+    auto run = [&](int steps) {
+        for (int i = 0; i < steps; ++i) {
+            const double v = lkw.GetMV("Geschwindigkeit");
+            lkw.Step(0.02);
+            if (v <= set - 1.0) {
+                ASSERT_EQ(lkw.GetMV("Gaspedal"), 100.0) << v;
+            }
+            if (v >= set + 1.0) {
+                ASSERT_EQ(lkw.GetMV("Gaspedal"), 0.0) << v;
+            }
+            lowest = std::min(lowest, v);
+            highest = std::max(highest, v);
+        }
+    };
+    run(500);
+    lkw.SetMV("Gewicht", 30000.0);   // a full load: full pedal cannot hold the speed
+    run(1000);
+    EXPECT_LT(lowest, set - 5.0);
+    lkw.SetMV("Gewicht", 6000.0);
+    run(3000);
     EXPECT_NEAR(lkw.GetMV("Geschwindigkeit"), set, 1.0);
     EXPECT_GT(lkw.GetMV("Gaspedal"), 0.0);
     EXPECT_LT(lkw.GetMV("Gaspedal"), 100.0);
+    // Once 1 km/h over, the pedal is released: one step adds far less than another km/h.
+    EXPECT_LT(highest, set + 2.0);
 }
