@@ -209,7 +209,9 @@ Other:
 
 At the end of a run the timing self-check is printed: per parameter group the frames sent,
 the period expected and achieved (median, min, max), the first-frame offset and the gaps of
-broadcast transfers; a group more than 1 ms off its period is flagged.
+broadcast transfers; a group more than 1 ms off its period is flagged. With the simulation,
+J1939 requests (PGN 59904) read from the channel are answered, and the number received,
+answered and refused (negative acknowledgement) is printed.
 
 Exit status: 0 success, 1 the run failed (an error was reported), 2 a usage error.
 

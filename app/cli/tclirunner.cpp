@@ -125,10 +125,10 @@ public:
     TValidManip manip;
 };
 
-void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, int64_t simMicros)
+void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, const TRequestCounts& requests, int64_t simMicros)
 {
-    std::fprintf(out, "--- data monitor at %.3f s\n%s", static_cast<double>(simMicros) / 1e6,
-                 TVehicleDataText::Table(catalogue).c_str());
+    std::fprintf(out, "--- data monitor at %.3f s\n%s%s\n", static_cast<double>(simMicros) / 1e6,
+                 TVehicleDataText::Table(catalogue).c_str(), requests.Text().c_str());
     std::fflush(out);
 }
 
@@ -323,7 +323,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         }
         engine.TimerSysTimer();
         if (o.Monitor && engine.SimTime() >= nextMonitor) {
-            PrintMonitor(out_, catalogue, engine.SimTime());
+            PrintMonitor(out_, catalogue, engine.Requests(), engine.SimTime());
             nextMonitor += 1000000;
         }
     }
@@ -351,6 +351,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
 
     const std::vector<TTimingGroup> groups = timing.Groups(catalogue, leftOut, engine.SimTime() / 1000);
     std::fprintf(out_, "%s", TTimingReport::Text(groups).c_str());
+    if (simulation) std::fprintf(out_, "J1939 %s\n", engine.Requests().Text().c_str());
     std::fflush(out_);
     if (o.ReportFile) {
         try {
