@@ -146,6 +146,9 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
             o.ReportFile = v;
         } else if (option == "--strict-timing") {
             o.StrictTiming = true;
+        } else if (option == "--export-dbc") {
+            if (!value(v) || v.IsEmpty()) return fail(missing + ": a file name for the DBC");
+            o.ExportDbc = v;
         } else {
             return fail("unknown argument '" + arg + "' (see --help)");
         }
@@ -205,6 +208,8 @@ Other:
                                (Quorvella.xml) instead of --channel
   --report FILE                write the timing self-check as JSON
   --strict-timing              exit with status 1 when a group is off its schedule
+  --export-dbc FILE            write a DBC file of every parameter group and signal, with the
+                               source address and priority of --sa and --prio, and run nothing
   --help                       this text
 
 At the end of a run the timing self-check is printed: per parameter group the frames sent,

@@ -2,6 +2,7 @@
 
 #include "app/tcanbuffer.h"
 #include "app/tcanbuffertransmit.h"
+#include "app/tdbcexport.h"
 #include "app/terrorreporter.h"
 #include "app/terrortable.h"
 #include "app/tinternallog.h"
@@ -157,6 +158,19 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         reporter.ShowError(e);
         return ExitFailed;
     };
+
+    if (o.ExportDbc) {
+        const TBusFmsStandard catalogue("00.02");
+        const std::vector<bool> all(TOptionsEditor::FrameItems(catalogue).size(), true);
+        const TFrameOptions applied =
+            TOptionsEditor::Apply(o.SourceAddress.value_or("x00"), o.Priority.value_or("6"), all).Options;
+        try {
+            TDbcExport::Text(catalogue, applied.SourceAddress, applied.Priority).SaveToFile(*o.ExportDbc, false);
+        } catch (const TBaseError&) {
+            return failed(TBaseError("quorvella-cli", "cannot write the DBC file '" + *o.ExportDbc + "'"));
+        }
+        return ExitOk;
+    }
 
     // The channel description: --channel, or the adapter of a settings file.
     std::optional<TAString> description = o.Channel;
