@@ -182,7 +182,7 @@ Destinations:
                                "Simulation RAM 1 1", "Simulation SOC 127.0.0.1 5000 5001",
                                "QtCanBus socketcan can0", "QtCanBus virtualcan can0"
   --log-out FILE               the output log (replaced if it exists), one frame per line
-  --monitor                    print every signal's value once per second
+  --monitor                    print every signal's value once per second and at the end
 
 Vehicle and signals (simulation source):
   --set NAME=VALUE             set a value of the vehicle model, e.g. --set Gaspedal=40 --set Gang=6

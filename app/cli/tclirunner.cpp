@@ -319,6 +319,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     if (o.Starter && simulation) cockpit.StartEngine();
 
     int64_t nextMonitor = 1000000;
+    int64_t monitorAt = -1;   // when the monitor was printed last
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     while (engine.Running() && !stop.load() && engine.SimTime() < durationMicros) {
@@ -338,9 +339,13 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         engine.TimerSysTimer();
         if (o.Monitor && engine.SimTime() >= nextMonitor) {
             PrintMonitor(out_, catalogue, engine.Requests(), engine.SimTime());
+            monitorAt = engine.SimTime();
             nextMonitor += 1000000;
         }
     }
+    // And what the monitor shows at the end, unless that was just printed.
+    if (o.Monitor && monitorAt != engine.SimTime())
+        PrintMonitor(out_, catalogue, engine.Requests(), engine.SimTime());
     const double ranSeconds = static_cast<double>(engine.SimTime()) / 1e6;
     engine.Stop();
 
