@@ -185,7 +185,9 @@ Destinations:
   --monitor                    print every signal's value once per second and at the end
 
 Vehicle and signals (simulation source):
-  --set NAME=VALUE             set a value of the vehicle model, e.g. --set Gaspedal=40 --set Gang=6
+  --set NAME=VALUE             set a value of the vehicle model, e.g. --set Gaspedal=40 --set Gang=6;
+                               a NAME the model does not have lists every name with its meaning
+                               and unit
   --starter                    press the starter at the beginning (the engine turns over)
   --vin TEXT                   vehicle identification
   --driver1 TEXT, --driver2 TEXT

@@ -6,6 +6,7 @@
 #include "app/terrorreporter.h"
 #include "app/terrortable.h"
 #include "app/tinternallog.h"
+#include "app/tmodelvaluenames.h"
 #include "app/tmultimediatimer.h"
 #include "app/toptionseditor.h"
 #include "app/trecordingcockpit.h"
@@ -221,7 +222,9 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     // The vehicle and its signals.
     TLkw& lkw = cockpit.Lkw();
     for (const auto& [name, value] : o.Sets) {
-        if (lkw.GetMV(name) == TLkw::NoValue) return usage("--set: the vehicle model has no value named '" + name + "'");
+        if (lkw.GetMV(name) == TLkw::NoValue)
+            return usage("--set: the vehicle model has no value named '" + name + "'; it has these:\n" +
+                         TModelValueNames::Text(lkw));
         if (name == "Gaspedal") {
             lkw.SetAccelerator(value);
         } else if (name == "Bremspedal") {
