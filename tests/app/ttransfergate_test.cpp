@@ -52,16 +52,6 @@ protected:
     int64_t now = 0;
 };
 
-TEST_F(TTransferGateTest, SingleFramesNeverWait)
-{
-    gate.Queue(Message(0xFEEC, 24, 0), queue);   // a transfer under way
-    gate.Queue(Message(0xFEE5, 8, 5), queue);
-    EXPECT_TRUE(gate.Busy());
-    EXPECT_EQ(gate.Waiting(), 0);
-    RunTo(10);
-    EXPECT_EQ(At(0x18FEE500), (std::vector<int64_t>{5}));
-}
-
 TEST_F(TTransferGateTest, ASecondTransferStartsAfterTheLastPacketOfTheFirst)
 {
     // 24 bytes: announcement at 0, packets at 100..400 ms. 9 bytes due at 50 ms: it
@@ -93,20 +83,6 @@ TEST_F(TTransferGateTest, WaitingTransfersKeepTheirOrderAndLateOnesTheirTime)
     for (const TLeft& l : left)
         if (l.Frame.Id == 0x18ECFF00) announcements.push_back(l.Ms);
     EXPECT_EQ(announcements, (std::vector<int64_t>{0, 201, 900}));
-}
-
-TEST_F(TTransferGateTest, ClearForgetsTheTransferUnderWayAndTheWaitingOnes)
-{
-    gate.Queue(Message(0xFEEC, 24, 0), queue);
-    gate.Queue(Message(0xFE6B, 9, 0), queue);
-    gate.Clear();
-    queue.Clear();
-    EXPECT_FALSE(gate.Busy());
-    EXPECT_EQ(gate.Waiting(), 0);
-    gate.Queue(Message(0xFE6B, 9, 0), queue);
-    RunTo(0);
-    ASSERT_EQ(left.size(), 1u);
-    EXPECT_EQ(left[0].Frame.Data[5], 0x6B);
 }
 
 }  // namespace
