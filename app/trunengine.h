@@ -6,7 +6,10 @@
 // In each step the source (the vehicle simulation every 5 ms, or the log replay) fills
 // the time-ordered send queue, and at most one due frame leaves it for the
 // destinations: the transmit buffer (due 200 ms after its scheduled time, so the burst
-// of a tick is spread out again), the output log and the frame watch.
+// of a tick is spread out again), the output log and the frame watch. Before that, each
+// step reads what the open channel has received: every frame goes to the
+// received-frame sink, and in simulation mode the answers to J1939 requests join the
+// send queue like any other message.
 //
 // Holds the process-wide objects of a run: the catalogue, the send queue, the open
 // channel pointer, the log lines and the output log. The windows are reached through
