@@ -3,6 +3,7 @@
 #include "app/tcanlogreader.h"
 #include "app/terrorreporter.h"
 #include "app/tinternallog.h"
+#include "app/treceivedframesink.h"
 #include "app/truncockpit.h"
 #include "app/trunmonitor.h"
 #include "app/trunvalidity.h"
@@ -47,6 +48,8 @@ void TRunEngine::Start()
     // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
     // belongs to that run: its frames would go out with stale times and data.
     sendQueue_.Clear();
+    transfers_.Clear();
+    responder_.Reset();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
     for (bool& shown : shown_) shown = false;
@@ -69,6 +72,7 @@ void TRunEngine::Start()
     }
     if (monitor_) {
         try {
+            monitor_->ShowRequests(responder_.Counts());
             monitor_->ShowValues(nullptr);
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
@@ -129,18 +133,12 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
         }
     }
 
-    if (canChannel_) {
-        try {
-            canChannel_->Read();
-        } catch (const TBaseError& e) {
-            ShowOncePerRun(esChannelRead, e);
-        } catch (...) {
-            ShowOncePerRun(esChannelRead, TBaseError("Maintask", "CAN read error"));
-        }
-    }
+    ReadReceived();
 
     const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
     if (!frame.IsNone()) {
+        transfers_.Sent(frame, simTime_, sendQueue_);
+        responder_.Sent(frame);
         NoteLateness(frame);
         if (Controls.SendCan && canChannel_) Transmit(frame);
         if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) {
@@ -180,6 +178,7 @@ void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
     if (Controls.Display && monitorDue && monitor_) {
         monitorDue = false;
         try {
+            monitor_->ShowRequests(responder_.Counts());
             monitor_->ShowValues(&catalogue_);
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
@@ -207,7 +206,41 @@ void TRunEngine::QueueDueGroups()
         if (dropped) continue;
         m.SetSourceAddress(Options.SourceAddress);
         m.SetPriority(Options.Priority);
-        sendQueue_.AddCanHigh(m);
+        transfers_.Queue(m, sendQueue_);
+    }
+}
+
+void TRunEngine::ReadReceived()
+{
+    for (int n = 0; canChannel_ && n < MaxReadsPerStep; ++n) {
+        TCanFrame frame;
+        try {
+            frame = canChannel_->Read();
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esChannelRead, e);
+            return;
+        } catch (...) {
+            ShowOncePerRun(esChannelRead, TBaseError("Maintask", "CAN read error"));
+            return;
+        }
+        if (frame.IsNone()) return;
+        frame.Time = simTime_;
+        if (received_) received_->FrameReceived(frame);
+        if (Controls.Simulation) AnswerRequest(frame);
+    }
+}
+
+void TRunEngine::AnswerRequest(const TCanFrame& frame)
+{
+    if (!TRequestResponder::AsRequest(frame)) return;
+    try {
+        // The answer carries what the schedule would send now: the forced states too,
+        // even before this run's first manipulation step.
+        if (Controls.ValidManip && validity_) validity_->Execute(catalogue_);
+        std::optional<TCanHigh> answer = responder_.Answer(frame, catalogue_, Options, simTime_);
+        if (answer) transfers_.Queue(*answer, sendQueue_);
+    } catch (const TBaseError& e) {
+        ShowOncePerRun(esSimulation, e);
     }
 }
 

@@ -6,7 +6,10 @@
 // In each step the source (the vehicle simulation every 5 ms, or the log replay) fills
 // the time-ordered send queue, and at most one due frame leaves it for the
 // destinations: the transmit buffer (due 200 ms after its scheduled time, so the burst
-// of a tick is spread out again), the output log and the frame watch.
+// of a tick is spread out again), the output log and the frame watch. Before that, each
+// step reads what the open channel has received: every frame goes to the
+// received-frame sink, and in simulation mode the answers to J1939 requests join the
+// send queue like any other message.
 //
 // Holds the process-wide objects of a run: the catalogue, the send queue, the open
 // channel pointer, the log lines and the output log. The windows are reached through
@@ -21,7 +24,9 @@
 #include "app/tframeoptions.h"
 #include "app/tlogout.h"
 #include "app/tlogreplay.h"
+#include "app/trequestresponder.h"
 #include "app/truncontrols.h"
+#include "app/ttransfergate.h"
 #include "app/ttimesource.h"
 #include "fms/tbusfmsstandard.h"
 #include "fms/tcanhighdb.h"
@@ -31,6 +36,7 @@
 
 class TCanChannel;
 class TErrorReporter;
+class TReceivedFrameSink;
 class TRunCockpit;
 class TRunMonitor;
 class TRunValidity;
@@ -48,6 +54,10 @@ public:
     // run of the program starts with a vehicle step and a catalogue request in its
     // very first millisecond (the recorded internal log starts that way).
     static constexpr int32_t FirstStepCounter = StepCycle - 1;
+    // Frames read from the open channel in one step at most. Far above what a CAN bus
+    // carries in a millisecond, so what a tick's first steps leave is read by the next
+    // ones and nothing piles up in the channel.
+    static constexpr int MaxReadsPerStep = 64;
 
     // The catalogue is built for FMS version "00.02"; InternalLines hold the built-in
     // log (TInternalLog).
@@ -62,6 +72,8 @@ public:
     void SetMonitor(TRunMonitor* monitor) { monitor_ = monitor; }
     void SetView(TRunView* view) { view_ = view; }
     void SetErrorReporter(TErrorReporter* reporter) { errors_ = reporter; }
+    // Receives every frame read from the open channel; not owned, nullptr = none.
+    void SetReceivedFrameSink(TReceivedFrameSink* sink) { received_ = sink; }
 
     TRunControls Controls;
     TFrameOptions Options;
@@ -125,6 +137,8 @@ public:
     TBusFmsStandard& Catalogue() { return catalogue_; }
     TCanHighDB& SendQueue() { return sendQueue_; }
     const TLogReplay& Replay() const { return replay_; }
+    // The requests of this run (simulation mode; TRequestResponder).
+    const TRequestCounts& Requests() const { return responder_.Counts(); }
 
     int64_t SimTime() const { return simTime_; }
     long double StartTime() const { return startTime_; }
@@ -138,6 +152,10 @@ private:
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
     void SimulationStep(bool& monitorDue, bool& cockpitRefresh);
     void QueueDueGroups();
+    // Reads what the open channel has received, up to MaxReadsPerStep frames: each goes
+    // to the received-frame sink and, in simulation mode, to the request responder.
+    void ReadReceived();
+    void AnswerRequest(const TCanFrame& frame);
     void Transmit(const TCanFrame& frame);
     void ReportDrops();
     void NoteLateness(const TCanFrame& frame);
@@ -153,6 +171,7 @@ private:
     TRunMonitor* monitor_ = nullptr;
     TRunView* view_ = nullptr;
     TErrorReporter* errors_ = nullptr;
+    TReceivedFrameSink* received_ = nullptr;
 
     TBusFmsStandard catalogue_;
     TCanHighDB sendQueue_;
@@ -160,6 +179,8 @@ private:
     TCanLog userLines_;
     TLogOut logOut_;
     TLogReplay replay_;
+    TRequestResponder responder_;
+    TTransferGate transfers_;
 
     bool running_ = false;
     bool inTick_ = false;

@@ -286,6 +286,16 @@ void TLkw::AddMV(const TAString& name, double initial)
     if (count_ >= MaxValues) throw TBaseError("TLkw::AddMV", "Max100MV");
 }
 
+TAString TLkw::Name(int index) const
+{
+    return index >= 0 && index < count_ ? names_[static_cast<size_t>(index)] : TAString();
+}
+
+TAString TLkw::LineName(int field)
+{
+    return field >= 0 && field < LineFields ? TAString(LineNames[field]) : TAString();
+}
+
 int TLkw::Find(const TAString& name) const
 {
     for (int i = 0; i < count_; ++i)

@@ -52,6 +52,11 @@ public:
     // stored and the same error is thrown.
     void AddMV(const TAString& name, double initial);
     int Count() const { return count_; }
+    // The name of entry index, 0 .. Count() - 1; empty outside.
+    TAString Name(int index) const;
+    // The name of the value that fills field (the catalogue position) of the value
+    // line: "Gaspedal" for field 5; empty outside the line's 86 fields.
+    static TAString LineName(int field);
     // First entry of exactly that name (case-sensitive); NoValue when there is none.
     double GetMV(const TAString& name) const;
     // Sets the first entry of that name; an unknown name is ignored.

@@ -146,6 +146,9 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
             o.ReportFile = v;
         } else if (option == "--strict-timing") {
             o.StrictTiming = true;
+        } else if (option == "--export-dbc") {
+            if (!value(v) || v.IsEmpty()) return fail(missing + ": a file name for the DBC");
+            o.ExportDbc = v;
         } else {
             return fail("unknown argument '" + arg + "' (see --help)");
         }
@@ -179,10 +182,12 @@ Destinations:
                                "Simulation RAM 1 1", "Simulation SOC 127.0.0.1 5000 5001",
                                "QtCanBus socketcan can0", "QtCanBus virtualcan can0"
   --log-out FILE               the output log (replaced if it exists), one frame per line
-  --monitor                    print every signal's value once per second
+  --monitor                    print every signal's value once per second and at the end
 
 Vehicle and signals (simulation source):
-  --set NAME=VALUE             set a value of the vehicle model, e.g. --set Gaspedal=40 --set Gang=6
+  --set NAME=VALUE             set a value of the vehicle model, e.g. --set Gaspedal=40 --set Gang=6;
+                               a NAME the model does not have lists every name with its meaning
+                               and unit
   --starter                    press the starter at the beginning (the engine turns over)
   --vin TEXT                   vehicle identification
   --driver1 TEXT, --driver2 TEXT
@@ -205,11 +210,15 @@ Other:
                                (Quorvella.xml) instead of --channel
   --report FILE                write the timing self-check as JSON
   --strict-timing              exit with status 1 when a group is off its schedule
+  --export-dbc FILE            write a DBC file of every parameter group and signal, with the
+                               source address and priority of --sa and --prio, and run nothing
   --help                       this text
 
 At the end of a run the timing self-check is printed: per parameter group the frames sent,
 the period expected and achieved (median, min, max), the first-frame offset and the gaps of
-broadcast transfers; a group more than 1 ms off its period is flagged.
+broadcast transfers; a group more than 1 ms off its period is flagged. With the simulation,
+J1939 requests (PGN 59904) read from the channel are answered, and the number received,
+answered and refused (negative acknowledgement) is printed.
 
 Exit status: 0 success, 1 the run failed (an error was reported), 2 a usage error.
 

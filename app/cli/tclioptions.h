@@ -37,6 +37,7 @@ struct TCliOptions {
     std::optional<TAString> SettingsFile;
     std::optional<TAString> ReportFile;
     bool StrictTiming = false;
+    std::optional<TAString> ExportDbc;       // --export-dbc FILE: write the DBC, no run
     bool Help = false;
 };
 

@@ -2,9 +2,11 @@
 
 #include "app/tcanbuffer.h"
 #include "app/tcanbuffertransmit.h"
+#include "app/tdbcexport.h"
 #include "app/terrorreporter.h"
 #include "app/terrortable.h"
 #include "app/tinternallog.h"
+#include "app/tmodelvaluenames.h"
 #include "app/tmultimediatimer.h"
 #include "app/toptionseditor.h"
 #include "app/trecordingcockpit.h"
@@ -125,10 +127,10 @@ public:
     TValidManip manip;
 };
 
-void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, int64_t simMicros)
+void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, const TRequestCounts& requests, int64_t simMicros)
 {
-    std::fprintf(out, "--- data monitor at %.3f s\n%s", static_cast<double>(simMicros) / 1e6,
-                 TVehicleDataText::Table(catalogue).c_str());
+    std::fprintf(out, "--- data monitor at %.3f s\n%s%s\n", static_cast<double>(simMicros) / 1e6,
+                 TVehicleDataText::Table(catalogue).c_str(), requests.Text().c_str());
     std::fflush(out);
 }
 
@@ -157,6 +159,19 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         reporter.ShowError(e);
         return ExitFailed;
     };
+
+    if (o.ExportDbc) {
+        const TBusFmsStandard catalogue("00.02");
+        const std::vector<bool> all(TOptionsEditor::FrameItems(catalogue).size(), true);
+        const TFrameOptions applied =
+            TOptionsEditor::Apply(o.SourceAddress.value_or("x00"), o.Priority.value_or("6"), all).Options;
+        try {
+            TDbcExport::Text(catalogue, applied.SourceAddress, applied.Priority).SaveToFile(*o.ExportDbc, false);
+        } catch (const TBaseError&) {
+            return failed(TBaseError("quorvella-cli", "cannot write the DBC file '" + *o.ExportDbc + "'"));
+        }
+        return ExitOk;
+    }
 
     // The channel description: --channel, or the adapter of a settings file.
     std::optional<TAString> description = o.Channel;
@@ -207,7 +222,9 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     // The vehicle and its signals.
     TLkw& lkw = cockpit.Lkw();
     for (const auto& [name, value] : o.Sets) {
-        if (lkw.GetMV(name) == TLkw::NoValue) return usage("--set: the vehicle model has no value named '" + name + "'");
+        if (lkw.GetMV(name) == TLkw::NoValue)
+            return usage("--set: the vehicle model has no value named '" + name + "'; it has these:\n" +
+                         TModelValueNames::Text(lkw));
         if (name == "Gaspedal") {
             lkw.SetAccelerator(value);
         } else if (name == "Bremspedal") {
@@ -305,6 +322,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     if (o.Starter && simulation) cockpit.StartEngine();
 
     int64_t nextMonitor = 1000000;
+    int64_t monitorAt = -1;   // when the monitor was printed last
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     while (engine.Running() && !stop.load() && engine.SimTime() < durationMicros) {
@@ -323,10 +341,14 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         }
         engine.TimerSysTimer();
         if (o.Monitor && engine.SimTime() >= nextMonitor) {
-            PrintMonitor(out_, catalogue, engine.SimTime());
+            PrintMonitor(out_, catalogue, engine.Requests(), engine.SimTime());
+            monitorAt = engine.SimTime();
             nextMonitor += 1000000;
         }
     }
+    // And what the monitor shows at the end, unless that was just printed.
+    if (o.Monitor && monitorAt != engine.SimTime())
+        PrintMonitor(out_, catalogue, engine.Requests(), engine.SimTime());
     const double ranSeconds = static_cast<double>(engine.SimTime()) / 1e6;
     engine.Stop();
 
@@ -351,6 +373,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
 
     const std::vector<TTimingGroup> groups = timing.Groups(catalogue, leftOut, engine.SimTime() / 1000);
     std::fprintf(out_, "%s", TTimingReport::Text(groups).c_str());
+    if (simulation) std::fprintf(out_, "J1939 %s\n", engine.Requests().Text().c_str());
     std::fflush(out_);
     if (o.ReportFile) {
         try {

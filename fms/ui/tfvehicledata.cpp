@@ -33,6 +33,11 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
     heading->setObjectName("L_ActualData");
     heading->move(8, 8);
 
+    requests_ = new QLabel(Q(TRequestCounts().Text()), this);
+    requests_->setObjectName("L_Requests");
+    requests_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    requests_->setGeometry(100, 6, FixedWidth - 100 - 17, 18);
+
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName("SB_Rows");
     auto* rows = new QWidget;
@@ -74,6 +79,12 @@ void TFVehicleData::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     Layout();
+}
+
+void TFVehicleData::ShowRequests(const TRequestCounts& counts)
+{
+    const QString text = Q(counts.Text());
+    if (requests_->text() != text) requests_->setText(text);
 }
 
 void TFVehicleData::ShowValues(const TBusFmsStandard* catalogue)

@@ -5,7 +5,9 @@
 // Modeless; hidden and shown as needed.
 //
 // Object names: the field of row i is "E_Value<i>" and its label "L_Name<i>";
-// "L_ActualData", the scroll box "SB_Rows" and the button "B_Hide".
+// "L_ActualData", the scroll box "SB_Rows", the button "B_Hide" and, beside the
+// heading, "L_Requests" with the run's J1939 requests ("Requests: 3 received,
+// 2 answered, 1 refused").
 
 #include "app/trunmonitor.h"
 
@@ -30,6 +32,7 @@ public:
     // Field i shows Write() of signal i; with nullptr every field is emptied.
     // Passes on Write's TBaseError ("unknown type"), leaving the fields as they were.
     void ShowValues(const TBusFmsStandard* catalogue) override;
+    void ShowRequests(const TRequestCounts& counts) override;
 
     void B_HideClick() { hide(); }
 
@@ -44,5 +47,6 @@ private:
 
     std::vector<QLineEdit*> fields_;
     QScrollArea* scroll_ = nullptr;
+    QLabel* requests_ = nullptr;
     QPushButton* hide_ = nullptr;
 };

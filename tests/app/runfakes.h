@@ -4,6 +4,7 @@
 
 #include "app/tcantransmit.h"
 #include "app/terrorreporter.h"
+#include "app/treceivedframesink.h"
 #include "app/truncockpit.h"
 #include "app/trunengine.h"
 #include "app/trunview.h"
@@ -11,6 +12,7 @@
 #include "support/tbaseerror.h"
 
 #include <cstdint>
+#include <deque>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -53,6 +55,30 @@ public:
 
     int reads = 0;
     bool failReads = false;
+};
+
+// A channel that has received what the test pushed, in that order.
+class TScriptedChannel final : public TCanChannel {
+public:
+    TCanFrame Read() override
+    {
+        ++reads;
+        if (waiting.empty()) return {};
+        const TCanFrame f = waiting.front();
+        waiting.pop_front();
+        return f;
+    }
+    void Write(const TCanFrame&) override {}
+    void Push(const TCanFrame& f) { waiting.push_back(f); }
+
+    std::deque<TCanFrame> waiting;
+    int reads = 0;
+};
+
+class TRecordingSink final : public TReceivedFrameSink {
+public:
+    void FrameReceived(const TCanFrame& frame) override { frames.push_back(frame); }
+    std::vector<TCanFrame> frames;
 };
 
 class TRecordingErrors final : public TErrorReporter {

@@ -75,6 +75,24 @@ TEST(TLkw, NamesAreExactAndFirstMatchWins)
     EXPECT_EQ(lkw.GetMV("AmbTemp"), -3.0);
 }
 
+TEST(TLkw, EntriesAndValueLineFieldsAreNamed)
+{
+    TLkw lkw;
+    lkw.AddMV("AmbTemp", 22.5);
+    EXPECT_EQ(lkw.Name(0), "Geschwindigkeit");
+    EXPECT_EQ(lkw.Name(22), "IFEff");
+    EXPECT_EQ(lkw.Name(23), "AmbTemp");
+    EXPECT_EQ(lkw.Name(24), "");
+    EXPECT_EQ(lkw.Name(-1), "");
+    // Field 5 of the line is the accelerator pedal position, 29 the ambient
+    // temperature, 85 the tell-tales; the line has 86 fields.
+    EXPECT_EQ(TLkw::LineName(5), "Gaspedal");
+    EXPECT_EQ(TLkw::LineName(29), "AmbTemp");
+    EXPECT_EQ(TLkw::LineName(85), "TellTail");
+    EXPECT_EQ(TLkw::LineName(86), "");
+    EXPECT_EQ(TLkw::LineName(-1), "");
+}
+
 TEST(TLkw, RegistryHoldsAtMostOneHundredValues)
 {
     TLkw lkw;

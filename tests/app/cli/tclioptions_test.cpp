@@ -63,6 +63,7 @@ TEST(TCliOptions, BadArgumentsNameTheArgument)
         {{"--repeat"}, "--repeat goes with --source internal"},
         {{"--fast"}, "--fast with --source sim needs --duration"},
         {{"--fast=1", "--duration", "1"}, "--fast takes no value"},
+        {{"--export-dbc"}, "--export-dbc needs a value: a file name"},
     };
     for (const Case& c : cases) {
         const TCliParse p = Parse(c.args);
@@ -78,6 +79,11 @@ TEST(TCliOptions, DefaultsAndHelp)
     EXPECT_FALSE(p.Options.Duration.has_value());
     EXPECT_TRUE(Parse({"--help"}).Options.Help);
     EXPECT_NE(CliUsage().Find("--force \"SIGNAL NAME=STATE\""), -1);
+    // The way to the list of the model's names.
+    EXPECT_NE(CliUsage().Find("a NAME the model does not have lists every name with its meaning\n"
+                              "                               and unit"),
+              -1);
+    EXPECT_EQ(*Parse({"--export-dbc", "fms.dbc", "--sa", "xFE"}).Options.ExportDbc, "fms.dbc");
 }
 
 }  // namespace

@@ -137,9 +137,27 @@ TEST_F(TCliRunnerTest, NamesOnlyTheRunKnowsAreUsageErrors)
 {
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--set", "Warp=9"}), TCliRunner::ExitUsage);
     EXPECT_NE(err_.find("no value named 'Warp'"), std::string::npos);
+    // ... and lists the names it takes, with meaning and unit.
+    EXPECT_NE(err_.find("\n  Gaspedal                     accelerator pedal, %\n"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("\n  Sec                          Seconds, sec\n"), std::string::npos) << err_;
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--force", "Warp drive=error"}), TCliRunner::ExitUsage);
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--force", "Engine speed=broken"}), TCliRunner::ExitUsage);
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--drop", "1234"}), TCliRunner::ExitUsage);
+}
+
+// --export-dbc writes the file with the options' source address and priority, and runs nothing.
+TEST_F(TCliRunnerTest, ExportDbcWritesTheFileAndRunsNothing)
+{
+    const TAString dbc = Path("fms.dbc");
+    ASSERT_EQ(Run({"--export-dbc", dbc.c_str(), "--sa", "xFE", "--prio", "3", "--duration", "5"}), 0) << err_;
+    EXPECT_EQ(out_, "");
+    TAString text;
+    text.LoadFromFile(dbc, false);
+    EXPECT_NE(text.Find("\nBO_ 2365518334 CCVS: 8 Quorvella\n"), -1);   // 0x8CFEF1FE
+    EXPECT_EQ(text.Find("BO_ 2566844672 "), -1);                          // 0x98FEF100
+
+    EXPECT_EQ(Run({"--export-dbc", Path("no/such/folder/fms.dbc").c_str()}), TCliRunner::ExitFailed);
+    EXPECT_NE(err_.find("cannot write the DBC file"), std::string::npos) << err_;
 }
 
 TEST_F(TCliRunnerTest, FailuresPrintTheErrorDialogTextAndFail)

@@ -646,8 +646,8 @@ private slots:
         QCOMPARE(app->Engine().Options.SourceAddress, uint8_t{0x2A});
         QCOMPARE(app->Engine().Options.Priority, uint8_t{3});
 
-        // The tick reads (and drops) one received frame per step; the test reads
-        // every frame that arrives in between.
+        // The tick reads what the channel receives as well (its own frames come back on
+        // this channel); the test reads every frame that arrives in between.
         std::vector<TCanFrame> received;
         auto poll = [&](int ms) {
             QDeadlineTimer deadline(ms);

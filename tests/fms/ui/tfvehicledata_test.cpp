@@ -105,6 +105,27 @@ private slots:
         QCOMPARE(Field(w, EngineSpeed), QString());
     }
 
+    void RequestCountsBesideTheHeading()
+    {
+        TRunHarness run;
+        TFVehicleData w;
+        auto* requests = w.findChild<QLabel*>("L_Requests");
+        QCOMPARE(requests->text(), QString("Requests: 0 received, 0 answered, 0 refused"));
+        QVERIFY(requests->geometry().right() < TFVehicleData::FixedWidth);
+        QVERIFY(requests->geometry().bottom() < 28);   // above the rows
+        TRequestCounts counts;
+        counts.Received = 12;
+        counts.Answered = 10;
+        counts.Refused = 1;
+        w.ShowRequests(counts);
+        QCOMPARE(requests->text(), QString("Requests: 12 received, 10 answered, 1 refused"));
+
+        // A run starts from 0.
+        run.engine.SetMonitor(&w);
+        run.engine.Start();
+        QCOMPARE(requests->text(), QString("Requests: 0 received, 0 answered, 0 refused"));
+    }
+
     void ShowcaseShowsARunningEngine()
     {
         TFVehicleData w;

@@ -1,0 +1,126 @@
+// A device on a real channel asks the runner for groups while it runs.
+#include "app/cli/tclirunner.h"
+
+#include "can/qtcanbus/qtcanbusdriverentry.h"
+#include "can/tcanadapters.h"
+#include "can/tcanchannel.h"
+#include "tests/can/qtcanbus/virtualbus.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using TBytes = std::array<uint8_t, 8>;
+
+TCanFrame Request(uint32_t id, uint32_t pgn)
+{
+    return TCanFrame(id, {uint8_t(pgn), uint8_t(pgn >> 8), uint8_t(pgn >> 16), 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+}
+
+std::string Slurp(std::FILE* f)
+{
+    std::string text;
+    std::rewind(f);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+struct TChannelPair {
+    const char* what;
+    std::string runner;   // the runner's channel description
+    std::string peer;     // the device's
+};
+
+// Two seconds in real time. Once the device has seen the runner's first frame it asks
+// for the vehicle identification (to all), the engine hours (to the runner, 0x00) and
+// a group the runner does not send (to the runner), and records what comes back.
+TEST(TCliRunnerRequests, PeerOnARealChannelGetsTransferHoursFrameAndRefusal)
+{
+    const std::string bus = "QtCanBus " + virtualbus::Description(virtualbus::TestPort());
+    const TChannelPair pairs[] = {
+        {"simulation RAM channels", "Simulation RAM 1 2", "Simulation RAM 2 1"},
+        {"Qt's virtual CAN bus", bus, bus},
+    };
+    for (const TChannelPair& pair : pairs) {
+        SCOPED_TRACE(pair.what);
+        TCanAdapters adapters(QtCanBusDriverTable());
+        TCanChannel* peer = adapters.OpenChannel(TAString(pair.peer));
+        ASSERT_NE(peer, nullptr);
+
+        const TCliParse parsed = ParseCommandLine(
+            {"--duration", "2", "--starter", "--channel", TAString(pair.runner)});
+        ASSERT_EQ(parsed.Error, "");
+        std::FILE* out = std::tmpfile();
+        std::FILE* err = std::tmpfile();
+        std::atomic<bool> stop{false};
+        int status = -1;
+        std::thread run([&] { status = TCliRunner(parsed.Options, out, err).Run(stop); });
+
+        std::vector<TCanFrame> received;
+        bool asked = false;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        std::atomic<bool> done{false};
+        std::thread waiter([&] {
+            run.join();
+            done = true;
+        });
+        while (std::chrono::steady_clock::now() < deadline) {
+            const TCanFrame f = peer->Read();
+            if (f.IsNone()) {
+                if (done) break;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            received.push_back(f);
+            if (!asked) {
+                peer->Write(Request(0x18EAFF21, 0xFEEC));
+                peer->Write(Request(0x18EA0021, 0xFEE5));
+                peer->Write(Request(0x18EA0021, 0xFECA));
+                asked = true;
+            }
+        }
+        waiter.join();
+        // What the runner's transmit buffer sent last may still be on its way.
+        for (int idle = 0; idle < 200; ++idle) {
+            const TCanFrame f = peer->Read();
+            if (f.IsNone()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            received.push_back(f);
+            idle = 0;
+        }
+        adapters.CloseChannel(peer);
+        const std::string report = Slurp(out);
+        const std::string errors = Slurp(err);
+
+        EXPECT_EQ(status, 0) << errors;
+        EXPECT_NE(report.find("J1939 Requests: 3 received, 2 answered, 1 refused"), std::string::npos) << report;
+        int vinAnnouncements = 0, hours = 0, nacks = 0;
+        for (const TCanFrame& f : received) {
+            if (f.Id == 0x18ECFF00u && f.Data[5] == 0xEC && f.Data[6] == 0xFE) ++vinAnnouncements;
+            if (f.Id == 0x18FEE500u) ++hours;
+            if (f.Id == 0x18E8FF00u) {
+                ++nacks;
+                EXPECT_EQ(f.Data, (TBytes{0x01, 0xFF, 0xFF, 0xFF, 0x21, 0xCA, 0xFE, 0x00}));
+            }
+        }
+        // The schedule's in 2 s: the VIN transfer at 12 ms, HOURS at 10 and 1010 ms.
+        EXPECT_EQ(vinAnnouncements, 1 + 1);
+        EXPECT_EQ(hours, 2 + 1);
+        EXPECT_EQ(nacks, 1);
+    }
+}
+
+}  // namespace
