@@ -82,12 +82,12 @@ TEST_F(TDbcExportTest, NumericSignalsCarryPositionScalingRangeAndUnit)
         " SG_ Total_fuel_used : 32|32@1+ (0.5,0) [0|2105540607.55] \"L\" Vector__XXX",
         " SG_ High_resolution_total_vhcl_distance : 0|32@1+ (5,0) [0|21055406075.5] \"m\" Vector__XXX",
         " SG_ Day : 32|8@1+ (0.25,0.75) [1|31] \"day\" Vector__XXX",
-        " SG_ Year : 40|8@1+ (1,1985) [1985|2241] \"year\" Vector__XXX",
-        " SG_ Current_Gear : 24|8@1+ (1,-125) [-125|126] \"\" Vector__XXX",
+        " SG_ Year : 40|8@1+ (1,1985) [1985|2235] \"year\" Vector__XXX",
+        " SG_ Current_Gear : 24|8@1+ (1,-125) [-125|125] \"\" Vector__XXX",
         // ISO 8859-1: the degree sign is the one byte 0xB0.
         " SG_ Engine_coolant_temperature : 0|8@1+ (1,-40) [-40|210] \"\xB0" "C\" Vector__XXX",
-        " SG_ Ambient_Air_Temperatur : 24|16@1+ (0.03125,-273) [-273|1735] \"\xB0" "C\" Vector__XXX",
-        " SG_ Instantaneous_Fuel_Economy : 16|16@1+ (0.001953125,0) [0|125.5] \"Km/L\" Vector__XXX",
+        " SG_ Ambient_Air_Temperatur : 24|16@1+ (0.03125,-273) [-273|1734.969] \"\xB0" "C\" Vector__XXX",
+        " SG_ Instantaneous_Fuel_Economy : 16|16@1+ (0.001953125,0) [0|125.499] \"Km/L\" Vector__XXX",
     };
     for (const char* line : expected) EXPECT_TRUE(HasLine(lines, line)) << line;
 }
