@@ -14,9 +14,9 @@
 // Every entry carries records of TSimFrameRecord::Size bytes (the default factory makes
 // them so): entries send whole records only and pass on only whole records received.
 //
-// Threads: Write and Drain on the transmit timer's thread (they only append to and wait
-// for send buffers), Read on the window thread (it only takes from entry 0's receive
-// buffer).
+// Threads: Write on the transmit timer's thread (it only appends to send buffers), Drain
+// on the thread that closes the channel once no Write is under way, Read on the window
+// thread (it only takes from entry 0's receive buffer).
 
 #include "can/tcanchannel.h"
 #include "can/sim/tsimframerecord.h"
