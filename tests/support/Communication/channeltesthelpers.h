@@ -326,16 +326,21 @@ public:
     const std::string& Second() const { return b_.SlaveName(); }
 
 private:
-    static void Pump(int from, int to)
+    // Carries what from has to to; a far end that takes nothing more (its channel is gone)
+    // holds the relay only until the modem is destroyed.
+    void Pump(int from, int to)
     {
         uint8_t bytes[4096];
         const ssize_t got = ::read(from, bytes, sizeof bytes);
         for (ssize_t done = 0; got > 0 && done < got;) {
             const ssize_t put = ::write(to, bytes + done, got - done);
-            if (put > 0)
+            if (put > 0) {
                 done += put;
-            else
-                std::this_thread::sleep_for(100us);
+                continue;
+            }
+            pollfd wait{stop_, POLLIN, 0};
+            if (::poll(&wait, 1, 1) > 0)
+                return;
         }
     }
     void Run()
