@@ -8,6 +8,10 @@ namespace {
 constexpr TErrorRow kRows[] = {
     {"TCanBuffer::Write", "write error", "CAN error", "Sending message failed"},
     {"TCanBuffer::OnLoop", "unknown error", "CAN error", "Undefined error occured"},
+    // Frames a channel could not deliver; the detail says how many and where.
+    {"TCanAdapters::CloseChannel", "Frames not delivered", "CAN error", "Frames could not be delivered"},
+    {"TACommunication::Write", "Send buffer full", "CAN error", "Send buffer full, frames are dropped"},
+    {"TACommunication::Receive", "Receive buffer full", "CAN error", "Receive buffer full, received frames are dropped"},
     {"", "Logfile Read Error", "Log file error", "Reading CAN log entry failed"},
     {"TCanHigh::Add", "multipacket index error", "CAN packet error", "Index of CAN multi packet is wrong"},
     {"TCanHigh::Add", "multipacket index overflow", "CAN packet error", "Index of CAN multi packet is wrong"},

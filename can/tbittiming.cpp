@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 namespace BitTiming {
 namespace {
@@ -69,6 +70,19 @@ int FieldInt(const TAString& text)
     } catch (const TBaseError&) {
         return 0;   // "x..." or a number beyond 32 bits
     }
+}
+
+std::optional<TAString> CheckNumbersOnOk(const TAString& rateText, const TAString& sjwText, const TAString& tseg1Text,
+                                         const TAString& tseg2Text, const TAString& samText)
+{
+    const std::pair<const char*, const TAString*> fields[] = {
+        {"Baudrate", &rateText}, {"sjw", &sjwText}, {"tseg1", &tseg1Text}, {"tseg2", &tseg2Text}, {"sam", &samText}};
+    for (const auto& [name, text] : fields) {
+        const std::string& s = text->str();
+        if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos)
+            return TAString(name) + " is not a number";
+    }
+    return std::nullopt;
 }
 
 std::optional<TAString> CheckOnOk(const TAString& rateText, const TAString& tseg1Text, const TAString& tseg2Text,

@@ -41,6 +41,12 @@ bool PrescOk(double presc);
 // A field's text as an integer; text that is not a number reads as 0.
 int FieldInt(const TAString& text);
 
+// After CheckOnOk has passed: every timing field that becomes a word of the channel
+// description must be a whole decimal number (digits only). The message for the first that is not,
+// in the order Baudrate, sjw, tseg1, tseg2, sam ("sjw is not a number"), or nothing.
+std::optional<TAString> CheckNumbersOnOk(const TAString& rateText, const TAString& sjwText, const TAString& tseg1Text,
+                                         const TAString& tseg2Text, const TAString& samText);
+
 // The checks made when the dialog's OK is pressed with bit timing: the message to show
 // ("tseg1 is not between 1 and 16", "tseg2 is not between 1 and 8",
 // "Chip param not consistent with baudrate"), or nothing when the timing may be stored.

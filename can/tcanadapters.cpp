@@ -1,5 +1,6 @@
 #include "can/tcanadapters.h"
 
+#include "can/tcanchannel.h"
 #include "can/tcandriver.h"
 #include "support/tbaseerror.h"
 #include "support/ttreekey.h"
@@ -53,13 +54,26 @@ TCanChannel* TCanAdapters::OpenChannel(const TAString& description)
     throw TBaseError("TCanAdapters::OpenChannel", "Driver not supported");
 }
 
-void TCanAdapters::CloseChannel(TCanChannel* channel)
+uint64_t TCanAdapters::CloseChannel(TCanChannel* channel, std::chrono::milliseconds drain)
 {
+    uint64_t undelivered = 0;
+    for (const auto& slot : slots_)
+        if (slot.driver && slot.driver->Owns(channel)) undelivered = channel->Drain(drain);
     for (auto& slot : slots_) {
         if (!slot.driver) continue;
         slot.driver->CloseChannel(channel);
         if (slot.driver->ChannelCount() == 0 && !slot.entry.StaysLoaded) slot.driver.reset();
     }
+    return undelivered;
+}
+
+TBaseError TCanAdapters::NotDelivered(uint64_t frames, std::chrono::milliseconds drain)
+{
+    const double seconds = static_cast<double>(drain.count()) / 1000.0;
+    return TBaseError("TCanAdapters::CloseChannel", "Frames not delivered",
+                      TAString(std::to_string(frames)) + (frames == 1 ? " frame" : " frames")
+                          + " written to the CAN channel could not be delivered: refused by a full send buffer,"
+                            " or still waiting when the channel closed after " + TAString(seconds, 0, 1) + " s");
 }
 
 const TCanDriver* TCanAdapters::Driver(const TAString& identifier) const

@@ -11,8 +11,11 @@
 // with the text "RAM 1 2,RAM 2 1".
 
 #include "can/tcandriverentry.h"
+#include "support/tbaseerror.h"
 #include "support/tastring.h"
 
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -37,10 +40,18 @@ public:
     // no driver (one not in this build) throws "Driver not available" from there. Errors
     // of the driver's making or of its OpenChannel pass unchanged.
     TCanChannel* OpenChannel(const TAString& description);
-    // Offers the channel to every existing driver in slot order; afterwards deletes
-    // each driver without channels that does not stay loaded. Null or a channel no
-    // driver owns closes nothing.
-    void CloseChannel(TCanChannel* channel);
+    // How long CloseChannel waits by default for frames a channel has not sent yet.
+    static constexpr std::chrono::milliseconds DefaultDrain{2000};
+
+    // Lets an owned channel send what it still holds for at most drain (TCanChannel::Drain),
+    // then offers the channel to every existing driver in slot order; afterwards deletes
+    // each driver without channels that does not stay loaded. Returns how many frames
+    // written to the channel were not delivered. Null or a channel no driver owns closes
+    // nothing and returns 0.
+    uint64_t CloseChannel(TCanChannel* channel, std::chrono::milliseconds drain = DefaultDrain);
+    // What the user is told when CloseChannel returned frames > 0:
+    // TBaseError("TCanAdapters::CloseChannel", "Frames not delivered", "<frames> frames ...").
+    static TBaseError NotDelivered(uint64_t frames, std::chrono::milliseconds drain);
 
     // The driver in the slot of identifier, or null when the slot is empty or unknown.
     const TCanDriver* Driver(const TAString& identifier) const;

@@ -11,6 +11,7 @@
 
 #include "fms/tcanframe.h"
 
+#include <chrono>
 #include <cstdint>
 
 class TCanChannel {
@@ -28,4 +29,15 @@ public:
     virtual TCanFrame Read() = 0;
     // Sends one frame: a 29-bit J1939 identifier and all eight data bytes.
     virtual void Write(const TCanFrame& frame) = 0;
+
+    // Before the channel is closed: waits at most limit for the frames that Write has
+    // taken but not yet handed to the medium, then returns how many written frames were
+    // not delivered (still waiting, or refused earlier by a full queue). Called with no
+    // Write under way. The default is for channels that hand every frame over within
+    // Write (or report its failure there): 0 at once.
+    virtual uint64_t Drain(std::chrono::milliseconds limit)
+    {
+        (void)limit;
+        return 0;
+    }
 };

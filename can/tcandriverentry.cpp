@@ -26,6 +26,17 @@ TAString ChildText(const TTreeKey& key, const TAString& name)
     throw TTreeError("TCanAdapters::ChannelDescription", "Key[" + name + "] not found");
 }
 
+// The one word of the child named name: an empty text or one of several words would
+// shift the later words of the description onto the wrong meanings, so both are refused.
+TAString ChildWord(const TTreeKey& key, const TAString& name)
+{
+    const TAString text = ChildText(key, name);
+    if (text.WordCount() == 1) return text.Word(0);
+    throw TTreeError("TCanAdapters::ChannelDescription", "Key[" + name + "] not one word",
+                     text.WordCount() == 0 ? "the adapter setting " + name + " is empty"
+                                           : "the adapter setting " + name + " '" + text + "' is more than one word");
+}
+
 } // namespace
 
 TAString CommListDescription(const TTreeKey& key)
@@ -48,11 +59,11 @@ TAString CommListDescription(const TTreeKey& key)
 
 TAString CardDescription(const TTreeKey& key)
 {
-    TAString result = ChildText(key, "CardType") + " " + ChildText(key, "CardIndex") + " "
-                      + ChildText(key, "Channel");
+    TAString result = ChildWord(key, "CardType") + " " + ChildWord(key, "CardIndex") + " "
+                      + ChildWord(key, "Channel");
     if (key.Contains("Baudrate")) {
         for (const char* name : {"Baudrate", "sjw", "tseg1", "tseg2", "sam", "presc"})
-            result += " " + ChildText(key, name);
+            result += " " + ChildWord(key, name);
     }
     return result;
 }

@@ -39,5 +39,8 @@ const std::vector<TCanDriverEntry>& CanDriverTable();
 // The stored, non-empty Comm[i] children's texts in index order, joined by commas.
 TAString CommListDescription(const TTreeKey& key);
 // CardType, CardIndex, Channel; when a Baudrate child exists also Baudrate, sjw,
-// tseg1, tseg2, sam, presc; single blanks between.
+// tseg1, tseg2, sam, presc; single blanks between. A missing child throws
+// TTreeError("TCanAdapters::ChannelDescription", "Key[<name>] not found"); one whose text
+// is empty or more than one word throws "Key[<name>] not one word", with a detail that
+// names the setting and its text.
 TAString CardDescription(const TTreeKey& key);

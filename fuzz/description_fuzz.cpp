@@ -16,8 +16,9 @@ namespace {
 
 class TQuietComm final : public TACommunication {
 public:
-    TQuietComm() : TACommunication(std::nullopt, std::nullopt) { StartThreads(); }
+    TQuietComm() : TACommunication(std::nullopt, std::nullopt, TSimFrameRecord::Size) { StartThreads(); }
     ~TQuietComm() override { StopThreads(); }
+    TAString Where() const override { return "quiet"; }
 
 protected:
     bool Send() override
@@ -30,7 +31,7 @@ protected:
 
 std::unique_ptr<TACommunication> SafeFactory(const TAString& description)
 {
-    if (description.Word(0) == "RAM") return TACommunication::New(description);
+    if (description.Word(0) == "RAM") return TACommunication::New(description, TSimFrameRecord::Size);
     if (description.WordCount() == 0) throw TBaseError("TACommunication::New", "ConfigError");
     return std::make_unique<TQuietComm>();
 }

@@ -6,4 +6,8 @@
 class TTreeError : public TBaseError {
 public:
     TTreeError(const TAString& operation, const TAString& message) : TBaseError(operation, message) {}
+    TTreeError(const TAString& operation, const TAString& message, const TAString& detail)
+        : TBaseError(operation, message, detail)
+    {
+    }
 };

@@ -81,6 +81,11 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
         } else if (option == "--channel") {
             if (!value(v) || v.WordCount() == 0) return fail(missing + ": a channel description such as \"Simulation RAM 1 1\"");
             o.Channel = v;
+        } else if (option == "--drain") {
+            if (!value(v)) return fail(missing + ": seconds");
+            const std::optional<double> d = Decimal(v, 0, 3600);
+            if (!d) return fail("--drain " + v + ": seconds from 0 to 3600");
+            o.DrainSeconds = *d;
         } else if (option == "--log-out") {
             if (!value(v) || v.IsEmpty()) return fail(missing + ": a file name");
             o.LogOut = v;
@@ -179,8 +184,11 @@ Source (one of):
 
 Destinations:
   --channel "DESCRIPTION"      a CAN channel, as the adapter settings describe it, e.g.
-                               "Simulation RAM 1 1", "Simulation SOC 127.0.0.1 5000 5001",
+                               "Simulation RAM 1 1", "Simulation SOC 127.0.0.1 5000 5001 1",
                                "QtCanBus socketcan can0", "QtCanBus virtualcan can0"
+  --drain SECONDS              at the end, wait at most this long (default 2) for frames the
+                               channel has not sent yet; frames it could not deliver are
+                               counted, reported and make the exit status 1
   --log-out FILE               the output log (replaced if it exists), one frame per line
   --monitor                    print every signal's value once per second and at the end
 
@@ -220,7 +228,8 @@ broadcast transfers; a group more than 1 ms off its period is flagged. With the 
 J1939 requests (PGN 59904) read from the channel are answered, and the number received,
 answered and refused (negative acknowledgement) is printed.
 
-Exit status: 0 success, 1 the run failed (an error was reported), 2 a usage error.
+Exit status: 0 success, 1 the run failed (an error was reported, for example frames the
+channel could not deliver or a channel whose medium failed), 2 a usage error.
 
 Examples:
   quorvella-cli --fast --duration 60 --source sim --starter --log-out fms.asc

@@ -17,6 +17,7 @@ struct TCliOptions {
     bool Repeat = false;
 
     std::optional<TAString> Channel;  // --channel "DESCRIPTION"
+    double DrainSeconds = 2.0;        // --drain: how long the channel may take to send what it holds
     std::optional<TAString> LogOut;   // --log-out FILE
     bool Monitor = false;
 

@@ -21,6 +21,7 @@
 #include "fms/tbusfmsstandard.h"
 #include "fms/tvalidmanip.h"
 #include "fms/tvehicledatatext.h"
+#include "support/Communication/tathread.h"
 #include "support/tbaseerror.h"
 #include "support/txmlelement.h"
 
@@ -58,6 +59,50 @@ public:
 private:
     std::FILE* err_;
 };
+
+// Errors that end a channel's thread, and losses a channel reports, printed as they come
+// (on the channel's thread) and counted; for the run only.
+class TChannelReports final {
+public:
+    explicit TChannelReports(std::FILE* err) : err_(err)
+    {
+        TAThread::SetReporter([this](const TAString&, const TAString&, const TBaseError& error) {
+            TPrintingReporter(err_).ShowError(error);
+            ++count_;
+        });
+    }
+    ~TChannelReports() { TAThread::SetReporter(nullptr); }
+    TChannelReports(const TChannelReports&) = delete;
+    TChannelReports& operator=(const TChannelReports&) = delete;
+    int Count() const { return count_.load(); }
+
+private:
+    std::FILE* err_;
+    std::atomic<int> count_{0};
+};
+
+// Lets the channel send what it still holds, closes it and reports the frames it could
+// not deliver; false when there were any.
+bool CloseChannelReporting(TCanAdapters& adapters, TCanChannel* channel, double drainSeconds, int written,
+                           TErrorReporter& reporter)
+{
+    // What came in after the last tick is read (and discarded) as a tick would, so that a
+    // record a peer cut at the very end is told too.
+    for (int frames = 0; frames < 100000; ++frames) {
+        try {
+            if (channel->Read().IsNone()) break;
+        } catch (const TBaseError& e) {
+            reporter.ShowError(e);
+        }
+    }
+    const std::chrono::milliseconds drain(static_cast<int64_t>(drainSeconds * 1000 + 0.5));
+    const uint64_t lost = adapters.CloseChannel(channel, drain);
+    if (lost == 0) return true;
+    TBaseError error = TCanAdapters::NotDelivered(lost, drain);
+    error.SetDetail(error.Detail() + " (" + TAString(std::to_string(written)) + " frames were written)");
+    reporter.ShowError(error);
+    return false;
+}
 
 // The frames go nowhere: stands in for a channel when none is given, so that the
 // timing self-check still sees every frame leave.
@@ -151,6 +196,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
 {
     const TCliOptions& o = options_;
     TPrintingReporter reporter(err_);
+    const TChannelReports channelReports(err_);
     auto usage = [&](const TAString& text) {
         std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
         return ExitUsage;
@@ -368,7 +414,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
         if (!late.Operation().IsEmpty()) reporter.ShowError(late);
     }
     engine.SetCanChannel(nullptr);
-    if (opened) adapters.CloseChannel(opened);
+    if (opened) CloseChannelReporting(adapters, opened, o.DrainSeconds, timing.Count(), reporter);
     engine.LogOut().Close();
 
     const std::vector<TTimingGroup> groups = timing.Groups(catalogue, leftOut, engine.SimTime() / 1000);
@@ -382,7 +428,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             reporter.ShowError(TBaseError("quorvella-cli", "cannot write the report '" + *o.ReportFile + "'"));
         }
     }
-    if (reporter.count > 0) return ExitFailed;
+    if (reporter.count > 0 || channelReports.Count() > 0) return ExitFailed;
     if (o.StrictTiming && TTimingReport::AnyFlagged(groups)) return ExitFailed;
     return ExitOk;
 }

@@ -348,7 +348,8 @@ void TFQuorvella::InitCan(const TTreeKey& key)
         try {
             TCanChannel* old = engine_.CanChannel();
             engine_.SetCanChannel(nullptr);
-            if (old) adapters_.CloseChannel(old);
+            if (const uint64_t lost = old ? adapters_.CloseChannel(old) : 0)
+                ShowError(TCanAdapters::NotDelivered(lost, TCanAdapters::DefaultDrain));
             engine_.SetCanChannel(adapters_.OpenChannel(TCanAdapters::ChannelDescription(key, drivers_)));
         } catch (const TBaseError& e) {
             if (e.Operation() == "TCanDrvVector::TCanDrvVector" && e.Message().SubString(0, 13) == "ncdOpenDriver"

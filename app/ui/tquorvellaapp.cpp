@@ -11,6 +11,7 @@
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
 #include "sim/ui/tfsim_lkw.h"
+#include "support/Communication/tathread.h"
 #include "support/tbaseerror.h"
 
 #include <QApplication>
@@ -108,6 +109,11 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     // On Linux every driver that can work here is offered: the vendor drivers (a
     // compatible library may be installed), the simulation driver and the Qt CAN bus.
     canChannel_->SetStyle(true, true, true, true, true);
+    // An error that ends a channel's thread, or a loss a channel reports, comes on that
+    // thread; the error display shows it on the window thread, once.
+    TAThread::SetReporter([main = main_.get()](const TAString&, const TAString&, const TBaseError& error) {
+        QMetaObject::invokeMethod(main, [main, error] { main->ShowError(error); }, Qt::QueuedConnection);
+    });
     main_->OpenConfiguredChannel();
     main_->show();
 }
@@ -115,6 +121,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
 TQuorvellaApp::~TQuorvellaApp()
 {
     Shutdown();
+    TAThread::SetReporter(nullptr);
     // The windows go before the engine that points at them.
     engine_.SetCockpit(nullptr);
     engine_.SetMonitor(nullptr);
@@ -153,7 +160,8 @@ void TQuorvellaApp::Shutdown()
     canTimer_.reset();
     TCanChannel* channel = engine_.CanChannel();
     engine_.SetCanChannel(nullptr);
-    if (channel) adapters_.CloseChannel(channel);
+    if (const uint64_t lost = channel ? adapters_.CloseChannel(channel) : 0)
+        main_->ShowError(TCanAdapters::NotDelivered(lost, TCanAdapters::DefaultDrain));
     for (QWidget* w : {static_cast<QWidget*>(cockpit_.get()), static_cast<QWidget*>(vehicleData_.get()),
                        static_cast<QWidget*>(validFlagManip_.get()), static_cast<QWidget*>(options_.get()),
                        static_cast<QWidget*>(main_.get())})

@@ -25,11 +25,20 @@ TAString TextOf(const TTree& child)
     return key.Contains(TextName) ? key(TextName) : TAString();
 }
 
+// A setting that is one word; empty or several words would shift the description's words.
+TAString OneWord(const TAString& name, const TAString& text)
+{
+    if (text.WordCount() == 1) return text.Word(0);
+    throw TTreeError("TCanAdapters::ChannelDescription", "Key[" + name + "] not one word",
+                     text.WordCount() == 0 ? "the adapter setting " + name + " is empty"
+                                           : "the adapter setting " + name + " '" + text + "' is more than one word");
+}
+
 TAString RequiredText(const TTreeKey& key, const TAString& name)
 {
     const TTree* child = FindChild(key, name);
     if (!child) throw TTreeError("TCanAdapters::ChannelDescription", "Key[" + name + "] not found");
-    return TextOf(*child);
+    return OneWord(name, TextOf(*child));
 }
 
 } // namespace
@@ -39,14 +48,15 @@ TAString QtCanBusDescription(const TTreeKey& key)
     TAString result = RequiredText(key, "Plugin") + " " + RequiredText(key, "Interface");
     if (const TTree* rate = FindChild(key, "Baudrate")) {
         const TAString text = TextOf(*rate);
-        if (text.WordCount() > 0) result += " " + text;
+        if (text.WordCount() > 0) result += " " + OneWord("Baudrate", text);
     }
     return result;
 }
 
 TCanDriverEntry QtCanBusDriverEntry()
 {
-    return {"QtCanBus", "Qt CAN bus (SocketCAN, virtual bus and other plugins)",
+    // The caption settings files hold as DriverName since the dialog first offered the driver.
+    return {"QtCanBus", "Qt CAN bus (SocketCAN, PEAK, virtual CAN)",
             [] { return std::make_unique<TCanDriverQtCanBus>(); }, false, QtCanBusDescription};
 }
 

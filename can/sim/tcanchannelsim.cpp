@@ -2,6 +2,7 @@
 
 #include "support/tbaseerror.h"
 
+#include <algorithm>
 #include <chrono>
 #include <utility>
 
@@ -33,11 +34,13 @@ TCanChannelSim::~TCanChannelSim()
 
 TCanFrame TCanChannelSim::Read()
 {
-    pendingCount_ += entries_.front()->Read(pending_.data() + pendingCount_,
-                                            TSimFrameRecord::Size - pendingCount_);
-    if (pendingCount_ < TSimFrameRecord::Size) return TCanFrame();
-    pendingCount_ = 0;
-    TCanFrame frame = TSimFrameRecord::Decode(pending_);
+    TACommunication& entry = *entries_.front();
+    if (const std::optional<TAString> cut = entry.TakeCutRecords())
+        throw TBaseError("TCanChannelSim::Read", "FrameError", entry.Where() + ": " + *cut);
+    if (entry.Available() < TSimFrameRecord::Size) return TCanFrame();
+    TSimFrameRecord::Bytes record{};
+    entry.Read(record.data(), TSimFrameRecord::Size);
+    TCanFrame frame = TSimFrameRecord::Decode(record);
     frame.Time = clock_();
     return frame;
 }
@@ -48,9 +51,22 @@ void TCanChannelSim::Write(const TCanFrame& frame)
     for (auto& entry : entries_) entry->Write(record.data(), TSimFrameRecord::Size);
 }
 
+uint64_t TCanChannelSim::Drain(std::chrono::milliseconds limit)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + limit;
+    uint64_t undelivered = 0;
+    for (auto& entry : entries_) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now());
+        const uint64_t bytes = entry->Drain(std::max(left, milliseconds(0))) + entry->Refused();
+        undelivered += (bytes + TSimFrameRecord::Size - 1) / TSimFrameRecord::Size;
+    }
+    return undelivered;
+}
+
 TCanChannelSim::CommFactory TCanChannelSim::DefaultFactory()
 {
-    return [](const TAString& description) { return TACommunication::New(description); };
+    return [](const TAString& description) { return TACommunication::New(description, TSimFrameRecord::Size); };
 }
 
 TCanChannelSim::Clock TCanChannelSim::DefaultClock()

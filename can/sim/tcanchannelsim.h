@@ -11,8 +11,12 @@
 // beyond MaxEntries are ignored; an empty entry (an empty text, a trailing comma)
 // fails in the factory with its configuration error.
 //
-// Threads: Write on the transmit timer's thread (it only appends to send buffers),
-// Read on the window thread (it only takes from entry 0's receive buffer).
+// Every entry carries records of TSimFrameRecord::Size bytes (the default factory makes
+// them so): entries send whole records only and pass on only whole records received.
+//
+// Threads: Write on the transmit timer's thread (it only appends to send buffers), Drain
+// on the thread that closes the channel once no Write is under way, Read on the window
+// thread (it only takes from entry 0's receive buffer).
 
 #include "can/tcanchannel.h"
 #include "can/sim/tsimframerecord.h"
@@ -37,12 +41,19 @@ public:
     // Deletes the communication channels in entry order.
     ~TCanChannelSim() override;
 
-    // The next complete record from entry 0 with its time replaced by the clock's
-    // now; a frame with Id NoFrameId while fewer than 24 bytes have arrived. Bytes of
-    // a record that has only partly arrived are kept until the rest comes.
+    // The next record from entry 0 with its time replaced by the clock's now; a frame
+    // with Id NoFrameId while no whole record has arrived. When a stream of entry 0 (a
+    // connection, a drop) ended inside a record since the last Read, throws
+    // TBaseError("TCanChannelSim::Read", "FrameError") first, with a detail that says
+    // where; the cut bytes are gone and the records after them come whole.
     TCanFrame Read() override;
-    // Appends the frame's record to every entry's send buffer, in entry order.
+    // Appends the frame's record to every entry's send buffer, in entry order. An entry
+    // whose send buffer is full refuses the record; Drain counts it.
     void Write(const TCanFrame& frame) override;
+    // Waits at most limit, for all entries together, for their records to leave; the
+    // frames not delivered, counted per entry (a frame two entries could not deliver
+    // counts twice).
+    uint64_t Drain(std::chrono::milliseconds limit) override;
 
     int EntryCount() const { return static_cast<int>(entries_.size()); }
 
@@ -52,6 +63,4 @@ public:
 private:
     std::vector<std::unique_ptr<TACommunication>> entries_;
     Clock clock_;
-    TSimFrameRecord::Bytes pending_{};
-    int pendingCount_ = 0;
 };

@@ -32,15 +32,14 @@ constexpr const char* Vci3Cards[] = {"USB2CANCOMPACT", "USBTOCANV2",  "USB2CANII
                                      "EPLIB2XXPCI",    "PLIB320PCI",  "FLEXRAYPCIE"};
 constexpr const char* Rates[] = {"10000", "20000", "50000", "100000", "125000", "250000", "500000", "1000000"};
 
-struct TDriverOffer {
-    const char* Caption;
-    const char* Identifier;
-};
-constexpr TDriverOffer VectorOffer{"Vector Informatik GmbH (VCANL 3.2)", "Vector3.2"};
-constexpr TDriverOffer Vci2Offer{"IXXAT GmbH (VCI 2.x)", "Vci2.0"};
-constexpr TDriverOffer Vci3Offer{"IXXAT GmbH (VCI 3.x)", "Vci3.0"};
-constexpr TDriverOffer SimulationOffer{"Simulation", "Simulation"};
-constexpr TDriverOffer QtCanBusOffer{"Qt CAN bus (SocketCAN, PEAK, virtual CAN)", "QtCanBus"};
+// The caption the driver table gives the driver of identifier; the dialog shows it and
+// stores it as DriverName, the registry's table being the one place where it is written.
+QString Caption(const char* identifier)
+{
+    for (const TCanDriverEntry& entry : QtCanBusDriverTable())
+        if (entry.Identifier == identifier) return QString::fromStdString(entry.Caption.str());
+    return QString::fromUtf8(identifier);
+}
 
 QString Q(const TAString& s)
 {
@@ -296,20 +295,20 @@ void TFCanChannel::SetStyle(bool vector, bool vci2, bool vci3, bool simulation, 
         const QSignalBlocker quiet(driver_);
         driver_->clear();
         ids_.clear();
-        const auto offer = [this](const TDriverOffer& d) {
-            driver_->addItem(d.Caption);
-            ids_.emplace_back(d.Identifier);
+        const auto offer = [this](const char* identifier) {
+            driver_->addItem(Caption(identifier));
+            ids_.emplace_back(identifier);
         };
         if (vector)
-            offer(VectorOffer);
+            offer("Vector3.2");
         if (vci2)
-            offer(Vci2Offer);
+            offer("Vci2.0");
         if (vci3)
-            offer(Vci3Offer);
+            offer("Vci3.0");
         if (simulation)
-            offer(SimulationOffer);
+            offer("Simulation");
         if (qtCanBus)
-            offer(QtCanBusOffer);
+            offer("QtCanBus");
         driver_->setCurrentIndex(-1);
         driver_->setEditText(QString());
     }
@@ -474,8 +473,13 @@ void TFCanChannel::B_OKClick()
         SetChildText(key, "CardIndex", T(index_->currentText()));
         SetChildText(key, "Channel", T(channel_->currentText()));
         if (initAccess_->isChecked()) {
-            const auto refusal = BitTiming::CheckOnOk(T(baudrate_->currentText()), T(tseg1_->text()),
-                                                      T(tseg2_->text()), T(presc_->text()));
+            // The range and consistency checks first; then no field may be empty or other
+            // than a whole number, since each becomes one word of the channel description.
+            auto refusal = BitTiming::CheckOnOk(T(baudrate_->currentText()), T(tseg1_->text()), T(tseg2_->text()),
+                                                T(presc_->text()));
+            if (!refusal)
+                refusal = BitTiming::CheckNumbersOnOk(T(baudrate_->currentText()), T(sjw_->text()),
+                                                      T(tseg1_->text()), T(tseg2_->text()), T(sam_->text()));
             if (refusal) {
                 messages_->ShowMessage(*refusal, "Error");
                 return;

@@ -11,8 +11,8 @@
 //
 // Settings key written on OK: DriverName always; Comm[i] for each non-empty
 // simulation field i; CardType ("-" when empty), CardIndex, Channel for a card driver;
-// Baudrate, sjw, tseg1, tseg2, sam, presc when "init access" is ticked and the timing
-// is consistent; Plugin, Interface and (when given) Baudrate for the Qt CAN bus driver.
+// Baudrate, sjw, tseg1, tseg2, sam, presc when "init access" is ticked, each field a
+// whole number and the timing consistent; Plugin, Interface and (when given) Baudrate for the Qt CAN bus driver.
 // Missing children read as empty.
 //
 // Object names are the controls' names (CB_Driver, P_Simulation, E_SimComm1..8,
@@ -52,10 +52,10 @@ public:
     explicit TFCanChannel(TUserMessage* messages = nullptr, QWidget* parent = nullptr);
     ~TFCanChannel() override;
 
-    // Offers, in this order and only where set: "Vector Informatik GmbH (VCANL 3.2)"
-    // ("Vector3.2"), "IXXAT GmbH (VCI 2.x)" ("Vci2.0"), "IXXAT GmbH (VCI 3.x)"
-    // ("Vci3.0"), "Simulation" ("Simulation"), "Qt CAN bus (SocketCAN, PEAK, virtual CAN)"
-    // ("QtCanBus").
+    // Offers, in this order and only where set, the drivers "Vector3.2", "Vci2.0",
+    // "Vci3.0", "Simulation" and "QtCanBus" under their captions in the driver table
+    // (QtCanBusDriverTable): "Vector Informatik GmbH (VCANL 3.2)", "IXXAT GmbH (VCI 2.x)",
+    // "IXXAT GmbH (VCI 3.x)", "Simulation", "Qt CAN bus (SocketCAN, PEAK, virtual CAN)".
     void SetStyle(bool vector, bool vci2, bool vci3, bool simulation, bool qtCanBus = false);
 
     // Fill(key), then shows the dialog modally; mrOk or mrCancel.

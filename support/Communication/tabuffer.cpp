@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cstring>
 
-TABuffer::TABuffer() : storage_(std::make_unique<uint8_t[]>(InitialCapacity)) {}
+TABuffer::TABuffer(size_t limit) : limit_(limit), storage_(std::make_unique<uint8_t[]>(InitialCapacity)) {}
 
-int TABuffer::CountLocked() const
+size_t TABuffer::CountLocked() const
 {
     return writeIndex_ >= readIndex_ ? writeIndex_ - readIndex_ : capacity_ - readIndex_ + writeIndex_;
 }
 
-int TABuffer::ContiguousFreeLocked() const
+size_t TABuffer::ContiguousFreeLocked() const
 {
     if (readIndex_ > writeIndex_)
         return readIndex_ - writeIndex_ - 1;
@@ -20,111 +20,124 @@ int TABuffer::ContiguousFreeLocked() const
     return capacity_ - writeIndex_ - (readIndex_ == 0 ? 1 : 0);
 }
 
-int TABuffer::Count() const
+size_t TABuffer::Count() const
 {
     std::lock_guard guard(lock_);
     return CountLocked();
 }
 
-int TABuffer::Capacity() const
+size_t TABuffer::Capacity() const
 {
     std::lock_guard guard(lock_);
     return capacity_;
 }
 
-int TABuffer::ContiguousFree() const
+size_t TABuffer::Room() const
+{
+    std::lock_guard guard(lock_);
+    const size_t count = CountLocked();
+    return count < limit_ ? limit_ - count : 0;
+}
+
+size_t TABuffer::ContiguousFree() const
 {
     std::lock_guard guard(lock_);
     return ContiguousFreeLocked();
 }
 
-uint8_t* TABuffer::GetDirectWrite(int n)
+void TABuffer::MakeRoomLocked(size_t n, bool contiguous)
 {
-    std::lock_guard guard(lock_);
     for (;;) {
-        if (ContiguousFreeLocked() >= n)
-            return storage_.get() + writeIndex_;
-        const int freeBytes = capacity_ - 1 - CountLocked();
+        const size_t count = CountLocked();
+        const size_t freeBytes = capacity_ - 1 - count;
+        if (contiguous ? ContiguousFreeLocked() >= n : freeBytes >= n)
+            return;
         if (freeBytes >= n && readIndex_ <= writeIndex_) {
             // Enough room in total, but split around the stored bytes: move them to the front.
-            std::memmove(storage_.get(), storage_.get() + readIndex_, writeIndex_ - readIndex_);
-            writeIndex_ -= readIndex_;
+            std::memmove(storage_.get(), storage_.get() + readIndex_, count);
             readIndex_ = 0;
+            writeIndex_ = count;
             continue;
         }
-        const int oldCapacity = capacity_;
-        auto larger = std::make_unique<uint8_t[]>(static_cast<size_t>(oldCapacity) * 2);
-        std::memcpy(larger.get(), storage_.get(), oldCapacity);
-        if (readIndex_ > writeIndex_) {
-            // Unwrap: the bytes before the write index follow the old end.
-            std::memcpy(larger.get() + oldCapacity, storage_.get(), writeIndex_);
-            writeIndex_ += oldCapacity;
-        }
-        storage_ = std::move(larger);
-        capacity_ = oldCapacity * 2;
+        // Double, and lay the stored bytes out from the start of the new storage.
+        const size_t larger = capacity_ * 2;
+        auto grown = std::make_unique<uint8_t[]>(larger);
+        const size_t first = std::min(count, capacity_ - readIndex_);
+        std::memcpy(grown.get(), storage_.get() + readIndex_, first);
+        std::memcpy(grown.get() + first, storage_.get(), count - first);
+        storage_ = std::move(grown);
+        capacity_ = larger;
+        readIndex_ = 0;
+        writeIndex_ = count;
     }
 }
 
-void TABuffer::SetNDirectWrite(int n)
+uint8_t* TABuffer::GetDirectWrite(size_t n)
 {
     std::lock_guard guard(lock_);
-    if (n < 0 || n > ContiguousFreeLocked())
+    if (n > limit_ || CountLocked() > limit_ - n)
+        return nullptr;
+    MakeRoomLocked(n, true);
+    return storage_.get() + writeIndex_;
+}
+
+void TABuffer::SetNDirectWrite(size_t n)
+{
+    std::lock_guard guard(lock_);
+    if (n > ContiguousFreeLocked())
         throw TBaseError("TABuffer::SetNDirectWrite", "UserError");
     writeIndex_ += n;
     if (writeIndex_ == capacity_)
         writeIndex_ = 0;
 }
 
-int TABuffer::Write(const void* bytes, int n)
+size_t TABuffer::Write(const void* bytes, size_t n)
 {
+    std::lock_guard guard(lock_);
+    if (n == 0 || n > limit_ || CountLocked() > limit_ - n)
+        return 0;
+    MakeRoomLocked(n, false);
     const auto* source = static_cast<const uint8_t*>(bytes);
-    int done = 0;
-    while (done < n) {
-        // What fits behind the write index goes there; the rest wraps, compacts or grows.
-        int piece = std::min(n - done, ContiguousFree());
-        if (piece == 0)
-            piece = n - done;
-        uint8_t* place = GetDirectWrite(piece);
-        std::memcpy(place, source + done, piece);
-        SetNDirectWrite(piece);
-        done += piece;
-    }
+    const size_t first = std::min(n, capacity_ - writeIndex_);
+    std::memcpy(storage_.get() + writeIndex_, source, first);
+    std::memcpy(storage_.get(), source + first, n - first);
+    writeIndex_ = (writeIndex_ + n) % capacity_;
     return n;
 }
 
-int TABuffer::Peek(void* destination, int n) const
+size_t TABuffer::Peek(void* destination, size_t n) const
 {
     std::lock_guard guard(lock_);
-    const int count = std::min(std::max(n, 0), CountLocked());
+    const size_t count = std::min(n, CountLocked());
     auto* target = static_cast<uint8_t*>(destination);
-    const int first = std::min(count, capacity_ - readIndex_);
+    const size_t first = std::min(count, capacity_ - readIndex_);
     std::memcpy(target, storage_.get() + readIndex_, first);
     std::memcpy(target + first, storage_.get(), count - first);
     return count;
 }
 
-uint8_t TABuffer::Peek(int i) const
+uint8_t TABuffer::Peek(size_t i) const
 {
     std::lock_guard guard(lock_);
-    if (i < 0 || i >= CountLocked())
+    if (i >= CountLocked())
         throw TBaseError("TABuffer::Peek", "IndexError");
     return storage_[(readIndex_ + i) % capacity_];
 }
 
-int TABuffer::Skip(int n)
+size_t TABuffer::Skip(size_t n)
 {
     std::lock_guard guard(lock_);
-    const int count = std::min(std::max(n, 0), CountLocked());
+    const size_t count = std::min(n, CountLocked());
     readIndex_ = (readIndex_ + count) % capacity_;
     return count;
 }
 
-int TABuffer::Read(void* destination, int n)
+size_t TABuffer::Read(void* destination, size_t n)
 {
     std::lock_guard guard(lock_);
-    const int count = std::min(std::max(n, 0), CountLocked());
+    const size_t count = std::min(n, CountLocked());
     auto* target = static_cast<uint8_t*>(destination);
-    const int first = std::min(count, capacity_ - readIndex_);
+    const size_t first = std::min(count, capacity_ - readIndex_);
     std::memcpy(target, storage_.get() + readIndex_, first);
     std::memcpy(target + first, storage_.get(), count - first);
     readIndex_ = (readIndex_ + count) % capacity_;

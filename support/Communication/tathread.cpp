@@ -1,5 +1,6 @@
 #include "support/Communication/tathread.h"
 
+#include <exception>
 #include <thread>
 
 namespace {
@@ -83,15 +84,20 @@ std::optional<TBaseError> TAThread::Error() const
     return error_;
 }
 
+void TAThread::Report(const TAString& text, const TBaseError& error)
+{
+    std::lock_guard guard(reporterMutex);
+    if (Reporter())
+        Reporter()(ReportCaption, text, error);
+}
+
 void TAThread::Fail(const TBaseError& error, const TAString& text)
 {
     {
         std::lock_guard guard(mutex_);
         error_ = error;
     }
-    std::lock_guard guard(reporterMutex);
-    if (Reporter())
-        Reporter()("Meldung des Exception-Handlers", text);
+    Report(text, error);
 }
 
 void TAThread::Run()
@@ -110,6 +116,8 @@ void TAThread::Run()
         }
     } catch (const TBaseError& error) {
         Fail(error, TAString("TAThread::Execute->") + error.Operation() + " " + error.Message());
+    } catch (const std::exception& error) {
+        Fail(TBaseError("TAThread::Execute", "unknown Error", error.what()), "TAThread::Execute unknown error");
     } catch (...) {
         Fail(TBaseError("TAThread::Execute", "unknown Error"), "TAThread::Execute unknown error");
     }

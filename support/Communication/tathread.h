@@ -9,6 +9,8 @@
 //
 // An exception escaping a step ends the thread: it is stored (Error()) and handed to the
 // process's error reporter, if one is installed; the channel's other thread goes on.
+// The reporter is called on the failing thread: a window hands the error over to its own
+// thread; a reporter must not wait for a channel's thread.
 //
 // Role: 1 send, 0 receive, -1 stop requested, -3 finished.
 
@@ -28,8 +30,11 @@ public:
     // Runs a thread body and returns how to join it. The default starts a std::thread.
     using TJoin = std::function<void()>;
     using TLauncher = std::function<TJoin(std::function<void()> body)>;
-    // Receives the caption and text of a message about an error that ended a thread.
-    using TReporter = std::function<void(const TAString& caption, const TAString& text)>;
+    // Receives a message about an error of a channel: its caption ("Meldung des
+    // Exception-Handlers"), its text ("TAThread::Execute->TCommHDD::Receive
+    // unknown-Fatal-Error") and the error itself, with its detail.
+    using TReporter = std::function<void(const TAString& caption, const TAString& text, const TBaseError& error)>;
+    static constexpr const char* ReportCaption = "Meldung des Exception-Handlers";
 
     // idlePause: how long an idle step sleeps at most; none = until woken or stopped.
     TAThread(TRole role, TStep step, std::optional<std::chrono::milliseconds> idlePause);
@@ -51,8 +56,12 @@ public:
     // The error that ended the thread, if any.
     std::optional<TBaseError> Error() const;
 
-    // Installs the process's reporter (the windowed program shows a message box).
+    // Installs the process's reporter (the window shows the error, the runner prints it);
+    // null removes it. Waits for a report under way to finish.
     static void SetReporter(TReporter reporter);
+    // Hands a message to the reporter, if one is installed (also used by the channels for
+    // losses they cannot avoid).
+    static void Report(const TAString& text, const TBaseError& error);
 
 private:
     void Run();

@@ -1,10 +1,13 @@
 #include "support/Communication/tcommhdd.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
-#include <vector>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -12,22 +15,49 @@ using namespace std::chrono_literals;
 
 constexpr auto PollPause = 20ms;
 constexpr auto RetryPause = 10ms;
+constexpr size_t ReadPiece = 64 * 1024;
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-bool Exists(const TAString& name)
+TAString Reason(int code)
 {
-    std::error_code error;
-    return std::filesystem::exists(name.str(), error);
+    return TAString(std::strerror(code));
+}
+
+// A name no other sender uses: host, process and a number counted per process.
+TAString TemporaryName(const TAString& writeName)
+{
+    static std::atomic<unsigned> counter{0};
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0)
+        std::strcpy(host, "host");
+    return writeName + "WR." + host + "." + TAString(static_cast<int32_t>(::getpid())) + "."
+           + TAString(static_cast<int32_t>(counter++));
+}
+
+bool IsDirectory(const TAString& name)
+{
+    struct stat info {};
+    return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool WriteAll(int file, const uint8_t* bytes, size_t count)
+{
+    while (count > 0) {
+        const ssize_t done = ::write(file, bytes, std::min<size_t>(count, TCommHDD::PieceSize));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return false;
+        bytes += done;
+        count -= static_cast<size_t>(done);
+    }
+    return true;
 }
 
 } // namespace
 
-TCommHDD::TCommHDD(const TAString& writeName, const TAString& readName)
-    : TACommunication(std::nullopt, PollPause), readName_(readName), writeName_(writeName)
+TCommHDD::TCommHDD(const TAString& writeName, const TAString& readName, size_t recordSize)
+    : TACommunication(std::nullopt, PollPause, recordSize), readName_(readName), writeName_(writeName),
+      tempName_(TemporaryName(writeName)), piece_(ReadPiece)
 {
     StartThreads();
 }
@@ -35,78 +65,158 @@ TCommHDD::TCommHDD(const TAString& writeName, const TAString& readName)
 TCommHDD::~TCommHDD()
 {
     StopThreads();
+    // Unpublished bytes are still in the send buffer (and counted by Drain).
+    if (tempBytes_ > 0)
+        ::unlink(tempName_.c_str());
+    PutBackDrop();
+}
+
+bool TCommHDD::WriteTemporary(size_t count)
+{
+    std::vector<uint8_t> bytes(count);
+    SendBuffer().Peek(bytes.data(), count);
+    const int file = ::open(tempName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (file < 0)
+        return false;
+    const bool written = WriteAll(file, bytes.data(), count);
+    if (::close(file) != 0 || !written) {
+        ::unlink(tempName_.c_str());
+        return false;
+    }
+    return true;
+}
+
+TCommHDD::TPublish TCommHDD::Publish()
+{
+    if (::renameat2(AT_FDCWD, tempName_.c_str(), AT_FDCWD, writeName_.c_str(), RENAME_NOREPLACE) == 0)
+        return TPublish::Done;
+    int code = errno;
+    if (code == EINVAL || code == ENOSYS) {
+        // No RENAME_NOREPLACE on this file system: a hard link also fails on an existing name.
+        if (::link(tempName_.c_str(), writeName_.c_str()) == 0) {
+            ::unlink(tempName_.c_str());
+            return TPublish::Done;
+        }
+        code = errno;
+        if (code == EPERM || code == ENOTSUP)
+            throw TBaseError("TCommHDD::Send", "unknown-Fatal-Error",
+                             "HDD write file '" + writeName_
+                                 + "': the file system can neither rename without replacing nor link");
+    }
+    if (code == EEXIST)
+        return TPublish::Waiting;
+    return TPublish::Failed;
 }
 
 bool TCommHDD::Send()
 {
     TABuffer& buffer = SendBuffer();
-    const int count = buffer.Count();
-    if (count == 0)
-        return false;
-    // The peer has not taken the last drop yet: look again shortly.
-    if (Exists(writeName_))
-        return PauseSend(PollPause);
-
-    // The bytes stay in the buffer until the drop carries its final name, so a failed
-    // write loses nothing: the next step tries again with the same bytes.
-    const TAString partName = writeName_ + "WR";
-    {
-        FilePtr file(std::fopen(partName.c_str(), "wb"));
-        if (!file)
-            return PauseSend(PollPause);
-        std::vector<uint8_t> bytes(count);
-        buffer.Peek(bytes.data(), count);
-        for (int done = 0; done < count; done += PieceSize) {
-            const size_t piece = static_cast<size_t>(std::min(PieceSize, count - done));
-            if (std::fwrite(bytes.data() + done, 1, piece, file.get()) != piece) {
-                file.reset();
-                std::remove(partName.c_str());
-                return PauseSend(PollPause);
-            }
-        }
-        if (std::fclose(file.release()) != 0) {
-            std::remove(partName.c_str());
-            return PauseSend(PollPause);
-        }
-    }
-    for (;;) {
-        std::error_code error;
-        std::filesystem::rename(partName.str(), writeName_.str(), error);
-        if (!error)
-            break;
-        if (!PauseSend(RetryPause))
+    if (tempBytes_ == 0) {
+        const size_t count = buffer.Count() / RecordSize() * RecordSize();
+        if (count == 0)
             return false;
+        if (IsDirectory(writeName_))
+            throw TBaseError("TCommHDD::Send", "unknown-Fatal-Error",
+                             "HDD write file '" + writeName_ + "' is a directory");
+        // The peer has not taken the last drop yet: look again shortly.
+        if (::access(writeName_.c_str(), F_OK) == 0)
+            return PauseSend(PollPause);
+        if (!WriteTemporary(count))
+            return PauseSend(PollPause);
+        tempBytes_ = count;
     }
-    buffer.Skip(count);
-    return buffer.Count() > 0;
+    switch (Publish()) {
+    case TPublish::Done:
+        buffer.Skip(tempBytes_);
+        tempBytes_ = 0;
+        return buffer.Count() >= RecordSize();
+    case TPublish::Waiting:
+        return PauseSend(PollPause);
+    case TPublish::Failed:
+        break;
+    }
+    // The temporary file is gone or the directory is not there: write it again later.
+    ::unlink(tempName_.c_str());
+    tempBytes_ = 0;
+    return PauseSend(PollPause);
 }
 
 bool TCommHDD::Receive()
 {
-    if (!Exists(readName_))
-        return false;
-    {
-        FilePtr file(std::fopen(readName_.c_str(), "rb"));
-        if (!file)
+    if (drop_ < 0) {
+        struct stat info {};
+        if (::stat(readName_.c_str(), &info) != 0)
             return false;
-        TABuffer& buffer = ReceiveBuffer();
-        for (;;) {
-            uint8_t* place = buffer.GetDirectWrite(PieceSize);
-            const size_t got = std::fread(place, 1, PieceSize, file.get());
-            buffer.SetNDirectWrite(static_cast<int>(got));
-            if (got < static_cast<size_t>(PieceSize))
-                break;
-        }
-        if (std::ferror(file.get()))
-            throw TBaseError("TCommHDD::Receive", "unknown-Fatal-Error");
+        if (S_ISDIR(info.st_mode))
+            throw TBaseError("TCommHDD::Receive", "unknown-Fatal-Error",
+                             "HDD read file '" + readName_ + "' is a directory");
+        // A drop that can fit waits until it fits whole; a larger one goes in pieces.
+        const auto size = static_cast<size_t>(info.st_size);
+        if (size <= ReceiveBuffer().Limit() && size > MayReceive(stream_))
+            return false;
+        drop_ = ::open(readName_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (drop_ < 0)
+            return false;
     }
     for (;;) {
-        std::error_code error;
-        std::filesystem::remove(readName_.str(), error);
-        if (!error)
+        const size_t may = std::min(MayReceive(stream_), piece_.size());
+        if (may == 0)
+            return false;   // Read makes room and wakes this thread
+        const ssize_t got = ::read(drop_, piece_.data(), may);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            throw TBaseError("TCommHDD::Receive", "unknown-Fatal-Error",
+                             "HDD read file '" + readName_ + "': " + Reason(errno));
+        if (got == 0)
             break;
-        if (!PauseReceive(RetryPause))
-            break;
+        Deliver(stream_, piece_.data(), static_cast<size_t>(got));
     }
+    ::close(drop_);
+    drop_ = -1;
+    EndStream(stream_, "HDD drop '" + readName_ + "'");
+    RemoveDrop();
     return true;
+}
+
+void TCommHDD::RemoveDrop()
+{
+    for (;;) {
+        if (::unlink(readName_.c_str()) == 0 || errno == ENOENT)
+            return;
+        const int code = errno;
+        // Taken but not deletable: it would come again and again.
+        if (code == EACCES || code == EPERM || code == EROFS)
+            throw TBaseError("TCommHDD::Receive", "unknown-Fatal-Error",
+                             "HDD read file '" + readName_ + "' cannot be deleted: " + Reason(code));
+        if (!PauseReceive(RetryPause))
+            return;
+    }
+}
+
+void TCommHDD::PutBackDrop()
+{
+    if (drop_ < 0)
+        return;
+    // What was not taken yet: the start of a cut-off record and the rest of the file.
+    std::vector<uint8_t> rest = stream_.partial;
+    for (;;) {
+        const ssize_t got = ::read(drop_, piece_.data(), piece_.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break;
+        rest.insert(rest.end(), piece_.begin(), piece_.begin() + got);
+    }
+    ::close(drop_);
+    drop_ = -1;
+    // The drop is still ours (its sender waits while it exists), so it may be replaced.
+    const TAString back = TemporaryName(readName_);
+    const int file = ::open(back.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (file < 0)
+        return;
+    const bool written = WriteAll(file, rest.data(), rest.size());
+    if (::close(file) == 0 && written && std::rename(back.c_str(), readName_.c_str()) == 0)
+        return;
+    ::unlink(back.c_str());
 }

@@ -7,11 +7,16 @@
 #include <vector>
 
 // The process's mailboxes. mutex guards the slots; changed is notified whenever a slot is
-// filled or emptied and when a channel stops.
+// filled or emptied and when a channel stops. A block remembers its sender, so that the
+// sender can tell whether its block has been taken.
 struct TCommRam::TTable {
+    struct TBlock {
+        std::vector<uint8_t> bytes;
+        const TCommRam* sender = nullptr;
+    };
     std::mutex mutex;
     std::condition_variable changed;
-    std::array<std::optional<std::vector<uint8_t>>, SlotCount> slots;
+    std::array<std::optional<TBlock>, SlotCount> slots;
 };
 
 namespace {
@@ -32,8 +37,8 @@ std::shared_ptr<TCommRam::TTable> SharedTable()
 
 } // namespace
 
-TCommRam::TCommRam(uint8_t sendSlot, uint8_t receiveSlot)
-    : TACommunication(std::nullopt, std::nullopt), table_(SharedTable()),
+TCommRam::TCommRam(uint8_t sendSlot, uint8_t receiveSlot, size_t recordSize)
+    : TACommunication(std::nullopt, std::nullopt, recordSize), table_(SharedTable()),
       receiveSlot_(receiveSlot), sendSlot_(sendSlot)
 {
     StartThreads();
@@ -42,6 +47,16 @@ TCommRam::TCommRam(uint8_t sendSlot, uint8_t receiveSlot)
 TCommRam::~TCommRam()
 {
     StopThreads();
+    // A block of ours that nobody took stays for a later receiver, but no longer names us.
+    std::lock_guard guard(table_->mutex);
+    auto& slot = table_->slots[sendSlot_];
+    if (slot && slot->sender == this)
+        slot->sender = nullptr;
+}
+
+TAString TCommRam::Where() const
+{
+    return "RAM " + TAString(static_cast<int32_t>(sendSlot_)) + " " + TAString(static_cast<int32_t>(receiveSlot_));
 }
 
 void TCommRam::Unblock()
@@ -51,10 +66,17 @@ void TCommRam::Unblock()
     table_->changed.notify_all();
 }
 
+size_t TCommRam::HeldBytes() const
+{
+    std::lock_guard guard(table_->mutex);
+    const auto& slot = table_->slots[sendSlot_];
+    return slot && slot->sender == this ? slot->bytes.size() : 0;
+}
+
 bool TCommRam::Send()
 {
     TABuffer& buffer = SendBuffer();
-    if (buffer.Count() < 1)
+    if (buffer.Count() < RecordSize())
         return false;
     {
         std::unique_lock lock(table_->mutex);
@@ -62,14 +84,15 @@ bool TCommRam::Send()
         table_->changed.wait(lock, [&] { return !slot.has_value() || IsStopping(); });
         if (IsStopping())
             return false;
-        const int count = buffer.Count();
-        std::vector<uint8_t> block(static_cast<size_t>(count));
-        if (buffer.Read(block.data(), count) < count)
+        // Only the send thread takes from the send buffer, so the count cannot shrink meanwhile.
+        const size_t count = buffer.Count() / RecordSize() * RecordSize();
+        TTable::TBlock block{std::vector<uint8_t>(count), this};
+        if (buffer.Read(block.bytes.data(), count) < count)
             throw TBaseError("TCommRam::Send", "Fatal-Error");
         slot = std::move(block);
     }
     table_->changed.notify_all();
-    return buffer.Count() > 0;
+    return buffer.Count() >= RecordSize();
 }
 
 bool TCommRam::Receive()
@@ -81,12 +104,15 @@ bool TCommRam::Receive()
         table_->changed.wait(lock, [&] { return slot.has_value() || IsStopping(); });
         if (IsStopping())
             return false;
-        block = std::move(*slot);
+        // The block stays in its slot (its sender waits) until the receive buffer has room.
+        if (slot->bytes.size() > MayReceive(TInbound{}))
+            return false;
+        block = std::move(slot->bytes);
         slot.reset();
     }
     table_->changed.notify_all();
-    const int count = static_cast<int>(block.size());
-    if (ReceiveBuffer().Write(block.data(), count) < count)
-        throw TBaseError("TCommRam::Receive", "Fatal-Error");
+    TInbound stream;
+    Deliver(stream, block.data(), block.size());
+    EndStream(stream, "RAM block in slot " + TAString(static_cast<int32_t>(receiveSlot_)));
     return true;
 }

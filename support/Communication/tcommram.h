@@ -2,14 +2,16 @@
 // Mailbox channel between channels of one process.
 //
 // All TCommRam objects share one table of 256 slots; each slot is empty or holds one
-// block of bytes. The send step waits until its send slot is empty and puts everything
-// from the send buffer there as one block; the receive step waits until its receive slot
-// holds a block and appends it to its receive buffer. "RAM 1 2" and "RAM 2 1" talk to
-// each other; "RAM 3 3" talks to itself. The table exists while at least one TCommRam
-// does; blocks still in it when the last one goes are freed with it.
+// block of whole records. The send step waits until its send slot is empty and puts the
+// whole records of the send buffer there as one block; the receive step waits until its
+// receive slot holds a block and room for it in the receive buffer, then appends it.
+// Several senders may share a send slot: each block is one sender's, and the receiver
+// takes one block at a time. "RAM 1 2" and "RAM 2 1" talk to each other; "RAM 3 3" talks
+// to itself. The table exists while at least one TCommRam does; blocks still in it when
+// the last one goes are freed with it.
 //
 // Both waits sleep on the table's condition variable (no polling) and end at once when
-// the channel stops.
+// the channel stops; a receive step that finds no room waits for Read to make some.
 
 #include "support/Communication/tacommunication.h"
 
@@ -20,8 +22,10 @@ class TCommRam final : public TACommunication {
 public:
     static constexpr int SlotCount = 256;
 
-    TCommRam(uint8_t sendSlot, uint8_t receiveSlot);
+    TCommRam(uint8_t sendSlot, uint8_t receiveSlot, size_t recordSize = 1);
     ~TCommRam() override;
+
+    TAString Where() const override;
 
     struct TTable;
 
@@ -29,6 +33,8 @@ protected:
     bool Send() override;
     bool Receive() override;
     void Unblock() override;
+    // A block of this channel's that still waits in its send slot.
+    size_t HeldBytes() const override;
 
 private:
     std::shared_ptr<TTable> table_;

@@ -1,10 +1,12 @@
 #include "support/Communication/tcommrs232.h"
 
 #include "support/Communication/trs232.h"
+#include "support/Communication/trs232error.h"
 
 #include <QThread>
 
 #include <cerrno>
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <poll.h>
@@ -43,8 +45,8 @@ TAThread::TJoin QtLauncher(std::function<void()> body)
 
 } // namespace
 
-TCommRs232::TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity)
-    : TACommunication(std::nullopt, std::nullopt), port_(port), bitRate_(bitRate), dataBits_(dataBits),
+TCommRs232::TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity, size_t recordSize)
+    : TACommunication(std::nullopt, std::nullopt, recordSize), port_(port), bitRate_(bitRate), dataBits_(dataBits),
       parity_(parity), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (wake_ < 0)
@@ -72,6 +74,12 @@ TCommRs232::~TCommRs232()
     ::close(wake_);
 }
 
+TAString TCommRs232::Where() const
+{
+    return "COM " + port_ + " " + TAString(std::to_string(bitRate_)) + " " + TAString(static_cast<int32_t>(dataBits_))
+           + " " + TAString(parity_);
+}
+
 void TCommRs232::Signal()
 {
     const uint64_t one = 1;
@@ -96,16 +104,32 @@ bool TCommRs232::Send()
 void TCommRs232::Carry()
 {
     TABuffer& buffer = SendBuffer();
-    const int count = buffer.Count();
-    if (count == 0) {
-        rs232_->Flush();
-        return;
+    const auto queued = static_cast<size_t>(std::max<int64_t>(rs232_->Pending(), 0));
+    size_t count = 0;
+    if (queued < PortQueue) {
+        count = std::min(buffer.Count(), std::max(PortQueue - queued, RecordSize()));
+        count -= count % RecordSize();
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(count));
-    if (buffer.Read(bytes.data(), count) < count)
-        throw TBaseError("TCommRs232::Send", "Fatal-Error");
-    // A failed port drops the bytes: they could never leave.
-    rs232_->Write(bytes.data(), count);
+    if (count > 0) {
+        std::vector<uint8_t> bytes(count);
+        buffer.Peek(bytes.data(), count);
+        // Held before they leave the buffer, so that a Drain never finds them nowhere.
+        pending_ = queued + count;
+        buffer.Skip(count);
+        if (rs232_->Write(bytes.data(), static_cast<int>(count)) < 0)
+            PortFailedError();
+    } else {
+        rs232_->Flush();
+    }
+    pending_ = static_cast<size_t>(std::max<int64_t>(rs232_->Pending(), 0));
+    NoteSendProgress();
+}
+
+void TCommRs232::PortFailedError()
+{
+    portFailed_ = true;
+    throw TRs232Error("TCommRs232::Receive", "PortError", Where() + ": the port reported an error (" + rs232_->ErrorText()
+                                                              + "); nothing more is sent or received");
 }
 
 bool TCommRs232::Receive()
@@ -132,23 +156,22 @@ bool TCommRs232::Receive()
     uint8_t bytes[ReceiveStep];
     const int got = rs232_->Read(bytes, ReceiveStep);
     if (got > 0) {
-        if (ReceiveBuffer().Write(bytes, got) < got)
-            throw TBaseError("TCommRs232::Receive", "Fatal-Error");
+        // A serial line cannot wait: records beyond the receive buffer's room are dropped and counted.
+        Deliver(stream_, bytes, static_cast<size_t>(got));
         return true;
     }
-    if (rs232_->Failed())
-        portFailed_ = true;
+    if (got < 0 || rs232_->Failed())
+        PortFailedError();
 
+    // More records wait and the port's queue has room: no sleep.
+    if (SendBuffer().Count() >= RecordSize() && rs232_->Pending() < static_cast<int64_t>(PortQueue))
+        return true;
     // Sleep until bytes arrive, the device takes more output, or Write / the destructor signals.
-    pollfd waits[2] = {{wake_, POLLIN, 0}, {-1, 0, 0}};
-    nfds_t count = 1;
-    if (!rs232_->Failed()) {
-        waits[1] = {rs232_->Handle(), static_cast<short>(POLLIN | (rs232_->Pending() > 0 ? POLLOUT : 0)), 0};
-        count = 2;
-    }
+    pollfd waits[2] = {{wake_, POLLIN, 0},
+                       {rs232_->Handle(), static_cast<short>(POLLIN | (rs232_->Pending() > 0 ? POLLOUT : 0)), 0}};
     if (IsStopping())
         return false;
-    if (::poll(waits, count, -1) < 0 && errno != EINTR)
+    if (::poll(waits, 2, -1) < 0 && errno != EINTR)
         return false;
     return true;
 }

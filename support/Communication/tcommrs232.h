@@ -6,9 +6,14 @@
 // 4096 per step) into the receive buffer, and otherwise sleeps in poll() on the port and on a
 // wake-up descriptor that Write and the destructor signal. The send thread has no work.
 //
+// Whole records go to the port, and at most PortQueue bytes wait in the port's own queue;
+// the rest waits in the send buffer. A serial line cannot hold the peer back: what arrives
+// while the receive buffer is full is dropped in whole records and counted (Discarded).
+//
 // The port is opened on that thread before the constructor returns, so an open failure
-// (TRs232Error "ConnectError") passes out of the constructor. Once the port has failed it
-// stays unusable: bytes written afterwards are dropped and nothing more is received.
+// (TRs232Error "ConnectError") passes out of the constructor. A port that fails later (a
+// vanished device) ends the thread with TRs232Error("TCommRs232::Receive", "PortError"),
+// which is reported; bytes written afterwards stay unsent and Drain counts them.
 
 #include "support/Communication/tacommunication.h"
 
@@ -21,9 +26,12 @@ class TRs232;
 class TCommRs232 final : public TACommunication {
 public:
     static constexpr int ReceiveStep = 4096;
+    static constexpr size_t PortQueue = 16 * 1024;
 
-    TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity);
+    TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity, size_t recordSize = 1);
     ~TCommRs232() override;
+
+    TAString Where() const override;
 
     // True once the port has reported an error.
     bool PortFailed() const { return portFailed_.load(); }
@@ -33,10 +41,14 @@ protected:
     bool Receive() override;
     void Unblock() override;
     void NotifySendData() override;
+    size_t HeldBytes() const override { return pending_.load(); }
+    // The receive thread carries the sends.
+    bool SendPathEnded() const override { return ReceivePathEnded(); }
 
 private:
     void Signal();
     void Carry();
+    [[noreturn]] void PortFailedError();
 
     TAString port_;
     uint32_t bitRate_;
@@ -46,4 +58,6 @@ private:
     std::promise<void> opened_;
     std::unique_ptr<TRs232> rs232_;   // receive thread only
     std::atomic<bool> portFailed_{false};
+    std::atomic<size_t> pending_{0};   // bytes in the port's queue (receive thread writes)
+    TInbound stream_;                  // receive thread
 };

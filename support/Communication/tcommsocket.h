@@ -1,21 +1,28 @@
 #pragma once
 // TCP channel: two one-way connections. Bytes go out over a connection that this node opens
-// to the remote port, and come in over a connection that the peer opens to the local port.
+// to the remote port, and come in over connections that peers open to the local port.
 // "SOC 127.0.0.1 5000 5001 1" and "SOC 127.0.0.1 5001 5000 1" talk to each other.
 //
-// Either direction rebuilds itself: a closed read channel accepts the next peer on the next
-// receive step, a closed write channel connects again on the next send step that has bytes.
-// A send step carries at most 1000 bytes: it peeks them, sends them and only then skips them,
-// so bytes are neither lost nor repeated when a connection breaks between steps. With the
+// Either direction rebuilds itself: the read side goes on listening and accepts the next
+// peer, a closed write channel connects again on the next send step that has bytes.
+// A send step carries at most 1000 bytes, cut at a record boundary (41 records of 24
+// bytes): it peeks them, sends them and only then skips them, so bytes are neither lost
+// nor repeated when a connection breaks between steps. When a connection breaks within
+// a step, the records it took whole count as sent and the record it took only part of is
+// sent again, whole, on the next connection (the peer drops the cut part). With the
 // keep-connection flag 0 every send step uses a connection of its own.
 //
-// The receive side stops reading from the socket while more than 1 MiB waits in the receive
-// buffer (TCP then holds the sender back), so a flooding peer cannot exhaust memory.
+// The read side serves every connected peer at once (several senders may share one
+// receiver); each connection is its own stream, so records of different peers never mix
+// and a peer that leaves inside a record only loses that record (a cut record).
+// It stops reading while the receive buffer is full (1 MiB; TCP then holds the senders
+// back), so a flooding peer cannot exhaust memory.
 //
 // The local port listens on every address, or only on 127.0.0.1 when the remote address is a
 // loopback address (the peer is then on this machine, and the port stays closed to the network).
+// A local port that cannot be bound is reported once; the channel keeps trying.
 //
-// Read-channel states: 0 created, 1 bound, 2 listening, 3 peer accepted, 5 closed.
+// Read-channel states: 0 created, 1 bound, 2 listening, 3 at least one peer connected, 5 closed.
 // Write-channel states: 0 created, 4 connected, 5 closed.
 
 #include "support/Communication/TCommSocket/sockaddr.h"
@@ -25,17 +32,20 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 class TCommSocket final : public TACommunication {
 public:
-    static constexpr int SendStep = 1000;
-    static constexpr int ReceiveRoom = 128;
-    static constexpr int ReceiveLimit = 1 << 20;
+    static constexpr size_t SendStep = 1000;
+    static constexpr size_t ReceiveRoom = 128;
+    static constexpr size_t ReceiveLimit = TABuffer::DefaultLimit;
 
     // Throws TBaseError("SockAddr::SockAddr", "address") for a remote address that is not dotted IPv4.
-    TCommSocket(const TAString& remoteAddress, uint16_t remotePort, uint16_t localPort, bool keepConnection);
+    TCommSocket(const TAString& remoteAddress, uint16_t remotePort, uint16_t localPort, bool keepConnection,
+                size_t recordSize = 1);
     ~TCommSocket() override;
 
+    TAString Where() const override;
     int ReadState() const { return readState_.load(); }
     int WriteState() const { return writeState_.load(); }
 
@@ -45,21 +55,32 @@ protected:
     void Unblock() override;
 
 private:
-    void ConnectReadChannel();
+    struct TConnection {
+        Socket socket;
+        SockAddr peer;
+        TInbound stream;
+    };
+
+    void OpenListener();
+    void AcceptPeer();
+    // Reads what connection has; false when the peer has left (the connection is closed).
+    bool ReadFrom(TConnection& connection);
     void ConnectWriteChannel();
-    void CloseReadChannel();
+    void CloseListener();
     void CloseWriteChannel();
 
     bool keepConnection_;
     std::atomic<int> readState_{5};
     std::atomic<int> writeState_{5};
-    // Guards the three handles between their owning thread (which creates and closes them)
+    std::atomic<bool> bindReported_{false};
+    // Guards the handles between their owning thread (which creates and closes them)
     // and Unblock (which shuts them down from the destroying thread).
     std::mutex handles_;
     Socket write_;        // send thread
     SockAddr remote_;
     Socket listen_;       // receive thread
-    Socket accepted_;     // receive thread
+    std::vector<TConnection> connections_;   // receive thread
     SockAddr local_;
-    SockAddr peer_;
+    int wake_ = -1;       // eventfd: Unblock ends the receive thread's wait
+    std::vector<uint8_t> stage_;   // receive thread
 };

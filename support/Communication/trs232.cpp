@@ -67,6 +67,11 @@ bool TRs232::Check()
     return !failed_;
 }
 
+TAString TRs232::ErrorText() const
+{
+    return TAString(port_->errorString().toStdString());
+}
+
 int TRs232::Handle() const
 {
     return static_cast<int>(port_->handle());

@@ -37,6 +37,8 @@ public:
     // Bytes handed over by Write that the device has not taken yet.
     int64_t Pending() const;
     bool Failed() const { return failed_; }
+    // The port's own words for its last error ("Resource temporarily unavailable").
+    TAString ErrorText() const;
     // The descriptor to wait on (readable: bytes arrived; writable: Flush can go on).
     int Handle() const;
 

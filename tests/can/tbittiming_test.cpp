@@ -73,4 +73,29 @@ TEST(TBitTiming, OkChecksInOrder)
     EXPECT_EQ(CheckOnOk("250000", "8", "7", ""), TAString("Chip param not consistent with baudrate"));
 }
 
+TEST(TBitTiming, EveryTimingFieldMustBeAWholeNumberBeforeTheOtherChecks)
+{
+    EXPECT_EQ(CheckNumbersOnOk("250000", "2", "8", "7", "1"), std::nullopt);
+    const struct {
+        const char* rate;
+        const char* sjw;
+        const char* tseg1;
+        const char* tseg2;
+        const char* sam;
+        const char* message;
+    } cases[] = {
+        {"", "2", "8", "7", "1", "Baudrate is not a number"},
+        {"250000", "", "8", "7", "1", "sjw is not a number"},    // the cleared field of the card at 13.9 kbit/s
+        {"250000", "-2", "8", "7", "1", "sjw is not a number"},
+        {"250000", "2", "x8", "7", "1", "tseg1 is not a number"},
+        {"250000", "2", "8", " 7", "1", "tseg2 is not a number"},
+        {"250000", "2", "8", "7", "1.0", "sam is not a number"},
+        {"250000", "2 1", "8", "7", "1", "sjw is not a number"},   // two words
+        {"", "", "", "", "", "Baudrate is not a number"},         // the first in field order
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckNumbersOnOk(c.rate, c.sjw, c.tseg1, c.tseg2, c.sam), TAString(c.message)) << c.message;
+}
+
 }  // namespace
+

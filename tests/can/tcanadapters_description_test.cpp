@@ -66,6 +66,42 @@ TEST(TCanAdaptersDescription, MissingCardSettingIsRefusedInsteadOfShiftingTheWor
     }
 }
 
+TEST(TCanAdaptersDescription, EmptyOrSeveralWordSettingIsRefusedInsteadOfJoined)
+{
+    // The card with sjw cleared would read "Vci2.0 USBtoCAN 1 1 250000  8 7 1 2": tseg1 8
+    // taken for sjw, and so on.
+    const std::vector<std::pair<const char*, const char*>> card{
+        {"DriverName", "IXXAT GmbH (VCI 2.x)"}, {"CardType", "USBtoCAN"}, {"CardIndex", "1"}, {"Channel", "1"},
+        {"Baudrate", "250000"}, {"sjw", "2"}, {"tseg1", "8"}, {"tseg2", "7"}, {"sam", "1"}, {"presc", "2"}};
+    const struct {
+        const char* name;
+        const char* text;
+        const char* detail;
+    } cases[] = {
+        {"sjw", "", "the adapter setting sjw is empty"},
+        {"sjw", "  ", "the adapter setting sjw is empty"},
+        {"CardType", "USB to CAN", "the adapter setting CardType 'USB to CAN' is more than one word"},
+        {"presc", "2 2", "the adapter setting presc '2 2' is more than one word"},
+    };
+    for (const auto& c : cases) {
+        auto changed = card;
+        for (auto& [name, text] : changed)
+            if (std::string(name) == c.name) text = c.text;
+        try {
+            const TAString description = TCanAdapters::ChannelDescription(AdapterKey("Vci2.0", changed));
+            ADD_FAILURE() << "accepted: " << description.str();
+        } catch (const TBaseError& e) {
+            EXPECT_EQ(e.Operation(), "TCanAdapters::ChannelDescription");
+            EXPECT_EQ(e.Message(), TAString("Key[") + c.name + "] not one word");
+            EXPECT_EQ(e.Detail(), c.detail);
+        }
+    }
+    // Blanks around a word are no second word.
+    auto padded = card;
+    padded[5].second = " 2 ";
+    EXPECT_EQ(TCanAdapters::ChannelDescription(AdapterKey("Vci2.0", padded)), "Vci2.0 USBtoCAN 1 1 250000 2 8 7 1 2");
+}
+
 TEST(TCanAdaptersDescription, KeysOfNoDriverGiveTheirNameAndABlank)
 {
     // The first start's key "-", and the key the dialog stores with no driver selected;

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
+#include <unistd.h>
 #include <thread>
 
 namespace {
@@ -96,20 +98,66 @@ TEST(TCanChannelSim, WriteGoesToEveryEntryReadOnlyFromEntryZero)
     EXPECT_EQ(ReadWithin(node).Data[0], 8);
 }
 
-TEST(TCanChannelSim, PartlyArrivedRecordWaitsUntilItIsComplete)
+TEST(TCanChannelSim, RecordCutByItsBlockIsReportedOnceAndTheNextStartsClean)
 {
     TCanChannelSim receiver("RAM 70 71");
+    // A sender of plain bytes puts 10 bytes of a record as one block.
     std::unique_ptr<TACommunication> sender = TACommunication::New("RAM 71 72");
     const TSimFrameRecord::Bytes record = TSimFrameRecord::Encode(TCanFrame(0x18FEF100u, {1, 2}, 8, 0));
-
     sender->Write(record.data(), 10);
-    EXPECT_TRUE(ReadWithin(receiver, 300ms).IsNone());
+    ASSERT_EQ(sender->Drain(3000ms), 0U);   // the receiver has taken the block
 
-    sender->Write(record.data() + 10, 14);
+    try {
+        receiver.Read();
+        ADD_FAILURE() << "the cut record was not reported";
+    } catch (const TBaseError& e) {
+        EXPECT_EQ(e.Operation(), "TCanChannelSim::Read");
+        EXPECT_EQ(e.Message(), "FrameError");
+        EXPECT_EQ(e.Detail(), "RAM 70 71: RAM block in slot 71 ended 10 bytes into a 24-byte record; "
+                              "those bytes were dropped");
+    }
+    EXPECT_TRUE(receiver.Read().IsNone());   // the 10 bytes are gone, reported once
+
+    sender->Write(record.data(), 24);
     const TCanFrame frame = ReadWithin(receiver);
     EXPECT_EQ(frame.Id, 0x18FEF100u);
     EXPECT_EQ(frame.Data[1], 2);
+}
 
-    sender->Write(record.data(), 24);
-    EXPECT_EQ(ReadWithin(receiver).Id, 0x18FEF100u);   // the next record starts clean
+TEST(TCanChannelSim, DrainCountsEveryFrameNotDeliveredPerEntry)
+{
+    // Entry 0 sends to a port nobody listens on; entry 1 to slot 80, which nobody empties.
+    // Six frames fit everywhere: 6 + 6 are not delivered.
+    const std::string soc = "SOC 127.0.0.1 1 " + std::to_string(41000 + ::getpid() % 20000) + " 1";
+    TCanChannelSim channel((soc + ",RAM 80 81").c_str());
+    for (uint8_t i = 0; i < 6; ++i) channel.Write(TCanFrame(0x18FEF100u, {i}, 8, 0));
+    EXPECT_EQ(channel.Drain(100ms), 12U);
+
+    // A send buffer holds 1 MiB: 43690 records of 24 bytes (1048560 bytes); the record
+    // after those is refused. 50000 frames to a port nobody listens on: none delivered.
+    TCanChannelSim lonely(soc.c_str());
+    for (int i = 0; i < 50000; ++i) lonely.Write(TCanFrame(0x18FEF100u, {1}, 8, 0));
+    EXPECT_EQ(lonely.Drain(0ms), 50000U);
+}
+
+TEST(TCanChannelSim, PairOverMemoryDeliversAllWithinTheDrain)
+{
+    TCanAdapters adapters;
+    TCanChannel* a = adapters.OpenChannel("Simulation RAM 90 91");
+    TCanChannel* b = adapters.OpenChannel("Simulation RAM 91 90");
+    for (uint8_t i = 0; i < 100; ++i) a->Write(TCanFrame(0x18FEF100u, {i}, 8, 0));
+    // b takes what arrives, so a's frames all leave.
+    EXPECT_EQ(adapters.CloseChannel(a, 3000ms), 0U);
+    for (uint8_t i = 0; i < 100; ++i) EXPECT_EQ(ReadWithin(*b).Data[0], i);
+    EXPECT_EQ(adapters.CloseChannel(b, 0ms), 0U);
+}
+
+TEST(TCanAdapters, NotDeliveredSaysHowManyFramesAndHowLongItWaited)
+{
+    const TBaseError e = TCanAdapters::NotDelivered(55, std::chrono::milliseconds(2000));
+    EXPECT_EQ(e.Operation(), "TCanAdapters::CloseChannel");
+    EXPECT_EQ(e.Message(), "Frames not delivered");
+    EXPECT_EQ(e.Detail(), "55 frames written to the CAN channel could not be delivered: refused by a full send "
+                          "buffer, or still waiting when the channel closed after 2.0 s");
+    EXPECT_EQ(TCanAdapters::NotDelivered(1, std::chrono::milliseconds(500)).Detail().SubString(0, 8), "1 frame ");
 }

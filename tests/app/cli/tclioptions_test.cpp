@@ -17,7 +17,7 @@ TEST(TCliOptions, ReadsEveryKindOfArgument)
                                "--log-out=out.asc", "--monitor", "--set", "Gaspedal=40", "--set", "Gang=6",
                                "--starter", "--vin", "WDB 123", "--telltale", "7=1", "--force",
                                "Engine speed=error", "--sa", "xFE", "--prio", "3", "--drop", "FEF1", "--drop",
-                               "xF004", "--duration", "2.5", "--report", "r.json", "--strict-timing"});
+                               "xF004", "--duration", "2.5", "--report", "r.json", "--strict-timing", "--drain", "0.5"});
     ASSERT_EQ(p.Error, "");
     const TCliOptions& o = p.Options;
     EXPECT_EQ(o.Source, TCliOptions::TSource::Log);
@@ -38,6 +38,7 @@ TEST(TCliOptions, ReadsEveryKindOfArgument)
     EXPECT_EQ(o.Drops[1], 0xF004u);
     EXPECT_DOUBLE_EQ(*o.Duration, 2.5);
     EXPECT_TRUE(o.StrictTiming);
+    EXPECT_DOUBLE_EQ(o.DrainSeconds, 0.5);
 }
 
 TEST(TCliOptions, BadArgumentsNameTheArgument)
@@ -64,6 +65,8 @@ TEST(TCliOptions, BadArgumentsNameTheArgument)
         {{"--fast"}, "--fast with --source sim needs --duration"},
         {{"--fast=1", "--duration", "1"}, "--fast takes no value"},
         {{"--export-dbc"}, "--export-dbc needs a value: a file name"},
+        {{"--drain", "-1"}, "--drain -1: seconds from 0 to 3600"},
+        {{"--drain"}, "--drain needs a value"},
     };
     for (const Case& c : cases) {
         const TCliParse p = Parse(c.args);
@@ -77,6 +80,7 @@ TEST(TCliOptions, DefaultsAndHelp)
     EXPECT_EQ(p.Error, "");
     EXPECT_EQ(p.Options.Source, TCliOptions::TSource::Sim);
     EXPECT_FALSE(p.Options.Duration.has_value());
+    EXPECT_DOUBLE_EQ(p.Options.DrainSeconds, 2.0);
     EXPECT_TRUE(Parse({"--help"}).Options.Help);
     EXPECT_NE(CliUsage().Find("--force \"SIGNAL NAME=STATE\""), -1);
     // The way to the list of the model's names.
@@ -84,6 +88,7 @@ TEST(TCliOptions, DefaultsAndHelp)
                               "                               and unit"),
               -1);
     EXPECT_EQ(*Parse({"--export-dbc", "fms.dbc", "--sa", "xFE"}).Options.ExportDbc, "fms.dbc");
+    EXPECT_NE(CliUsage().Find("--drain SECONDS              at the end, wait at most this long (default 2)"), -1);
 }
 
 }  // namespace

@@ -10,7 +10,9 @@
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
 #include "can/vector/tcandrivervector.h"
+#include "support/Communication/tacommunication.h"
 #include "tests/can/qtcanbus/virtualbus.h"
+#include "tests/support/Communication/channeltesthelpers.h"
 
 #include <gtest/gtest.h>
 
@@ -313,6 +315,103 @@ TEST_F(TCliRunnerTest, SettingsFileGivesTheAdapterAndTheVectorLibrary)
         << err_;
     EXPECT_EQ(VectorDllPath(), "/nowhere/vcand32.so");
     VectorDllPath() = "vcand32.dll";
+}
+
+}  // namespace
+
+namespace {
+
+// The whole minute of the schedule, 11478 frames, reaches a peer over TCP and over
+// files; without a peer the run fails and says how many frames it could not deliver.
+TEST_F(TCliRunnerTest, SixtySecondsOverSocketsAndFilesReachAPeerFrameForFrame)
+{
+    const uint16_t runnerLocal = commtest::FreePort();
+    uint16_t peerLocal = commtest::FreePort();
+    while (peerLocal == runnerLocal) peerLocal = commtest::FreePort();
+    const std::string dir = dir_.string();
+    const struct {
+        const char* name;
+        std::string channel;
+        std::string peer;
+    } cases[] = {
+        {"SOC", "Simulation SOC 127.0.0.1 " + std::to_string(peerLocal) + " " + std::to_string(runnerLocal) + " 1",
+         "SOC 127.0.0.1 " + std::to_string(runnerLocal) + " " + std::to_string(peerLocal) + " 1"},
+        {"HDD", "Simulation HDD " + dir + "/to_peer " + dir + "/to_runner",
+         "HDD " + dir + "/to_runner " + dir + "/to_peer"},
+    };
+    for (const auto& c : cases) {
+        auto peer = TACommunication::New(c.peer.c_str(), 24);
+        std::map<uint32_t, int> perId;
+        size_t records = 0;
+        bool whole = true;
+        std::thread reader([&] {
+            // The peer polls as a test bench would.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+            uint8_t record[24];
+            while (records < 11478 && std::chrono::steady_clock::now() < deadline) {
+                if (peer->Read(record, 24) == 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+                    continue;
+                }
+                ++records;
+                const uint32_t id = record[0] | record[1] << 8 | record[2] << 16 | static_cast<uint32_t>(record[3]) << 24;
+                ++perId[id];
+                whole = whole && record[12] == 8;   // every frame cut from a group has Dlc 8
+            }
+        });
+        EXPECT_EQ(Run({"--fast", "--duration", "60", "--channel", c.channel.c_str()}), TCliRunner::ExitOk)
+            << c.name << ": " << err_;
+        reader.join();
+        EXPECT_EQ(records, 11478u) << c.name;
+        EXPECT_TRUE(whole) << c.name;
+        EXPECT_FALSE(peer->TakeCutRecords().has_value()) << c.name;
+        // 60 s: EEC1 every 20 ms, CCVS every 100 ms, fuel consumption every second.
+        EXPECT_EQ(perId[0x18F00400u], 3000) << c.name;
+        EXPECT_EQ(perId[0x18FEF100u], 600) << c.name;
+        EXPECT_EQ(perId[0x18FEE900u], 60) << c.name;
+    }
+}
+
+TEST_F(TCliRunnerTest, NoPeerFailsTheRunSayingHowManyFramesWereNotDelivered)
+{
+    const std::string channel = "Simulation SOC 127.0.0.1 " + std::to_string(commtest::FreePort()) + " "
+                                + std::to_string(commtest::FreePort()) + " 1";
+    EXPECT_EQ(Run({"--fast", "--duration", "60", "--channel", channel.c_str(), "--drain", "0.2"}),
+              TCliRunner::ExitFailed);
+    EXPECT_NE(err_.find("CAN error: Frames could not be delivered: 11478 frames written to the CAN channel could "
+                        "not be delivered"),
+              std::string::npos)
+        << err_;
+    EXPECT_NE(err_.find("after 0.2 s (11478 frames were written)"), std::string::npos) << err_;
+}
+
+TEST_F(TCliRunnerTest, ChannelThreadErrorsAndCutRecordsFailTheRun)
+{
+    // A read name that is a directory ends the receive thread.
+    std::filesystem::create_directory(dir_ / "in");
+    const std::string dead = "Simulation HDD " + Path("loop").str() + " " + Path("in").str();
+    EXPECT_EQ(Run({"--fast", "--duration", "1", "--channel", dead.c_str(), "--drain", "0"}), TCliRunner::ExitFailed);
+    EXPECT_NE(err_.find("Modul: TCommHDD::Receive: Message: unknown-Fatal-Error: HDD read file '" + Path("in").str()
+                        + "' is a directory"),
+              std::string::npos)
+        << err_;
+
+    // Another program's drop of 10 bytes waits on the channel's own file loop: the frames
+    // go round, the 10 bytes are dropped and told.
+    const std::string loop = Path("loop").str();
+    {
+        std::FILE* drop = std::fopen(loop.c_str(), "wb");
+        ASSERT_NE(drop, nullptr);
+        std::fwrite("0123456789", 1, 10, drop);
+        std::fclose(drop);
+    }
+    const std::string looped = "Simulation HDD " + loop + " " + loop;
+    EXPECT_EQ(Run({"--fast", "--duration", "1", "--channel", looped.c_str()}), TCliRunner::ExitFailed);
+    EXPECT_NE(err_.find("Message: FrameError: HDD " + loop + " " + loop + ": HDD drop '" + loop
+                        + "' ended 10 bytes into a 24-byte record; those bytes were dropped"),
+              std::string::npos)
+        << err_;
+    EXPECT_EQ(err_.find("not be delivered"), std::string::npos) << err_;
 }
 
 }  // namespace

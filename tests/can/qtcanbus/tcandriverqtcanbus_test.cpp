@@ -119,6 +119,28 @@ TEST(TCanDriverQtCanBus, DescriptionFromSettingsHasPluginInterfaceAndBaudrateWhe
         EXPECT_EQ(e.Operation(), "TCanAdapters::ChannelDescription");
         EXPECT_EQ(e.Message(), "Key[Interface] not found");
     }
+    // An empty or a two-word setting would shift the words: refused, naming the setting.
+    const struct {
+        std::vector<std::pair<const char*, const char*>> children;
+        const char* message;
+        const char* detail;
+    } refused[] = {
+        {{{"Plugin", "socketcan"}, {"Interface", ""}}, "Key[Interface] not one word",
+         "the adapter setting Interface is empty"},
+        {{{"Plugin", "socket can"}, {"Interface", "can0"}}, "Key[Plugin] not one word",
+         "the adapter setting Plugin 'socket can' is more than one word"},
+        {{{"Plugin", "peakcan"}, {"Interface", "usb0"}, {"Baudrate", "250 000"}}, "Key[Baudrate] not one word",
+         "the adapter setting Baudrate '250 000' is more than one word"},
+    };
+    for (const auto& r : refused) {
+        try {
+            TCanAdapters::ChannelDescription(AdapterKey(r.children), table);
+            ADD_FAILURE() << r.message;
+        } catch (const TTreeError& e) {
+            EXPECT_EQ(e.Message(), r.message);
+            EXPECT_EQ(e.Detail(), r.detail);
+        }
+    }
 }
 
 TEST(TCanDriverQtCanBus, OffersThePluginsAndTheVirtualBusInterfaces)

@@ -1,6 +1,7 @@
 // The CAN channel dialog, filled from settings keys and driven as a user would; its
 // message boxes go to a recorder, so nothing ever waits for a click.
 #include "can/ui/tfcanchannel.h"
+#include "can/qtcanbus/qtcanbusdriverentry.h"
 
 #include "can/tcanadapters.h"
 #include "can/ui/canshowcase.h"
@@ -220,6 +221,59 @@ private slots:
         Ok(d);
         QCOMPARE(messages.shown.back().first, TAString("tseg2 is not between 1 and 8"));
         QCOMPARE(messages.shown.size(), std::size_t{2});
+    }
+
+    void EmptyOrNonNumericTimingFieldIsRefusedAtOk()
+    {
+        TFCanChannel d(&messages);
+        const TXmlElement filled = Key("Vci2.0", {{"DriverName", "IXXAT GmbH (VCI 2.x)"}, {"CardType", "USBtoCAN"},
+                                               {"CardIndex", "1"}, {"Channel", "1"}, {"Baudrate", "250000"},
+                                               {"sjw", "2"}, {"tseg1", "8"}, {"tseg2", "7"}, {"sam", "1"},
+                                               {"presc", "2"}});
+        const struct {
+            const char* field;
+            const char* text;
+            const char* message;
+        } cases[] = {
+            {"E_sjw", "", "sjw is not a number"},   // cleared: the card would run at 13.9 kbit/s
+            {"E_sjw", "two", "sjw is not a number"},
+            {"E_tseg1", "", "tseg1 is not between 1 and 16"},   // the range check comes first
+            {"E_tseg2", "7 ", "tseg2 is not between 1 and 8"},   // "7 " reads as no number
+            {"E_sam", "", "sam is not a number"},
+        };
+        for (const auto& c : cases) {
+            d.Fill(filled);
+            Edit(d, c.field)->setText(c.text);
+            Ok(d);
+            QVERIFY2(messages.shown.back().first == TAString(c.message), messages.shown.back().first.c_str());
+            QCOMPARE(messages.shown.back().second, TAString("Error"));
+            QCOMPARE(d.ModalResult(), TFCanChannel::mrNone);   // the dialog stays open
+            QCOMPARE(Text(d.ResultKey(), "sjw"), TAString("2"));   // nothing stored
+        }
+        d.Fill(filled);
+        Combo(d, "CB_Baudrate")->setEditText("250000x");   // read as 250000 by the consistency check
+        Edit(d, "E_presc")->setText("2");
+        Ok(d);
+        QCOMPARE(messages.shown.back().first, TAString("Baudrate is not a number"));
+        QCOMPARE(messages.shown.size(), std::size_t{6});
+    }
+
+    void DriverCaptionsAreTheDriverTables()
+    {
+        // One table: the dialog shows, and stores as DriverName, what the registry's rows say.
+        TFCanChannel d(&messages);
+        d.SetStyle(true, true, true, true, true);
+        QComboBox* driver = Combo(d, "CB_Driver");
+        const char* const order[] = {"Vector3.2", "Vci2.0", "Vci3.0", "Simulation", "QtCanBus"};
+        QCOMPARE(driver->count(), 5);
+        for (int i = 0; i < 5; ++i) {
+            TAString caption;
+            for (const TCanDriverEntry& entry : QtCanBusDriverTable())
+                if (entry.Identifier == order[i]) caption = entry.Caption;
+            QCOMPARE(driver->itemText(i), QString::fromStdString(caption.str()));
+        }
+        // Settings files hold this caption since the driver was first offered.
+        QCOMPARE(driver->itemText(4), QString("Qt CAN bus (SocketCAN, PEAK, virtual CAN)"));
     }
 
     void StoredTimingThatGivesAnotherRateIsRefused()

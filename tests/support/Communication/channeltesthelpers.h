@@ -1,9 +1,11 @@
 #pragma once
 // Helpers shared by the channel tests: 24-byte frame records, reading with a deadline,
-// free TCP ports on 127.0.0.1, temporary directories and pseudo-terminal pairs.
+// free TCP ports on 127.0.0.1, plain sockets for the test's side of a connection,
+// temporary directories and pseudo-terminal pairs.
 
 #include "support/Communication/tacommunication.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <array>
 #include <chrono>
@@ -12,6 +14,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <mutex>
 #include <netinet/in.h>
 #include <poll.h>
 #include <string>
@@ -21,6 +24,8 @@
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 namespace commtest {
 
@@ -53,6 +58,16 @@ inline Bytes Records(uint32_t first, uint32_t count)
     return all;
 }
 
+// True when the 24 bytes at record are exactly Record(n) for some n, which goes to sequence.
+inline bool IsRecord(const uint8_t* record, uint32_t& sequence)
+{
+    sequence = 0;
+    for (int i = 0; i < 4; ++i)
+        sequence |= static_cast<uint32_t>(record[i]) << (8 * i);
+    const Bytes expected = Record(sequence);
+    return std::equal(expected.begin(), expected.end(), record);
+}
+
 // Reads from channel until want bytes have come or the time is up.
 inline Bytes ReadFor(TACommunication& channel, size_t want, std::chrono::milliseconds limit = 10s)
 {
@@ -68,6 +83,35 @@ inline Bytes ReadFor(TACommunication& channel, size_t want, std::chrono::millise
     }
     return got;
 }
+
+// Collects what channels report through TAThread::Report while it exists.
+class CapturedReports {
+public:
+    struct Report {
+        TAString text;
+        TBaseError error;
+    };
+    CapturedReports()
+    {
+        TAThread::SetReporter([this](const TAString&, const TAString& text, const TBaseError& error) {
+            std::lock_guard guard(mutex_);
+            reports_.push_back({text, error});
+        });
+    }
+    ~CapturedReports() { TAThread::SetReporter(nullptr); }
+    CapturedReports(const CapturedReports&) = delete;
+    CapturedReports& operator=(const CapturedReports&) = delete;
+    std::vector<Report> Taken() const
+    {
+        std::lock_guard guard(mutex_);
+        return reports_;
+    }
+    size_t Count() const { return Taken().size(); }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Report> reports_;
+};
 
 // Polls until condition() holds or the time is up; returns the last result.
 template <typename Condition>
@@ -96,6 +140,107 @@ inline uint16_t FreePort()
     ::close(handle);
     return ntohs(address.sin_port);
 }
+
+// A plain blocking socket for the test's side of a connection.
+class RawSocket {
+public:
+    RawSocket() = default;
+    explicit RawSocket(int handle) : handle_(handle) {}
+    ~RawSocket() { Close(); }
+    RawSocket(RawSocket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
+    RawSocket& operator=(RawSocket&& other) noexcept
+    {
+        std::swap(handle_, other.handle_);
+        return *this;
+    }
+
+    static sockaddr_in Loopback(uint16_t port)
+    {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(port);
+        return address;
+    }
+
+    static RawSocket Listen(uint16_t port)
+    {
+        RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const int yes = 1;
+        ::setsockopt(socket.handle_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        const sockaddr_in address = Loopback(port);
+        EXPECT_EQ(::bind(socket.handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        EXPECT_EQ(::listen(socket.handle_, 5), 0);
+        return socket;
+    }
+
+    // Connects, retrying while the channel does not listen yet.
+    static RawSocket Connect(uint16_t port)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + 5s;
+        for (;;) {
+            RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+            const sockaddr_in address = Loopback(port);
+            if (::connect(socket.handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+                return socket;
+            if (std::chrono::steady_clock::now() > deadline) {
+                ADD_FAILURE() << "could not connect to " << port;
+                return socket;
+            }
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+
+    // The next peer within the time limit (an invalid socket if none came).
+    RawSocket Accept(std::chrono::milliseconds limit = 5s)
+    {
+        pollfd wait{handle_, POLLIN, 0};
+        if (::poll(&wait, 1, static_cast<int>(limit.count())) != 1)
+            return RawSocket();
+        return RawSocket(::accept4(handle_, nullptr, nullptr, SOCK_CLOEXEC));
+    }
+
+    bool Valid() const { return handle_ >= 0; }
+
+    bool SendAll(const Bytes& bytes)
+    {
+        for (size_t done = 0; done < bytes.size();) {
+            const ssize_t n = ::send(handle_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+            if (n <= 0)
+                return false;
+            done += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
+    // Receives until want bytes, the peer's close, or the time limit.
+    Bytes Receive(size_t want, std::chrono::milliseconds limit = 5s)
+    {
+        Bytes got;
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        uint8_t piece[4096];
+        while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
+            pollfd wait{handle_, POLLIN, 0};
+            if (::poll(&wait, 1, 50) != 1)
+                continue;
+            const ssize_t n = ::recv(handle_, piece, std::min(sizeof piece, want - got.size()), 0);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), piece, piece + n);
+        }
+        return got;
+    }
+
+    void Close()
+    {
+        if (handle_ >= 0)
+            ::close(handle_);
+        handle_ = -1;
+    }
+
+private:
+    int handle_ = -1;
+};
 
 class TempDir {
 public:
@@ -181,16 +326,21 @@ public:
     const std::string& Second() const { return b_.SlaveName(); }
 
 private:
-    static void Pump(int from, int to)
+    // Carries what from has to to; a far end that takes nothing more (its channel is gone)
+    // holds the relay only until the modem is destroyed.
+    void Pump(int from, int to)
     {
         uint8_t bytes[4096];
         const ssize_t got = ::read(from, bytes, sizeof bytes);
         for (ssize_t done = 0; got > 0 && done < got;) {
             const ssize_t put = ::write(to, bytes + done, got - done);
-            if (put > 0)
+            if (put > 0) {
                 done += put;
-            else
-                std::this_thread::sleep_for(100us);
+                continue;
+            }
+            pollfd wait{stop_, POLLIN, 0};
+            if (::poll(&wait, 1, 1) > 0)
+                return;
         }
     }
     void Run()

@@ -4,16 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <thread>
 #include <vector>
 
 namespace {
 
-std::vector<uint8_t> Sequence(int count, int first = 0)
+std::vector<uint8_t> Sequence(size_t count, size_t first = 0)
 {
     std::vector<uint8_t> bytes(count);
-    for (int i = 0; i < count; ++i)
+    for (size_t i = 0; i < count; ++i)
         bytes[i] = static_cast<uint8_t>(first + i);
     return bytes;
 }
@@ -21,20 +22,20 @@ std::vector<uint8_t> Sequence(int count, int first = 0)
 std::vector<uint8_t> ReadAll(TABuffer& buffer)
 {
     std::vector<uint8_t> bytes(buffer.Count());
-    EXPECT_EQ(buffer.Read(bytes.data(), static_cast<int>(bytes.size())), static_cast<int>(bytes.size()));
+    EXPECT_EQ(buffer.Read(bytes.data(), bytes.size()), bytes.size());
     return bytes;
 }
 
 TEST(TABuffer, ThreeHundredBytesGrowItFrom256To512InOrder)
 {
     TABuffer buffer;
-    EXPECT_EQ(buffer.Capacity(), 256);
+    EXPECT_EQ(buffer.Capacity(), 256U);
     const auto bytes = Sequence(300);
-    EXPECT_EQ(buffer.Write(bytes.data(), 300), 300);
-    EXPECT_EQ(buffer.Capacity(), 512);
-    EXPECT_EQ(buffer.Count(), 300);
+    EXPECT_EQ(buffer.Write(bytes.data(), 300), 300U);
+    EXPECT_EQ(buffer.Capacity(), 512U);
+    EXPECT_EQ(buffer.Count(), 300U);
     EXPECT_EQ(ReadAll(buffer), bytes);
-    EXPECT_EQ(buffer.Count(), 0);
+    EXPECT_EQ(buffer.Count(), 0U);
 }
 
 TEST(TABuffer, HoldsCapacityMinusOneBeforeGrowing)
@@ -42,9 +43,9 @@ TEST(TABuffer, HoldsCapacityMinusOneBeforeGrowing)
     TABuffer buffer;
     const auto bytes = Sequence(256);
     buffer.Write(bytes.data(), 255);
-    EXPECT_EQ(buffer.Capacity(), 256);
+    EXPECT_EQ(buffer.Capacity(), 256U);
     buffer.Write(bytes.data() + 255, 1);
-    EXPECT_EQ(buffer.Capacity(), 512);
+    EXPECT_EQ(buffer.Capacity(), 512U);
     EXPECT_EQ(ReadAll(buffer), bytes);
 }
 
@@ -54,12 +55,12 @@ TEST(TABuffer, WrapsAroundWithoutGrowingWhenThereIsRoom)
     const auto first = Sequence(200);
     buffer.Write(first.data(), 200);
     std::vector<uint8_t> taken(150);
-    EXPECT_EQ(buffer.Read(taken.data(), 150), 150);
+    EXPECT_EQ(buffer.Read(taken.data(), 150), 150U);
     // 50 stored at 150..199; 200 more fit in the 205 free bytes: 56 at the end, 144 from 0.
     const auto second = Sequence(200, 200);
     buffer.Write(second.data(), 200);
-    EXPECT_EQ(buffer.Capacity(), 256);
-    EXPECT_EQ(buffer.Count(), 250);
+    EXPECT_EQ(buffer.Capacity(), 256U);
+    EXPECT_EQ(buffer.Count(), 250U);
     std::vector<uint8_t> expected(first.begin() + 150, first.end());
     expected.insert(expected.end(), second.begin(), second.end());
     EXPECT_EQ(ReadAll(buffer), expected);
@@ -74,7 +75,7 @@ TEST(TABuffer, GrowsWhileWrappedAndKeepsTheOrder)
     buffer.Read(taken.data(), 150);
     buffer.Write(all.data() + 200, 100);   // wraps: stored bytes now run 150..255, 0..43
     buffer.Write(all.data() + 300, 300);   // 450 stored: one doubling
-    EXPECT_EQ(buffer.Capacity(), 512);
+    EXPECT_EQ(buffer.Capacity(), 512U);
     EXPECT_EQ(ReadAll(buffer), std::vector<uint8_t>(all.begin() + 150, all.end()));
 }
 
@@ -85,14 +86,14 @@ TEST(TABuffer, PeekLooksWithoutTakingAndSkipDrops)
     buffer.Write(bytes.data(), 10);
     EXPECT_EQ(buffer.Peek(0), 40);
     EXPECT_EQ(buffer.Peek(9), 49);
-    EXPECT_EQ(buffer.Count(), 10);
+    EXPECT_EQ(buffer.Count(), 10U);
     std::vector<uint8_t> copy(4);
-    EXPECT_EQ(buffer.Peek(copy.data(), 4), 4);
+    EXPECT_EQ(buffer.Peek(copy.data(), 4), 4U);
     EXPECT_EQ(copy, (std::vector<uint8_t>{40, 41, 42, 43}));
-    EXPECT_EQ(buffer.Skip(3), 3);
+    EXPECT_EQ(buffer.Skip(3), 3U);
     EXPECT_EQ(buffer.Peek(0), 43);
-    EXPECT_EQ(buffer.Skip(100), 7);
-    EXPECT_EQ(buffer.Count(), 0);
+    EXPECT_EQ(buffer.Skip(100), 7U);
+    EXPECT_EQ(buffer.Count(), 0U);
     try {
         buffer.Peek(0);
         FAIL() << "peek past the stored bytes";
@@ -110,14 +111,14 @@ TEST(TABuffer, DirectWriteAtTheEndWrapsTheWriteIndexToZero)
     std::vector<uint8_t> taken(100);
     buffer.Read(taken.data(), 100);
     // Both indices at 100: the 156 bytes up to the end are one place.
-    ASSERT_EQ(buffer.ContiguousFree(), 156);
+    ASSERT_EQ(buffer.ContiguousFree(), 156U);
     uint8_t* place = buffer.GetDirectWrite(156);
     for (int i = 0; i < 156; ++i)
         place[i] = static_cast<uint8_t>(i);
     buffer.SetNDirectWrite(156);
     const auto tail = Sequence(10, 156);
     buffer.Write(tail.data(), 10);
-    EXPECT_EQ(buffer.Capacity(), 256);
+    EXPECT_EQ(buffer.Capacity(), 256U);
     EXPECT_EQ(ReadAll(buffer), Sequence(166));
 }
 
@@ -125,7 +126,8 @@ TEST(TABuffer, DeclaringMoreThanTheFreePlaceThrowsUserError)
 {
     TABuffer buffer;
     buffer.GetDirectWrite(10);
-    for (int declared : {256, -1}) {
+    // -1 as a size is the largest size there is.
+    for (size_t declared : {size_t{256}, static_cast<size_t>(-1)}) {
         try {
             buffer.SetNDirectWrite(declared);
             FAIL() << declared << " bytes declared";
@@ -134,43 +136,50 @@ TEST(TABuffer, DeclaringMoreThanTheFreePlaceThrowsUserError)
             EXPECT_EQ(error.Message(), "UserError");
         }
     }
-    EXPECT_EQ(buffer.Count(), 0);
+    EXPECT_EQ(buffer.Count(), 0U);
     // With the read index at 0, the write index may not reach the end: 256 stored bytes would
     // look like none. 100 stored leave 155 declarable bytes, not 156.
     const auto bytes = Sequence(100);
     buffer.Write(bytes.data(), 100);
     EXPECT_THROW(buffer.SetNDirectWrite(156), TBaseError);
-    EXPECT_EQ(buffer.Count(), 100);
+    EXPECT_EQ(buffer.Count(), 100U);
     buffer.SetNDirectWrite(155);
-    EXPECT_EQ(buffer.Count(), 255);
+    EXPECT_EQ(buffer.Count(), 255U);
 }
 
 TEST(TABuffer, OneProducerAndOneConsumerMoveAMegabyteInOrder)
 {
     TABuffer buffer;
-    constexpr int total = 1 << 20;
+    constexpr size_t total = 4 << 20;   // four times the limit: the producer waits for room
     std::thread producer([&] {
         std::vector<uint8_t> piece(1000);
-        for (int sent = 0; sent < total;) {
-            const int n = std::min<int>(1 + sent % 997, total - sent);
-            for (int i = 0; i < n; ++i)
+        for (size_t sent = 0; sent < total;) {
+            const size_t n = std::min<size_t>(1 + sent % 997, total - sent);
+            for (size_t i = 0; i < n; ++i)
                 piece[i] = static_cast<uint8_t>((sent + i) % 251);
             if (sent % 3 == 0) {
                 uint8_t* place = buffer.GetDirectWrite(n);
-                std::copy(piece.begin(), piece.begin() + n, place);
+                if (!place) {
+                    std::this_thread::yield();
+                    continue;
+                }
+                std::copy(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n), place);
                 buffer.SetNDirectWrite(n);
-            } else {
-                buffer.Write(piece.data(), n);
+            } else if (buffer.Write(piece.data(), n) == 0) {
+                std::this_thread::yield();
+                continue;
             }
             sent += n;
         }
     });
-    int received = 0;
+    size_t received = 0;
     bool inOrder = true;
+    bool bounded = true;
     std::vector<uint8_t> piece(777);
     while (received < total) {
-        const int n = buffer.Read(piece.data(), static_cast<int>(piece.size()));
-        for (int i = 0; i < n; ++i)
+        bounded = bounded && buffer.Count() <= TABuffer::DefaultLimit;
+        const size_t n = buffer.Read(piece.data(), piece.size());
+        for (size_t i = 0; i < n; ++i)
             inOrder = inOrder && piece[i] == static_cast<uint8_t>((received + i) % 251);
         received += n;
         if (n == 0)
@@ -178,7 +187,75 @@ TEST(TABuffer, OneProducerAndOneConsumerMoveAMegabyteInOrder)
     }
     producer.join();
     EXPECT_TRUE(inOrder);
-    EXPECT_EQ(buffer.Count(), 0);
+    EXPECT_TRUE(bounded);
+    EXPECT_EQ(buffer.Count(), 0U);
+}
+
+TEST(TABuffer, WriteThatDoesNotFitUnderTheLimitStoresNothing)
+{
+    TABuffer buffer(1000);
+    const auto bytes = Sequence(1000);
+    EXPECT_EQ(buffer.Write(bytes.data(), 600), 600U);
+    EXPECT_EQ(buffer.Room(), 400U);
+    EXPECT_EQ(buffer.Write(bytes.data() + 600, 401), 0U);   // one byte too many: none taken
+    EXPECT_EQ(buffer.Count(), 600U);
+    EXPECT_EQ(buffer.GetDirectWrite(401), nullptr);
+    EXPECT_EQ(buffer.Write(bytes.data() + 600, 400), 400U);   // exactly up to the limit
+    EXPECT_EQ(buffer.Room(), 0U);
+    EXPECT_EQ(buffer.Write(bytes.data(), 1), 0U);
+    EXPECT_EQ(ReadAll(buffer), bytes);
+    EXPECT_EQ(buffer.Room(), 1000U);
+}
+
+TEST(TABuffer, FullAtTheDefaultLimitItHasGrownOnlyToTwoMebibytes)
+{
+    // 1 MiB stored needs a capacity above 1048576: the first doubling of 256 that gets
+    // there is 256 x 2^13 = 2097152; nothing beyond the limit is taken.
+    TABuffer buffer;
+    const std::vector<uint8_t> piece(4096, 0xA5);
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(buffer.Write(piece.data(), piece.size()), piece.size());
+    EXPECT_EQ(buffer.Count(), size_t{1} << 20);
+    EXPECT_EQ(buffer.Capacity(), size_t{2} << 20);
+    EXPECT_EQ(buffer.Write(piece.data(), 1), 0U);
+    EXPECT_EQ(buffer.Capacity(), size_t{2} << 20);
+}
+
+TEST(TABuffer, ConsumerNeverSeesPartOfAWriteAlsoWhenItWraps)
+{
+    // 24-byte writes into a ring whose size is no multiple of 24: a write often wraps
+    // around the end. The consumer must only ever find whole writes.
+    TABuffer buffer(1000);
+    constexpr uint32_t records = 200000;
+    std::thread producer([&] {
+        std::vector<uint8_t> record(24);
+        for (uint32_t i = 0; i < records;) {
+            std::fill(record.begin(), record.end(), static_cast<uint8_t>(i));
+            if (buffer.Write(record.data(), 24) == 24)
+                ++i;
+            else
+                std::this_thread::yield();
+        }
+    });
+    uint32_t got = 0;
+    bool whole = true;
+    bool sameBytes = true;
+    std::vector<uint8_t> record(24);
+    while (got < records) {
+        const size_t count = buffer.Count();
+        whole = whole && count % 24 == 0;
+        if (count < 24) {
+            std::this_thread::yield();
+            continue;
+        }
+        buffer.Read(record.data(), 24);
+        sameBytes = sameBytes && std::all_of(record.begin(), record.end(),
+                                             [&](uint8_t b) { return b == static_cast<uint8_t>(got); });
+        ++got;
+    }
+    producer.join();
+    EXPECT_TRUE(whole) << "a part of a write was visible";
+    EXPECT_TRUE(sameBytes);
 }
 
 } // namespace

@@ -35,6 +35,13 @@ void PutFile(const std::string& name, const Bytes& bytes)
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+// Drops bytes under name as a sender does: written elsewhere, then renamed.
+void Drop(const std::string& name, const Bytes& bytes)
+{
+    PutFile(name + ".part", bytes);
+    std::filesystem::rename(name + ".part", name);
+}
+
 TEST(TACommunication, UnknownOrEmptyKindIsAConfigError)
 {
     for (const char* description : {"", "   ", "Simulation", "ram 1 2", "Hdd a b", "HDDX a b", "TCP 1 2"}) {
@@ -54,11 +61,30 @@ TEST(TACommunication, MissingWordsAreAConfigError)
         ExpectError(description, "TACommunication::New", "ConfigError");
 }
 
-TEST(TACommunication, NumberWordsFollowTheNumberParser)
+TEST(TACommunication, NumberWordsFollowTheNumberParserAndNameTheField)
 {
-    ExpectError("RAM 256 1", "TAString::AsNum", "OutOfRange");
-    ExpectError("RAM 1 a", "TAString::AsNum", "Hex-Error");
-    ExpectError("SOC 127.0.0.1 65536 5001 1", "TAString::AsNum", "OutOfRange");
+    const struct {
+        const char* description;
+        const char* message;
+        const char* detail;
+    } cases[] = {
+        {"RAM 256 1", "OutOfRange", "RAM send slot '256' is not a number from 0 to 255"},
+        {"RAM 1 a", "Hex-Error", "RAM receive slot 'a' is not a number from 0 to 255"},
+        {"SOC 127.0.0.1 65536 5001 1", "OutOfRange", "SOC remote port '65536' is not a number from 0 to 65535"},
+        {"SOC 127.0.0.1 5000 70000 1", "OutOfRange", "SOC local port '70000' is not a number from 0 to 65535"},
+        {"COM 1 -5 8 N", "OutOfRange", "COM bit rate '-5' is not a number from 0 to 4294967295"},
+        {"COM 1 9600 300 N", "OutOfRange", "COM data bits '300' is not a number from 0 to 255"},
+    };
+    for (const auto& c : cases) {
+        try {
+            TACommunication::New(c.description);
+            ADD_FAILURE() << "'" << c.description << "' was accepted";
+        } catch (const TBaseError& error) {
+            EXPECT_EQ(error.Operation(), "TAString::AsNum") << c.description;
+            EXPECT_EQ(error.Message(), c.message) << c.description;
+            EXPECT_EQ(error.Detail(), c.detail) << c.description;
+        }
+    }
     ExpectError("SOC localhost 5000 5001 1", "SockAddr::SockAddr", "address");
 }
 
@@ -75,7 +101,7 @@ TEST(TACommunication, RamThreeThreeReturnsItsOwnFramesAndIgnoresFurtherWords)
 {
     auto channel = TACommunication::New("RAM 3 3 and more words");
     const Bytes records = Records(1, 5);
-    channel->Write(records.data(), static_cast<int>(records.size()));
+    channel->Write(records.data(), records.size());
     EXPECT_EQ(ReadFor(*channel, records.size()), records);
 }
 
@@ -86,38 +112,106 @@ TEST(TACommunication, ChannelsOnDifferentRamSlotsDoNotHearEachOther)
     const Bytes record = Record(9);
     first->Write(record.data(), 24);
     std::this_thread::sleep_for(50ms);
-    EXPECT_EQ(second->Available(), 0);
+    EXPECT_EQ(second->Available(), 0U);
 }
 
 TEST(TCommHDD, LoopbackDropsTheFileUnderItsFinalNameAndTakesItBack)
 {
     TempDir dir;
     const std::string name = dir / "a.txt";
-    auto channel = TACommunication::New(("HDD " + name + " " + name).c_str());
+    auto channel = TACommunication::New(("HDD " + name + " " + name).c_str(), 24);
     const Bytes records = Records(0, 100);
-    channel->Write(records.data(), static_cast<int>(records.size()));
+    channel->Write(records.data(), records.size());
     EXPECT_EQ(ReadFor(*channel, records.size()), records);
     EXPECT_TRUE(Eventually([&] { return !std::filesystem::exists(name); })) << "the drop was not deleted";
-    EXPECT_FALSE(std::filesystem::exists(name + "WR"));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 0) << "a temporary file was left";
 }
 
 TEST(TCommHDD, SenderWaitsUntilThePeerHasTakenTheLastDrop)
 {
     TempDir dir;
-    auto channel = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str());
+    auto channel = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);
     const Bytes first = Records(0, 3);
-    channel->Write(first.data(), static_cast<int>(first.size()));
+    channel->Write(first.data(), first.size());
     ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(dir / "out"); }));
     EXPECT_EQ(FileBytes(dir / "out"), first);
 
     const Bytes second = Records(3, 2);
-    channel->Write(second.data(), static_cast<int>(second.size()));
+    channel->Write(second.data(), second.size());
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(FileBytes(dir / "out"), first) << "a drop the peer has not taken was overwritten";
 
     std::filesystem::remove(dir / "out");   // the peer takes it
     ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(dir / "out"); }));
     EXPECT_EQ(FileBytes(dir / "out"), second);
+}
+
+TEST(TCommHDD, ADropOfAnotherProgramIsNeverReplaced)
+{
+    // Another program's drop (not a record multiple: it is not ours to judge) waits under
+    // the write name; the channel's own drop follows only once it is gone.
+    TempDir dir;
+    const Bytes foreign = {1, 2, 3, 4, 5};
+    PutFile(dir / "out", foreign);
+    auto channel = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);
+    const Bytes records = Records(0, 2);
+    channel->Write(records.data(), records.size());
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(FileBytes(dir / "out"), foreign);
+    EXPECT_EQ(channel->Drain(0ms), records.size());
+    std::filesystem::remove(dir / "out");
+    EXPECT_EQ(channel->Drain(5s), 0U);
+    EXPECT_EQ(FileBytes(dir / "out"), records);
+}
+
+TEST(TCommHDD, DropThatDoesNotFitWaitsWhereItIsUntilThereIsRoom)
+{
+    TempDir dir;
+    auto channel = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);
+    // 40000 records (960000 bytes) fill the receive buffer but for 88576 bytes; a second
+    // drop of 5000 records (120000 bytes) does not fit and stays.
+    const Bytes first = Records(0, 40000);
+    Drop(dir / "in", first);
+    ASSERT_TRUE(Eventually([&] { return !std::filesystem::exists(dir / "in"); }));
+    EXPECT_EQ(channel->Available(), first.size());
+    const Bytes second = Records(40000, 5000);
+    Drop(dir / "in", second);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_TRUE(std::filesystem::exists(dir / "in"));
+    EXPECT_EQ(channel->Available(), first.size());
+
+    Bytes all = first;
+    all.insert(all.end(), second.begin(), second.end());
+    EXPECT_EQ(ReadFor(*channel, all.size()), all);
+    EXPECT_TRUE(Eventually([&] { return !std::filesystem::exists(dir / "in"); }));
+}
+
+TEST(TCommHDD, DropLargerThanTheReceiveBufferIsTakenInPiecesOrPutBack)
+{
+    // 100000 records (2400000 bytes) are more than the 1 MiB receive buffer holds.
+    const Bytes drop = Records(0, 100000);
+    {
+        TempDir dir;
+        auto channel = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);
+        Drop(dir / "in", drop);
+        EXPECT_EQ(ReadFor(*channel, drop.size(), 30s), drop);
+        EXPECT_TRUE(Eventually([&] { return !std::filesystem::exists(dir / "in"); }));
+    }
+    {
+        // Closed with the receive buffer full: 43690 whole records (1048560 bytes) fit in
+        // 1 MiB. The drop then holds exactly the others, the start of a cut-off one included.
+        TempDir dir;
+        auto channel = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);
+        Drop(dir / "in", drop);
+        ASSERT_TRUE(Eventually([&] { return channel->Available() == 1048560; }));
+        channel.reset();
+        const Bytes rest(drop.begin() + 1048560, drop.end());
+        EXPECT_EQ(FileBytes(dir / "in"), rest);
+        // The node that reads next starts where this one stopped.
+        auto next = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);
+        EXPECT_EQ(ReadFor(*next, rest.size(), 30s), rest);
+        EXPECT_FALSE(next->TakeCutRecords().has_value());
+    }
 }
 
 TEST(TCommHDD, ReceiverTakesAWholeDropOfManyPiecesAndDeletesIt)
@@ -138,9 +232,9 @@ TEST(TCommHDD, BytesThatCannotBeDroppedYetAreKeptNotLost)
 {
     TempDir dir;
     const std::string folder = dir / "later";
-    auto channel = TACommunication::New(("HDD " + folder + "/out " + folder + "/in").c_str());
+    auto channel = TACommunication::New(("HDD " + folder + "/out " + folder + "/in").c_str(), 24);
     const Bytes records = Records(0, 10);
-    channel->Write(records.data(), static_cast<int>(records.size()));
+    channel->Write(records.data(), records.size());
     std::this_thread::sleep_for(60ms);   // the drop file cannot be created: no directory
     std::filesystem::create_directory(folder);
     ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(folder + "/out"); }));

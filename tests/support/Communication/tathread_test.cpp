@@ -65,22 +65,25 @@ TEST(TAThread, ErrorFromAStepEndsTheThreadAndIsReported)
 {
     ReporterGuard guard;
     TAString caption, text;
+    TBaseError reportedError;
     std::atomic<bool> reported{false};
-    TAThread::SetReporter([&](const TAString& c, const TAString& t) {
+    TAThread::SetReporter([&](const TAString& c, const TAString& t, const TBaseError& e) {
         caption = c;
         text = t;
+        reportedError = e;
         reported = true;
     });
     std::atomic<int> steps{0};
     TAThread thread(TAThread::Receive, [&]() -> bool {
         ++steps;
-        throw TBaseError("TCommRam::Receive", "Fatal-Error");
+        throw TBaseError("TCommRam::Receive", "Fatal-Error", "slot 7");
     }, 1ms);
     thread.Start();
     ASSERT_TRUE(Within(2s, [&] { return thread.Role() == TAThread::Finished; }));
     ASSERT_TRUE(reported);
     EXPECT_EQ(caption, "Meldung des Exception-Handlers");
     EXPECT_EQ(text, "TAThread::Execute->TCommRam::Receive Fatal-Error");
+    EXPECT_EQ(reportedError.Detail(), "slot 7");
     ASSERT_TRUE(thread.Error().has_value());
     EXPECT_EQ(thread.Error()->Operation(), "TCommRam::Receive");
     EXPECT_EQ(steps, 1);
@@ -90,7 +93,11 @@ TEST(TAThread, ForeignExceptionBecomesUnknownError)
 {
     ReporterGuard guard;
     TAString text;
-    TAThread::SetReporter([&](const TAString&, const TAString& t) { text = t; });
+    TAString detail;
+    TAThread::SetReporter([&](const TAString&, const TAString& t, const TBaseError& e) {
+        text = t;
+        detail = e.Detail();
+    });
     TAThread thread(TAThread::Send, []() -> bool { throw std::runtime_error("x"); }, std::nullopt);
     thread.Start();
     ASSERT_TRUE(Within(2s, [&] { return thread.Role() == TAThread::Finished; }));
@@ -98,6 +105,7 @@ TEST(TAThread, ForeignExceptionBecomesUnknownError)
     ASSERT_TRUE(thread.Error().has_value());
     EXPECT_EQ(thread.Error()->Operation(), "TAThread::Execute");
     EXPECT_EQ(thread.Error()->Message(), "unknown Error");
+    EXPECT_EQ(detail, "x");   // what the foreign exception said
 }
 
 } // namespace

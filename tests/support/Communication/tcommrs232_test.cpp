@@ -88,22 +88,27 @@ TEST(TRs232, ReadAndWriteReturnMinusOneOnceThePortFailed)
     });
 }
 
-TEST(TCommRs232, VanishedDeviceLeavesAQuietChannelThatStillCloses)
+TEST(TCommRs232, VanishedDeviceIsReportedAndWhatCouldNotLeaveIsCounted)
 {
+    CapturedReports reports;
     auto pty = std::make_unique<Pty>();
-    TCommRs232 channel(pty->SlaveName().c_str(), 115200, 8, 'N');
+    TCommRs232 channel(pty->SlaveName().c_str(), 115200, 8, 'N', 24);
     const Bytes record = Record(1);
     channel.Write(record.data(), 24);
     EXPECT_EQ(ReadMaster(pty->Master(), 24), record);
 
     pty.reset();
-    EXPECT_TRUE(Eventually([&] { return channel.PortFailed(); }));
-    // Written bytes go nowhere, nothing is received, nothing is taken as a byte count.
+    ASSERT_TRUE(Eventually([&] { return channel.ReceiveError().has_value(); }));
+    EXPECT_TRUE(channel.PortFailed());
+    EXPECT_EQ(channel.ReceiveError()->Operation(), "TCommRs232::Receive");
+    EXPECT_EQ(channel.ReceiveError()->Message(), "PortError");
+    ASSERT_TRUE(Eventually([&] { return reports.Count() == 1; }));
+    EXPECT_EQ(reports.Taken()[0].text, "TAThread::Execute->TCommRs232::Receive PortError");
+    // Written bytes cannot leave any more: the drain says so at once and counts all 100.
     for (int i = 0; i < 100; ++i)
         channel.Write(record.data(), 24);
-    std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(channel.Available(), 0);
-    EXPECT_FALSE(channel.ReceiveError().has_value());
+    EXPECT_EQ(channel.Drain(60s), 2400U);
+    EXPECT_EQ(channel.Available(), 0U);
 }
 
 } // namespace

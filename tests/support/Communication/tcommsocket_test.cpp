@@ -15,107 +15,6 @@ using namespace commtest;
 
 namespace {
 
-// A plain blocking socket for the test's side of a connection.
-class RawSocket {
-public:
-    RawSocket() = default;
-    explicit RawSocket(int handle) : handle_(handle) {}
-    ~RawSocket() { Close(); }
-    RawSocket(RawSocket&& other) noexcept : handle_(other.handle_) { other.handle_ = -1; }
-    RawSocket& operator=(RawSocket&& other) noexcept
-    {
-        std::swap(handle_, other.handle_);
-        return *this;
-    }
-
-    static sockaddr_in Loopback(uint16_t port)
-    {
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(port);
-        return address;
-    }
-
-    static RawSocket Listen(uint16_t port)
-    {
-        RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        const int yes = 1;
-        ::setsockopt(socket.handle_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        const sockaddr_in address = Loopback(port);
-        EXPECT_EQ(::bind(socket.handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
-        EXPECT_EQ(::listen(socket.handle_, 5), 0);
-        return socket;
-    }
-
-    // Connects, retrying while the channel does not listen yet.
-    static RawSocket Connect(uint16_t port)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        for (;;) {
-            RawSocket socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-            const sockaddr_in address = Loopback(port);
-            if (::connect(socket.handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-                return socket;
-            if (std::chrono::steady_clock::now() > deadline) {
-                ADD_FAILURE() << "could not connect to " << port;
-                return socket;
-            }
-            std::this_thread::sleep_for(5ms);
-        }
-    }
-
-    // The next peer within the time limit (an invalid socket if none came).
-    RawSocket Accept(std::chrono::milliseconds limit = 5s)
-    {
-        pollfd wait{handle_, POLLIN, 0};
-        if (::poll(&wait, 1, static_cast<int>(limit.count())) != 1)
-            return RawSocket();
-        return RawSocket(::accept4(handle_, nullptr, nullptr, SOCK_CLOEXEC));
-    }
-
-    bool Valid() const { return handle_ >= 0; }
-
-    bool SendAll(const Bytes& bytes)
-    {
-        for (size_t done = 0; done < bytes.size();) {
-            const ssize_t n = ::send(handle_, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0)
-                return false;
-            done += static_cast<size_t>(n);
-        }
-        return true;
-    }
-
-    // Receives until want bytes, the peer's close, or the time limit.
-    Bytes Receive(size_t want, std::chrono::milliseconds limit = 5s)
-    {
-        Bytes got;
-        const auto deadline = std::chrono::steady_clock::now() + limit;
-        uint8_t piece[4096];
-        while (got.size() < want && std::chrono::steady_clock::now() < deadline) {
-            pollfd wait{handle_, POLLIN, 0};
-            if (::poll(&wait, 1, 50) != 1)
-                continue;
-            const ssize_t n = ::recv(handle_, piece, std::min(sizeof piece, want - got.size()), 0);
-            if (n <= 0)
-                break;
-            got.insert(got.end(), piece, piece + n);
-        }
-        return got;
-    }
-
-    void Close()
-    {
-        if (handle_ >= 0)
-            ::close(handle_);
-        handle_ = -1;
-    }
-
-private:
-    int handle_ = -1;
-};
-
 std::string Soc(uint16_t remote, uint16_t local, int keep)
 {
     return "SOC 127.0.0.1 " + std::to_string(remote) + " " + std::to_string(local) + " " + std::to_string(keep);
@@ -129,22 +28,50 @@ std::chrono::milliseconds Timed(Action action)
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
 }
 
-TEST(TCommSocket, ReadSideAcceptsTheNextPeerAfterAClose)
+TEST(TCommSocket, PeerThatLeavesInsideARecordLosesOnlyThatRecordAndTheNextPeerIsAligned)
 {
     const uint16_t local = FreePort();
-    auto channel = TACommunication::New(Soc(FreePort(), local, 1).c_str());
+    auto channel = TACommunication::New(Soc(FreePort(), local, 1).c_str(), 24);
     const Bytes records = Records(0, 100);
-    // The first peer stops in the middle of record 50; the second sends the rest.
+    // The first peer stops 10 bytes into record 50; the second sends records 50 to 99 whole.
     const auto cut = records.begin() + 50 * 24 + 10;
     {
         RawSocket first = RawSocket::Connect(local);
         ASSERT_TRUE(first.SendAll(Bytes(records.begin(), cut)));
     }
+    ASSERT_TRUE(Eventually([&] { return channel->Available() == 50 * 24; }));
     {
         RawSocket second = RawSocket::Connect(local);
-        ASSERT_TRUE(second.SendAll(Bytes(cut, records.end())));
+        ASSERT_TRUE(second.SendAll(Bytes(records.begin() + 50 * 24, records.end())));
     }
     EXPECT_EQ(ReadFor(*channel, records.size()), records);
+    const std::optional<TAString> cutRecords = channel->TakeCutRecords();
+    ASSERT_TRUE(cutRecords.has_value());
+    EXPECT_NE(cutRecords->Find("ended 10 bytes into a 24-byte record; those bytes were dropped"), -1)
+        << cutRecords->str();
+}
+
+TEST(TCommSocket, RecordsOfPeersSendingAtOnceNeverMix)
+{
+    // Two peers stay connected and send in turns, each record in two pieces.
+    const uint16_t local = FreePort();
+    auto channel = TACommunication::New(Soc(FreePort(), local, 1).c_str(), 24);
+    RawSocket first = RawSocket::Connect(local);
+    RawSocket second = RawSocket::Connect(local);
+    const Bytes a = Record(1);
+    const Bytes b = Record(2);
+    ASSERT_TRUE(first.SendAll(Bytes(a.begin(), a.begin() + 7)));
+    ASSERT_TRUE(second.SendAll(Bytes(b.begin(), b.begin() + 13)));
+    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(second.SendAll(Bytes(b.begin() + 13, b.end())));
+    ASSERT_TRUE(first.SendAll(Bytes(a.begin() + 7, a.end())));
+    // Both whole, in whichever order they were completed.
+    const Bytes got = ReadFor(*channel, 48);
+    ASSERT_EQ(got.size(), 48U);
+    const Bytes one(got.begin(), got.begin() + 24);
+    const Bytes other(got.begin() + 24, got.end());
+    EXPECT_TRUE((one == a && other == b) || (one == b && other == a));
+    EXPECT_FALSE(channel->TakeCutRecords().has_value());
 }
 
 class TCommSocketWriteSide : public ::testing::TestWithParam<int> {};
@@ -158,7 +85,7 @@ TEST_P(TCommSocketWriteSide, PeerThatClosesAndAcceptsAgainGetsEveryByteOnce)
     const Bytes second = Records(30, 30);
 
     // The peer reads whatever comes until it has the first batch, then closes.
-    channel->Write(first.data(), static_cast<int>(first.size()));
+    channel->Write(first.data(), first.size());
     Bytes got;
     while (got.size() < first.size()) {
         RawSocket peer = listener.Accept();
@@ -168,7 +95,7 @@ TEST_P(TCommSocketWriteSide, PeerThatClosesAndAcceptsAgainGetsEveryByteOnce)
     }
     std::this_thread::sleep_for(20ms);   // the close has reached the channel
 
-    channel->Write(second.data(), static_cast<int>(second.size()));
+    channel->Write(second.data(), second.size());
     while (got.size() < first.size() + second.size()) {
         RawSocket peer = listener.Accept();
         ASSERT_TRUE(peer.Valid()) << got.size() << " bytes came";
@@ -190,27 +117,37 @@ INSTANTIATE_TEST_SUITE_P(KeepFlag, TCommSocketWriteSide, ::testing::Values(1, 0)
 
 TEST(TCommSocket, KeepFlagZeroOpensAConnectionForEverySendStep)
 {
-    const uint16_t remote = FreePort();
-    RawSocket listener = RawSocket::Listen(remote);
-    auto channel = TACommunication::New(Soc(remote, FreePort(), 0).c_str());
-    Bytes bytes(4500);
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<uint8_t>(i % 241);
-    channel->Write(bytes.data(), static_cast<int>(bytes.size()));
+    // Plain bytes: steps of at most 1000 bytes, 1000, 1000, 1000, 1000, 500.
+    // 24-byte records: steps of at most 41 records (984 bytes), 4 x 984 and 36 records (864).
+    const struct {
+        size_t recordSize;
+        size_t total;
+        std::vector<size_t> connections;
+    } cases[] = {
+        {1, 4500, {1000, 1000, 1000, 1000, 500}},
+        {24, 4800, {984, 984, 984, 984, 864}},
+    };
+    for (const auto& c : cases) {
+        const uint16_t remote = FreePort();
+        RawSocket listener = RawSocket::Listen(remote);
+        auto channel = TACommunication::New(Soc(remote, FreePort(), 0).c_str(), c.recordSize);
+        Bytes bytes(c.total);
+        for (size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<uint8_t>(i % 241);
+        channel->Write(bytes.data(), bytes.size());
 
-    // Steps of at most 1000 bytes: 1000, 1000, 1000, 1000, 500.
-    Bytes got;
-    int connections = 0;
-    while (got.size() < bytes.size()) {
-        RawSocket peer = listener.Accept();
-        ASSERT_TRUE(peer.Valid());
-        ++connections;
-        const Bytes part = peer.Receive(bytes.size(), 2s);   // up to the channel's close
-        EXPECT_LE(part.size(), 1000U);
-        got.insert(got.end(), part.begin(), part.end());
+        Bytes got;
+        std::vector<size_t> sizes;
+        while (got.size() < bytes.size()) {
+            RawSocket peer = listener.Accept();
+            ASSERT_TRUE(peer.Valid());
+            const Bytes part = peer.Receive(bytes.size(), 2s);   // up to the channel's close
+            sizes.push_back(part.size());
+            got.insert(got.end(), part.begin(), part.end());
+        }
+        EXPECT_EQ(sizes, c.connections) << "records of " << c.recordSize;
+        EXPECT_EQ(got, bytes);
     }
-    EXPECT_EQ(connections, 5);
-    EXPECT_EQ(got, bytes);
 }
 
 TEST(TCommSocket, GarbageFromPeersIsCarriedAsBytesAndDisturbsNothing)
@@ -237,7 +174,7 @@ TEST(TCommSocket, GarbageFromPeersIsCarriedAsBytesAndDisturbsNothing)
     RawSocket peer = listener.Accept();
     ASSERT_TRUE(peer.Valid());
     ASSERT_TRUE(peer.SendAll(garbage));
-    channel->Write(records.data() + 24, static_cast<int>(records.size()) - 24);
+    channel->Write(records.data() + 24, records.size() - 24);
     EXPECT_EQ(peer.Receive(records.size()), records);
 }
 
@@ -257,7 +194,7 @@ TEST(TCommSocket, FloodingPeerIsHeldBackAndLosesNothing)
     });
     std::this_thread::sleep_for(500ms);
     EXPECT_FALSE(sentAll) << "the sender was never held back";
-    EXPECT_LE(channel->Available(), 2 * TCommSocket::ReceiveLimit);
+    EXPECT_LE(channel->Available(), TCommSocket::ReceiveLimit);
 
     const Bytes got = ReadFor(*channel, total, 60s);
     sender.join();
@@ -295,10 +232,13 @@ TEST(TCommSocket, DestructionReleasesBlockedCallsPromptly)
         const uint16_t remote = FreePort();
         RawSocket listener = RawSocket::Listen(remote);
         auto channel = TACommunication::New(Soc(remote, FreePort(), 1).c_str());
-        const Bytes lots(32u << 20, 0x55);
-        channel->Write(lots.data(), static_cast<int>(lots.size()));
         RawSocket peer = listener.Accept();
-        std::this_thread::sleep_for(300ms);
+        // Enough to fill the kernel's buffers of both ends and the channel's own.
+        const Bytes lots(64u << 10, 0x55);
+        const auto until = std::chrono::steady_clock::now() + 300ms;
+        while (std::chrono::steady_clock::now() < until)
+            if (channel->Write(lots.data(), lots.size()) == 0)
+                std::this_thread::sleep_for(1ms);
         EXPECT_LT(Timed([&] { channel.reset(); }), 500ms);
     }
 }
