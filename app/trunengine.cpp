@@ -73,7 +73,7 @@ void TRunEngine::Stop()
 {
     if (!running_) return;
     running_ = false;
-    logOut_.Flush();
+    if (logOut_.IsOpen() && !logOut_.Flush()) LogOutFailed();
     if (view_) view_->RunStateChanged(false);
 }
 
@@ -129,10 +129,7 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
     const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
     if (!frame.IsNone()) {
         if (Controls.SendCan && canChannel_) Transmit(frame);
-        if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) {
-            Controls.LogFile = false;
-            NotifyControls();
-        }
+        if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) LogOutFailed();
         WatchFrame(frame);
     }
 
@@ -255,13 +252,26 @@ bool TRunEngine::LoadUserLog(const TAString& fileName)
     }
 }
 
-bool TRunEngine::OpenLogOut(const TAString& fileName)
+bool TRunEngine::OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode)
 {
-    if (!logOut_.Open(fileName) && Controls.LogFile) {
-        Controls.LogFile = false;
-        NotifyControls();
+    // The lines still buffered for the file open so far must reach it, or the user hears why.
+    if (logOut_.IsOpen() && !logOut_.Close()) Show(logOut_.Error());
+    if (!logOut_.Open(fileName, mode)) {
+        if (Controls.LogFile) {
+            Controls.LogFile = false;
+            NotifyControls();
+        }
+        Show(logOut_.Error());
     }
     return logOut_.IsOpen();
+}
+
+void TRunEngine::LogOutFailed()
+{
+    // The log has closed itself; the run goes on to the other destinations.
+    Controls.LogFile = false;
+    NotifyControls();
+    Show(logOut_.Error());
 }
 
 void TRunEngine::Show(const TBaseError& error)

@@ -71,7 +71,8 @@ public:
     // the vehicle model's current value line, the data monitor emptied.
     void Start();
     // Stop (no effect while stopped): the output log is flushed. The send queue and the
-    // transmit buffer keep their frames.
+    // transmit buffer keep their frames. A log that cannot be written is reported as in
+    // the tick.
     void Stop();
     bool Running() const { return running_; }
 
@@ -97,8 +98,11 @@ public:
     bool LoadUserLog(const TAString& fileName);
 
     // The output log. OpenLogOut closes the file open before; when no file is open
-    // afterwards Controls.LogFile is cleared. Returns whether a file is open.
-    bool OpenLogOut(const TAString& fileName);
+    // afterwards Controls.LogFile is cleared and the reason is shown (TLogOut::Error).
+    // Returns whether a file is open. When a line cannot be written during the run, the
+    // log closes itself (ending with its last whole line), Controls.LogFile is cleared
+    // and the error is shown once.
+    bool OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode = TLogOut::omAppend);
     TLogOut& LogOut() { return logOut_; }
 
     TBusFmsStandard& Catalogue() { return catalogue_; }
@@ -122,6 +126,7 @@ private:
     void Show(const TBaseError& error);
     void ShowOncePerRun(TErrorSource source, const TBaseError& error);
     void NotifyControls();
+    void LogOutFailed();
 
     const TTimeSource& clock_;
     TCanTransmit& transmit_;
