@@ -201,7 +201,6 @@ int TSafeFile::WriteAll(int fd, const char* data, std::size_t size, std::size_t*
     int error = 0;
     while (done < size) {
         const ssize_t n = ::write(fd, data + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
             error = n < 0 ? errno : EIO;
             break;

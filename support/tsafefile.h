@@ -51,8 +51,9 @@ public:
     // following symlinks; never leaves part of data or removes the old file.
     static void Write(const TAString& path, const TAString& data);
 
-    // Writes all of data to the open descriptor fd, retrying after signals; errno of the
-    // failure, or 0. written (when given) receives the bytes written before a failure.
+    // Writes all of data to the open descriptor fd; errno of the failure, or 0. written
+    // (when given) receives the bytes written before a failure. A write blocked on a pipe
+    // that a signal interrupts (EINTR) fails: the program asked it to stop waiting.
     // A reader of a pipe that went away is EPIPE here, never a SIGPIPE for the process.
     static int WriteAll(int fd, const char* data, std::size_t size, std::size_t* written = nullptr);
 };

@@ -178,7 +178,9 @@ Destinations:
   --channel "DESCRIPTION"      a CAN channel, as the adapter settings describe it, e.g.
                                "Simulation RAM 1 1", "Simulation SOC 127.0.0.1 5000 5001",
                                "QtCanBus socketcan can0", "QtCanBus virtualcan can0"
-  --log-out FILE               the output log (replaced if it exists), one frame per line
+  --log-out FILE               the output log, one frame per line: a regular file (emptied only once
+                               every input and the channel have been checked) or a FIFO that a
+                               program reads; a folder or a device is refused, nothing is removed
   --monitor                    print every signal's value once per second
 
 Vehicle and signals (simulation source):
@@ -211,7 +213,17 @@ At the end of a run the timing self-check is printed: per parameter group the fr
 the period expected and achieved (median, min, max), the first-frame offset and the gaps of
 broadcast transfers; a group more than 1 ms off its period is flagged.
 
-Exit status: 0 success, 1 the run failed (an error was reported), 2 a usage error.
+SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGPIPE (a closed standard output) stop the run early:
+the output log is finished with the frames released until then, the timing self-check is
+printed and the report written.
+
+Exit status:
+  0    the run went to its end and nothing was lost or refused
+  1    the run failed: an error was reported (also when a signal stopped it afterwards),
+       or --strict-timing found a group off its schedule
+  2    a usage error
+  128+N  the run was cut short by signal N and nothing else failed: 129 SIGHUP,
+       130 SIGINT, 141 SIGPIPE, 143 SIGTERM
 
 Examples:
   quorvella-cli --fast --duration 60 --source sim --starter --log-out fms.asc

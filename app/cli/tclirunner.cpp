@@ -20,9 +20,13 @@
 #include "fms/tvalidmanip.h"
 #include "fms/tvehicledatatext.h"
 #include "support/tbaseerror.h"
+#include "support/tsafefile.h"
 #include "support/txmlelement.h"
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <functional>
@@ -31,6 +35,9 @@
 #include <optional>
 #include <thread>
 #include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -121,11 +128,30 @@ public:
     TValidManip manip;
 };
 
-void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, int64_t simMicros)
+TAString SignalName(int signal)
 {
-    std::fprintf(out, "--- data monitor at %.3f s\n%s", static_cast<double>(simMicros) / 1e6,
-                 TVehicleDataText::Table(catalogue).c_str());
-    std::fflush(out);
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "SIGPIPE";
+    default: return "signal " + TAString(static_cast<int32_t>(signal));
+    }
+}
+
+// "'file': reason" for a file name given on the command line.
+TAString FileReason(const TAString& file, const TAString& reason)
+{
+    return "'" + file + "': " + reason;
+}
+
+// Where and why a settings file failed to load, in words for the user.
+TAString SettingsReason(const TAString& file, const TBaseError& e)
+{
+    if (::access(file.c_str(), R_OK) != 0) return FileReason(file, TAString(std::strerror(errno)));
+    TAString reason = FileReason(file, "not a well-formed settings file (" + e.Message());
+    if (!e.Detail().IsEmpty()) reason += ": " + e.Detail();
+    return reason + ")";
 }
 
 void SleepUntil(const timespec& deadline)
@@ -134,11 +160,12 @@ void SleepUntil(const timespec& deadline)
     }
 }
 
-// One run, in the order the runner goes through it: the inputs (settings, model
-// names, options, the source), the destinations (output log, channel), the run itself,
-// and its end (the transmit buffer drained, the channel closed, the log closed, the
-// timing self-check printed and written). Each phase returns an exit status when the
-// run cannot go on.
+// One run, in the order the runner goes through it: the inputs are checked (settings,
+// model names, options, the source, and that the output names can take output), the
+// channel is opened, then the outputs (nothing at an output's path changes before
+// this), the run itself, and its end (the transmit buffer drained, the channel
+// closed, the log finished, the timing self-check printed and written). Each phase
+// returns an exit status when the run cannot go on.
 class TCliRun {
 public:
     TCliRun(const TCliOptions& options, std::FILE* out, std::FILE* err)
@@ -159,23 +186,30 @@ public:
         engine_.SetErrorReporter(&reporter_);
     }
 
-    std::optional<TCliRunner::TExit> CheckInputs();
-    std::optional<TCliRunner::TExit> OpenDestinations();
-    void RunLoop(const std::atomic<bool>& stop);
-    TCliRunner::TExit Finish();
+    std::optional<int> CheckInputs();
+    std::optional<int> OpenChannel();
+    std::optional<int> OpenOutputs();
+    void RunLoop(const std::atomic<int>& stop);
+    int Finish();
 
 private:
-    std::optional<TCliRunner::TExit> ReadSettings();
-    std::optional<TCliRunner::TExit> SetUpVehicle();
-    std::optional<TCliRunner::TExit> SetUpOptions();
-    std::optional<TCliRunner::TExit> LoadSource();
+    std::optional<int> ReadSettings();
+    std::optional<int> SetUpVehicle();
+    std::optional<int> SetUpOptions();
+    std::optional<int> LoadSource();
+    std::optional<int> CheckOutputs();
 
-    TCliRunner::TExit Usage(const TAString& text)
+    // Text for standard output. A failed write is reported once; a reader that went
+    // away (EPIPE) ends the run as SIGPIPE would.
+    void Print(const TAString& text);
+    void PrintMonitor();
+
+    int Usage(const TAString& text)
     {
         std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
         return TCliRunner::ExitUsage;
     }
-    TCliRunner::TExit Failed(const TBaseError& e)
+    int Failed(const TBaseError& e)
     {
         reporter_.ShowError(e);
         return TCliRunner::ExitFailed;
@@ -186,6 +220,8 @@ private:
     std::FILE* out_;
     std::FILE* err_;
     TPrintingReporter reporter_;
+    bool outFailed_ = false;
+    int cutShort_ = 0;   // the signal that ended the run early, 0 when it ran its course
 
     // The channel description: --channel, or the adapter of a settings file.
     std::optional<TAString> description_;
@@ -217,7 +253,7 @@ private:
     double ranSeconds_ = 0;
 };
 
-std::optional<TCliRunner::TExit> TCliRun::CheckInputs()
+std::optional<int> TCliRun::CheckInputs()
 {
     description_ = o_.Channel;
     if (auto exit = ReadSettings()) return exit;
@@ -234,30 +270,43 @@ std::optional<TCliRunner::TExit> TCliRun::CheckInputs()
     }
     if (auto exit = SetUpVehicle()) return exit;
     if (auto exit = SetUpOptions()) return exit;
-    return LoadSource();
+    if (auto exit = LoadSource()) return exit;
+    return CheckOutputs();
 }
 
-std::optional<TCliRunner::TExit> TCliRun::ReadSettings()
+std::optional<int> TCliRun::ReadSettings()
 {
     if (!o_.SettingsFile) return std::nullopt;
+    static const char* const op = "TCliRunner::ReadSettings";
+    static const char* const message = "Settings file error";
+    const TAString& file = *o_.SettingsFile;
     TXmlElement config;
     try {
-        config.LoadFromFile(*o_.SettingsFile);
+        config.LoadFromFile(file);
     } catch (const TBaseError& e) {
-        return Failed(e);
+        return Failed(TBaseError(op, message, SettingsReason(file, e)));
     }
     // The Vector library's location, as the windowed program takes it at start-up.
     if (config.Contains("FileNameVectorDll") && config["FileNameVectorDll"].Contains("<TEXT>")) {
         const TAString& dll = config["FileNameVectorDll"]("<TEXT>");
         if (!dll.IsEmpty()) VectorDllPath() = dll;
     }
-    if (!description_ && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0)
-        description_ = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0), QtCanBusDriverTable());
+    if (!description_ && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0) {
+        const TTreeKey& adapter = config["CanAdapter"].GetKey(0);
+        try {
+            description_ = TCanAdapters::ChannelDescription(adapter, QtCanBusDriverTable());
+        } catch (const TBaseError& e) {
+            // An adapter entry without the children its driver reads (<Vector3.2/>).
+            return Failed(TBaseError(op, message,
+                                     FileReason(file, "the adapter entry <" + adapter.Name() + "> is incomplete (" +
+                                                          e.Message() + ")")));
+        }
+    }
     return std::nullopt;
 }
 
 // The vehicle and its signals.
-std::optional<TCliRunner::TExit> TCliRun::SetUpVehicle()
+std::optional<int> TCliRun::SetUpVehicle()
 {
     TLkw& lkw = cockpit_.Lkw();
     for (const auto& [name, value] : o_.Sets) {
@@ -295,7 +344,7 @@ std::optional<TCliRunner::TExit> TCliRun::SetUpVehicle()
 }
 
 // Options: source address, priority and the groups left out.
-std::optional<TCliRunner::TExit> TCliRun::SetUpOptions()
+std::optional<int> TCliRun::SetUpOptions()
 {
     const std::vector<TAString> items = TOptionsEditor::FrameItems(catalogue_);
     std::vector<bool> checked(items.size(), true);
@@ -310,7 +359,7 @@ std::optional<TCliRunner::TExit> TCliRun::SetUpOptions()
     return std::nullopt;
 }
 
-std::optional<TCliRunner::TExit> TCliRun::LoadSource()
+std::optional<int> TCliRun::LoadSource()
 {
     if (o_.Source == TCliOptions::TSource::Internal) {
         engine_.InternalLines = TInternalLog::Lines();
@@ -321,14 +370,28 @@ std::optional<TCliRunner::TExit> TCliRun::LoadSource()
     return std::nullopt;
 }
 
-std::optional<TCliRunner::TExit> TCliRun::OpenDestinations()
+// The output names, before anything is opened: each must be a regular file or a FIFO,
+// or a new name in a folder that can be written; the output log must not be the log
+// being replayed.
+std::optional<int> TCliRun::CheckOutputs()
 {
     if (o_.LogOut) {
-        std::remove(o_.LogOut->c_str());
-        if (!engine_.OpenLogOut(*o_.LogOut))
-            return Failed(TBaseError("quorvella-cli", "cannot write the output log '" + *o_.LogOut + "'"));
-        engine_.Controls.LogFile = true;
+        if (std::optional<TBaseError> refusal = TLogOut::Check(*o_.LogOut)) return Failed(*refusal);
+        struct stat in {}, out {};
+        if (o_.Source == TCliOptions::TSource::Log && ::stat(o_.LogFile.c_str(), &in) == 0 &&
+            ::stat(o_.LogOut->c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            return Failed(TBaseError("TLogOut::Open", "Output log not opened",
+                                     FileReason(*o_.LogOut, "is the log being replayed")));
     }
+    if (o_.ReportFile) {
+        if (std::optional<TAString> refusal = TSafeFile::Refusal(*o_.ReportFile))
+            return Failed(TBaseError("TCliRunner::WriteReport", "Report not written", *refusal));
+    }
+    return std::nullopt;
+}
+
+std::optional<int> TCliRun::OpenChannel()
+{
     if (description_) {
         try {
             opened_ = adapters_.OpenChannel(*description_);
@@ -350,7 +413,44 @@ std::optional<TCliRunner::TExit> TCliRun::OpenDestinations()
     return std::nullopt;
 }
 
-void TCliRun::RunLoop(const std::atomic<bool>& stop)
+// The outputs, once every input and the channel are known to be good: the output log
+// is emptied only now.
+std::optional<int> TCliRun::OpenOutputs()
+{
+    if (o_.LogOut) {
+        if (!engine_.OpenLogOut(*o_.LogOut, TLogOut::omReplace)) return TCliRunner::ExitFailed;
+        engine_.Controls.LogFile = true;
+    }
+    return std::nullopt;
+}
+
+void TCliRun::Print(const TAString& text)
+{
+    if (outFailed_) return;
+    errno = 0;
+    const auto size = static_cast<size_t>(text.Length());
+    if (std::fwrite(text.c_str(), 1, size, out_) == size && std::fflush(out_) == 0) return;
+    const int error = errno != 0 ? errno : EIO;
+    outFailed_ = true;
+    // A write blocked on a stalled reader, interrupted by a stop signal: the run ends,
+    // and nothing more is printed where nobody reads.
+    if (error == EINTR) return;
+    if (error == EPIPE) {
+        // The reader has gone (quorvella-cli ... | head): the run stops as for SIGPIPE.
+        if (cutShort_ == 0) cutShort_ = SIGPIPE;
+        return;
+    }
+    reporter_.ShowError(TBaseError("TCliRunner::Print", "Output error", "standard output: " + TAString(std::strerror(error))));
+}
+
+void TCliRun::PrintMonitor()
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "--- data monitor at %.3f s\n", static_cast<double>(engine_.SimTime()) / 1e6);
+    Print(head + TVehicleDataText::Table(catalogue_));
+}
+
+void TCliRun::RunLoop(const std::atomic<int>& stop)
 {
     const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
     const int64_t durationMicros = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
@@ -362,7 +462,9 @@ void TCliRun::RunLoop(const std::atomic<bool>& stop)
     int64_t nextMonitor = 1000000;
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
-    while (engine_.Running() && !stop.load() && engine_.SimTime() < durationMicros) {
+    while (engine_.Running() && engine_.SimTime() < durationMicros) {
+        if (const int signal = stop.load()) cutShort_ = signal;
+        if (cutShort_ != 0) break;
         if (o_.Fast) {
             virtualClock_.AdvanceMicros(std::min(tickMicros, durationMicros - engine_.SimTime()));
         } else {
@@ -375,7 +477,7 @@ void TCliRun::RunLoop(const std::atomic<bool>& stop)
         }
         engine_.TimerSysTimer();
         if (o_.Monitor && engine_.SimTime() >= nextMonitor) {
-            PrintMonitor(out_, catalogue_, engine_.SimTime());
+            PrintMonitor();
             nextMonitor += 1000000;
         }
     }
@@ -383,7 +485,7 @@ void TCliRun::RunLoop(const std::atomic<bool>& stop)
     engine_.Stop();
 }
 
-TCliRunner::TExit TCliRun::Finish()
+int TCliRun::Finish()
 {
     if (!o_.Fast) {
         // The frames released last are due up to 200 ms later.
@@ -398,20 +500,27 @@ TCliRunner::TExit TCliRun::Finish()
     engine_.SetCanChannel(nullptr);
     if (opened_) adapters_.CloseChannel(opened_);
     opened_ = nullptr;
-    engine_.LogOut().Close();
+    // Stop has written the last lines; closing can still report a delayed write error.
+    if (engine_.LogOut().IsOpen() && !engine_.LogOut().Close()) reporter_.ShowError(engine_.LogOut().Error());
+
+    if (cutShort_ != 0) {
+        std::fprintf(err_, "quorvella-cli: run cut short by %s after %.3f s; every frame released until then is in the output log and the report\n",
+                     SignalName(cutShort_).c_str(), ranSeconds_);
+        std::fflush(err_);
+    }
 
     const std::vector<TTimingGroup> groups = timing_.Groups(catalogue_, leftOut_, engine_.SimTime() / 1000);
-    std::fprintf(out_, "%s", TTimingReport::Text(groups).c_str());
-    std::fflush(out_);
+    Print(TTimingReport::Text(groups));
     if (o_.ReportFile) {
         try {
-            TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_).SaveToFile(*o_.ReportFile, false);
-        } catch (const TBaseError&) {
-            reporter_.ShowError(TBaseError("quorvella-cli", "cannot write the report '" + *o_.ReportFile + "'"));
+            TSafeFile::Write(*o_.ReportFile, TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_));
+        } catch (const TBaseError& e) {
+            reporter_.ShowError(TBaseError("TCliRunner::WriteReport", "Report not written", e.Detail()));
         }
     }
     if (reporter_.count > 0) return TCliRunner::ExitFailed;
     if (o_.StrictTiming && TTimingReport::AnyFlagged(groups)) return TCliRunner::ExitFailed;
+    if (cutShort_ != 0) return TCliRunner::ExitSignalBase + cutShort_;
     return TCliRunner::ExitOk;
 }
 
@@ -422,11 +531,12 @@ TCliRunner::TCliRunner(const TCliOptions& options, std::FILE* out, std::FILE* er
 {
 }
 
-TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
+int TCliRunner::Run(const std::atomic<int>& stop)
 {
     auto run = std::make_unique<TCliRun>(options_, out_, err_);
     if (auto exit = run->CheckInputs()) return *exit;
-    if (auto exit = run->OpenDestinations()) return *exit;
+    if (auto exit = run->OpenChannel()) return *exit;
+    if (auto exit = run->OpenOutputs()) return *exit;
     run->RunLoop(stop);
     return run->Finish();
 }
