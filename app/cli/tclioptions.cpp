@@ -206,12 +206,15 @@ Other:
   --settings FILE              take the CAN adapter and the Vector library path from a settings file
                                (Quorvella.xml) instead of --channel
   --report FILE                write the timing self-check as JSON
-  --strict-timing              exit with status 1 when a group is off its schedule
+  --strict-timing              exit with status 1 when the timing self-check flags a group
   --help                       this text
 
 At the end of a run the timing self-check is printed: per parameter group the frames sent,
-the period expected and achieved (median, min, max), the first-frame offset and the gaps of
-broadcast transfers; a group more than 1 ms off its period is flagged.
+the period expected and achieved (median, min, max), the first-frame offset, the largest
+lateness (departure minus the frame's due time) and the gaps of broadcast transfers. The
+simulation is judged against the Bus-FMS schedule: a group more than 1 ms off its period,
+or missing, is flagged. A log (internal or --source log) is its own schedule: a group is
+flagged only when a frame left more than 10 ms after its log time.
 
 SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGPIPE (a closed standard output) stop the run early:
 the output log is finished with the frames released until then, the timing self-check is

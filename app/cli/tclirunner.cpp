@@ -23,6 +23,7 @@
 #include "support/tsafefile.h"
 #include "support/txmlelement.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -68,10 +69,15 @@ public:
     void Write(const TCanFrame&) override {}
 };
 
-// Passes frames on to the real channel and notes when each one left.
+// Passes frames on to the real channel and notes when each one was due and when it left
+// (µs since the start of the run).
 class TTimedChannel final : public TCanChannel {
 public:
-    using TStamp = std::function<int64_t(const TCanFrame&)>;
+    struct TTimes {
+        int64_t Due;
+        int64_t Departure;
+    };
+    using TStamp = std::function<TTimes(const TCanFrame&)>;
     TTimedChannel(TCanChannel& channel, TTimingReport& report, TStamp stamp)
         : channel_(channel), report_(report), stamp_(std::move(stamp))
     {
@@ -80,7 +86,8 @@ public:
     void Write(const TCanFrame& frame) override
     {
         channel_.Write(frame);
-        report_.Record(frame, stamp_(frame));
+        const TTimes times = stamp_(frame);
+        report_.Record(frame.Id, frame.Data.data(), times.Due, times.Departure);
     }
 
 private:
@@ -399,11 +406,17 @@ std::optional<int> TCliRun::OpenChannel()
             return Failed(e);
         }
     }
-    timed_ = std::make_unique<TTimedChannel>(opened_ ? *opened_ : static_cast<TCanChannel&>(nullChannel_), timing_,
-                                             [this](const TCanFrame& frame) -> int64_t {
-                                                 if (o_.Fast) return frame.Time;
-                                                 return realClock_.Micros() - startMicros_ - TRunEngine::TransmitLead;
-                                             });
+    // Real time: the buffer holds each frame until its due time on the monotonic clock,
+    // startMicros_ + TransmitLead + its time in the run. Virtual time: a frame goes out
+    // when released; it is counted as leaving when the transmit buffer would have sent
+    // it: at its time, or TransmitLead after its release when that is later.
+    timed_ = std::make_unique<TTimedChannel>(
+        opened_ ? *opened_ : static_cast<TCanChannel&>(nullChannel_), timing_,
+        [this](const TCanFrame& frame) -> TTimedChannel::TTimes {
+            if (o_.Fast) return {frame.Time, std::max(frame.Time, engine_.SimTime() - TRunEngine::TransmitLead)};
+            const int64_t base = startMicros_ + TRunEngine::TransmitLead;
+            return {frame.Time - base, realClock_.Micros() - base};
+        });
     if (!o_.Fast) {
         uint32_t error = 0;
         if (!timer_.Start(2, error, 1))
@@ -509,11 +522,13 @@ int TCliRun::Finish()
         std::fflush(err_);
     }
 
-    const std::vector<TTimingGroup> groups = timing_.Groups(catalogue_, leftOut_, engine_.SimTime() / 1000);
-    Print(TTimingReport::Text(groups));
+    // A log is its own schedule: each frame is judged against its log time.
+    const TTimingReport::TJudge judge = Simulation() ? TTimingReport::jSchedule : TTimingReport::jLogTime;
+    const std::vector<TTimingGroup> groups = timing_.Groups(catalogue_, leftOut_, engine_.SimTime() / 1000, judge);
+    Print(TTimingReport::Text(groups, judge));
     if (o_.ReportFile) {
         try {
-            TSafeFile::Write(*o_.ReportFile, TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_));
+            TSafeFile::Write(*o_.ReportFile, TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_, judge));
         } catch (const TBaseError& e) {
             reporter_.ShowError(TBaseError("TCliRunner::WriteReport", "Report not written", e.Detail()));
         }
