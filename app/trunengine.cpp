@@ -88,6 +88,8 @@ void TRunEngine::TimerSysTimer()
         ~TLeave() { flag = false; }
     } leave{inTick_};
     ++tickCounter_;
+    // A flush from elsewhere (the window's Logfile box) may have failed since the last tick.
+    if (logOut_.Failed()) LogOutFailed();
     bool monitorDue = tickCounter_ % RefreshTicks == 0;
     bool cockpitRefresh = monitorDue;
 
@@ -256,11 +258,13 @@ bool TRunEngine::OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode)
 {
     // The lines still buffered for the file open so far must reach it, or the user hears why.
     if (logOut_.IsOpen() && !logOut_.Close()) Show(logOut_.Error());
+    logOutShown_ = false;
     if (!logOut_.Open(fileName, mode)) {
         if (Controls.LogFile) {
             Controls.LogFile = false;
             NotifyControls();
         }
+        logOutShown_ = true;
         Show(logOut_.Error());
     }
     return logOut_.IsOpen();
@@ -269,6 +273,8 @@ bool TRunEngine::OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode)
 void TRunEngine::LogOutFailed()
 {
     // The log has closed itself; the run goes on to the other destinations.
+    if (logOutShown_) return;
+    logOutShown_ = true;
     Controls.LogFile = false;
     NotifyControls();
     Show(logOut_.Error());

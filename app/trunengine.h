@@ -101,7 +101,8 @@ public:
     // afterwards Controls.LogFile is cleared and the reason is shown (TLogOut::Error).
     // Returns whether a file is open. When a line cannot be written during the run, the
     // log closes itself (ending with its last whole line), Controls.LogFile is cleared
-    // and the error is shown once.
+    // and the error is shown once (also for a failed flush from elsewhere, at the next
+    // tick).
     bool OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode = TLogOut::omAppend);
     TLogOut& LogOut() { return logOut_; }
 
@@ -151,4 +152,5 @@ private:
     long double startTime_ = 0.0L;
     int64_t startMicros_ = 0;
     bool shown_[esCount] = {};
+    bool logOutShown_ = false;   // the output log's failure has been shown
 };

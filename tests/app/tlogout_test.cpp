@@ -299,6 +299,44 @@ TEST_F(TLogOutTest, EngineReportsAFailedLogOnceAndTheRunGoesOn)
     EXPECT_EQ(ReadAll(path).size(), 100 * LineBytes);
 }
 
+// The window's Logfile box flushes the log itself; a failure there is shown by the
+// engine at its next tick, once.
+TEST_F(TLogOutTest, FailedFlushFromTheWindowIsShownAtTheNextTick)
+{
+    TManualTimeSource clock;
+    TRecordingTransmit transmit;
+    TRecordingErrors errors;
+    TRunEngine engine(clock, transmit);
+    engine.SetErrorReporter(&errors);
+    engine.Controls.Simulation = false;
+    engine.Controls.InternalLog = true;
+    std::string lines;
+    for (int k = 0; k < 20; ++k) lines += TLogOut::Line(Frame(k)).str() + "\n";
+    engine.InternalLines = StringList(TAString(lines));
+    const std::string path = Path("window.asc");
+    ASSERT_TRUE(engine.OpenLogOut(path));
+    engine.Controls.LogFile = true;
+    engine.Start();
+    clock.AdvanceMicros(50000);
+    engine.TimerSysTimer();   // frames 0..4 buffered
+    {
+        TFileSizeLimit limit(2 * LineBytes + 5);
+        EXPECT_FALSE(engine.LogOut().Flush());
+    }
+    EXPECT_TRUE(errors.shown.empty());
+    clock.AdvanceMicros(50000);
+    engine.TimerSysTimer();
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Detail(),
+              "'" + path + "': File too large; 2 lines written, the file ends with the last whole line");
+    EXPECT_FALSE(engine.Controls.LogFile);
+    clock.AdvanceMicros(50000);
+    engine.TimerSysTimer();
+    engine.Stop();
+    EXPECT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(ReadAll(path).size(), 2 * LineBytes);
+}
+
 TEST_F(TLogOutTest, EngineShowsWhyALogCannotBeOpened)
 {
     TManualTimeSource clock;
