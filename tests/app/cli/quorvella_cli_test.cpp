@@ -1,8 +1,6 @@
 // The built quorvella-cli in a child process: every stop signal ends the run with a
 // finished log, a written report and a status that says the run was cut short.
-#include "app/trunengine.h"
-#include "app/tcantransmit.h"
-#include "app/ttimesource.h"
+#include "clirunfixture.h"
 
 #include <gtest/gtest.h>
 
@@ -27,24 +25,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class TQuorvellaCli : public ::testing::Test {
+class TQuorvellaCli : public clitest::TCliRunFixture {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("qv_clisig_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-    static std::string Read(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
-
     // Starts quorvella-cli with args; stdout to stdoutFd (a file in the folder when -1),
     // stderr to the file "stderr".
     pid_t Start(const std::vector<std::string>& args, int stdoutFd = -1)
@@ -96,19 +78,6 @@ protected:
         }
         return false;
     }
-    // Lines of the file as the windowed program loads a user log, -1 when it refuses it.
-    static int UserLogLines(const std::string& path)
-    {
-        struct TNoTransmit : TCanTransmit {
-            void Write(const TCanFrame&, int64_t) override {}
-            void SetChannel(TCanChannel*) override {}
-        } transmit;
-        TManualTimeSource clock;
-        TRunEngine engine(clock, transmit);
-        return engine.LoadUserLog(TAString(path)) ? engine.UserLines().Count() : -1;
-    }
-
-    fs::path dir_;
 };
 
 TEST_F(TQuorvellaCli, StopSignalsFinishTheLogWriteTheReportAndSayTheRunWasCutShort)
