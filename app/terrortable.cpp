@@ -66,6 +66,13 @@ constexpr TErrorRow kRows[] = {
     {"TCanChannelQtCanBus::Write", "Send queue full#", "Qt CAN bus transmit error", "Transmit queue is full"},
     {"TCanDriverQtCanBus::OpenChannel", "Channels exeeded", "CAN configuration error", "Too many CAN channels open"},
     {"TQtCanBusThread::Open", "Qt CAN bus thread stopped#", "Qt CAN bus error", "CAN channel cannot be opened while the program ends"},
+    // Files of the program's own choosing: the output log, the runner's report, its standard
+    // output and the settings file it is given; the detail names the file and the reason.
+    {"TLogOut::Open", "Output log not opened", "Log file error", "Opening the output log failed"},
+    {"TLogOut::Write", "Output log write error", "Log file error", "Writing the output log failed"},
+    {"TCliRunner::WriteReport", "Report not written", "Report file error", "Writing the timing report failed"},
+    {"TCliRunner::Print", "Output error", "Output error", "Writing to standard output failed"},
+    {"TCliRunner::ReadSettings", "Settings file error", "Settings error", "The settings file cannot be used"},
 };
 
 bool StartsWith(const std::string& text, std::string_view prefix)

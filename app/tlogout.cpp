@@ -1,21 +1,110 @@
 #include "app/tlogout.h"
 
-bool TLogOut::Open(const TAString& fileName)
+#include "support/tsafefile.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr const char* OpenOp = "TLogOut::Open";
+constexpr const char* OpenMessage = "Output log not opened";
+constexpr const char* WriteOp = "TLogOut::Write";
+constexpr const char* WriteMessage = "Output log write error";
+
+TAString Quoted(const TAString& path)
+{
+    return "'" + path + "'";
+}
+
+}  // namespace
+
+TLogOut::~TLogOut()
+{
+    Close();
+}
+
+std::optional<TBaseError> TLogOut::Check(const TAString& fileName)
+{
+    if (const std::optional<TAString> refusal = TSafeFile::Refusal(fileName))
+        return TBaseError(OpenOp, OpenMessage, *refusal);
+    return std::nullopt;
+}
+
+bool TLogOut::Open(const TAString& fileName, TOpenMode mode)
 {
     Close();
     fileName_ = fileName;
-    file_.reset(std::fopen(fileName.c_str(), "ab"));
-    return IsOpen();
+    error_.reset();
+    lines_ = 0;
+    if (std::optional<TBaseError> refusal = Check(fileName)) {
+        error_ = std::move(refusal);
+        return false;
+    }
+    // Non-blocking so that a FIFO without a reader is refused instead of waiting for one.
+    const int fd = ::open(fileName.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        error_ = TBaseError(OpenOp, OpenMessage,
+                            error == ENXIO ? Quoted(fileName) + " is a FIFO that no program reads"
+                                           : Quoted(fileName) + ": " + TAString(std::strerror(error)));
+        return false;
+    }
+    struct stat st {};
+    // The name may have changed between the check and the open.
+    if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))) {
+        ::close(fd);
+        error_ = TBaseError(OpenOp, OpenMessage, Quoted(fileName) + " is not a regular file or a FIFO");
+        return false;
+    }
+    fifo_ = S_ISFIFO(st.st_mode);
+    if (fifo_) {
+        const int flags = ::fcntl(fd, F_GETFL);
+        if (flags >= 0) (void)::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    } else if (mode == omReplace && st.st_size > 0) {
+        if (::ftruncate(fd, 0) != 0) {
+            const int error = errno;
+            ::close(fd);
+            error_ = TBaseError(OpenOp, OpenMessage, Quoted(fileName) + ": " + TAString(std::strerror(error)));
+            return false;
+        }
+        st.st_size = 0;
+    }
+    fd_ = fd;
+    committed_ = fifo_ ? 0 : static_cast<int64_t>(st.st_size);
+    buffer_.clear();
+    return true;
 }
 
-void TLogOut::Close()
+bool TLogOut::Close()
 {
-    file_.reset();
+    if (fd_ < 0) return !Failed();
+    const bool written = WriteBuffer();
+    const int fd = fd_;
+    fd_ = -1;
+    if (::close(fd) != 0 && written) {
+        error_ = TBaseError(WriteOp, WriteMessage,
+                            Quoted(fileName_) + ": " + TAString(std::strerror(errno)) + " when closing the file");
+        return false;
+    }
+    return written;
 }
 
-void TLogOut::Flush()
+bool TLogOut::Flush()
 {
-    if (file_) std::fflush(file_.get());
+    if (fd_ < 0) return false;
+    return WriteBuffer();
+}
+
+const TBaseError& TLogOut::Error() const
+{
+    static const TBaseError none;
+    return error_ ? *error_ : none;
 }
 
 TAString TLogOut::Line(const TCanFrame& frame)
@@ -25,9 +114,59 @@ TAString TLogOut::Line(const TCanFrame& frame)
 
 bool TLogOut::Append(const TCanFrame& frame)
 {
-    if (!file_) return false;
+    if (fd_ < 0) return false;
     TAString line = Line(frame);
     line += "\r\n";
     const auto size = static_cast<std::size_t>(line.Length());
-    return std::fwrite(line.c_str(), 1, size, file_.get()) == size;
+    if (!buffer_.empty() && buffer_.size() + size > ChunkBytes && !WriteBuffer()) return false;
+    buffer_ += line.str();
+    return true;
+}
+
+bool TLogOut::WriteBuffer()
+{
+    if (fd_ < 0) return false;
+    size_t done = 0;
+    while (done < buffer_.size()) {
+        // Whole lines, at most ChunkBytes (a longer line alone).
+        size_t size = std::min(buffer_.size() - done, ChunkBytes);
+        if (done + size < buffer_.size()) {
+            const size_t end = buffer_.rfind('\n', done + size - 1);
+            size = end != std::string::npos && end >= done ? end + 1 - done : buffer_.find('\n', done) + 1 - done;
+        }
+        size_t written = 0;
+        const int error = TSafeFile::WriteAll(fd_, buffer_.data() + done, size, &written);
+        if (error) {
+            // Lines that made it whole stay; the part of a line after them goes.
+            size_t kept = 0;
+            if (written > 0) {
+                const size_t end = buffer_.rfind('\n', done + written - 1);
+                if (end != std::string::npos && end >= done) kept = end + 1 - done;
+            }
+            lines_ += std::count(buffer_.begin() + static_cast<std::ptrdiff_t>(done),
+                                 buffer_.begin() + static_cast<std::ptrdiff_t>(done + kept), '\n');
+            committed_ += static_cast<int64_t>(kept);
+            FailWrite(error);
+            return false;
+        }
+        lines_ += std::count(buffer_.begin() + static_cast<std::ptrdiff_t>(done),
+                             buffer_.begin() + static_cast<std::ptrdiff_t>(done + size), '\n');
+        committed_ += static_cast<int64_t>(size);
+        done += size;
+    }
+    buffer_.clear();
+    return true;
+}
+
+void TLogOut::FailWrite(int error)
+{
+    TAString detail = Quoted(fileName_) + ": " + TAString(std::strerror(error));
+    bool cut = true;
+    if (!fifo_) cut = ::ftruncate(fd_, committed_) == 0;
+    detail += "; " + TAString(std::to_string(lines_)) + " lines written";
+    if (!fifo_) detail += cut ? ", the file ends with the last whole line" : ", the last line may be incomplete";
+    buffer_.clear();
+    ::close(fd_);
+    fd_ = -1;
+    error_ = TBaseError(WriteOp, WriteMessage, detail);
 }

@@ -1,36 +1,85 @@
 #pragma once
-// The output log: the frames of a run appended to a text file, one line each in the
+// The output log: the frames of a run written to a text file, one line each in the
 // layout the program replays (lfFixedId, "000.0000 18FEF100F315000CFFFFFFFF"), each
 // followed by CR LF. Times count from Start.
+//
+// Only a regular file (followed through symlinks) or a FIFO takes the log; the path is
+// never removed or replaced, so its mode, owner, links and symlinks stay. A directory,
+// a device or a socket is refused, as is a FIFO that no program reads yet (opening
+// never waits).
+//
+// Lines are buffered and written in chunks of whole lines of at most PIPE_BUF bytes, so
+// a reader of a FIFO never sees part of a line. When a write fails (a full disk, the
+// file size limit, a reader that went away) the file is cut back to its last complete
+// line, so it still reads as a user log, and closed; Error() says which file, why, and
+// how many lines it holds. A failure is sticky until the next Open.
 
 #include "fms/tcanframe.h"
 #include "support/tastring.h"
+#include "support/tbaseerror.h"
 
-#include <cstdio>
-#include <memory>
+#include <cstdint>
+#include <optional>
+#include <string>
 
 class TLogOut {
 public:
-    // Closes the file open so far, then opens fileName for appending in binary mode
-    // (created when missing). False when it cannot be opened: no file is open then.
-    // The name is kept in either case.
-    bool Open(const TAString& fileName);
-    void Close();
-    void Flush();
-    bool IsOpen() const { return file_ != nullptr; }
+    // omAppend: new lines go after the file's contents (the windowed program).
+    // omReplace: a regular file is emptied first (the headless runner, once every
+    // input has been checked); a FIFO is written as it stands.
+    enum TOpenMode { omAppend, omReplace };
+
+    // Bytes of whole lines written at once (PIPE_BUF on Linux: atomic on a FIFO).
+    static constexpr std::size_t ChunkBytes = 4096;
+
+    TLogOut() = default;
+    ~TLogOut();
+    TLogOut(const TLogOut&) = delete;
+    TLogOut& operator=(const TLogOut&) = delete;
+
+    // Closes the file open so far, then opens fileName, creating a missing regular file
+    // (mode 0666 less the umask). False when it cannot be opened: no file is open then
+    // and Error() says why. The name is kept in either case.
+    bool Open(const TAString& fileName, TOpenMode mode = omAppend);
+    // Writes what is buffered and closes the file. False when that or the close failed.
+    bool Close();
+    // Writes what is buffered. False when nothing is open or the write failed.
+    bool Flush();
+    bool IsOpen() const { return fd_ >= 0; }
     // The last name given to Open.
     const TAString& FileName() const { return fileName_; }
 
-    // One line for frame. False when nothing is open or the write failed.
+    // One line for frame. False when nothing is open or a write failed (the file is
+    // then closed and Error() holds the reason).
     bool Append(const TCanFrame& frame);
+
+    // True when the last Open, a write or the close failed; Error() then says why:
+    //   ("TLogOut::Open", "Output log not opened", "<file>: <reason>")
+    //   ("TLogOut::Write", "Output log write error", "<file>: <reason> ...")
+    bool Failed() const { return error_.has_value(); }
+    const TBaseError& Error() const;
+
+    // Lines written into the file since Open (whole lines only).
+    int64_t LinesWritten() const { return lines_; }
 
     // The line Append writes, without its CR LF.
     static TAString Line(const TCanFrame& frame);
 
+    // Whether fileName could take the log, without creating or changing anything: an
+    // existing regular file or FIFO, or a missing name in a writable folder. The error
+    // Open would give otherwise.
+    static std::optional<TBaseError> Check(const TAString& fileName);
+
 private:
-    struct Closer {
-        void operator()(std::FILE* f) const { std::fclose(f); }
-    };
-    std::unique_ptr<std::FILE, Closer> file_;
+    bool WriteBuffer();
+    void FailWrite(int error);
+    void CloseFd();
+
+    int fd_ = -1;
+    bool fifo_ = false;
     TAString fileName_;
+    std::string buffer_;
+    int64_t committed_ = 0;   // file offset after the last whole line written (regular files)
+    int64_t lines_ = 0;
+    std::optional<TBaseError> error_;
 };

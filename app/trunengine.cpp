@@ -85,7 +85,7 @@ void TRunEngine::Stop()
 {
     if (!running_) return;
     running_ = false;
-    logOut_.Flush();
+    if (logOut_.IsOpen() && !logOut_.Flush()) LogOutFailed();
     if (view_) view_->RunStateChanged(false);
 }
 
@@ -100,6 +100,8 @@ void TRunEngine::TimerSysTimer()
         ~TLeave() { flag = false; }
     } leave{inTick_};
     ++tickCounter_;
+    // A flush from elsewhere (the window's Logfile box) may have failed since the last tick.
+    if (logOut_.Failed()) LogOutFailed();
     bool monitorDue = tickCounter_ % RefreshTicks == 0;
     bool cockpitRefresh = monitorDue;
 
@@ -141,10 +143,7 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
         responder_.Sent(frame);
         NoteLateness(frame);
         if (Controls.SendCan && canChannel_) Transmit(frame);
-        if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) {
-            Controls.LogFile = false;
-            NotifyControls();
-        }
+        if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) LogOutFailed();
         WatchFrame(frame);
     }
 
@@ -360,13 +359,30 @@ void TRunEngine::SetUserLog(TCanLog log)
     userLines_ = std::move(log);
 }
 
-bool TRunEngine::OpenLogOut(const TAString& fileName)
+bool TRunEngine::OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode)
 {
-    if (!logOut_.Open(fileName) && Controls.LogFile) {
-        Controls.LogFile = false;
-        NotifyControls();
+    // The lines still buffered for the file open so far must reach it, or the user hears why.
+    if (logOut_.IsOpen() && !logOut_.Close()) Show(logOut_.Error());
+    logOutShown_ = false;
+    if (!logOut_.Open(fileName, mode)) {
+        if (Controls.LogFile) {
+            Controls.LogFile = false;
+            NotifyControls();
+        }
+        logOutShown_ = true;
+        Show(logOut_.Error());
     }
     return logOut_.IsOpen();
+}
+
+void TRunEngine::LogOutFailed()
+{
+    // The log has closed itself; the run goes on to the other destinations.
+    if (logOutShown_) return;
+    logOutShown_ = true;
+    Controls.LogFile = false;
+    NotifyControls();
+    Show(logOut_.Error());
 }
 
 void TRunEngine::Show(const TBaseError& error)

@@ -83,8 +83,9 @@ public:
     // earlier run), the catalogue's schedule reset and, in simulation mode, given the
     // vehicle model's current value line, the data monitor emptied.
     void Start();
-    // Stop (no effect while stopped): the output log is flushed. Frames already in the
-    // transmit buffer still leave at their times.
+    // Stop (no effect while stopped): the output log is flushed; a log that cannot be
+    // written is reported as in the tick. Frames already in the transmit buffer still
+    // leave at their times.
     void Stop();
     bool Running() const { return running_; }
 
@@ -130,8 +131,12 @@ public:
     void SetUserLog(TCanLog log);
 
     // The output log. OpenLogOut closes the file open before; when no file is open
-    // afterwards Controls.LogFile is cleared. Returns whether a file is open.
-    bool OpenLogOut(const TAString& fileName);
+    // afterwards Controls.LogFile is cleared and the reason is shown (TLogOut::Error).
+    // Returns whether a file is open. When a line cannot be written during the run, the
+    // log closes itself (ending with its last whole line), Controls.LogFile is cleared
+    // and the error is shown once (also for a failed flush from elsewhere, at the next
+    // tick).
+    bool OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode = TLogOut::omAppend);
     TLogOut& LogOut() { return logOut_; }
 
     TBusFmsStandard& Catalogue() { return catalogue_; }
@@ -163,6 +168,7 @@ private:
     void Show(const TBaseError& error);
     void ShowOncePerRun(TErrorSource source, const TBaseError& error);
     void NotifyControls();
+    void LogOutFailed();
 
     const TTimeSource& clock_;
     TCanTransmit& transmit_;
@@ -192,4 +198,5 @@ private:
     bool shown_[esCount] = {};
     int64_t maxLateness_ = 0;
     int droppedTransfers_ = 0;
+    bool logOutShown_ = false;   // the output log's failure has been shown
 };

@@ -2,6 +2,7 @@
 
 #include "support/tbaseerror.h"
 #include "support/tfullfilename.h"
+#include "support/tsafefile.h"
 
 #include <cerrno>
 #include <filesystem>
@@ -132,11 +133,27 @@ void TSettingsFile::Load()
 
 bool TSettingsFile::MoveAside()
 {
+    // A symlink stays; the file it names is moved aside beside itself.
     std::error_code ec;
-    std::filesystem::rename(PathOf(path_), PathOf(BadFilePath()), ec);
+    TAString target;
+    try {
+        target = TSafeFile::Target(path_);
+    } catch (const TBaseError&) {
+        return false;
+    }
+    std::filesystem::rename(PathOf(target), PathOf(BadFilePath()), ec);
     if (ec) return false;
-    SyncDirectory(PathOf(path_));
+    SyncDirectory(PathOf(target));
     return true;
+}
+
+TAString TSettingsFile::BadFilePath() const
+{
+    try {
+        return TSafeFile::Target(path_) + ".bad";
+    } catch (const TBaseError&) {
+        return path_ + ".bad";
+    }
 }
 
 TAString TSettingsFile::TakeNotice()
@@ -154,42 +171,36 @@ void TSettingsFile::SetVectorDllPath(const TAString& fullName)
 
 bool TSettingsFile::Save()
 {
-    const TAString temp = TempFilePath();
+    TAString temp;
     try {
         if (protectFile_) {
             if (!MoveAside()) return false;
             protectFile_ = false;
         }
-        TAString text = config_.DocumentText();
+        const TAString text = config_.DocumentText();
+        // Through a symlink to the file it names, which keeps its mode and owner; only
+        // a regular file (or none yet) is replaced.
+        const TAString target = TSafeFile::Target(path_);
+        const TSafeFile::TKind kind = TSafeFile::Kind(target);
+        if (kind != TSafeFile::fkMissing && kind != TSafeFile::fkRegular) return false;
+        temp = TSafeFile::CreateTempBeside(target);
         WriteFile(temp, text);
-        std::error_code ec;
-        std::filesystem::rename(PathOf(temp), PathOf(path_), ec);
-        if (!ec) {
-            SyncDirectory(PathOf(path_));
-            return true;
-        }
+        TSafeFile::ReplaceBy(target, temp);
+        return true;
     } catch (...) {
         // Reported by the result; the old file is untouched.
     }
-    std::error_code ignored;
-    std::filesystem::remove(PathOf(temp), ignored);
+    if (!temp.IsEmpty()) ::unlink(temp.c_str());
     return false;
 }
 
 void TSettingsFile::WriteFile(const TAString& path, const TAString& data)
 {
     static const char* const op = "TSettingsFile::WriteFile";
-    TFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    TFd fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW));
     if (fd.Get() < 0) throw TBaseError(op, "PathNotFound");
-    const char* p = data.c_str();
-    size_t left = static_cast<size_t>(data.Length());
-    while (left > 0) {
-        ssize_t n = ::write(fd.Get(), p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) throw TBaseError(op, "write error");
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    if (TSafeFile::WriteAll(fd.Get(), data.c_str(), static_cast<size_t>(data.Length())) != 0)
+        throw TBaseError(op, "write error");
     if (::fsync(fd.Get()) != 0) throw TBaseError(op, "write error");
     if (!fd.Close()) throw TBaseError(op, "write error");
 }

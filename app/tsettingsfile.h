@@ -15,8 +15,11 @@
 // "Quorvella.xml.bad" (replacing an older one) so that the save at shutdown cannot destroy
 // it, and a notice for the user is kept until TakeNotice.
 //
-// Saving writes a temporary file in the same directory and renames it over the old one,
-// so a crash or a full disk never leaves a truncated settings file.
+// Saving writes a temporary file beside the old one, under a name no other program
+// uses, with the old file's mode, and renames it over the old one, so a crash, a full
+// disk or a second program saving at the same time never leaves a truncated or empty
+// settings file. A symlinked "Quorvella.xml" stays a link: the file it names is written
+// (and, when malformed, moved aside beside itself).
 
 #include "support/tastring.h"
 #include "support/txmlelement.h"
@@ -51,16 +54,16 @@ public:
     void SetVectorDllPath(const TAString& fullName);
 
     const TAString& FilePath() const { return path_; }
-    TAString BadFilePath() const { return path_ + ".bad"; }
-    TAString TempFilePath() const { return path_ + ".tmp"; }
+    // Where a malformed file is kept: the name of the file (a symlink's target) + ".bad".
+    TAString BadFilePath() const;
     // True when the last Load found no usable file and the defaults are in use.
     bool UsingDefaults() const { return usingDefaults_; }
     // The message for the user about the last Load ("" when there is none); given out once.
     TAString TakeNotice();
 
 protected:
-    // Writes data as the whole new content of the file path and makes it durable; throws
-    // TBaseError on any failure. Tests override it to interrupt a save.
+    // Writes data as the whole new content of the existing empty file path and makes it
+    // durable; throws TBaseError on any failure. Tests override it to interrupt a save.
     virtual void WriteFile(const TAString& path, const TAString& data);
 
 private:

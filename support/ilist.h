@@ -59,11 +59,16 @@ public:
     ~ilist() = default;
 
     int Count() const { return static_cast<int>(items_.size()); }
+    // Elements the storage holds before it must grow.
+    size_t Capacity() const { return items_.capacity(); }
     bool Empty() const { return items_.empty(); }
 
+    static constexpr size_t MaxCount = 0x7FFFFFE0u;
+
+    // Room for n elements at once (growing one element at a time is amortised anyway).
     void Reserve(size_t n)
     {
-        if (n > 0x7FFFFFE0u) throw TBaseError("ilist<T>::Resize", "ListOverrun");
+        CheckRoom(n);
         items_.reserve(n);
     }
 
@@ -89,14 +94,14 @@ public:
     // Appends a clone of element; returns its index.
     int push_back(const T& element)
     {
-        Reserve(items_.size() + 1);
+        CheckRoom(items_.size() + 1);
         items_.emplace_back(element.Clone());
         return Count() - 1;
     }
     // Takes ownership of an element made by the caller.
     int Adopt(std::unique_ptr<T> element)
     {
-        Reserve(items_.size() + 1);
+        CheckRoom(items_.size() + 1);
         items_.push_back(std::move(element));
         return Count() - 1;
     }
@@ -109,7 +114,7 @@ public:
             push_back(element);
             return iterator(this, Count() - 1);
         }
-        Reserve(items_.size() + 1);
+        CheckRoom(items_.size() + 1);
         items_.insert(items_.begin() + at, std::unique_ptr<T>(element.Clone()));
         return iterator(this, at);
     }
@@ -134,6 +139,12 @@ public:
     void clear() { items_.clear(); }
 
 private:
+    // Appending grows the storage geometrically (std::vector), never one slot at a time:
+    // n appends cost O(n), so a document with a million elements loads in linear time.
+    static void CheckRoom(size_t n)
+    {
+        if (n > MaxCount) throw TBaseError("ilist<T>::Resize", "ListOverrun");
+    }
     void CopyFrom(const ilist& other)
     {
         items_.reserve(other.items_.size());

@@ -77,7 +77,7 @@ TXmlElement::TXmlElement(const TAString& text)
 
     int position = end < 0 ? doc.Length() : end + 2;
     SetName("to copy from file");
-    LoadContent(doc, position, 0, true);
+    LoadContent(doc, position, 0, true, false);
 }
 
 void TXmlElement::TakeOver(TXmlElement& other)
@@ -86,7 +86,7 @@ void TXmlElement::TakeOver(TXmlElement& other)
     Children() = std::move(other.Children());
 }
 
-void TXmlElement::LoadContent(const TAString& input, int& position, int depth, bool awaitingRoot)
+void TXmlElement::LoadContent(const TAString& input, int& position, int depth, bool awaitingRoot, bool needsEnd)
 {
     static const char* const op = "TXmlElement::Load";
     const std::string& in = input.str();
@@ -116,6 +116,10 @@ void TXmlElement::LoadContent(const TAString& input, int& position, int depth, b
             size_t stop = close == std::string::npos ? n : close;
             std::string_view tag(in.data() + pos + 1, stop - (pos + 1));
             pos = close == std::string::npos ? n : close + 1;
+            if (close == std::string::npos && rootFound && needsEnd) {
+                done();
+                throw TXmlError(op, "End Tag Missing", "<" + Name() + "> has no end tag");
+            }
             if (!rootFound || tag != Name().str()) {
                 done();
                 throw TXmlError(op, "Element Termination Incorrect");
@@ -159,7 +163,7 @@ void TXmlElement::LoadContent(const TAString& input, int& position, int depth, b
         element->SetName(tokens.front());
         if (!empty) {
             int p = static_cast<int>(pos);
-            element->LoadContent(input, p, depth + 1, false);
+            element->LoadContent(input, p, depth + 1, false, true);
             pos = static_cast<size_t>(p);
         }
         for (size_t t = 1; t < tokens.size(); t += 2) {
@@ -174,12 +178,16 @@ void TXmlElement::LoadContent(const TAString& input, int& position, int depth, b
         }
     }
     done();
+    if (needsEnd) {
+        // A document cut off inside an element: what followed the cut is unknown.
+        throw TXmlError(op, "End Tag Missing", "<" + Name() + "> has no end tag");
+    }
     if (!rootFound) throw TXmlError("TXmlElement::TXmlElement", "Root Element Missing");
 }
 
 void TXmlElement::Load(const TAString& input, int& position)
 {
-    LoadContent(input, position, 0, false);
+    LoadContent(input, position, 0, false, false);
 }
 
 TXmlElement& TXmlElement::operator[](const TAString& path)

@@ -41,9 +41,10 @@ public:
     //   "Root Element Missing" (TXmlElement::TXmlElement): no element in the document;
     //   "Element Termination Incorrect", "wrong char after '<!'", "Element Name Missing",
     //   "Invalid Element Name", "Invalid Attribute Name" (a name that could not be written
-    //   back, see IsWritableName), "Nesting Too Deep" (TXmlElement::Load); those of
-    //   TXmlCData and TXmlComment.
-    // End tags missing at the end of the input are accepted.
+    //   back, see IsWritableName), "Nesting Too Deep", "End Tag Missing" (the input ends
+    //   inside an element: a document cut off; the detail names the element)
+    //   (TXmlElement::Load); those of TXmlCData and TXmlComment.
+    // Parsing takes time and memory linear in the length of the text.
     explicit TXmlElement(const TAString& text = TAString());
     TXmlElement(const TXmlElement&) = default;
     TXmlElement& operator=(const TXmlElement&) = default;
@@ -63,7 +64,8 @@ public:
     // Appends "\n", depth blanks and the element. Throws TXmlError("TXmlElement::Save",
     // "Invalid Name") for an element name that could not be read back.
     void Save(TAString& output, int depth) const override;
-    // Reads the element's content from position up to its end tag or the end of input.
+    // Reads the element's content from position up to its end tag or, for a fragment,
+    // the end of input.
     void Load(const TAString& input, int& position) override;
 
     TAString DocumentText() const;
@@ -97,6 +99,7 @@ protected:
     std::unique_ptr<TTree> Adapt(const TTree& node) const override;
 
 private:
-    void LoadContent(const TAString& input, int& position, int depth, bool awaitingRoot);
+    // needsEnd: the element was opened by a start tag, so the input must close it.
+    void LoadContent(const TAString& input, int& position, int depth, bool awaitingRoot, bool needsEnd);
     void TakeOver(TXmlElement& other);
 };

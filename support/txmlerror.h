@@ -6,4 +6,8 @@
 class TXmlError : public TBaseError {
 public:
     TXmlError(const TAString& operation, const TAString& message) : TBaseError(operation, message) {}
+    TXmlError(const TAString& operation, const TAString& message, const TAString& detail)
+        : TBaseError(operation, message, detail)
+    {
+    }
 };

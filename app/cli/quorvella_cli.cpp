@@ -1,23 +1,13 @@
 // quorvella-cli: the simulation without windows, for automation and test rigs.
 #include "app/cli/tclioptions.h"
 #include "app/cli/tclirunner.h"
+#include "app/cli/tstopsignals.h"
 
-#include <atomic>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
+#include <exception>
 #include <vector>
-
-namespace {
-
-std::atomic<bool> g_stop{false};
-
-extern "C" void OnSignal(int)
-{
-    g_stop.store(true);
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -31,10 +21,18 @@ int main(int argc, char** argv)
     }
     if (parsed.Options.Help) {
         std::fputs(CliUsage().c_str(), stdout);
-        return TCliRunner::ExitOk;
+        return std::fflush(stdout) == 0 ? TCliRunner::ExitOk : TCliRunner::ExitFailed;
     }
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    TCliRunner runner(parsed.Options, stdout, stderr);
-    return runner.Run(g_stop);
+    // A file size limit is a write error to report, not the end of the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    TStopSignals signals;
+    try {
+        TCliRunner runner(parsed.Options, stdout, stderr);
+        return runner.Run(signals.Stop());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "quorvella-cli: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "quorvella-cli: internal error\n");
+    }
+    return TCliRunner::ExitFailed;
 }

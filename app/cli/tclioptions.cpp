@@ -189,7 +189,9 @@ Destinations:
   --drain SECONDS              at the end, wait at most this long (default 2) for frames the
                                channel has not sent yet; frames it could not deliver are
                                counted, reported and make the exit status 1
-  --log-out FILE               the output log (replaced if it exists), one frame per line
+  --log-out FILE               the output log, one frame per line: a regular file (emptied only once
+                               every input and the channel have been checked) or a FIFO that a
+                               program reads; a folder or a device is refused, nothing is removed
   --monitor                    print every signal's value once per second and at the end
 
 Vehicle and signals (simulation source):
@@ -217,19 +219,32 @@ Other:
   --settings FILE              take the CAN adapter and the Vector library path from a settings file
                                (Quorvella.xml) instead of --channel
   --report FILE                write the timing self-check as JSON
-  --strict-timing              exit with status 1 when a group is off its schedule
+  --strict-timing              exit with status 1 when the timing self-check flags a group
   --export-dbc FILE            write a DBC file of every parameter group and signal, with the
                                source address and priority of --sa and --prio, and run nothing
   --help                       this text
 
 At the end of a run the timing self-check is printed: per parameter group the frames sent,
-the period expected and achieved (median, min, max), the first-frame offset and the gaps of
-broadcast transfers; a group more than 1 ms off its period is flagged. With the simulation,
+the period expected and achieved (median, min, max), the first-frame offset, the largest
+lateness (departure minus the frame's due time) and the gaps of broadcast transfers. The
+simulation is judged against the Bus-FMS schedule: a group more than 1 ms off its period,
+or missing, is flagged. A log (internal or --source log) is its own schedule: a group is
+flagged only when a frame left more than 10 ms after its log time. With the simulation,
 J1939 requests (PGN 59904) read from the channel are answered, and the number received,
 answered and refused (negative acknowledgement) is printed.
 
-Exit status: 0 success, 1 the run failed (an error was reported, for example frames the
-channel could not deliver or a channel whose medium failed), 2 a usage error.
+SIGINT (Ctrl-C), SIGTERM, SIGHUP and SIGPIPE (a closed standard output) stop the run early:
+the output log is finished with the frames released until then, the timing self-check is
+printed and the report written.
+
+Exit status:
+  0    the run went to its end and nothing was lost or refused
+  1    the run failed: an error was reported (for example frames the channel could not
+       deliver or a channel whose medium failed; also when a signal stopped it afterwards),
+       or --strict-timing found a group off its schedule
+  2    a usage error
+  128+N  the run was cut short by signal N and nothing else failed: 129 SIGHUP,
+       130 SIGINT, 141 SIGPIPE, 143 SIGTERM
 
 Examples:
   quorvella-cli --fast --duration 60 --source sim --starter --log-out fms.asc

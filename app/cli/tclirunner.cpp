@@ -23,14 +23,26 @@
 #include "fms/tvehicledatatext.h"
 #include "support/Communication/tathread.h"
 #include "support/tbaseerror.h"
+#include "support/tsafefile.h"
 #include "support/txmlelement.h"
 
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <thread>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -112,10 +124,15 @@ public:
     void Write(const TCanFrame&) override {}
 };
 
-// Passes frames on to the real channel and notes when each one left.
+// Passes frames on to the real channel and notes when each one was due and when it left
+// (µs since the start of the run).
 class TTimedChannel final : public TCanChannel {
 public:
-    using TStamp = std::function<int64_t(const TCanFrame&)>;
+    struct TTimes {
+        int64_t Due;
+        int64_t Departure;
+    };
+    using TStamp = std::function<TTimes(const TCanFrame&)>;
     TTimedChannel(TCanChannel& channel, TTimingReport& report, TStamp stamp)
         : channel_(channel), report_(report), stamp_(std::move(stamp))
     {
@@ -124,7 +141,8 @@ public:
     void Write(const TCanFrame& frame) override
     {
         channel_.Write(frame);
-        report_.Record(frame, stamp_(frame));
+        const TTimes times = stamp_(frame);
+        report_.Record(frame.Id, frame.Data.data(), times.Due, times.Departure);
     }
 
 private:
@@ -172,11 +190,30 @@ public:
     TValidManip manip;
 };
 
-void PrintMonitor(std::FILE* out, const TBusFmsStandard& catalogue, const TRequestCounts& requests, int64_t simMicros)
+TAString SignalName(int signal)
 {
-    std::fprintf(out, "--- data monitor at %.3f s\n%s%s\n", static_cast<double>(simMicros) / 1e6,
-                 TVehicleDataText::Table(catalogue).c_str(), requests.Text().c_str());
-    std::fflush(out);
+    switch (signal) {
+    case SIGINT: return "SIGINT";
+    case SIGTERM: return "SIGTERM";
+    case SIGHUP: return "SIGHUP";
+    case SIGPIPE: return "SIGPIPE";
+    default: return "signal " + TAString(static_cast<int32_t>(signal));
+    }
+}
+
+// "'file': reason" for a file name given on the command line.
+TAString FileReason(const TAString& file, const TAString& reason)
+{
+    return "'" + file + "': " + reason;
+}
+
+// Where and why a settings file failed to load, in words for the user.
+TAString SettingsReason(const TAString& file, const TBaseError& e)
+{
+    if (::access(file.c_str(), R_OK) != 0) return FileReason(file, TAString(std::strerror(errno)));
+    TAString reason = FileReason(file, "not a well-formed settings file (" + e.Message());
+    if (!e.Detail().IsEmpty()) reason += ": " + e.Detail();
+    return reason + ")";
 }
 
 void SleepUntil(const timespec& deadline)
@@ -185,91 +222,188 @@ void SleepUntil(const timespec& deadline)
     }
 }
 
-}  // namespace
-
-TCliRunner::TCliRunner(const TCliOptions& options, std::FILE* out, std::FILE* err)
-    : options_(options), out_(out), err_(err)
-{
-}
-
-TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
-{
-    const TCliOptions& o = options_;
-    TPrintingReporter reporter(err_);
-    const TChannelReports channelReports(err_);
-    auto usage = [&](const TAString& text) {
-        std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
-        return ExitUsage;
-    };
-    auto failed = [&](const TBaseError& e) {
-        reporter.ShowError(e);
-        return ExitFailed;
-    };
-
-    if (o.ExportDbc) {
-        const TBusFmsStandard catalogue("00.02");
-        const std::vector<bool> all(TOptionsEditor::FrameItems(catalogue).size(), true);
-        const TFrameOptions applied =
-            TOptionsEditor::Apply(o.SourceAddress.value_or("x00"), o.Priority.value_or("6"), all).Options;
-        try {
-            TDbcExport::Text(catalogue, applied.SourceAddress, applied.Priority).SaveToFile(*o.ExportDbc, false);
-        } catch (const TBaseError&) {
-            return failed(TBaseError("quorvella-cli", "cannot write the DBC file '" + *o.ExportDbc + "'"));
-        }
-        return ExitOk;
+// One run, in the order the runner goes through it: the inputs are checked (settings,
+// model names, options, the source, and that the output names can take output), the
+// channel is opened, then the outputs (nothing at an output's path changes before
+// this), the run itself, and its end (the transmit buffer drained, the channel
+// closed, the log finished, the timing self-check printed and written). Each phase
+// returns an exit status when the run cannot go on.
+class TCliRun {
+public:
+    TCliRun(const TCliOptions& options, std::FILE* out, std::FILE* err)
+        : o_(options),
+          out_(out),
+          err_(err),
+          reporter_(err),
+          engineClock_(options.Fast ? static_cast<const TTimeSource&>(virtualClock_) : realClock_),
+          buffer_(realClock_),
+          bufferTransmit_(buffer_),
+          engine_(engineClock_, options.Fast ? static_cast<TCanTransmit&>(directTransmit_)
+                                             : static_cast<TCanTransmit&>(bufferTransmit_)),
+          catalogue_(engine_.Catalogue()),
+          validity_(catalogue_),
+          adapters_(QtCanBusDriverTable()),
+          timer_(&buffer_, timerLock_)
+    {
+        engine_.SetErrorReporter(&reporter_);
     }
+    // Whichever phase ended the run, the timer thread and the engine let go of the channel
+    // before it is closed.
+    ~TCliRun()
+    {
+        timer_.Stop();
+        engine_.SetCanChannel(nullptr);
+        if (opened_) adapters_.CloseChannel(opened_);
+    }
+    TCliRun(const TCliRun&) = delete;
+    TCliRun& operator=(const TCliRun&) = delete;
+
+    std::optional<int> ExportDbc();
+
+    std::optional<int> CheckInputs();
+    std::optional<int> OpenChannel();
+    std::optional<int> OpenOutputs();
+    void RunLoop(const std::atomic<int>& stop);
+    int Finish();
+
+private:
+    std::optional<int> ReadSettings();
+    std::optional<int> SetUpVehicle();
+    std::optional<int> SetUpOptions();
+    std::optional<int> LoadSource();
+    std::optional<int> CheckOutputs();
+
+    // Text for standard output. A failed write is reported once; a reader that went
+    // away (EPIPE) ends the run as SIGPIPE would.
+    void Print(const TAString& text);
+    void PrintMonitor();
+
+    int Usage(const TAString& text)
+    {
+        std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
+        return TCliRunner::ExitUsage;
+    }
+    int Failed(const TBaseError& e)
+    {
+        reporter_.ShowError(e);
+        return TCliRunner::ExitFailed;
+    }
+    bool Simulation() const { return o_.Source == TCliOptions::TSource::Sim; }
+
+    const TCliOptions& o_;
+    std::FILE* out_;
+    std::FILE* err_;
+    TPrintingReporter reporter_;
+    TChannelReports channelReports_{err_};
+    bool outFailed_ = false;
+    int cutShort_ = 0;   // the signal that ended the run early, 0 when it ran its course
 
     // The channel description: --channel, or the adapter of a settings file.
-    std::optional<TAString> description = o.Channel;
-    if (o.SettingsFile) {
-        TXmlElement config;
-        try {
-            config.LoadFromFile(*o.SettingsFile);
-        } catch (const TBaseError& e) {
-            return failed(e);
-        }
-        // The Vector library's location, as the windowed program takes it at start-up.
-        if (config.Contains("FileNameVectorDll") && config["FileNameVectorDll"].Contains("<TEXT>")) {
-            const TAString& dll = config["FileNameVectorDll"]("<TEXT>");
-            if (!dll.IsEmpty()) VectorDllPath() = dll;
-        }
-        if (!description && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0)
-            description = TCanAdapters::ChannelDescription(config["CanAdapter"].GetKey(0), QtCanBusDriverTable());
-    }
+    std::optional<TAString> description_;
 
     // Virtual time: a clock that only moves when the loop says so. Real time: the
     // monotonic clock, with the transmit buffer's timer thread sending at due times.
-    TManualTimeSource virtualClock(0);
-    const TTimeSource& realClock = TMonotonicTimeSource::Instance();
-    TCappedTimeSource engineClock(o.Fast ? static_cast<const TTimeSource&>(virtualClock) : realClock);
-    TCanBuffer buffer(realClock);
-    TCanBufferTransmit bufferTransmit(buffer);
-    TDirectTransmit directTransmit;
-    TCanTransmit& transmit = o.Fast ? static_cast<TCanTransmit&>(directTransmit) : bufferTransmit;
+    TManualTimeSource virtualClock_{0};
+    const TTimeSource& realClock_ = TMonotonicTimeSource::Instance();
+    TCappedTimeSource engineClock_;
+    TCanBuffer buffer_;
+    TCanBufferTransmit bufferTransmit_;
+    TDirectTransmit directTransmit_;
 
-    TRunEngine engine(engineClock, transmit);
-    engine.SetErrorReporter(&reporter);
-    TRecordingCockpit cockpit;
-    TBusFmsStandard& catalogue = engine.Catalogue();
-    TCliValidity validity(catalogue);
+    TRunEngine engine_;
+    TRecordingCockpit cockpit_;
+    TBusFmsStandard& catalogue_;
+    TCliValidity validity_;
+    std::vector<bool> leftOut_;
 
-    const bool simulation = o.Source == TCliOptions::TSource::Sim;
-    engine.Controls.Simulation = simulation;
-    engine.Controls.InternalLog = o.Source == TCliOptions::TSource::Internal;
-    engine.Controls.Repeat = o.Repeat;
-    engine.Controls.Display = false;
-    engine.Controls.SendCan = true;
-    engine.Controls.ValidManip = simulation;
-    if (simulation) {
-        engine.SetCockpit(&cockpit);
-        engine.SetValidity(&validity);
+    TCanAdapters adapters_;
+    TCanChannel* opened_ = nullptr;
+    TNullChannel nullChannel_;
+    TTimingReport timing_;
+    int64_t startMicros_ = 0;
+    std::unique_ptr<TTimedChannel> timed_;
+
+    std::mutex timerLock_;
+    TMultimediaTimer timer_;
+    double ranSeconds_ = 0;
+    int64_t monitorAt_ = -1;   // when the monitor was printed last
+};
+
+// --export-dbc: the file is written and nothing runs.
+std::optional<int> TCliRun::ExportDbc()
+{
+    if (!o_.ExportDbc) return std::nullopt;
+    const TBusFmsStandard catalogue("00.02");
+    const std::vector<bool> all(TOptionsEditor::FrameItems(catalogue).size(), true);
+    const TFrameOptions applied =
+        TOptionsEditor::Apply(o_.SourceAddress.value_or("x00"), o_.Priority.value_or("6"), all).Options;
+    try {
+        TDbcExport::Text(catalogue, applied.SourceAddress, applied.Priority).SaveToFile(*o_.ExportDbc, false);
+    } catch (const TBaseError&) {
+        return Failed(TBaseError("quorvella-cli", "cannot write the DBC file '" + *o_.ExportDbc + "'"));
     }
+    return TCliRunner::ExitOk;
+}
 
-    // The vehicle and its signals.
-    TLkw& lkw = cockpit.Lkw();
-    for (const auto& [name, value] : o.Sets) {
+std::optional<int> TCliRun::CheckInputs()
+{
+    description_ = o_.Channel;
+    if (auto exit = ReadSettings()) return exit;
+
+    engine_.Controls.Simulation = Simulation();
+    engine_.Controls.InternalLog = o_.Source == TCliOptions::TSource::Internal;
+    engine_.Controls.Repeat = o_.Repeat;
+    engine_.Controls.Display = false;
+    engine_.Controls.SendCan = true;
+    engine_.Controls.ValidManip = Simulation();
+    if (Simulation()) {
+        engine_.SetCockpit(&cockpit_);
+        engine_.SetValidity(&validity_);
+    }
+    if (auto exit = SetUpVehicle()) return exit;
+    if (auto exit = SetUpOptions()) return exit;
+    if (auto exit = LoadSource()) return exit;
+    return CheckOutputs();
+}
+
+std::optional<int> TCliRun::ReadSettings()
+{
+    if (!o_.SettingsFile) return std::nullopt;
+    static const char* const op = "TCliRunner::ReadSettings";
+    static const char* const message = "Settings file error";
+    const TAString& file = *o_.SettingsFile;
+    TXmlElement config;
+    try {
+        config.LoadFromFile(file);
+    } catch (const TBaseError& e) {
+        return Failed(TBaseError(op, message, SettingsReason(file, e)));
+    }
+    // The Vector library's location, as the windowed program takes it at start-up.
+    if (config.Contains("FileNameVectorDll") && config["FileNameVectorDll"].Contains("<TEXT>")) {
+        const TAString& dll = config["FileNameVectorDll"]("<TEXT>");
+        if (!dll.IsEmpty()) VectorDllPath() = dll;
+    }
+    if (!description_ && config.Contains("CanAdapter") && config["CanAdapter"].CountKeys() > 0) {
+        const TTreeKey& adapter = config["CanAdapter"].GetKey(0);
+        try {
+            description_ = TCanAdapters::ChannelDescription(adapter, QtCanBusDriverTable());
+        } catch (const TBaseError& e) {
+            // An adapter entry without the children its driver reads (<Vector3.2/>).
+            return Failed(TBaseError(op, message,
+                                     FileReason(file, "the adapter entry <" + adapter.Name() + "> is incomplete (" +
+                                                          e.Message() + ")")));
+        }
+    }
+    return std::nullopt;
+}
+
+// The vehicle and its signals.
+std::optional<int> TCliRun::SetUpVehicle()
+{
+    TLkw& lkw = cockpit_.Lkw();
+    for (const auto& [name, value] : o_.Sets) {
         if (lkw.GetMV(name) == TLkw::NoValue)
-            return usage("--set: the vehicle model has no value named '" + name + "'; it has these:\n" +
+            return Usage("--set: the vehicle model has no value named '" + name + "'; it has these:\n" +
                          TModelValueNames::Text(lkw));
         if (name == "Gaspedal") {
             lkw.SetAccelerator(value);
@@ -281,102 +415,161 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             lkw.SetMV(name, value);
         }
     }
-    if (o.Vin) lkw.SetVehicleId(*o.Vin);
-    if (o.Driver1) lkw.SetDriverId1(*o.Driver1);
-    if (o.Driver2) lkw.SetDriverId2(*o.Driver2);
-    if (!o.TellTales.empty()) {
+    if (o_.Vin) lkw.SetVehicleId(*o_.Vin);
+    if (o_.Driver1) lkw.SetDriverId1(*o_.Driver1);
+    if (o_.Driver2) lkw.SetDriverId2(*o_.Driver2);
+    if (!o_.TellTales.empty()) {
         std::string tellTales = lkw.GetTellTales().str();
         tellTales.resize(41, '0');
-        for (const auto& [n, state] : o.TellTales) tellTales[static_cast<size_t>(n - 1)] = char('0' + state);
+        for (const auto& [n, state] : o_.TellTales) tellTales[static_cast<size_t>(n - 1)] = char('0' + state);
         lkw.SetTellTales(TAString(tellTales));
     }
-    for (const auto& [name, word] : o.Forces) {
-        const int row = validity.manip.FindRow(name);
-        if (row < 0) return usage("--force: no signal is named '" + name + "'");
-        if (validity.manip.FindChoice(row, word) == TValidManip::NoItem) {
+    for (const auto& [name, word] : o_.Forces) {
+        const int row = validity_.manip.FindRow(name);
+        if (row < 0) return Usage("--force: no signal is named '" + name + "'");
+        if (validity_.manip.FindChoice(row, word) == TValidManip::NoItem) {
             TAString offered;
-            for (const TAString& item : validity.manip.Row(row).Items) offered += (offered.IsEmpty() ? "" : ", ") + item;
-            return usage("--force " + name + ": '" + word + "' is not a choice of this signal (" + offered + ")");
+            for (const TAString& item : validity_.manip.Row(row).Items) offered += (offered.IsEmpty() ? "" : ", ") + item;
+            return Usage("--force " + name + ": '" + word + "' is not a choice of this signal (" + offered + ")");
         }
-        validity.manip.Force(name, word);
+        validity_.manip.Force(name, word);
     }
+    return std::nullopt;
+}
 
-    // Options: source address, priority and the groups left out.
-    const std::vector<TAString> items = TOptionsEditor::FrameItems(catalogue);
+// Options: source address, priority and the groups left out.
+std::optional<int> TCliRun::SetUpOptions()
+{
+    const std::vector<TAString> items = TOptionsEditor::FrameItems(catalogue_);
     std::vector<bool> checked(items.size(), true);
-    std::vector<bool> leftOut(items.size(), false);
-    for (uint32_t pgn : o.Drops) {
-        const int index = TOptionsEditor::FrameIndexOfPgn(catalogue, pgn);
-        if (index < 0) return usage("--drop " + TAString::Hex16(static_cast<uint16_t>(pgn)) + ": not a group of the catalogue");
+    leftOut_.assign(items.size(), false);
+    for (uint32_t pgn : o_.Drops) {
+        const int index = TOptionsEditor::FrameIndexOfPgn(catalogue_, pgn);
+        if (index < 0) return Usage("--drop " + TAString::Hex16(static_cast<uint16_t>(pgn)) + ": not a group of the catalogue");
         checked[static_cast<size_t>(index)] = false;
-        if (simulation) leftOut[static_cast<size_t>(index)] = true;
+        if (Simulation()) leftOut_[static_cast<size_t>(index)] = true;
     }
-    engine.Options = TOptionsEditor::Apply(o.SourceAddress.value_or("x00"), o.Priority.value_or("6"), checked).Options;
+    engine_.Options = TOptionsEditor::Apply(o_.SourceAddress.value_or("x00"), o_.Priority.value_or("6"), checked).Options;
+    return std::nullopt;
+}
 
-    // Sources.
-    if (o.Source == TCliOptions::TSource::Internal) {
-        engine.InternalLines = TInternalLog::Log();
-    } else if (o.Source == TCliOptions::TSource::Log) {
-        if (!engine.LoadUserLog(o.LogFile)) return ExitFailed;   // the engine said why
+std::optional<int> TCliRun::LoadSource()
+{
+    if (o_.Source == TCliOptions::TSource::Internal) {
+        engine_.InternalLines = TInternalLog::Log();
+    } else if (o_.Source == TCliOptions::TSource::Log) {
+        if (!engine_.LoadUserLog(o_.LogFile)) return TCliRunner::ExitFailed;   // the engine said why
     }
+    return std::nullopt;
+}
 
-    // Destinations.
-    if (o.LogOut) {
-        std::remove(o.LogOut->c_str());
-        if (!engine.OpenLogOut(*o.LogOut))
-            return failed(TBaseError("quorvella-cli", "cannot write the output log '" + *o.LogOut + "'"));
-        engine.Controls.LogFile = true;
+// The output names, before anything is opened: each must be a regular file or a FIFO,
+// or a new name in a folder that can be written; the output log must not be the log
+// being replayed.
+std::optional<int> TCliRun::CheckOutputs()
+{
+    if (o_.LogOut) {
+        if (std::optional<TBaseError> refusal = TLogOut::Check(*o_.LogOut)) return Failed(*refusal);
+        struct stat in {}, out {};
+        if (o_.Source == TCliOptions::TSource::Log && ::stat(o_.LogFile.c_str(), &in) == 0 &&
+            ::stat(o_.LogOut->c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+            return Failed(TBaseError("TLogOut::Open", "Output log not opened",
+                                     FileReason(*o_.LogOut, "is the log being replayed")));
     }
-    TCanAdapters adapters(QtCanBusDriverTable());
-    TCanChannel* opened = nullptr;
-    if (description) {
+    if (o_.ReportFile) {
+        if (std::optional<TAString> refusal = TSafeFile::Refusal(*o_.ReportFile))
+            return Failed(TBaseError("TCliRunner::WriteReport", "Report not written", *refusal));
+    }
+    return std::nullopt;
+}
+
+std::optional<int> TCliRun::OpenChannel()
+{
+    if (description_) {
         try {
-            opened = adapters.OpenChannel(*description);
+            opened_ = adapters_.OpenChannel(*description_);
         } catch (const TBaseError& e) {
-            return failed(e);
+            return Failed(e);
         }
     }
-    TNullChannel nullChannel;
-    TTimingReport timing;
-    int64_t startMicros = 0;
-    TTimedChannel timed(opened ? *opened : static_cast<TCanChannel&>(nullChannel), timing,
-                        [&](const TCanFrame& frame) -> int64_t {
-                            if (o.Fast) return frame.Time;
-                            return realClock.Micros() - startMicros - TRunEngine::TransmitLead;
-                        });
-
-    std::mutex timerLock;
-    TMultimediaTimer timer(&buffer, timerLock);
-    if (!o.Fast) {
+    // Real time: the buffer holds each frame until its due time on the monotonic clock,
+    // startMicros_ + TransmitLead + its time in the run. Virtual time: a frame goes out
+    // when released; it is counted as leaving when the transmit buffer would have sent
+    // it: at its time, or TransmitLead after its release when that is later.
+    timed_ = std::make_unique<TTimedChannel>(
+        opened_ ? *opened_ : static_cast<TCanChannel&>(nullChannel_), timing_,
+        [this](const TCanFrame& frame) -> TTimedChannel::TTimes {
+            if (o_.Fast) return {frame.Time, std::max(frame.Time, engine_.SimTime() - TRunEngine::TransmitLead)};
+            const int64_t base = startMicros_ + TRunEngine::TransmitLead;
+            return {frame.Time - base, realClock_.Micros() - base};
+        });
+    if (!o_.Fast) {
         uint32_t error = 0;
-        if (!timer.Start(2, error, 1))
-            return failed(TBaseError("TMultimediaTimer::Start", "timer error " + TAString(int32_t(error))));
+        if (!timer_.Start(2, error, 1))
+            return Failed(TBaseError("TMultimediaTimer::Start", "timer error " + TAString(int32_t(error))));
     }
-    engine.SetCanChannel(&timed);
-    // The transmit side lets go of the channel before it is closed, whichever way Run ends.
-    struct TLetGo {
-        TRunEngine& engine;
-        ~TLetGo() { engine.SetCanChannel(nullptr); }
-    } letGo{engine};
+    engine_.SetCanChannel(timed_.get());
+    return std::nullopt;
+}
 
-    // The run.
+// The outputs, once every input and the channel are known to be good: the output log
+// is emptied only now.
+std::optional<int> TCliRun::OpenOutputs()
+{
+    if (o_.LogOut) {
+        if (!engine_.OpenLogOut(*o_.LogOut, TLogOut::omReplace)) return TCliRunner::ExitFailed;
+        engine_.Controls.LogFile = true;
+    }
+    return std::nullopt;
+}
+
+void TCliRun::Print(const TAString& text)
+{
+    if (outFailed_) return;
+    errno = 0;
+    const auto size = static_cast<size_t>(text.Length());
+    if (std::fwrite(text.c_str(), 1, size, out_) == size && std::fflush(out_) == 0) return;
+    const int error = errno != 0 ? errno : EIO;
+    outFailed_ = true;
+    // A write blocked on a stalled reader, interrupted by a stop signal: the run ends,
+    // and nothing more is printed where nobody reads.
+    if (error == EINTR) return;
+    if (error == EPIPE) {
+        // The reader has gone (quorvella-cli ... | head): the run stops as for SIGPIPE.
+        if (cutShort_ == 0) cutShort_ = SIGPIPE;
+        return;
+    }
+    reporter_.ShowError(TBaseError("TCliRunner::Print", "Output error", "standard output: " + TAString(std::strerror(error))));
+}
+
+void TCliRun::PrintMonitor()
+{
+    char head[64];
+    std::snprintf(head, sizeof head, "--- data monitor at %.3f s\n", static_cast<double>(engine_.SimTime()) / 1e6);
+    Print(head + TVehicleDataText::Table(catalogue_) + engine_.Requests().Text() + "\n");
+    monitorAt_ = engine_.SimTime();
+}
+
+void TCliRun::RunLoop(const std::atomic<int>& stop)
+{
     const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
-    const int64_t durationMicros = o.Duration ? static_cast<int64_t>(*o.Duration * 1e6 + 0.5) : INT64_MAX;
-    engine.Start();
-    startMicros = static_cast<int64_t>(engine.StartTime() * 1000000.0L);
-    if (o.Duration) engineClock.SetCap(engine.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
-    if (o.Starter && simulation) cockpit.StartEngine();
+    const int64_t durationMicros = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
+    engine_.Start();
+    startMicros_ = static_cast<int64_t>(engine_.StartTime() * 1000000.0L);
+    if (o_.Duration) engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
+    if (o_.Starter && Simulation()) cockpit_.StartEngine();
 
     int64_t nextMonitor = 1000000;
-    int64_t monitorAt = -1;   // when the monitor was printed last
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
-    while (engine.Running() && !stop.load() && engine.SimTime() < durationMicros) {
-        if (o.Fast) {
+    while (engine_.Running() && engine_.SimTime() < durationMicros) {
+        if (const int signal = stop.load()) cutShort_ = signal;
+        if (cutShort_ != 0) break;
+        if (o_.Fast) {
             // A log with long silences (epoch times, a gap of days) jumps to its next frame.
-            const int64_t before = engine.SimTime();
-            virtualClock.AdvanceMicros(engine.SkipIdleTime(durationMicros) - before);
-            virtualClock.AdvanceMicros(std::min(tickMicros, durationMicros - engine.SimTime()));
+            const int64_t before = engine_.SimTime();
+            virtualClock_.AdvanceMicros(engine_.SkipIdleTime(durationMicros) - before);
+            virtualClock_.AdvanceMicros(std::min(tickMicros, durationMicros - engine_.SimTime()));
         } else {
             next.tv_nsec += tickMicros * 1000;
             while (next.tv_nsec >= 1000000000L) {
@@ -385,50 +578,79 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
             }
             SleepUntil(next);
         }
-        engine.TimerSysTimer();
-        if (o.Monitor && engine.SimTime() >= nextMonitor) {
-            PrintMonitor(out_, catalogue, engine.Requests(), engine.SimTime());
-            monitorAt = engine.SimTime();
+        engine_.TimerSysTimer();
+        if (o_.Monitor && engine_.SimTime() >= nextMonitor) {
+            PrintMonitor();
             nextMonitor += 1000000;
         }
     }
     // And what the monitor shows at the end, unless that was just printed.
-    if (o.Monitor && monitorAt != engine.SimTime())
-        PrintMonitor(out_, catalogue, engine.Requests(), engine.SimTime());
-    const double ranSeconds = static_cast<double>(engine.SimTime()) / 1e6;
-    engine.Stop();
+    if (o_.Monitor && cutShort_ == 0 && monitorAt_ != engine_.SimTime()) PrintMonitor();
+    ranSeconds_ = static_cast<double>(engine_.SimTime()) / 1e6;
+    engine_.Stop();
+}
 
-    if (!o.Fast) {
+int TCliRun::Finish()
+{
+    if (!o_.Fast) {
         // The frames released last are due up to 200 ms later.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(1000);
-        while (buffer.Pending() > 0 && std::chrono::steady_clock::now() < deadline)
+        while (buffer_.Pending() > 0 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        timer.Stop();
-        if (const int unsent = buffer.Pending(); unsent > 0) {
-            reporter.ShowError(TBaseError("quorvella-cli", "frames not sent",
-                                          TAString(int32_t(unsent)) + " frames were still in the transmit buffer "
-                                                                      "1 s after the end of the run"));
+        timer_.Stop();
+        if (const int unsent = buffer_.Pending(); unsent > 0) {
+            reporter_.ShowError(TBaseError("quorvella-cli", "frames not sent",
+                                           TAString(int32_t(unsent)) + " frames were still in the transmit buffer "
+                                                                       "1 s after the end of the run"));
         }
         // A failure the timer thread recorded after the last frame of the run.
-        const TBaseError late = buffer.TakeError();
-        if (!late.Operation().IsEmpty()) reporter.ShowError(late);
+        const TBaseError late = buffer_.TakeError();
+        if (!late.Operation().IsEmpty()) reporter_.ShowError(late);
     }
-    engine.SetCanChannel(nullptr);
-    if (opened) CloseChannelReporting(adapters, opened, o.DrainSeconds, timing.Count(), reporter);
-    engine.LogOut().Close();
+    engine_.SetCanChannel(nullptr);
+    if (opened_) CloseChannelReporting(adapters_, opened_, o_.DrainSeconds, timing_.Count(), reporter_);
+    opened_ = nullptr;
+    // Stop has written the last lines; closing can still report a delayed write error.
+    if (engine_.LogOut().IsOpen() && !engine_.LogOut().Close()) reporter_.ShowError(engine_.LogOut().Error());
 
-    const std::vector<TTimingGroup> groups = timing.Groups(catalogue, leftOut, engine.SimTime() / 1000);
-    std::fprintf(out_, "%s", TTimingReport::Text(groups).c_str());
-    if (simulation) std::fprintf(out_, "J1939 %s\n", engine.Requests().Text().c_str());
-    std::fflush(out_);
-    if (o.ReportFile) {
+    if (cutShort_ != 0) {
+        std::fprintf(err_, "quorvella-cli: run cut short by %s after %.3f s; every frame released until then is in the output log and the report\n",
+                     SignalName(cutShort_).c_str(), ranSeconds_);
+        std::fflush(err_);
+    }
+
+    // A log is its own schedule: each frame is judged against its log time.
+    const TTimingReport::TJudge judge = Simulation() ? TTimingReport::jSchedule : TTimingReport::jLogTime;
+    const std::vector<TTimingGroup> groups = timing_.Groups(catalogue_, leftOut_, engine_.SimTime() / 1000, judge);
+    Print(TTimingReport::Text(groups, judge));
+    if (Simulation()) Print("J1939 " + engine_.Requests().Text() + "\n");
+    if (o_.ReportFile) {
         try {
-            TTimingReport::Json(groups, o.Fast ? "virtual" : "real-time", ranSeconds).SaveToFile(*o.ReportFile, false);
-        } catch (const TBaseError&) {
-            reporter.ShowError(TBaseError("quorvella-cli", "cannot write the report '" + *o.ReportFile + "'"));
+            TSafeFile::Write(*o_.ReportFile, TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_, judge));
+        } catch (const TBaseError& e) {
+            reporter_.ShowError(TBaseError("TCliRunner::WriteReport", "Report not written", e.Detail()));
         }
     }
-    if (reporter.count > 0 || channelReports.Count() > 0) return ExitFailed;
-    if (o.StrictTiming && TTimingReport::AnyFlagged(groups)) return ExitFailed;
-    return ExitOk;
+    if (reporter_.count > 0 || channelReports_.Count() > 0) return TCliRunner::ExitFailed;
+    if (o_.StrictTiming && TTimingReport::AnyFlagged(groups)) return TCliRunner::ExitFailed;
+    if (cutShort_ != 0) return TCliRunner::ExitSignalBase + cutShort_;
+    return TCliRunner::ExitOk;
+}
+
+}  // namespace
+
+TCliRunner::TCliRunner(const TCliOptions& options, std::FILE* out, std::FILE* err)
+    : options_(options), out_(out), err_(err)
+{
+}
+
+int TCliRunner::Run(const std::atomic<int>& stop)
+{
+    auto run = std::make_unique<TCliRun>(options_, out_, err_);
+    if (auto exit = run->ExportDbc()) return *exit;
+    if (auto exit = run->CheckInputs()) return *exit;
+    if (auto exit = run->OpenChannel()) return *exit;
+    if (auto exit = run->OpenOutputs()) return *exit;
+    run->RunLoop(stop);
+    return run->Finish();
 }

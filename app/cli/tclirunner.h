@@ -10,13 +10,19 @@
 
 class TCliRunner {
 public:
-    enum TExit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2 };
+    // Exit statuses. A run cut short by signal N (SIGINT, SIGTERM, SIGHUP, SIGPIPE) ends
+    // with ExitSignalBase + N (130, 143, 129, 141) unless an error was reported, which
+    // is ExitFailed.
+    enum TExit { ExitOk = 0, ExitFailed = 1, ExitUsage = 2, ExitSignalBase = 128 };
 
     // out receives the monitor and the timing report, err the errors.
     TCliRunner(const TCliOptions& options, std::FILE* out, std::FILE* err);
 
-    // Runs to the end of the duration, of the log, or until stop becomes true.
-    TExit Run(const std::atomic<bool>& stop);
+    // Checks every input and output name and opens the channel before any output is
+    // opened or changed; then runs to the end of the duration, of the log, or until
+    // stop holds a signal number. Whichever ends it, the output log is finished (whole
+    // lines), the channel closed and the report written. Returns the exit status.
+    int Run(const std::atomic<int>& stop);
 
 private:
     const TCliOptions& options_;

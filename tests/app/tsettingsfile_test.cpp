@@ -7,8 +7,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <atomic>
 #include <iterator>
+#include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -145,6 +148,7 @@ TEST_F(TSettingsFileTest, DamagedFileFallsBackToDefaultsAndIsKeptAsBad)
 {
     const std::string damaged[] = {
         Decl + "<Quorvella><CanAdapter></Quorvella>",            // wrong end tag
+        Decl + "<Quorvella>\n <CanAdapter>\n  <-></->\n </CanAdapter>\n <FzgSim>\n  <Position>\n   <To",   // cut off
         "<?xml version=\"1.1\" encoding=\"UTF-8\" ?>\n<Quorvella></Quorvella>",
         "",                                                       // empty
         Decl,                                                     // no root element
@@ -220,6 +224,7 @@ TEST_F(TSettingsFileTest, InterruptedSaveLeavesTheOldFileIntact)
     EXPECT_EQ(again.Config()["FzgSim Position Top"]("<TEXT>"), "42");
 }
 
+// Another program's temporary file is neither used nor removed.
 TEST_F(TSettingsFileTest, LeftoverTemporaryFileDoesNotDisturb)
 {
     Write(Decl + "<Quorvella><FzgSim><Position><Top>3</Top></Position></FzgSim></Quorvella>");
@@ -228,8 +233,76 @@ TEST_F(TSettingsFileTest, LeftoverTemporaryFileDoesNotDisturb)
     settings.Load();
     EXPECT_EQ(settings.Config()["FzgSim Position Top"]("<TEXT>"), "3");
     ASSERT_TRUE(settings.Save());
-    EXPECT_FALSE(fs::exists(Path("Quorvella.xml.tmp")));
+    EXPECT_EQ(Read("Quorvella.xml.tmp"), "<Quorv");
     EXPECT_EQ(ReadTree()["FzgSim Position Top"]("<TEXT>"), "3");
+}
+
+TEST_F(TSettingsFileTest, SaveWritesThroughASymlinkAndKeepsTheFilesMode)
+{
+    fs::create_directories(Path("store"));
+    Write(Decl + "<Quorvella><FzgSim><Position><Top>5</Top></Position></FzgSim></Quorvella>", "store/real.xml");
+    ::chmod(Path("store/real.xml").c_str(), 0600);
+    fs::create_symlink("store/real.xml", Path());
+    TSettingsFile settings(Dir());
+    settings.Load();
+    EXPECT_FALSE(settings.UsingDefaults());
+    settings.FzgSim()["Position Top"]("<TEXT>") = "6";
+    ASSERT_TRUE(settings.Save());
+
+    EXPECT_TRUE(fs::is_symlink(Path()));
+    EXPECT_EQ(fs::read_symlink(Path()), "store/real.xml");
+    EXPECT_EQ(TXmlElement::ParseDocument(TAString(Read("store/real.xml")))["FzgSim Position Top"]("<TEXT>"), "6");
+    EXPECT_EQ(fs::status(Path("store/real.xml")).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(std::distance(fs::directory_iterator(Path("store")), {}), 1);   // no temporary left
+
+    // A malformed file behind the link is kept beside itself; the link stays.
+    Write("<Quorvella", "store/real.xml");
+    TSettingsFile damaged(Dir());
+    damaged.Load();
+    EXPECT_TRUE(damaged.UsingDefaults());
+    EXPECT_EQ(Read("store/real.xml.bad"), "<Quorvella");
+    ASSERT_TRUE(damaged.Save());
+    EXPECT_TRUE(fs::is_symlink(Path()));
+    EXPECT_EQ(ReadTree().Name(), "Quorvella");
+}
+
+// Two programs saving in one folder at the same time: each has its own temporary file,
+// and whoever reads the settings meanwhile finds a whole document.
+TEST_F(TSettingsFileTest, ConcurrentSavesNeverLeaveAnEmptyOrPartialFile)
+{
+    TSettingsFile first(Dir());
+    TSettingsFile second(Dir());
+    first.Load();
+    second.Load();
+    first.FzgSim()["Position Top"]("<TEXT>") = "1";
+    second.FzgSim()["Position Top"]("<TEXT>") = "2";
+    ASSERT_TRUE(first.Save());
+    std::atomic<bool> done{false};
+    std::atomic<int> failedSaves{0};
+    auto saver = [&](TSettingsFile& settings) {
+        for (int k = 0; k < 40; ++k)
+            if (!settings.Save()) ++failedSaves;
+    };
+    int bad = 0;
+    std::thread reader([&] {
+        while (!done.load()) {
+            try {
+                const TAString top = ReadTree()["FzgSim Position Top"]("<TEXT>");
+                if (top != "1" && top != "2") ++bad;
+            } catch (const TBaseError&) {
+                ++bad;
+            }
+        }
+    });
+    std::thread a(saver, std::ref(first));
+    std::thread b(saver, std::ref(second));
+    a.join();
+    b.join();
+    done.store(true);
+    reader.join();
+    EXPECT_EQ(failedSaves.load(), 0);
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1);
 }
 
 TEST_F(TSettingsFileTest, SaveFailuresAreReportedNotThrown)

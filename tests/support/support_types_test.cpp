@@ -102,6 +102,26 @@ TEST(ilist, StoresClonesAndCopiesDeeply)
     EXPECT_EQ(list.back().value, 1);
 }
 
+// A settings document with a million elements must load in linear time: appending
+// may move the stored pointers only a logarithmic number of times.
+TEST(ilist, AppendingOneByOneGrowsTheStorageGeometrically)
+{
+    ilist<Item> list;
+    int growths = 0;
+    size_t capacity = list.Capacity();
+    for (int i = 0; i < 1000000; ++i) {
+        list.Adopt(std::make_unique<Item>(i));
+        if (list.Capacity() != capacity) {
+            ++growths;
+            capacity = list.Capacity();
+        }
+    }
+    EXPECT_EQ(list.Count(), 1000000);
+    EXPECT_EQ(list[999999].value, 999999);
+    // Doubling from 1 reaches 2^20 > 10^6 in 21 steps; one slot at a time would be 10^6.
+    EXPECT_LE(growths, 21);
+}
+
 TEST(ilist, MisuseThrowsItsErrors)
 {
     ilist<Item> list;

@@ -180,18 +180,58 @@ TEST(TXmlElement, ParserMessages)
               (Failure{"TXmlComment::Load", "HdrErr"}));
 }
 
-TEST(TXmlElement, MissingEndTagsAtTheEndAreAccepted)
+// A document cut off inside an element is malformed: the keys after the cut are lost,
+// and a save would lose them for good.
+TEST(TXmlElement, DocumentCutOffInsideAnElementIsMalformed)
 {
-    TXmlElement root = Parse("<a><b>text");
-    EXPECT_EQ(root["b"]("<TEXT>"), "text");
-    TXmlElement open = Parse("<a><!--open to the end");
-    EXPECT_EQ(open("<COMMENT>"), "open to the end");
+    struct TCase {
+        const char* body;
+        const char* open;   // the innermost element left open
+    };
+    const TCase cases[] = {
+        {"<a><b>text", "b"},
+        {"<a><b>text</b>", "a"},
+        {"<a><!--open to the end", "a"},
+        {"<a>\n <CanAdapter>\n  <Simulation>\n   <Kind>RAM</", "Kind"},
+        {"<a><b></b", "b"},
+        {"<a><b x=\"1\"", "b"},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.body);
+        try {
+            Parse(c.body);
+            ADD_FAILURE() << "accepted";
+        } catch (const TXmlError& e) {
+            EXPECT_EQ(e.Operation(), "TXmlElement::Load");
+            EXPECT_EQ(e.Message(), "End Tag Missing");
+            EXPECT_EQ(e.Detail(), std::string("<") + c.open + "> has no end tag");
+        }
+    }
+    // Complete documents, and a fragment read by Load, still read.
+    EXPECT_EQ(Parse("<a><b/></a><!-- after the root, open").Name(), "a");
+    TXmlElement fragment("f");
+    int pos = 0;
+    fragment.Load(TAString("<b>1</b><c>2</c>"), pos);
+    EXPECT_EQ(fragment["c"]("<TEXT>"), "2");
+}
+
+// Many siblings (bench/xml_loading times a million), every one kept in order.
+TEST(TXmlElement, TwoHundredThousandChildrenLoadEveryElement)
+{
+    std::string body = "<r>";
+    for (int i = 0; i < 200000; ++i) body += "<e/>";
+    body += "<last>1</last></r>";
+    const TXmlElement root = Parse(body);
+    EXPECT_EQ(root.Count(), 200001);
+    EXPECT_EQ(root.GetEntry(199999).Name(), "e");
+    EXPECT_EQ(root.GetEntry(200000).Name(), "last");
 }
 
 TEST(TXmlElement, NestingDepthIsBounded)
 {
     std::string ok, deep;
     for (int i = 0; i < TXmlElement::MaxDepth; ++i) ok += "<e>";
+    for (int i = 0; i < TXmlElement::MaxDepth; ++i) ok += "</e>";
     TXmlElement root = Parse(ok);
     const TTreeKey* key = &root;
     int levels = 1;

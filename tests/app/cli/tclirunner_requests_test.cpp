@@ -63,7 +63,7 @@ TEST(TCliRunnerRequests, PeerOnARealChannelGetsTransferHoursFrameAndRefusal)
         ASSERT_EQ(parsed.Error, "");
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
-        std::atomic<bool> stop{false};
+        std::atomic<int> stop{0};
         int status = -1;
         std::thread run([&] { status = TCliRunner(parsed.Options, out, err).Run(stop); });
 

@@ -50,7 +50,7 @@ protected:
         EXPECT_EQ(parsed.Error, "");
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
-        std::atomic<bool> stop{false};
+        std::atomic<int> stop{0};
         const int status = TCliRunner(parsed.Options, out, err).Run(stop);
         out_ = Slurp(out);
         err_ = Slurp(err);

@@ -431,14 +431,17 @@ private slots:
         QVERIFY(!Checked(*app, "CB_LogFile"));
         QVERIFY(app->Engine().LogOut().IsOpen());
 
-        // A file that cannot be opened: the box is unchecked, nothing is said.
+        // A file that cannot be opened: the box is unchecked and the error display says
+        // which folder is missing.
         Click(*app, "CB_LogFile");
         QVERIFY(Checked(*app, "CB_LogFile"));
         query_.SaveAnswers.push_back(TPath("no/such/dir/out.asc"));
         Click(*app, "B_FileNameLogOut");
         QVERIFY(!app->Engine().LogOut().IsOpen());
         QVERIFY(!Checked(*app, "CB_LogFile"));
-        QVERIFY(query_.Boxes.empty());
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QCOMPARE(S(query_.Boxes[0].Text), "Log file error\nOpening the output log failed\nthe folder '" +
+                                              Path("no/such/dir") + "' does not exist\n");
     }
 
     void canAdapterBoxOpensTheDialogWhenNoChannelIsOpen()

@@ -1,0 +1,72 @@
+// The runner's timing self-check by source: the simulation against the Bus-FMS
+// schedule, a replayed log against its own times.
+#include "app/cli/tclirunner.h"
+#include "clirunfixture.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+class TCliRunnerTiming : public clitest::TCliRunFixture {
+protected:
+    // Lines of EEC1 (18F00400) at the given times in units of 0.1 ms.
+    static std::string Eec1(const std::vector<int>& tenthsOfMs)
+    {
+        std::string text;
+        char line[64];
+        for (int t : tenthsOfMs) {
+            std::snprintf(line, sizeof line, "%03d.%04d 18F00400F0FF7DE01E00FF7D\r\n", t / 10000, t % 10000);
+            text += line;
+        }
+        return text;
+    }
+};
+
+// A faithful 10 ms EEC1 log: twice the catalogue's rate and 21 groups short of it, and
+// still every frame leaves at its log time.
+TEST_F(TCliRunnerTiming, FaithfulLogPassesStrictTimingWhateverTheCatalogueSays)
+{
+    std::vector<int> times;
+    for (int k = 0; k < 100; ++k) times.push_back(k * 100);
+    Write(Path("eec1.asc"), Eec1(times));
+    ASSERT_EQ(Run({"--fast", "--source", "log", Path("eec1.asc"), "--strict-timing", "--report", Path("r.json")}), 0)
+        << out_ << err_;
+    EXPECT_NE(out_.find("timing: every frame within 10 ms of its log time"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("timing: the largest lateness was 0.000 ms"), std::string::npos) << out_;
+    EXPECT_EQ(out_.find("schedule missing"), std::string::npos);
+    EXPECT_EQ(out_.find("period off"), std::string::npos);
+    const std::string json = Read(Path("r.json"));
+    EXPECT_NE(json.find("\"judged_by\": \"log time\""), std::string::npos);
+    EXPECT_NE(json.find("\"flagged\": false"), std::string::npos);
+}
+
+TEST_F(TCliRunnerTiming, InternalLogIsItsOwnSchedule)
+{
+    ASSERT_EQ(Run({"--fast", "--source", "internal", "--strict-timing"}), 0) << out_ << err_;
+    EXPECT_NE(out_.find("timing: every frame within 10 ms of its log time"), std::string::npos) << out_;
+}
+
+// Two frames in every millisecond of a second: one leaves per millisecond, so the
+// queue falls behind by half a millisecond per millisecond; past the transmit buffer's
+// 200 ms the frames leave late against their log times, and strict timing fails.
+TEST_F(TCliRunnerTiming, BackloggedLogFailsStrictTimingOnLateness)
+{
+    std::vector<int> times;
+    for (int k = 0; k < 2000; ++k) times.push_back((k / 2) * 10);
+    Write(Path("busy.asc"), Eec1(times));
+    EXPECT_EQ(Run({"--fast", "--source", "log", Path("busy.asc"), "--strict-timing"}), TCliRunner::ExitFailed);
+    EXPECT_NE(out_.find("frames more than 10 ms after their log time"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("timing: some frames left more than 10 ms after their log time"), std::string::npos);
+}
+
+TEST_F(TCliRunnerTiming, SimulationIsJudgedByTheScheduleAndShowsItsLateness)
+{
+    ASSERT_EQ(Run({"--fast", "--duration", "12", "--starter", "--strict-timing"}), 0) << out_ << err_;
+    EXPECT_NE(out_.find("timing: every group within 1 ms of its period"), std::string::npos) << out_;
+    EXPECT_NE(out_.find("timing: the largest lateness was 0.000 ms"), std::string::npos) << out_;
+}
+
+}  // namespace
