@@ -13,6 +13,7 @@
 
 #include <vector>
 
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -22,6 +23,8 @@ class TBusFmsStandard;
 class TFVehicleData : public QWidget, public TRunMonitor {
     Q_OBJECT
 public:
+    // The designed width and height. The window is wider where the names and values
+    // need it in its font, and no higher than the usable area of the screen.
     static constexpr int FixedWidth = 386;
     static constexpr int InitialHeight = 484;
 
@@ -38,6 +41,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Escape: Hide.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Layout();
@@ -45,4 +50,6 @@ private:
     std::vector<QLineEdit*> fields_;
     QScrollArea* scroll_ = nullptr;
     QPushButton* hide_ = nullptr;
+    int scrollTop_ = 0;
+    int scrollWidth_ = 0;
 };
