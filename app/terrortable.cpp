@@ -9,6 +9,8 @@ constexpr TErrorRow kRows[] = {
     {"TCanBuffer::Write", "write error", "CAN error", "Sending message failed"},
     {"TCanBuffer::OnLoop", "unknown error", "CAN error", "Undefined error occured"},
     {"", "Logfile Read Error", "Log file error", "Reading CAN log entry failed"},
+    {"TLogOut::Open", "Open failed", "Log file error", "Opening the output log failed"},
+    {"TLogOut::Append", "Write failed", "Log file error", "Writing the output log failed"},
     {"TCanHigh::Add", "multipacket index error", "CAN packet error", "Index of CAN multi packet is wrong"},
     {"TCanHigh::Add", "multipacket index overflow", "CAN packet error", "Index of CAN multi packet is wrong"},
     {"TCanHigh::Add", "last multipacket not filled with FF", "CAN packet error", "CAN multi packet not filled with FF"},

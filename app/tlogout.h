@@ -20,6 +20,9 @@ public:
     bool IsOpen() const { return file_ != nullptr; }
     // The last name given to Open.
     const TAString& FileName() const { return fileName_; }
+    // Why the last Open or Append failed, in the system's words ("No such file or
+    // directory"); empty after a successful Open.
+    const TAString& Error() const { return error_; }
 
     // One line for frame. False when nothing is open or the write failed.
     bool Append(const TCanFrame& frame);
@@ -33,4 +36,5 @@ private:
     };
     std::unique_ptr<std::FILE, Closer> file_;
     TAString fileName_;
+    TAString error_;
 };

@@ -40,6 +40,8 @@ void TRunEngine::Start()
     if (running_) return;
     running_ = true;
     simTime_ = 0;
+    framesSent_ = 0;
+    framesLogged_ = 0;
     replay_.Restart();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
@@ -128,10 +130,14 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 
     const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
     if (!frame.IsNone()) {
-        if (Controls.SendCan && canChannel_) Transmit(frame);
-        if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) {
-            Controls.LogFile = false;
-            NotifyControls();
+        if (Controls.SendCan && canChannel_ && Transmit(frame)) ++framesSent_;
+        if (Controls.LogFile && logOut_.IsOpen()) {
+            if (logOut_.Append(frame)) {
+                ++framesLogged_;
+            } else {
+                Controls.LogFile = false;
+                NotifyControls();
+            }
         }
         WatchFrame(frame);
     }
@@ -197,11 +203,11 @@ void TRunEngine::QueueDueGroups()
     }
 }
 
-void TRunEngine::Transmit(const TCanFrame& frame)
+bool TRunEngine::Transmit(const TCanFrame& frame)
 {
     try {
         transmit_.Write(frame, startMicros_ + TransmitLead);
-        return;
+        return true;
     } catch (const TBaseError& e) {
         Controls.SendCan = false;
         NotifyControls();
@@ -211,6 +217,7 @@ void TRunEngine::Transmit(const TCanFrame& frame)
         NotifyControls();
         Show(TBaseError("Maintask", "CAN write error"));
     }
+    return false;
 }
 
 void TRunEngine::WatchFrame(const TCanFrame& frame)

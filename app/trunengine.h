@@ -105,6 +105,11 @@ public:
     TCanHighDB& SendQueue() { return sendQueue_; }
     const TLogReplay& Replay() const { return replay_; }
 
+    // Counts of the current run, from its Start: frames handed to the CAN adapter's
+    // transmit buffer, and frames written to the output log.
+    uint64_t FramesSent() const { return framesSent_; }
+    uint64_t FramesLogged() const { return framesLogged_; }
+
     int64_t SimTime() const { return simTime_; }
     long double StartTime() const { return startTime_; }
     uint32_t TickCounter() const { return tickCounter_; }
@@ -117,7 +122,8 @@ private:
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
     void SimulationStep(bool& monitorDue, bool& cockpitRefresh);
     void QueueDueGroups();
-    void Transmit(const TCanFrame& frame);
+    // False when the transmit buffer refused the frame (the destination is then off).
+    bool Transmit(const TCanFrame& frame);
     void WatchFrame(const TCanFrame& frame);
     void Show(const TBaseError& error);
     void ShowOncePerRun(TErrorSource source, const TBaseError& error);
@@ -143,6 +149,8 @@ private:
     uint32_t tickCounter_ = 0;
     int32_t stepCounter_ = FirstStepCounter;
     int64_t simTime_ = 0;
+    uint64_t framesSent_ = 0;
+    uint64_t framesLogged_ = 0;
     long double startTime_ = 0.0L;
     int64_t startMicros_ = 0;
     bool shown_[esCount] = {};

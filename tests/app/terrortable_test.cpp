@@ -57,6 +57,14 @@ TEST(TErrorTable, UnknownErrorsAreFatalWithTheirRawTexts)
     EXPECT_TRUE(TErrorTable::Lookup(TBaseError("TCanBuffer::Read", "write error")).Fatal);
 }
 
+TEST(TErrorTable, OutputLogFailuresSayWhichFileAndWhy)
+{
+    TErrorReport r = TErrorTable::Lookup(TBaseError("TLogOut::Open", "Open failed", "/x/out.asc: Permission denied"));
+    EXPECT_EQ(r.BoxText, "Log file error\nOpening the output log failed\n/x/out.asc: Permission denied\n");
+    r = TErrorTable::Lookup(TBaseError("TLogOut::Append", "Write failed", "out.asc: No space left on device"));
+    EXPECT_EQ(r.BoxText, "Log file error\nWriting the output log failed\nout.asc: No space left on device\n");
+}
+
 TEST(TErrorTable, DetailFollowsTheTextWithoutTakingPartInTheLookup)
 {
     TErrorReport r = TErrorTable::Lookup(TBaseError("", "Logfile Read Error", "drive.asc line 12: '000.00x0' is no time"));
@@ -68,7 +76,8 @@ TEST(TErrorTable, DetailFollowsTheTextWithoutTakingPartInTheLookup)
 
 TEST(TErrorTable, HoldsEveryRowWithACategory)
 {
-    EXPECT_EQ(TErrorTable::Rows().size(), 37u + 14u);   // the 14 of the Qt CAN bus driver last
+    // 37 rows, 2 of the output log, the 14 of the Qt CAN bus driver last.
+    EXPECT_EQ(TErrorTable::Rows().size(), 37u + 2u + 14u);
     for (const TErrorRow& row : TErrorTable::Rows()) {
         EXPECT_STRNE(row.Category, "");
         EXPECT_STRNE(row.Pattern, "");
