@@ -6,10 +6,10 @@
 
 namespace {
 
-TAString Count(uint64_t n, const char* what)
+TAString Frames(uint64_t n)
 {
     char text[48];
-    std::snprintf(text, sizeof text, "%" PRIu64 " %s", n, what);
+    std::snprintf(text, sizeof text, "%" PRIu64 " %s", n, n == 1 ? "frame" : "frames");
     return TAString(text);
 }
 
@@ -30,22 +30,30 @@ TAString TRunStatus::BaseName(const TAString& fileName)
     return TAString(name.empty() ? fileName.str() : name);
 }
 
-TAString TRunStatus::RunLine(const TRunStatusFacts& f)
+TRunStatusText TRunStatus::Text(const TRunStatusFacts& f)
 {
-    if (!f.Running && !f.Started) return "Ready";
-    TAString line = f.Running ? "Running " : "Stopped ";
-    line += Elapsed(f.SimTimeMicros) + ", " + Count(f.FramesSent, f.FramesSent == 1 ? "frame sent" : "frames sent");
-    if (!f.SendCan) line += " (CAN-Adapter off)";
-    return line;
-}
+    TRunStatusText t;
+    if (!f.Running && !f.Started)
+        t.Run = "Ready";
+    else
+        t.Run = (f.Running ? "Running " : "Stopped ") + Elapsed(f.SimTimeMicros);
+    t.Sent = Frames(f.FramesSent);
+    if (!f.SendCan) t.Sent += " (CAN-Adapter off)";
 
-TAString TRunStatus::LogLine(const TRunStatusFacts& f)
-{
-    if (f.LogFileName.IsEmpty()) return "Output log: none chosen";
-    const TAString name = BaseName(f.LogFileName);
-    if (!f.LogOpen) return "Output log " + name + " cannot be opened: " + f.LogError;
-    TAString line = "Output log " + name + ": " + Count(f.FramesLogged, f.FramesLogged == 1 ? "frame" : "frames");
-    if (!f.LogError.IsEmpty()) return line + ", then writing failed: " + f.LogError;
-    if (!f.LogFile) line += " (Logfile off)";
-    return line;
+    if (f.LogFileName.IsEmpty()) {
+        t.Log = "none chosen";
+        return t;
+    }
+    t.Log = BaseName(f.LogFileName);
+    if (!f.LogOpen) {
+        t.Written = "none (cannot open)";
+        t.Problem = f.LogError;
+    } else if (!f.LogError.IsEmpty()) {
+        t.Written = Frames(f.FramesLogged) + " (write failed)";
+        t.Problem = f.LogError;
+    } else {
+        t.Written = Frames(f.FramesLogged);
+        if (!f.LogFile) t.Written += " (Logfile off)";
+    }
+    return t;
 }

@@ -1,9 +1,14 @@
 #pragma once
 // The main window's status line in words: what the run is doing and where its frames
-// went. Two lines:
+// went, as four short values beside their captions:
 //
-//   "Running 0:01:23, 4151 frames sent"        (or "Stopped ...", "Ready" before a run)
-//   "Output log drive.asc: 4151 frames"        (or why there is none)
+//   Run:         Running 0:01:23            ("Stopped 0:01:23"; "Ready" before a run)
+//   Sent:        4151 frames                ("... (CAN-Adapter off)")
+//   Output log:  drive.asc                  ("none chosen")
+//   Written:     4151 frames                ("... (Logfile off)", "none (cannot open)",
+//                                            "... (write failed)")
+//   and, when the output log failed, the system's reason on a line of its own
+//   ("No such file or directory").
 //
 // The counts are the engine's for the current (or last) run; the output log is named
 // by its file name without the folder.
@@ -25,10 +30,22 @@ struct TRunStatusFacts {
     TAString LogError;           // why it could not be opened or written; empty: it could
 };
 
+struct TRunStatusText {
+    TAString Run;
+    TAString Sent;
+    TAString Log;
+    TAString Written;
+    TAString Problem;   // empty unless the output log failed
+};
+
 class TRunStatus {
 public:
-    static TAString RunLine(const TRunStatusFacts& facts);
-    static TAString LogLine(const TRunStatusFacts& facts);
+    static constexpr const char* RunCaption = "Run:";
+    static constexpr const char* SentCaption = "Sent:";
+    static constexpr const char* LogCaption = "Output log:";
+    static constexpr const char* WrittenCaption = "Written:";
+
+    static TRunStatusText Text(const TRunStatusFacts& facts);
     // Hours, minutes and seconds, the part of a second cut off: 83.9 s is "0:01:23".
     static TAString Elapsed(int64_t micros);
     // The name without its folders: "/home/a/drive.asc" is "drive.asc".

@@ -18,41 +18,49 @@ TEST(TRunStatus, ElapsedIsHoursMinutesAndWholeSeconds)
     for (const auto& c : cases) EXPECT_EQ(TRunStatus::Elapsed(c.micros), c.text) << c.micros;
 }
 
-TEST(TRunStatus, RunLineSaysStateTimeAndFramesSent)
+TEST(TRunStatus, RunAndSentSayStateTimeAndFrames)
 {
     TRunStatusFacts f;
-    EXPECT_EQ(TRunStatus::RunLine(f), "Ready");
+    EXPECT_EQ(TRunStatus::Text(f).Run, "Ready");
+    EXPECT_EQ(TRunStatus::Text(f).Sent, "0 frames (CAN-Adapter off)");
     f.Running = true;
     f.Started = true;
     f.SendCan = true;
     f.SimTimeMicros = 83900000;
     f.FramesSent = 4151;
-    EXPECT_EQ(TRunStatus::RunLine(f), "Running 0:01:23, 4151 frames sent");
+    EXPECT_EQ(TRunStatus::Text(f).Run, "Running 0:01:23");
+    EXPECT_EQ(TRunStatus::Text(f).Sent, "4151 frames");
     f.FramesSent = 1;
-    EXPECT_EQ(TRunStatus::RunLine(f), "Running 0:01:23, 1 frame sent");
+    EXPECT_EQ(TRunStatus::Text(f).Sent, "1 frame");
     f.Running = false;
     f.SendCan = false;
-    f.FramesSent = 0;
-    EXPECT_EQ(TRunStatus::RunLine(f), "Stopped 0:01:23, 0 frames sent (CAN-Adapter off)");
+    EXPECT_EQ(TRunStatus::Text(f).Run, "Stopped 0:01:23");
+    EXPECT_EQ(TRunStatus::Text(f).Sent, "1 frame (CAN-Adapter off)");
 }
 
-TEST(TRunStatus, LogLineNamesTheFileAndItsFramesOrWhyThereAreNone)
+TEST(TRunStatus, OutputLogIsNamedWithItsFramesOrWhyThereAreNone)
 {
     TRunStatusFacts f;
-    EXPECT_EQ(TRunStatus::LogLine(f), "Output log: none chosen");
+    EXPECT_EQ(TRunStatus::Text(f).Log, "none chosen");
+    EXPECT_EQ(TRunStatus::Text(f).Written, "");
     f.LogFileName = "/home/tester/logs/drive.asc";
     f.LogOpen = true;
     f.LogFile = true;
     f.FramesLogged = 4151;
-    EXPECT_EQ(TRunStatus::LogLine(f), "Output log drive.asc: 4151 frames");
+    EXPECT_EQ(TRunStatus::Text(f).Log, "drive.asc");
+    EXPECT_EQ(TRunStatus::Text(f).Written, "4151 frames");
+    EXPECT_EQ(TRunStatus::Text(f).Problem, "");
     f.LogFile = false;
-    EXPECT_EQ(TRunStatus::LogLine(f), "Output log drive.asc: 4151 frames (Logfile off)");
+    EXPECT_EQ(TRunStatus::Text(f).Written, "4151 frames (Logfile off)");
     f.LogError = "No space left on device";
-    EXPECT_EQ(TRunStatus::LogLine(f), "Output log drive.asc: 4151 frames, then writing failed: No space left on device");
+    EXPECT_EQ(TRunStatus::Text(f).Written, "4151 frames (write failed)");
+    EXPECT_EQ(TRunStatus::Text(f).Problem, "No space left on device");
     f.LogOpen = false;
     f.LogFileName = "no/such/dir/out.asc";
     f.LogError = "No such file or directory";
-    EXPECT_EQ(TRunStatus::LogLine(f), "Output log out.asc cannot be opened: No such file or directory");
+    EXPECT_EQ(TRunStatus::Text(f).Log, "out.asc");
+    EXPECT_EQ(TRunStatus::Text(f).Written, "none (cannot open)");
+    EXPECT_EQ(TRunStatus::Text(f).Problem, "No such file or directory");
 }
 
 TEST(TRunStatus, BaseNameDropsTheFolders)
