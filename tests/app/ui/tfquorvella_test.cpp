@@ -489,6 +489,25 @@ private slots:
         QCOMPARE(sent->text(), QString("%1 frames (CAN-Adapter off)").arg(lines));
     }
 
+    void outputLogThatCannotBeWrittenIsToldNotSilentlyUnticked()
+    {
+        if (!QFile::exists("/dev/full")) QSKIP("no /dev/full");
+        auto app = Start();
+        query_.Boxes.clear();
+        query_.SaveAnswers.push_back(TAString("/dev/full"));
+        Click(*app, "CB_LogFile");
+        QVERIFY(Checked(*app, "CB_LogFile"));
+        Click(*app, "B_StartStop");
+        // The lines are buffered: the write that reaches the device fails.
+        QTRY_VERIFY_WITH_TIMEOUT(!Checked(*app, "CB_LogFile"), 10000);
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QCOMPARE(S(query_.Boxes[0].Text),
+                 QString("Log file error\nWriting the output log failed\n/dev/full: No space left on device\n"));
+        QVERIFY(Find<QLabel>(*app, "L_WrittenStatus")->text().endsWith(" frames (write failed)"));
+        QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString("No space left on device"));
+        QVERIFY(app->Engine().Running());   // the run goes on without the output log
+    }
+
     void repeatAndValidManipulationChangeWhatTheEngineDoes()
     {
         WriteFile("Quorvella.xml", SimulationSettings("RAM 4 4").toUtf8());
