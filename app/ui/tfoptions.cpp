@@ -112,6 +112,7 @@ TFOptions::TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, T
 void TFOptions::FormCreate(const TBusFmsStandard& catalogue)
 {
     TScreenFit::TopLeft(*this);
+    TScreenFit::Keep(*this);
     applied_ = TFrameOptions{};
     CLB_Frames->clear();
     for (const TAString& text : TOptionsEditor::FrameItems(catalogue)) {

@@ -115,6 +115,7 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     engine_.SetErrorReporter(this);
     ShowStatus();
     TScreenFit::Centre(*this);
+    TScreenFit::Keep(*this);
 }
 
 TFQuorvella::~TFQuorvella()

@@ -257,14 +257,19 @@ void TFCanChannel::Build()
 
     PlaceControls(group, ok, cancel);
     TScreenFit::TopLeft(*this);
+    TScreenFit::Keep(*this);
 }
 
 void TFCanChannel::PlaceControls(QWidget* group, QPushButton* ok, QPushButton* cancel)
 {
+    ensurePolished();   // measured as the style will draw them
     // The designed geometry: captions at x 4 in their panels, fields at x 92, 28 pixels
     // a row; wide fields 244, narrow ones 64 and 100 pixels. A larger font widens the
     // caption column and the fields and spreads the rows.
-    const auto fits = [](QComboBox* c, int designed) { return std::max(designed, c->sizeHint().width()); };
+    // Until it is first shown a combo box gives its items' width as its minimum only.
+    const auto fits = [](QComboBox* c, int designed) {
+        return std::max({designed, c->sizeHint().width(), c->minimumSizeHint().width()});
+    };
     // The driver field is as wide as the longest driver caption, whichever drivers are offered.
     QStringList captions;
     for (const TDriverOffer* d : {&VectorOffer, &Vci2Offer, &Vci3Offer, &SimulationOffer, &QtCanBusOffer})

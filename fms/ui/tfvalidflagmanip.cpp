@@ -107,14 +107,17 @@ void TFValidFlagManip::Build()
     }
 
     // Columns and rows as designed, or wider and taller where the texts need it: every
-    // name fits left of the boxes, every choice (all the rows' items) fits in a box.
+    // name fits left of the boxes, every choice (all the rows' items) fits in a box
+    // (measured as the style will draw them).
+    rows->ensurePolished();
     int nameWidth = 0;
     int boxWidth = BoxWidth;
     int boxHeight = BoxHeight;
     for (QLabel* label : labels)
         nameWidth = std::max(nameWidth, label->width());
     for (QComboBox* box : boxes_) {
-        boxWidth = std::max(boxWidth, box->sizeHint().width());
+        // Until it is first shown a combo box gives its items' width as its minimum only.
+        boxWidth = std::max({boxWidth, box->sizeHint().width(), box->minimumSizeHint().width()});
         boxHeight = std::max(boxHeight, box->sizeHint().height());
     }
     const int boxLeft = std::max(BoxLeft, LabelLeft + nameWidth + Gap);
@@ -169,6 +172,7 @@ void TFValidFlagManip::Build()
     // The screen's top left corner; a screen lower than the window cuts it to its height,
     // so that the buttons stay in view.
     TScreenFit::TopLeft(*this);
+    TScreenFit::Keep(*this);
     Layout();
 }
 

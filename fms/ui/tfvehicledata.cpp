@@ -28,8 +28,9 @@ constexpr int FieldLeft = 208;
 constexpr int FieldWidth = 121;
 constexpr int FieldHeight = 21;
 constexpr int Gap = 8;
-// The longest value the simulation sends as it starts: its vehicle identification.
-constexpr const char* WidestValue = "Vehicle_ID_0001_abcdefg";
+// The longest values the simulation sends as it starts: its vehicle identification
+// with its end mark, and the 41 digits of the tell-tale states.
+constexpr const char* WidestValues[] = {"Vehicle_ID_0001_abcdefg*", "00000000000000000000000000000000000000000"};
 
 QString Q(const TAString& s)
 {
@@ -70,14 +71,17 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
         fields_.push_back(field);
     }
 
-    // Columns and rows as designed, or wider and taller where the font needs it.
+    // Columns and rows as designed, or wider and taller where the font needs it
+    // (measured as the style will draw them).
+    rows->ensurePolished();
     int nameWidth = 0;
     for (QLabel* label : labels)
         nameWidth = std::max(nameWidth, label->width());
     QLineEdit* sample = fields_.front();
-    const int fieldWidth =
-        std::max(FieldWidth, sample->fontMetrics().horizontalAdvance(WidestValue) +
-                                 2 * sample->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
+    int fieldWidth = FieldWidth;
+    for (const char* value : WidestValues)
+        fieldWidth = std::max(fieldWidth, sample->fontMetrics().horizontalAdvance(value) +
+                                              2 * sample->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
     const int fieldHeight = std::max(FieldHeight, sample->sizeHint().height());
     const int fieldLeft = std::max(FieldLeft, LabelLeft + nameWidth + Gap);
     const int pitch = std::max(RowPitch, fieldHeight + 3);
@@ -102,6 +106,7 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
     setFixedWidth(width);
     resize(width, InitialHeight);
     TScreenFit::TopLeft(*this);
+    TScreenFit::Keep(*this);
     Layout();
 }
 

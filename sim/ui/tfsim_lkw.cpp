@@ -223,8 +223,18 @@ void TFSim_Lkw::ReadPosition()
         }
     }
     // A position stored on a monitor that is gone, or a window larger than this
-    // screen, is brought where the user sees all of it.
+    // screen, is brought where the user sees all of it. A window cut to the screen's
+    // height scrolls up and down: it is made wider by the scroll bar where the screen
+    // allows, so that it need not scroll sideways as well.
+    const QSize designed = size();
     TScreenFit::Apply(*this);
+    if (height() < designed.height()) {
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        setMaximumWidth(QWIDGETSIZE_MAX);
+        setFixedWidth(designed.width() + bar);
+        TScreenFit::Apply(*this);
+    }
+    TScreenFit::Keep(*this);
 }
 
 void TFSim_Lkw::SetTabOrder()

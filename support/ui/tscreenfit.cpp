@@ -3,6 +3,7 @@
 #include "support/twindowplacement.h"
 
 #include <QGuiApplication>
+#include <QEvent>
 #include <QMargins>
 #include <QScreen>
 #include <QStyle>
@@ -30,6 +31,18 @@ QMargins FrameOf(const QWidget& window)
     if (platform == "offscreen" || platform == "minimal") return {};
     return {0, window.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &window), 0, 0};
 }
+
+class TOnShow final : public QObject {
+public:
+    explicit TOnShow(QWidget& window) : QObject(&window) { window.installEventFilter(this); }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show) TScreenFit::Apply(*static_cast<QWidget*>(watched));
+        return false;
+    }
+};
 
 QRect PrimaryArea()
 {
@@ -62,6 +75,11 @@ void TScreenFit::Apply(QWidget& window)
         window.resize(size);
     }
     window.move(placed.Left, placed.Top);   // move() places the frame of a top-level window
+}
+
+void TScreenFit::Keep(QWidget& window)
+{
+    new TOnShow(window);
 }
 
 void TScreenFit::TopLeft(QWidget& window)

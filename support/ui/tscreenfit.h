@@ -16,4 +16,7 @@ public:
     static void TopLeft(QWidget& window);
     // Centres window on the usable area of the primary screen, then Apply.
     static void Centre(QWidget& window);
+    // Apply again each time window is shown: the window system knows its frame then,
+    // and the screens may have changed since.
+    static void Keep(QWidget& window);
 };
