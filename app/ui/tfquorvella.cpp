@@ -558,6 +558,8 @@ void TFQuorvella::OpenConfiguredChannel()
 
 void TFQuorvella::CB_LogFileClick()
 {
+    // Ticked again after a failed write: a new attempt, reported anew if it fails.
+    if (CB_LogFile->isChecked() && engine_.LogOut().IsOpen()) logError_ = TAString();
     engine_.LogOut().Flush();
     if (!engine_.LogOut().IsOpen() && CB_LogFile->isChecked()) B_FileNameLogOutClick();
     ReadControls();

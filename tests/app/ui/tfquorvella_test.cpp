@@ -506,6 +506,14 @@ private slots:
         QVERIFY(Find<QLabel>(*app, "L_WrittenStatus")->text().endsWith(" frames (write failed)"));
         QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString("No space left on device"));
         QVERIFY(app->Engine().Running());   // the run goes on without the output log
+
+        // Ticked again: a new attempt, told again when it fails again.
+        Click(*app, "CB_LogFile");
+        QVERIFY(Checked(*app, "CB_LogFile"));
+        QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString());
+        QTRY_VERIFY_WITH_TIMEOUT(!Checked(*app, "CB_LogFile"), 10000);
+        QCOMPARE(query_.Boxes.size(), size_t{2});
+        QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString("No space left on device"));
     }
 
     void repeatAndValidManipulationChangeWhatTheEngineDoes()
