@@ -107,6 +107,16 @@ const TBaseError& TLogOut::Error() const
     return error_ ? *error_ : none;
 }
 
+TAString TLogOut::Reason() const
+{
+    if (!error_) return TAString();
+    std::string detail = error_->Detail().str();
+    const std::string named = Quoted(fileName_).str() + ": ";
+    if (detail.compare(0, named.size(), named) == 0) detail.erase(0, named.size());
+    if (const size_t end = detail.find("; "); end != std::string::npos) detail.erase(end);
+    return TAString(detail);
+}
+
 TAString TLogOut::Line(const TCanFrame& frame)
 {
     return frame.ToString(lfFixedId);

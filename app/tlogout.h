@@ -58,6 +58,9 @@ public:
     //   ("TLogOut::Write", "Output log write error", "<file>: <reason> ...")
     bool Failed() const { return error_.has_value(); }
     const TBaseError& Error() const;
+    // The reason alone, for a status line: "No space left on device", "the folder 'x'
+    // does not exist"; empty when nothing failed.
+    TAString Reason() const;
 
     // Lines written into the file since Open (whole lines only).
     int64_t LinesWritten() const { return lines_; }

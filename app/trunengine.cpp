@@ -44,6 +44,8 @@ void TRunEngine::Start()
     if (running_) return;
     running_ = true;
     simTime_ = 0;
+    framesSent_ = 0;
+    framesLogged_ = 0;
     replay_.Restart();
     // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
     // belongs to that run: its frames would go out with stale times and data.
@@ -142,8 +144,14 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
         transfers_.Sent(frame, simTime_, sendQueue_);
         responder_.Sent(frame);
         NoteLateness(frame);
-        if (Controls.SendCan && canChannel_) Transmit(frame);
-        if (Controls.LogFile && logOut_.IsOpen() && !logOut_.Append(frame)) LogOutFailed();
+        if (Controls.SendCan && canChannel_ && Transmit(frame)) ++framesSent_;
+        if (Controls.LogFile && logOut_.IsOpen()) {
+            if (logOut_.Append(frame)) {
+                ++framesLogged_;
+            } else {
+                LogOutFailed();
+            }
+        }
         WatchFrame(frame);
     }
 
@@ -299,11 +307,11 @@ void TRunEngine::NoteLateness(const TCanFrame& frame)
     }
 }
 
-void TRunEngine::Transmit(const TCanFrame& frame)
+bool TRunEngine::Transmit(const TCanFrame& frame)
 {
     try {
         transmit_.Write(frame, startMicros_ + TransmitLead);
-        return;
+        return true;
     } catch (const TBaseError& e) {
         Controls.SendCan = false;
         NotifyControls();
@@ -313,6 +321,7 @@ void TRunEngine::Transmit(const TCanFrame& frame)
         NotifyControls();
         Show(TBaseError("Maintask", "CAN write error"));
     }
+    return false;
 }
 
 void TRunEngine::WatchFrame(const TCanFrame& frame)

@@ -145,6 +145,11 @@ public:
     // The requests of this run (simulation mode; TRequestResponder).
     const TRequestCounts& Requests() const { return responder_.Counts(); }
 
+    // Counts of the current run, from its Start: frames handed to the CAN adapter's
+    // transmit buffer, and frames written to the output log.
+    uint64_t FramesSent() const { return framesSent_; }
+    uint64_t FramesLogged() const { return framesLogged_; }
+
     int64_t SimTime() const { return simTime_; }
     long double StartTime() const { return startTime_; }
     uint32_t TickCounter() const { return tickCounter_; }
@@ -161,7 +166,8 @@ private:
     // to the received-frame sink and, in simulation mode, to the request responder.
     void ReadReceived();
     void AnswerRequest(const TCanFrame& frame);
-    void Transmit(const TCanFrame& frame);
+    // False when the transmit buffer refused the frame (the destination is then off).
+    bool Transmit(const TCanFrame& frame);
     void ReportDrops();
     void NoteLateness(const TCanFrame& frame);
     void WatchFrame(const TCanFrame& frame);
@@ -193,6 +199,8 @@ private:
     uint32_t tickCounter_ = 0;
     int32_t stepCounter_ = FirstStepCounter;
     int64_t simTime_ = 0;
+    uint64_t framesSent_ = 0;
+    uint64_t framesLogged_ = 0;
     long double startTime_ = 0.0L;
     int64_t startMicros_ = 0;
     bool shown_[esCount] = {};

@@ -1,7 +1,7 @@
 // quorvella-screenshots DIR: starts the program offscreen in a scratch working
 // directory, drives it into a running vehicle simulation (engine running, third gear,
-// frames going to an in-memory CAN channel) and renders every window into DIR as
-// <window class>.png.
+// frames going to an in-memory CAN channel and an output log) and renders every window
+// into DIR as <window class>.png.
 
 #include "app/trunengine.h"
 #include "app/ui/tcanchanneldialog.h"
@@ -19,6 +19,7 @@
 #include "sim/ui/tfsim_lkw.h"
 #include "support/tbaseerror.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -33,15 +34,21 @@
 
 namespace {
 
-// Nobody answers: boxes are noted, file dialogs cancelled, dialogs not run.
+// Nobody answers: boxes are noted, file dialogs cancelled (but the output log, which
+// goes to the scratch directory), dialogs not run.
 class TQuietQuery final : public TUserQuery {
 public:
+    TAString OutputLog;
     void Message(QWidget*, const TAString& caption, const TAString& text, TIcon) override
     {
         std::fprintf(stderr, "quorvella-screenshots: box \"%s\": %s\n", caption.c_str(), text.c_str());
     }
     std::optional<TAString> OpenFileName(QWidget*, const TFileRequest&) override { return std::nullopt; }
-    std::optional<TAString> SaveFileName(QWidget*, const TFileRequest&) override { return std::nullopt; }
+    std::optional<TAString> SaveFileName(QWidget*, const TFileRequest&) override
+    {
+        if (OutputLog.IsEmpty()) return std::nullopt;
+        return OutputLog;
+    }
     int Exec(QDialog&) override { return 0; }
 };
 
@@ -102,6 +109,9 @@ int main(int argc, char** argv)
 
     PrepareCockpitScreenshot(program.Cockpit());
     FmsShowcase::ValidFlagManip(program.ValidFlagManip());
+    // The run also writes an output log, which the main window's status names.
+    query.OutputLog = TAString(QDir(work.path()).filePath("drive.asc").toStdString());
+    if (auto* logFile = program.MainWindow().findChild<QAbstractButton*>("CB_LogFile")) logFile->click();
     program.MainWindow().B_StartStopClick();
     RunFor(1500);
 

@@ -1,6 +1,7 @@
 #include "app/ui/tfbformueber.h"
 
 #include "app/ui/tuserquery.h"
+#include "support/ui/tscreenfit.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -9,6 +10,8 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include <algorithm>
+
 TFBFormUeber::TFBFormUeber(TUserQuery& query, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
@@ -16,7 +19,6 @@ TFBFormUeber::TFBFormUeber(TUserQuery& query, QWidget* parent)
 {
     setObjectName("TFBFormUeber");
     setWindowTitle("Tessmar - Info");
-    setFixedSize(ClientWidth, ClientHeight);
 
     L_ProgName = new QLabel(this);
     L_ProgName->setObjectName("L_ProgName");
@@ -43,18 +45,26 @@ TFBFormUeber::TFBFormUeber(TUserQuery& query, QWidget* parent)
     auto* line = new QLabel("Bus-FMS interface simulator for SAE J1939", this);
     line->setObjectName("L_Product");
     line->setAlignment(Qt::AlignCenter);
-    line->setGeometry(0, 214, ClientWidth, 20);
 
     auto* ok = new QPushButton("&OK", this);
     ok->setObjectName("Button1");
-    ok->setGeometry((ClientWidth - 84) / 2, 252, 84, 28);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect desk = screen->availableGeometry();
-        move(desk.center() - QPoint(ClientWidth / 2, ClientHeight / 2));
-    }
+    // The designed box, wider and taller where the line and the button need it in
+    // the box's font.
+    const QSize lineSize = line->sizeHint();
+    const QSize okSize(std::max(84, ok->sizeHint().width()), std::max(28, ok->sizeHint().height()));
+    const int width = std::max(ClientWidth, lineSize.width() + 16);
+    const int lineTop = 214;
+    const int okTop = std::max(252, lineTop + lineSize.height() + 12);
+    setFixedSize(width, std::max(ClientHeight, okTop + okSize.height() + 20));
+    image->move((width - PictureWidth) / 2, image->y());
+    line->setGeometry(0, lineTop, width, std::max(20, lineSize.height()));
+    ok->setGeometry((width - okSize.width()) / 2, okTop, okSize.width(), okSize.height());
+
+    TScreenFit::Centre(*this);
+    TScreenFit::Keep(*this);
 }
 
 void TFBFormUeber::CentreLabel(QLabel* label)

@@ -3,15 +3,21 @@
 #include "app/toptionseditor.h"
 #include "app/ui/tuserquery.h"
 #include "fms/tbusfmsstandard.h"
+#include "support/ui/tscreenfit.h"
 
 #include <QEvent>
 #include <QFontDatabase>
+#include <QGridLayout>
 #include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -35,41 +41,59 @@ TFOptions::TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, T
 {
     setObjectName("TFOptions");
     setWindowTitle("Tessmar - Manipulation - Options");
-    setFixedSize(ClientWidth, ClientHeight);
 
     auto* frameOptions = new QGroupBox("CAN frame options", this);
-    frameOptions->setGeometry(8, 8, 385, 84);
     auto* srcLabel = new QLabel("Source address ( Hex )", frameOptions);
-    srcLabel->setGeometry(12, 24, 160, 22);
     E_SourceAdr = new QLineEdit("x00", frameOptions);
     E_SourceAdr->setObjectName("E_SourceAdr");
-    E_SourceAdr->setGeometry(180, 24, 80, 22);
     E_SourceAdr->setToolTip("Source address for all CAN messages");
+    srcLabel->setBuddy(E_SourceAdr);
     auto* prioLabel = new QLabel("Priority", frameOptions);
-    prioLabel->setGeometry(12, 52, 160, 22);
     E_Prio = new QLineEdit("6", frameOptions);
     E_Prio->setObjectName("E_Prio");
-    E_Prio->setGeometry(180, 52, 80, 22);
     E_Prio->setToolTip("Priority for all CAN messages");
+    prioLabel->setBuddy(E_Prio);
+    auto* fields = new QGridLayout(frameOptions);
+    fields->addWidget(srcLabel, 0, 0);
+    fields->addWidget(E_SourceAdr, 0, 1);
+    fields->addWidget(prioLabel, 1, 0);
+    fields->addWidget(E_Prio, 1, 1);
+    fields->setColumnStretch(2, 1);
+    for (QLineEdit* e : {E_SourceAdr, E_Prio})
+        e->setFixedWidth(std::max(80, e->fontMetrics().horizontalAdvance("x00000") + 16));
 
     auto* frames = new QGroupBox("Delivered CAN frames", this);
-    frames->setGeometry(8, 100, 385, 326);
     CLB_Frames = new QListWidget(frames);
     CLB_Frames->setObjectName("CLB_Frames");
-    CLB_Frames->setGeometry(10, 22, 365, 294);
     CLB_Frames->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     CLB_Frames->setToolTip("Posibility to stop sending CAN frames ( not FMS-Standard )");
+    auto* list = new QVBoxLayout(frames);
+    list->addWidget(CLB_Frames);
 
     B_OK = new QPushButton("OK", this);
     B_OK->setObjectName("B_OK");
-    B_OK->setGeometry(40, 438, 90, 26);
     B_Apply = new QPushButton("Apply", this);
     B_Apply->setObjectName("B_Apply");
-    B_Apply->setGeometry(155, 438, 90, 26);
     B_Apply->setEnabled(false);
     B_Cancel = new QPushButton("Cancel", this);
     B_Cancel->setObjectName("B_Cancel");
-    B_Cancel->setGeometry(270, 438, 90, 26);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    for (QPushButton* b : {B_OK, B_Apply, B_Cancel}) {
+        b->setMinimumSize(90, 26);
+        // Enter on a focused button presses that button; elsewhere it is OK.
+        b->setAutoDefault(true);
+        buttons->addWidget(b);
+        buttons->addStretch(1);
+    }
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(8, 8, 8, 8);
+    column->addWidget(frameOptions);
+    column->addWidget(frames, 1);
+    column->addLayout(buttons);
+    column->activate();
+    setFixedSize(minimumSizeHint().expandedTo(QSize(ClientWidth, ClientHeight)));
 
     FormCreate(catalogue);
 
@@ -87,13 +111,29 @@ TFOptions::TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, T
 
 void TFOptions::FormCreate(const TBusFmsStandard& catalogue)
 {
-    move(0, 0);
+    TScreenFit::TopLeft(*this);
+    TScreenFit::Keep(*this);
     applied_ = TFrameOptions{};
     CLB_Frames->clear();
     for (const TAString& text : TOptionsEditor::FrameItems(catalogue)) {
         auto* item = new QListWidgetItem(Q(text), CLB_Frames);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(Qt::Checked);
+    }
+}
+
+void TFOptions::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        B_OKClick();
+        return;
+    case Qt::Key_Escape:
+        B_CancelClick();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <QWidget>
 
+class QKeyEvent;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -18,6 +19,7 @@ class TUserQuery;
 class TFOptions : public QWidget {
     Q_OBJECT
 public:
+    // The designed client area; larger where the font needs it.
     static constexpr int ClientWidth = 401;
     static constexpr int ClientHeight = 474;
 
@@ -34,6 +36,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // Enter: OK; Escape: Cancel.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void FormCreate(const TBusFmsStandard& catalogue);

@@ -3,6 +3,7 @@
 #include "app/terrortable.h"
 #include "app/tinternallog.h"
 #include "app/trunengine.h"
+#include "app/trunstatus.h"
 #include "app/tsettingsfile.h"
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfbformueber.h"
@@ -11,20 +12,27 @@
 #include "can/vector/tcandrivervector.h"
 #include "support/tbaseerror.h"
 #include "support/txmlelement.h"
+#include "support/ui/tscreenfit.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFrame>
+#include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScreen>
+#include <QResizeEvent>
+#include <QVBoxLayout>
 
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -38,9 +46,41 @@ TAString T(const QString& text)
     return TAString(text.toStdString());
 }
 
-// The client area: the outer size less a single border and the caption.
-constexpr int ClientWidth = TFQuorvella::OuterWidth - 6;
-constexpr int ClientHeight = TFQuorvella::OuterHeight - 28;
+
+// One line of the status: a text longer than the line keeps its beginning and end,
+// with the whole text as the hint (otherwise the hint set for it).
+class TStatusLine final : public QLabel {
+public:
+    explicit TStatusLine(QWidget* parent) : QLabel(parent)
+    {
+        // The line fits its text into the window's width, not the window into the text.
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumHeight(fontMetrics().height());
+    }
+    void SetLine(const QString& line, const QString& hint)
+    {
+        line_ = line;
+        hint_ = hint;
+        Fit();
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QLabel::resizeEvent(event);
+        Fit();
+    }
+
+private:
+    void Fit()
+    {
+        const QString shown = fontMetrics().elidedText(line_, Qt::ElideMiddle, contentsRect().width());
+        if (text() != shown) setText(shown);
+        setToolTip(shown == line_ ? hint_ : line_);
+    }
+    QString line_;
+    QString hint_;
+};
 
 bool FileExists(const TAString& name)
 {
@@ -58,9 +98,6 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
 {
     setObjectName("TFQuorvella");
     setWindowTitle("Tessmar - Quorvella");
-    setFixedSize(ClientWidth, ClientHeight);
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - QPoint(OuterWidth / 2, OuterHeight / 2));
 
     OD_LogFile = TFileRequest{"", "", "asc", "*.asc|*.asc"};
     SD_LogFileOut = TFileRequest{"", "", "asc", "*.asc|*.asc"};
@@ -76,6 +113,9 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     ReadControls();
     engine_.SetView(this);
     engine_.SetErrorReporter(this);
+    ShowStatus();
+    TScreenFit::Centre(*this);
+    TScreenFit::Keep(*this);
 }
 
 TFQuorvella::~TFQuorvella()
@@ -87,72 +127,150 @@ TFQuorvella::~TFQuorvella()
 
 void TFQuorvella::BuildControls()
 {
-    auto button = [](QWidget* parent, const char* name, const char* caption, QRect geometry) {
+    auto button = [](QWidget* parent, const char* name, const char* caption) {
         auto* b = new QPushButton(caption, parent);
         b->setObjectName(name);
-        b->setGeometry(geometry);
         return b;
     };
-    auto check = [](QWidget* parent, const char* name, const char* caption, QRect geometry, bool checked) {
+    auto check = [](QWidget* parent, const char* name, const char* caption, bool checked) {
         auto* c = new QCheckBox(caption, parent);
         c->setObjectName(name);
-        c->setGeometry(geometry);
-        // Only the box and its caption take clicks, as the user sees them.
-        c->resize(c->sizeHint().width(), geometry.height());
         c->setChecked(checked);
         return c;
     };
-    auto radio = [](QWidget* parent, const char* name, const char* caption, QRect geometry) {
+    auto radio = [](QWidget* parent, const char* name, const char* caption) {
         auto* r = new QRadioButton(caption, parent);
         r->setObjectName(name);
-        r->setGeometry(geometry);
-        r->resize(r->sizeHint().width(), geometry.height());
         return r;
     };
+    // A group of rows: a choice on the left, its button in a right column of equal
+    // buttons; the middle column is free for what a row may need later.
+    auto grid = [](QGroupBox* group) {
+        auto* g = new QGridLayout(group);
+        g->setColumnStretch(1, 1);
+        g->setVerticalSpacing(4);
+        return g;
+    };
 
-    const int groupWidth = ClientWidth - 16;
-    const int rightColumn = groupWidth - 92;
-
+    // Every caption carries a mnemonic (Alt and the underlined letter); no two share one.
     auto* source = new QGroupBox("Source of FMS-Standard", this);
     source->setObjectName("GB_Source");
-    source->setGeometry(8, 6, groupWidth, 148);
-    RB_Simulation = radio(source, "RB_Simulation", "Vehicle Simulation", QRect(10, 22, 150, 22));
+    QGridLayout* s = grid(source);
+    RB_Simulation = radio(source, "RB_Simulation", "&Vehicle Simulation");
     RB_Simulation->setChecked(true);
-    RB_FzgSim = button(source, "RB_FzgSim", "Simulation", QRect(rightColumn, 20, 82, 26));
-    RB_InternLog = radio(source, "RB_InternLog", "Internal LogFile", QRect(10, 48, 150, 22));
-    RB_CanLog = radio(source, "RB_CanLog", "User Logfile", QRect(10, 74, 150, 22));
-    C_Replay = check(source, "C_Replay", "Repeat", QRect(rightColumn, 74, 82, 22), false);
+    RB_FzgSim = button(source, "RB_FzgSim", "Si&mulation");
+    RB_InternLog = radio(source, "RB_InternLog", "I&nternal LogFile");
+    RB_CanLog = radio(source, "RB_CanLog", "&User Logfile");
+    C_Replay = check(source, "C_Replay", "&Repeat", false);
     C_Replay->setEnabled(false);
     C_Replay->setToolTip("When checked 'Replay' the opened logfile is sended continuos");
     E_LogFile = new QLineEdit(source);
     E_LogFile->setObjectName("E_LogFile");
-    E_LogFile->setGeometry(10, 106, groupWidth - 56, 24);
     E_LogFile->setReadOnly(true);
     E_LogFile->setEnabled(false);
-    B_LogFile = button(source, "B_LogFile", "...", QRect(groupWidth - 40, 105, 30, 26));
+    B_LogFile = button(source, "B_LogFile", "...");
     B_LogFile->setEnabled(false);
+    B_LogFile->setToolTip("Choose the user log file");
+    B_LogFile->setFixedWidth(std::max(30, B_LogFile->fontMetrics().horizontalAdvance("...") + 16));
+    s->addWidget(RB_Simulation, 0, 0);
+    s->addWidget(RB_FzgSim, 0, 2);
+    s->addWidget(RB_InternLog, 1, 0);
+    s->addWidget(RB_CanLog, 2, 0);
+    s->addWidget(C_Replay, 2, 2);
+    auto* file = new QHBoxLayout;
+    file->addWidget(E_LogFile, 1);
+    file->addWidget(B_LogFile);
+    s->addLayout(file, 3, 0, 1, 3);
 
     auto* manipulation = new QGroupBox("Manipulation", this);
     manipulation->setObjectName("GB_Manipulation");
-    manipulation->setGeometry(8, 160, groupWidth, 84);
-    CB_VFMActive = check(manipulation, "CB_VFMActive", "Valid Manipulation", QRect(10, 22, 150, 22), true);
-    B_ValidManip = button(manipulation, "B_ValidManip", "Config", QRect(rightColumn, 20, 82, 26));
-    B_Options = button(manipulation, "B_Options", "Options", QRect(rightColumn, 50, 82, 26));
+    QGridLayout* m = grid(manipulation);
+    CB_VFMActive = check(manipulation, "CB_VFMActive", "Valid M&anipulation", true);
+    B_ValidManip = button(manipulation, "B_ValidManip", "Con&fig");
+    B_Options = button(manipulation, "B_Options", "&Options");
+    m->addWidget(CB_VFMActive, 0, 0);
+    m->addWidget(B_ValidManip, 0, 2);
+    m->addWidget(B_Options, 1, 2);
 
     auto* destination = new QGroupBox("Destination of FMS-Standard", this);
     destination->setObjectName("GB_Destination");
-    destination->setGeometry(8, 250, groupWidth, 116);
-    CB_Display = check(destination, "CB_Display", "Data Monitor", QRect(10, 22, 150, 22), true);
-    B_VehDataMon = button(destination, "B_VehDataMon", "Monitor", QRect(rightColumn, 20, 82, 26));
-    CB_SendCAN = check(destination, "CB_SendCAN", "CAN-Adapter", QRect(10, 52, 150, 22), true);
-    B_CfgCAN = button(destination, "B_CfgCAN", "Config", QRect(rightColumn, 50, 82, 26));
-    CB_LogFile = check(destination, "CB_LogFile", "Logfile", QRect(10, 82, 150, 22), false);
-    B_FileNameLogOut = button(destination, "B_FileNameLogOut", "Save", QRect(rightColumn, 80, 82, 26));
+    QGridLayout* d = grid(destination);
+    CB_Display = check(destination, "CB_Display", "&Data Monitor", true);
+    B_VehDataMon = button(destination, "B_VehDataMon", "Moni&tor");
+    CB_SendCAN = check(destination, "CB_SendCAN", "CAN-Ada&pter", true);
+    B_CfgCAN = button(destination, "B_CfgCAN", "Confi&g");
+    CB_LogFile = check(destination, "CB_LogFile", "&Logfile", false);
+    B_FileNameLogOut = button(destination, "B_FileNameLogOut", "Sav&e");
+    d->addWidget(CB_Display, 0, 0);
+    d->addWidget(B_VehDataMon, 0, 2);
+    d->addWidget(CB_SendCAN, 1, 0);
+    d->addWidget(B_CfgCAN, 1, 2);
+    d->addWidget(CB_LogFile, 2, 0);
+    d->addWidget(B_FileNameLogOut, 2, 2);
 
-    const int buttonWidth = (groupWidth - 16) / 3;
-    B_StartStop = button(this, "B_StartStop", "Start", QRect(8, 378, buttonWidth, 30));
-    B_Info = button(this, "B_Info", "Info", QRect(16 + buttonWidth, 378, buttonWidth, 30));
-    B_Exit = button(this, "B_Exit", "Close", QRect(24 + 2 * buttonWidth, 378, buttonWidth, 30));
+    B_StartStop = button(this, "B_StartStop", "&Start");
+    B_Info = button(this, "B_Info", "&Info");
+    B_Exit = button(this, "B_Exit", "&Close");
+
+    // The status line: what the run is doing and where its frames went.
+    auto* status = new QFrame(this);
+    status->setObjectName("P_Status");
+    status->setFrameShape(QFrame::StyledPanel);
+    status->setFrameShadow(QFrame::Sunken);
+    auto* lines = new QGridLayout(status);
+    lines->setContentsMargins(6, 3, 6, 3);
+    lines->setVerticalSpacing(1);
+    lines->setColumnStretch(1, 1);
+    const struct {
+        const char* caption;
+        const char* name;
+        QLabel*& value;
+    } rows[] = {{TRunStatus::RunCaption, "L_RunStatus", L_RunStatus},
+                {TRunStatus::SentCaption, "L_SentStatus", L_SentStatus},
+                {TRunStatus::LogCaption, "L_LogStatus", L_LogStatus},
+                {TRunStatus::WrittenCaption, "L_WrittenStatus", L_WrittenStatus}};
+    int row = 0;
+    for (const auto& r : rows) {
+        auto* caption = new QLabel(r.caption, status);
+        caption->setObjectName(QString(r.name).replace("Status", "Caption"));
+        r.value = new TStatusLine(status);
+        r.value->setObjectName(r.name);
+        lines->addWidget(caption, row, 0);
+        lines->addWidget(r.value, row, 1);
+        ++row;
+    }
+    // Room for a long run's counts beside their captions; longer texts (a file name)
+    // are shortened in the middle, whole in their hint.
+    lines->setColumnMinimumWidth(1, L_SentStatus->fontMetrics().horizontalAdvance("9999999 frames (CAN-Adapter off)"));
+    // The reason an output log failed, under its count; empty otherwise.
+    L_LogProblem = new TStatusLine(status);
+    L_LogProblem->setObjectName("L_LogProblem");
+    QPalette warning = L_LogProblem->palette();
+    warning.setColor(QPalette::WindowText, Qt::red);
+    L_LogProblem->setPalette(warning);
+    lines->addWidget(L_LogProblem, row, 0, 1, 2);
+
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(8, 6, 8, 6);
+    column->addWidget(source);
+    column->addWidget(manipulation);
+    column->addWidget(destination);
+    auto* buttons = new QHBoxLayout;
+    for (QPushButton* b : {B_StartStop, B_Info, B_Exit}) {
+        b->setMinimumHeight(30);
+        buttons->addWidget(b, 1);
+    }
+    column->addSpacing(4);
+    column->addLayout(buttons);
+    column->addWidget(status);
+
+    // The right column's buttons all as wide as the widest one.
+    int buttonWidth = 82;
+    for (QPushButton* b : {RB_FzgSim, B_ValidManip, B_Options, B_VehDataMon, B_CfgCAN, B_FileNameLogOut})
+        buttonWidth = std::max(buttonWidth, b->sizeHint().width());
+    for (QPushButton* b : {RB_FzgSim, B_ValidManip, B_Options, B_VehDataMon, B_CfgCAN, B_FileNameLogOut})
+        b->setFixedWidth(buttonWidth);
+    C_Replay->setMinimumWidth(buttonWidth);
 
     // The frame watch: beyond the client area, never shown.
     Edit1 = new QLineEdit(Q(engine_.Controls.FrameWatchBits), this);
@@ -162,13 +280,23 @@ void TFQuorvella::BuildControls()
     Edit2 = new QLineEdit(Q(engine_.Controls.FrameWatchPgn), this);
     Edit2->setObjectName("Edit2");
     Edit2->setGeometry(300, 36, 80, 22);
-    Button1 = button(this, "Button1", "Button1", QRect(390, 34, 80, 26));
+    Button1 = button(this, "Button1", "Button1");
+    Button1->setGeometry(390, 34, 80, 26);
     Memo1 = new QPlainTextEdit(this);
     Memo1->setObjectName("Memo1");
     Memo1->setGeometry(300, 66, 286, 390);
     for (QWidget* hidden : {static_cast<QWidget*>(Edit1), static_cast<QWidget*>(Edit2),
-                            static_cast<QWidget*>(Button1), static_cast<QWidget*>(Memo1)})
+                            static_cast<QWidget*>(Button1), static_cast<QWidget*>(Memo1)}) {
         hidden->hide();
+        hidden->setFocusPolicy(Qt::NoFocus);
+    }
+
+    // Sources, manipulation, destinations, then Start, Info and Close.
+    const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog, RB_CanLog, RB_FzgSim,    C_Replay,
+                                         B_LogFile,     CB_VFMActive, B_ValidManip, B_Options, CB_Display,
+                                         B_VehDataMon,  CB_SendCAN,   B_CfgCAN,     CB_LogFile, B_FileNameLogOut,
+                                         B_StartStop,   B_Info,       B_Exit};
+    for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 
     connect(B_StartStop, &QPushButton::clicked, this, &TFQuorvella::B_StartStopClick);
     for (QRadioButton* r : {RB_Simulation, RB_InternLog, RB_CanLog})
@@ -187,6 +315,33 @@ void TFQuorvella::BuildControls()
     for (QCheckBox* c : {C_Replay, CB_VFMActive, CB_Display})
         connect(c, &QCheckBox::clicked, this, &TFQuorvella::ReadControls);
     connect(Edit2, &QLineEdit::textChanged, this, &TFQuorvella::ReadControls);
+
+    // The designed size where the font allows it, larger where it needs more room.
+    column->activate();
+    setFixedSize(minimumSizeHint().expandedTo(QSize(ClientWidth, ClientHeight + status->sizeHint().height())));
+}
+
+void TFQuorvella::ShowStatus()
+{
+    TRunStatusFacts f;
+    f.Running = engine_.Running();
+    f.Started = started_;
+    f.SimTimeMicros = engine_.SimTime();
+    f.FramesSent = engine_.FramesSent();
+    f.SendCan = engine_.Controls.SendCan && engine_.CanChannel();
+    f.FramesLogged = engine_.FramesLogged();
+    f.LogFile = engine_.Controls.LogFile;
+    f.LogFileName = logOutFileName_;
+    // A log that failed in a write was open: the frames written before still count.
+    f.LogOpen = engine_.LogOut().IsOpen() ||
+                (engine_.LogOut().Failed() && engine_.LogOut().Error().Operation() != "TLogOut::Open");
+    f.LogError = logError_;
+    const TRunStatusText text = TRunStatus::Text(f);
+    static_cast<TStatusLine*>(L_RunStatus)->SetLine(Q(text.Run), QString());
+    static_cast<TStatusLine*>(L_SentStatus)->SetLine(Q(text.Sent), QString());
+    static_cast<TStatusLine*>(L_LogStatus)->SetLine(Q(text.Log), Q(logOutFileName_));
+    static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
+    static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem), QString());
 }
 
 void TFQuorvella::ReadControls()
@@ -204,18 +359,28 @@ void TFQuorvella::ReadControls()
 
 void TFQuorvella::RunStateChanged(bool running)
 {
-    B_StartStop->setText(running ? "Stop" : "Start");
-    if (running)
+    B_StartStop->setText(running ? "&Stop" : "&Start");
+    if (running) {
+        started_ = true;
         timerSys_.start();
-    else
+    } else {
         timerSys_.stop();
+    }
+    ShowStatus();
 }
 
 void TFQuorvella::ControlsChanged()
 {
     CB_SendCAN->setChecked(engine_.Controls.SendCan);
+    // The engine switches the output log off when a line cannot be written, and has told
+    // the user why: the status line keeps the reason.
+    const bool logLost = CB_LogFile->isChecked() && !engine_.Controls.LogFile && engine_.LogOut().Failed();
     CB_LogFile->setChecked(engine_.Controls.LogFile);
     Edit1->setText(Q(engine_.Controls.FrameWatchBits));
+    if (logLost) {
+        logError_ = engine_.LogOut().Reason();
+        ShowStatus();
+    }
 }
 
 void TFQuorvella::ShowError(const TBaseError& error)
@@ -230,6 +395,7 @@ void TFQuorvella::ShowError(const TBaseError& error)
 void TFQuorvella::TimerSysTimer()
 {
     engine_.TimerSysTimer();
+    ShowStatus();
 }
 
 void TFQuorvella::B_StartStopClick()
@@ -314,6 +480,7 @@ void TFQuorvella::CB_SendCANClick()
 {
     ReadControls();
     if (CB_SendCAN->isChecked() && !engine_.CanChannel()) B_CfgCANClick();
+    ShowStatus();
 }
 
 void TFQuorvella::B_CfgCANClick()
@@ -329,6 +496,11 @@ void TFQuorvella::B_CfgCANClick()
                 // the settings file cannot hold; "-" opens as the same unsupported driver.
                 if (key.Name().IsEmpty()) key.SetName("-");
                 InitCan(key);
+                // The user configured the adapter to use it: the destination is on.
+                if (engine_.CanChannel()) {
+                    CB_SendCAN->setChecked(true);
+                    ReadControls();
+                }
             }
         } catch (const TBaseError& e) {
             ShowError(e);
@@ -338,6 +510,7 @@ void TFQuorvella::B_CfgCANClick()
         CB_SendCAN->setChecked(false);
         ReadControls();
     }
+    ShowStatus();
 }
 
 void TFQuorvella::InitCan(const TTreeKey& key)
@@ -382,23 +555,36 @@ void TFQuorvella::OpenConfiguredChannel()
         CB_SendCAN->setChecked(false);
         ReadControls();
     }
+    ShowStatus();
 }
 
 void TFQuorvella::CB_LogFileClick()
 {
+    // Ticked again after a failed write: a new attempt, reported anew if it fails.
+    if (CB_LogFile->isChecked() && engine_.LogOut().IsOpen()) logError_ = TAString();
     engine_.LogOut().Flush();
     if (!engine_.LogOut().IsOpen() && CB_LogFile->isChecked()) B_FileNameLogOutClick();
     ReadControls();
+    ShowStatus();
 }
 
 void TFQuorvella::B_FileNameLogOutClick()
 {
     if (const std::optional<TAString> name = query_.SaveFileName(this, SD_LogFileOut)) {
         logOutFileName_ = *name;
-        engine_.OpenLogOut(*name);
+        logError_ = TAString();
+        if (!engine_.OpenLogOut(*name)) {
+            // The engine has said which file and why; the status line keeps the reason.
+            logError_ = engine_.LogOut().Reason();
+            CB_LogFile->setChecked(false);
+            ReadControls();
+            ShowStatus();
+            return;
+        }
     }
     if (!engine_.LogOut().IsOpen()) CB_LogFile->setChecked(false);
     ReadControls();
+    ShowStatus();
 }
 
 void TFQuorvella::B_InfoClick()

@@ -11,6 +11,12 @@
 //
 // The frame-watch controls Edit1, Edit2, Button1 and Memo1 exist but lie outside the
 // window's client area and are never shown.
+//
+// Below the buttons a status panel ("P_Status": "L_RunStatus", "L_SentStatus",
+// "L_LogStatus", "L_WrittenStatus", "L_LogProblem") says what the run is doing and where its frames
+// went (TRunStatus); a failure to open or write the output log is shown there and in
+// the error dialog. Every button and check box
+// has a mnemonic of its own.
 
 #include "app/terrorreporter.h"
 #include "app/trunview.h"
@@ -25,6 +31,7 @@
 #include <vector>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -41,9 +48,13 @@ class TFQuorvella : public QWidget, public TRunView, public TErrorReporter {
     Q_OBJECT
 public:
     // Outer size of the window; the designed client area is 594 x 469, the frame-watch
-    // controls lie beyond this size.
+    // controls lie beyond this size. The window is as large as this plus its status
+    // line, or larger where its font needs it.
     static constexpr int OuterWidth = 287;
     static constexpr int OuterHeight = 448;
+    // The client area: the outer size less a single border and the caption.
+    static constexpr int ClientWidth = OuterWidth - 6;
+    static constexpr int ClientHeight = OuterHeight - 28;
     static constexpr const char* ProgName = "Quorvella";
     static constexpr const char* Version = "Version 2.12";
 
@@ -114,6 +125,7 @@ protected:
 private:
     void BuildControls();
     void ReadControls();
+    void ShowStatus();
     static void ToggleWindow(QWidget* window);
 
     TRunEngine& engine_;
@@ -125,6 +137,8 @@ private:
     std::function<void()> onTerminate_;
     bool terminated_ = false;
     TAString logOutFileName_;
+    TAString logError_;      // why the output log could not be opened or written
+    bool started_ = false;   // a run has started since the window was made
     QTimer timerSys_;
 
     QRadioButton* RB_Simulation = nullptr;
@@ -150,4 +164,9 @@ private:
     QLineEdit* Edit2 = nullptr;
     QPushButton* Button1 = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
+    QLabel* L_RunStatus = nullptr;
+    QLabel* L_SentStatus = nullptr;
+    QLabel* L_LogStatus = nullptr;
+    QLabel* L_WrittenStatus = nullptr;
+    QLabel* L_LogProblem = nullptr;
 };

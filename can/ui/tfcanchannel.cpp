@@ -6,6 +6,7 @@
 #include "can/tcanadapters.h"
 #include "can/ui/tusermessage.h"
 #include "support/tbaseerror.h"
+#include "support/ui/tscreenfit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -15,6 +16,10 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalBlocker>
+#include <QStyle>
+#include <QStyleOptionComboBox>
+
+#include <algorithm>
 
 namespace {
 
@@ -120,6 +125,21 @@ void Items(QComboBox* c, const char* const (&items)[N], const char* text)
     c->setEditText(text);
 }
 
+// The width an editable combo box needs to show each of texts whole: the texts, the
+// field's margins and cursor, and what the style draws around the field.
+int ComboWidthFor(QComboBox* c, const QStringList& texts)
+{
+    int text = 0;
+    for (const QString& t : texts)
+        text = std::max(text, c->fontMetrics().horizontalAdvance(t));
+    QStyleOptionComboBox option;
+    option.initFrom(c);
+    option.editable = c->isEditable();
+    option.rect = QRect(0, 0, 400, 24);
+    const QRect field = c->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, c);
+    return text + (option.rect.width() - field.width()) + 8;
+}
+
 QLineEdit* Edit(const char* name, QWidget* parent, const QRect& at)
 {
     auto* e = new QLineEdit(parent);
@@ -152,71 +172,68 @@ void TFCanChannel::Build()
     setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
     setModal(true);
 
+    // The controls are made first and placed below, in columns as wide as their texts
+    // need in the dialog's font.
     auto* group = new QGroupBox("CAN", this);
     group->setObjectName("GB_CAN");
-    group->setGeometry(8, 8, 352, 372);
 
-    Label("CAN Driver", "L_Driver", group, 12, 27);
-    driver_ = Combo("CB_Driver", group, QRect(100, 24, 244, 22));
+    Label("CAN Driver", "L_Driver", group, 0, 0);
+    driver_ = Combo("CB_Driver", group, QRect());
     connect(driver_, &QComboBox::editTextChanged, this, [this] { SelectDriver(); });
 
     simulation_ = new QWidget(group);
     simulation_->setObjectName("P_Simulation");
-    simulation_->setGeometry(8, 56, 336, 308);
     simulation_->setToolTip(
         "CAN Simulation example: WR: HDD a.txt a.txt ; C1 = HDD b.txt dummy ; C2 = HDD c.txt dummy");
     for (int i = 0; i < SimChannels; ++i) {
         const QString caption = i == 0 ? QString("Channel WR") : QString("Channel %1").arg(i);
         auto* l = new QLabel(caption, simulation_);
         l->setObjectName(QString("L_SimComm%1").arg(i + 1));
-        l->move(4, 28 * i + 3);
-        QLineEdit* e = Edit("", simulation_, QRect(92, 28 * i, 244, 22));
+        QLineEdit* e = Edit("", simulation_, QRect());
         e->setObjectName(QString("E_SimComm%1").arg(i + 1));
         e->setToolTip(i == 0 ? "Write / Read Channel ( normaly own node )"
                              : "Write only channel, no read operation. Possibility to write to other nodes ");
+        l->setBuddy(e);
         comm_[static_cast<std::size_t>(i)] = e;
     }
 
     sja1000_ = new QWidget(group);
     sja1000_->setObjectName("P_SJA1000");
-    sja1000_->setGeometry(8, 56, 336, 308);
-    Label("Card Type", "L_CardType", sja1000_, 4, 3);
-    vectorCard_ = Combo("CB_VectorCard", sja1000_, QRect(92, 0, 244, 22));
+    Label("Card Type", "L_CardType", sja1000_, 0, 0);
+    vectorCard_ = Combo("CB_VectorCard", sja1000_, QRect());
     Items(vectorCard_, VectorCards, "-");
-    vci2Card_ = Combo("CB_Vci2Card", sja1000_, QRect(92, 0, 244, 22));
+    vci2Card_ = Combo("CB_Vci2Card", sja1000_, QRect());
     Items(vci2Card_, Vci2Cards, "-");
-    vci3Card_ = Combo("CB_Vci3Card", sja1000_, QRect(92, 0, 244, 22));
+    vci3Card_ = Combo("CB_Vci3Card", sja1000_, QRect());
     Items(vci3Card_, Vci3Cards, "-");
     constexpr const char* OneToFour[] = {"1", "2", "3", "4"};
-    Label("Card Index", "L_CardIndex", sja1000_, 4, 31);
-    index_ = Combo("CB_VectorIndex", sja1000_, QRect(92, 28, 64, 22));
+    Label("Card Index", "L_CardIndex", sja1000_, 0, 0);
+    index_ = Combo("CB_VectorIndex", sja1000_, QRect());
     Items(index_, OneToFour, "-");
     index_->setToolTip("Index of the hardware ( same type )");
-    Label("Card Channel", "L_CardChannel", sja1000_, 4, 59);
-    channel_ = Combo("CB_VectorChannel", sja1000_, QRect(92, 56, 64, 22));
+    Label("Card Channel", "L_CardChannel", sja1000_, 0, 0);
+    channel_ = Combo("CB_VectorChannel", sja1000_, QRect());
     Items(channel_, OneToFour, "-");
     channel_->setToolTip("Index of the channel ( same hardware )");
     initAccess_ = new QCheckBox("init access", sja1000_);
     initAccess_->setObjectName("C_initaccess");
-    initAccess_->move(4, 86);
     connect(initAccess_, &QCheckBox::clicked, this, [this] { SelectDriver(); });
 
     initPanel_ = new QWidget(sja1000_);
     initPanel_->setObjectName("P_VectorInitAccess");
-    initPanel_->setGeometry(0, 112, 336, 196);
-    Label("Baudrate", "L_Baudrate", initPanel_, 4, 3);
-    baudrate_ = Combo("CB_Baudrate", initPanel_, QRect(92, 0, 100, 22));
+    Label("Baudrate", "L_Baudrate", initPanel_, 0, 0);
+    baudrate_ = Combo("CB_Baudrate", initPanel_, QRect());
     Items(baudrate_, Rates, "");
-    Label("sjw", "L_sjw", initPanel_, 4, 31);
-    sjw_ = Edit("E_sjw", initPanel_, QRect(92, 28, 64, 22));
-    Label("tseg1", "L_tseg1", initPanel_, 4, 59);
-    tseg1_ = Edit("E_tseg1", initPanel_, QRect(92, 56, 64, 22));
-    Label("tseg2", "L_tseg2", initPanel_, 4, 87);
-    tseg2_ = Edit("E_tseg2", initPanel_, QRect(92, 84, 64, 22));
-    Label("sam", "L_sam", initPanel_, 4, 115);
-    sam_ = Edit("E_sam", initPanel_, QRect(92, 112, 64, 22));
-    Label("presc", "L_presc", initPanel_, 4, 143);
-    presc_ = Edit("E_presc", initPanel_, QRect(92, 140, 64, 22));
+    Label("sjw", "L_sjw", initPanel_, 0, 0);
+    sjw_ = Edit("E_sjw", initPanel_, QRect());
+    Label("tseg1", "L_tseg1", initPanel_, 0, 0);
+    tseg1_ = Edit("E_tseg1", initPanel_, QRect());
+    Label("tseg2", "L_tseg2", initPanel_, 0, 0);
+    tseg2_ = Edit("E_tseg2", initPanel_, QRect());
+    Label("sam", "L_sam", initPanel_, 0, 0);
+    sam_ = Edit("E_sam", initPanel_, QRect());
+    Label("presc", "L_presc", initPanel_, 0, 0);
+    presc_ = Edit("E_presc", initPanel_, QRect());
     presc_->setReadOnly(true);
     for (QWidget* w : std::initializer_list<QWidget*>{baudrate_, sjw_, tseg1_, tseg2_, sam_, presc_})
         w->setToolTip(TimingHint);
@@ -230,34 +247,114 @@ void TFCanChannel::Build()
 
     auto* ok = new QPushButton("OK", this);
     ok->setObjectName("B_OK");
-    ok->setGeometry(200, 388, 75, 25);
-    ok->setAutoDefault(false);
     auto* cancel = new QPushButton("Cancel", this);
     cancel->setObjectName("B_Cancel");
-    cancel->setGeometry(285, 388, 75, 25);
-    cancel->setAutoDefault(false);
+    // Enter is OK wherever the focus is but on Cancel; Escape is Cancel (reject).
+    ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, [this] { B_OKClick(); });
     connect(cancel, &QPushButton::clicked, this, [this] { B_CancelClick(); });
 
-    setFixedSize(368, 421);
-    move(0, 0);
+    PlaceControls(group, ok, cancel);
+    TScreenFit::TopLeft(*this);
+    TScreenFit::Keep(*this);
+}
+
+void TFCanChannel::PlaceControls(QWidget* group, QPushButton* ok, QPushButton* cancel)
+{
+    ensurePolished();   // measured as the style will draw them
+    // The designed geometry: captions at x 4 in their panels, fields at x 92, 28 pixels
+    // a row; wide fields 244, narrow ones 64 and 100 pixels. A larger font widens the
+    // caption column and the fields and spreads the rows.
+    // Until it is first shown a combo box gives its items' width as its minimum only.
+    const auto fits = [](QComboBox* c, int designed) {
+        return std::max({designed, c->sizeHint().width(), c->minimumSizeHint().width()});
+    };
+    // The driver field is as wide as the longest driver caption, whichever drivers are offered.
+    QStringList captions;
+    for (const TCanDriverEntry& entry : QtCanBusDriverTable()) captions << Q(entry.Caption);
+    int wide = std::max(244, ComboWidthFor(driver_, captions));
+    int captionWidth = 0;
+    int rowHeight = 22;
+    for (QLabel* l : group->findChildren<QLabel*>()) {
+        l->resize(l->sizeHint());
+        captionWidth = std::max(captionWidth, l->width());
+    }
+    for (QWidget* w : group->findChildren<QWidget*>())
+        if (qobject_cast<QComboBox*>(w) || qobject_cast<QLineEdit*>(w) || qobject_cast<QCheckBox*>(w))
+            rowHeight = std::max(rowHeight, w->sizeHint().height());
+    const int pitch = std::max(28, rowHeight + 6);
+    const int fieldLeft = std::max(92, 4 + captionWidth + 6);
+    for (QComboBox* c : {vectorCard_, vci2Card_, vci3Card_}) wide = fits(c, wide);
+    const int narrow = std::max({64, fits(index_, 64), fits(channel_, 64),
+                                 sjw_->fontMetrics().horizontalAdvance("88888") + 16});
+    const int rate = std::max({100, fits(baudrate_, 100), fits(qtBaudrate_, 100)});
+    const int panelWidth = fieldLeft + wide;
+
+    const auto row = [&](QWidget* panel, const char* label, QWidget* field, int index, int width) {
+        const int y = pitch * index;
+        if (label) {
+            auto* l = panel->findChild<QLabel*>(label, Qt::FindDirectChildrenOnly);
+            l->move(4, y + (rowHeight - l->height()) / 2);
+        }
+        field->setGeometry(fieldLeft, y, width, rowHeight);
+        if (label) panel->findChild<QLabel*>(label, Qt::FindDirectChildrenOnly)->setBuddy(field);
+    };
+
+    for (int i = 0; i < SimChannels; ++i)
+        row(simulation_, qPrintable(QString("L_SimComm%1").arg(i + 1)), comm_[static_cast<std::size_t>(i)], i, wide);
+    const int simulationHeight = pitch * SimChannels;
+
+    for (QComboBox* c : {vectorCard_, vci2Card_, vci3Card_}) row(sja1000_, "L_CardType", c, 0, wide);
+    row(sja1000_, "L_CardIndex", index_, 1, narrow);
+    row(sja1000_, "L_CardChannel", channel_, 2, narrow);
+    initAccess_->move(4, pitch * 3 + 2);
+    initAccess_->resize(initAccess_->sizeHint());
+    row(initPanel_, "L_Baudrate", baudrate_, 0, rate);
+    row(initPanel_, "L_sjw", sjw_, 1, narrow);
+    row(initPanel_, "L_tseg1", tseg1_, 2, narrow);
+    row(initPanel_, "L_tseg2", tseg2_, 3, narrow);
+    row(initPanel_, "L_sam", sam_, 4, narrow);
+    row(initPanel_, "L_presc", presc_, 5, narrow);
+    const int initTop = pitch * 4;
+    initPanel_->setGeometry(0, initTop, panelWidth, pitch * 6);
+    const int cardHeight = initTop + pitch * 6;
+
+    row(qtCanBus_, "L_QtPlugin", qtPlugin_, 0, wide);
+    row(qtCanBus_, "L_QtInterface", qtInterface_, 1, wide);
+    row(qtCanBus_, "L_QtBaudrate", qtBaudrate_, 2, rate);
+
+    // The panels share one place below the driver row.
+    const int panelHeight = std::max(simulationHeight, cardHeight);
+    const int driverTop = group->fontMetrics().height() + 8;
+    const int panelTop = driverTop + pitch;
+    for (QWidget* panel : {simulation_, sja1000_, qtCanBus_}) panel->setGeometry(8, panelTop, panelWidth, panelHeight);
+    auto* driverLabel = group->findChild<QLabel*>("L_Driver", Qt::FindDirectChildrenOnly);
+    driverLabel->move(12, driverTop + (rowHeight - driverLabel->height()) / 2);
+    driver_->setGeometry(8 + fieldLeft, driverTop, wide, rowHeight);
+    group->setGeometry(8, 8, 8 + panelWidth + 8, panelTop + panelHeight + 8);
+
+    const int buttonWidth = std::max({75, ok->sizeHint().width(), cancel->sizeHint().width()});
+    const int buttonHeight = std::max(25, ok->sizeHint().height());
+    const int buttonsTop = group->y() + group->height() + 8;
+    cancel->setGeometry(group->x() + group->width() - buttonWidth, buttonsTop, buttonWidth, buttonHeight);
+    ok->setGeometry(cancel->x() - 10 - buttonWidth, buttonsTop, buttonWidth, buttonHeight);
+    setFixedSize(group->x() + group->width() + 8, buttonsTop + buttonHeight + 8);
 }
 
 void TFCanChannel::BuildQtCanBus(QWidget* group)
 {
     qtCanBus_ = new QWidget(group);
     qtCanBus_->setObjectName("P_QtCanBus");
-    qtCanBus_->setGeometry(8, 56, 336, 308);
     qtCanBus_->setToolTip("Any adapter Qt's CAN bus plugins reach: a SocketCAN interface (can0, vcan0), "
                           "PEAK (peakcan usb0) or Qt's virtual bus (virtualcan can0)");
-    Label("Plugin", "L_QtPlugin", qtCanBus_, 4, 3);
-    qtPlugin_ = Combo("CB_QtPlugin", qtCanBus_, QRect(92, 0, 244, 22));
+    Label("Plugin", "L_QtPlugin", qtCanBus_, 0, 0);
+    qtPlugin_ = Combo("CB_QtPlugin", qtCanBus_, QRect());
     qtPlugin_->setToolTip("Qt CAN bus plugin, for example socketcan, peakcan or virtualcan");
-    Label("Interface", "L_QtInterface", qtCanBus_, 4, 31);
-    qtInterface_ = Combo("CB_QtInterface", qtCanBus_, QRect(92, 28, 244, 22));
+    Label("Interface", "L_QtInterface", qtCanBus_, 0, 0);
+    qtInterface_ = Combo("CB_QtInterface", qtCanBus_, QRect());
     qtInterface_->setToolTip("Interface of the plugin, for example can0");
-    Label("Baudrate", "L_QtBaudrate", qtCanBus_, 4, 59);
-    qtBaudrate_ = Combo("CB_QtBaudrate", qtCanBus_, QRect(92, 56, 100, 22));
+    Label("Baudrate", "L_QtBaudrate", qtCanBus_, 0, 0);
+    qtBaudrate_ = Combo("CB_QtBaudrate", qtCanBus_, QRect());
     Items(qtBaudrate_, Rates, "");
     qtBaudrate_->setToolTip("Optional: empty keeps the interface's own bit rate (set with ip link for SocketCAN)");
     connect(qtPlugin_, &QComboBox::currentTextChanged, this, [this] { FillQtInterfaces(); });

@@ -93,6 +93,7 @@ public slots:
 private:
     void Build();
     void BuildQtCanBus(QWidget* group);
+    void PlaceControls(QWidget* group, QPushButton* ok, QPushButton* cancel);
     void FillQtPlugins();
     void FillQtInterfaces();
     QComboBox* CardBox() const;

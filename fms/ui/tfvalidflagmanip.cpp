@@ -3,21 +3,36 @@
 #include "app/terrorreporter.h"
 #include "fms/tbusfmsstandard.h"
 #include "support/tbaseerror.h"
+#include "support/ui/tscreenfit.h"
+#include "support/ui/twheelguard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
+
+#include <algorithm>
 
 namespace {
 
+// The designed geometry (pixels); a larger font moves the columns apart and the rows
+// further down, so that every name and every choice is shown whole.
+constexpr int ScrollLeft = 8;
 constexpr int ScrollTop = 24;
 constexpr int RowPitch = 24;
 constexpr int RowTop = 16;
+constexpr int LabelLeft = 8;
+constexpr int BoxLeft = 208;
 constexpr int BoxWidth = 145;
+constexpr int BoxHeight = 21;
+constexpr int ScrollWidth = 385;
+constexpr int Gap = 8;
 constexpr const char* RowProperty = "row";
 
 QString Q(const TAString& s)
@@ -52,28 +67,28 @@ void TFValidFlagManip::Build()
 
     auto* nameHeading = new QLabel("Measured Value Name", this);
     nameHeading->setObjectName("L_MeasuredValueName");
-    nameHeading->move(16, 4);
     auto* rangeHeading = new QLabel("Range Name", this);
     rangeHeading->setObjectName("L_RangeName");
-    rangeHeading->move(216, 4);
 
     scroll_ = new QScrollArea(this);
     scroll_->setObjectName("SB_Rows");
     scroll_->setWidgetResizable(false);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     auto* rows = new QWidget;
     const int n = manip_.RowCount();
     boxes_.reserve(static_cast<std::size_t>(n));
+    std::vector<QLabel*> labels;
     for (int i = 0; i < n; ++i) {
         const TValidManip::TRow& row = manip_.Row(i);
-        const int y = RowPitch * i + RowTop;
         auto* label = new QLabel(Q(row.Name), rows);
         label->setObjectName(QString("L_Name%1").arg(i));
-        label->move(8, y + 3);
+        label->resize(label->sizeHint());
+        labels.push_back(label);
         auto* box = new QComboBox(rows);
         box->setObjectName(QString("C_Range%1").arg(i));
         box->setEditable(true);
         box->setInsertPolicy(QComboBox::NoInsert);
-        box->setGeometry(208, y, BoxWidth, 21);
         box->setProperty(RowProperty, i);
         for (const TAString& item : row.Items)
             box->addItem(Q(item));
@@ -90,46 +105,105 @@ void TFValidFlagManip::Build()
         connect(box, &QComboBox::editTextChanged, this, changed);
         boxes_.push_back(box);
     }
-    rows->resize(208 + BoxWidth + 8, RowPitch * n + RowTop + 8);
+
+    // Columns and rows as designed, or wider and taller where the texts need it: every
+    // name fits left of the boxes, every choice (all the rows' items) fits in a box
+    // (measured as the style will draw them).
+    rows->ensurePolished();
+    int nameWidth = 0;
+    int boxWidth = BoxWidth;
+    int boxHeight = BoxHeight;
+    for (QLabel* label : labels)
+        nameWidth = std::max(nameWidth, label->width());
+    for (QComboBox* box : boxes_) {
+        // Until it is first shown a combo box gives its items' width as its minimum only.
+        boxWidth = std::max({boxWidth, box->sizeHint().width(), box->minimumSizeHint().width()});
+        boxHeight = std::max(boxHeight, box->sizeHint().height());
+    }
+    const int boxLeft = std::max(BoxLeft, LabelLeft + nameWidth + Gap);
+    const int pitch = std::max(RowPitch, boxHeight + 3);
+    for (int i = 0; i < n; ++i) {
+        const int y = pitch * i + RowTop;
+        QLabel* label = labels[static_cast<std::size_t>(i)];
+        label->move(LabelLeft, y + (boxHeight - label->height()) / 2);
+        boxes_[static_cast<std::size_t>(i)]->setGeometry(boxLeft, y, boxWidth, boxHeight);
+    }
+    rows->resize(boxLeft + boxWidth + Gap, pitch * n + RowTop + Gap);
     scroll_->setWidget(rows);
+    TWheelGuard::Install(rows);
+
+    scrollTop_ = std::max(ScrollTop, nameHeading->sizeHint().height() + 8);
+    scrollWidth_ = std::max(ScrollWidth, rows->width() + 2 * scroll_->frameWidth() +
+                                             scroll_->verticalScrollBar()->sizeHint().width());
+    nameHeading->move(2 * ScrollLeft, (scrollTop_ - nameHeading->sizeHint().height()) / 2);
+    rangeHeading->move(ScrollLeft + boxLeft, nameHeading->y());
+    nameHeading->resize(nameHeading->sizeHint());
+    rangeHeading->resize(rangeHeading->sizeHint());
 
     panel_ = new QWidget(this);
     panel_->setObjectName("P_Buttons");
+    auto* buttons = new QHBoxLayout(panel_);
+    buttons->setContentsMargins(2 * ScrollLeft, 3, FixedWidth - ScrollLeft - ScrollWidth, 4);
     autoapply_ = new QCheckBox("Autoapply", panel_);
     autoapply_->setObjectName("CB_Autoapply");
-    autoapply_->move(16, 6);
     apply_ = new QPushButton("Apply", panel_);
     apply_->setObjectName("B_Apply");
-    apply_->setGeometry(136, 3, 75, 25);
     apply_->setEnabled(false);
     auto* ok = new QPushButton("OK", panel_);
     ok->setObjectName("B_OK");
-    ok->setGeometry(224, 3, 75, 25);
     auto* cancel = new QPushButton("Cancel", panel_);
     cancel->setObjectName("B_Cancel");
-    cancel->setGeometry(312, 3, 75, 25);
+    buttons->addWidget(autoapply_);
+    buttons->addStretch(1);
+    for (QPushButton* b : {apply_, ok, cancel}) {
+        b->setMinimumWidth(75);
+        // Enter on a focused button presses that button, as in every dialog.
+        b->setAutoDefault(true);
+        buttons->addWidget(b);
+    }
     connect(autoapply_, &QCheckBox::clicked, this, [this] { CB_AutoapplyClick(); });
     connect(apply_, &QPushButton::clicked, this, [this] { B_ApplyClick(); });
     connect(ok, &QPushButton::clicked, this, [this] { B_OKClick(); });
     connect(cancel, &QPushButton::clicked, this, [this] { B_CancelClick(); });
 
-    setFixedWidth(FixedWidth);
-    resize(FixedWidth, InitialHeight);
-    move(0, 0);
+    const int width = std::max(FixedWidth, ScrollLeft + scrollWidth_ + (FixedWidth - ScrollLeft - ScrollWidth));
+    setFixedWidth(width);
+    resize(width, InitialHeight);
+    // The screen's top left corner; a screen lower than the window cuts it to its height,
+    // so that the buttons stay in view.
+    TScreenFit::TopLeft(*this);
+    TScreenFit::Keep(*this);
     Layout();
 }
 
 void TFValidFlagManip::Layout()
 {
     const int h = height();
-    scroll_->setGeometry(8, ScrollTop, 385, std::max(0, h - ScrollTop - 42));
-    panel_->setGeometry(0, h - 32, FixedWidth, 32);
+    scroll_->setGeometry(ScrollLeft, scrollTop_, scrollWidth_, std::max(0, h - scrollTop_ - 42));
+    panel_->setGeometry(0, h - 32, width(), 32);
 }
 
 void TFValidFlagManip::resizeEvent(QResizeEvent* event)
 {
     QWidget::resizeEvent(event);
     Layout();
+}
+
+void TFValidFlagManip::keyPressEvent(QKeyEvent* event)
+{
+    // Enter is OK and Escape is Cancel, wherever the focus is (a focused button takes
+    // Enter itself).
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        B_OKClick();
+        return;
+    case Qt::Key_Escape:
+        B_CancelClick();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
 }
 
 void TFValidFlagManip::Execute(TBusFmsStandard& catalogue)

@@ -6,7 +6,8 @@
 //
 // Object names: the combo box of row i is "C_Range<i>" and its label "L_Name<i>";
 // "CB_Autoapply", "B_Apply", "B_OK", "B_Cancel"; the scroll box "SB_Rows" and the
-// button panel "P_Buttons".
+// button panel "P_Buttons". In the scrolling list the mouse wheel scrolls; a combo box
+// takes the wheel only while it has the focus.
 
 #include "app/trunvalidity.h"
 #include "fms/tvalidmanip.h"
@@ -17,6 +18,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 class QScrollArea;
@@ -26,6 +28,8 @@ class TErrorReporter;
 class TFValidFlagManip : public QWidget, public TRunValidity {
     Q_OBJECT
 public:
+    // The designed width and height. The window is wider where the names and choices
+    // need it in its font, and no higher than the usable area of the screen.
     static constexpr int FixedWidth = 407;
     static constexpr int InitialHeight = 822;
 
@@ -55,6 +59,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Enter: OK; Escape: Cancel.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Build();
@@ -68,4 +74,6 @@ private:
     QCheckBox* autoapply_ = nullptr;
     QPushButton* apply_ = nullptr;
     TErrorReporter* errors_ = nullptr;
+    int scrollTop_ = 0;
+    int scrollWidth_ = 0;
 };

@@ -15,6 +15,7 @@
 
 #include <vector>
 
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -24,6 +25,8 @@ class TBusFmsStandard;
 class TFVehicleData : public QWidget, public TRunMonitor {
     Q_OBJECT
 public:
+    // The designed width and height. The window is wider where the names and values
+    // need it in its font, and no higher than the usable area of the screen.
     static constexpr int FixedWidth = 386;
     static constexpr int InitialHeight = 484;
 
@@ -41,6 +44,8 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // Escape: Hide.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void Layout();
@@ -49,4 +54,6 @@ private:
     QScrollArea* scroll_ = nullptr;
     QLabel* requests_ = nullptr;
     QPushButton* hide_ = nullptr;
+    int scrollTop_ = 0;
+    int scrollWidth_ = 0;
 };

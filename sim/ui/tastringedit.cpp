@@ -66,6 +66,7 @@ TAString TAStringEdit::ControlText() const
 
 void TAStringEdit::SetControlText(const TAString& text)
 {
+    unchanged_ = text;
     const QString q = QString::fromStdString(text.str());
     switch (kind_) {
     case TKind::Edit: static_cast<QLineEdit*>(control_)->setText(q); break;
@@ -119,8 +120,20 @@ bool TAStringEdit::Commit(const TAString& text)
 void TAStringEdit::UserCommit()
 {
     Commit(ControlText());
+    unchanged_ = ControlText();
     if (notify_) notify_(control_);
     editing_ = false;
+}
+
+void TAStringEdit::EndEditing()
+{
+    if (ControlText() != unchanged_) {
+        UserCommit();
+        return;
+    }
+    editing_ = false;
+    const TAString shown = ControlText();
+    Paint(EditColour(IsValid(shown), shown, committed_));
 }
 
 bool TAStringEdit::eventFilter(QObject* watched, QEvent* event)
@@ -129,15 +142,16 @@ bool TAStringEdit::eventFilter(QObject* watched, QEvent* event)
     switch (event->type()) {
     case QEvent::FocusIn:
         editing_ = true;
+        unchanged_ = ControlText();
         break;
     case QEvent::FocusOut:
-        UserCommit();
+        EndEditing();
         break;
     case QEvent::KeyRelease: {
         const int key = static_cast<QKeyEvent*>(event)->key();
         editing_ = true;
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && kind_ != TKind::Memo) {
-            UserCommit();
+            EndEditing();
             break;
         }
         if (key == Qt::Key_Escape) SetControlText(committed_);

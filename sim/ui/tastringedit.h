@@ -5,6 +5,11 @@
 // the text is coloured red while invalid, green while valid and changed, black
 // otherwise. The notification fires only on a user commit, never on a program Commit.
 // A program Commit while the user is typing validates but does not overwrite.
+//
+// Only text the user changed is committed: Enter or leaving the control commits when
+// the text differs from what the control showed when it got the focus (or since the
+// last commit, or since the program last put text in). A field that shows values of
+// the running model, merely clicked into and left, thus never writes its old value back.
 
 #include "sim/teditrule.h"
 
@@ -44,6 +49,8 @@ protected:
 private:
     void Attach();
     void UserCommit();
+    // Enter or leaving the control: UserCommit when the user changed the text.
+    void EndEditing();
     void SetControlText(const TAString& text);
     void Paint(TEditColour colour);
 
@@ -52,6 +59,7 @@ private:
     TNotify notify_;
     std::unique_ptr<TEditRule> rule_;
     TAString committed_;
+    TAString unchanged_;   // the text the user has not changed (see above)
     bool editing_ = false;
     TEditColour colour_ = TEditColour::Black;
 };

@@ -7,9 +7,12 @@
 #include "sim/ui/telltales/ttelltalesymbols.h"
 #include "support/tbaseerror.h"
 #include "support/txmlelement.h"
+#include "support/ui/tscreenfit.h"
+#include "support/ui/twheelguard.h"
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -19,12 +22,17 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalBlocker>
 #include <QSlider>
+#include <QStyleOptionSlider>
+#include <QStylePainter>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 // The tell-tale image: reports where the mouse button is released and where the
 // mouse moves (tracking is on, so moves without a button count too).
@@ -52,6 +60,34 @@ protected:
     }
 };
 
+// A vertical track bar whose fill shows the travel from its bottom end up to the
+// handle, whatever the value's direction: the driving controls keep position 0 at the
+// top (full accelerator, pressed brake and clutch, eighth gear), and a pressed pedal
+// looks full. Styles fill a bar from its minimum's end, so the bar is painted as its
+// mirror image: minimum at the bottom, and the handle where this bar has it.
+class TPedalBar final : public QSlider {
+public:
+    explicit TPedalBar(QWidget* parent) : QSlider(Qt::Vertical, parent) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        option.subControls = QStyle::SC_SliderGroove | QStyle::SC_SliderHandle;
+        if (tickPosition() != NoTicks) option.subControls |= QStyle::SC_SliderTickmarks;
+        if (isSliderDown()) {
+            option.activeSubControls = QStyle::SC_SliderHandle;
+            option.state |= QStyle::State_Sunken;
+        }
+        option.upsideDown = !option.upsideDown;
+        option.sliderPosition = option.minimum + option.maximum - option.sliderPosition;
+        option.sliderValue = option.minimum + option.maximum - option.sliderValue;
+        QStylePainter painter(this);
+        painter.drawComplexControl(QStyle::CC_Slider, option);
+    }
+};
+
 namespace {
 
 constexpr const char* TagProperty = "tag";
@@ -66,9 +102,15 @@ QLabel* Caption(const TAString& text, const TAString& name, QWidget* parent)
     return label;
 }
 
+// Wide enough for sample in the edit's font, with the frame and text margins.
+int EditWidthFor(const QLineEdit* edit, const QString& sample)
+{
+    return edit->fontMetrics().horizontalAdvance(sample) + 2 * edit->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8;
+}
+
 QSlider* TrackBar(const char* name, int max, int position, QWidget* parent)
 {
-    auto* bar = new QSlider(Qt::Vertical, parent);
+    auto* bar = new TPedalBar(parent);
     bar->setObjectName(name);
     bar->setRange(0, max);
     // Position 0 at the top, as the user reads the pedals and the gear lever.
@@ -78,7 +120,7 @@ QSlider* TrackBar(const char* name, int max, int position, QWidget* parent)
     bar->setTickInterval(max > 10 ? 10 : 1);
     bar->setPageStep(max > 10 ? 10 : 1);
     bar->setValue(position);
-    bar->setMinimumHeight(110);
+    bar->setMinimumHeight(90);
     return bar;
 }
 
@@ -128,11 +170,11 @@ TFSim_Lkw::TFSim_Lkw(TXmlElement* settings, QWidget* parent)
 {
     setObjectName("TFSim_Lkw");
     setWindowTitle("Tessmar - Vehicle Simulation");
-    setFixedSize(ClientWidth, ClientHeight);
 
-    ReadPosition();
     CreateModel();
     BuildWindow();   // the controls and their edit wrappers
+    SetTabOrder();
+    ReadPosition();
 
     lkw_->SetTellTales(tellTales_.Text());
 
@@ -169,16 +211,53 @@ void TFSim_Lkw::ReadPosition()
     int top = 0;
     int left = 0;
     move(left, top);
-    if (!settings_) return;
-    const TXmlElement& key = *settings_;
-    try {
-        top = key["Position Top"]("<TEXT>").AsInt32();
-        move(left, top);
-        left = key["Position Left"]("<TEXT>").AsInt32();
-        move(left, top);
-    } catch (...) {
-        // A missing or unreadable coordinate stays 0.
+    if (settings_) {
+        const TXmlElement& key = *settings_;
+        try {
+            top = key["Position Top"]("<TEXT>").AsInt32();
+            move(left, top);
+            left = key["Position Left"]("<TEXT>").AsInt32();
+            move(left, top);
+        } catch (...) {
+            // A missing or unreadable coordinate stays 0.
+        }
     }
+    // A position stored on a monitor that is gone, or a window larger than this
+    // screen, is brought where the user sees all of it. A window cut to the screen's
+    // height scrolls up and down: it is made wider by the scroll bar where the screen
+    // allows, so that it need not scroll sideways as well.
+    const QSize designed = size();
+    TScreenFit::Apply(*this);
+    if (height() < designed.height()) {
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        setMaximumWidth(QWIDGETSIZE_MAX);
+        setFixedWidth(designed.width() + bar);
+        TScreenFit::Apply(*this);
+    }
+    TScreenFit::Keep(*this);
+}
+
+void TFSim_Lkw::SetTabOrder()
+{
+    // From the driving controls through the value fields to the measured values and
+    // the buttons at the bottom. The window opens with the accelerator focused: a
+    // control whose focus changes nothing (a value field would stop showing the model).
+    std::vector<QWidget*> chain = {TB_Accel, TB_Brake,    TB_Clutch,  CBAutoClutch,
+                                   TB_Gang,  CB_Ignition, Starter,    CB_Tempomat};
+    for (const TCockpitControl& c : TCockpitTable::Controls())
+        if (c.Group == "Simulation Cockpit ") chain.push_back(controls_.at(c.Name.str()));
+    for (const TCockpitControl& c : TCockpitTable::Controls())
+        if (c.Group != "Simulation Cockpit " && c.Door == 0) chain.push_back(controls_.at(c.Name.str()));
+    for (int row = 0; row < 3; ++row)
+        for (const TCockpitControl& c : TCockpitTable::Controls())
+            if (c.Door > 0 && c.DoorRow == row) chain.push_back(controls_.at(c.Name.str()));
+    // The park brake sits with the switches, before the value fields.
+    auto park = std::find(chain.begin(), chain.end(), controls_.at("C_Park"));
+    std::rotate(chain.begin() + 8, park, park + 1);
+    chain.push_back(CB_Manual);
+    chain.push_back(B_Beenden);
+    for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
+    TB_Accel->setFocus();
 }
 
 void TFSim_Lkw::StorePosition()
@@ -214,29 +293,45 @@ template <class T> T* TFSim_Lkw::Control(const char* name) const
 
 void TFSim_Lkw::BuildWindow()
 {
-    auto* top = new QVBoxLayout(this);
+    // The body stands in a scroll area of its own that shows scroll bars only on a
+    // screen too small for the window; every size below follows the font.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* frame = new QScrollArea(this);
+    frame->setObjectName("SB_Window");
+    frame->setFrameShape(QFrame::NoFrame);
+    frame->setWidgetResizable(true);
+    outer->addWidget(frame);
+    auto* body = new QWidget(frame);
+    body->setObjectName("P_Body");
+
+    auto* top = new QVBoxLayout(body);
     top->setContentsMargins(6, 6, 6, 6);
     auto* groups = new QHBoxLayout;
     top->addLayout(groups, 1);
-    groups->addWidget(BuildCockpitGroup());
-    groups->addWidget(BuildMeasuredGroup(), 1);
+    groups->addWidget(BuildCockpitGroup(body), 1);
+    groups->addWidget(BuildMeasuredGroup(body));
 
     auto* bottom = new QHBoxLayout;
     top->addLayout(bottom);
-    CB_Manual = new QCheckBox("No automatic simulation ", this);
+    CB_Manual = new QCheckBox("No automatic simulation ", body);
     CB_Manual->setObjectName("CB_Manual");
-    B_Beenden = new QPushButton("Hide", this);
+    B_Beenden = new QPushButton("Hide", body);
     B_Beenden->setObjectName("B_Beenden");
     connect(B_Beenden, &QPushButton::clicked, this, &QWidget::hide);
     bottom->addWidget(CB_Manual);
     bottom->addStretch(1);
     bottom->addWidget(B_Beenden);
+    frame->setWidget(body);
+
+    // The designed size where the font allows it, larger where it needs more room.
+    body->layout()->activate();
+    setFixedSize(body->minimumSizeHint().expandedTo(QSize(ClientWidth, ClientHeight)));
 }
 
-QWidget* TFSim_Lkw::BuildCockpitGroup()
+QWidget* TFSim_Lkw::BuildCockpitGroup(QWidget* parent)
 {
-    QGroupBox* box = Group("Simulation Cockpit ", this);
-    box->setFixedWidth(455);
+    QGroupBox* box = Group("Simulation Cockpit ", parent);
     auto* column = new QVBoxLayout(box);
 
     // Gauges, each above its value field.
@@ -251,7 +346,9 @@ QWidget* TFSim_Lkw::BuildCockpitGroup()
         const TCockpitControl& c = *TCockpitTable::FindName(editName);
         auto* row = new QHBoxLayout;
         row->addWidget(Caption(c.Caption, c.Name, box));
-        row->addWidget(MakeSignalControl(c));
+        auto* edit = static_cast<QLineEdit*>(MakeSignalControl(c, box));
+        edit->setFixedWidth(EditWidthFor(edit, "88888.88"));
+        row->addWidget(edit);
         col->addLayout(row);
         gauges->addLayout(col);
     };
@@ -296,7 +393,7 @@ QWidget* TFSim_Lkw::BuildCockpitGroup()
     switches->addWidget(CB_Ignition);
     switches->addWidget(Starter);
     switches->addWidget(CB_Tempomat);
-    switches->addWidget(MakeSignalControl(*TCockpitTable::FindName("C_Park")));
+    switches->addWidget(MakeSignalControl(*TCockpitTable::FindName("C_Park"), box));
     switches->addStretch(1);
 
     connect(TB_Accel, &QSlider::valueChanged, this, [this] { TB_AccelChange(); });
@@ -311,23 +408,27 @@ QWidget* TFSim_Lkw::BuildCockpitGroup()
     // The main value fields, two to a row.
     auto* fields = new QGridLayout;
     column->addLayout(fields);
+    fields->setColumnStretch(0, 1);
+    fields->setColumnStretch(2, 1);
     int n = 0;
     for (const TCockpitControl& c : TCockpitTable::Controls()) {
         if (c.Group != "Simulation Cockpit " || c.Kind == TCockpitKind::Check || c.Name == "ETacho" ||
             c.Name == "EDrehzahl")
             continue;
+        QLabel* caption = Caption(c.Caption, c.Name, box);
+        QWidget* edit = MakeSignalControl(c, box);
+        caption->setBuddy(edit);
         if (c.Kind == TCockpitKind::Text) {   // the vehicle identification takes a row of its own
             const int row = (n + 1) / 2;
-            fields->addWidget(Caption(c.Caption, c.Name, box), row, 0);
-            fields->addWidget(MakeSignalControl(c), row, 1, 1, 3);
+            fields->addWidget(caption, row, 0);
+            fields->addWidget(edit, row, 1, 1, 3);
             n = 2 * (row + 1);
             continue;
         }
         const int row = n / 2;
         const int col = 2 * (n % 2);
-        fields->addWidget(Caption(c.Caption, c.Name, box), row, col);
-        QWidget* edit = MakeSignalControl(c);
-        edit->setFixedWidth(68);
+        fields->addWidget(caption, row, col);
+        edit->setFixedWidth(EditWidthFor(static_cast<QLineEdit*>(edit), "8888.888"));
         fields->addWidget(edit, row, col + 1);
         ++n;
     }
@@ -335,21 +436,25 @@ QWidget* TFSim_Lkw::BuildCockpitGroup()
     return box;
 }
 
-QWidget* TFSim_Lkw::BuildMeasuredGroup()
+QWidget* TFSim_Lkw::BuildMeasuredGroup(QWidget* parent)
 {
-    QGroupBox* box = Group("Measured values", this);
+    QGroupBox* box = Group("Measured values", parent);
     auto* outer = new QVBoxLayout(box);
+    outer->setContentsMargins(4, 4, 4, 4);
     auto* scroll = new QScrollArea(box);
     scroll->setObjectName("SB_MeasuredValues");
     scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     outer->addWidget(scroll);
     auto* content = new QWidget(scroll);
     content->setObjectName("SB_Content");
     auto* column = new QVBoxLayout(content);
-    scroll->setWidget(content);
+    column->setContentsMargins(2, 2, 2, 2);
 
     QGroupBox* tellTales = Group("Tell Tale Status", content);
     auto* tl = new QVBoxLayout(tellTales);
+    tl->setContentsMargins(4, 4, 4, 4);
     ImgTellTale = new TTellTaleField(tellTales);
     ImgTellTale->setObjectName("ImgTellTale");
     ImgTellTale->Released = [this](int x, int y) { TellTaleReleased(x, y); };
@@ -357,76 +462,106 @@ QWidget* TFSim_Lkw::BuildMeasuredGroup()
     tl->addWidget(ImgTellTale, 0, Qt::AlignLeft);
     column->addWidget(tellTales);
 
-    // The further groups in table order; the drivers of the tachograph in boxes of
-    // their own, the doors of "Door Control 2" as a grid of ten columns.
-    std::map<std::string, QGridLayout*> grids;
-    std::map<std::string, int> rows;
+    // The further groups in table order, each a form whose field goes below its caption
+    // where both do not fit side by side; the drivers of the tachograph in boxes of
+    // their own; the doors of "Door Control 2" as a grid of ten narrow columns, each
+    // under its number.
+    std::map<std::string, QVBoxLayout*> groups;
+    std::map<std::string, QFormLayout*> forms;
+    QGridLayout* doors = nullptr;
+    auto formIn = [&](const std::string& key, QVBoxLayout* inside) {
+        QFormLayout*& form = forms[key];
+        if (!form) {
+            form = new QFormLayout;
+            form->setRowWrapPolicy(QFormLayout::WrapLongRows);
+            form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+            form->setLabelAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            inside->addLayout(form);
+        }
+        return form;
+    };
     for (const TCockpitControl& c : TCockpitTable::Controls()) {
         if (c.Group == "Simulation Cockpit ") continue;
-        std::string key = c.Group.str();
-        if (!grids.count(key)) {
+        const std::string key = c.Group.str();
+        QVBoxLayout*& group = groups[key];
+        if (!group) {
             QGroupBox* g = Group(c.Group.c_str(), content);
-            grids[key] = new QGridLayout(g);
+            group = new QVBoxLayout(g);
             column->addWidget(g);
         }
-        QGridLayout* grid = grids[key];
+        QWidget* owner = group->parentWidget();
+        std::string formKey = key;
+        QVBoxLayout* inside = group;
         if (!c.SubGroup.IsEmpty()) {
-            const std::string subKey = key + "/" + c.SubGroup.str();
-            if (!grids.count(subKey)) {
-                QGroupBox* g = Group(c.SubGroup.c_str(), content);
+            formKey = key + "/" + c.SubGroup.str();
+            QVBoxLayout*& sub = groups[formKey];
+            if (!sub) {
+                QGroupBox* g = Group(c.SubGroup.c_str(), owner);
                 g->setObjectName(Q("GB_" + c.SubGroup.str()).replace(' ', '_'));
-                grids[subKey] = new QGridLayout(g);
-                grid->addWidget(g, rows[key]++, 0, 1, 2);
+                sub = new QVBoxLayout(g);
+                group->addWidget(g);
             }
-            grid = grids[subKey];
-            key = subKey;
+            inside = sub;
+            owner = sub->parentWidget();
         }
         if (c.Door > 0) {
-            auto* parent = grid->parentWidget();
-            if (c.Door == 1 && c.DoorRow == 0) {
-                const int r = rows[key]++;
-                grid->addWidget(new QLabel("Door Index", parent), r, 0);
-                auto* numbers = new QLabel(" 1   2    3   4   5    6   7    8   9  10", parent);
-                numbers->setObjectName("L_DoorNumbers");
-                grid->addWidget(numbers, r, 1, 1, 10);
-                grid->setColumnStretch(11, 1);   // the ten door columns stay narrow
-            }
-            const int r = rows[key] + c.DoorRow;
-            if (c.Door == 1) {
+            if (!doors) {
+                doors = new QGridLayout;
+                doors->setHorizontalSpacing(2);
+                group->addLayout(doors);
+                doors->addWidget(new QLabel("Door Index", owner), 0, 0);
+                for (int door = 1; door <= 10; ++door) {
+                    auto* number = new QLabel(QString::number(door), owner);
+                    number->setObjectName(QString("L_Door%1").arg(door));
+                    number->setAlignment(Qt::AlignHCenter | Qt::AlignBottom);
+                    doors->addWidget(number, 0, door, Qt::AlignHCenter);
+                }
+                doors->setColumnStretch(11, 1);   // the ten door columns stay narrow
                 static const char* const RowCaption[3] = {"Lock Status", "Open Status", "Enable Status"};
-                grid->addWidget(new QLabel(RowCaption[c.DoorRow], parent), r, 0);
+                for (int row = 0; row < 3; ++row) doors->addWidget(new QLabel(RowCaption[row], owner), row + 1, 0);
             }
-            grid->addWidget(MakeSignalControl(c), r, c.Door);
-            if (c.Door == 10 && c.DoorRow == 2) rows[key] += 3;
+            doors->addWidget(MakeSignalControl(c, owner), c.DoorRow + 1, c.Door, Qt::AlignHCenter);
             continue;
         }
-        const int r = rows[key]++;
-        auto* parent = grid->parentWidget();
         if (c.Kind == TCockpitKind::Check) {
-            grid->addWidget(MakeSignalControl(c), r, 0, 1, 2);
+            formIn(formKey, inside)->addRow(MakeSignalControl(c, owner));
         } else {
-            grid->addWidget(Caption(c.Caption, c.Name, parent), r, 0);
-            grid->addWidget(MakeSignalControl(c), r, 1);
+            QLabel* caption = Caption(c.Caption, c.Name, owner);
+            QWidget* control = MakeSignalControl(c, owner);
+            caption->setBuddy(control);
+            if (auto* edit = qobject_cast<QLineEdit*>(control)) {
+                const bool text = c.Kind == TCockpitKind::Text;
+                edit->setMinimumWidth(EditWidthFor(edit, text ? Q(c.Initial) : QString("88888.8")));
+            }
+            formIn(formKey, inside)->addRow(caption, control);
         }
     }
     column->addStretch(1);
+    scroll->setWidget(content);
+
+    // The list scrolls up and down only: its view is as wide as its widest row.
+    TWheelGuard::Install(content);
+    column->activate();
+    scroll->setMinimumWidth(content->minimumSizeHint().width() + 2 * scroll->frameWidth() +
+                            scroll->verticalScrollBar()->sizeHint().width());
+    box->setFixedWidth(box->minimumSizeHint().width());
     return box;
 }
 
-QWidget* TFSim_Lkw::MakeSignalControl(const TCockpitControl& c)
+QWidget* TFSim_Lkw::MakeSignalControl(const TCockpitControl& c, QWidget* parent)
 {
     QWidget* control = nullptr;
     auto notify = [this](QWidget* sender) { MVCockpitChange(sender); };
     switch (c.Kind) {
     case TCockpitKind::Check: {
-        auto* box = new QCheckBox(Q(c.Caption), this);
+        auto* box = new QCheckBox(Q(c.Caption), parent);
         box->setChecked(c.Initial == "1");
         connect(box, &QCheckBox::toggled, this, [this, box] { MVCockpitChange(box); });
         control = box;
         break;
     }
     case TCockpitKind::Combo: {
-        auto* combo = new QComboBox(this);
+        auto* combo = new QComboBox(parent);
         for (const TAString& item : TCockpitTable::ComboItems(c.Items)) combo->addItem(Q(item));
         combo->setCurrentIndex(combo->findText(Q(c.Initial)));
         connect(combo, &QComboBox::currentIndexChanged, this, [this, combo] { MVCockpitChange(combo); });
@@ -435,7 +570,7 @@ QWidget* TFSim_Lkw::MakeSignalControl(const TCockpitControl& c)
     }
     case TCockpitKind::Number:
     case TCockpitKind::Text: {
-        auto* edit = new QLineEdit(Q(c.Initial), this);
+        auto* edit = new QLineEdit(Q(c.Initial), parent);
         control = edit;
         break;
     }
@@ -460,11 +595,28 @@ QWidget* TFSim_Lkw::MakeSignalControl(const TCockpitControl& c)
 
 // ---------------------------------------------------------------- model
 
+bool TFSim_Lkw::ModelFed(const TCockpitControl& control)
+{
+    if (control.Name == "ETacho" || control.Name == "EDrehzahl") return true;
+    for (const TCockpitDisplayField& f : TCockpitTable::DisplayFields())
+        if (f.Name == control.Name) return true;
+    return false;
+}
+
 void TFSim_Lkw::MVCockpitChange(QWidget* sender)
 {
     if (!ready_) return;
     const int tag = sender ? sender->property(TagProperty).toInt() : 0;
-    TCockpitSignals::Change(*lkw_, TControlValues(*this), tag);
+    if (!sender || tag >= 1) {
+        TCockpitSignals::Change(*lkw_, TControlValues(*this), tag);
+        return;
+    }
+    // A time or date field the user changed writes every control but the fields that
+    // show the running model: those hold what the model computed a moment ago, and
+    // writing them back would set the vehicle back to it.
+    const TControlValues values(*this);
+    for (const TCockpitControl* c : TCockpitTable::InTagOrder())
+        if (!ModelFed(*c)) TCockpitSignals::Apply(*lkw_, values, *c);
 }
 
 void TFSim_Lkw::WriteModelToControls()

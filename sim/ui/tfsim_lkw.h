@@ -35,6 +35,8 @@ class TXmlElement;
 class TFSim_Lkw : public QWidget, public TRunCockpit {
     Q_OBJECT
 public:
+    // The designed client area. The window is larger where its font needs more room,
+    // and no larger than the usable area of its screen (its body then scrolls).
     static constexpr int ClientWidth = 792;
     static constexpr int ClientHeight = 567;
 
@@ -62,9 +64,13 @@ public:
     // "Position Left" of the settings key (at shutdown, before the settings are saved).
     void StorePosition();
 
-    // Writes the control sender (by its tag) into the model; with no sender or a tag
-    // below 1, every signal control in ascending tag order.
+    // Writes the control sender (by its tag) into the model; with no sender, every
+    // signal control in ascending tag order; with a sender whose tag is below 1 (a time
+    // or date field), every signal control but those the model feeds (ModelFed).
     void MVCockpitChange(QWidget* sender);
+    // A field the display update rewrites from the running model: the two gauge
+    // fields and TCockpitTable::DisplayFields.
+    static bool ModelFed(const TCockpitControl& control);
 
     // The display update of Step, on its own.
     void UpdateDisplay();
@@ -80,9 +86,10 @@ private:
     class TControlValues;
 
     void BuildWindow();
-    QWidget* BuildCockpitGroup();
-    QWidget* BuildMeasuredGroup();
-    QWidget* MakeSignalControl(const TCockpitControl& control);
+    QWidget* BuildCockpitGroup(QWidget* parent);
+    QWidget* BuildMeasuredGroup(QWidget* parent);
+    QWidget* MakeSignalControl(const TCockpitControl& control, QWidget* parent);
+    void SetTabOrder();
     void ReadPosition();
     void CreateModel();
     void WriteModelToControls();

@@ -253,6 +253,7 @@ TEST_F(TLogOutTest, FullFileEndsWithItsLastWholeLineAndSaysSo)
         EXPECT_EQ(log.LinesWritten(), c.lines);
         EXPECT_EQ(log.Error().Detail(), "'" + path + "': File too large; " + std::to_string(c.lines) +
                                             " lines written, the file ends with the last whole line");
+        EXPECT_EQ(log.Reason(), "File too large");
         const std::string text = ReadAll(path);
         ASSERT_EQ(text.size(), c.before.size() + size_t(c.lines) * LineBytes);
         EXPECT_EQ(text.substr(0, c.before.size()), c.before);

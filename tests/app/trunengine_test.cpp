@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <filesystem>
 #include <set>
+#include <string>
 
 namespace {
 
@@ -209,6 +212,33 @@ TEST_F(TRunEngineTick, ChannelChangeShowsTheOldChannelsErrorAndKeepsTheAdapterOn
     EXPECT_TRUE(engine.Controls.SendCan);
     EXPECT_FALSE(transmit.sent.empty());
     EXPECT_EQ(errors.shown.size(), 1u);
+}
+
+TEST_F(TRunEngineTick, RunCountsTheFramesSentAndLoggedFromItsStart)
+{
+    const std::string name = (std::filesystem::temp_directory_path() / "trunengine_counts.asc").string();
+    std::remove(name.c_str());
+    ASSERT_TRUE(engine.OpenLogOut(name));
+    engine.Controls.LogFile = true;
+    engine.Start();
+    RunFor(1000);
+    // The 196 frames of the first second went to the adapter and the log alike.
+    EXPECT_EQ(engine.FramesSent(), 196u);
+    EXPECT_EQ(engine.FramesLogged(), 196u);
+    engine.Stop();
+    EXPECT_EQ(std::filesystem::file_size(name), 196u * 35u);
+
+    // A new run counts from 0; frames the adapter refused are not counted as sent.
+    engine.Start();
+    EXPECT_EQ(engine.FramesSent(), 0u);
+    EXPECT_EQ(engine.FramesLogged(), 0u);
+    transmit.fail = TRecordingTransmit::fBaseError;
+    RunFor(100);
+    EXPECT_EQ(engine.FramesSent(), 0u);
+    EXPECT_GT(engine.FramesLogged(), 0u);
+    engine.Stop();
+    engine.LogOut().Close();
+    std::remove(name.c_str());
 }
 
 TEST_F(TRunEngineTick, NoChannelOrAdapterOffMeansNothingIsWritten)

@@ -168,6 +168,37 @@ private slots:
         QTest::mouseClick(f.prio, Qt::LeftButton);
         QVERIFY(f.apply->isEnabled());
     }
+
+    void enterIsOkAndEscapeIsCancel()
+    {
+        Form f;
+        f.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        f.source->setFocus();
+        f.Type(f.source, "x2A");
+        QTest::keyClick(f.source, Qt::Key_Escape);
+        QVERIFY(!f.window.isVisible());
+        QCOMPARE(f.applied.SourceAddress, uint8_t{0});
+        QCOMPARE(f.source->text(), QString("x00"));
+
+        f.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        f.prio->setFocus();
+        f.Type(f.prio, "3");
+        QTest::keyClick(f.prio, Qt::Key_Return);
+        QVERIFY(!f.window.isVisible());
+        QCOMPARE(f.applied.Priority, uint8_t{3});
+
+        // On the focused Cancel button Enter is Cancel.
+        f.window.show();
+        QVERIFY(QTest::qWaitForWindowActive(&f.window));
+        f.Type(f.prio, "5");
+        f.cancel->setFocus();
+        QTest::keyClick(f.cancel, Qt::Key_Return);
+        QVERIFY(!f.window.isVisible());
+        QCOMPARE(f.applied.Priority, uint8_t{3});
+        QCOMPARE(f.prio->text(), QString("3"));
+    }
 };
 
 QTEST_MAIN(TFOptionsTest)

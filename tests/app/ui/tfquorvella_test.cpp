@@ -29,14 +29,44 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
 #include <clocale>
+#include <csignal>
 #include <memory>
 
+#include <sys/resource.h>
+
 namespace {
+
+// The size a file of this process may grow to, for a scope (RLIMIT_FSIZE); a write
+// beyond it fails with EFBIG instead of raising SIGXFSZ.
+class TFileSizeLimit {
+public:
+    explicit TFileSizeLimit(rlim_t bytes)
+    {
+        previous_ = std::signal(SIGXFSZ, SIG_IGN);
+        ::getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~TFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, previous_);
+    }
+    TFileSizeLimit(const TFileSizeLimit&) = delete;
+    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
+
+private:
+    rlimit saved_{};
+    void (*previous_)(int) = SIG_DFL;
+};
 
 const char* const FirstStartBox = "CAN configuration error\nSelected driver not supported\n";
 
@@ -153,6 +183,8 @@ class TFQuorvellaTest : public QObject {
     }
     static bool Enabled(TQuorvellaApp& app, const char* name) { return Find<QWidget>(app, name)->isEnabled(); }
     static bool Checked(TQuorvellaApp& app, const char* name) { return Button(app, name)->isChecked(); }
+    // A caption as the user reads it: the mnemonic's marker is not shown.
+    static QString Caption(TQuorvellaApp& app, const char* name) { return Button(app, name)->text().remove('&'); }
 
     int BoxesWith(TUserQuery::TIcon icon) const
     {
@@ -201,7 +233,7 @@ private slots:
             {"B_Info", "Info", false, true},                     {"B_Exit", "Close", false, true},
         };
         for (const auto& c : controls) {
-            QCOMPARE(Button(*app, c.name)->text(), QString(c.caption));
+            QCOMPARE(Caption(*app, c.name), QString(c.caption));
             // CB_SendCAN starts checked; the first start's adapter "-" cannot be opened.
             QVERIFY2(Checked(*app, c.name) == c.checked, c.name);
             QVERIFY2(Enabled(*app, c.name) == c.enabled, c.name);
@@ -277,12 +309,12 @@ private slots:
         TFQuorvella& w = app->MainWindow();
         Click(*app, "B_StartStop");
         QVERIFY(app->Engine().Running());
-        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Stop"));
+        QCOMPARE(Caption(*app, "B_StartStop"), QString("Stop"));
         QVERIFY(w.TimerSys().isActive());
         QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 50000, 5000);
         Click(*app, "B_StartStop");
         QVERIFY(!app->Engine().Running());
-        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Start"));
+        QCOMPARE(Caption(*app, "B_StartStop"), QString("Start"));
         QVERIFY(!w.TimerSys().isActive());
         // Nothing but the first start's adapter box: the run itself raised no error.
         QCOMPARE(query_.Boxes.size(), size_t{1});
@@ -290,7 +322,7 @@ private slots:
         // The cockpit's starter starts a run through the same button.
         QTest::mouseClick(app->Cockpit().findChild<QPushButton*>("Starter"), Qt::LeftButton);
         QVERIFY(app->Engine().Running());
-        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Stop"));
+        QCOMPARE(Caption(*app, "B_StartStop"), QString("Stop"));
         QVERIFY(w.TimerSys().isActive());
     }
 
@@ -395,7 +427,7 @@ private slots:
         // Without Repeat the run ends by itself after the last line.
         Click(*app, "B_StartStop");
         QTRY_VERIFY_WITH_TIMEOUT(!app->Engine().Running(), 5000);
-        QCOMPARE(Button(*app, "B_StartStop")->text(), QString("Start"));
+        QCOMPARE(Caption(*app, "B_StartStop"), QString("Start"));
         QVERIFY(query_.Boxes.empty());
     }
 
@@ -431,8 +463,8 @@ private slots:
         QVERIFY(!Checked(*app, "CB_LogFile"));
         QVERIFY(app->Engine().LogOut().IsOpen());
 
-        // A file that cannot be opened: the box is unchecked and the error display says
-        // which folder is missing.
+        // A file that cannot be opened: the box is unchecked and the user is told which
+        // file and why, in a box and in the status line.
         Click(*app, "CB_LogFile");
         QVERIFY(Checked(*app, "CB_LogFile"));
         query_.SaveAnswers.push_back(TPath("no/such/dir/out.asc"));
@@ -442,6 +474,195 @@ private slots:
         QCOMPARE(query_.Boxes.size(), size_t{1});
         QCOMPARE(S(query_.Boxes[0].Text), "Log file error\nOpening the output log failed\nthe folder '" +
                                               Path("no/such/dir") + "' does not exist\n");
+        QCOMPARE(Find<QLabel>(*app, "L_LogStatus")->text(), QString("out.asc"));
+        QCOMPARE(Find<QLabel>(*app, "L_WrittenStatus")->text(), QString("none (cannot open)"));
+        // The reason, elided to the window's width with the whole of it as the hint.
+        const auto* problem = Find<QLabel>(*app, "L_LogProblem");
+        const QString reason = "the folder '" + Path("no/such/dir") + "' does not exist";
+        QVERIFY2(problem->text() == reason || problem->toolTip() == reason, qPrintable(problem->text()));
+    }
+
+    void statusLineFollowsTheRunAndTheOutputLog()
+    {
+        WriteFile("Quorvella.xml", SimulationSettings("RAM 3 3").toUtf8());
+        auto app = Start();
+        QVERIFY(query_.Boxes.empty());
+        auto* run = Find<QLabel>(*app, "L_RunStatus");
+        auto* sent = Find<QLabel>(*app, "L_SentStatus");
+        auto* log = Find<QLabel>(*app, "L_LogStatus");
+        auto* written = Find<QLabel>(*app, "L_WrittenStatus");
+        QVERIFY(Find<QWidget>(*app, "P_Status")->isVisible());
+        QCOMPARE(run->text(), QString("Ready"));
+        QCOMPARE(sent->text(), QString("0 frames"));
+        QCOMPARE(log->text(), QString("none chosen"));
+        QCOMPARE(written->text(), QString());
+
+        query_.SaveAnswers.push_back(TPath("status.asc"));
+        Click(*app, "CB_LogFile");
+        QCOMPARE(log->text(), QString("status.asc"));
+        QCOMPARE(log->toolTip(), Path("status.asc"));
+        QCOMPARE(written->text(), QString("0 frames"));
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 1100000, 10000);
+        QVERIFY(run->text().startsWith("Running 0:00:0"));
+        Click(*app, "B_StartStop");
+
+        // Every frame went to the channel and into the file: the status counts them.
+        const qint64 lines = QFileInfo(Path("status.asc")).size() / 35;
+        QVERIFY(lines > 150);
+        const QString elapsed = QString("0:00:%1").arg(app->Engine().SimTime() / 1000000, 2, 10, QChar('0'));
+        QCOMPARE(run->text(), "Stopped " + elapsed);
+        QCOMPARE(sent->text(), QString("%1 frames").arg(lines));
+        QCOMPARE(written->text(), QString("%1 frames").arg(lines));
+
+        Click(*app, "CB_LogFile");   // off: the file stays open and is named
+        QCOMPARE(written->text(), QString("%1 frames (Logfile off)").arg(lines));
+        Click(*app, "CB_SendCAN");
+        QCOMPARE(sent->text(), QString("%1 frames (CAN-Adapter off)").arg(lines));
+    }
+
+    void outputLogThatCannotBeWrittenIsToldNotSilentlyUnticked()
+    {
+        auto app = Start();
+        query_.Boxes.clear();
+        {
+            // The file may grow to 8 KB: the write that passes it fails ("File too large").
+            const TFileSizeLimit limit(8192);
+            query_.SaveAnswers.push_back(TPath("full.asc"));
+            Click(*app, "CB_LogFile");
+            QVERIFY(Checked(*app, "CB_LogFile"));
+            Click(*app, "B_StartStop");
+            QTRY_VERIFY_WITH_TIMEOUT(!Checked(*app, "CB_LogFile"), 10000);
+            QCOMPARE(query_.Boxes.size(), size_t{1});
+            QVERIFY2(S(query_.Boxes[0].Text).startsWith("Log file error\nWriting the output log failed\n'" +
+                                                         Path("full.asc") + "': File too large; "),
+                     qPrintable(S(query_.Boxes[0].Text)));
+            QVERIFY(Find<QLabel>(*app, "L_WrittenStatus")->text().endsWith(" frames (write failed)"));
+            QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString("File too large"));
+            QVERIFY(app->Engine().Running());   // the run goes on without the output log
+            QCOMPARE(QFileInfo(Path("full.asc")).size() % 35, qint64{0});   // whole lines only
+
+            // Ticked again: a new attempt at a file chosen anew, told again when it fails.
+            query_.SaveAnswers.push_back(TPath("full.asc"));
+            Click(*app, "CB_LogFile");
+            QVERIFY(Checked(*app, "CB_LogFile"));
+            QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString());
+            QTRY_VERIFY_WITH_TIMEOUT(!Checked(*app, "CB_LogFile"), 10000);
+            QCOMPARE(query_.Boxes.size(), size_t{2});
+            QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString("File too large"));
+            Click(*app, "B_StartStop");
+        }
+    }
+
+    void repeatAndValidManipulationChangeWhatTheEngineDoes()
+    {
+        WriteFile("Quorvella.xml", SimulationSettings("RAM 4 4").toUtf8());
+        WriteFile("two.asc", "000.0000 18FEF100F315000CFFFFFFFF\r\n000.0020 18F00300D1FFFF0000FFFFFF\r\n");
+        auto app = Start();
+        TRunEngine& engine = app->Engine();
+
+        // A log of two lines: without Repeat the run sends both once and ends.
+        Click(*app, "RB_CanLog");
+        query_.OpenAnswers.push_back(TPath("two.asc"));
+        Click(*app, "B_LogFile");
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.Running(), 5000);
+        QCOMPARE(engine.FramesSent(), uint64_t{2});
+
+        // With Repeat ticked it goes round and round until Repeat is unticked.
+        Click(*app, "C_Replay");
+        QVERIFY(Checked(*app, "C_Replay"));
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(engine.FramesSent() >= 10, 5000);
+        QVERIFY(engine.Running());
+        Click(*app, "C_Replay");
+        QTRY_VERIFY_WITH_TIMEOUT(!engine.Running(), 5000);
+
+        // Engine speed forced to "FE = Error": EEC1 bytes 3 and 4 read FF FE while
+        // "Valid Manipulation" is ticked, and the model's 0 rpm (00 00) once it is not.
+        Click(*app, "RB_Simulation");
+        TFValidFlagManip& validity = app->ValidFlagManip();
+        QComboBox* speed = validity.RangeBox(validity.Manip().FindRow("Engine speed"));
+        speed->setCurrentIndex(speed->findText("FE = Error"));
+        QTest::mouseClick(validity.findChild<QPushButton*>("B_Apply"), Qt::LeftButton);
+        query_.SaveAnswers.push_back(TPath("valid.asc"));
+        Click(*app, "CB_LogFile");
+        auto eec1Bytes34 = [&](qint64 fromLine) {
+            QFile file(Path("valid.asc"));
+            if (!file.open(QIODevice::ReadOnly)) return QSet<QByteArray>();
+            const QList<QByteArray> lines = file.readAll().split('\n');
+            QSet<QByteArray> seen;
+            for (qint64 i = fromLine; i < lines.size(); ++i)
+                if (lines[i].mid(11, 4) == "F004") seen.insert(lines[i].mid(17 + 6, 4));   // EEC1
+            return seen;
+        };
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(engine.SimTime() >= 300000, 5000);
+        Click(*app, "B_StartStop");
+        QCOMPARE(eec1Bytes34(0), QSet<QByteArray>{"FFFE"});
+
+        const qint64 before = QFileInfo(Path("valid.asc")).size() / 35;
+        Click(*app, "CB_VFMActive");
+        QVERIFY(!Checked(*app, "CB_VFMActive"));
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(engine.SimTime() >= 300000, 5000);
+        Click(*app, "B_StartStop");
+        QCOMPARE(eec1Bytes34(before), QSet<QByteArray>{"0000"});
+    }
+
+    void configuringTheAdapterTicksCanAdapter()
+    {
+        auto app = Start();
+        QVERIFY(!Checked(*app, "CB_SendCAN"));   // the first start's adapter "-" failed
+        canDialog_.Answer = true;
+        canDialog_.Result = TTreeKey("Simulation");
+        canDialog_.Result["Comm"]("<TEXT>") = "RAM 92 92";
+        Click(*app, "B_CfgCAN");
+        QVERIFY(app->Engine().CanChannel() != nullptr);
+        QVERIFY(Checked(*app, "CB_SendCAN"));
+        QVERIFY(app->Engine().Controls.SendCan);
+
+        // Cancelled, the box stays as the user left it.
+        Click(*app, "CB_SendCAN");
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+        canDialog_.Answer = false;
+        Click(*app, "B_CfgCAN");
+        QVERIFY(!Checked(*app, "CB_SendCAN"));
+        QVERIFY(app->Engine().CanChannel() != nullptr);
+    }
+
+    void everyButtonAndCheckBoxHasAMnemonicOfItsOwnAndTabFollowsTheGroups()
+    {
+        auto app = Start();
+        TFQuorvella& w = app->MainWindow();
+        QSet<QChar> letters;
+        for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
+            if (!b->isVisibleTo(&w) || b->text() == "...") continue;
+            const int at = b->text().indexOf('&');
+            QVERIFY2(at >= 0 && at + 1 < b->text().size(), qPrintable(b->objectName()));
+            const QChar letter = b->text()[at + 1].toLower();
+            QVERIFY2(!letters.contains(letter), qPrintable(b->objectName()));
+            letters.insert(letter);
+        }
+        QCOMPARE(letters.size(), 17);
+
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        // A mnemonic presses its button as a click does, a moment later.
+        QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY(app->Engine().Running());
+        QTest::keyClick(&w, Qt::Key_S, Qt::AltModifier);
+        QTRY_VERIFY(!app->Engine().Running());
+        QTest::keyClick(&w, Qt::Key_L, Qt::AltModifier);   // Logfile: no file yet, so Save asks
+        QTRY_COMPARE(query_.SaveRequests.size(), size_t{1});
+
+        Find<QWidget>(*app, "CB_VFMActive")->setFocus();
+        for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
+                                 "CB_LogFile", "B_FileNameLogOut", "B_StartStop", "B_Info", "B_Exit"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
+        }
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(w.frameGeometry()));
     }
 
     void canAdapterBoxOpensTheDialogWhenNoChannelIsOpen()

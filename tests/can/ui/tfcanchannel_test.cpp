@@ -11,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -130,6 +131,69 @@ private slots:
         d.SetStyle(true, false, true, false);
         QCOMPARE(driver->count(), 2);
         QCOMPARE(driver->itemText(1), QString("IXXAT GmbH (VCI 3.x)"));
+    }
+
+    void EnterIsOkAndEscapeIsCancel()
+    {
+        TFCanChannel d(&messages);
+        d.SetStyle(true, true, true, true, true);
+        d.Fill(Key("Simulation", {{"DriverName", "Simulation"}}));
+        d.show();
+        d.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QLineEdit* wr = Edit(d, "E_SimComm1");
+        wr->setFocus();
+        Type(wr, "RAM 1 1");
+        QTest::keyClick(wr, Qt::Key_Return);
+        QCOMPARE(d.ModalResult(), int(TFCanChannel::mrOk));
+        QCOMPARE(Text(d.ResultKey(), "Comm[0]"), TAString("RAM 1 1"));
+
+        // Enter in a combo box's field is OK as well.
+        d.Fill(Key("Vector3.2", VectorCard));
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        QComboBox* card = Combo(d, "CB_VectorCard");
+        card->setFocus();
+        Type(card, "CANcardXL");
+        QTest::keyClick(card->lineEdit(), Qt::Key_Return);
+        QCOMPARE(d.ModalResult(), int(TFCanChannel::mrOk));
+        QCOMPARE(Text(d.ResultKey(), "CardType"), TAString("CANcardXL"));
+
+        // Escape cancels, and the result key stays what the last OK built.
+        d.Fill(d.ResultKey());
+        d.show();
+        QVERIFY(QTest::qWaitForWindowActive(&d));
+        Type(card, "Virtual");
+        QTest::keyClick(card->lineEdit(), Qt::Key_Escape);
+        QCOMPARE(d.ModalResult(), int(TFCanChannel::mrCancel));
+        QVERIFY(!d.isVisible());
+        QCOMPARE(Text(d.ResultKey(), "CardType"), TAString("CANcardXL"));
+    }
+
+    void EveryDriverCaptionAndCardNameShowsWhole()
+    {
+        TFCanChannel d(&messages);
+        d.SetStyle(true, true, true, true, true);
+        QComboBox* driver = Combo(d, "CB_Driver");
+        for (int i = 0; i < driver->count(); ++i) {
+            d.Fill(Key("x", {{"DriverName", qPrintable(driver->itemText(i))}}));
+            d.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&d));
+            // Shown from its first character, and all of it fits.
+            QCOMPARE(driver->lineEdit()->cursorPosition(), 0);
+            QVERIFY2(driver->lineEdit()->fontMetrics().horizontalAdvance(driver->currentText()) <=
+                         driver->lineEdit()->width() - 4,
+                     qPrintable(driver->currentText()));
+        }
+        for (const char* name : {"CB_Driver", "CB_VectorCard", "CB_Vci2Card", "CB_Vci3Card", "CB_Baudrate"})
+            QVERIFY2(Combo(d, name)->width() >= Combo(d, name)->sizeHint().width(), name);
+        // Every caption left of its field.
+        for (QLabel* l : d.findChildren<QLabel*>()) {
+            QWidget* field = l->buddy();
+            if (field)
+                QVERIFY2(l->geometry().right() < field->x(), qPrintable(l->text()));
+            QVERIFY2(l->width() >= l->sizeHint().width(), qPrintable(l->text()));
+        }
     }
 
     void StandardRateProposesTheTableTiming()

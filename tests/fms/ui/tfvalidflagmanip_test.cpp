@@ -5,14 +5,20 @@
 #include "fms/ui/fmsshowcase.h"
 #include "runharness.h"
 #include "support/tbaseerror.h"
+#include "tests/wheelevent.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QtTest>
+
+#include <algorithm>
 
 namespace {
 
@@ -73,17 +79,34 @@ private slots:
     {
         TFValidFlagManip w;
         QCOMPARE(w.windowTitle(), QString("Tessmar - Valid Manipulation - Config"));
-        QCOMPARE(w.width(), 407);
-        QCOMPARE(w.height(), 822);
-        QCOMPARE(w.pos(), QPoint(0, 0));
+        // At the top left of the screen's usable area, at least as wide as designed,
+        // 822 high or as high as the screen allows.
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        QVERIFY(w.width() >= 407);
+        QCOMPARE(w.height(), std::min(822, area.height()));
+        QCOMPARE(w.pos(), area.topLeft());
         QCOMPARE(w.findChild<QLabel*>("L_MeasuredValueName")->text(), QString("Measured Value Name"));
         QCOMPARE(w.findChild<QLabel*>("L_MeasuredValueName")->x(), 16);
-        QCOMPARE(w.findChild<QLabel*>("L_RangeName")->x(), 216);
 
+        // Two columns: every name left of the boxes, the boxes one above the other at
+        // x 208 or further right, 24 pixels or more apart, the "Range Name" heading
+        // over them.
         QCOMPARE(w.findChildren<QComboBox*>().size(), 86);
+        QComboBox* first = w.findChild<QComboBox*>("C_Range0");
+        const int pitch = w.findChild<QComboBox*>("C_Range1")->y() - first->y();
+        QVERIFY(first->x() >= 208);
+        QCOMPARE(first->y(), 16);
+        QVERIFY(pitch >= 24);
+        QCOMPARE(w.findChild<QLabel*>("L_RangeName")->x(), 8 + first->x());
+        for (int i = 0; i < 86; ++i) {
+            QComboBox* box = w.findChild<QComboBox*>(QString("C_Range%1").arg(i));
+            QLabel* name = w.findChild<QLabel*>(QString("L_Name%1").arg(i));
+            QCOMPARE(box->geometry().topLeft(), QPoint(first->x(), pitch * i + 16));
+            QVERIFY(box->width() >= 145);
+            QCOMPARE(name->x(), 8);
+            QVERIFY2(name->geometry().right() < box->x(), qPrintable(name->text()));
+        }
         QComboBox* box = w.findChild<QComboBox*>("C_Range3");
-        QCOMPARE(box->geometry().topLeft(), QPoint(208, 24 * 3 + 16));
-        QCOMPARE(box->width(), 145);
         QVERIFY(box->isEditable());
         QCOMPARE(box->currentText(), QString("Valid Signal"));
         QCOMPARE(w.findChild<QLabel*>("L_Name3")->text(), QString("Brake switch"));
@@ -97,14 +120,21 @@ private slots:
         QVERIFY(!w.findChild<QCheckBox*>("CB_Autoapply")->isChecked());
         QCOMPARE(w.findChild<QCheckBox*>("CB_Autoapply")->text(), QString("Autoapply"));
 
+        // The list fills the window from below the headings to 42 pixels above its
+        // bottom, the buttons 32 pixels above it, whatever height the user gives it.
         auto* scroll = w.findChild<QScrollArea*>("SB_Rows");
-        QCOMPARE(scroll->geometry(), QRect(8, 24, 385, 822 - 24 - 42));
+        const int top = scroll->y();
+        QVERIFY(top >= 24);
+        QCOMPARE(scroll->geometry(), QRect(8, top, w.width() - 22, w.height() - top - 42));
+        const int width = w.width();
         w.show();   // a hidden window gets its resize event when shown
         w.resize(600, 500);
         QTRY_COMPARE(w.height(), 500);
-        QCOMPARE(w.width(), 407);
-        QCOMPARE(scroll->height(), 500 - 24 - 42);
+        QCOMPARE(w.width(), width);
+        QCOMPARE(scroll->height(), 500 - top - 42);
         QCOMPARE(w.findChild<QWidget*>("P_Buttons")->y(), 500 - 32);
+        // Every row's box fits beside the scroll bar: nothing to scroll sideways.
+        QVERIFY(scroll->widget()->width() <= scroll->viewport()->width());
     }
 
     void ClutchErrorReachesTheNextCcvsOnlyAfterApply()
@@ -213,6 +243,62 @@ private slots:
         QVERIFY(!ccvs.empty());
         for (const auto& d : ccvs)
             QCOMPARE(d[3] >> 6, 0);
+    }
+
+    void WheelScrollsTheListAndChangesOnlyTheFocusedChoice()
+    {
+        Rig r;
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        r.Button("B_OK")->setFocus();
+        const int row = r.window.Manip().FindRow("Driver 2 working state");
+        QVERIFY(row >= 0);
+        QComboBox* box = r.Box(row);
+        auto* scroll = r.window.findChild<QScrollArea*>("SB_Rows");
+        // Six notches over the box while the user scrolls: the list moves, the choice stays.
+        for (int notch = 0; notch < 6; ++notch) WheelDown(box);
+        QVERIFY(scroll->verticalScrollBar()->value() > 0);
+        QCOMPARE(box->currentText(), QString("Valid Signal"));
+        QCOMPARE(r.window.Manip().Row(row).Pending, 0);
+        QVERIFY(!r.Button("B_Apply")->isEnabled());
+        QVERIFY(!box->hasFocus());
+
+        // Clicked into, the box takes the wheel.
+        box->setFocus(Qt::MouseFocusReason);
+        WheelDown(box);
+        QCOMPARE(box->currentText(), QString("111 = not available"));
+        QCOMPARE(r.window.Manip().Row(row).Pending, 1);
+        QVERIFY(r.Button("B_Apply")->isEnabled());
+    }
+
+    void EnterIsOkAndEscapeIsCancel()
+    {
+        Rig r;
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        r.Choose(EngineSpeed, "FE = Error");
+        QLineEdit* edit = r.Box(EngineSpeed)->lineEdit();
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Escape);
+        QVERIFY(!r.window.isVisible());
+        QCOMPARE(r.Box(EngineSpeed)->currentText(), QString("Valid Signal"));
+        QCOMPARE(r.window.Manip().Row(EngineSpeed).Applied, 0);
+
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        r.Choose(EngineSpeed, "FE = Error");
+        edit->setFocus();
+        QTest::keyClick(edit, Qt::Key_Return);
+        QVERIFY(!r.window.isVisible());
+        QCOMPARE(r.window.Manip().Row(EngineSpeed).Applied, 2);
+
+        // On a focused button Enter presses that button: Cancel.
+        r.window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&r.window));
+        r.Choose(ClutchSwitch, "10 = Error");
+        r.Button("B_Cancel")->setFocus();
+        QTest::keyClick(r.Button("B_Cancel"), Qt::Key_Return);
+        QVERIFY(!r.window.isVisible());
+        QCOMPARE(r.window.Manip().Row(ClutchSwitch).Applied, 0);
+        QCOMPARE(r.window.Manip().Row(EngineSpeed).Applied, 2);
     }
 
     void ChangeFromAnythingButARowBoxIsACastError()

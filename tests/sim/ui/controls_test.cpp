@@ -8,6 +8,8 @@
 #include <QPlainTextEdit>
 #include <QtTest>
 
+#include <vector>
+
 class ControlsTest : public QObject {
     Q_OBJECT
 
@@ -100,6 +102,59 @@ private slots:
         QCOMPARE(notified, 1);
         QCOMPARE(text.Committed(), TAString("WDB1234"));
         QCOMPARE(TextColour(form.edit), kBlack);
+    }
+
+    void OnlyTextTheUserChangedIsCommitted()
+    {
+        Form form;
+        std::vector<QString> notified;   // the control's text at each notification
+        TANumEdit num(form.edit, [&](QWidget* s) { notified.push_back(static_cast<QLineEdit*>(s)->text()); }, 0, 300, 1);
+        num.Commit("57.60");   // the model's value shown by the program
+        form.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&form.window));
+
+        // In and out, and Enter, without typing: nothing is committed or notified.
+        form.other->setFocus();   // the window gave the edit the focus before the wrapper existed
+        form.edit->setFocus();
+        QVERIFY(num.Editing());
+        form.other->setFocus();
+        form.edit->setFocus();
+        QTest::keyClick(form.edit, Qt::Key_Return);
+        QVERIFY(!num.Editing());
+        form.other->setFocus();
+        QVERIFY(notified.empty());
+
+        // While the field is not focused the program shows newer values; focusing and
+        // leaving it still commits nothing.
+        num.Commit("61.25");
+        form.edit->setFocus();
+        form.other->setFocus();
+        QVERIFY(notified.empty());
+        QCOMPARE(num.GetNumber(), 61.25);
+
+        // Typed and typed back to what was shown: unchanged, nothing committed.
+        form.edit->setFocus();
+        QTest::keyClick(form.edit, Qt::Key_End);
+        QTest::keyClicks(form.edit, "0");
+        QTest::keyClick(form.edit, Qt::Key_Backspace);
+        form.other->setFocus();
+        QVERIFY(notified.empty());
+
+        // A changed text is committed once: on Enter, not again on leaving.
+        form.edit->setFocus();
+        form.edit->selectAll();
+        QTest::keyClicks(form.edit, "80");
+        QTest::keyClick(form.edit, Qt::Key_Return);
+        form.other->setFocus();
+        QCOMPARE(notified, std::vector<QString>{"80"});
+        QCOMPARE(num.GetNumber(), 80.0);
+
+        // Escape after typing shows the committed text again: leaving commits nothing.
+        form.edit->setFocus();
+        QTest::keyClicks(form.edit, "5");
+        QTest::keyClick(form.edit, Qt::Key_Escape);
+        form.other->setFocus();
+        QCOMPARE(notified.size(), std::size_t{1});
     }
 
     void ProgramCommitWhileTypingKeepsTheTypedTextButValidatesIt()

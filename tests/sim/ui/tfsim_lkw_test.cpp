@@ -3,17 +3,28 @@
 #include "sim/ui/cockpitscreenshot.h"
 #include "sim/ui/tfsim_lkw.h"
 #include "support/txmlelement.h"
+#include "tests/wheelevent.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSlider>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -66,11 +77,19 @@ private:
     static QPoint CellCentre(int index) { return {(index % 8) * 32 + 16, (index / 8) * 32 + 16}; }
 
 private slots:
+    // The fill of the pedal bars is checked in the style's own colours.
+    void initTestCase() { QApplication::setStyle("Fusion"); }
+
     void InitialStateOfTheControlsAndTheModel()
     {
         Shown s;
         QCOMPARE(s.window.windowTitle(), QString("Tessmar - Vehicle Simulation"));
-        QCOMPARE(s.window.size(), QSize(792, 567));
+        // The designed size, or larger where the font needs it; no scroll bars on a
+        // screen that holds the window.
+        QVERIFY(s.window.width() >= 792 && s.window.height() >= 567);
+        QVERIFY(QGuiApplication::primaryScreen()->availableGeometry().contains(s.window.frameGeometry()));
+        auto* frame = s.Get<QScrollArea>("SB_Window");
+        QVERIFY(!frame->horizontalScrollBar()->isVisible() && !frame->verticalScrollBar()->isVisible());
         QCOMPARE(s.Get<QCheckBox>("CB_Manual")->text(), QString("No automatic simulation "));
         QCOMPARE(s.Get<QPushButton>("B_Beenden")->text(), QString("Hide"));
         QCOMPARE(s.Get<QPushButton>("Starter")->text(), QString("Starter"));
@@ -332,23 +351,243 @@ private slots:
     void PositionIsReadAndStoredUnderFzgSim()
     {
         TXmlElement key("FzgSim");
-        key["Position Top"]("<TEXT>") = "120";
+        key["Position Top"]("<TEXT>") = "12";
         key["Position Left"]("<TEXT>") = "left";
         {
             TFSim_Lkw w(&key);
-            QCOMPARE(w.y(), 120);
+            QCOMPARE(w.y(), 12);
             QCOMPARE(w.x(), 0);
-            w.move(30, 40);
+            w.move(3, 4);
             w.StorePosition();
         }
-        QCOMPARE(key["Position Top"]("<TEXT>"), TAString("40"));
-        QCOMPARE(key["Position Left"]("<TEXT>"), TAString("30"));
+        QCOMPARE(key["Position Top"]("<TEXT>"), TAString("4"));
+        QCOMPARE(key["Position Left"]("<TEXT>"), TAString("3"));
 
         // A missing position leaves 0, 0 and creates nothing.
         TXmlElement empty("FzgSim");
         TFSim_Lkw w(&empty);
         QCOMPARE(w.pos(), QPoint(0, 0));
         QCOMPARE(empty.Count(), 0);
+    }
+
+    void StoredPositionOffTheScreenIsBroughtBack()
+    {
+        const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+        const struct {
+            const char* top;
+            const char* left;
+        } stored[] = {{"3000", "3000"}, {"-500", "-800"}, {"3000", "0"}};
+        for (const auto& p : stored) {
+            TXmlElement key("FzgSim");
+            key["Position Top"]("<TEXT>") = p.top;
+            key["Position Left"]("<TEXT>") = p.left;
+            TFSim_Lkw w(&key);
+            QVERIFY2(area.contains(w.frameGeometry()), p.top);
+        }
+        // At 3000, 3000 the least move puts the window in the bottom right corner.
+        TXmlElement key("FzgSim");
+        key["Position Top"]("<TEXT>") = "3000";
+        key["Position Left"]("<TEXT>") = "3000";
+        TFSim_Lkw w(&key);
+        QCOMPARE(w.frameGeometry().bottomRight(), area.bottomRight());
+    }
+
+    void OpensWithTheFocusOnTheAcceleratorAndTabsThroughTheDrivingControls()
+    {
+        Shown s;
+        s.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.window));
+        QCOMPARE(QApplication::focusWidget(), s.Get<QWidget>("TB_Accel"));
+        const char* chain[] = {"TB_Brake", "TB_Clutch", "CBAutoClutch", "TB_Gang", "CB_Ignition",
+                               "Starter",  "CB_Tempomat", "C_Park",     "ETacho"};
+        for (const char* next : chain) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
+        }
+    }
+
+    // The issue of fields fed by the running model: clicking into one and leaving it
+    // without typing must not set the vehicle back to what the field showed.
+    void FocusInAndOutOfAModelFedFieldLeavesTheModelAlone()
+    {
+        Shown s;
+        TLkw& lkw = s.window.Lkw();
+        s.Get<QSlider>("TB_Gang")->setValue(8 - 3);
+        s.Get<QSlider>("TB_Accel")->setValue(100 - 60);
+        lkw.StartEngine();
+        for (int i = 0; i < 1000; ++i) s.window.Step(0.02, i % 10 == 0);
+        QVERIFY(s.MV("Geschwindigkeit") > 20.0);
+
+        auto* elsewhere = s.Get<QWidget>("TB_Accel");
+        const char* fields[] = {"ETacho",        "EDrehzahl",  "EDKmStand", "E_Tankinhalt", "E_TotFuelUsed",
+                                "E_BetrZeit",    "E_WTemp",    "E_FuRa",    "E_InFuEc"};
+        const char* values[] = {"Geschwindigkeit", "Drehzahl",   "Kilometerstand",
+                                "Tankinhalt",      "Verbrauch total", "Motor:Betriebszeit",
+                                "Motor:Kuehlmitteltemperatur", "FURA", "IFEff"};
+        for (std::size_t k = 0; k < std::size(fields); ++k) {
+            auto* field = s.Get<QLineEdit>(fields[k]);
+            field->setFocus();
+            // The model runs on while the field has the focus (and shows what it showed).
+            for (int i = 0; i < 50; ++i) s.window.Step(0.02, true);
+            const double running = s.MV(values[k]);
+            elsewhere->setFocus();
+            QVERIFY2(s.MV(values[k]) == running, fields[k]);
+            // Enter without a change commits nothing either.
+            field->setFocus();
+            for (int i = 0; i < 50; ++i) s.window.Step(0.02, true);
+            const double again = s.MV(values[k]);
+            QTest::keyClick(field, Qt::Key_Return);
+            QVERIFY2(s.MV(values[k]) == again, fields[k]);
+            elsewhere->setFocus();
+        }
+        // A changed text is still the user's value.
+        auto* fuel = s.Get<QLineEdit>("E_Tankinhalt");
+        fuel->setFocus();
+        fuel->selectAll();
+        QTest::keyClicks(fuel, "42");
+        elsewhere->setFocus();
+        QCOMPARE(s.MV("Tankinhalt"), 42.0);
+    }
+
+    void AnotherWindowTakingTheFocusDoesNotRewindTheSpeed()
+    {
+        Shown s;
+        s.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.window));
+        s.Get<QSlider>("TB_Gang")->setValue(8 - 3);
+        s.Get<QSlider>("TB_Accel")->setValue(100 - 60);
+        s.window.Lkw().StartEngine();
+        for (int i = 0; i < 1000; ++i) s.window.Step(0.02, i % 10 == 0);
+        QVERIFY(s.MV("Geschwindigkeit") > 20.0);
+        // The user had clicked into the speed field; the vehicle runs on meanwhile.
+        s.Get<QLineEdit>("ETacho")->setFocus(Qt::MouseFocusReason);
+        for (int i = 0; i < 50; ++i) s.window.Step(0.02, true);
+        const double speed = s.MV("Geschwindigkeit");
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        QCOMPARE(s.MV("Geschwindigkeit"), speed);
+        s.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.window));
+        QCOMPARE(s.MV("Geschwindigkeit"), speed);
+    }
+
+    void EditingYearKeepsWhatTheModelComputed()
+    {
+        Shown s;
+        s.Get<QSlider>("TB_Gang")->setValue(8 - 3);
+        s.Get<QSlider>("TB_Accel")->setValue(100 - 60);
+        s.window.Lkw().StartEngine();
+        for (int i = 0; i < 300; ++i) s.window.Step(0.02, i % 10 == 0);
+        // Values the fields no longer show exactly: the model ran on without a refresh.
+        for (int i = 0; i < 5; ++i) s.window.Step(0.02, false);
+        const char* values[] = {"Geschwindigkeit", "Drehzahl", "Kilometerstand", "Tankinhalt", "Verbrauch total",
+                                "Motor:Betriebszeit", "FURA"};
+        std::vector<double> before;
+        for (const char* v : values) before.push_back(s.MV(v));
+        s.window.Lkw().SetMV("ParkBrake", 5);
+        TypeInto(s.Get<QLineEdit>("E_Year"), "2011");
+        QCOMPARE(s.MV("Year"), 2011.0);
+        QCOMPARE(s.MV("ParkBrake"), 0.0);   // the other controls are written as before
+        for (std::size_t k = 0; k < std::size(values); ++k) QVERIFY2(s.MV(values[k]) == before[k], values[k]);
+    }
+
+    void DoorNumbersStandOverTheirColumns()
+    {
+        Shown s;
+        auto* doors = s.Get<QGroupBox>("GB_Door_Control_2");
+        // The centre of a check box's box, in the group's coordinates.
+        auto boxCentre = [&](const QString& name) {
+            auto* box = s.Get<QCheckBox>(qPrintable(name));
+            QStyleOptionButton option;
+            option.initFrom(box);
+            const QRect indicator = box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
+            return box->mapTo(doors, indicator.center());
+        };
+        for (int door = 1; door <= 10; ++door) {
+            QLabel* number = nullptr;
+            for (QLabel* l : doors->findChildren<QLabel*>())
+                if (l->text().trimmed() == QString::number(door)) number = l;
+            QVERIFY2(number, qPrintable(QString::number(door)));
+            // Where the digits are drawn: the label's text rectangle, centred.
+            const QRect text = QStyle::alignedRect(Qt::LeftToRight, number->alignment(),
+                                                   number->fontMetrics().size(0, number->text()),
+                                                   number->contentsRect());
+            const QPoint digits = number->mapTo(doors, text.center());
+            for (const char* row : {"C_DCL", "C_DCO", "C_DCE"}) {
+                const QPoint box = boxCentre(QString("%1%2").arg(row).arg(door));
+                QVERIFY2(qAbs(box.x() - digits.x()) <= 2,
+                         qPrintable(QString("door %1 %2: digits at %3, box at %4").arg(door).arg(row).arg(digits.x()).arg(box.x())));
+                QVERIFY(box.y() > digits.y());
+            }
+        }
+        // Ticking the lock box under "6" locks door 6, nothing else.
+        QTest::mouseClick(s.Get<QCheckBox>("C_DCL6"), Qt::LeftButton);
+        QCOMPARE(s.MV("DoorLock6"), 1.0);
+        QCOMPARE(s.MV("DoorLock2"), 0.0);
+    }
+
+    void MeasuredValuesFitTheirViewAndTheWheelScrollsThem()
+    {
+        Shown s;
+        auto* scroll = s.Get<QScrollArea>("SB_MeasuredValues");
+        QVERIFY(!scroll->horizontalScrollBar()->isVisible());
+        QVERIFY(scroll->widget()->width() <= scroll->viewport()->width());
+        QVERIFY(scroll->widget()->minimumSizeHint().width() <= scroll->viewport()->width());
+
+        s.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.window));
+        for (const char* name : {"CO_D1Status", "CO_D2Time", "CO_PosDoor"}) {
+            auto* combo = s.Get<QComboBox>(name);
+            const QString before = combo->currentText();
+            scroll->verticalScrollBar()->setValue(0);
+            for (int notch = 0; notch < 6; ++notch) WheelDown(combo);
+            QCOMPARE(combo->currentText(), before);
+            QVERIFY2(scroll->verticalScrollBar()->value() > 0, name);
+        }
+        QCOMPARE(s.MV("DCPosDoor"), 2.0);
+        QCOMPARE(s.MV("TCO:D1 Status"), 0.0);
+        // Focused, the box takes the wheel.
+        auto* door = s.Get<QComboBox>("CO_PosDoor");
+        door->setFocus(Qt::TabFocusReason);
+        WheelDown(door);
+        QCOMPARE(door->currentIndex(), 2);   // the last item: "down" stays there
+        door->setCurrentIndex(0);
+        WheelDown(door);
+        QCOMPARE(s.MV("DCPosDoor"), 1.0);   // "0001 = closing last door"
+    }
+
+    void PedalBarsFillWithThePedalsTravel()
+    {
+        Shown s;
+        // Whether the bar's groove is filled a fraction of its height from the top.
+        auto filled = [](QSlider* bar, double fromTop) {
+            const QImage image = bar->grab().toImage();
+            const QRgb p = image.pixel(image.width() / 2, static_cast<int>(image.height() * fromTop));
+            return qBlue(p) - qRed(p) > 60;   // the highlight, not the grey groove
+        };
+        const struct {
+            const char* bar;
+            int position;
+            bool lowerFilled;
+            bool upperFilled;
+        } cases[] = {
+            {"TB_Accel", 0, true, true},       // 100 % accelerator: full
+            {"TB_Accel", 100, false, false},   // released: empty
+            {"TB_Accel", 70, true, false},     // 30 %: the lower part
+            {"TB_Brake", 100, false, false},   // released brake: empty
+            {"TB_Brake", 0, true, true},       // pressed: full
+            {"TB_Clutch", 100, false, false},  // engaged clutch (pedal up): empty
+            {"TB_Clutch", 0, true, true},      // pressed: full
+        };
+        for (const auto& c : cases) {
+            auto* bar = s.Get<QSlider>(c.bar);
+            bar->setValue(c.position);
+            const QString what = QString("%1 at %2").arg(c.bar).arg(c.position);
+            QVERIFY2(filled(bar, 0.85) == c.lowerFilled, qPrintable(what));
+            QVERIFY2(filled(bar, 0.2) == c.upperFilled, qPrintable(what));
+        }
     }
 
     void HideOnlyHidesAndTheModelRunsOn()
@@ -368,7 +607,7 @@ private slots:
         const QString file = dir.filePath("TFSim_Lkw.png");
         QVERIFY(RenderCockpitScreenshot(w, file));
         QImage png(file);
-        QCOMPARE(png.size(), QSize(792, 567));
+        QCOMPARE(png.size(), w.size());
         QVERIFY(w.Lkw().GetMV("Geschwindigkeit") > 10.0);
         QVERIFY(w.Lkw().GetTellTales() != TAString(std::string(41, '0')));
     }
