@@ -509,10 +509,12 @@ TEST_F(TRunEngineReplay, UserLogWithAForeignLineIsRefusedWithWhereAndWhy)
     };
     const Case cases[] = {
         {"000.0000 18FEF100F315000CFFFFFFFF\r\nhello\r\n", "2: 'hello' is not a log line"},
-        {"000.0000 FFFFFFFFF315000CFFFFFFFF\n", "1: identifier 'FFFFFFFF' is wider than 29 bits"},
+        {"000.0000 FFFFFFFFF315000CFFFFFFFF\n",
+         "1: '000.0000 FFFFFFFFF315000CFFFFFFFF': identifier 'FFFFFFFF' is wider than 29 bits"},
         {"000.0000 18FEF100F315000CFFFFFFFF\n000.0000 E8FEE900F315000CFFFFFFFF\n",
-         "2: identifier 'E8FEE900' is wider than 29 bits"},
-        {"000.0000 18FEF1ZZF315000CFFFFFFFF\n", "1: '000.0000 18FEF1ZZF315000CFFFFFFFF': Hex-Error"},
+         "2: '000.0000 E8FEE900F315000CFFFFFFFF': identifier 'E8FEE900' is wider than 29 bits"},
+        {"000.0000 18FEF1ZZF315000CFFFFFFFF\n",
+         "1: '000.0000 18FEF1ZZF315000CFFFFFFFF': identifier '18FEF1ZZ' is not hexadecimal"},
         {"000.0000 18FEF100F315000CFFFFFFFF\n\n000.0020 18F00300FFFAFFFFFFFFFFFF\n", "2: '' is not a log line"},
     };
     const std::string bad = Path("bad.asc");
