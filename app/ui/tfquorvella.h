@@ -11,8 +11,14 @@
 //
 // The frame-watch controls Edit1, Edit2, Button1 and Memo1 exist but lie outside the
 // window's client area and are never shown.
+//
+// A user log is loaded on a thread of its own (TLogLoadTask): while it loads, a progress
+// bar and a Cancel button stand in for the file name and "...", and the window goes on
+// handling events; the log reaches the engine on the window thread when it is complete.
 
 #include "app/terrorreporter.h"
+#include "app/tlogloadtask.h"
+#include "app/tloglinewriter.h"
 #include "app/trunview.h"
 #include "app/ui/tuserquery.h"
 #include "can/tcandriverentry.h"
@@ -25,6 +31,8 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
+class QProgressBar;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -82,6 +90,20 @@ public:
     void B_StartStopClick();
     void ChangeDataSourceClick();
     void B_LogFileClick();
+    // Starts loading fileName as the user log (what B_LogFileClick does once a file is chosen).
+    void LoadUserLog(const TAString& fileName);
+    // Ends the load in progress without a log.
+    void B_LogLoadCancelClick();
+    // A user log is being loaded.
+    bool LoadingUserLog() const { return logLoad_.Busy(); }
+    // The reader of user logs (tests give one they control).
+    void SetLogReader(TLogLoadTask::TReader reader) { logLoad_.SetReader(std::move(reader)); }
+    // The output log's format chosen in C_LogFormat (kept in the settings file as
+    // "LogFileFormat": "l5", "asc" or "candump"). A change closes the output log open
+    // in the other format and unchecks CB_LogFile; the save dialog offers the format's
+    // extension.
+    TLogOutFormat LogOutFormat() const;
+    void C_LogFormatChange();
     void RB_FzgSimClick();
     void B_ValidManipClick();
     void B_OptionsClick();
@@ -114,6 +136,9 @@ protected:
 private:
     void BuildControls();
     void ReadControls();
+    void LogLoadTimer();
+    void ApplyLogFormat();
+    void ShowLogLoading(bool loading);
     static void ToggleWindow(QWidget* window);
 
     TRunEngine& engine_;
@@ -126,14 +151,19 @@ private:
     bool terminated_ = false;
     TAString logOutFileName_;
     QTimer timerSys_;
+    TLogLoadTask logLoad_;
+    QTimer logLoadTimer_;
 
     QRadioButton* RB_Simulation = nullptr;
     QRadioButton* RB_InternLog = nullptr;
     QRadioButton* RB_CanLog = nullptr;
     QPushButton* RB_FzgSim = nullptr;
     QCheckBox* C_Replay = nullptr;
+    QCheckBox* CB_FromFirstFrame = nullptr;
     QLineEdit* E_LogFile = nullptr;
     QPushButton* B_LogFile = nullptr;
+    QProgressBar* PB_LogLoad = nullptr;
+    QPushButton* B_LogLoadCancel = nullptr;
     QCheckBox* CB_VFMActive = nullptr;
     QPushButton* B_ValidManip = nullptr;
     QPushButton* B_Options = nullptr;
@@ -142,6 +172,7 @@ private:
     QCheckBox* CB_SendCAN = nullptr;
     QPushButton* B_CfgCAN = nullptr;
     QCheckBox* CB_LogFile = nullptr;
+    QComboBox* C_LogFormat = nullptr;
     QPushButton* B_FileNameLogOut = nullptr;
     QPushButton* B_StartStop = nullptr;
     QPushButton* B_Info = nullptr;
