@@ -196,6 +196,7 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     engine.Controls.Simulation = simulation;
     engine.Controls.InternalLog = o.Source == TCliOptions::TSource::Internal;
     engine.Controls.Repeat = o.Repeat;
+    engine.Controls.FromFirstFrame = o.FromFirstFrame;
     engine.Controls.Display = false;
     engine.Controls.SendCan = true;
     engine.Controls.ValidManip = simulation;
@@ -254,12 +255,15 @@ TCliRunner::TExit TCliRunner::Run(const std::atomic<bool>& stop)
     if (o.Source == TCliOptions::TSource::Internal) {
         engine.InternalLines = TInternalLog::Log();
     } else if (o.Source == TCliOptions::TSource::Log) {
-        if (!engine.LoadUserLog(o.LogFile)) return ExitFailed;   // the engine said why
+        if (!engine.LoadUserLog(o.LogFile, &stop)) return ExitFailed;   // the engine said why
+        std::fprintf(out_, "log: %s\n", engine.UserLines().Summary().c_str());
+        std::fflush(out_);
     }
 
     // Destinations.
     if (o.LogOut) {
         std::remove(o.LogOut->c_str());
+        engine.LogOut().SetFormat(o.LogFormat.value_or(TLogOutFormat::Layout5));
         if (!engine.OpenLogOut(*o.LogOut))
             return failed(TBaseError("quorvella-cli", "cannot write the output log '" + *o.LogOut + "'"));
         engine.Controls.LogFile = true;
