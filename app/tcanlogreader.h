@@ -18,11 +18,12 @@
 // 29-bit identifier and 8 data bytes: the first one that is not refuses the whole log
 // with TBaseError("", "Logfile Read Error", detail), the detail naming the file, the
 // line number, the line and what was wrong or expected:
-//   drive.asc line 3: '000.0100 FFFFFFFF00' is not a log line (expected ...)
+//   drive.asc line 3: '000.0100 FFFFFFFF00' is not a log line (expected e.g. ...)
 //   drive.asc line 7: '000.0000 E8FEE900F315000CFFFFFFFF': identifier 'E8FEE900' is wider than 29 bits
-//   bus.log line 2: '(0.5) can0 18FEF100##1F3150C' : a CAN FD frame cannot be replayed ...
+//   bus.log line 2: '(0.5) can0 18FEF100##1F315000C': a CAN FD frame cannot be replayed (...)
 // So are a NUL byte, a line longer than MaxLineLength, and a file that is not a regular
-// file (a directory, a device, a FIFO) or cannot be read.
+// file (a directory, a device, a FIFO) or cannot be read ("drive.asc: is a directory,
+// not a log file", "drive.asc: cannot open the file: No such file or directory").
 
 #include "app/tcanlog.h"
 #include "support/tastring.h"

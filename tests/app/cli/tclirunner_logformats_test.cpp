@@ -233,4 +233,19 @@ TEST_F(TCliRunnerLogFormats, OutputFormatAndStartAtFirstFrame)
         << err_;
 }
 
+// The runner's stop flag (set by SIGINT and SIGTERM) ends a load however long the log.
+TEST_F(TCliRunnerLogFormats, StopFlagEndsTheLoadOfALog)
+{
+    const std::string log = Path("log.asc");
+    Write(log, "000.0000 18FEF100F315000CFFFFFFFF\n");
+    const TCliParse parsed = ParseCommandLine({"--fast", "--source", "log", log});
+    ASSERT_EQ(parsed.Error, "");
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    const std::atomic<bool> stop{true};
+    EXPECT_EQ(TCliRunner(parsed.Options, out, err).Run(stop), TCliRunner::ExitFailed);
+    Slurp(out);
+    EXPECT_NE(Slurp(err).find(log + ": loading stopped before the end of the file"), std::string::npos);
+}
+
 }  // namespace
