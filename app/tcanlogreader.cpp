@@ -3,6 +3,7 @@
 #include "support/tbaseerror.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -245,6 +246,121 @@ bool IsAscFrame(const TWords& w)
     return AllDigits(w[1]) && (Is(w[2], "errorframe") || (LooksLikeId(w[2], 16) && IsDirection(w[3])));
 }
 
+// Reads the common shapes of a frame line in one pass. Any step that does not find
+// what it expects fails, and the line is left to the general parser, which reads
+// every shape and says what is wrong with a line it cannot read.
+class TCursor {
+public:
+    explicit TCursor(std::string_view s) : p_(s.data()), e_(s.data() + s.size()) {}
+
+    bool End() const { return p_ == e_; }
+    bool Char(char c)
+    {
+        if (p_ == e_ || *p_ != c) return false;
+        ++p_;
+        return true;
+    }
+    bool Blanks()
+    {
+        const char* start = p_;
+        while (p_ != e_ && IsBlank(*p_)) ++p_;
+        return p_ != start;
+    }
+    // At least one character up to the next blank.
+    bool Word()
+    {
+        const char* start = p_;
+        while (p_ != e_ && !IsBlank(*p_)) ++p_;
+        return p_ != start;
+    }
+    bool Digits()
+    {
+        const char* start = p_;
+        while (p_ != e_ && IsDigit(*p_)) ++p_;
+        return p_ != start;
+    }
+    // "digits.digits" as Microseconds reads it; at most 13 whole digits.
+    bool Seconds(int64_t& us)
+    {
+        int64_t whole = 0;
+        int digits = 0;
+        for (; p_ != e_ && IsDigit(*p_); ++p_, ++digits) whole = whole * 10 + (*p_ - '0');
+        if (digits == 0 || digits > 13 || whole > kMaxWholeSeconds || !Char('.')) return false;
+        int64_t micro = 0;
+        int decimals = 0;
+        for (; p_ != e_ && IsDigit(*p_); ++p_)
+            if (decimals < 6) {
+                micro = micro * 10 + (*p_ - '0');
+                ++decimals;
+            }
+        for (; decimals < 6; ++decimals) micro *= 10;
+        us = whole * 1000000 + micro;
+        return true;
+    }
+    // 1 to most hex digits, followed by something else.
+    bool HexRun(std::size_t most, uint64_t& value)
+    {
+        std::size_t n = 0;
+        while (p_ + n != e_ && HexDigit(p_[n]) >= 0) ++n;
+        if (n == 0 || n > most) return false;
+        HexValue(p_, n, value);
+        p_ += n;
+        return true;
+    }
+    bool Hex(std::size_t n, uint64_t& value)
+    {
+        if (static_cast<std::size_t>(e_ - p_) < n || !HexValue(p_, n, value)) return false;
+        p_ += n;
+        return true;
+    }
+    bool Bytes(std::array<uint8_t, 8>& data)
+    {
+        if (e_ - p_ < 16 || !HexBytes(p_, data)) return false;
+        p_ += 16;
+        return true;
+    }
+
+private:
+    const char* p_;
+    const char* e_;
+};
+
+// "(1700000000.123456) can0 18FEF100#F315000CFFFFFFFF", optionally " R" or " T" after:
+// an extended data frame of 8 bytes with a 29-bit identifier.
+bool FastCandumpFrame(std::string_view s, int64_t& time, uint32_t& id, std::array<uint8_t, 8>& data)
+{
+    TCursor c(s);
+    uint64_t value = 0;
+    if (!c.Char('(') || !c.Seconds(time) || !c.Char(')') || !c.Blanks() || !c.Word() || !c.Blanks()) return false;
+    if (!c.Hex(8, value) || !c.Char('#') || !c.Bytes(data)) return false;
+    if (!c.End() && !(c.Blanks() && (c.Char('R') || c.Char('T') || c.Char('r') || c.Char('t')) && c.End()))
+        return false;
+    if (value > kMaxId) return false;
+    id = static_cast<uint32_t>(value);
+    return true;
+}
+
+// "0.010000 1  18FEF100x  Rx  d 8 F3 15 00 0C FF FF FF FF", anything after the data:
+// an extended data frame of 8 bytes with a 29-bit identifier, in base hex.
+bool FastAscFrame(std::string_view s, int64_t& time, uint32_t& id, std::array<uint8_t, 8>& data)
+{
+    TCursor c(s);
+    uint64_t value = 0;
+    if (!c.Seconds(time) || !c.Blanks() || !c.Digits() || !c.Blanks()) return false;
+    if (!c.HexRun(8, value) || !(c.Char('x') || c.Char('X')) || !c.Blanks()) return false;
+    if (!(c.Char('R') || c.Char('T')) || !c.Char('x') || !c.Blanks()) return false;
+    if (!c.Char('d') || !c.Blanks() || !c.Char('8') || !c.Blanks()) return false;
+    for (std::size_t i = 0; i < 8; ++i) {
+        uint64_t byte = 0;
+        if (!c.Hex(2, byte)) return false;
+        data[i] = static_cast<uint8_t>(byte);
+        if (!c.Blanks() && (i < 7 || !c.End())) return false;
+    }
+    if (value > kMaxId) return false;
+    id = static_cast<uint32_t>(value);
+    return true;
+}
+
 TLogFileKind DetectKind(std::string_view text)
 {
     int looked = 0;
@@ -300,12 +416,20 @@ public:
 
     // Room for as many frames as text of the given size can hold, so that the frames
     // are never copied while they grow (the part of the room not used is never touched,
-    // so it takes no memory).
+    // so it takes no memory). The room of a large log is asked for in huge pages where
+    // the system offers them: touching it page by page costs more than parsing.
     void Reserve(uint64_t bytes)
     {
         const uint64_t shortest = log_.Kind == lkFixed ? 32 : 26;   // with its line end
         const uint64_t most = bytes / shortest + 1;
         log_.Frames.reserve(static_cast<std::size_t>(std::min<uint64_t>(most, uint64_t{1} << 23)));
+        const std::size_t room = log_.Frames.capacity() * sizeof(TLogFrame);
+        constexpr std::size_t kHuge = std::size_t{2} << 20;
+        if (room < 2 * kHuge) return;
+        const auto begin = reinterpret_cast<uintptr_t>(log_.Frames.data());
+        const uintptr_t first = (begin + kHuge - 1) & ~(kHuge - 1);
+        const uintptr_t last = (begin + room) & ~(kHuge - 1);
+        if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
     }
 
     // The lines of text, each ended by LF; with last, the text after the last LF is a
@@ -423,8 +547,13 @@ private:
         const std::string_view s = Trim(line);
         if (s.empty()) return Skip(skBlank);
         if (s.size() >= 2 && s[0] == '/' && s[1] == '/') return Skip(skHeader);
-        const TWords w(s);
         int64_t time = 0;
+        if (base_ == 16) {
+            uint32_t id = 0;
+            std::array<uint8_t, 8> data{};
+            if (FastAscFrame(s, time, id, data)) return Add(AscTime(s, time), id, data);
+        }
+        const TWords w(s);
         switch (Microseconds(w[0], time)) {
         case nuNotNumber:
             return AscHeader(s, w);
@@ -433,10 +562,7 @@ private:
         case nuOk:
             break;
         }
-        if (relative_) {
-            if (__builtin_add_overflow(ascTime_, time, &ascTime_)) Refuse(s, "the sum of the relative times is out of range");
-            time = ascTime_;
-        }
+        time = AscTime(s, time);
         if (w.Count == 1) return Skip(skEvent);
         const bool channel = AllDigits(w[1]);
         if (channel && Is(w[2], "errorframe")) return Skip(skError);
@@ -483,6 +609,15 @@ private:
         Add(time, static_cast<uint32_t>(value), data);
     }
 
+    // The time of an ASC line: as written, or with "timestamps relative" added to the
+    // times of the lines before.
+    int64_t AscTime(std::string_view s, int64_t time)
+    {
+        if (!relative_) return time;
+        if (__builtin_add_overflow(ascTime_, time, &ascTime_)) Refuse(s, "the sum of the relative times is out of range");
+        return ascTime_;
+    }
+
     // A line of an ASC file that does not start with a time.
     void AscHeader(std::string_view s, const TWords& w)
     {
@@ -507,6 +642,12 @@ private:
     {
         const std::string_view s = Trim(line);
         if (s.empty()) return Skip(skBlank);
+        {
+            int64_t time = 0;
+            uint32_t id = 0;
+            std::array<uint8_t, 8> data{};
+            if (FastCandumpFrame(s, time, id, data)) return Add(time, id, data);
+        }
         const TWords w(s);
         const std::string_view stamp = w[0];
         if (stamp.size() < 3 || stamp.front() != '(' || stamp.back() != ')') Refuse(s, kNotCandump);

@@ -263,6 +263,28 @@ TEST(TCanLogReader, FirstLineThatCannotBeReadRefusesTheLogWithWhereAndWhy)
     EXPECT_NE(Refusal(longest + "1\r\n").find("line 1: '0.0 1 1FFFFFFFx"), std::string::npos);
 }
 
+// Lines written in other hands than the usual tools' read as the same frame.
+TEST(TCanLogReader, EveryWayOfWritingAFrameGivesTheSameFrame)
+{
+    const TExpected engine{10000, 0x18FEF100, 1, {0xF3, 0x15, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF}};
+    const char* const lines[] = {
+        "0.010000 1  18FEF100x       Rx   d 8 F3 15 00 0C FF FF FF FF",
+        "0.01 1 18fef100X rx d 8 f3 15 00 0c ff ff ff ff",
+        "\t0.0100\t2\t18FEF100x\tTX\tD\t8\tF3\t15\t0\tC\tFF\tFF\tFF\tFF",
+        "  0.0100 1 18FEF100x Rx D F3 15 00 0C FF FF FF FF",
+        "0.010000 1 18FEF100x Tx d 08 F3 15 00 0C FF FF FF FF Length = 272000 BitCount = 140",
+        "(0.010000) can0 18FEF100#F315000CFFFFFFFF",
+        "(.01) vcan12 18fef100#f315000cffffffff t",
+        "(0000000000.0100009) x 18FEF100#F315000CFFFFFFFF   R",
+        "000.0100 18FEF100F315000CFFFFFFFF",
+        "  0.0100 00FEF1F315000CFFFFFFFF",
+    };
+    for (const char* line : lines) {
+        SCOPED_TRACE(line);
+        ExpectFrames(TCanLogReader::Parse(std::string(line) + "\r\n"), {engine});
+    }
+}
+
 TEST(TCanLogReader, TimesAreExactToTheMicrosecond)
 {
     const TCanLog log = TCanLogReader::Parse("000.0012 18FEF100F315000CFFFFFFFF\n"
