@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
+#include <ctime>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -78,12 +80,23 @@ bool TLogOut::Open(const TAString& fileName, TOpenMode mode)
     fd_ = fd;
     committed_ = fifo_ ? 0 : static_cast<int64_t>(st.st_size);
     buffer_.clear();
+    writer_ = TLogLineWriter::Create(format_);
+    // A FIFO is a new stream.
+    const bool empty = fifo_ || st.st_size == 0;
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    buffer_ = writer_->Begin(empty, local, static_cast<int>(millis));
     return true;
 }
 
 bool TLogOut::Close()
 {
     if (fd_ < 0) return !Failed();
+    if (writer_) buffer_ += writer_->End();
+    writer_.reset();
     const bool written = WriteBuffer();
     const int fd = fd_;
     fd_ = -1;
@@ -125,11 +138,10 @@ TAString TLogOut::Line(const TCanFrame& frame)
 bool TLogOut::Append(const TCanFrame& frame)
 {
     if (fd_ < 0) return false;
-    TAString line = Line(frame);
-    line += "\r\n";
-    const auto size = static_cast<std::size_t>(line.Length());
-    if (!buffer_.empty() && buffer_.size() + size > ChunkBytes && !WriteBuffer()) return false;
-    buffer_ += line.str();
+    line_.clear();
+    writer_->Append(frame, line_);
+    if (!buffer_.empty() && buffer_.size() + line_.size() > ChunkBytes && !WriteBuffer()) return false;
+    buffer_ += line_;
     return true;
 }
 
@@ -176,6 +188,7 @@ void TLogOut::FailWrite(int error)
     detail += "; " + TAString(std::to_string(lines_)) + " lines written";
     if (!fifo_) detail += cut ? ", the file ends with the last whole line" : ", the last line may be incomplete";
     buffer_.clear();
+    writer_.reset();
     ::close(fd_);
     fd_ = -1;
     error_ = TBaseError(WriteOp, WriteMessage, detail);

@@ -1,7 +1,8 @@
 #pragma once
-// The output log: the frames of a run written to a text file, one line each in the
-// layout the program replays (lfFixedId, "000.0000 18FEF100F315000CFFFFFFFF"), each
-// followed by CR LF. Times count from Start.
+// The output log: the frames of a run written to a text file, one line each, in the
+// format chosen with SetFormat (TLogLineWriter): by default the layout the program
+// replays (lfFixedId, "000.0000 18FEF100F315000CFFFFFFFF", each followed by CR LF);
+// also ASC or candump. Times count from Start.
 //
 // Only a regular file (followed through symlinks) or a FIFO takes the log; the path is
 // never removed or replaced, so its mode, owner, links and symlinks stay. A directory,
@@ -14,11 +15,13 @@
 // line, so it still reads as a user log, and closed; Error() says which file, why, and
 // how many lines it holds. A failure is sticky until the next Open.
 
+#include "app/tloglinewriter.h"
 #include "fms/tcanframe.h"
 #include "support/tastring.h"
 #include "support/tbaseerror.h"
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -38,16 +41,22 @@ public:
     TLogOut& operator=(const TLogOut&) = delete;
 
     // Closes the file open so far, then opens fileName, creating a missing regular file
-    // (mode 0666 less the umask). False when it cannot be opened: no file is open then
-    // and Error() says why. The name is kept in either case.
+    // (mode 0666 less the umask), and writes what its format puts before the first
+    // frame. False when it cannot be opened: no file is open then and Error() says why.
+    // The name is kept in either case.
     bool Open(const TAString& fileName, TOpenMode mode = omAppend);
-    // Writes what is buffered and closes the file. False when that or the close failed.
+    // Writes what is buffered and what the format puts after the last frame, and closes
+    // the file. False when that or the close failed.
     bool Close();
     // Writes what is buffered. False when nothing is open or the write failed.
     bool Flush();
     bool IsOpen() const { return fd_ >= 0; }
     // The last name given to Open.
     const TAString& FileName() const { return fileName_; }
+
+    // The format of the files opened from now on (the open one keeps its own).
+    void SetFormat(TLogOutFormat format) { format_ = format; }
+    TLogOutFormat Format() const { return format_; }
 
     // One line for frame. False when nothing is open or a write failed (the file is
     // then closed and Error() holds the reason).
@@ -65,7 +74,7 @@ public:
     // Lines written into the file since Open (whole lines only).
     int64_t LinesWritten() const { return lines_; }
 
-    // The line Append writes, without its CR LF.
+    // The layout-5 line, without its CR LF.
     static TAString Line(const TCanFrame& frame);
 
     // Whether fileName could take the log, without creating or changing anything: an
@@ -85,4 +94,7 @@ private:
     int64_t committed_ = 0;   // file offset after the last whole line written (regular files)
     int64_t lines_ = 0;
     std::optional<TBaseError> error_;
+    TLogOutFormat format_ = TLogOutFormat::Layout5;
+    std::unique_ptr<TLogLineWriter> writer_;   // of the open file
+    std::string line_;
 };

@@ -2,11 +2,11 @@
 
 #include <limits>
 
-void TLogReplay::Restart()
+void TLogReplay::Restart(const TCanLog& log, bool fromFirstFrame)
 {
     lineIndex_ = 0;
     lastLineTime_ = 0;
-    lineTimeOffset_ = 0;
+    lineTimeOffset_ = fromFirstFrame && !log.Frames.empty() ? -log.Frames.front().Time : 0;
     passEnded_ = false;
 }
 

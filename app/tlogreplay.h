@@ -29,8 +29,11 @@ public:
     // repeated dense log runs; the frames only leave later, as they would anyway.
     static constexpr int MaxBacklog = 65536;
 
-    // Back to the first frame, no offset (at Start).
-    void Restart();
+    // Back to the first frame (at Start). Without fromFirstFrame the frames are due at
+    // the times written in the log; with it the first frame is due at once and every
+    // later one as far after it as the log says (a candump log's epoch times, an ASC
+    // file cut out of a long recording).
+    void Restart(const TCanLog& log, bool fromFirstFrame);
 
     // One replay step of the 1 ms step at simTime (µs): queues every frame due up to
     // simTime + 999 µs, with the frame's time plus the offset as its time.

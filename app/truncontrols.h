@@ -9,6 +9,7 @@ struct TRunControls {
     bool Simulation = true;     // RB_Simulation: the vehicle simulation is the source
     bool InternalLog = false;   // RB_InternLog (else RB_CanLog) when Simulation is false
     bool Repeat = false;        // C_Replay: replay the log again and again
+    bool FromFirstFrame = false;   // CB_FromFirstFrame: a log's first frame is due at Start
     bool ValidManip = true;     // CB_VFMActive: apply the validity manipulation
     bool Display = true;        // CB_Display: refresh the data monitor
     bool SendCan = true;        // CB_SendCAN: frames go to the CAN adapter

@@ -46,7 +46,7 @@ void TRunEngine::Start()
     simTime_ = 0;
     framesSent_ = 0;
     framesLogged_ = 0;
-    replay_.Restart();
+    replay_.Restart(ActiveLines(), Controls.FromFirstFrame || ActiveLines().PlaysFromFirstFrame());
     // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
     // belongs to that run: its frames would go out with stale times and data.
     sendQueue_.Clear();
@@ -349,12 +349,14 @@ const TCanLog& TRunEngine::ActiveLines() const
     return Controls.InternalLog ? InternalLines : userLines_;
 }
 
-bool TRunEngine::LoadUserLog(const TAString& fileName)
+bool TRunEngine::LoadUserLog(const TAString& fileName, const std::atomic<int>* cancel)
 {
     Stop();
     userLines_ = TCanLog();
     try {
-        userLines_ = TCanLogReader::Load(fileName);
+        TCanLogReader::TControl control;
+        control.Cancel = cancel;
+        userLines_ = TCanLogReader::Load(fileName, control);
         return true;
     } catch (const TBaseError& e) {
         Show(e);
@@ -364,7 +366,7 @@ bool TRunEngine::LoadUserLog(const TAString& fileName)
 
 void TRunEngine::SetUserLog(TCanLog log)
 {
-    Stop();
+    if (!Controls.Simulation && !Controls.InternalLog) Stop();
     userLines_ = std::move(log);
 }
 

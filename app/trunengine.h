@@ -32,6 +32,7 @@
 #include "fms/tcanhighdb.h"
 #include "support/tbaseerror.h"
 
+#include <atomic>
 #include <cstdint>
 
 class TCanChannel;
@@ -78,7 +79,8 @@ public:
     TRunControls Controls;
     TFrameOptions Options;
 
-    // Start (no effect while running): SimTime and the replay back to 0, StartTime from
+    // Start (no effect while running): SimTime and the replay back to 0 (the log's first
+    // frame due at once with Controls.FromFirstFrame or for a candump log), StartTime from
     // the time source, the send queue emptied (with every unfinished transfer of an
     // earlier run), the catalogue's schedule reset and, in simulation mode, given the
     // vehicle model's current value line, the data monitor emptied.
@@ -124,10 +126,11 @@ public:
 
     // Loads a user log: stops a run and reads the file (TCanLogReader). True when it is
     // a log; an empty file is. A file that cannot be read or has a line that is not a
-    // log line shows TBaseError("", "Logfile Read Error", where and why). UserLines
-    // are empty after a failure.
-    bool LoadUserLog(const TAString& fileName);
-    // A user log read elsewhere (in the background); stops a run.
+    // log line shows TBaseError("", "Logfile Read Error", where and why), and so does
+    // a load stopped by cancel becoming true. UserLines are empty after a failure;
+    // UserLines().Summary() tells what a load took and passed over.
+    bool LoadUserLog(const TAString& fileName, const std::atomic<int>* cancel = nullptr);
+    // A user log read elsewhere (in the background); stops a run that replays the user log.
     void SetUserLog(TCanLog log);
 
     // The output log. OpenLogOut closes the file open before; when no file is open

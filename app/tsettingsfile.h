@@ -7,6 +7,7 @@
 //   "CanAdapter"             one child key: the settings of the CAN channel to open
 //   "FzgSim Position Top"    cockpit window position, decimal text
 //   "FzgSim Position Left"
+//   "LogFileFormat"          the output log's format: "l5", "asc" or "candump"
 // Keys the program does not know are kept and written back unchanged.
 //
 // Loading never throws. A missing file gives the defaults: root "Quorvella" with the schema

@@ -1,13 +1,23 @@
-// Reading and checking a user CAN log as the program does: the file into a StringList
-// (CRs removed), then every line through TCanFrame::DetectFormat and the line parser.
-// 1,000,000 lines in layout 5 ("000.0000 18FEF100F315000CFFFFFFFF", about 35 MB with
-// CR LF) and the same frames in the ASC layout 2, both generated into a temporary
-// folder. Peer: python-can's ASCReader over the same ASC file (python3-can).
+// Loading a user CAN log as the program does (TCanLogReader::Load: read in parts,
+// lines split in place, hex through a table, frames kept compact) in the three kinds
+// of file it reads, side by side with python-can reading the same frames, and the
+// resident memory a loaded 2,000,000-line log takes.
 //
-// Usage: log_loading [--lines 1000000] [--python /usr/bin/python3]
+// 1,000,000 frames of the catalogue's identifiers with varying data, 0.9 ms apart, are
+// written in layout 5 ("000.0000 18FEF100F315000CFFFFFFFF", about 35 MB with CR LF), as
+// an ASC file and as a candump log (by the program's own output log writers), into a
+// temporary folder. Peers: python-can's ASCReader over the ASC file and its
+// CanutilsLogReader over the candump log (python3-can), import excluded. Baseline: the
+// way user logs were loaded before (the file into a StringList, every line through
+// TCanFrame::DetectFormat and the line parser).
+//
+// Usage: log_loading [--lines 1000000] [--memory-lines 2000000] [--runs 3] [--python /usr/bin/python3]
+//        log_loading --resident FILE   (internal: prints resident bytes before and after loading FILE)
 
 #include "bench/benchutil.h"
+#include "app/tcanlogreader.h"
 #include "app/tcantransmit.h"
+#include "app/tloglinewriter.h"
 #include "fms/tcanframe.h"
 #include "support/stringlist.h"
 
@@ -23,17 +33,18 @@ public:
     void SetChannel(TCanChannel*) override {}
 };
 
-// Writes lines frames of the catalogue's identifiers with varying data, 0.9 ms apart
-// (so the time field stays below 1000 s), in layout 5 and in layout 2.
-void Generate(int lines, const std::string& fixedName, const std::string& ascName)
+// Writes lines frames in format through the output log's line writer.
+void Generate(int lines, const std::string& name, TLogOutFormat format)
 {
     const TBusFmsStandard catalogue("00.02");
     std::vector<uint32_t> ids;
     for (int i = 0; catalogue.FrameIds()[static_cast<size_t>(i)] != TBusFmsStandard::EndOfIds; ++i)
         ids.push_back(0x18000000u | catalogue.FrameIds()[static_cast<size_t>(i)]);
-    std::FILE* fixed = std::fopen(fixedName.c_str(), "wb");
-    std::FILE* asc = std::fopen(ascName.c_str(), "wb");
-    if (!fixed || !asc) throw TBaseError("Generate", "cannot write the logs");
+    std::FILE* file = std::fopen(name.c_str(), "wb");
+    if (!file) throw TBaseError("Generate", "cannot write " + TAString(name));
+    const auto writer = TLogLineWriter::Create(format);
+    std::tm now{};
+    std::string text = writer->Begin(true, now, 0);
     uint64_t seed = 0x9E3779B97F4A7C15ull;
     for (int i = 0; i < lines; ++i) {
         TCanFrame frame;
@@ -43,46 +54,62 @@ void Generate(int lines, const std::string& fixedName, const std::string& ascNam
             byte = static_cast<uint8_t>(seed >> 56);
         }
         frame.Time = static_cast<int64_t>(i) * 900;
-        std::fprintf(fixed, "%s\r\n", frame.ToString(lfFixedId).c_str());
-        std::fprintf(asc, "%s\r\n", frame.ToString(lfAscD8).c_str());
+        writer->Append(frame, text);
+        if (text.size() > (1u << 20)) {
+            std::fwrite(text.data(), 1, text.size(), file);
+            text.clear();
+        }
     }
-    std::fclose(fixed);
-    std::fclose(asc);
+    text += writer->End();
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
 }
 
 struct TLoad {
-    int Lines = 0;
-    double Seconds = 0;
-    double LoadSeconds = 0;   // StringList::LoadFromFile alone
-    uint32_t Check = 0;       // keeps the parse from being optimised away
+    int Frames = 0;
+    double Seconds = 0;   // the best of the runs
+    uint32_t Check = 0;   // keeps the work from being optimised away
 };
 
-// The file into a StringList, then every line detected as requested and parsed.
-TLoad LoadAndParse(const std::string& name, TLogFormat requested)
+TLoad Load(const std::string& name, int runs)
+{
+    TLoad best;
+    for (int r = 0; r < runs; ++r) {
+        const int64_t t0 = NowNanos();
+        const TCanLog log = TCanLogReader::Load(TAString(name));
+        const double seconds = static_cast<double>(NowNanos() - t0) / 1e9;
+        if (r == 0 || seconds < best.Seconds) best.Seconds = seconds;
+        best.Frames = log.Count();
+        best.Check = log.Frames.back().Id ^ log.Frames.back().Data[7];
+    }
+    return best;
+}
+
+// The way user logs were loaded before: a StringList, then every line detected and parsed.
+TLoad LoadLineByLine(const std::string& name)
 {
     TLoad result;
     const int64_t t0 = NowNanos();
     StringList lines;
     lines.LoadFromFile(TAString(name), true);
-    result.LoadSeconds = static_cast<double>(NowNanos() - t0) / 1e9;
     for (int i = 0; i < lines.Count(); ++i) {
-        const TLogFormat format = TCanFrame::DetectFormat(lines[i], requested);
-        if (format == lfNone) throw TBaseError("LoadAndParse", "not a log line: " + lines[i]);
+        const TLogFormat format = TCanFrame::DetectFormat(lines[i], lfFixed);
+        if (format == lfNone) throw TBaseError("LoadLineByLine", "not a log line: " + lines[i]);
         const TCanFrame frame(lines[i], format);
         result.Check += frame.Id ^ frame.Data[7];
     }
     result.Seconds = static_cast<double>(NowNanos() - t0) / 1e9;
-    result.Lines = lines.Count();
+    result.Frames = lines.Count();
     return result;
 }
 
-// python-can's ASCReader over the file: messages read and seconds, import excluded.
-// Runs isolated (-I) so that no folder named "can" in the working directory shadows it.
-bool PythonCan(const std::string& python, const std::string& asc, long& messages, double& seconds)
+// python-can's reader over the file: messages read and seconds, import excluded.
+// Runs isolated (-I) from / so that no folder named "can" shadows the package.
+bool PythonCan(const std::string& python, const char* reader, const std::string& file, long& messages, double& seconds)
 {
-    const std::string command = python +
+    const std::string command = "cd / && " + python +
         " -I -c \"import sys, time\nimport can\nt = time.perf_counter()\nn = 0\n"
-        "for m in can.ASCReader(sys.argv[1]):\n    n += 1\nprint(n, time.perf_counter() - t)\" '" + asc + "'";
+        "for m in can." + reader + "(sys.argv[1]):\n    n += 1\nprint(n, time.perf_counter() - t)\" '" + file + "'";
     std::FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return false;
     const int read = std::fscanf(pipe, "%ld %lf", &messages, &seconds);
@@ -90,58 +117,110 @@ bool PythonCan(const std::string& python, const std::string& asc, long& messages
     return read == 2 && status == 0;
 }
 
+// The child: resident bytes before and after the log is loaded (and kept).
+int Resident(const char* file)
+{
+    const long before = ResidentBytes();
+    const TCanLog log = TCanLogReader::Load(file);
+    const long after = ResidentBytes();
+    std::printf("%ld %ld %d\n", before, after, log.Count());
+    return 0;
+}
+
+double Mb(double bytes)
+{
+    return bytes / 1e6;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const TFlags flags(argc, argv);
-    const int lines = static_cast<int>(flags.Number("--lines", 1000000));
-    const std::string python = flags.Text("--python", "/usr/bin/python3");
     try {
+        if (flags.Has("--resident")) return Resident(flags.Text("--resident", "").c_str());
+        const int lines = static_cast<int>(flags.Number("--lines", 1000000));
+        const int memoryLines = static_cast<int>(flags.Number("--memory-lines", 2000000));
+        const int runs = static_cast<int>(flags.Number("--runs", 3));
+        const std::string python = flags.Text("--python", "/usr/bin/python3");
+
         TTempDir dir;
         const std::string fixedName = dir.File("user.asc");
-        const std::string ascName = dir.File("user_layout2.asc");
-        std::printf("log_loading: generating %d lines in layout 5 and layout 2\n", lines);
+        const std::string ascName = dir.File("user_vector.asc");
+        const std::string dumpName = dir.File("user.log");
+        std::printf("log_loading: %d frames in layout 5, ASC and candump\n", lines);
         std::fflush(stdout);
-        Generate(lines, fixedName, ascName);
-        std::printf("  layout 5: %.1f MB, layout 2: %.1f MB\n", static_cast<double>(std::filesystem::file_size(fixedName)) / 1e6,
-                    static_cast<double>(std::filesystem::file_size(ascName)) / 1e6);
+        Generate(lines, fixedName, TLogOutFormat::Layout5);
+        Generate(lines, ascName, TLogOutFormat::Asc);
+        Generate(lines, dumpName, TLogOutFormat::Candump);
+        std::printf("  files: layout 5 %.1f MB, ASC %.1f MB, candump %.1f MB\n", Mb(double(std::filesystem::file_size(fixedName))),
+                    Mb(double(std::filesystem::file_size(ascName))), Mb(double(std::filesystem::file_size(dumpName))));
         std::fflush(stdout);
 
-        // What the program does when the user picks the file: load and check every line.
+        // What the program does when the user picks the file.
         TNoTransmit transmit;
         TRunEngine engine(TMonotonicTimeSource::Instance(), transmit);
         const int64_t u0 = NowNanos();
-        const bool accepted = engine.LoadUserLog(TAString(fixedName));
+        if (!engine.LoadUserLog(TAString(fixedName))) throw TBaseError("log_loading", "the generated log was not accepted");
         const double userLogSeconds = static_cast<double>(NowNanos() - u0) / 1e9;
-        if (!accepted) throw TBaseError("log_loading", "the generated log was not accepted");
 
-        const TLoad fixed = LoadAndParse(fixedName, lfFixed);
-        const TLoad asc = LoadAndParse(ascName, lfAny);
-        long pyMessages = 0;
-        double pySeconds = 0;
-        const bool py = PythonCan(python, ascName, pyMessages, pySeconds);
+        const TLoad fixed = Load(fixedName, runs);
+        const TLoad asc = Load(ascName, runs);
+        const TLoad dump = Load(dumpName, runs);
+        const TLoad before = LoadLineByLine(fixedName);
+        for (const TLoad* l : {&fixed, &asc, &dump})
+            if (l->Frames != lines) throw TBaseError("log_loading", "a generated log lost frames");
+        long pyAscMessages = 0, pyDumpMessages = 0;
+        double pyAscSeconds = 0, pyDumpSeconds = 0;
+        const bool pyAsc = PythonCan(python, "ASCReader", ascName, pyAscMessages, pyAscSeconds);
+        const bool pyDump = PythonCan(python, "CanutilsLogReader", dumpName, pyDumpMessages, pyDumpSeconds);
 
-        const double fixedRate = fixed.Lines / fixed.Seconds;
-        const double ascRate = asc.Lines / asc.Seconds;
-        std::printf("results (check %08X)\n", fixed.Check + asc.Check);
-        std::printf("  TRunEngine::LoadUserLog, layout 5 (load + check)   %10.0f lines/s  (%.2f s)\n",
+        auto rate = [](const TLoad& l) { return l.Frames / l.Seconds; };
+        std::printf("results (check %08X, best of %d)\n", fixed.Check ^ asc.Check ^ dump.Check ^ before.Check, runs);
+        std::printf("  TRunEngine::LoadUserLog, layout 5                  %10.0f lines/s  (%.3f s)\n",
                     engine.UserLines().Count() / userLogSeconds, userLogSeconds);
-        std::printf("  layout 5: load + detect + parse                    %10.0f lines/s  (%.2f s, load %.2f s)\n", fixedRate,
-                    fixed.Seconds, fixed.LoadSeconds);
-        std::printf("  layout 2 (ASC): load + detect + parse              %10.0f lines/s  (%.2f s, load %.2f s)\n", ascRate,
-                    asc.Seconds, asc.LoadSeconds);
-        if (py) {
-            const double pyRate = static_cast<double>(pyMessages) / pySeconds;
-            std::printf("  peer: python-can ASCReader, layout 2               %10.0f lines/s  (%.2f s, %ld messages)\n", pyRate,
-                        pySeconds, pyMessages);
-            std::printf("  ratio to python-can: layout 5 %.1f, layout 2 %.1f\n", Ratio(fixedRate, pyRate), Ratio(ascRate, pyRate));
-        } else {
+        std::printf("  TCanLogReader::Load, layout 5                      %10.0f lines/s  (%.3f s)\n", rate(fixed), fixed.Seconds);
+        std::printf("  TCanLogReader::Load, ASC                           %10.0f lines/s  (%.3f s)\n", rate(asc), asc.Seconds);
+        std::printf("  TCanLogReader::Load, candump                       %10.0f lines/s  (%.3f s)\n", rate(dump), dump.Seconds);
+        std::printf("  baseline: StringList + TCanFrame per line, layout 5 %9.0f lines/s  (%.3f s)\n", rate(before),
+                    before.Seconds);
+        if (pyAsc) {
+            const double pyRate = static_cast<double>(pyAscMessages) / pyAscSeconds;
+            std::printf("  peer: python-can ASCReader, ASC                    %10.0f lines/s  (%.2f s, %ld messages)\n", pyRate,
+                        pyAscSeconds, pyAscMessages);
+            std::printf("  ratio to python-can ASCReader: layout 5 %.1f (goal >= 30), ASC %.1f (goal >= 20)\n",
+                        Ratio(rate(fixed), pyRate), Ratio(rate(asc), pyRate));
+        }
+        if (pyDump) {
+            const double pyRate = static_cast<double>(pyDumpMessages) / pyDumpSeconds;
+            std::printf("  peer: python-can CanutilsLogReader, candump        %10.0f lines/s  (%.2f s, %ld messages)\n", pyRate,
+                        pyDumpSeconds, pyDumpMessages);
+            std::printf("  ratio to python-can CanutilsLogReader: candump %.1f\n", Ratio(rate(dump), pyRate));
+        }
+        if (!pyAsc || !pyDump)
             std::printf("  peer: python-can not available (%s -c 'import can' failed); install python3-can\n", python.c_str());
+        std::fflush(stdout);
+
+        // Resident memory of a loaded log, measured in a fresh process of this program.
+        const std::string bigName = dir.File("big.asc");
+        Generate(memoryLines, bigName, TLogOutFormat::Layout5);
+        const double fileBytes = double(std::filesystem::file_size(bigName));
+        std::FILE* child = popen(("/proc/" + std::to_string(getpid()) + "/exe --resident '" + bigName + "'").c_str(), "r");
+        long rssBefore = 0, rssAfter = 0;
+        int frames = 0;
+        const bool measured = child && std::fscanf(child, "%ld %ld %d", &rssBefore, &rssAfter, &frames) == 3;
+        if (child) pclose(child);
+        if (measured && frames == memoryLines) {
+            std::printf("  resident memory, %d-line layout 5 log of %.1f MB: %.1f MB for the log (%.2f x the file; "
+                        "goal <= 1.2), %.1f MB the whole process (%.2f x)\n",
+                        memoryLines, Mb(fileBytes), Mb(double(rssAfter - rssBefore)), double(rssAfter - rssBefore) / fileBytes,
+                        Mb(double(rssAfter)), double(rssAfter) / fileBytes);
+        } else {
+            std::printf("  resident memory: not measured\n");
         }
         return 0;
     } catch (const TBaseError& e) {
-        std::fprintf(stderr, "log_loading: %s: %s\n", e.Operation().c_str(), e.Message().c_str());
+        std::fprintf(stderr, "log_loading: %s: %s %s\n", e.Operation().c_str(), e.Message().c_str(), e.Detail().c_str());
         return 1;
     }
 }

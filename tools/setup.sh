@@ -7,6 +7,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-serialbus-dev libqt6serialbus6-bin
   libgl-dev libgtest-dev libgmock-dev
   python3 python3-canmatrix
+  python3-can   # the peer the log format tests and benchmarks compare with
 )
 if [[ "${QV_EXTRA_PACKAGES:-}" != "" ]]; then
   read -r -a extra <<<"$QV_EXTRA_PACKAGES"

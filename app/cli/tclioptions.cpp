@@ -78,6 +78,8 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
             }
         } else if (option == "--repeat") {
             o.Repeat = true;
+        } else if (option == "--from-first-frame") {
+            o.FromFirstFrame = true;
         } else if (option == "--channel") {
             if (!value(v) || v.WordCount() == 0) return fail(missing + ": a channel description such as \"Simulation RAM 1 1\"");
             o.Channel = v;
@@ -89,6 +91,10 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
         } else if (option == "--log-out") {
             if (!value(v) || v.IsEmpty()) return fail(missing + ": a file name");
             o.LogOut = v;
+        } else if (option == "--log-format") {
+            if (!value(v)) return fail(missing + ": l5, asc or candump");
+            o.LogFormat = TLogLineWriter::FromName(v.str());
+            if (!o.LogFormat) return fail("--log-format: unknown format '" + v + "' (l5, asc or candump)");
         } else if (option == "--monitor") {
             o.Monitor = true;
         } else if (option == "--set") {
@@ -157,11 +163,15 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
         } else {
             return fail("unknown argument '" + arg + "' (see --help)");
         }
-        if (hasInline && (option == "--help" || option == "--repeat" || option == "--monitor" ||
-                          option == "--starter" || option == "--fast" || option == "--strict-timing"))
+        if (hasInline && (option == "--help" || option == "--repeat" || option == "--from-first-frame" ||
+                          option == "--monitor" || option == "--starter" || option == "--fast" ||
+                          option == "--strict-timing"))
             return fail(option + " takes no value");
     }
     if (o.Repeat && o.Source == TCliOptions::TSource::Sim) return fail("--repeat goes with --source internal or --source log FILE");
+    if (o.FromFirstFrame && o.Source == TCliOptions::TSource::Sim)
+        return fail("--from-first-frame goes with --source internal or --source log FILE");
+    if (o.LogFormat && !o.LogOut) return fail("--log-format goes with --log-out FILE");
     if (o.Fast && !o.Duration && o.Source == TCliOptions::TSource::Sim)
         return fail("--fast with --source sim needs --duration");
     if (o.Fast && o.Repeat && !o.Duration) return fail("--fast with --repeat needs --duration");
@@ -179,8 +189,11 @@ windowed program.
 Source (one of):
   --source sim                 the vehicle simulation with the cockpit's initial settings (default)
   --source internal            the built-in 60 s recording
-  --source log FILE            a CAN log file (any layout the program reads)
+  --source log FILE            a CAN log file: lines of layout 4 or 5, an ASC file or a candump log,
+                               told apart by their content; prints what it took and what it skipped
   --repeat                     replay the log again and again (internal or log)
+  --from-first-frame           the log's first frame leaves at once, the others as far after it as
+                               the log says (candump logs always play so)
 
 Destinations:
   --channel "DESCRIPTION"      a CAN channel, as the adapter settings describe it, e.g.
@@ -192,6 +205,7 @@ Destinations:
   --log-out FILE               the output log, one frame per line: a regular file (emptied only once
                                every input and the channel have been checked) or a FIFO that a
                                program reads; a folder or a device is refused, nothing is removed
+  --log-format l5|asc|candump  the output log's format: layout 5 (default), ASC or a candump log
   --monitor                    print every signal's value once per second and at the end
 
 Vehicle and signals (simulation source):
@@ -251,5 +265,6 @@ Examples:
   quorvella-cli --duration 10 --channel "Simulation RAM 1 1" --report timing.json
   quorvella-cli --source log drive.asc --repeat --channel "QtCanBus socketcan can0"
   quorvella-cli --fast --duration 5 --force "Engine speed=error" --drop FEF1 --sa xFE --prio 3 --log-out x.asc
+  quorvella-cli --fast --source log candump-2024.log --log-out replay.asc --log-format asc
 )");
 }

@@ -3,6 +3,7 @@
 // every argument (numbers, ranges, NAME=VALUE pairs); names that only the run can check
 // (a model value, a signal, a group) are checked when the run is set up.
 
+#include "app/tloglinewriter.h"
 #include "support/tastring.h"
 
 #include <optional>
@@ -15,10 +16,12 @@ struct TCliOptions {
     TSource Source = TSource::Sim;
     TAString LogFile;                 // --source log FILE
     bool Repeat = false;
+    bool FromFirstFrame = false;      // --from-first-frame
 
     std::optional<TAString> Channel;  // --channel "DESCRIPTION"
     double DrainSeconds = 2.0;        // --drain: how long the channel may take to send what it holds
     std::optional<TAString> LogOut;   // --log-out FILE
+    std::optional<TLogOutFormat> LogFormat;   // --log-format l5|asc|candump
     bool Monitor = false;
 
     std::vector<std::pair<TAString, double>> Sets;   // --set NAME=VALUE

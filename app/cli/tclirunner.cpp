@@ -230,8 +230,9 @@ void SleepUntil(const timespec& deadline)
 // returns an exit status when the run cannot go on.
 class TCliRun {
 public:
-    TCliRun(const TCliOptions& options, std::FILE* out, std::FILE* err)
+    TCliRun(const TCliOptions& options, const std::atomic<int>& stop, std::FILE* out, std::FILE* err)
         : o_(options),
+          stop_(stop),
           out_(out),
           err_(err),
           reporter_(err),
@@ -263,7 +264,7 @@ public:
     std::optional<int> CheckInputs();
     std::optional<int> OpenChannel();
     std::optional<int> OpenOutputs();
-    void RunLoop(const std::atomic<int>& stop);
+    void RunLoop();
     int Finish();
 
 private:
@@ -291,6 +292,7 @@ private:
     bool Simulation() const { return o_.Source == TCliOptions::TSource::Sim; }
 
     const TCliOptions& o_;
+    const std::atomic<int>& stop_;   // a stop signal's number, 0 until one came
     std::FILE* out_;
     std::FILE* err_;
     TPrintingReporter reporter_;
@@ -353,6 +355,7 @@ std::optional<int> TCliRun::CheckInputs()
     engine_.Controls.Simulation = Simulation();
     engine_.Controls.InternalLog = o_.Source == TCliOptions::TSource::Internal;
     engine_.Controls.Repeat = o_.Repeat;
+    engine_.Controls.FromFirstFrame = o_.FromFirstFrame;
     engine_.Controls.Display = false;
     engine_.Controls.SendCan = true;
     engine_.Controls.ValidManip = Simulation();
@@ -458,7 +461,13 @@ std::optional<int> TCliRun::LoadSource()
     if (o_.Source == TCliOptions::TSource::Internal) {
         engine_.InternalLines = TInternalLog::Log();
     } else if (o_.Source == TCliOptions::TSource::Log) {
-        if (!engine_.LoadUserLog(o_.LogFile)) return TCliRunner::ExitFailed;   // the engine said why
+        // A stop signal ends a long load as it ends a run.
+        if (!engine_.LoadUserLog(o_.LogFile, &stop_)) {
+            // The engine said why; a load ended by a stop signal is a run cut short.
+            if (const int signal = stop_.load()) return TCliRunner::ExitSignalBase + signal;
+            return TCliRunner::ExitFailed;
+        }
+        Print("log: " + engine_.UserLines().Summary() + "\n");
     }
     return std::nullopt;
 }
@@ -517,6 +526,7 @@ std::optional<int> TCliRun::OpenChannel()
 std::optional<int> TCliRun::OpenOutputs()
 {
     if (o_.LogOut) {
+        engine_.LogOut().SetFormat(o_.LogFormat.value_or(TLogOutFormat::Layout5));
         if (!engine_.OpenLogOut(*o_.LogOut, TLogOut::omReplace)) return TCliRunner::ExitFailed;
         engine_.Controls.LogFile = true;
     }
@@ -550,7 +560,7 @@ void TCliRun::PrintMonitor()
     monitorAt_ = engine_.SimTime();
 }
 
-void TCliRun::RunLoop(const std::atomic<int>& stop)
+void TCliRun::RunLoop()
 {
     const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
     const int64_t durationMicros = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
@@ -563,7 +573,7 @@ void TCliRun::RunLoop(const std::atomic<int>& stop)
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     while (engine_.Running() && engine_.SimTime() < durationMicros) {
-        if (const int signal = stop.load()) cutShort_ = signal;
+        if (const int signal = stop_.load()) cutShort_ = signal;
         if (cutShort_ != 0) break;
         if (o_.Fast) {
             // A log with long silences (epoch times, a gap of days) jumps to its next frame.
@@ -646,11 +656,11 @@ TCliRunner::TCliRunner(const TCliOptions& options, std::FILE* out, std::FILE* er
 
 int TCliRunner::Run(const std::atomic<int>& stop)
 {
-    auto run = std::make_unique<TCliRun>(options_, out_, err_);
+    auto run = std::make_unique<TCliRun>(options_, stop, out_, err_);
     if (auto exit = run->ExportDbc()) return *exit;
     if (auto exit = run->CheckInputs()) return *exit;
     if (auto exit = run->OpenChannel()) return *exit;
     if (auto exit = run->OpenOutputs()) return *exit;
-    run->RunLoop(stop);
+    run->RunLoop();
     return run->Finish();
 }

@@ -1,8 +1,10 @@
 // quorvella-screenshots DIR: starts the program offscreen in a scratch working
 // directory, drives it into a running vehicle simulation (engine running, third gear,
 // frames going to an in-memory CAN channel and an output log) and renders every window
-// into DIR as <window class>.png.
+// into DIR as <window class>.png, and the main window once more while a large user log
+// loads.
 
+#include "app/tcanlogreader.h"
 #include "app/trunengine.h"
 #include "app/ui/tcanchanneldialog.h"
 #include "app/ui/tfbformueber.h"
@@ -24,12 +26,15 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRadioButton>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <QThread>
 
+#include <chrono>
 #include <clocale>
 #include <cstdio>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -121,6 +126,24 @@ int main(int argc, char** argv)
     ok &= Render(program.VehicleData(), outDir, "TFVehicleData");
     ok &= Render(program.ValidFlagManip(), outDir, "TFValidFlagManip");
     program.MainWindow().B_StartStopClick();
+
+    // A 2,000,000-line user log two fifths read: the progress bar and Cancel stand in
+    // for the file name. The reader stands still there until the load is cancelled.
+    TFQuorvella& main = program.MainWindow();
+    main.SetLogReader([](const TAString& name, const TCanLogReader::TControl& control) -> TCanLog {
+        control.Progress(28000000, 70000000);
+        while (!control.Cancel->load()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        throw TBaseError("", "Logfile Read Error", name + ": loading stopped before the end of the file");
+    });
+    if (auto* userLog = main.findChild<QRadioButton*>("RB_CanLog")) userLog->click();
+    main.LoadUserLog(TAString(QDir(work.path()).filePath("drive-2M.asc").toStdString()));
+    RunFor(300);
+    ok &= Render(main, outDir, "TFQuorvella_LogLoading");
+    main.B_LogLoadCancelClick();
+    QDeadlineTimer loadEnd(5000);
+    while (main.LoadingUserLog() && !loadEnd.hasExpired()) RunFor(20);
+    ok &= !main.LoadingUserLog();
+    if (auto* simulation = main.findChild<QRadioButton*>("RB_Simulation")) simulation->click();
 
     ok &= Render(program.Options(), outDir, "TFOptions");
     program.About().ShowInfo(TFQuorvella::ProgName, TFQuorvella::Version);

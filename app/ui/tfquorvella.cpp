@@ -16,6 +16,8 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QGridLayout>
@@ -24,6 +26,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QResizeEvent>
@@ -31,6 +34,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -88,6 +93,13 @@ bool FileExists(const TAString& name)
     return std::filesystem::is_regular_file(std::filesystem::path(name.str()), ec);
 }
 
+// C_LogFormat's items, in this order, and the settings key that keeps the choice.
+constexpr TLogOutFormat LogFormats[] = {TLogOutFormat::Layout5, TLogOutFormat::Asc, TLogOutFormat::Candump};
+constexpr const char* LogFormatCaptions[] = {"Layout 5", "ASC", "candump"};
+constexpr const char* LogFormatKey = "LogFileFormat";
+// The user log's progress bar counts in tenths of a percent.
+constexpr int LogLoadSteps = 1000;
+
 }  // namespace
 
 TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::vector<TCanDriverEntry>& drivers,
@@ -99,7 +111,8 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     setObjectName("TFQuorvella");
     setWindowTitle("Tessmar - Quorvella");
 
-    OD_LogFile = TFileRequest{"", "", "asc", "*.asc|*.asc"};
+    // A candump log is a ".log" file.
+    OD_LogFile = TFileRequest{"", "", "asc", "CAN logs|*.asc;*.log|*.asc|*.asc|*.log|*.log"};
     SD_LogFileOut = TFileRequest{"", "", "asc", "*.asc|*.asc"};
     OpenDialog2 = TFileRequest{"File 'vcand32.dll' not found. Please enter path", "vcand32.dll", "", ""};
 
@@ -108,6 +121,21 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     timerSys_.setInterval(TRunEngine::TickIntervalMs);
     timerSys_.setTimerType(Qt::PreciseTimer);
     connect(&timerSys_, &QTimer::timeout, this, &TFQuorvella::TimerSysTimer);
+    logLoadTimer_.setInterval(TRunEngine::TickIntervalMs);
+    connect(&logLoadTimer_, &QTimer::timeout, this, &TFQuorvella::LogLoadTimer);
+
+    // The output log's format as the user left it.
+    try {
+        const TXmlElement& config = settings_.Config();
+        if (config.Contains(LogFormatKey)) {
+            const std::optional<TLogOutFormat> format = TLogLineWriter::FromName(config[LogFormatKey]("<TEXT>").str());
+            for (int i = 0; format && i < C_LogFormat->count(); ++i)
+                if (LogFormats[i] == *format) C_LogFormat->setCurrentIndex(i);
+        }
+    } catch (const TBaseError&) {
+        // A key without text: the default format.
+    }
+    ApplyLogFormat();
 
     engine_.InternalLines = TInternalLog::Log();
     ReadControls();
@@ -121,6 +149,7 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
 TFQuorvella::~TFQuorvella()
 {
     timerSys_.stop();
+    logLoadTimer_.stop();
     engine_.SetView(nullptr);
     engine_.SetErrorReporter(nullptr);
 }
@@ -156,7 +185,7 @@ void TFQuorvella::BuildControls()
     auto* source = new QGroupBox("Source of FMS-Standard", this);
     source->setObjectName("GB_Source");
     QGridLayout* s = grid(source);
-    RB_Simulation = radio(source, "RB_Simulation", "&Vehicle Simulation");
+    RB_Simulation = radio(source, "RB_Simulation", "Ve&hicle Simulation");
     RB_Simulation->setChecked(true);
     RB_FzgSim = button(source, "RB_FzgSim", "Si&mulation");
     RB_InternLog = radio(source, "RB_InternLog", "I&nternal LogFile");
@@ -164,6 +193,9 @@ void TFQuorvella::BuildControls()
     C_Replay = check(source, "C_Replay", "&Repeat", false);
     C_Replay->setEnabled(false);
     C_Replay->setToolTip("When checked 'Replay' the opened logfile is sended continuos");
+    CB_FromFirstFrame = check(source, "CB_FromFirstFrame", "Start &at first frame", false);
+    CB_FromFirstFrame->setEnabled(false);
+    CB_FromFirstFrame->setToolTip("The log's first frame is sent at Start, the others as far after it as the log says");
     E_LogFile = new QLineEdit(source);
     E_LogFile->setObjectName("E_LogFile");
     E_LogFile->setReadOnly(true);
@@ -172,20 +204,34 @@ void TFQuorvella::BuildControls()
     B_LogFile->setEnabled(false);
     B_LogFile->setToolTip("Choose the user log file");
     B_LogFile->setFixedWidth(std::max(30, B_LogFile->fontMetrics().horizontalAdvance("...") + 16));
+    // While a user log loads, in place of the file name and "...".
+    PB_LogLoad = new QProgressBar(source);
+    PB_LogLoad->setObjectName("PB_LogLoad");
+    PB_LogLoad->setRange(0, LogLoadSteps);
+    PB_LogLoad->hide();
+    B_LogLoadCancel = button(source, "B_LogLoadCancel", "Cancel");
+    B_LogLoadCancel->hide();
     s->addWidget(RB_Simulation, 0, 0);
     s->addWidget(RB_FzgSim, 0, 2);
     s->addWidget(RB_InternLog, 1, 0);
     s->addWidget(RB_CanLog, 2, 0);
-    s->addWidget(C_Replay, 2, 2);
+    auto* replay = new QHBoxLayout;
+    replay->addWidget(C_Replay);
+    replay->addSpacing(12);
+    replay->addWidget(CB_FromFirstFrame);
+    replay->addStretch(1);
+    s->addLayout(replay, 3, 0, 1, 3);
     auto* file = new QHBoxLayout;
     file->addWidget(E_LogFile, 1);
     file->addWidget(B_LogFile);
-    s->addLayout(file, 3, 0, 1, 3);
+    file->addWidget(PB_LogLoad, 1);
+    file->addWidget(B_LogLoadCancel);
+    s->addLayout(file, 4, 0, 1, 3);
 
     auto* manipulation = new QGroupBox("Manipulation", this);
     manipulation->setObjectName("GB_Manipulation");
     QGridLayout* m = grid(manipulation);
-    CB_VFMActive = check(manipulation, "CB_VFMActive", "Valid M&anipulation", true);
+    CB_VFMActive = check(manipulation, "CB_VFMActive", "&Valid Manipulation", true);
     B_ValidManip = button(manipulation, "B_ValidManip", "Con&fig");
     B_Options = button(manipulation, "B_Options", "&Options");
     m->addWidget(CB_VFMActive, 0, 0);
@@ -200,12 +246,17 @@ void TFQuorvella::BuildControls()
     CB_SendCAN = check(destination, "CB_SendCAN", "CAN-Ada&pter", true);
     B_CfgCAN = button(destination, "B_CfgCAN", "Confi&g");
     CB_LogFile = check(destination, "CB_LogFile", "&Logfile", false);
+    C_LogFormat = new QComboBox(destination);
+    C_LogFormat->setObjectName("C_LogFormat");
+    for (const char* caption : LogFormatCaptions) C_LogFormat->addItem(caption);
+    C_LogFormat->setToolTip("The output log's format: layout 5, ASC or a candump log");
     B_FileNameLogOut = button(destination, "B_FileNameLogOut", "Sav&e");
     d->addWidget(CB_Display, 0, 0);
     d->addWidget(B_VehDataMon, 0, 2);
     d->addWidget(CB_SendCAN, 1, 0);
     d->addWidget(B_CfgCAN, 1, 2);
     d->addWidget(CB_LogFile, 2, 0);
+    d->addWidget(C_LogFormat, 2, 1, Qt::AlignLeft);
     d->addWidget(B_FileNameLogOut, 2, 2);
 
     B_StartStop = button(this, "B_StartStop", "&Start");
@@ -270,7 +321,6 @@ void TFQuorvella::BuildControls()
         buttonWidth = std::max(buttonWidth, b->sizeHint().width());
     for (QPushButton* b : {RB_FzgSim, B_ValidManip, B_Options, B_VehDataMon, B_CfgCAN, B_FileNameLogOut})
         b->setFixedWidth(buttonWidth);
-    C_Replay->setMinimumWidth(buttonWidth);
 
     // The frame watch: beyond the client area, never shown.
     Edit1 = new QLineEdit(Q(engine_.Controls.FrameWatchBits), this);
@@ -302,6 +352,8 @@ void TFQuorvella::BuildControls()
     for (QRadioButton* r : {RB_Simulation, RB_InternLog, RB_CanLog})
         connect(r, &QRadioButton::clicked, this, &TFQuorvella::ChangeDataSourceClick);
     connect(B_LogFile, &QPushButton::clicked, this, &TFQuorvella::B_LogFileClick);
+    connect(B_LogLoadCancel, &QPushButton::clicked, this, &TFQuorvella::B_LogLoadCancelClick);
+    connect(C_LogFormat, &QComboBox::activated, this, &TFQuorvella::C_LogFormatChange);
     connect(RB_FzgSim, &QPushButton::clicked, this, &TFQuorvella::RB_FzgSimClick);
     connect(B_ValidManip, &QPushButton::clicked, this, &TFQuorvella::B_ValidManipClick);
     connect(B_Options, &QPushButton::clicked, this, &TFQuorvella::B_OptionsClick);
@@ -312,7 +364,7 @@ void TFQuorvella::BuildControls()
     connect(B_FileNameLogOut, &QPushButton::clicked, this, &TFQuorvella::B_FileNameLogOutClick);
     connect(B_Info, &QPushButton::clicked, this, &TFQuorvella::B_InfoClick);
     connect(B_Exit, &QPushButton::clicked, this, &TFQuorvella::B_ExitClick);
-    for (QCheckBox* c : {C_Replay, CB_VFMActive, CB_Display})
+    for (QCheckBox* c : {C_Replay, CB_FromFirstFrame, CB_VFMActive, CB_Display})
         connect(c, &QCheckBox::clicked, this, &TFQuorvella::ReadControls);
     connect(Edit2, &QLineEdit::textChanged, this, &TFQuorvella::ReadControls);
 
@@ -350,6 +402,7 @@ void TFQuorvella::ReadControls()
     c.Simulation = RB_Simulation->isChecked();
     c.InternalLog = RB_InternLog->isChecked();
     c.Repeat = C_Replay->isChecked();
+    c.FromFirstFrame = CB_FromFirstFrame->isChecked();
     c.ValidManip = CB_VFMActive->isChecked();
     c.Display = CB_Display->isChecked();
     c.SendCan = CB_SendCAN->isChecked();
@@ -414,10 +467,11 @@ void TFQuorvella::ChangeDataSourceClick()
     for (QWidget* w : {static_cast<QWidget*>(RB_FzgSim), static_cast<QWidget*>(CB_VFMActive),
                        static_cast<QWidget*>(B_ValidManip), static_cast<QWidget*>(B_VehDataMon),
                        static_cast<QWidget*>(B_FileNameLogOut), static_cast<QWidget*>(CB_LogFile),
-                       static_cast<QWidget*>(CB_Display), static_cast<QWidget*>(B_Options)})
+                       static_cast<QWidget*>(C_LogFormat), static_cast<QWidget*>(CB_Display),
+                       static_cast<QWidget*>(B_Options)})
         w->setEnabled(simulation);
     for (QWidget* w : {static_cast<QWidget*>(B_LogFile), static_cast<QWidget*>(C_Replay),
-                       static_cast<QWidget*>(E_LogFile)})
+                       static_cast<QWidget*>(CB_FromFirstFrame), static_cast<QWidget*>(E_LogFile)})
         w->setEnabled(!simulation);
     if (!simulation) {
         CB_LogFile->setChecked(false);
@@ -435,13 +489,62 @@ void TFQuorvella::B_LogFileClick()
     B_StartStop->setEnabled(false);
     const std::optional<TAString> name = query_.OpenFileName(this, OD_LogFile);
     if (!name) return;
+    LoadUserLog(*name);
+}
+
+void TFQuorvella::LoadUserLog(const TAString& fileName)
+{
     ReadControls();
-    if (engine_.LoadUserLog(*name)) {
-        E_LogFile->setText(Q(*name));
+    engine_.Stop();
+    // The log loaded before is gone from now on, whatever becomes of this load.
+    engine_.SetUserLog(TCanLog());
+    E_LogFile->clear();
+    E_LogFile->setToolTip(QString());
+    B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
+    PB_LogLoad->setValue(0);
+    PB_LogLoad->setFormat("Loading " + QFileInfo(Q(fileName)).fileName() + ": %p%");
+    logLoad_.Start(fileName);
+    ShowLogLoading(true);
+    logLoadTimer_.start();
+}
+
+void TFQuorvella::B_LogLoadCancelClick()
+{
+    logLoad_.Cancel();
+    LogLoadTimer();
+}
+
+void TFQuorvella::ShowLogLoading(bool loading)
+{
+    E_LogFile->setVisible(!loading);
+    B_LogFile->setVisible(!loading);
+    PB_LogLoad->setVisible(loading);
+    B_LogLoadCancel->setVisible(loading);
+}
+
+void TFQuorvella::LogLoadTimer()
+{
+    if (!logLoad_.Busy()) {
+        logLoadTimer_.stop();
+        return;
+    }
+    PB_LogLoad->setValue(static_cast<int>(logLoad_.Progress() * LogLoadSteps));
+    if (!logLoad_.Finished()) return;
+    logLoadTimer_.stop();
+    TLogLoadTask::TResult result = logLoad_.Take();
+    ShowLogLoading(false);
+    if (result.Log) {
+        const TCanLog& log = *result.Log;
+        const TAString summary = log.Summary();
+        const bool framesSkipped = log.Skipped[skStandard] + log.Skipped[skRemote] + log.Skipped[skError] > 0;
+        engine_.SetUserLog(std::move(*result.Log));
+        E_LogFile->setText(Q(result.FileName));
+        E_LogFile->setToolTip(Q(summary));
         B_StartStop->setEnabled(true);
-    } else {
-        // The field names the file that is replayed; none is loaded now.
-        E_LogFile->clear();
+        // Frames of the recording that the replay leaves out: the user is told which.
+        if (framesSkipped) query_.Message(this, TErrorTable::Caption, summary, TUserQuery::icInformation);
+    } else if (result.Error) {
+        ShowError(*result.Error);
     }
 }
 
@@ -566,6 +669,34 @@ void TFQuorvella::CB_LogFileClick()
     if (!engine_.LogOut().IsOpen() && CB_LogFile->isChecked()) B_FileNameLogOutClick();
     ReadControls();
     ShowStatus();
+}
+
+TLogOutFormat TFQuorvella::LogOutFormat() const
+{
+    const int index = C_LogFormat->currentIndex();
+    return index >= 0 && index < static_cast<int>(std::size(LogFormats)) ? LogFormats[index] : TLogOutFormat::Layout5;
+}
+
+void TFQuorvella::C_LogFormatChange()
+{
+    settings_.Config()[LogFormatKey]("<TEXT>") = TLogLineWriter::Name(LogOutFormat());
+    ApplyLogFormat();
+}
+
+void TFQuorvella::ApplyLogFormat()
+{
+    const TLogOutFormat format = LogOutFormat();
+    const TAString extension = TLogLineWriter::Extension(format);
+    SD_LogFileOut.DefaultExt = extension;
+    SD_LogFileOut.Filter = "*." + extension + "|*." + extension;
+    if (engine_.LogOut().Format() == format) return;
+    engine_.LogOut().SetFormat(format);
+    // The file open so far is complete in its own format; the next one is asked for.
+    if (engine_.LogOut().IsOpen()) {
+        engine_.LogOut().Close();
+        CB_LogFile->setChecked(false);
+        ReadControls();
+    }
 }
 
 void TFQuorvella::B_FileNameLogOutClick()

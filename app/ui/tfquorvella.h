@@ -17,8 +17,14 @@
 // went (TRunStatus); a failure to open or write the output log is shown there and in
 // the error dialog. Every button and check box
 // has a mnemonic of its own.
+//
+// A user log is loaded on a thread of its own (TLogLoadTask): while it loads, a progress
+// bar and a Cancel button stand in for the file name and "...", and the window goes on
+// handling events; the log reaches the engine on the window thread when it is complete.
 
 #include "app/terrorreporter.h"
+#include "app/tlogloadtask.h"
+#include "app/tloglinewriter.h"
 #include "app/trunview.h"
 #include "app/ui/tuserquery.h"
 #include "can/tcandriverentry.h"
@@ -31,7 +37,9 @@
 #include <vector>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
+class QProgressBar;
 class QLineEdit;
 class QPlainTextEdit;
 class QPushButton;
@@ -93,6 +101,20 @@ public:
     void B_StartStopClick();
     void ChangeDataSourceClick();
     void B_LogFileClick();
+    // Starts loading fileName as the user log (what B_LogFileClick does once a file is chosen).
+    void LoadUserLog(const TAString& fileName);
+    // Ends the load in progress without a log.
+    void B_LogLoadCancelClick();
+    // A user log is being loaded.
+    bool LoadingUserLog() const { return logLoad_.Busy(); }
+    // The reader of user logs (tests give one they control).
+    void SetLogReader(TLogLoadTask::TReader reader) { logLoad_.SetReader(std::move(reader)); }
+    // The output log's format chosen in C_LogFormat (kept in the settings file as
+    // "LogFileFormat": "l5", "asc" or "candump"). A change closes the output log open
+    // in the other format and unchecks CB_LogFile; the save dialog offers the format's
+    // extension.
+    TLogOutFormat LogOutFormat() const;
+    void C_LogFormatChange();
     void RB_FzgSimClick();
     void B_ValidManipClick();
     void B_OptionsClick();
@@ -126,6 +148,9 @@ private:
     void BuildControls();
     void ReadControls();
     void ShowStatus();
+    void LogLoadTimer();
+    void ApplyLogFormat();
+    void ShowLogLoading(bool loading);
     static void ToggleWindow(QWidget* window);
 
     TRunEngine& engine_;
@@ -140,14 +165,19 @@ private:
     TAString logError_;      // why the output log could not be opened or written
     bool started_ = false;   // a run has started since the window was made
     QTimer timerSys_;
+    TLogLoadTask logLoad_;
+    QTimer logLoadTimer_;
 
     QRadioButton* RB_Simulation = nullptr;
     QRadioButton* RB_InternLog = nullptr;
     QRadioButton* RB_CanLog = nullptr;
     QPushButton* RB_FzgSim = nullptr;
     QCheckBox* C_Replay = nullptr;
+    QCheckBox* CB_FromFirstFrame = nullptr;
     QLineEdit* E_LogFile = nullptr;
     QPushButton* B_LogFile = nullptr;
+    QProgressBar* PB_LogLoad = nullptr;
+    QPushButton* B_LogLoadCancel = nullptr;
     QCheckBox* CB_VFMActive = nullptr;
     QPushButton* B_ValidManip = nullptr;
     QPushButton* B_Options = nullptr;
@@ -156,6 +186,7 @@ private:
     QCheckBox* CB_SendCAN = nullptr;
     QPushButton* B_CfgCAN = nullptr;
     QCheckBox* CB_LogFile = nullptr;
+    QComboBox* C_LogFormat = nullptr;
     QPushButton* B_FileNameLogOut = nullptr;
     QPushButton* B_StartStop = nullptr;
     QPushButton* B_Info = nullptr;

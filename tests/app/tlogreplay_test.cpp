@@ -417,6 +417,68 @@ TEST_F(TRunEngineReplay, FastModeJumpsOverTheSilenceOfAnEpochTimeLog)
     EXPECT_EQ(engine.SkipIdleTime(INT64_MAX), engine.SimTime());
 }
 
+// A log cut out of a long recording: with "Start at first frame" its first frame
+// leaves at Start and a repeated pass follows on without a gap; without it nothing is
+// due for 100 s.
+TEST_F(TRunEngineReplay, FromFirstFrameTheFirstFrameLeavesAtStart)
+{
+    Lines("100.0000 18FEF100F315000CFFFFFFFF\n"
+          "100.0100 18F00300FFFAFFFFFFFFFFFF");
+    engine.Controls.Repeat = true;
+    engine.Start();
+    RunFor(31);
+    EXPECT_TRUE(transmit.sent.empty());
+    engine.Stop();
+
+    engine.Controls.FromFirstFrame = true;
+    engine.Start();
+    RunFor(31);
+    // Pass 1 at 0 and 10 ms; pass 2 starts with the time of pass 1's last frame, so its
+    // first frame waits for the step after that one.
+    const struct {
+        uint32_t id;
+        int64_t time;
+        int64_t step;
+    } expected[] = {
+        {0x18FEF100, 0, 0}, {0x18F00300, 10000, 10000}, {0x18FEF100, 10000, 11000}, {0x18F00300, 20000, 20000},
+    };
+    ASSERT_GE(transmit.sent.size(), std::size(expected));
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        EXPECT_EQ(transmit.sent[i].Frame.Id, expected[i].id) << i;
+        EXPECT_EQ(transmit.sent[i].Frame.Time, expected[i].time) << i;
+        EXPECT_EQ(transmit.sent[i].SimTime, expected[i].step) << i;
+    }
+}
+
+TEST_F(TRunEngineReplay, CandumpLogAlwaysPlaysFromItsFirstFrame)
+{
+    engine.InternalLines = TCanLogReader::Parse("(1700000000.000000) can0 18FEF100#F315000CFFFFFFFF\n"
+                                                "(1700000000.010000) can0 18F00300#FFFAFFFFFFFFFFFF\n");
+    engine.Start();
+    RunFor(50);
+    EXPECT_FALSE(engine.Running());
+    ASSERT_EQ(transmit.sent.size(), 2u);
+    EXPECT_EQ(transmit.sent[0].SimTime, 0);
+    EXPECT_EQ(transmit.sent[1].Frame.Time, 10000);
+    EXPECT_EQ(transmit.sent[1].SimTime, 10000);
+}
+
+// A user log read in the background arrives while the internal log runs: the run
+// goes on. One arriving while the user log is the source ends that run.
+TEST_F(TRunEngineReplay, LogReadInTheBackgroundStopsOnlyARunOfTheUserLog)
+{
+    engine.Start();
+    engine.SetUserLog(TCanLogReader::Parse("000.0000 18FEF100F315000CFFFFFFFF\n"));
+    EXPECT_TRUE(engine.Running());
+    EXPECT_EQ(engine.UserLines().Count(), 1);
+    engine.Stop();
+    engine.Controls.InternalLog = false;
+    engine.Start();
+    engine.SetUserLog(TCanLog());
+    EXPECT_FALSE(engine.Running());
+    EXPECT_TRUE(engine.UserLines().Empty());
+}
+
 TEST_F(TRunEngineReplay, OutputLogIsLayoutFiveWithCrLfAndReadsBackAsUserLog)
 {
     Lines("000.0100 18FEF100F315000CFFFFFFFF\n"
@@ -509,10 +571,12 @@ TEST_F(TRunEngineReplay, UserLogWithAForeignLineIsRefusedWithWhereAndWhy)
     };
     const Case cases[] = {
         {"000.0000 18FEF100F315000CFFFFFFFF\r\nhello\r\n", "2: 'hello' is not a log line"},
-        {"000.0000 FFFFFFFFF315000CFFFFFFFF\n", "1: identifier 'FFFFFFFF' is wider than 29 bits"},
+        {"000.0000 FFFFFFFFF315000CFFFFFFFF\n",
+         "1: '000.0000 FFFFFFFFF315000CFFFFFFFF': identifier 'FFFFFFFF' is wider than 29 bits"},
         {"000.0000 18FEF100F315000CFFFFFFFF\n000.0000 E8FEE900F315000CFFFFFFFF\n",
-         "2: identifier 'E8FEE900' is wider than 29 bits"},
-        {"000.0000 18FEF1ZZF315000CFFFFFFFF\n", "1: '000.0000 18FEF1ZZF315000CFFFFFFFF': Hex-Error"},
+         "2: '000.0000 E8FEE900F315000CFFFFFFFF': identifier 'E8FEE900' is wider than 29 bits"},
+        {"000.0000 18FEF1ZZF315000CFFFFFFFF\n",
+         "1: '000.0000 18FEF1ZZF315000CFFFFFFFF': identifier '18FEF1ZZ' is not hexadecimal"},
         {"000.0000 18FEF100F315000CFFFFFFFF\n\n000.0020 18F00300FFFAFFFFFFFFFFFF\n", "2: '' is not a log line"},
     };
     const std::string bad = Path("bad.asc");

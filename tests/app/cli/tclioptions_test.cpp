@@ -13,8 +13,8 @@ TCliParse Parse(std::initializer_list<const char*> words)
 
 TEST(TCliOptions, ReadsEveryKindOfArgument)
 {
-    const TCliParse p = Parse({"--source", "log", "drive.asc", "--repeat", "--channel", "Simulation RAM 1 1",
-                               "--log-out=out.asc", "--monitor", "--set", "Gaspedal=40", "--set", "Gang=6",
+    const TCliParse p = Parse({"--source", "log", "drive.asc", "--repeat", "--from-first-frame", "--channel",
+                               "Simulation RAM 1 1", "--log-out=out.asc", "--log-format", "candump", "--monitor", "--set", "Gaspedal=40", "--set", "Gang=6",
                                "--starter", "--vin", "WDB 123", "--telltale", "7=1", "--force",
                                "Engine speed=error", "--sa", "xFE", "--prio", "3", "--drop", "FEF1", "--drop",
                                "xF004", "--duration", "2.5", "--report", "r.json", "--strict-timing", "--drain", "0.5"});
@@ -23,6 +23,8 @@ TEST(TCliOptions, ReadsEveryKindOfArgument)
     EXPECT_EQ(o.Source, TCliOptions::TSource::Log);
     EXPECT_EQ(o.LogFile, "drive.asc");
     EXPECT_TRUE(o.Repeat);
+    EXPECT_TRUE(o.FromFirstFrame);
+    EXPECT_EQ(o.LogFormat, TLogOutFormat::Candump);
     EXPECT_EQ(*o.Channel, "Simulation RAM 1 1");
     EXPECT_EQ(*o.LogOut, "out.asc");
     ASSERT_EQ(o.Sets.size(), 2u);
@@ -67,6 +69,11 @@ TEST(TCliOptions, BadArgumentsNameTheArgument)
         {{"--export-dbc"}, "--export-dbc needs a value: a file name"},
         {{"--drain", "-1"}, "--drain -1: seconds from 0 to 3600"},
         {{"--drain"}, "--drain needs a value"},
+        {{"--from-first-frame"}, "--from-first-frame goes with --source internal or --source log FILE"},
+        {{"--source", "internal", "--from-first-frame=yes"}, "--from-first-frame takes no value"},
+        {{"--log-out", "x.asc", "--log-format", "blf"}, "--log-format: unknown format 'blf' (l5, asc or candump)"},
+        {{"--log-out", "x.asc", "--log-format"}, "--log-format needs a value: l5, asc or candump"},
+        {{"--log-format", "asc"}, "--log-format goes with --log-out FILE"},
     };
     for (const Case& c : cases) {
         const TCliParse p = Parse(c.args);
@@ -81,6 +88,9 @@ TEST(TCliOptions, DefaultsAndHelp)
     EXPECT_EQ(p.Options.Source, TCliOptions::TSource::Sim);
     EXPECT_FALSE(p.Options.Duration.has_value());
     EXPECT_DOUBLE_EQ(p.Options.DrainSeconds, 2.0);
+    EXPECT_FALSE(p.Options.LogFormat.has_value());
+    EXPECT_FALSE(p.Options.FromFirstFrame);
+    EXPECT_EQ(Parse({"--log-out", "x.asc", "--log-format=l5"}).Options.LogFormat, TLogOutFormat::Layout5);
     EXPECT_TRUE(Parse({"--help"}).Options.Help);
     EXPECT_NE(CliUsage().Find("--force \"SIGNAL NAME=STATE\""), -1);
     // The way to the list of the model's names.

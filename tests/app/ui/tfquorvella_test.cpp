@@ -2,6 +2,7 @@
 // Every box and file dialog is answered by TFakeUserQuery; each test starts the
 // program in a working directory of its own.
 
+#include "app/tcanlogreader.h"
 #include "app/trunengine.h"
 #include "app/tsettingsfile.h"
 #include "app/ui/tcanchannelport.h"
@@ -27,17 +28,22 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <csignal>
 #include <memory>
+#include <thread>
 
 #include <sys/resource.h>
 
@@ -225,6 +231,7 @@ private slots:
             {"RB_Simulation", "Vehicle Simulation", true, true}, {"RB_InternLog", "Internal LogFile", false, true},
             {"RB_CanLog", "User Logfile", false, true},          {"RB_FzgSim", "Simulation", false, true},
             {"C_Replay", "Repeat", false, false},                {"B_LogFile", "...", false, false},
+            {"CB_FromFirstFrame", "Start at first frame", false, false},
             {"CB_VFMActive", "Valid Manipulation", true, true},  {"B_ValidManip", "Config", false, true},
             {"B_Options", "Options", false, true},               {"CB_Display", "Data Monitor", true, true},
             {"B_VehDataMon", "Monitor", false, true},            {"CB_SendCAN", "CAN-Adapter", false, true},
@@ -255,10 +262,17 @@ private slots:
 
         QCOMPARE(w.TimerSys().interval(), 50);
         QVERIFY(!w.TimerSys().isActive());
-        for (const TFileRequest* r : {&w.OD_LogFile, &w.SD_LogFileOut}) {
-            QCOMPARE(S(r->DefaultExt), QString("asc"));
-            QCOMPARE(S(r->Filter), QString("*.asc|*.asc"));
-        }
+        for (const TFileRequest* r : {&w.OD_LogFile, &w.SD_LogFileOut}) QCOMPARE(S(r->DefaultExt), QString("asc"));
+        // A user log may be a candump ".log" as well.
+        QCOMPARE(S(w.OD_LogFile.Filter), QString("CAN logs|*.asc;*.log|*.asc|*.asc|*.log|*.log"));
+        QCOMPARE(S(w.SD_LogFileOut.Filter), QString("*.asc|*.asc"));
+        auto* format = Find<QComboBox>(*app, "C_LogFormat");
+        QCOMPARE(format->currentText(), QString("Layout 5"));
+        QCOMPARE(format->count(), 3);
+        QVERIFY(format->isEnabled() && format->isVisible());
+        QCOMPARE(Find<QWidget>(*app, "C_Replay")->y(), Find<QWidget>(*app, "CB_FromFirstFrame")->y());
+        QVERIFY(!Find<QWidget>(*app, "PB_LogLoad")->isVisible());
+        QVERIFY(!Find<QWidget>(*app, "B_LogLoadCancel")->isVisible());
         // The other windows exist hidden; the dialog offers every driver that can work here.
         QVERIFY(!app->Options().isVisible());
         QVERIFY(!app->Cockpit().isVisible());
@@ -351,9 +365,9 @@ private slots:
     void sourceSwitchingEnablesExactlyItsControls()
     {
         auto app = Start();
-        const char* simulationOnly[] = {"RB_FzgSim",        "CB_VFMActive", "B_ValidManip", "B_VehDataMon",
-                                        "B_FileNameLogOut", "CB_LogFile",   "CB_Display",   "B_Options"};
-        const char* logOnly[] = {"B_LogFile", "C_Replay", "E_LogFile"};
+        const char* simulationOnly[] = {"RB_FzgSim",  "CB_VFMActive", "B_ValidManip", "B_VehDataMon", "B_FileNameLogOut",
+                                        "CB_LogFile", "C_LogFormat",  "CB_Display",   "B_Options"};
+        const char* logOnly[] = {"B_LogFile", "C_Replay", "CB_FromFirstFrame", "E_LogFile"};
         const char* always[] = {"RB_Simulation", "RB_InternLog", "RB_CanLog", "CB_SendCAN", "B_CfgCAN", "B_Info", "B_Exit"};
         auto expect = [&](bool simulation) {
             for (const char* n : simulationOnly) QVERIFY2(Enabled(*app, n) == simulation, n);
@@ -399,8 +413,7 @@ private slots:
         Click(*app, "B_LogFile");
         QCOMPARE(query_.OpenRequests.size(), size_t{1});
         QCOMPARE(S(query_.OpenRequests[0].DefaultExt), QString("asc"));
-        QCOMPARE(S(query_.OpenRequests[0].Filter), QString("*.asc|*.asc"));
-        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QTRY_COMPARE_WITH_TIMEOUT(query_.Boxes.size(), size_t{1}, 10000);
         QVERIFY(S(query_.Boxes[0].Text).startsWith("Log file error\nReading CAN log entry failed\n" + Path("bad.asc") +
                                                    " line 2: '000.0020 18F00300' is not a log line"));
         QCOMPARE(app->Engine().UserLines().Count(), 0);
@@ -419,7 +432,8 @@ private slots:
 
         query_.OpenAnswers.push_back(TPath("good.asc"));
         Click(*app, "B_LogFile");
-        QCOMPARE(app->Engine().UserLines().Count(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(app->Engine().UserLines().Count(), 2, 10000);
+        QVERIFY(!app->MainWindow().LoadingUserLog());
         QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), Path("good.asc"));
         QVERIFY(Enabled(*app, "B_StartStop"));
         QVERIFY(query_.Boxes.empty());
@@ -565,6 +579,7 @@ private slots:
         Click(*app, "RB_CanLog");
         query_.OpenAnswers.push_back(TPath("two.asc"));
         Click(*app, "B_LogFile");
+        QTRY_COMPARE_WITH_TIMEOUT(engine.UserLines().Count(), 2, 10000);   // loaded in the background
         Click(*app, "B_StartStop");
         QTRY_VERIFY_WITH_TIMEOUT(!engine.Running(), 5000);
         QCOMPARE(engine.FramesSent(), uint64_t{2});
@@ -644,7 +659,7 @@ private slots:
             QVERIFY2(!letters.contains(letter), qPrintable(b->objectName()));
             letters.insert(letter);
         }
-        QCOMPARE(letters.size(), 17);
+        QCOMPARE(letters.size(), 18);
 
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -915,6 +930,171 @@ private slots:
             QVERIFY2(at < logged.size(), text.constData());
             ++at;
         }
+    }
+    // A large user log: the window goes on handling events while it loads and shows how
+    // far it is; Cancel leaves no log at all, not even the one loaded before.
+    void userLogLoadsInTheBackgroundAndCancelLeavesNoLog()
+    {
+        std::atomic<bool> entered{false};
+        std::atomic<bool> release{false};
+        auto app = Start();
+        TFQuorvella& w = app->MainWindow();
+        w.SetLogReader([&](const TAString& name, const TCanLogReader::TControl& control) {
+            control.Progress(3, 4);
+            entered = true;
+            while (!release && !control.Cancel->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (!release) throw TBaseError("", "Logfile Read Error", name + ": loading stopped before the end of the file");
+            return TCanLogReader::Parse("000.0000 18FEF100F315000CFFFFFFFF\n000.0020 18F00300FFFAFFFFFFFFFFFF\n", name);
+        });
+        query_.Boxes.clear();
+        Click(*app, "RB_CanLog");
+        query_.OpenAnswers.push_back(TPath("big.asc"));
+        Click(*app, "B_LogFile");   // returns while the log loads
+        QVERIFY(w.LoadingUserLog());
+        QTRY_VERIFY_WITH_TIMEOUT(entered.load(), 10000);
+        bool fired = false;
+        QTimer::singleShot(0, &w, [&] { fired = true; });
+        QTRY_VERIFY_WITH_TIMEOUT(fired, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Find<QProgressBar>(*app, "PB_LogLoad")->value(), 750, 10000);
+        QVERIFY(w.LoadingUserLog());
+        QVERIFY(Find<QWidget>(*app, "PB_LogLoad")->isVisible());
+        QVERIFY(Find<QWidget>(*app, "B_LogLoadCancel")->isVisible());
+        QVERIFY(!Find<QWidget>(*app, "E_LogFile")->isVisible());
+        QVERIFY(!Enabled(*app, "B_StartStop"));
+
+        Click(*app, "B_LogLoadCancel");
+        QTRY_VERIFY_WITH_TIMEOUT(!w.LoadingUserLog(), 10000);
+        QCOMPARE(app->Engine().UserLines().Count(), 0);
+        QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), QString());
+        QVERIFY(Find<QWidget>(*app, "E_LogFile")->isVisible());
+        QVERIFY(!Find<QWidget>(*app, "PB_LogLoad")->isVisible());
+        QVERIFY(!Enabled(*app, "B_StartStop"));
+        QVERIFY(query_.Boxes.empty());   // the user cancelled: nothing to report
+
+        // A load let finish brings its log to the engine.
+        entered = false;
+        query_.OpenAnswers.push_back(TPath("big.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_VERIFY_WITH_TIMEOUT(entered.load(), 10000);
+        release = true;
+        QTRY_VERIFY_WITH_TIMEOUT(!w.LoadingUserLog(), 10000);
+        QCOMPARE(app->Engine().UserLines().Count(), 2);
+        QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), Path("big.asc"));
+        QVERIFY(Enabled(*app, "B_StartStop"));
+
+        // The next load drops that log at once; cancelled, it leaves none.
+        release = false;
+        entered = false;
+        query_.OpenAnswers.push_back(TPath("big.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_VERIFY_WITH_TIMEOUT(entered.load(), 10000);
+        QCOMPARE(app->Engine().UserLines().Count(), 0);
+        QVERIFY(!Enabled(*app, "B_StartStop"));
+        Click(*app, "B_LogLoadCancel");
+        QTRY_VERIFY_WITH_TIMEOUT(!w.LoadingUserLog(), 10000);
+        QCOMPARE(app->Engine().UserLines().Count(), 0);
+
+        // Ending the program while a log loads ends the load.
+        entered = false;
+        query_.OpenAnswers.push_back(TPath("big.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_VERIFY_WITH_TIMEOUT(entered.load(), 10000);
+        app.reset();
+    }
+
+    // Frames of the recording that the replay leaves out are named when the log is loaded.
+    void userLogWithSkippedFramesSaysWhichWhenLoaded()
+    {
+        WriteFile("mixed.asc", "base hex  timestamps absolute\r\n"
+                               "0.001000 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\r\n"
+                               "0.002000 1 123 Rx d 2 01 02\r\n");
+        WriteFile("plain.asc", "date Mon Jan 06 02:03:04.005 PM 2025\r\n"
+                               "0.001000 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\r\n");
+        auto app = Start();
+        query_.Boxes.clear();
+        Click(*app, "RB_CanLog");
+        query_.OpenAnswers.push_back(TPath("mixed.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_COMPARE_WITH_TIMEOUT(query_.Boxes.size(), size_t{1}, 10000);
+        const QString summary =
+            Path("mixed.asc") + ": 1 frame (ASC); 2 lines skipped: 1 header and comment line, 1 standard (11-bit) frame";
+        QCOMPARE(S(query_.Boxes[0].Text), summary);
+        QCOMPARE(query_.Boxes[0].Icon, TUserQuery::icInformation);
+        QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->toolTip(), summary);
+        QCOMPARE(app->Engine().UserLines().Count(), 1);
+
+        // Header lines alone are no news.
+        query_.OpenAnswers.push_back(TPath("plain.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_VERIFY_WITH_TIMEOUT(!app->MainWindow().LoadingUserLog(), 10000);
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->toolTip(),
+                 Path("plain.asc") + ": 1 frame (ASC); 1 line skipped: 1 header and comment line");
+    }
+
+    // A log cut out of a long recording: with the box its first frame leaves at Start
+    // and the run ends at once; without it the first frame would wait 100 s.
+    void startAtFirstFrameBoxMakesTheFirstFrameLeaveAtStart()
+    {
+        WriteFile("late.asc", "100.0000 18FEF100F315000CFFFFFFFF\r\n100.0100 18F00300FFFAFFFFFFFFFFFF\r\n");
+        auto app = Start();
+        Click(*app, "RB_CanLog");
+        query_.OpenAnswers.push_back(TPath("late.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_COMPARE_WITH_TIMEOUT(app->Engine().UserLines().Count(), 2, 10000);
+        Click(*app, "CB_FromFirstFrame");
+        QVERIFY(app->Engine().Controls.FromFirstFrame);
+        Click(*app, "B_StartStop");
+        QTRY_VERIFY_WITH_TIMEOUT(!app->Engine().Running(), 10000);
+        QVERIFY(app->Engine().SimTime() < 1000000);
+        Click(*app, "CB_FromFirstFrame");
+        QVERIFY(!app->Engine().Controls.FromFirstFrame);
+    }
+
+    // The output log's format: the save dialog offers its extension, a change closes the
+    // file open in the other format, and the choice is kept in the settings file.
+    void logFormatChoiceGivesTheSaveDialogItsExtensionAndIsRemembered()
+    {
+        {
+            auto app = Start();
+            query_.SaveAnswers.push_back(TPath("run.asc"));
+            Click(*app, "B_FileNameLogOut");
+            Click(*app, "CB_LogFile");
+            QVERIFY(Checked(*app, "CB_LogFile"));
+            auto* format = Find<QComboBox>(*app, "C_LogFormat");
+            format->setFocus();
+            QTest::keyClick(format, Qt::Key_Down);
+            QTest::keyClick(format, Qt::Key_Down);
+            QCOMPARE(format->currentText(), QString("candump"));
+            QVERIFY(!app->Engine().LogOut().IsOpen());   // run.asc is complete in layout 5
+            QVERIFY(!Checked(*app, "CB_LogFile"));
+            QVERIFY(!app->Engine().Controls.LogFile);
+            TFQuorvella& w = app->MainWindow();
+            QCOMPARE(S(w.SD_LogFileOut.DefaultExt), QString("log"));
+            QCOMPARE(S(w.SD_LogFileOut.Filter), QString("*.log|*.log"));
+
+            query_.SaveAnswers.push_back(TPath("run.log"));
+            Click(*app, "CB_LogFile");
+            QCOMPARE(S(query_.SaveRequests.back().DefaultExt), QString("log"));
+            QVERIFY(Checked(*app, "CB_LogFile"));
+            Click(*app, "B_StartStop");
+            QTRY_VERIFY_WITH_TIMEOUT(app->Engine().SimTime() >= 100000, 10000);
+            Click(*app, "B_StartStop");
+            QFile log(Path("run.log"));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QByteArray first = log.readLine();
+            QVERIFY2(QRegularExpression("^\\(0000000000\\.\\d{6}\\) can0 [0-9A-F]{8}#[0-9A-F]{16}\n$")
+                         .match(QString::fromLatin1(first))
+                         .hasMatch(),
+                     first.constData());
+        }
+        QFile settings(Path("Quorvella.xml"));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().contains("<LogFileFormat>candump</LogFileFormat>"));
+        auto again = Start();
+        QCOMPARE(Find<QComboBox>(*again, "C_LogFormat")->currentText(), QString("candump"));
+        QCOMPARE(S(again->MainWindow().SD_LogFileOut.DefaultExt), QString("log"));
+        QCOMPARE(again->Engine().LogOut().Format(), TLogOutFormat::Candump);
     }
 };
 
