@@ -79,7 +79,9 @@ TEST_F(TCliRunnerFiles, BadInputsAndOutputsFailBeforeAnyFileChanges)
          "'" + Path("cut.xml") + "': not a well-formed settings file"},
         {{"--fast", "--duration", "1", "--settings", Path("none.xml"), log}, 1,
          "'" + Path("none.xml") + "': No such file or directory"},
-        {{"--source", "log", Path("missing.asc"), log, report}, 1, ""},
+        {{"--source", "log", Path("missing.asc"), log, report}, 1,
+         "Log file error: Reading CAN log entry failed: " + Path("missing.asc") +
+             ": cannot open the file: No such file or directory"},
         {{"--source", "log", precious, "--log-out", Path("link.asc")}, 1,
          "'" + Path("link.asc") + "': is the log being replayed"},
         {{"--fast", "--duration", "1", "--set", "Warp=9", log, report}, 2, "no value named 'Warp'"},
