@@ -33,10 +33,18 @@ TAString TemporaryName(const TAString& writeName)
            + TAString(static_cast<int32_t>(counter++));
 }
 
-bool IsDirectory(const TAString& name)
+// Why an existing name cannot take a drop ("is a directory"); empty when it can (a
+// regular file, the drop still waiting) or when there is nothing at the name.
+TAString NotADropFile(const TAString& name)
 {
     struct stat info {};
-    return ::stat(name.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (::stat(name.c_str(), &info) != 0 || S_ISREG(info.st_mode))
+        return TAString();
+    if (S_ISDIR(info.st_mode))
+        return "is a directory";
+    if (S_ISFIFO(info.st_mode))
+        return "is a FIFO, not a drop file";
+    return "is not a regular file";
 }
 
 bool WriteAll(int file, const uint8_t* bytes, size_t count)
@@ -115,9 +123,8 @@ bool TCommHDD::Send()
         const size_t count = buffer.Count() / RecordSize() * RecordSize();
         if (count == 0)
             return false;
-        if (IsDirectory(writeName_))
-            throw TBaseError("TCommHDD::Send", "unknown-Fatal-Error",
-                             "HDD write file '" + writeName_ + "' is a directory");
+        if (const TAString why = NotADropFile(writeName_); !why.IsEmpty())
+            throw TBaseError("TCommHDD::Send", "unknown-Fatal-Error", "HDD write file '" + writeName_ + "' " + why);
         // The peer has not taken the last drop yet: look again shortly.
         if (::access(writeName_.c_str(), F_OK) == 0)
             return PauseSend(PollPause);
@@ -152,11 +159,21 @@ bool TCommHDD::Receive()
                              "HDD read file '" + readName_ + "' is a directory");
         // A drop that can fit waits until it fits whole; a larger one goes in pieces.
         const auto size = static_cast<size_t>(info.st_size);
-        if (size <= ReceiveBuffer().Limit() && size > MayReceive(stream_))
+        if (S_ISREG(info.st_mode) && size <= ReceiveBuffer().Limit() && size > MayReceive(stream_))
             return false;
-        drop_ = ::open(readName_.c_str(), O_RDONLY | O_CLOEXEC);
+        // Without O_NONBLOCK, opening a FIFO that no program writes to would wait for one,
+        // and nothing could end that wait.
+        drop_ = ::open(readName_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         if (drop_ < 0)
             return false;
+        struct stat opened {};
+        if (::fstat(drop_, &opened) != 0 || (!S_ISREG(opened.st_mode) && !S_ISFIFO(opened.st_mode))) {
+            ::close(drop_);
+            drop_ = -1;
+            throw TBaseError("TCommHDD::Receive", "unknown-Fatal-Error",
+                             "HDD read file '" + readName_ + "' is not a regular file or a FIFO");
+        }
+        fifo_ = S_ISFIFO(opened.st_mode);
     }
     for (;;) {
         const size_t may = std::min(MayReceive(stream_), piece_.size());
@@ -165,6 +182,8 @@ bool TCommHDD::Receive()
         const ssize_t got = ::read(drop_, piece_.data(), may);
         if (got < 0 && errno == EINTR)
             continue;
+        if (got < 0 && fifo_ && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return false;   // the FIFO's writer has nothing more yet: look again shortly
         if (got < 0)
             throw TBaseError("TCommHDD::Receive", "unknown-Fatal-Error",
                              "HDD read file '" + readName_ + "': " + Reason(errno));
@@ -172,11 +191,29 @@ bool TCommHDD::Receive()
             break;
         Deliver(stream_, piece_.data(), static_cast<size_t>(got));
     }
+    if (fifo_)
+        return FifoWithoutWriter();
     ::close(drop_);
     drop_ = -1;
     EndStream(stream_, "HDD drop '" + readName_ + "'");
     RemoveDrop();
     return true;
+}
+
+bool TCommHDD::FifoWithoutWriter()
+{
+    EndStream(stream_, "HDD FIFO '" + readName_ + "'");
+    // The FIFO stays open, so that a program that starts writing finds its reader at once
+    // (closing between looks could leave a writer without one); only when the read name
+    // names something else now is it let go.
+    struct stat named {};
+    struct stat held {};
+    if (::stat(readName_.c_str(), &named) != 0 || ::fstat(drop_, &held) != 0 || named.st_dev != held.st_dev
+        || named.st_ino != held.st_ino) {
+        ::close(drop_);
+        drop_ = -1;
+    }
+    return false;
 }
 
 void TCommHDD::RemoveDrop()
@@ -198,6 +235,12 @@ void TCommHDD::PutBackDrop()
 {
     if (drop_ < 0)
         return;
+    if (fifo_) {
+        // A FIFO is a stream, not a drop: what its writer has not sent yet stays with it.
+        ::close(drop_);
+        drop_ = -1;
+        return;
+    }
     // What was not taken yet: the start of a cut-off record and the rest of the file.
     std::vector<uint8_t> rest = stream_.partial;
     for (;;) {

@@ -14,10 +14,18 @@
 // one that is still partly taken when the channel closes is written back, holding just
 // what was not taken. A drop that ends inside a record loses that part (a cut record).
 //
+// A read name that is a FIFO is read as a stream instead: the channel keeps it open for
+// reading, what is written to it arrives as it comes, the stream ends (part of a record left
+// then is a cut record) whenever no program holds it open for writing, and the FIFO is
+// never deleted. Opening and reading it never wait, so a FIFO without a writer holds up neither a close
+// nor the end of the program. A read name that is neither a regular file nor a FIFO (a
+// device, a socket) ends the receive thread with "unknown-Fatal-Error" (reported).
+//
 // "HDD a.txt a.txt" talks to itself; "HDD a b" and "HDD b a" to each other. The receive
 // thread looks for a drop every 20 ms; the send thread sleeps until bytes are written and,
 // while the last drop has not been taken, looks every 20 ms. A write or read name that is
-// a directory ends that thread with "unknown-Fatal-Error" (reported).
+// a directory, and a write name that is anything but a regular file, end that thread with
+// "unknown-Fatal-Error" (reported).
 
 #include "support/Communication/tacommunication.h"
 
@@ -40,6 +48,7 @@ private:
     enum class TPublish { Done, Waiting, Failed };
     bool WriteTemporary(size_t count);
     TPublish Publish();
+    bool FifoWithoutWriter();
     void RemoveDrop();
     void PutBackDrop();
 
@@ -50,6 +59,7 @@ private:
     size_t tempBytes_ = 0;
     // Receive thread: the drop being taken (-1: none) and how much of it was taken.
     int drop_ = -1;
+    bool fifo_ = false;   // the read name is a FIFO: read as a stream, never deleted
     TInbound stream_;
     std::vector<uint8_t> piece_;
 };

@@ -16,8 +16,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <chrono>
@@ -413,6 +416,33 @@ TEST_F(TCliRunnerTest, ChannelThreadErrorsAndCutRecordsFailTheRun)
               std::string::npos)
         << err_;
     EXPECT_EQ(err_.find("not be delivered"), std::string::npos) << err_;
+}
+
+// A read name that is a FIFO nobody writes to: the run delivers its frames and ends; a
+// run that hangs on the FIFO is a failure, and a writer then comes to release it.
+TEST_F(TCliRunnerTest, ReadNameThatIsAFifoWithoutAWriterDoesNotHoldUpTheEnd)
+{
+    const std::string fifo = Path("from_peer").str();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    auto peer = TACommunication::New("HDD " + Path("unused") + " " + Path("to_peer"), 24);
+    const std::string channel = "Simulation HDD " + Path("to_peer").str() + " " + fifo;
+    std::atomic<bool> ended{false};
+    int status = -1;
+    std::thread run([&] {
+        status = Run({"--fast", "--duration", "1", "--channel", channel.c_str()});
+        ended = true;
+    });
+    if (!commtest::Eventually([&] { return ended.load(); }, std::chrono::seconds(120))) {
+        ADD_FAILURE() << "the run hangs on the FIFO";
+        while (!ended) {
+            const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0) ::close(writer);
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    run.join();
+    EXPECT_EQ(status, TCliRunner::ExitOk) << err_;
+    EXPECT_TRUE(std::filesystem::is_fifo(fifo));
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
 #include <iterator>
+#include <sys/stat.h>
 
 using namespace commtest;
 
@@ -27,6 +29,49 @@ Bytes FileBytes(const std::string& name)
 {
     std::ifstream file(name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(file), {});
+}
+
+// Destroys channel on a thread of its own. A close that hangs on the FIFO (in an open that
+// waits for a writer) is a failure; a writer then comes to release it so that the test ends.
+void CloseWithoutHanging(std::unique_ptr<TACommunication>& channel, const std::string& fifo)
+{
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        channel.reset();
+        closed = true;
+    });
+    if (!Eventually([&] { return closed.load(); }, 10s)) {
+        ADD_FAILURE() << "closing the channel hangs on the FIFO " << fifo;
+        while (!closed) {
+            const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+            if (writer >= 0)
+                ::close(writer);
+            std::this_thread::sleep_for(10ms);
+        }
+    }
+    closer.join();
+}
+
+// True while this process has path open (the channel's receive thread holds its FIFO).
+bool Holds(const std::string& path)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+        std::error_code gone;
+        if (std::filesystem::read_symlink(entry.path(), gone) == path)
+            return true;
+    }
+    return false;
+}
+
+// Writes bytes into fifo as one writer's session: opened (which waits for the reader),
+// written, closed.
+void WriteSession(const std::string& fifo, const Bytes& bytes)
+{
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(writer, 0) << std::strerror(errno);
+    EXPECT_EQ(::write(writer, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    ::close(writer);
 }
 
 void PutFile(const std::string& name, const Bytes& bytes)
@@ -239,6 +284,65 @@ TEST(TCommHDD, BytesThatCannotBeDroppedYetAreKeptNotLost)
     std::filesystem::create_directory(folder);
     ASSERT_TRUE(Eventually([&] { return std::filesystem::exists(folder + "/out"); }));
     EXPECT_EQ(FileBytes(folder + "/out"), records);
+}
+
+TEST(TCommHDD, ReadNameThatIsAFifoIsReadAsAStreamAndNeverHoldsUpAClose)
+{
+    TempDir dir;
+    const std::string fifo = dir / "in";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    {
+        // Nobody ever writes: the channel still closes.
+        auto channel = TACommunication::New(("HDD " + dir / "out" + " " + fifo).c_str(), 24);
+        EXPECT_TRUE(Eventually([&] { return Holds(fifo); })) << "the FIFO was never opened for reading";
+        CloseWithoutHanging(channel, fifo);
+    }
+    auto channel = TACommunication::New(("HDD " + dir / "out" + " " + fifo).c_str(), 24);
+    // Three records and 10 bytes of a fourth, then a second session with two records.
+    Bytes first = Records(0, 3);
+    const Bytes fourth = Record(3);
+    first.insert(first.end(), fourth.begin(), fourth.begin() + 10);
+    WriteSession(fifo, first);
+    const Bytes expected = Records(0, 3);
+    EXPECT_EQ(ReadFor(*channel, expected.size()), expected);
+    ASSERT_TRUE(Eventually([&] { return channel->TakeCutRecords().has_value(); })) << "the cut record was not noted";
+    WriteSession(fifo, Records(3, 2));
+    EXPECT_EQ(ReadFor(*channel, 48), Records(3, 2));
+
+    struct stat info {};
+    ASSERT_EQ(::stat(fifo.c_str(), &info), 0) << "the FIFO was deleted";
+    EXPECT_TRUE(S_ISFIFO(info.st_mode));
+    EXPECT_FALSE(channel->ReceiveError().has_value());
+    CloseWithoutHanging(channel, fifo);
+}
+
+TEST(TCommHDD, NamesThatCannotCarryDropsEndTheirThreadWithTheReason)
+{
+    CapturedReports reports;
+    TempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const struct {
+        std::string description;
+        bool send;   // the send thread fails (else the receive thread)
+        std::string detail;
+    } cases[] = {
+        {"HDD " + dir / "out /dev/null", false, "HDD read file '/dev/null' is not a regular file or a FIFO"},
+        {"HDD /dev/null " + dir / "in", true, "HDD write file '/dev/null' is not a regular file"},
+        {"HDD " + dir / "fifo " + dir / "in", true, "HDD write file '" + dir / "fifo" + "' is a FIFO, not a drop file"},
+    };
+    for (const auto& c : cases) {
+        auto channel = TACommunication::New(c.description.c_str(), 24);
+        const Bytes records = Records(0, 2);
+        channel->Write(records.data(), records.size());
+        const auto failed = [&] { return c.send ? channel->SendError() : channel->ReceiveError(); };
+        ASSERT_TRUE(Eventually([&] { return failed().has_value(); })) << c.description;
+        EXPECT_EQ(failed()->Message(), "unknown-Fatal-Error") << c.description;
+        EXPECT_EQ(failed()->Detail(), c.detail) << c.description;
+        if (c.send) {
+            EXPECT_EQ(channel->Drain(60s), records.size()) << "what could not leave is counted";
+        }
+    }
+    EXPECT_EQ(reports.Count(), 3U);
 }
 
 } // namespace

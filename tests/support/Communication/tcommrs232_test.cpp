@@ -111,4 +111,35 @@ TEST(TCommRs232, VanishedDeviceIsReportedAndWhatCouldNotLeaveIsCounted)
     EXPECT_EQ(channel.Available(), 0U);
 }
 
+TEST(TCommRs232, FloodWithNobodyReadingIsHeldAtTheBoundAndWhatIsDroppedIsCounted)
+{
+    CapturedReports reports;
+    Pty pty;
+    TCommRs232 channel(pty.SlaveName().c_str(), 115200, 8, 'N', 24);
+    // 50000 records (1200000 bytes) come; 43690 whole records (1048560 bytes) fit under
+    // the 1 MiB bound, the other 6310 (151440 bytes) are dropped whole.
+    const Bytes all = Records(0, 50000);
+    for (size_t done = 0; done < all.size();) {
+        const ssize_t put = ::write(pty.Master(), all.data() + done, std::min<size_t>(4096, all.size() - done));
+        if (put > 0) {
+            done += static_cast<size_t>(put);
+            continue;
+        }
+        ASSERT_TRUE(Eventually([&] {
+            pollfd wait{pty.Master(), POLLOUT, 0};
+            return ::poll(&wait, 1, 0) > 0 || channel.ReceiveError().has_value();
+        })) << "the channel stopped reading at byte " << done;
+        ASSERT_FALSE(channel.ReceiveError().has_value());
+    }
+    ASSERT_TRUE(Eventually([&] { return channel.Available() + channel.Discarded() == all.size(); }, 30s))
+        << channel.Available() << " + " << channel.Discarded();
+    EXPECT_EQ(channel.Available(), 1048560U);
+    EXPECT_EQ(channel.Discarded(), 151440U);
+    EXPECT_EQ(ReadFor(channel, 1048560, 30s), Bytes(all.begin(), all.begin() + 1048560));
+    ASSERT_EQ(reports.Count(), 1U) << "the loss is reported once";
+    EXPECT_EQ(reports.Taken()[0].text, "TACommunication::Receive Receive buffer full");
+    EXPECT_NE(reports.Taken()[0].error.Detail().Find("dropped in whole records"), -1)
+        << reports.Taken()[0].error.Detail().str();
+}
+
 } // namespace
