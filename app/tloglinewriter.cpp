@@ -24,7 +24,7 @@ class TLayout5Writer final : public TLogLineWriter {
 public:
     std::string Begin(bool, const std::tm&, int) const override { return {}; }
     std::string End() const override { return {}; }
-    void Append(const TCanFrame& frame, std::string& out) const override
+    void Append(const TCanFrame& frame, TLogDirection, std::string& out) const override
     {
         out += frame.ToString(lfFixedId).str();
         out += "\r\n";
@@ -46,7 +46,7 @@ public:
         return text;
     }
     std::string End() const override { return "End TriggerBlock\r\n"; }
-    void Append(const TCanFrame& frame, std::string& out) const override
+    void Append(const TCanFrame& frame, TLogDirection direction, std::string& out) const override
     {
         const TSplitTime t = Split(frame.Time);
         char time[32];
@@ -55,8 +55,8 @@ public:
         std::snprintf(id, sizeof id, "%Xx", static_cast<unsigned>(frame.Id));
         const auto& d = frame.Data;
         char line[128];
-        const int n = std::snprintf(line, sizeof line, "%11s 1  %-15s Tx   d 8 %02X %02X %02X %02X %02X %02X %02X %02X\r\n",
-                                    time, id, d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+        const int n = std::snprintf(line, sizeof line, "%11s 1  %-15s %s   d 8 %02X %02X %02X %02X %02X %02X %02X %02X\r\n",
+                                    time, id, direction == TLogDirection::Received ? "Rx" : "Tx", d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
         out.append(line, static_cast<std::size_t>(n));
     }
 
@@ -80,13 +80,15 @@ class TCandumpWriter final : public TLogLineWriter {
 public:
     std::string Begin(bool, const std::tm&, int) const override { return {}; }
     std::string End() const override { return {}; }
-    void Append(const TCanFrame& frame, std::string& out) const override
+    void Append(const TCanFrame& frame, TLogDirection direction, std::string& out) const override
     {
         const TSplitTime t = Split(frame.Time);
         const auto& d = frame.Data;
         char line[96];
-        const int n = std::snprintf(line, sizeof line, "(%s%010lld.%06lld) can0 %08X#%02X%02X%02X%02X%02X%02X%02X%02X\n",
-                                    t.Negative ? "-" : "", t.Seconds, t.Micros, static_cast<unsigned>(frame.Id), d[0],
+        const int n = std::snprintf(line, sizeof line, "(%s%010lld.%06lld) %s %08X#%02X%02X%02X%02X%02X%02X%02X%02X\n",
+                                    t.Negative ? "-" : "", t.Seconds, t.Micros,
+                                    direction == TLogDirection::Received ? CandumpReceived : CandumpSent,
+                                    static_cast<unsigned>(frame.Id), d[0],
                                     d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
         out.append(line, static_cast<std::size_t>(n));
     }

@@ -81,6 +81,7 @@ bool TLogOut::Open(const TAString& fileName, TOpenMode mode)
     committed_ = fifo_ ? 0 : static_cast<int64_t>(st.st_size);
     buffer_.clear();
     writer_ = TLogLineWriter::Create(format_);
+    openFormat_ = format_;
     // A FIFO is a new stream.
     const bool empty = fifo_ || st.st_size == 0;
     const auto now = std::chrono::system_clock::now();
@@ -135,11 +136,17 @@ TAString TLogOut::Line(const TCanFrame& frame)
     return frame.ToString(lfFixedId);
 }
 
-bool TLogOut::Append(const TCanFrame& frame)
+bool TLogOut::Append(const TCanFrame& frame, TLogDirection direction)
 {
     if (fd_ < 0) return false;
+    if (direction == TLogDirection::Received && !TakesReceived()) {
+        // What is buffered is whole lines: it goes in before the file is closed.
+        if (!WriteBuffer()) return false;
+        FailWrite("a received frame cannot be written: layout 5 has no direction (ASC and candump logs have)");
+        return false;
+    }
     line_.clear();
-    writer_->Append(frame, line_);
+    writer_->Append(frame, direction, line_);
     if (!buffer_.empty() && buffer_.size() + line_.size() > ChunkBytes && !WriteBuffer()) return false;
     buffer_ += line_;
     return true;
@@ -182,7 +189,12 @@ bool TLogOut::WriteBuffer()
 
 void TLogOut::FailWrite(int error)
 {
-    TAString detail = Quoted(fileName_) + ": " + TAString(std::strerror(error));
+    FailWrite(TAString(std::strerror(error)));
+}
+
+void TLogOut::FailWrite(const TAString& reason)
+{
+    TAString detail = Quoted(fileName_) + ": " + reason;
     bool cut = true;
     if (!fifo_) cut = ::ftruncate(fd_, committed_) == 0;
     detail += "; " + TAString(std::to_string(lines_)) + " lines written";

@@ -58,9 +58,14 @@ public:
     void SetFormat(TLogOutFormat format) { format_ = format; }
     TLogOutFormat Format() const { return format_; }
 
-    // One line for frame. False when nothing is open or a write failed (the file is
-    // then closed and Error() holds the reason).
-    bool Append(const TCanFrame& frame);
+    // One line for frame, sent by the run or received from the channel. False when
+    // nothing is open or a write failed (the file is then closed and Error() holds the
+    // reason). A received frame for a file whose format has no direction (layout 5)
+    // is refused the same way: the file ends with its last whole line and Error() says
+    // that layout 5 cannot hold it.
+    bool Append(const TCanFrame& frame, TLogDirection direction = TLogDirection::Sent);
+    // Whether the open file's format tells received frames from sent ones.
+    bool TakesReceived() const { return fd_ >= 0 && TLogLineWriter::HasDirection(openFormat_); }
 
     // True when the last Open, a write or the close failed; Error() then says why:
     //   ("TLogOut::Open", "Output log not opened", "<file>: <reason>")
@@ -85,6 +90,7 @@ public:
 private:
     bool WriteBuffer();
     void FailWrite(int error);
+    void FailWrite(const TAString& reason);
     void CloseFd();
 
     int fd_ = -1;
@@ -95,6 +101,7 @@ private:
     int64_t lines_ = 0;
     std::optional<TBaseError> error_;
     TLogOutFormat format_ = TLogOutFormat::Layout5;
+    TLogOutFormat openFormat_ = TLogOutFormat::Layout5;   // of the open file
     std::unique_ptr<TLogLineWriter> writer_;   // of the open file
     std::string line_;
 };

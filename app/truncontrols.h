@@ -14,6 +14,9 @@ struct TRunControls {
     bool Display = true;        // CB_Display: refresh the data monitor
     bool SendCan = true;        // CB_SendCAN: frames go to the CAN adapter
     bool LogFile = false;       // CB_LogFile: frames go to the output log
+    // CB_LogReceived: frames read from the channel go to the output log too, as received
+    // ones (an output log in ASC or candump; layout 5 has no direction).
+    bool LogReceived = false;
     // Edit1: the data bytes of the last watched frame, 8 bits and one blank per byte.
     TAString FrameWatchBits = "00000000 00000000 00000000 00000000 00000000 00000000 00000000 00000000";
     // Edit2: the parameter group number to watch, hexadecimal ("FEF0").

@@ -46,6 +46,7 @@ void TRunEngine::Start()
     simTime_ = 0;
     framesSent_ = 0;
     framesLogged_ = 0;
+    receivedLogged_ = 0;
     replay_.Restart(ActiveLines(), Controls.FromFirstFrame || ActiveLines().PlaysFromFirstFrame());
     // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
     // belongs to that run: its frames would go out with stale times and data.
@@ -231,10 +232,24 @@ void TRunEngine::ReadReceived()
             return;
         }
         if (frame.IsNone()) return;
-        frame.Time = simTime_;
+        frame = LogReceived(frame);
         if (received_) received_->FrameReceived(frame);
         if (Controls.Simulation) AnswerRequest(frame);
     }
+}
+
+TCanFrame TRunEngine::LogReceived(TCanFrame frame)
+{
+    frame.Time = simTime_;
+    if (Controls.LogFile && Controls.LogReceived && logOut_.IsOpen()) {
+        if (logOut_.Append(frame, TLogDirection::Received)) {
+            ++framesLogged_;
+            ++receivedLogged_;
+        } else {
+            LogOutFailed();
+        }
+    }
+    return frame;
 }
 
 void TRunEngine::AnswerRequest(const TCanFrame& frame)

@@ -7,7 +7,8 @@
 // the time-ordered send queue, and at most one due frame leaves it for the
 // destinations: the transmit buffer (due 200 ms after its scheduled time, so the burst
 // of a tick is spread out again), the output log and the frame watch. Before that, each
-// step reads what the open channel has received: every frame goes to the
+// step reads what the open channel has received: every frame goes to the output log
+// when Controls.LogReceived asks for it (stamped with the step's time), to the
 // received-frame sink, and in simulation mode the answers to J1939 requests join the
 // send queue like any other message.
 //
@@ -149,9 +150,18 @@ public:
     const TRequestCounts& Requests() const { return responder_.Counts(); }
 
     // Counts of the current run, from its Start: frames handed to the CAN adapter's
-    // transmit buffer, and frames written to the output log.
+    // transmit buffer, frames written to the output log (sent and received), and the
+    // received frames among them.
     uint64_t FramesSent() const { return framesSent_; }
     uint64_t FramesLogged() const { return framesLogged_; }
+    uint64_t ReceivedLogged() const { return receivedLogged_; }
+
+    // A frame read from the channel: its Time becomes SimTime, and with Controls.LogFile
+    // and Controls.LogReceived it is written to the output log as a received frame
+    // (a failed write is handled as for a sent frame). The steps call it for what they
+    // read; the runner for what it reads after the last step, before it closes the
+    // channel. Returns the frame as stamped.
+    TCanFrame LogReceived(TCanFrame frame);
 
     int64_t SimTime() const { return simTime_; }
     long double StartTime() const { return startTime_; }
@@ -204,6 +214,7 @@ private:
     int64_t simTime_ = 0;
     uint64_t framesSent_ = 0;
     uint64_t framesLogged_ = 0;
+    uint64_t receivedLogged_ = 0;
     long double startTime_ = 0.0L;
     int64_t startMicros_ = 0;
     bool shown_[esCount] = {};

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 namespace {
 
@@ -11,6 +12,13 @@ TAString Frames(uint64_t n)
     char text[48];
     std::snprintf(text, sizeof text, "%" PRIu64 " %s", n, n == 1 ? "frame" : "frames");
     return TAString(text);
+}
+
+// "4151 frames", or "4154 frames, 3 received".
+TAString Written(const TRunStatusFacts& f)
+{
+    if (f.ReceivedLogged == 0) return Frames(f.FramesLogged);
+    return Frames(f.FramesLogged) + ", " + TAString(std::to_string(f.ReceivedLogged)) + " received";
 }
 
 }  // namespace
@@ -49,10 +57,10 @@ TRunStatusText TRunStatus::Text(const TRunStatusFacts& f)
         t.Written = "none (cannot open)";
         t.Problem = f.LogError;
     } else if (!f.LogError.IsEmpty()) {
-        t.Written = Frames(f.FramesLogged) + " (write failed)";
+        t.Written = Written(f) + " (write failed)";
         t.Problem = f.LogError;
     } else {
-        t.Written = Frames(f.FramesLogged);
+        t.Written = Written(f);
         if (!f.LogFile) t.Written += " (Logfile off)";
     }
     return t;

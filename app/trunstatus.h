@@ -6,7 +6,8 @@
 //   Sent:        4151 frames                ("... (CAN-Adapter off)")
 //   Output log:  drive.asc                  ("none chosen")
 //   Written:     4151 frames                ("... (Logfile off)", "none (cannot open)",
-//                                            "... (write failed)")
+//                                            "... (write failed)"; "4154 frames, 3 received"
+//                                            when received frames were logged)
 //   and, when the output log failed, the system's reason on a line of its own
 //   ("No such file or directory").
 //
@@ -24,6 +25,7 @@ struct TRunStatusFacts {
     uint64_t FramesSent = 0;     // handed to the CAN adapter
     bool SendCan = false;        // "CAN-Adapter" ticked and a channel open
     uint64_t FramesLogged = 0;   // written to the output log
+    uint64_t ReceivedLogged = 0; // of those, frames received from the channel
     bool LogFile = false;        // "Logfile" ticked
     TAString LogFileName;        // the output log chosen last; empty: none
     bool LogOpen = false;        // that file is open

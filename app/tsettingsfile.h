@@ -8,6 +8,7 @@
 //   "FzgSim Position Top"    cockpit window position, decimal text
 //   "FzgSim Position Left"
 //   "LogFileFormat"          the output log's format: "l5", "asc" or "candump"
+//   "LogReceivedFrames"      "1": the output log records the frames received too
 // Keys the program does not know are kept and written back unchanged.
 //
 // Loading never throws. A missing file gives the defaults: root "Quorvella" with the schema

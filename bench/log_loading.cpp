@@ -54,7 +54,7 @@ void Generate(int lines, const std::string& name, TLogOutFormat format)
             byte = static_cast<uint8_t>(seed >> 56);
         }
         frame.Time = static_cast<int64_t>(i) * 900;
-        writer->Append(frame, text);
+        writer->Append(frame, TLogDirection::Sent, text);
         if (text.size() > (1u << 20)) {
             std::fwrite(text.data(), 1, text.size(), file);
             text.clear();

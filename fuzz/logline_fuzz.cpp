@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             const auto writer = TLogLineWriter::Create(format);
             for (const TLogFrame& frame : log.Frames) {
                 out.clear();
-                writer->Append(frame.ToFrame(), out);
+                writer->Append(frame.ToFrame(), TLogDirection::Sent, out);
                 // What the program writes it reads back as the same frame.
                 const TCanLog back = TCanLogReader::Parse(out);
                 if (back.Count() != 1 || back.Frames[0].Id != frame.Id || back.Frames[0].Data != frame.Data)

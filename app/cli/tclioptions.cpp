@@ -95,6 +95,8 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
             if (!value(v)) return fail(missing + ": l5, asc or candump");
             o.LogFormat = TLogLineWriter::FromName(v.str());
             if (!o.LogFormat) return fail("--log-format: unknown format '" + v + "' (l5, asc or candump)");
+        } else if (option == "--log-rx") {
+            o.LogRx = true;
         } else if (option == "--monitor") {
             o.Monitor = true;
         } else if (option == "--set") {
@@ -164,14 +166,18 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
             return fail("unknown argument '" + arg + "' (see --help)");
         }
         if (hasInline && (option == "--help" || option == "--repeat" || option == "--from-first-frame" ||
-                          option == "--monitor" || option == "--starter" || option == "--fast" ||
-                          option == "--strict-timing"))
+                          option == "--log-rx" || option == "--monitor" || option == "--starter" ||
+                          option == "--fast" || option == "--strict-timing"))
             return fail(option + " takes no value");
     }
     if (o.Repeat && o.Source == TCliOptions::TSource::Sim) return fail("--repeat goes with --source internal or --source log FILE");
     if (o.FromFirstFrame && o.Source == TCliOptions::TSource::Sim)
         return fail("--from-first-frame goes with --source internal or --source log FILE");
     if (o.LogFormat && !o.LogOut) return fail("--log-format goes with --log-out FILE");
+    if (o.LogRx && !o.LogOut) return fail("--log-rx goes with --log-out FILE");
+    if (o.LogRx && o.LogFormat.value_or(TLogOutFormat::Layout5) == TLogOutFormat::Layout5)
+        return fail("--log-rx needs --log-format asc or candump: layout 5 (--log-format l5, the default) has no "
+                    "direction to tell received frames from sent ones");
     if (o.Fast && !o.Duration && o.Source == TCliOptions::TSource::Sim)
         return fail("--fast with --source sim needs --duration");
     if (o.Fast && o.Repeat && !o.Duration) return fail("--fast with --repeat needs --duration");
@@ -206,6 +212,10 @@ Destinations:
                                every input and the channel have been checked) or a FIFO that a
                                program reads; a folder or a device is refused, nothing is removed
   --log-format l5|asc|candump  the output log's format: layout 5 (default), ASC or a candump log
+  --log-rx                     also log every frame the channel receives (a device's requests and
+                               anything else), with the run time it was read at: "Rx" lines in
+                               ASC, interface can0rx in a candump log (sent frames: can0); needs
+                               --log-format asc or candump (layout 5 has no direction)
   --monitor                    print every signal's value once per second and at the end
 
 Vehicle and signals (simulation source):
@@ -266,5 +276,6 @@ Examples:
   quorvella-cli --source log drive.asc --repeat --channel "QtCanBus socketcan can0"
   quorvella-cli --fast --duration 5 --force "Engine speed=error" --drop FEF1 --sa xFE --prio 3 --log-out x.asc
   quorvella-cli --fast --source log candump-2024.log --log-out replay.asc --log-format asc
+  quorvella-cli --duration 60 --channel "QtCanBus socketcan can0" --log-out bus.asc --log-format asc --log-rx
 )");
 }

@@ -22,6 +22,7 @@ struct TCliOptions {
     double DrainSeconds = 2.0;        // --drain: how long the channel may take to send what it holds
     std::optional<TAString> LogOut;   // --log-out FILE
     std::optional<TLogOutFormat> LogFormat;   // --log-format l5|asc|candump
+    bool LogRx = false;               // --log-rx: received frames in the output log too
     bool Monitor = false;
 
     std::vector<std::pair<TAString, double>> Sets;   // --set NAME=VALUE

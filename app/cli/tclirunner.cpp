@@ -96,13 +96,16 @@ private:
 // Lets the channel send what it still holds, closes it and reports the frames it could
 // not deliver; false when there were any.
 bool CloseChannelReporting(TCanAdapters& adapters, TCanChannel* channel, double drainSeconds, int written,
-                           TErrorReporter& reporter)
+                           TErrorReporter& reporter, const std::function<void(const TCanFrame&)>& received)
 {
-    // What came in after the last tick is read (and discarded) as a tick would, so that a
-    // record a peer cut at the very end is told too.
+    // What came in after the last tick is read as a tick would (into the output log when
+    // it takes received frames, else discarded), so that a record a peer cut at the very
+    // end is told too.
     for (int frames = 0; frames < 100000; ++frames) {
         try {
-            if (channel->Read().IsNone()) break;
+            const TCanFrame frame = channel->Read();
+            if (frame.IsNone()) break;
+            received(frame);
         } catch (const TBaseError& e) {
             reporter.ShowError(e);
         }
@@ -529,6 +532,7 @@ std::optional<int> TCliRun::OpenOutputs()
         engine_.LogOut().SetFormat(o_.LogFormat.value_or(TLogOutFormat::Layout5));
         if (!engine_.OpenLogOut(*o_.LogOut, TLogOut::omReplace)) return TCliRunner::ExitFailed;
         engine_.Controls.LogFile = true;
+        engine_.Controls.LogReceived = o_.LogRx;
     }
     return std::nullopt;
 }
@@ -618,7 +622,9 @@ int TCliRun::Finish()
         if (!late.Operation().IsEmpty()) reporter_.ShowError(late);
     }
     engine_.SetCanChannel(nullptr);
-    if (opened_) CloseChannelReporting(adapters_, opened_, o_.DrainSeconds, timing_.Count(), reporter_);
+    if (opened_)
+        CloseChannelReporting(adapters_, opened_, o_.DrainSeconds, timing_.Count(), reporter_,
+                              [this](const TCanFrame& frame) { engine_.LogReceived(frame); });
     opened_ = nullptr;
     // Stop has written the last lines; closing can still report a delayed write error.
     if (engine_.LogOut().IsOpen() && !engine_.LogOut().Close()) reporter_.ShowError(engine_.LogOut().Error());
@@ -634,6 +640,9 @@ int TCliRun::Finish()
     const std::vector<TTimingGroup> groups = timing_.Groups(catalogue_, leftOut_, engine_.SimTime() / 1000, judge);
     Print(TTimingReport::Text(groups, judge));
     if (Simulation()) Print("J1939 " + engine_.Requests().Text() + "\n");
+    if (o_.LogRx)
+        Print("output log: " + TAString(std::to_string(engine_.FramesLogged())) + " frames written, " +
+              TAString(std::to_string(engine_.ReceivedLogged())) + " of them received\n");
     if (o_.ReportFile) {
         try {
             TSafeFile::Write(*o_.ReportFile, TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_, judge));

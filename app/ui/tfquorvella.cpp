@@ -97,6 +97,12 @@ bool FileExists(const TAString& name)
 constexpr TLogOutFormat LogFormats[] = {TLogOutFormat::Layout5, TLogOutFormat::Asc, TLogOutFormat::Candump};
 constexpr const char* LogFormatCaptions[] = {"Layout 5", "ASC", "candump"};
 constexpr const char* LogFormatKey = "LogFileFormat";
+constexpr const char* LogReceivedKey = "LogReceivedFrames";
+constexpr const char* LogReceivedHint =
+    "Frames the channel receives (a device's requests and any other) go to the output log too: "
+    "as \"Rx\" lines in ASC, on the interface can0rx in a candump log";
+constexpr const char* LogReceivedRefused =
+    "Layout 5 has no direction to tell received frames from sent ones: choose ASC or candump to log them";
 // The user log's progress bar counts in tenths of a percent.
 constexpr int LogLoadSteps = 1000;
 
@@ -134,6 +140,12 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
         }
     } catch (const TBaseError&) {
         // A key without text: the default format.
+    }
+    try {
+        const TXmlElement& config = settings_.Config();
+        CB_LogReceived->setChecked(config.Contains(LogReceivedKey) && config[LogReceivedKey]("<TEXT>") == "1");
+    } catch (const TBaseError&) {
+        // A key without text: not ticked.
     }
     ApplyLogFormat();
 
@@ -251,6 +263,9 @@ void TFQuorvella::BuildControls()
     for (const char* caption : LogFormatCaptions) C_LogFormat->addItem(caption);
     C_LogFormat->setToolTip("The output log's format: layout 5, ASC or a candump log");
     B_FileNameLogOut = button(destination, "B_FileNameLogOut", "Sav&e");
+    // Every letter of "Log received frames" is another control's mnemonic: x, as in "Rx".
+    CB_LogReceived = check(destination, "CB_LogReceived", "Log received frames (R&x)", false);
+    CB_LogReceived->setToolTip(LogReceivedHint);
     d->addWidget(CB_Display, 0, 0);
     d->addWidget(B_VehDataMon, 0, 2);
     d->addWidget(CB_SendCAN, 1, 0);
@@ -258,6 +273,7 @@ void TFQuorvella::BuildControls()
     d->addWidget(CB_LogFile, 2, 0);
     d->addWidget(C_LogFormat, 2, 1, Qt::AlignLeft);
     d->addWidget(B_FileNameLogOut, 2, 2);
+    d->addWidget(CB_LogReceived, 3, 0, 1, 3);
 
     B_StartStop = button(this, "B_StartStop", "&Start");
     B_Info = button(this, "B_Info", "&Info");
@@ -345,7 +361,7 @@ void TFQuorvella::BuildControls()
     const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog, RB_CanLog, RB_FzgSim,    C_Replay,
                                          B_LogFile,     CB_VFMActive, B_ValidManip, B_Options, CB_Display,
                                          B_VehDataMon,  CB_SendCAN,   B_CfgCAN,     CB_LogFile, B_FileNameLogOut,
-                                         B_StartStop,   B_Info,       B_Exit};
+                                         CB_LogReceived, B_StartStop,   B_Info,       B_Exit};
     for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 
     connect(B_StartStop, &QPushButton::clicked, this, &TFQuorvella::B_StartStopClick);
@@ -362,6 +378,7 @@ void TFQuorvella::BuildControls()
     connect(B_CfgCAN, &QPushButton::clicked, this, &TFQuorvella::B_CfgCANClick);
     connect(CB_LogFile, &QCheckBox::clicked, this, &TFQuorvella::CB_LogFileClick);
     connect(B_FileNameLogOut, &QPushButton::clicked, this, &TFQuorvella::B_FileNameLogOutClick);
+    connect(CB_LogReceived, &QCheckBox::clicked, this, &TFQuorvella::CB_LogReceivedClick);
     connect(B_Info, &QPushButton::clicked, this, &TFQuorvella::B_InfoClick);
     connect(B_Exit, &QPushButton::clicked, this, &TFQuorvella::B_ExitClick);
     for (QCheckBox* c : {C_Replay, CB_FromFirstFrame, CB_VFMActive, CB_Display})
@@ -382,6 +399,7 @@ void TFQuorvella::ShowStatus()
     f.FramesSent = engine_.FramesSent();
     f.SendCan = engine_.Controls.SendCan && engine_.CanChannel();
     f.FramesLogged = engine_.FramesLogged();
+    f.ReceivedLogged = engine_.ReceivedLogged();
     f.LogFile = engine_.Controls.LogFile;
     f.LogFileName = logOutFileName_;
     // A log that failed in a write was open: the frames written before still count.
@@ -407,6 +425,7 @@ void TFQuorvella::ReadControls()
     c.Display = CB_Display->isChecked();
     c.SendCan = CB_SendCAN->isChecked();
     c.LogFile = CB_LogFile->isChecked();
+    c.LogReceived = CB_LogReceived->isChecked();
     c.FrameWatchPgn = T(Edit2->text());
 }
 
@@ -477,6 +496,7 @@ void TFQuorvella::ChangeDataSourceClick()
         CB_LogFile->setChecked(false);
         CB_Display->setChecked(false);
     }
+    EnableLogReceived();
     ReadControls();
     // A source with lines can be started; switching from an empty user log to the
     // internal log must not leave Start disabled.
@@ -683,9 +703,30 @@ void TFQuorvella::C_LogFormatChange()
     ApplyLogFormat();
 }
 
+void TFQuorvella::CB_LogReceivedClick()
+{
+    settings_.Config()[LogReceivedKey]("<TEXT>") = CB_LogReceived->isChecked() ? "1" : "0";
+    ReadControls();
+}
+
+void TFQuorvella::EnableLogReceived()
+{
+    const bool direction = TLogLineWriter::HasDirection(LogOutFormat());
+    if (!direction && CB_LogReceived->isChecked()) {
+        CB_LogReceived->setChecked(false);
+        settings_.Config()[LogReceivedKey]("<TEXT>") = "0";
+    }
+    // With the output log's other controls (the simulation's), and only where the format
+    // can tell received frames from sent ones.
+    CB_LogReceived->setEnabled(direction && CB_LogFile->isEnabled());
+    CB_LogReceived->setToolTip(direction ? LogReceivedHint : LogReceivedRefused);
+}
+
 void TFQuorvella::ApplyLogFormat()
 {
     const TLogOutFormat format = LogOutFormat();
+    EnableLogReceived();
+    ReadControls();
     const TAString extension = TLogLineWriter::Extension(format);
     SD_LogFileOut.DefaultExt = extension;
     SD_LogFileOut.Filter = "*." + extension + "|*." + extension;

@@ -115,6 +115,10 @@ public:
     // extension.
     TLogOutFormat LogOutFormat() const;
     void C_LogFormatChange();
+    // "Log received frames" (CB_LogReceived, kept as "LogReceivedFrames": "1" or "0"):
+    // what the channel receives goes to the output log too. Layout 5 has no direction:
+    // with it the box is unticked and cannot be ticked, and its hint says why.
+    void CB_LogReceivedClick();
     void RB_FzgSimClick();
     void B_ValidManipClick();
     void B_OptionsClick();
@@ -150,6 +154,7 @@ private:
     void ShowStatus();
     void LogLoadTimer();
     void ApplyLogFormat();
+    void EnableLogReceived();
     void ShowLogLoading(bool loading);
     static void ToggleWindow(QWidget* window);
 
@@ -187,6 +192,7 @@ private:
     QPushButton* B_CfgCAN = nullptr;
     QCheckBox* CB_LogFile = nullptr;
     QComboBox* C_LogFormat = nullptr;
+    QCheckBox* CB_LogReceived = nullptr;
     QPushButton* B_FileNameLogOut = nullptr;
     QPushButton* B_StartStop = nullptr;
     QPushButton* B_Info = nullptr;

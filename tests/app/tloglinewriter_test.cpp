@@ -19,10 +19,10 @@ namespace fs = std::filesystem;
 
 const TCanFrame kEngine(0x18FEF100, {0xF3, 0x15, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 10000);
 
-std::string LineOf(TLogOutFormat format, const TCanFrame& frame)
+std::string LineOf(TLogOutFormat format, const TCanFrame& frame, TLogDirection direction = TLogDirection::Sent)
 {
     std::string out;
-    TLogLineWriter::Create(format)->Append(frame, out);
+    TLogLineWriter::Create(format)->Append(frame, direction, out);
     return out;
 }
 
@@ -42,21 +42,31 @@ std::tm Local(int year, int month, int day, int weekday, int hour, int minute, i
 TEST(TLogLineWriter, EachFormatWritesTheFrameAsItsReadersExpect)
 {
     const TCanFrame priority3(0x0CFE6CEE, {0, 1, 2, 3, 4, 5, 6, 0xAB}, 8, 1000500001);
+    // A device (0x21) asking us (0x00) for the engine hours, read at 1.5 s.
+    const TCanFrame request(0x18EA0021, {0xE5, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 1500000);
+    constexpr TLogDirection tx = TLogDirection::Sent;
+    constexpr TLogDirection rx = TLogDirection::Received;
     const struct {
         TLogOutFormat format;
         const TCanFrame& frame;
+        TLogDirection direction;
         const char* line;
     } cases[] = {
-        {TLogOutFormat::Layout5, kEngine, "000.0100 18FEF100F315000CFFFFFFFF\r\n"},
-        {TLogOutFormat::Asc, kEngine, "   0.010000 1  18FEF100x       Tx   d 8 F3 15 00 0C FF FF FF FF\r\n"},
-        {TLogOutFormat::Asc, priority3, "1000.500001 1  CFE6CEEx        Tx   d 8 00 01 02 03 04 05 06 AB\r\n"},
-        {TLogOutFormat::Candump, kEngine, "(0000000000.010000) can0 18FEF100#F315000CFFFFFFFF\n"},
-        {TLogOutFormat::Candump, priority3, "(0000001000.500001) can0 0CFE6CEE#00010203040506AB\n"},
+        {TLogOutFormat::Layout5, kEngine, tx, "000.0100 18FEF100F315000CFFFFFFFF\r\n"},
+        {TLogOutFormat::Asc, kEngine, tx, "   0.010000 1  18FEF100x       Tx   d 8 F3 15 00 0C FF FF FF FF\r\n"},
+        {TLogOutFormat::Asc, priority3, tx, "1000.500001 1  CFE6CEEx        Tx   d 8 00 01 02 03 04 05 06 AB\r\n"},
+        {TLogOutFormat::Asc, request, rx, "   1.500000 1  18EA0021x       Rx   d 8 E5 FE 00 FF FF FF FF FF\r\n"},
+        {TLogOutFormat::Candump, kEngine, tx, "(0000000000.010000) can0 18FEF100#F315000CFFFFFFFF\n"},
+        {TLogOutFormat::Candump, priority3, tx, "(0000001000.500001) can0 0CFE6CEE#00010203040506AB\n"},
+        {TLogOutFormat::Candump, request, rx, "(0000000001.500000) can0rx 18EA0021#E5FE00FFFFFFFFFF\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
-        EXPECT_EQ(LineOf(c.format, c.frame), c.line);
+        EXPECT_EQ(LineOf(c.format, c.frame, c.direction), c.line);
     }
+    EXPECT_FALSE(TLogLineWriter::HasDirection(TLogOutFormat::Layout5));
+    EXPECT_TRUE(TLogLineWriter::HasDirection(TLogOutFormat::Asc));
+    EXPECT_TRUE(TLogLineWriter::HasDirection(TLogOutFormat::Candump));
 }
 
 TEST(TLogLineWriter, AscHeaderComesBeforeTheFirstBlockAndABlockBeforeEachOpening)
@@ -119,7 +129,8 @@ protected:
 };
 
 // Every format read back by the program's own reader, frame for frame; a file opened
-// twice holds both runs.
+// twice holds both runs. In ASC and candump the second and fourth frames are received
+// ones ("Rx", interface can0rx): the reader takes them as frames like the sent ones.
 TEST_F(TLogOutFormats, EveryFormatReadsBackFrameForFrame)
 {
     const TCanFrame frames[] = {
@@ -144,7 +155,10 @@ TEST_F(TLogOutFormats, EveryFormatReadsBackFrameForFrame)
         out.SetFormat(c.format);
         for (int run = 0; run < 2; ++run) {
             ASSERT_TRUE(out.Open(path));
-            for (const TCanFrame& f : frames) ASSERT_TRUE(out.Append(f));
+            for (int i = 0; i < 4; ++i) {
+                const bool received = i % 2 == 1 && TLogLineWriter::HasDirection(c.format);
+                ASSERT_TRUE(out.Append(frames[i], received ? TLogDirection::Received : TLogDirection::Sent));
+            }
             out.Close();
         }
         const TCanLog log = TCanLogReader::Load(path);
@@ -164,6 +178,28 @@ TEST_F(TLogOutFormats, EveryFormatReadsBackFrameForFrame)
     EXPECT_EQ(asc.find("date ", 1), std::string::npos);
     EXPECT_NE(asc.find("End TriggerBlock\r\nBegin Triggerblock "), std::string::npos);
     EXPECT_EQ(asc.substr(asc.size() - 18), "End TriggerBlock\r\n");
+}
+
+// Layout 5 has no direction: a received frame ends the file as a failed write does,
+// after the whole lines written before it, and the error says why.
+TEST_F(TLogOutFormats, Layout5RefusesAReceivedFrameAndKeepsItsWholeLines)
+{
+    const std::string path = Path("l5.asc");
+    TLogOut out;
+    ASSERT_TRUE(out.Open(path));
+    EXPECT_FALSE(out.TakesReceived());
+    ASSERT_TRUE(out.Append(kEngine));
+    const TCanFrame request(0x18EA0021, {0xE5, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 20000);
+    EXPECT_FALSE(out.Append(request, TLogDirection::Received));
+    EXPECT_FALSE(out.IsOpen());
+    EXPECT_EQ(out.Error().Message(), "Output log write error");
+    EXPECT_NE(out.Error().Detail().Find("layout 5 has no direction"), -1) << out.Error().Detail().str();
+    EXPECT_NE(out.Error().Detail().Find("1 lines written"), -1) << out.Error().Detail().str();
+    EXPECT_EQ(ReadAll(path), "000.0100 18FEF100F315000CFFFFFFFF\r\n");
+
+    out.SetFormat(TLogOutFormat::Asc);
+    ASSERT_TRUE(out.Open(path));
+    EXPECT_TRUE(out.TakesReceived());
 }
 
 TEST_F(TLogOutFormats, FormatAppliesFromTheNextOpening)

@@ -12,8 +12,13 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <string>
+#include <unistd.h>
 
 namespace {
 
@@ -22,6 +27,39 @@ using TBytes = std::array<uint8_t, 8>;
 TCanFrame Request(uint32_t id, uint32_t pgn)
 {
     return TCanFrame(id, {uint8_t(pgn), uint8_t(pgn >> 8), uint8_t(pgn >> 16), 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+}
+
+// A frame line of an ASC file: time (µs), identifier, "Rx" or "Tx", data.
+struct TAscLine {
+    int64_t Time = 0;
+    uint32_t Id = 0;
+    std::string Direction;
+    TBytes Data{};
+};
+
+std::vector<TAscLine> AscFrames(const std::string& path)
+{
+    std::vector<TAscLine> frames;
+    std::ifstream in(path);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::istringstream line(text);
+        double seconds = 0;
+        int channel = 0;
+        std::string id, d;
+        int length = 0;
+        TAscLine f;
+        if (!(line >> seconds >> channel >> id >> f.Direction >> d >> length)) continue;
+        f.Time = static_cast<int64_t>(seconds * 1e6 + 0.5);
+        f.Id = static_cast<uint32_t>(std::stoul(id, nullptr, 16));
+        for (uint8_t& b : f.Data) {
+            unsigned byte = 0;
+            line >> std::hex >> byte;
+            b = static_cast<uint8_t>(byte);
+        }
+        frames.push_back(f);
+    }
+    return frames;
 }
 
 class TCountingMonitor final : public TRunMonitor {
@@ -127,6 +165,92 @@ TEST_F(TRunEngineRequests, PeerRequestsAreAnsweredWithinTenMilliseconds)
     EXPECT_EQ(monitor.shown.back(), (TRequestCounts{3, 2, 1}));
     ExpectOneFramePerMillisecondAtOrAfterItsTime();
     EXPECT_TRUE(errors.shown.empty());
+}
+
+// "Log received frames" with an ASC output log: the three requests are "Rx" lines with
+// the time of the step that read them, before the answers they got (each within 10 ms),
+// and are counted with the frames logged.
+TEST_F(TRunEngineRequests, ReceivedRequestsAreRxLinesOfTheOutputLogBeforeTheirAnswers)
+{
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("trunengine_rx_" + std::to_string(::getpid()) + ".asc")).string();
+    engine.LogOut().SetFormat(TLogOutFormat::Asc);
+    ASSERT_TRUE(engine.OpenLogOut(path, TLogOut::omReplace));
+    engine.Controls.LogFile = true;
+    engine.Controls.LogReceived = true;
+    engine.Start();
+    RunFor(1500);
+    channel.Push(Request(0x18EAFF21, 0xFEEC));
+    channel.Push(Request(0x18EA0021, 0xFEE5));
+    channel.Push(Request(0x18EA0021, 0xFECA));
+    RunFor(1000);
+    engine.Stop();
+    ASSERT_TRUE(engine.LogOut().Close());
+    EXPECT_TRUE(errors.shown.empty());
+    EXPECT_EQ(engine.ReceivedLogged(), 3u);
+    EXPECT_EQ(engine.FramesLogged(), transmit.sent.size() + 3);
+
+    const std::vector<TAscLine> lines = AscFrames(path);
+    std::remove(path.c_str());
+    ASSERT_EQ(lines.size(), transmit.sent.size() + 3);
+    std::vector<size_t> rx;
+    for (size_t i = 0; i < lines.size(); ++i)
+        if (lines[i].Direction == "Rx") rx.push_back(i);
+    ASSERT_EQ(rx.size(), 3u);
+    const uint32_t asked[] = {0x18EAFF21, 0x18EA0021, 0x18EA0021};
+    const TBytes pgns[] = {{0xEC, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                           {0xE5, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                           {0xCA, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
+    for (size_t k = 0; k < 3; ++k) {
+        EXPECT_EQ(lines[rx[k]].Time, 1500000);
+        EXPECT_EQ(lines[rx[k]].Id, asked[k]);
+        EXPECT_EQ(lines[rx[k]].Data, pgns[k]);
+    }
+    // The answers, as "Tx" lines after the requests: the announcement of the transfer,
+    // one HOURS frame, one refusal, each stamped within 10 ms of the request.
+    const struct {
+        uint32_t id;
+        uint8_t byte5;   // the announced PGN's low byte, or 0 for any
+    } answers[] = {{0x18ECFF00, 0xEC}, {0x18FEE500, 0}, {0x18E8FF00, 0}};
+    for (const auto& a : answers) {
+        int found = 0;
+        for (size_t i = rx.back() + 1; i < lines.size(); ++i) {
+            const TAscLine& l = lines[i];
+            if (l.Id != a.id || (a.byte5 && l.Data[5] != a.byte5) || l.Time > 1510000) continue;
+            EXPECT_EQ(l.Direction, "Tx");
+            EXPECT_GE(l.Time, 1500000);
+            ++found;
+        }
+        EXPECT_EQ(found, 1) << std::hex << a.id;
+    }
+}
+
+// An output log in layout 5 cannot hold received frames: asked to, the engine ends it as
+// it ends a log whose write failed, says why once, and the run goes on.
+TEST_F(TRunEngineRequests, ReceivedFramesForALayout5LogEndItAsAFailedWrite)
+{
+    const std::string path = (std::filesystem::temp_directory_path() /
+                              ("trunengine_rx_" + std::to_string(::getpid()) + ".l5")).string();
+    ASSERT_TRUE(engine.OpenLogOut(path, TLogOut::omReplace));
+    engine.Controls.LogFile = true;
+    engine.Controls.LogReceived = true;
+    engine.Start();
+    RunFor(100);
+    const uint64_t before = engine.FramesLogged();
+    channel.Push(Request(0x18EA0021, 0xFEE5));
+    RunFor(100);
+
+    ASSERT_EQ(errors.shown.size(), 1u);
+    EXPECT_EQ(errors.shown[0].Message(), "Output log write error");
+    EXPECT_NE(errors.shown[0].Detail().Find("layout 5 has no direction"), -1) << errors.shown[0].Detail().str();
+    EXPECT_FALSE(engine.Controls.LogFile);
+    EXPECT_EQ(engine.ReceivedLogged(), 0u);
+    EXPECT_EQ(engine.FramesLogged(), before);
+    // The sent frames written before it are in the file whole; the run still sends.
+    EXPECT_EQ(std::filesystem::file_size(path), before * 35u);
+    EXPECT_GT(transmit.sent.size(), before);
+    EXPECT_EQ(engine.Requests(), (TRequestCounts{1, 1, 0}));
+    std::remove(path.c_str());
 }
 
 // Hundreds of frames waiting at once: every one is read within a few steps, none is

@@ -50,6 +50,12 @@ TEST(TRunStatus, OutputLogIsNamedWithItsFramesOrWhyThereAreNone)
     EXPECT_EQ(TRunStatus::Text(f).Log, "drive.asc");
     EXPECT_EQ(TRunStatus::Text(f).Written, "4151 frames");
     EXPECT_EQ(TRunStatus::Text(f).Problem, "");
+    // Three requests of a device logged besides the frames sent.
+    f.FramesLogged = 4154;
+    f.ReceivedLogged = 3;
+    EXPECT_EQ(TRunStatus::Text(f).Written, "4154 frames, 3 received");
+    f.FramesLogged = 4151;
+    f.ReceivedLogged = 0;
     f.LogFile = false;
     EXPECT_EQ(TRunStatus::Text(f).Written, "4151 frames (Logfile off)");
     f.LogError = "No space left on device";

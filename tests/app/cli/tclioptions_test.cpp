@@ -14,7 +14,7 @@ TCliParse Parse(std::initializer_list<const char*> words)
 TEST(TCliOptions, ReadsEveryKindOfArgument)
 {
     const TCliParse p = Parse({"--source", "log", "drive.asc", "--repeat", "--from-first-frame", "--channel",
-                               "Simulation RAM 1 1", "--log-out=out.asc", "--log-format", "candump", "--monitor", "--set", "Gaspedal=40", "--set", "Gang=6",
+                               "Simulation RAM 1 1", "--log-out=out.asc", "--log-format", "candump", "--log-rx", "--monitor", "--set", "Gaspedal=40", "--set", "Gang=6",
                                "--starter", "--vin", "WDB 123", "--telltale", "7=1", "--force",
                                "Engine speed=error", "--sa", "xFE", "--prio", "3", "--drop", "FEF1", "--drop",
                                "xF004", "--duration", "2.5", "--report", "r.json", "--strict-timing", "--drain", "0.5"});
@@ -25,6 +25,7 @@ TEST(TCliOptions, ReadsEveryKindOfArgument)
     EXPECT_TRUE(o.Repeat);
     EXPECT_TRUE(o.FromFirstFrame);
     EXPECT_EQ(o.LogFormat, TLogOutFormat::Candump);
+    EXPECT_TRUE(o.LogRx);
     EXPECT_EQ(*o.Channel, "Simulation RAM 1 1");
     EXPECT_EQ(*o.LogOut, "out.asc");
     ASSERT_EQ(o.Sets.size(), 2u);
@@ -74,6 +75,11 @@ TEST(TCliOptions, BadArgumentsNameTheArgument)
         {{"--log-out", "x.asc", "--log-format", "blf"}, "--log-format: unknown format 'blf' (l5, asc or candump)"},
         {{"--log-out", "x.asc", "--log-format"}, "--log-format needs a value: l5, asc or candump"},
         {{"--log-format", "asc"}, "--log-format goes with --log-out FILE"},
+        {{"--log-rx"}, "--log-rx goes with --log-out FILE"},
+        {{"--log-out", "x.asc", "--log-format", "asc", "--log-rx=1"}, "--log-rx takes no value"},
+        // Layout 5, chosen or the default, has no direction: both options are named.
+        {{"--log-out", "x.asc", "--log-rx"}, "--log-rx needs --log-format asc or candump: layout 5 (--log-format l5"},
+        {{"--log-out", "x.asc", "--log-format", "l5", "--log-rx"}, "--log-rx needs --log-format asc or candump"},
     };
     for (const Case& c : cases) {
         const TCliParse p = Parse(c.args);
@@ -90,6 +96,7 @@ TEST(TCliOptions, DefaultsAndHelp)
     EXPECT_DOUBLE_EQ(p.Options.DrainSeconds, 2.0);
     EXPECT_FALSE(p.Options.LogFormat.has_value());
     EXPECT_FALSE(p.Options.FromFirstFrame);
+    EXPECT_FALSE(p.Options.LogRx);
     EXPECT_EQ(Parse({"--log-out", "x.asc", "--log-format=l5"}).Options.LogFormat, TLogOutFormat::Layout5);
     EXPECT_TRUE(Parse({"--help"}).Options.Help);
     EXPECT_NE(CliUsage().Find("--force \"SIGNAL NAME=STATE\""), -1);

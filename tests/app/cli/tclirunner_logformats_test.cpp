@@ -4,6 +4,9 @@
 // byte and time as sent.
 #include "app/cli/tclirunner.h"
 
+#include "app/tcanlogreader.h"
+#include "app/tlogout.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -57,6 +60,16 @@ for m in reader:
 if sys.argv[2] == "asc":
     # The header's date must be one python-can understands: absolute times start there.
     print("absolute", sum(1 for m in can.ASCReader(sys.argv[1], relative_timestamp=False) if m.timestamp > 1e9))
+)";
+
+// Every message python-can reads with its direction and channel.
+constexpr const char* kDirectionScript = R"(
+import sys
+import can
+reader = can.ASCReader(sys.argv[1]) if sys.argv[2] == "asc" else can.CanutilsLogReader(sys.argv[1])
+for m in reader:
+    print("%.6f %08X %s %s %s" % (m.timestamp, m.arbitration_id, "rx" if m.is_rx else "tx", m.channel,
+                                  m.data.hex().upper()))
 )";
 
 // The frames the replay takes from the files python-can writes, as the output log has them.
@@ -196,6 +209,58 @@ TEST_F(TCliRunnerLogFormats, AscAndCandumpOutputReadsInPythonCanAsSent)
         EXPECT_EQ(Python(kReadScript, "'" + out + "' " + c.reader, status), c.expected);
         EXPECT_EQ(status, 0);
     }
+}
+
+// An output log with received frames: the program's reader takes the received lines as
+// frames like the sent ones (a recording of a bus is all "Rx"), python-can reads them as
+// received: "Rx" in ASC; in a candump log, which has no direction, on their own
+// interface can0rx.
+TEST_F(TCliRunnerLogFormats, ReceivedFramesReadBackAsReceived)
+{
+    const TCanFrame sent(0x18FEF100, {0xF3, 0x15, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 10000);
+    const TCanFrame request(0x18EA0021, {0xE5, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 12000);
+    const TCanFrame answer(0x18FEE500, {0x10, 0x27, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 12000);
+    const struct {
+        TLogOutFormat format;
+        const char* file;
+        const char* reader;
+        const char* expected;
+    } cases[] = {
+        {TLogOutFormat::Asc, "rx.asc", "asc",
+         "0.010000 18FEF100 tx 0 F315000CFFFFFFFF\n"
+         "0.012000 18EA0021 rx 0 E5FE00FFFFFFFFFF\n"
+         "0.012000 18FEE500 tx 0 10270000FFFFFFFF\n"},
+        // candump carries no direction: python-can calls every frame received.
+        {TLogOutFormat::Candump, "rx.log", "candump",
+         "0.010000 18FEF100 rx can0 F315000CFFFFFFFF\n"
+         "0.012000 18EA0021 rx can0rx E5FE00FFFFFFFFFF\n"
+         "0.012000 18FEE500 rx can0 10270000FFFFFFFF\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const std::string path = Path(c.file);
+        TLogOut out;
+        out.SetFormat(c.format);
+        ASSERT_TRUE(out.Open(path));
+        ASSERT_TRUE(out.Append(sent));
+        ASSERT_TRUE(out.Append(request, TLogDirection::Received));
+        ASSERT_TRUE(out.Append(answer));
+        ASSERT_TRUE(out.Close());
+
+        const TCanLog log = TCanLogReader::Load(path);
+        ASSERT_EQ(log.Count(), 3);
+        const TCanFrame* expected[] = {&sent, &request, &answer};
+        for (size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(log.Frames[i].Id, expected[i]->Id);
+            EXPECT_EQ(log.Frames[i].Data, expected[i]->Data);
+            EXPECT_EQ(log.Frames[i].Time, expected[i]->Time);
+        }
+        if (::access(kPython, X_OK) != 0) continue;
+        int status = 0;
+        EXPECT_EQ(Python(kDirectionScript, "'" + path + "' " + c.reader, status), c.expected);
+        EXPECT_EQ(status, 0);
+    }
+    if (::access(kPython, X_OK) != 0) GTEST_SKIP() << kPython << " is missing: python-can's part was not run";
 }
 
 // Without Python: the formats' first lines, and a log from a long recording played

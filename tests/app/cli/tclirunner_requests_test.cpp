@@ -12,9 +12,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include <unistd.h>
 
 namespace {
 
@@ -36,15 +41,50 @@ std::string Slurp(std::FILE* f)
     return text;
 }
 
+// The frame lines of an ASC file: time (µs), identifier, direction, data.
+struct TAscLine {
+    int64_t Time = 0;
+    uint32_t Id = 0;
+    std::string Direction;
+    TBytes Data{};
+};
+
+std::vector<TAscLine> AscFrames(const std::string& path)
+{
+    std::vector<TAscLine> frames;
+    std::ifstream in(path);
+    std::string text;
+    while (std::getline(in, text)) {
+        std::istringstream line(text);
+        double seconds = 0;
+        int channel = 0;
+        std::string id, d;
+        int length = 0;
+        TAscLine f;
+        if (!(line >> seconds >> channel >> id >> f.Direction >> d >> length)) continue;
+        f.Time = static_cast<int64_t>(seconds * 1e6 + 0.5);
+        f.Id = static_cast<uint32_t>(std::stoul(id, nullptr, 16));
+        for (uint8_t& b : f.Data) {
+            unsigned byte = 0;
+            line >> std::hex >> byte;
+            b = static_cast<uint8_t>(byte);
+        }
+        frames.push_back(f);
+    }
+    return frames;
+}
+
 struct TChannelPair {
     const char* what;
     std::string runner;   // the runner's channel description
     std::string peer;     // the device's
 };
 
-// Two seconds in real time. Once the device has seen the runner's first frame it asks
-// for the vehicle identification (to all), the engine hours (to the runner, 0x00) and
-// a group the runner does not send (to the runner), and records what comes back.
+// Two seconds in real time. Once the device has seen the runner's first broadcast
+// transfer end it asks for the vehicle identification (to all), the engine hours (to the runner, 0x00) and
+// a group the runner does not send (to the runner), and records what comes back. The
+// runner's ASC output log (--log-rx) holds the three requests as "Rx" lines, each
+// followed within 10 ms of run time by its answer.
 TEST(TCliRunnerRequests, PeerOnARealChannelGetsTransferHoursFrameAndRefusal)
 {
     const std::string bus = "QtCanBus " + virtualbus::Description(virtualbus::TestPort());
@@ -58,8 +98,11 @@ TEST(TCliRunnerRequests, PeerOnARealChannelGetsTransferHoursFrameAndRefusal)
         TCanChannel* peer = adapters.OpenChannel(TAString(pair.peer));
         ASSERT_NE(peer, nullptr);
 
-        const TCliParse parsed = ParseCommandLine(
-            {"--duration", "2", "--starter", "--channel", TAString(pair.runner)});
+        const std::string logPath = (std::filesystem::temp_directory_path() /
+                                     ("qv_requests_" + std::to_string(::getpid()) + ".asc")).string();
+        const TCliParse parsed =
+            ParseCommandLine({"--duration", "2", "--starter", "--channel", TAString(pair.runner), "--log-out",
+                              TAString(logPath), "--log-format", "asc", "--log-rx"});
         ASSERT_EQ(parsed.Error, "");
         std::FILE* out = std::tmpfile();
         std::FILE* err = std::tmpfile();
@@ -83,7 +126,10 @@ TEST(TCliRunnerRequests, PeerOnARealChannelGetsTransferHoursFrameAndRefusal)
                 continue;
             }
             received.push_back(f);
-            if (!asked) {
+            // J1939 allows one broadcast transfer per source at a time: the device asks
+            // once the schedule's vehicle identification (12..412 ms) is complete, so
+            // that the answer's transfer need not wait for it.
+            if (!asked && f.Id == 0x18EBFF00u && f.Data[0] == 4) {
                 peer->Write(Request(0x18EAFF21, 0xFEEC));
                 peer->Write(Request(0x18EA0021, 0xFEE5));
                 peer->Write(Request(0x18EA0021, 0xFECA));
@@ -120,6 +166,41 @@ TEST(TCliRunnerRequests, PeerOnARealChannelGetsTransferHoursFrameAndRefusal)
         EXPECT_EQ(vinAnnouncements, 1 + 1);
         EXPECT_EQ(hours, 2 + 1);
         EXPECT_EQ(nacks, 1);
+
+        // Every frame the runner sent is a "Tx" line (the peer saw each of them), and the
+        // requests are "Rx" lines.
+        const std::vector<TAscLine> lines = AscFrames(logPath);
+        std::remove(logPath.c_str());
+        std::vector<TAscLine> rx;
+        size_t tx = 0;
+        for (const TAscLine& l : lines) {
+            if (l.Direction == "Rx") rx.push_back(l);
+            if (l.Direction == "Tx") ++tx;
+        }
+        EXPECT_EQ(tx, received.size());
+        EXPECT_NE(report.find("output log: " + std::to_string(tx + rx.size()) + " frames written, 3 of them received"),
+                  std::string::npos)
+            << report;
+        ASSERT_EQ(rx.size(), 3u);
+        const struct {
+            uint32_t request;
+            uint8_t pgn;      // low byte of the PGN asked for
+            uint32_t answer;
+        } requests[] = {{0x18EAFF21, 0xEC, 0x18ECFF00}, {0x18EA0021, 0xE5, 0x18FEE500}, {0x18EA0021, 0xCA, 0x18E8FF00}};
+        for (size_t k = 0; k < 3; ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(rx[k].Id, requests[k].request);
+            EXPECT_EQ(rx[k].Data, (TBytes{requests[k].pgn, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+            int answers = 0;
+            for (const TAscLine& l : lines) {
+                if (l.Direction != "Tx" || l.Id != requests[k].answer || l.Time < rx[k].Time || l.Time > rx[k].Time + 10000)
+                    continue;
+                // The transfer's announcement names the vehicle identification.
+                if (requests[k].answer == 0x18ECFF00 && l.Data[5] != 0xEC) continue;
+                ++answers;
+            }
+            EXPECT_EQ(answers, 1);
+        }
     }
 }
 

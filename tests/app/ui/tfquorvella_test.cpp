@@ -659,7 +659,7 @@ private slots:
             QVERIFY2(!letters.contains(letter), qPrintable(b->objectName()));
             letters.insert(letter);
         }
-        QCOMPARE(letters.size(), 18);
+        QCOMPARE(letters.size(), 19);
 
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -671,6 +671,7 @@ private slots:
         QTest::keyClick(&w, Qt::Key_L, Qt::AltModifier);   // Logfile: no file yet, so Save asks
         QTRY_COMPARE(query_.SaveRequests.size(), size_t{1});
 
+        // (Layout 5, the default format: "Log received frames" is disabled and passed over.)
         Find<QWidget>(*app, "CB_VFMActive")->setFocus();
         for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
                                  "CB_LogFile", "B_FileNameLogOut", "B_StartStop", "B_Info", "B_Exit"}) {
@@ -1095,6 +1096,67 @@ private slots:
         QCOMPARE(Find<QComboBox>(*again, "C_LogFormat")->currentText(), QString("candump"));
         QCOMPARE(S(again->MainWindow().SD_LogFileOut.DefaultExt), QString("log"));
         QCOMPARE(again->Engine().LogOut().Format(), TLogOutFormat::Candump);
+    }
+
+    // "Log received frames" cannot be ticked with layout 5 (its hint says why); with
+    // ASC the frames the channel receives are "Rx" lines of the output log, counted in
+    // the status; going back to layout 5 unticks it; the choice is kept.
+    void logReceivedFramesNeedsAFormatWithDirectionAndIsRemembered()
+    {
+        {
+            auto app = Start();
+            auto* received = Find<QCheckBox>(*app, "CB_LogReceived");
+            QVERIFY(!received->isEnabled());
+            QVERIFY(!received->isChecked());
+            QVERIFY(received->toolTip().contains("Layout 5 has no direction"));
+
+            auto* format = Find<QComboBox>(*app, "C_LogFormat");
+            format->setFocus();
+            QTest::keyClick(format, Qt::Key_Down);
+            QCOMPARE(format->currentText(), QString("ASC"));
+            QVERIFY(received->isEnabled());
+            QVERIFY(received->toolTip().contains("\"Rx\" lines"));
+            Click(*app, "CB_LogReceived");
+            QVERIFY(app->Engine().Controls.LogReceived);
+
+            // A channel that hears what it sends: every frame comes back as received.
+            canDialog_.Answer = true;
+            canDialog_.Result = TTreeKey("Simulation");
+            canDialog_.Result["Comm"]("<TEXT>") = "RAM 93 93";
+            Click(*app, "CB_SendCAN");
+            QVERIFY(app->Engine().CanChannel() != nullptr);
+            query_.SaveAnswers.push_back(TPath("rx.asc"));
+            Click(*app, "CB_LogFile");
+            QVERIFY(Checked(*app, "CB_LogFile"));
+            Click(*app, "B_StartStop");
+            QTRY_VERIFY_WITH_TIMEOUT(app->Engine().ReceivedLogged() > 0, 10000);
+            Click(*app, "B_StartStop");
+            QVERIFY(Find<QLabel>(*app, "L_WrittenStatus")->toolTip().contains(" received") ||
+                    Find<QLabel>(*app, "L_WrittenStatus")->text().contains(" received"));
+            QVERIFY(app->Engine().LogOut().Flush());
+            QFile log(Path("rx.asc"));
+            QVERIFY(log.open(QIODevice::ReadOnly));
+            const QByteArray text = log.readAll();
+            QVERIFY2(text.contains("x       Rx   d 8 "), text.left(400).constData());
+            QVERIFY(text.contains("x       Tx   d 8 "));
+        }
+        QFile settings(Path("Quorvella.xml"));
+        QVERIFY(settings.open(QIODevice::ReadOnly));
+        QVERIFY(settings.readAll().contains("<LogReceivedFrames>1</LogReceivedFrames>"));
+        auto again = Start();
+        auto* received = Find<QCheckBox>(*again, "CB_LogReceived");
+        QVERIFY(received->isChecked());
+        QVERIFY(again->Engine().Controls.LogReceived);
+
+        // Back to layout 5: unticked, and it cannot be ticked.
+        auto* format = Find<QComboBox>(*again, "C_LogFormat");
+        format->setFocus();
+        QTest::keyClick(format, Qt::Key_Up);
+        QCOMPARE(format->currentText(), QString("Layout 5"));
+        QVERIFY(!received->isChecked());
+        QVERIFY(!received->isEnabled());
+        QVERIFY(!again->Engine().Controls.LogReceived);
+        QCOMPARE(S(again->Settings().Config()["LogReceivedFrames"]("<TEXT>")), QString("0"));
     }
 };
 
