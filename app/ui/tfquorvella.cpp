@@ -20,6 +20,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
+#include <QKeySequence>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -85,6 +86,38 @@ private:
     }
     QString line_;
     QString hint_;
+};
+
+// The user log's progress: "Loading <file>: 42%". A file name too long for the bar
+// keeps its beginning and end, the whole name in the hint; the count is always shown.
+class TLoadBar final : public QProgressBar {
+public:
+    explicit TLoadBar(QWidget* parent) : QProgressBar(parent) {}
+    void SetFileName(const QString& name)
+    {
+        name_ = name;
+        setToolTip(name);
+        update();
+    }
+    QString text() const override
+    {
+        const QString whole = Line(name_);
+        const int room = contentsRect().width() - 2 * TextMargin;
+        if (fontMetrics().horizontalAdvance(whole) <= room) return whole;
+        const int rest = fontMetrics().horizontalAdvance(Line(QString()));
+        return Line(fontMetrics().elidedText(name_, Qt::ElideMiddle, std::max(0, room - rest)));
+    }
+    // Room the style leaves between the bar's edge and its text, each side.
+    static constexpr int TextMargin = 4;
+
+private:
+    QString Line(const QString& name) const
+    {
+        const int span = maximum() - minimum();
+        const int percent = span > 0 ? static_cast<int>((100LL * (value() - minimum())) / span) : 0;
+        return QString("Loading %1: %2%").arg(name).arg(percent);
+    }
+    QString name_;
 };
 
 bool FileExists(const TAString& name)
@@ -217,11 +250,15 @@ void TFQuorvella::BuildControls()
     B_LogFile->setToolTip("Choose the user log file");
     B_LogFile->setFixedWidth(std::max(30, B_LogFile->fontMetrics().horizontalAdvance("...") + 16));
     // While a user log loads, in place of the file name and "...".
-    PB_LogLoad = new QProgressBar(source);
+    PB_LogLoad = new TLoadBar(source);
     PB_LogLoad->setObjectName("PB_LogLoad");
     PB_LogLoad->setRange(0, LogLoadSteps);
     PB_LogLoad->hide();
+    // Every letter of "Cancel" is another control's mnemonic: Escape presses it while a
+    // log loads (the shortcut is live only while the button is shown).
     B_LogLoadCancel = button(source, "B_LogLoadCancel", "Cancel");
+    B_LogLoadCancel->setShortcut(QKeySequence(Qt::Key_Escape));
+    B_LogLoadCancel->setToolTip("Stop loading the user log (Esc)");
     B_LogLoadCancel->hide();
     s->addWidget(RB_Simulation, 0, 0);
     s->addWidget(RB_FzgSim, 0, 2);
@@ -263,8 +300,9 @@ void TFQuorvella::BuildControls()
     for (const char* caption : LogFormatCaptions) C_LogFormat->addItem(caption);
     C_LogFormat->setToolTip("The output log's format: layout 5, ASC or a candump log");
     B_FileNameLogOut = button(destination, "B_FileNameLogOut", "Sav&e");
-    // Every letter of "Log received frames" is another control's mnemonic: x, as in "Rx".
-    CB_LogReceived = check(destination, "CB_LogReceived", "Log received frames (R&x)", false);
+    // Every letter of "Log received frames" is another control's mnemonic: it is reached
+    // with Tab only.
+    CB_LogReceived = check(destination, "CB_LogReceived", "Log received frames", false);
     CB_LogReceived->setToolTip(LogReceivedHint);
     d->addWidget(CB_Display, 0, 0);
     d->addWidget(B_VehDataMon, 0, 2);
@@ -358,10 +396,12 @@ void TFQuorvella::BuildControls()
     }
 
     // Sources, manipulation, destinations, then Start, Info and Close.
-    const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog, RB_CanLog, RB_FzgSim,    C_Replay,
-                                         B_LogFile,     CB_VFMActive, B_ValidManip, B_Options, CB_Display,
-                                         B_VehDataMon,  CB_SendCAN,   B_CfgCAN,     CB_LogFile, B_FileNameLogOut,
-                                         CB_LogReceived, B_StartStop,   B_Info,       B_Exit};
+    // Controls that are hidden or disabled at the moment are passed over.
+    const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog,    RB_CanLog,    RB_FzgSim,  C_Replay,
+                                         CB_FromFirstFrame, E_LogFile,   B_LogFile,    B_LogLoadCancel,
+                                         CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_VehDataMon,
+                                         CB_SendCAN,    B_CfgCAN,        CB_LogFile,   C_LogFormat,
+                                         B_FileNameLogOut, CB_LogReceived, B_StartStop,  B_Info,       B_Exit};
     for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 
     connect(B_StartStop, &QPushButton::clicked, this, &TFQuorvella::B_StartStopClick);
@@ -522,7 +562,7 @@ void TFQuorvella::LoadUserLog(const TAString& fileName)
     E_LogFile->setToolTip(QString());
     B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
     PB_LogLoad->setValue(0);
-    PB_LogLoad->setFormat("Loading " + QFileInfo(Q(fileName)).fileName() + ": %p%");
+    static_cast<TLoadBar*>(PB_LogLoad)->SetFileName(QFileInfo(Q(fileName)).fileName());
     logLoad_.Start(fileName);
     ShowLogLoading(true);
     logLoadTimer_.start();
@@ -536,10 +576,13 @@ void TFQuorvella::B_LogLoadCancelClick()
 
 void TFQuorvella::ShowLogLoading(bool loading)
 {
-    E_LogFile->setVisible(!loading);
-    B_LogFile->setVisible(!loading);
+    // The keyboard's focus goes with the button that stands in for the other.
+    const bool moveFocus = (loading ? B_LogFile : B_LogLoadCancel)->hasFocus();
     PB_LogLoad->setVisible(loading);
     B_LogLoadCancel->setVisible(loading);
+    E_LogFile->setVisible(!loading);
+    B_LogFile->setVisible(!loading);
+    if (moveFocus) (loading ? B_LogLoadCancel : B_LogFile)->setFocus(Qt::OtherFocusReason);
 }
 
 void TFQuorvella::LogLoadTimer()

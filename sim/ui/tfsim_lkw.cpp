@@ -92,6 +92,7 @@ namespace {
 
 constexpr const char* TagProperty = "tag";
 constexpr int GaugeSize = 150;
+constexpr int MinGaugeSize = 90;   // what a gauge keeps on a short screen
 
 QString Q(const TAString& text) { return QString::fromStdString(text.str()); }
 
@@ -223,12 +224,25 @@ void TFSim_Lkw::ReadPosition()
         }
     }
     // A position stored on a monitor that is gone, or a window larger than this
-    // screen, is brought where the user sees all of it. A window cut to the screen's
-    // height scrolls up and down: it is made wider by the scroll bar where the screen
-    // allows, so that it need not scroll sideways as well.
+    // screen, is brought where the user sees all of it. On a screen too short for the
+    // window the gauges give up height first (down to MinGaugeSize), so that every
+    // control stays in view; a window still cut to the screen's height scrolls up and
+    // down: it is made wider by the scroll bar where the screen allows, so that it need
+    // not scroll sideways as well.
     const QSize designed = size();
     TScreenFit::Apply(*this);
-    if (height() < designed.height()) {
+    auto* body = findChild<QWidget*>("P_Body");
+    // A window cut to the screen allows for a few pixels more of frame once it is shown.
+    constexpr int FrameSlack = 8;
+    const bool cut = height() < designed.height();
+    const int shortBy = cut ? body->minimumSizeHint().height() - height() + FrameSlack : 0;
+    if (shortBy > 0) {
+        const int side = std::max(MinGaugeSize, GaugeSize - shortBy);
+        ImgTacho->setFixedSize(side, side);
+        ImgDrehzahl->setFixedSize(side, side);
+        body->layout()->activate();
+    }
+    if (cut && body->minimumSizeHint().height() + FrameSlack > height()) {
         const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
         setMaximumWidth(QWIDGETSIZE_MAX);
         setFixedWidth(designed.width() + bar);
@@ -323,6 +337,10 @@ void TFSim_Lkw::BuildWindow()
     bottom->addStretch(1);
     bottom->addWidget(B_Beenden);
     frame->setWidget(body);
+    // The measured values scroll, and so does the whole body on a screen too short for
+    // it: the wheel scrolls them, and a combo box or track bar under the pointer takes
+    // the wheel only once it has the focus (the accelerator has it when the window opens).
+    TWheelGuard::Install(body);
 
     // The designed size where the font allows it, larger where it needs more room.
     body->layout()->activate();
@@ -540,7 +558,6 @@ QWidget* TFSim_Lkw::BuildMeasuredGroup(QWidget* parent)
     scroll->setWidget(content);
 
     // The list scrolls up and down only: its view is as wide as its widest row.
-    TWheelGuard::Install(content);
     column->activate();
     scroll->setMinimumWidth(content->minimumSizeHint().width() + 2 * scroll->frameWidth() +
                             scroll->verticalScrollBar()->sizeHint().width());

@@ -9,6 +9,7 @@
 // off. Inside a scrolling list only the width counts: the list scrolls up and down
 // and must not need to scroll sideways.
 
+#include "app/tcanlogreader.h"
 #include "app/trunengine.h"
 #include "app/ui/tcanchanneldialog.h"
 #include "app/ui/tfbformueber.h"
@@ -20,6 +21,7 @@
 #include "fms/ui/tfvehicledata.h"
 #include "sim/ui/cockpitscreenshot.h"
 #include "sim/ui/tfsim_lkw.h"
+#include "support/tbaseerror.h"
 #include "support/txmlelement.h"
 
 #include <QAbstractButton>
@@ -30,7 +32,9 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStyle>
 #include <QScreen>
 #include <QScrollBar>
@@ -38,8 +42,11 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <clocale>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -96,6 +103,14 @@ bool TextFits(const QWidget* w, QString& why)
         // Frame and text margins take 2 + 2 pixels a side.
         const int need = e->fontMetrics().horizontalAdvance(e->text()) + 8;
         if (e->width() < need) why = QString("needs %1 for its text").arg(need);
+        return why.isEmpty();
+    }
+    if (auto* p = qobject_cast<const QProgressBar*>(w)) {
+        // Its text drawn on the bar, within a few pixels of its edges.
+        if (!p->isTextVisible()) return true;
+        const int need = p->fontMetrics().horizontalAdvance(p->text()) + 8;
+        if (p->width() < need || p->height() < p->fontMetrics().height())
+            why = QString("needs %1 for \"%2\"").arg(need).arg(p->text());
         return why.isEmpty();
     }
     if (auto* g = qobject_cast<const QGroupBox*>(w)) {
@@ -212,6 +227,18 @@ private slots:
         Expect(app_->Cockpit());
         auto* values = app_->Cockpit().findChild<QAbstractScrollArea*>("SB_MeasuredValues");
         QVERIFY(!values->horizontalScrollBar()->isVisible());
+        // Every control in view without scrolling the window, on a short screen too
+        // (there the gauges are smaller): the driving controls, the value fields and
+        // "Hide" at the bottom.
+        auto* body = app_->Cockpit().findChild<QAbstractScrollArea*>("SB_Window");
+        QVERIFY(!body->verticalScrollBar()->isVisible());
+        QVERIFY(!body->horizontalScrollBar()->isVisible());
+        for (const char* name : {"TB_Accel", "TB_Gang", "E_FzgID", "E_InFuEc", "CB_Manual", "B_Beenden"}) {
+            auto* w = app_->Cockpit().findChild<QWidget*>(name);
+            const QRect shown(w->mapTo(body->viewport(), QPoint(0, 0)), w->size());
+            QVERIFY2(body->viewport()->rect().contains(shown), name);
+        }
+        QVERIFY(app_->Cockpit().findChild<QWidget*>("ImgTacho")->height() >= 90);
     }
 
     void monitorWithTheValuesOfARun()
@@ -276,6 +303,43 @@ private slots:
         Show(about);
         Expect(about);
         about.hide();
+    }
+
+    // The progress bar and Cancel stand in for the file name and "...": whole at every
+    // scale; a file name too long for the bar keeps its beginning and end, and the
+    // count stays.
+    void mainWindowWhileALargeLogLoads()
+    {
+        TFQuorvella& main = app_->MainWindow();
+        std::atomic<bool> reading{false};
+        main.SetLogReader([&](const TAString& name, const TCanLogReader::TControl& control) -> TCanLog {
+            control.Progress(2, 5);
+            reading = true;
+            while (!control.Cancel->load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            throw TBaseError("", "Logfile Read Error", name + ": loading stopped before the end of the file");
+        });
+        main.findChild<QRadioButton*>("RB_CanLog")->click();
+        auto* bar = main.findChild<QProgressBar*>("PB_LogLoad");
+        const QString longName = "the whole week on the test track, engine and doors, 2,000,000 frames.asc";
+        for (const QString& name : {QString("drive-2M.asc"), longName}) {
+            reading = false;
+            main.LoadUserLog(TAString(dir_->filePath(name).toStdString()));
+            QTRY_VERIFY_WITH_TIMEOUT(reading.load(), 10000);
+            QTRY_COMPARE_WITH_TIMEOUT(bar->value(), 400, 10000);
+            QVERIFY(bar->isVisible());
+            QVERIFY(main.findChild<QWidget*>("B_LogLoadCancel")->isVisible());
+            Expect(main);
+            QVERIFY2(bar->text().startsWith("Loading ") && bar->text().endsWith(": 40%"), qPrintable(bar->text()));
+            // The long name is wider than any main window here.
+            const bool whole = bar->text() == "Loading " + name + ": 40%";
+            QVERIFY2(name == longName ? !whole && bar->text().contains(QChar(0x2026))
+                                      : whole || bar->text().contains(QChar(0x2026)),
+                     qPrintable(bar->text()));
+            QCOMPARE(bar->toolTip(), name);
+            main.B_LogLoadCancelClick();
+            QTRY_VERIFY_WITH_TIMEOUT(!main.LoadingUserLog(), 10000);
+        }
+        main.findChild<QRadioButton*>("RB_Simulation")->click();
     }
 };
 

@@ -558,6 +558,28 @@ private slots:
         QCOMPARE(s.MV("DCPosDoor"), 1.0);   // "0001 = closing last door"
     }
 
+    // On a short screen the whole body scrolls: the wheel over a bar the user is not
+    // working on must not shift the gear or a pedal.
+    void WheelChangesOnlyTheFocusedTrackBar()
+    {
+        Shown s;
+        s.window.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&s.window));
+        QCOMPARE(QApplication::focusWidget(), s.Get<QWidget>("TB_Accel"));
+        for (const char* name : {"TB_Gang", "TB_Brake", "TB_Clutch"}) {
+            auto* bar = s.Get<QSlider>(name);
+            const int before = bar->value();
+            WheelDown(bar);
+            QVERIFY2(bar->value() == before, name);
+        }
+        QCOMPARE(s.MV("Gang"), 1.0);   // gear lever at position 7
+        auto* accel = s.Get<QSlider>("TB_Accel");
+        accel->setValue(50);
+        WheelDown(accel);
+        QVERIFY(accel->value() != 50);
+        QCOMPARE(s.window.Lkw().GetMV("Gaspedal"), 100.0 - accel->value());
+    }
+
     void PedalBarsFillWithThePedalsTravel()
     {
         Shown s;
