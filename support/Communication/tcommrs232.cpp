@@ -167,8 +167,14 @@ bool TCommRs232::Receive()
     if (SendBuffer().Count() >= RecordSize() && rs232_->Pending() < static_cast<int64_t>(PortQueue))
         return true;
     // Sleep until bytes arrive, the device takes more output, or Write / the destructor signals.
+    // What a Drain sees and whether to wake for the output queue come from one look at the
+    // queue: a queue that emptied since Carry looked must not leave a stale count behind a
+    // sleep that no longer waits for output.
+    const int64_t queued = rs232_->Pending();
+    pending_ = static_cast<size_t>(std::max<int64_t>(queued, 0));
+    NoteSendProgress();
     pollfd waits[2] = {{wake_, POLLIN, 0},
-                       {rs232_->Handle(), static_cast<short>(POLLIN | (rs232_->Pending() > 0 ? POLLOUT : 0)), 0}};
+                       {rs232_->Handle(), static_cast<short>(POLLIN | (queued > 0 ? POLLOUT : 0)), 0}};
     if (IsStopping())
         return false;
     if (::poll(waits, 2, -1) < 0 && errno != EINTR)
