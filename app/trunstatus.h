@@ -7,6 +7,9 @@
 //   Output log:  drive.asc                  ("none chosen")
 //   Written:     4151 frames                ("... (Logfile off)", "none (cannot open)",
 //                                            "... (write failed)")
+//   Timer:       real-time (SCHED_FIFO 10), memory locked
+//                                           ("normal (no permission for real-time
+//                                            scheduling)", "not started")
 //   and, when the output log failed, the system's reason on a line of its own
 //   ("No such file or directory").
 //
@@ -28,6 +31,7 @@ struct TRunStatusFacts {
     TAString LogFileName;        // the output log chosen last; empty: none
     bool LogOpen = false;        // that file is open
     TAString LogError;           // why it could not be opened or written; empty: it could
+    TAString TimerScheduling;    // the transmit timer's scheduling in words; empty: not started
 };
 
 struct TRunStatusText {
@@ -36,6 +40,7 @@ struct TRunStatusText {
     TAString Log;
     TAString Written;
     TAString Problem;   // empty unless the output log failed
+    TAString Timer;
 };
 
 class TRunStatus {
@@ -44,6 +49,7 @@ public:
     static constexpr const char* SentCaption = "Sent:";
     static constexpr const char* LogCaption = "Output log:";
     static constexpr const char* WrittenCaption = "Written:";
+    static constexpr const char* TimerCaption = "Timer:";
 
     static TRunStatusText Text(const TRunStatusFacts& facts);
     // Hours, minutes and seconds, the part of a second cut off: 83.9 s is "0:01:23".
