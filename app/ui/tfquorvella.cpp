@@ -304,7 +304,11 @@ void TFQuorvella::BuildControls()
     }
     // Room for a long run's counts beside their captions; longer texts (a file name)
     // are shortened in the middle, whole in their hint.
-    lines->setColumnMinimumWidth(1, L_SentStatus->fontMetrics().horizontalAdvance("9999999 frames (CAN-Adapter off)"));
+    // The timer's longest scheduling text stays whole too.
+    const QFontMetrics metrics = L_SentStatus->fontMetrics();
+    lines->setColumnMinimumWidth(1, std::max({metrics.horizontalAdvance("9999999 frames (CAN-Adapter off)"),
+                                              metrics.horizontalAdvance("real-time (SCHED_FIFO 10), memory not locked"),
+                                              metrics.horizontalAdvance("normal (no permission for real-time scheduling)")}));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(8, 6, 8, 6);
