@@ -162,7 +162,7 @@ void AddTellTales(TDbcMessage& m, const TFmsMeasVal& s)
             std::snprintf(name, sizeof name, "TellTale%02d", k);
             TDbcSignal t;
             t.Name = name;
-            t.Mux = "m" + std::to_string(b);
+            t.Mux = std::string("m").append(std::to_string(b));
             t.StartBit = 8 * (i / 2) + (i % 2 ? 4 : 0);
             t.Length = TellTaleBits;
             t.Max = 7;
@@ -330,7 +330,7 @@ TAString TDbcExport::Text(const TBusFmsStandard& catalogue, uint8_t sourceAddres
         for (const TDbcSignal& s : m.Signals) {
             if (s.Values.empty()) continue;
             t += "VAL_ " + std::to_string(m.Id) + " " + s.Name;
-            for (const TValue& v : s.Values) t += " " + std::to_string(v.Raw) + " " + Quoted(v.Text);
+            for (const TValue& v : s.Values) t.append(" ").append(std::to_string(v.Raw)).append(" ").append(Quoted(v.Text));
             t += " ;\n";
         }
     }

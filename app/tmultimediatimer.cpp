@@ -1,6 +1,8 @@
 #include "app/tmultimediatimer.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <system_error>
 
@@ -62,6 +64,7 @@ bool TMultimediaTimer::Start(uint32_t periodMs, uint32_t& error, uint32_t resolu
     period_.store(std::clamp(periodMs, MinPeriod, MaxPeriod));
     quit_.store(false);
     stopRequested_.store(false);
+    scheduling_.store(scUnknown);
     try {
         thread_ = std::thread(&TMultimediaTimer::ThreadLoop, this);
     } catch (const std::system_error&) {
@@ -70,6 +73,9 @@ bool TMultimediaTimer::Start(uint32_t periodMs, uint32_t& error, uint32_t resolu
         error = ErrorNoEvent;
         return false;
     }
+    // The thread settles its scheduling before its first period: once Start returns,
+    // Scheduling() tells what the run will get.
+    scheduling_.wait(scUnknown);
     callback_->OnStart();
     if (++nextId_ == 0) nextId_ = 1;
     timerId_.store(nextId_);
@@ -125,6 +131,18 @@ const char* TMultimediaTimer::SchedulingText(TScheduling scheduling)
     return "not started";
 }
 
+std::string TMultimediaTimer::SchedulingText() const
+{
+    const TScheduling scheduling = scheduling_.load();
+    const int error = schedulingErrno_.load();
+    // The static texts name the want of permission; any other refusal gives its reason.
+    if (scheduling == scNormal && error != 0 && error != EPERM)
+        return std::string("normal (real-time scheduling refused: ").append(std::strerror(error)).append(")");
+    std::string text = SchedulingText(scheduling);
+    if (scheduling == scRealTime && error != 0) text.append(": ").append(std::strerror(error));
+    return text;
+}
+
 long TMultimediaTimer::WorkNanos() const
 {
     if (timerId_.load() == 0 || stopRequested_.load()) return -1;
@@ -140,13 +158,16 @@ void TMultimediaTimer::ThreadLoop()
     bool locked = false;
     sched_param param{};
     param.sched_priority = RealTimePriority;
-    if (pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0) {
+    if (const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); refused == 0) {
         // Pages touched from now on stay in memory: no page fault delays a frame.
         locked = mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+        schedulingErrno_.store(locked ? 0 : errno);
         scheduling_.store(locked ? scRealTimeLocked : scRealTime);
     } else {
+        schedulingErrno_.store(refused);
         scheduling_.store(scNormal);
     }
+    scheduling_.notify_all();
 
     const long periodNanos = static_cast<long>(period_.load()) * 1000000L;
     timespec grid = Now();

@@ -9,7 +9,8 @@
 // The thread asks for real-time scheduling (SCHED_FIFO at RealTimePriority) and locks
 // the process's memory when the system permits it (root, CAP_SYS_NICE or an
 // RLIMIT_RTPRIO allowance); otherwise it runs with normal scheduling. Scheduling()
-// tells which it got.
+// tells which it got, SchedulingText() says it in words with the system's reason for
+// a refusal.
 //
 // Threads: Start, Stop and destruction on the owner's thread; OnLoop, and OnStop of
 // a self-stop, on the timer's thread. Stop serialises with a self-stop through the
@@ -18,6 +19,7 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 #include <thread>
 
 class TMultimediaTimerCallback {
@@ -57,7 +59,8 @@ public:
     TMultimediaTimer& operator=(const TMultimediaTimer&) = delete;
 
     // Stops a running timer first; period and resolution are clamped to
-    // [MinPeriod, MaxPeriod]. On success calls OnStart and returns true; otherwise
+    // [MinPeriod, MaxPeriod]. On success Scheduling() is known, OnStart has been
+    // called and the result is true; otherwise
     // returns false with the reason in error (0 on success).
     bool Start(uint32_t periodMs, uint32_t& error, uint32_t resolutionMs);
     // Stops the thread (joined, unless called from the timer's own thread), calls
@@ -70,6 +73,10 @@ public:
     TScheduling Scheduling() const { return scheduling_.load(); }
     // "real-time (SCHED_FIFO 10), memory locked", "normal (no permission for real-time)"
     static const char* SchedulingText(TScheduling scheduling);
+    // The same for this timer, with the system's reason when real-time scheduling or
+    // the memory lock was refused other than for want of permission:
+    // "real-time (SCHED_FIFO 10), memory not locked: Cannot allocate memory".
+    std::string SchedulingText() const;
 
     // One timer period for the object behind userData: nothing when it is null or
     // its magic is wrong; a pending self-stop is carried out; otherwise OnLoop runs.
@@ -89,6 +96,7 @@ private:
     std::atomic<bool> quit_{false};            // the thread must end
     std::atomic<uint32_t> magic_{Magic};
     std::atomic<TScheduling> scheduling_{scUnknown};
+    std::atomic<int> schedulingErrno_{0};   // why the last refusal (0: none)
     uint32_t nextId_ = 0;
     std::thread thread_;
 };

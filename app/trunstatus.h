@@ -1,6 +1,6 @@
 #pragma once
 // The main window's status line in words: what the run is doing and where its frames
-// went, as four short values beside their captions:
+// went, as five short values beside their captions:
 //
 //   Run:         Running 0:01:23            ("Stopped 0:01:23"; "Ready" before a run)
 //   Sent:        4151 frames                ("... (CAN-Adapter off)")
@@ -8,6 +8,9 @@
 //   Written:     4151 frames                ("... (Logfile off)", "none (cannot open)",
 //                                            "... (write failed)"; "4154 frames, 3 received"
 //                                            when received frames were logged)
+//   Timer:       real-time (SCHED_FIFO 10), memory locked
+//                                           ("normal (no permission for real-time
+//                                            scheduling)", "not started")
 //   and, when the output log failed, the system's reason on a line of its own
 //   ("No such file or directory").
 //
@@ -30,6 +33,7 @@ struct TRunStatusFacts {
     TAString LogFileName;        // the output log chosen last; empty: none
     bool LogOpen = false;        // that file is open
     TAString LogError;           // why it could not be opened or written; empty: it could
+    TAString TimerScheduling;    // the transmit timer's scheduling in words; empty: not started
 };
 
 struct TRunStatusText {
@@ -38,6 +42,7 @@ struct TRunStatusText {
     TAString Log;
     TAString Written;
     TAString Problem;   // empty unless the output log failed
+    TAString Timer;
 };
 
 class TRunStatus {
@@ -46,6 +51,7 @@ public:
     static constexpr const char* SentCaption = "Sent:";
     static constexpr const char* LogCaption = "Output log:";
     static constexpr const char* WrittenCaption = "Written:";
+    static constexpr const char* TimerCaption = "Timer:";
 
     static TRunStatusText Text(const TRunStatusFacts& facts);
     // Hours, minutes and seconds, the part of a second cut off: 83.9 s is "0:01:23".

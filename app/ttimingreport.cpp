@@ -347,10 +347,12 @@ TAString TTimingReport::Text(const std::vector<TTimingGroup>& groups, TJudge jud
 }
 
 TAString TTimingReport::Json(const std::vector<TTimingGroup>& groups, const TAString& mode, double durationS,
-                             TJudge judge)
+                             TJudge judge, const TAString& timer)
 {
     TAString out("{\n  \"mode\": " + JsonString(mode) + ",\n  \"judged_by\": " +
-                 JsonString(judge == jLogTime ? "log time" : "schedule") + ",\n  \"duration_s\": " +
+                 JsonString(judge == jLogTime ? "log time" : "schedule") + ",\n");
+    if (!timer.IsEmpty()) out += "  \"transmit_timer\": " + JsonString(timer) + ",\n";
+    out += TAString("  \"duration_s\": " +
                  Number(durationS, 3) + ",\n  \"lateness_max_ms\": " + Number(LatenessMaxMs(groups), 3) +
                  ",\n  \"flagged\": " + (AnyFlagged(groups) ? "true" : "false") + ",\n  \"groups\": [\n");
     for (size_t i = 0; i < groups.size(); ++i) {

@@ -96,8 +96,9 @@ public:
     static double LatenessMaxMs(const std::vector<TTimingGroup>& groups);
     // A table for people; a JSON document for programs.
     static TAString Text(const std::vector<TTimingGroup>& groups, TJudge judge = jSchedule);
+    // timer: the transmit timer's scheduling in words ("transmit_timer"); empty: no such key.
     static TAString Json(const std::vector<TTimingGroup>& groups, const TAString& mode, double durationS,
-                         TJudge judge = jSchedule);
+                         TJudge judge = jSchedule, const TAString& timer = TAString());
 
 private:
     struct TState;

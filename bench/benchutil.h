@@ -22,6 +22,8 @@
 #include "support/tbaseerror.h"
 
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <csignal>
 #include <unistd.h>
 
 #include <algorithm>
@@ -205,6 +207,7 @@ struct TRealTimeResult {
     int64_t StartMicros = 0;   // the run's Start on the monotonic scale
     int Errors = 0;
     int MonitorRefreshes = 0;
+    std::string Scheduling;    // what the transmit timer got
 };
 
 struct TRealTimeSetup {
@@ -250,6 +253,7 @@ inline TRealTimeResult RunRealTime(const TRealTimeSetup& setup)
     engine.SetCanChannel(setup.Channel);
 
     TRealTimeResult result;
+    result.Scheduling = timer.SchedulingText();
     const double cpu0 = CpuSeconds();
     const int64_t wall0 = NowMicros();
     engine.Start();
@@ -335,6 +339,85 @@ inline TTimerResult RunBareTimer(double seconds)
     for (int64_t l : late) result.LatenessMs.push_back(static_cast<double>(l - least) / 1e6);
     return result;
 }
+
+// The transmit timer as frames use it: its callback names the next point of a 2 ms
+// grid as its next work, and each wake is measured against that point, so the
+// figures are comparable with frame departure - due time (both include the whole
+// wake-up delay).
+class TDeadlineRecorder final : public TMultimediaTimerCallback {
+public:
+    bool OnLoop() override
+    {
+        const int64_t now = NowNanos();
+        if (next_ == 0) {
+            next_ = now + kPeriod;
+            return true;
+        }
+        if (now < next_) return true;
+        if (lateness.size() < lateness.capacity()) lateness.push_back(static_cast<double>(now - next_) / 1e6);
+        while (next_ <= now) next_ += kPeriod;
+        return true;
+    }
+    void OnStart() override {}
+    void OnStop() override {}
+    int64_t MicrosToNextWork() const override
+    {
+        if (next_ == 0) return 0;
+        const int64_t left = next_ - NowNanos();
+        return left > 0 ? (left + 999) / 1000 : -1;
+    }
+    std::vector<double> lateness;   // ms
+
+private:
+    static constexpr int64_t kPeriod = 2000000;
+    int64_t next_ = 0;   // the timer's thread only
+};
+
+struct TDeadlineResult {
+    std::vector<double> LatenessMs;
+    std::string Scheduling;
+};
+
+inline TDeadlineResult RunDeadlineTimer(double seconds)
+{
+    TDeadlineRecorder recorder;
+    recorder.lateness.reserve(static_cast<size_t>(seconds * 600) + 1024);
+    std::mutex timerLock;
+    TMultimediaTimer timer(&recorder, timerLock);
+    uint32_t error = 0;
+    if (!timer.Start(2, error, 1)) throw TBaseError("RunDeadlineTimer", "the timer does not start");
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)));
+    timer.Stop();
+    return {std::move(recorder.lateness), timer.SchedulingText()};
+}
+
+// Processes that keep a core busy (an endless loop each) from construction until
+// destruction, to measure under load.
+class TBusyProcesses {
+public:
+    explicit TBusyProcesses(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                volatile unsigned long spin = 0;
+                for (;;) spin = spin + 1;
+            }
+            if (pid > 0) pids_.push_back(pid);
+        }
+    }
+    ~TBusyProcesses()
+    {
+        for (pid_t pid : pids_) kill(pid, SIGKILL);
+        for (pid_t pid : pids_) waitpid(pid, nullptr, 0);
+    }
+    TBusyProcesses(const TBusyProcesses&) = delete;
+    TBusyProcesses& operator=(const TBusyProcesses&) = delete;
+    size_t Count() const { return pids_.size(); }
+
+private:
+    std::vector<pid_t> pids_;
+};
 
 inline void PrintStats(const char* what, const TStats& s, const char* unit)
 {

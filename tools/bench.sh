@@ -7,6 +7,9 @@
 #   tools/bench.sh --full               full lengths: periodic_timing 60 s, soak 24 h virtual
 #   tools/bench.sh cpu soak             only the named ones
 #
+# engine_latency runs twice: as the machine is, and with two busy processes it starts
+# itself (one endless loop per core).
+#
 # python-can (Debian package python3-can) is the peer of log_loading and
 # periodic_timing; it is installed when missing and apt-get can run.
 set -euo pipefail
@@ -23,7 +26,7 @@ for arg in "$@"; do
     *) names+=("$arg") ;;
   esac
 done
-all=(engine_latency channel_latency log_loading periodic_timing cpu soak)
+all=(engine_latency channel_latency log_loading periodic_timing cpu fast_run soak)
 [ ${#names[@]} -eq 0 ] && names=("${all[@]}")
 
 # Outside the source tree, so that its can/ folder does not shadow the package.
@@ -40,12 +43,14 @@ cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_
   -DQV_WITH_GUI=OFF >/dev/null
 targets=()
 for name in "${names[@]}"; do targets+=("bench_$name"); done
+[[ " ${names[*]} " == *" fast_run "* ]] && targets+=(quorvella-cli)
 cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 
 args_for() {
   case "$1" in
     periodic_timing) [ $full = 1 ] && echo "--full --python $python" || echo "--python $python" ;;
     log_loading) echo "--python $python" ;;
+    fast_run) echo "--cli $build/app/cli/quorvella-cli" ;;
     soak) [ $full = 1 ] && echo "--hours 24" || echo "--hours 2" ;;
     *) echo "" ;;
   esac

@@ -638,14 +638,18 @@ int TCliRun::Finish()
     // A log is its own schedule: each frame is judged against its log time.
     const TTimingReport::TJudge judge = Simulation() ? TTimingReport::jSchedule : TTimingReport::jLogTime;
     const std::vector<TTimingGroup> groups = timing_.Groups(catalogue_, leftOut_, engine_.SimTime() / 1000, judge);
+    // Which scheduling the transmit timer got: a real-time run's lateness depends on it.
+    const TAString scheduling(o_.Fast ? std::string("none (virtual time)") : timer_.SchedulingText());
     Print(TTimingReport::Text(groups, judge));
+    Print("transmit timer: " + scheduling + "\n");
     if (Simulation()) Print("J1939 " + engine_.Requests().Text() + "\n");
     if (o_.LogRx)
         Print("output log: " + TAString(std::to_string(engine_.FramesLogged())) + " frames written, " +
               TAString(std::to_string(engine_.ReceivedLogged())) + " of them received\n");
     if (o_.ReportFile) {
         try {
-            TSafeFile::Write(*o_.ReportFile, TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_, judge));
+            TSafeFile::Write(*o_.ReportFile, TTimingReport::Json(groups, o_.Fast ? "virtual" : "real-time", ranSeconds_,
+                                                                 judge, scheduling));
         } catch (const TBaseError& e) {
             reporter_.ShowError(TBaseError("TCliRunner::WriteReport", "Report not written", e.Detail()));
         }

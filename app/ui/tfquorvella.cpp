@@ -311,7 +311,7 @@ void TFQuorvella::BuildControls()
     d->addWidget(CB_LogFile, 2, 0);
     d->addWidget(C_LogFormat, 2, 1, Qt::AlignLeft);
     d->addWidget(B_FileNameLogOut, 2, 2);
-    d->addWidget(CB_LogReceived, 3, 0, 1, 3);
+    d->addWidget(CB_LogReceived, 3, 0, 1, 3, Qt::AlignLeft);   // as wide as its caption: a click beside it misses
 
     B_StartStop = button(this, "B_StartStop", "&Start");
     B_Info = button(this, "B_Info", "&Info");
@@ -333,9 +333,21 @@ void TFQuorvella::BuildControls()
     } rows[] = {{TRunStatus::RunCaption, "L_RunStatus", L_RunStatus},
                 {TRunStatus::SentCaption, "L_SentStatus", L_SentStatus},
                 {TRunStatus::LogCaption, "L_LogStatus", L_LogStatus},
-                {TRunStatus::WrittenCaption, "L_WrittenStatus", L_WrittenStatus}};
+                {TRunStatus::WrittenCaption, "L_WrittenStatus", L_WrittenStatus},
+                {nullptr, "L_LogProblem", L_LogProblem},
+                {TRunStatus::TimerCaption, "L_TimerStatus", L_TimerStatus}};
     int row = 0;
     for (const auto& r : rows) {
+        if (r.caption == nullptr) {
+            // The reason an output log failed, under its count; empty otherwise.
+            r.value = new TStatusLine(status);
+            r.value->setObjectName(r.name);
+            QPalette warning = r.value->palette();
+            warning.setColor(QPalette::WindowText, Qt::red);
+            r.value->setPalette(warning);
+            lines->addWidget(r.value, row++, 0, 1, 2);
+            continue;
+        }
         auto* caption = new QLabel(r.caption, status);
         caption->setObjectName(QString(r.name).replace("Status", "Caption"));
         r.value = new TStatusLine(status);
@@ -346,14 +358,11 @@ void TFQuorvella::BuildControls()
     }
     // Room for a long run's counts beside their captions; longer texts (a file name)
     // are shortened in the middle, whole in their hint.
-    lines->setColumnMinimumWidth(1, L_SentStatus->fontMetrics().horizontalAdvance("9999999 frames (CAN-Adapter off)"));
-    // The reason an output log failed, under its count; empty otherwise.
-    L_LogProblem = new TStatusLine(status);
-    L_LogProblem->setObjectName("L_LogProblem");
-    QPalette warning = L_LogProblem->palette();
-    warning.setColor(QPalette::WindowText, Qt::red);
-    L_LogProblem->setPalette(warning);
-    lines->addWidget(L_LogProblem, row, 0, 1, 2);
+    // The timer's longest scheduling text stays whole too.
+    const QFontMetrics metrics = L_SentStatus->fontMetrics();
+    lines->setColumnMinimumWidth(1, std::max({metrics.horizontalAdvance("9999999 frames (CAN-Adapter off)"),
+                                              metrics.horizontalAdvance("real-time (SCHED_FIFO 10), memory not locked"),
+                                              metrics.horizontalAdvance("normal (no permission for real-time scheduling)")}));
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(8, 6, 8, 6);
@@ -446,12 +455,15 @@ void TFQuorvella::ShowStatus()
     f.LogOpen = engine_.LogOut().IsOpen() ||
                 (engine_.LogOut().Failed() && engine_.LogOut().Error().Operation() != "TLogOut::Open");
     f.LogError = logError_;
+    if (transmitTimer_ && transmitTimer_->Scheduling() != TMultimediaTimer::scUnknown)
+        f.TimerScheduling = transmitTimer_->SchedulingText();
     const TRunStatusText text = TRunStatus::Text(f);
     static_cast<TStatusLine*>(L_RunStatus)->SetLine(Q(text.Run), QString());
     static_cast<TStatusLine*>(L_SentStatus)->SetLine(Q(text.Sent), QString());
     static_cast<TStatusLine*>(L_LogStatus)->SetLine(Q(text.Log), Q(logOutFileName_));
     static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
     static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem), QString());
+    static_cast<TStatusLine*>(L_TimerStatus)->SetLine(Q(text.Timer), QString());
 }
 
 void TFQuorvella::ReadControls()

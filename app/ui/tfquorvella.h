@@ -13,8 +13,8 @@
 // window's client area and are never shown.
 //
 // Below the buttons a status panel ("P_Status": "L_RunStatus", "L_SentStatus",
-// "L_LogStatus", "L_WrittenStatus", "L_LogProblem") says what the run is doing and where its frames
-// went (TRunStatus); a failure to open or write the output log is shown there and in
+// "L_LogStatus", "L_WrittenStatus", "L_LogProblem", "L_TimerStatus") says what the run is
+// doing, where its frames went and which scheduling the transmit timer got (TRunStatus); a failure to open or write the output log is shown there and in
 // the error dialog. Every button and check box
 // has a mnemonic of its own.
 //
@@ -25,6 +25,7 @@
 #include "app/terrorreporter.h"
 #include "app/tlogloadtask.h"
 #include "app/tloglinewriter.h"
+#include "app/tmultimediatimer.h"
 #include "app/trunview.h"
 #include "app/ui/tuserquery.h"
 #include "can/tcandriverentry.h"
@@ -85,6 +86,13 @@ public:
         TCanChannelPort* CanChannel = nullptr;
     };
     void SetWindows(const TWindows& windows) { windows_ = windows; }
+    // The transmit timer whose scheduling the status panel shows; it must outlive the
+    // window or be unset (nullptr) first.
+    void SetTransmitTimer(const TMultimediaTimer* timer)
+    {
+        transmitTimer_ = timer;
+        ShowStatus();
+    }
 
     // Called once when the user ends the program (Close, or closing the window).
     void SetOnTerminate(std::function<void()> onTerminate) { onTerminate_ = std::move(onTerminate); }
@@ -206,4 +214,6 @@ private:
     QLabel* L_LogStatus = nullptr;
     QLabel* L_WrittenStatus = nullptr;
     QLabel* L_LogProblem = nullptr;
+    QLabel* L_TimerStatus = nullptr;
+    const TMultimediaTimer* transmitTimer_ = nullptr;
 };

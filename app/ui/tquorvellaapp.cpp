@@ -101,6 +101,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     windows.ErrorHandler = errorHandler_.get();
     windows.CanChannel = canChannel_;
     main_->SetWindows(windows);
+    main_->SetTransmitTimer(canTimer_.get());
     main_->SetOnTerminate([this] { Terminate(); });
 
     const TAString notice = settings_.TakeNotice();

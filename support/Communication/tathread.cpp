@@ -46,6 +46,10 @@ void TAThread::Wake()
 {
     {
         std::lock_guard guard(mutex_);
+        // A wake still pending has been notified already: the thread looks at woken_
+        // before it sleeps, so a burst of writes costs one notification.
+        if (woken_)
+            return;
         woken_ = true;
     }
     wakeUp_.notify_all();

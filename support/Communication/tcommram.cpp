@@ -6,16 +6,17 @@
 #include <optional>
 #include <vector>
 
-// The process's mailboxes. mutex guards the slots; changed is notified whenever a slot is
-// filled or emptied and when a channel stops. A block remembers its sender, so that the
-// sender can tell whether its block has been taken.
+// The process's mailboxes. mutex guards the slots; changed[s] is notified whenever slot s
+// is filled or emptied and when a channel using it stops, so that a block wakes only the
+// threads of its own slot (its senders and its receiver), not every channel's. A block
+// remembers its sender, so that the sender can tell whether its block has been taken.
 struct TCommRam::TTable {
     struct TBlock {
         std::vector<uint8_t> bytes;
         const TCommRam* sender = nullptr;
     };
     std::mutex mutex;
-    std::condition_variable changed;
+    std::array<std::condition_variable, SlotCount> changed;
     std::array<std::optional<TBlock>, SlotCount> slots;
 };
 
@@ -63,7 +64,8 @@ void TCommRam::Unblock()
 {
     // Taking the mutex orders the stop flag before a waiter's next look at it.
     { std::lock_guard guard(table_->mutex); }
-    table_->changed.notify_all();
+    table_->changed[sendSlot_].notify_all();
+    table_->changed[receiveSlot_].notify_all();
 }
 
 size_t TCommRam::HeldBytes() const
@@ -81,7 +83,7 @@ bool TCommRam::Send()
     {
         std::unique_lock lock(table_->mutex);
         auto& slot = table_->slots[sendSlot_];
-        table_->changed.wait(lock, [&] { return !slot.has_value() || IsStopping(); });
+        table_->changed[sendSlot_].wait(lock, [&] { return !slot.has_value() || IsStopping(); });
         if (IsStopping())
             return false;
         // Only the send thread takes from the send buffer, so the count cannot shrink meanwhile.
@@ -91,7 +93,7 @@ bool TCommRam::Send()
             throw TBaseError("TCommRam::Send", "Fatal-Error");
         slot = std::move(block);
     }
-    table_->changed.notify_all();
+    table_->changed[sendSlot_].notify_all();
     return buffer.Count() >= RecordSize();
 }
 
@@ -101,7 +103,7 @@ bool TCommRam::Receive()
     {
         std::unique_lock lock(table_->mutex);
         auto& slot = table_->slots[receiveSlot_];
-        table_->changed.wait(lock, [&] { return slot.has_value() || IsStopping(); });
+        table_->changed[receiveSlot_].wait(lock, [&] { return slot.has_value() || IsStopping(); });
         if (IsStopping())
             return false;
         // The block stays in its slot (its sender waits) until the receive buffer has room.
@@ -110,7 +112,7 @@ bool TCommRam::Receive()
         block = std::move(slot->bytes);
         slot.reset();
     }
-    table_->changed.notify_all();
+    table_->changed[receiveSlot_].notify_all();
     TInbound stream;
     Deliver(stream, block.data(), block.size());
     EndStream(stream, "RAM block in slot " + TAString(static_cast<int32_t>(receiveSlot_)));

@@ -10,7 +10,7 @@
 // to itself. The table exists while at least one TCommRam does; blocks still in it when
 // the last one goes are freed with it.
 //
-// Both waits sleep on the table's condition variable (no polling) and end at once when
+// Both waits sleep on their slot's condition variable (no polling) and end at once when
 // the channel stops; a receive step that finds no room waits for Read to make some.
 
 #include "support/Communication/tacommunication.h"

@@ -142,4 +142,30 @@ TEST(TMultimediaTimer, WakesForWorkTheCallbackHasBeforeTheNextPeriod)
     EXPECT_NE(timer.Scheduling(), TMultimediaTimer::scUnknown);
 }
 
+// Whatever the system grants, Start returns with the scheduling settled and told in
+// words that name it; the scheduling stays readable after Stop.
+TEST(TMultimediaTimer, SchedulingIsKnownWhenStartReturns)
+{
+    EarlyWorkCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    EXPECT_EQ(timer.Scheduling(), TMultimediaTimer::scUnknown);
+    EXPECT_EQ(timer.SchedulingText(), "not started");
+    uint32_t error = 0;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(timer.Start(100000, error, 1));
+        const TMultimediaTimer::TScheduling got = timer.Scheduling();
+        ASSERT_NE(got, TMultimediaTimer::scUnknown) << round;
+        const std::string text = timer.SchedulingText();
+        const std::string start = got == TMultimediaTimer::scNormal ? "normal (" : "real-time (SCHED_FIFO 10), memory ";
+        EXPECT_EQ(text.substr(0, start.size()), start) << text;
+        timer.Stop();
+        EXPECT_EQ(timer.Scheduling(), got);
+    }
+    EXPECT_STREQ(TMultimediaTimer::SchedulingText(TMultimediaTimer::scRealTimeLocked),
+                 "real-time (SCHED_FIFO 10), memory locked");
+    EXPECT_STREQ(TMultimediaTimer::SchedulingText(TMultimediaTimer::scNormal),
+                 "normal (no permission for real-time scheduling)");
+}
+
 }  // namespace

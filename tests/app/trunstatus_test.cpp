@@ -69,6 +69,14 @@ TEST(TRunStatus, OutputLogIsNamedWithItsFramesOrWhyThereAreNone)
     EXPECT_EQ(TRunStatus::Text(f).Problem, "No such file or directory");
 }
 
+TEST(TRunStatus, TimerSaysItsSchedulingOnceStarted)
+{
+    TRunStatusFacts f;
+    EXPECT_EQ(TRunStatus::Text(f).Timer, "not started");
+    f.TimerScheduling = "normal (no permission for real-time scheduling)";
+    EXPECT_EQ(TRunStatus::Text(f).Timer, "normal (no permission for real-time scheduling)");
+}
+
 TEST(TRunStatus, BaseNameDropsTheFolders)
 {
     EXPECT_EQ(TRunStatus::BaseName("/home/a/drive.asc"), "drive.asc");

@@ -95,11 +95,11 @@ TEST_F(TSafeFileTest, WhatCannotTakeOutputIsRefusedAndLeftAlone)
         std::string detail;
     };
     const TCase cases[] = {
-        {Path("folder"), "'" + Path("folder") + "' is a folder, not a file"},
+        {Path("folder"), std::string("'").append(Path("folder")).append("' is a folder, not a file")},
         {"/dev/null", "'/dev/null' is a device or a socket, not a regular file or a FIFO"},
         {Path("no/such.xml"), "the folder '" + Path("no") + "' does not exist"},
-        {Path("a"), "'" + Path("a") + "': Too many levels of symbolic links"},
-        {Path("fifo"), "'" + Path("fifo") + "' is a FIFO that no program reads"},
+        {Path("a"), std::string("'").append(Path("a")).append("': Too many levels of symbolic links")},
+        {Path("fifo"), std::string("'").append(Path("fifo")).append("' is a FIFO that no program reads")},
         {"", "no file name given"},
     };
     for (const TCase& c : cases) {

@@ -260,6 +260,12 @@ TEST_F(TCliRunnerTest, RealTimeRunIntoAMemoryChannelKeepsEveryPeriod)
     json.LoadFromFile(report, false);
     EXPECT_NE(json.Find("\"flagged\": false"), -1) << json.str();
     EXPECT_NE(json.Find("\"mode\": \"real-time\""), -1);
+    // Which scheduling the transmit timer got, in the report and on standard output.
+    const bool realTime = json.Find("\"transmit_timer\": \"real-time (SCHED_FIFO 10), memory ") != -1;
+    EXPECT_TRUE(realTime || json.Find("\"transmit_timer\": \"normal (") != -1) << json.str();
+    EXPECT_NE(out_.find(realTime ? "\ntransmit timer: real-time (SCHED_FIFO 10), memory " : "\ntransmit timer: normal ("),
+              std::string::npos)
+        << out_;
 }
 
 }  // namespace

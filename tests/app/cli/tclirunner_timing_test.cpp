@@ -40,6 +40,8 @@ TEST_F(TCliRunnerTiming, FaithfulLogPassesStrictTimingWhateverTheCatalogueSays)
     EXPECT_EQ(out_.find("period off"), std::string::npos);
     const std::string json = Read(Path("r.json"));
     EXPECT_NE(json.find("\"judged_by\": \"log time\""), std::string::npos);
+    EXPECT_NE(json.find("\"transmit_timer\": \"none (virtual time)\""), std::string::npos) << json;
+    EXPECT_NE(out_.find("\ntransmit timer: none (virtual time)\n"), std::string::npos) << out_;
     EXPECT_NE(json.find("\"flagged\": false"), std::string::npos);
 }
 

@@ -510,6 +510,12 @@ private slots:
         QCOMPARE(sent->text(), QString("0 frames"));
         QCOMPARE(log->text(), QString("none chosen"));
         QCOMPARE(written->text(), QString());
+        // The program's transmit timer has started: its scheduling is named, the same
+        // words as the timer's own.
+        QVERIFY(app->CanTimer() != nullptr);
+        QCOMPARE(Find<QLabel>(*app, "L_TimerStatus")->text(), QString::fromStdString(app->CanTimer()->SchedulingText()));
+        QVERIFY(Find<QLabel>(*app, "L_TimerStatus")->text().startsWith("real-time (") ||
+                Find<QLabel>(*app, "L_TimerStatus")->text().startsWith("normal ("));
 
         query_.SaveAnswers.push_back(TPath("status.asc"));
         Click(*app, "CB_LogFile");
