@@ -1,6 +1,7 @@
 #include "app/tsettingsfile.h"
 
 #include "support/tbaseerror.h"
+#include "support/tfd.h"
 #include "support/tfullfilename.h"
 #include "support/tsafefile.h"
 
@@ -14,29 +15,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Closes the descriptor it holds.
-class TFd {
-public:
-    explicit TFd(int fd) : fd_(fd) {}
-    ~TFd()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-    // Closes now and reports whether close succeeded (delayed write errors show here).
-    bool Close()
-    {
-        int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 std::filesystem::path PathOf(const TAString& name)
 {
@@ -202,5 +180,5 @@ void TSettingsFile::WriteFile(const TAString& path, const TAString& data)
     if (TSafeFile::WriteAll(fd.Get(), data.c_str(), static_cast<size_t>(data.Length())) != 0)
         throw TBaseError(op, "write error");
     if (::fsync(fd.Get()) != 0) throw TBaseError(op, "write error");
-    if (!fd.Close()) throw TBaseError(op, "write error");
+    if (fd.Close() != 0) throw TBaseError(op, "write error");
 }

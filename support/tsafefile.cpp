@@ -1,6 +1,7 @@
 #include "support/tsafefile.h"
 
 #include "support/tbaseerror.h"
+#include "support/tfd.h"
 
 #include <atomic>
 #include <cerrno>
@@ -34,29 +35,6 @@ TAString FolderOf(const TAString& file)
     std::filesystem::path dir = std::filesystem::path(file.str()).parent_path();
     return TAString(dir.empty() ? std::string(".") : dir.string());
 }
-
-// Closes the descriptor it holds.
-class TFd {
-public:
-    explicit TFd(int fd) : fd_(fd) {}
-    ~TFd()
-    {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const { return fd_; }
-    // Closes now; errno of a failed close (delayed write errors show here), or 0.
-    int Close()
-    {
-        const int fd = fd_;
-        fd_ = -1;
-        return ::close(fd) == 0 ? 0 : errno;
-    }
-
-private:
-    int fd_;
-};
 
 // Keeps SIGPIPE from this thread while a write to a FIFO runs: a reader that went away
 // is a write error (EPIPE) for the caller to report, not the end of the process. A

@@ -6,6 +6,7 @@
 #include "app/trunengine.h"
 #include "app/ttimesource.h"
 #include "runfakes.h"
+#include "tests/support/tfilesizelimit.h"
 
 #include <gtest/gtest.h>
 
@@ -196,31 +197,6 @@ TEST_F(TLogOutTest, FifoTakesTheLogAsAStreamAndAReaderThatLeavesIsAWriteError)
     EXPECT_FALSE(log.Close());   // the failure stays until the next Open
     EXPECT_TRUE(fs::is_fifo(fifo));
 }
-
-// The file size limit stands in for a full disk: the write that crosses it is cut
-// short, the next one fails.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes)
-    {
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = SIG_DFL;
-};
 
 TEST_F(TLogOutTest, FullFileEndsWithItsLastWholeLineAndSaysSo)
 {

@@ -9,6 +9,7 @@
 #include "app/ttimesource.h"
 #include "fms/tcanframe.h"
 #include "support/stringlist.h"
+#include "tests/support/tfilesizelimit.h"
 
 #include <gtest/gtest.h>
 
@@ -103,30 +104,6 @@ TEST_F(TCliRunnerFiles, BadInputsAndOutputsFailBeforeAnyFileChanges)
     }
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
 }
-
-// The size limit stands in for a full disk.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes)
-    {
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = SIG_DFL;
-};
 
 TEST_F(TCliRunnerFiles, FullDiskUnderTheLogIsReportedAndTheLogEndsWithAWholeLine)
 {

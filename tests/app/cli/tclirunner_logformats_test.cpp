@@ -3,6 +3,7 @@
 // candump output read by python-can's readers with every frame, identifier, data
 // byte and time as sent.
 #include "app/cli/tclirunner.h"
+#include "clirunfixture.h"
 
 #include "app/tcanlogreader.h"
 #include "app/tlogout.h"
@@ -78,51 +79,8 @@ constexpr const char* kReplayed = "000.0000 18FEF100F315000CFFFFFFFF\r\n"
                                   "000.0500 18FEC1EE0102030405060708\r\n"
                                   "000.1000 1FFFFFFF00FF00FF00FF00FF\r\n";
 
-class TCliRunnerLogFormats : public ::testing::Test {
+class TCliRunnerLogFormats : public clitest::TCliRunFixture {
 protected:
-    void SetUp() override
-    {
-        dir_ = fs::temp_directory_path() / ("qv_cliformats_" + std::to_string(::getpid()) + "_" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
-    std::string Path(const char* name) const { return (dir_ / name).string(); }
-
-    int Run(std::initializer_list<std::string> words)
-    {
-        std::vector<TAString> args;
-        for (const std::string& w : words) args.emplace_back(w);
-        const TCliParse parsed = ParseCommandLine(args);
-        EXPECT_EQ(parsed.Error, "");
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        std::atomic<int> stop{0};
-        const int status = TCliRunner(parsed.Options, out, err).Run(stop);
-        out_ = Slurp(out);
-        err_ = Slurp(err);
-        return status;
-    }
-
-    static std::string Slurp(std::FILE* f)
-    {
-        std::string text;
-        std::rewind(f);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
-        return text;
-    }
-    static std::string ReadAll(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
-    void Write(const std::string& path, const std::string& text) const { std::ofstream(path, std::ios::binary) << text; }
-
     // The script run by the system's Python, isolated (-I) and from the root folder so
     // that the source tree's can/ folder cannot shadow the package; its output.
     std::string Python(const char* script, const std::string& args, int& status) const
@@ -142,10 +100,6 @@ protected:
         status = pclose(pipe);
         return text;
     }
-
-    fs::path dir_;
-    std::string out_;
-    std::string err_;
 };
 
 #define QV_NEED_PYTHON()                                                                                        \
@@ -179,7 +133,7 @@ TEST_F(TCliRunnerLogFormats, FilesWrittenByPythonCanReplayFrameForFrame)
         ASSERT_EQ(Run({"--fast", "--source", "log", in, "--log-out", out}), 0) << err_;
         EXPECT_EQ(err_, "");
         EXPECT_NE(out_.find("log: " + in + c.summary), std::string::npos) << out_;
-        EXPECT_EQ(ReadAll(out), kReplayed);
+        EXPECT_EQ(Read(out), kReplayed);
     }
 }
 
@@ -274,13 +228,13 @@ TEST_F(TCliRunnerLogFormats, OutputFormatAndStartAtFirstFrame)
                    "candump"}),
               0)
         << err_;
-    EXPECT_EQ(ReadAll(out), "(0000000000.000000) can0 18FEF100#F315000CFFFFFFFF\n"
+    EXPECT_EQ(Read(out), "(0000000000.000000) can0 18FEF100#F315000CFFFFFFFF\n"
                             "(0000000000.010000) can0 18F00300#FFFAFFFFFFFFFFFF\n");
     EXPECT_NE(out_.find("log: " + late + ": 2 frames (layout 4/5)\n"), std::string::npos) << out_;
 
     const std::string asc = Path("out.asc");
     ASSERT_EQ(Run({"--fast", "--source", "log", out, "--log-out", asc, "--log-format", "asc"}), 0) << err_;
-    const std::string text = ReadAll(asc);
+    const std::string text = Read(asc);
     EXPECT_EQ(text.find("date "), 0u);
     EXPECT_NE(text.find("\r\nbase hex  timestamps absolute\r\nno internal events logged\r\nBegin Triggerblock "),
               std::string::npos);

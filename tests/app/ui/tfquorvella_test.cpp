@@ -19,6 +19,7 @@
 #include "sim/ui/tfsim_lkw.h"
 #include "support/tbaseerror.h"
 #include "support/txmlelement.h"
+#include "tests/support/tfilesizelimit.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -48,31 +49,6 @@
 #include <sys/resource.h>
 
 namespace {
-
-// The size a file of this process may grow to, for a scope (RLIMIT_FSIZE); a write
-// beyond it fails with EFBIG instead of raising SIGXFSZ.
-class TFileSizeLimit {
-public:
-    explicit TFileSizeLimit(rlim_t bytes)
-    {
-        previous_ = std::signal(SIGXFSZ, SIG_IGN);
-        ::getrlimit(RLIMIT_FSIZE, &saved_);
-        rlimit limit = saved_;
-        limit.rlim_cur = bytes;
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~TFileSizeLimit()
-    {
-        ::setrlimit(RLIMIT_FSIZE, &saved_);
-        std::signal(SIGXFSZ, previous_);
-    }
-    TFileSizeLimit(const TFileSizeLimit&) = delete;
-    TFileSizeLimit& operator=(const TFileSizeLimit&) = delete;
-
-private:
-    rlimit saved_{};
-    void (*previous_)(int) = SIG_DFL;
-};
 
 const char* const FirstStartBox = "CAN configuration error\nSelected driver not supported\n";
 
