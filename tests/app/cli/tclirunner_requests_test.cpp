@@ -5,6 +5,7 @@
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
 #include "tests/can/qtcanbus/virtualbus.h"
+#include "tests/app/ascframelines.h"
 
 #include <gtest/gtest.h>
 
@@ -41,38 +42,8 @@ std::string Slurp(std::FILE* f)
     return text;
 }
 
-// The frame lines of an ASC file: time (µs), identifier, direction, data.
-struct TAscLine {
-    int64_t Time = 0;
-    uint32_t Id = 0;
-    std::string Direction;
-    TBytes Data{};
-};
-
-std::vector<TAscLine> AscFrames(const std::string& path)
-{
-    std::vector<TAscLine> frames;
-    std::ifstream in(path);
-    std::string text;
-    while (std::getline(in, text)) {
-        std::istringstream line(text);
-        double seconds = 0;
-        int channel = 0;
-        std::string id, d;
-        int length = 0;
-        TAscLine f;
-        if (!(line >> seconds >> channel >> id >> f.Direction >> d >> length)) continue;
-        f.Time = static_cast<int64_t>(seconds * 1e6 + 0.5);
-        f.Id = static_cast<uint32_t>(std::stoul(id, nullptr, 16));
-        for (uint8_t& b : f.Data) {
-            unsigned byte = 0;
-            line >> std::hex >> byte;
-            b = static_cast<uint8_t>(byte);
-        }
-        frames.push_back(f);
-    }
-    return frames;
-}
+using asctest::AscFrames;
+using asctest::TAscLine;
 
 struct TChannelPair {
     const char* what;
