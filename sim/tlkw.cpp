@@ -458,6 +458,15 @@ TAString TLkw::BuildValueLine() const
 {
     TAString line;
     const int fields = std::min(LineFields, catalogue_->SignalCount());
+    if (lineIndexCount_ != count_) {
+        lineIndex_.assign(LineFields, -1);
+        for (int i = 0; i < LineFields; ++i) lineIndex_[static_cast<size_t>(i)] = Find(LineNames[i]);
+        lineIndexCount_ = count_;
+    }
+    const auto value = [this](int field) {
+        const int index = lineIndex_[static_cast<size_t>(field)];
+        return index < 0 ? NoValue : V(index);
+    };
     for (int i = 0; i < fields; ++i) {
         const TFmsMeasVal& signal = catalogue_->Signal(i);
         if (i > 0) line += ":";
@@ -478,13 +487,13 @@ TAString TLkw::BuildValueLine() const
             line += BytesField(signal, driverId2_.str(), true);
             break;
         case fFmsVersion:
-            line += BytesField(signal, VersionDigits(GetMV(LineNames[i])), false);
+            line += BytesField(signal, VersionDigits(value(i)), false);
             break;
         case fTellTales:
             line += TellTaleField(signal, tellTales_);
             break;
         default:
-            line += NumberField(signal, GetMV(LineNames[i]));
+            line += NumberField(signal, value(i));
             break;
         }
     }

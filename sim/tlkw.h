@@ -11,6 +11,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class TBusFmsStandard;
 
@@ -118,6 +119,10 @@ private:
     std::array<TAString, MaxValues> names_;
     std::array<double, MaxValues> values_{};
     int count_ = 0;
+    // Where the value line's fields find their values (-1: none), looked up once for the
+    // values there are (values are only ever added).
+    mutable std::vector<int> lineIndex_;
+    mutable int lineIndexCount_ = -1;
 
     double maxEngineSpeed_ = 3500.0;
     double maxTorque_ = 1000.0;
