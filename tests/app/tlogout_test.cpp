@@ -124,7 +124,7 @@ TEST_F(TLogOutTest, CheckCreatesNothingAndNamesTheSameReasonsAsOpen)
     const std::optional<TBaseError> folder = TLogOut::Check(dir_.string());
     ASSERT_TRUE(folder.has_value());
     EXPECT_EQ(folder->Message(), "Output log not opened");
-    EXPECT_EQ(folder->Detail(), "'" + dir_.string() + "' is a folder, not a file");
+    EXPECT_EQ(folder->Detail(), std::string("'").append(dir_.string()).append("' is a folder, not a file"));
     EXPECT_TRUE(TLogOut::Check("/dev/null").has_value());
 }
 
@@ -326,7 +326,7 @@ TEST_F(TLogOutTest, EngineShowsWhyALogCannotBeOpened)
     EXPECT_FALSE(engine.OpenLogOut(dir_.string()));
     EXPECT_FALSE(engine.Controls.LogFile);
     ASSERT_EQ(errors.shown.size(), 1u);
-    EXPECT_EQ(errors.shown[0].Detail(), "'" + dir_.string() + "' is a folder, not a file");
+    EXPECT_EQ(errors.shown[0].Detail(), std::string("'").append(dir_.string()).append("' is a folder, not a file"));
     EXPECT_TRUE(fs::is_directory(dir_));
 }
 
