@@ -284,7 +284,9 @@ public:
     {
         int64_t whole = 0;
         int digits = 0;
-        for (; p_ != e_ && IsDigit(*p_); ++p_, ++digits) whole = whole * 10 + (*p_ - '0');
+        // Digits beyond the fourteenth only make the field too long: they are not added up.
+        for (; p_ != e_ && IsDigit(*p_); ++p_, ++digits)
+            if (digits <= 13) whole = whole * 10 + (*p_ - '0');
         if (digits == 0 || digits > 13 || whole > kMaxWholeSeconds || !Char('.')) return false;
         int64_t micro = 0;
         int decimals = 0;

@@ -230,6 +230,9 @@ TEST(TCanLogReader, FirstLineThatCannotBeReadRefusesTheLogWithWhereAndWhy)
         {asc + std::string("// a \0 in a comment\n", 20),
          "in.asc line 2: '// a ? in a comment' holds a NUL byte at character 6"},
         // candump.
+        {dump + "(1700001700000000000.163456) can0 18FEF100#F315000CFFFFFFFF\n",
+         "in.asc line 2: '(1700001700000000000.163456) can0 18FEF100#F315000CFFFFFFFF': time "
+         "'(1700001700000000000.163456)' is out of range"},
         {dump + "(1.5) can0 18FEF100##1F315000CFFFFFFFF\n",
          "in.asc line 2: '(1.5) can0 18FEF100##1F315000CFFFFFFFF': a CAN FD frame cannot be replayed"},
         {dump + "(1.5) can0 18FEF100#F315\n",
