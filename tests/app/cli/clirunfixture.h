@@ -28,6 +28,42 @@ namespace fs = std::filesystem;
 
 constexpr size_t LineBytes = 35;   // "000.0000 18FEF100F315000CFFFFFFFF" and CR LF
 
+// What f holds from its start; f is closed.
+inline std::string Slurp(std::FILE* f)
+{
+    std::string text;
+    std::rewind(f);
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+// One run of the command line in this process: its exit status and what it printed
+// (Out stays empty when the caller gives the file for standard output).
+struct TCliOutcome {
+    int Status = 0;
+    std::string Out;
+    std::string Err;
+};
+
+inline TCliOutcome RunCommandLine(const std::vector<std::string>& words, std::FILE* out = nullptr)
+{
+    std::vector<TAString> args;
+    for (const std::string& w : words) args.emplace_back(w);
+    const TCliParse parsed = ParseCommandLine(args);
+    EXPECT_EQ(parsed.Error, "");
+    std::FILE* ownOut = out ? nullptr : std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    std::atomic<int> stop{0};
+    TCliOutcome outcome;
+    outcome.Status = TCliRunner(parsed.Options, out ? out : ownOut, err).Run(stop);
+    if (ownOut) outcome.Out = Slurp(ownOut);
+    outcome.Err = Slurp(err);
+    return outcome;
+}
+
 class TCliRunFixture : public ::testing::Test {
 protected:
     void SetUp() override
@@ -44,27 +80,10 @@ protected:
     // Runs the command line with stdout into out (a fresh temporary file when null).
     int Run(const std::vector<std::string>& words, std::FILE* out = nullptr)
     {
-        std::vector<TAString> args;
-        for (const std::string& w : words) args.emplace_back(w);
-        const TCliParse parsed = ParseCommandLine(args);
-        EXPECT_EQ(parsed.Error, "");
-        std::FILE* ownOut = out ? nullptr : std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        std::atomic<int> stop{0};
-        const int status = TCliRunner(parsed.Options, out ? out : ownOut, err).Run(stop);
-        out_ = ownOut ? Slurp(ownOut) : "";
-        err_ = Slurp(err);
-        return status;
-    }
-    static std::string Slurp(std::FILE* f)
-    {
-        std::string text;
-        std::rewind(f);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
-        return text;
+        TCliOutcome outcome = RunCommandLine(words, out);
+        out_ = std::move(outcome.Out);
+        err_ = std::move(outcome.Err);
+        return outcome.Status;
     }
     static std::string Read(const std::string& path)
     {

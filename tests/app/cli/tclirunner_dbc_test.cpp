@@ -1,6 +1,7 @@
 // The shipped DBC file, read by canmatrix as a telematics engineer would, decodes the
 // runner's output log to what the data monitor shows.
 #include "app/cli/tclirunner.h"
+#include "clirunfixture.h"
 
 #include "fms/tbusfmsstandard.h"
 #include "fms/tvehicledatatext.h"
@@ -51,31 +52,11 @@ protected:
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
     // Runs the runner; returns its stdout. Fails the test on any error.
-    std::string Run(std::vector<std::string> words)
+    std::string Run(const std::vector<std::string>& words)
     {
-        std::vector<TAString> args;
-        for (const std::string& w : words) args.emplace_back(w);
-        const TCliParse parsed = ParseCommandLine(args);
-        EXPECT_EQ(parsed.Error, "");
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        std::atomic<int> stop{0};
-        const int status = TCliRunner(parsed.Options, out, err).Run(stop);
-        const std::string text = Slurp(out);
-        const std::string errors = Slurp(err);
-        EXPECT_EQ(status, 0) << errors;
-        return text;
-    }
-
-    static std::string Slurp(std::FILE* f)
-    {
-        std::string text;
-        std::rewind(f);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
-        return text;
+        const clitest::TCliOutcome outcome = clitest::RunCommandLine(words);
+        EXPECT_EQ(outcome.Status, 0) << outcome.Err;
+        return outcome.Out;
     }
 
     // The last data monitor the runner printed: the value text of every signal.

@@ -265,8 +265,8 @@ TEST_F(TCliRunnerLogFormats, StopFlagEndsTheLoadOfALog)
     std::FILE* err = std::tmpfile();
     const std::atomic<int> stop{SIGTERM};
     EXPECT_EQ(TCliRunner(parsed.Options, out, err).Run(stop), TCliRunner::ExitSignalBase + SIGTERM);
-    Slurp(out);
-    EXPECT_NE(Slurp(err).find(log + ": loading stopped before the end of the file"), std::string::npos);
+    clitest::Slurp(out);
+    EXPECT_NE(clitest::Slurp(err).find(log + ": loading stopped before the end of the file"), std::string::npos);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // A device on a real channel asks the runner for groups while it runs.
 #include "app/cli/tclirunner.h"
+#include "clirunfixture.h"
 
 #include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
@@ -31,16 +32,7 @@ TCanFrame Request(uint32_t id, uint32_t pgn)
     return TCanFrame(id, {uint8_t(pgn), uint8_t(pgn >> 8), uint8_t(pgn >> 16), 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
 }
 
-std::string Slurp(std::FILE* f)
-{
-    std::string text;
-    std::rewind(f);
-    char buf[4096];
-    size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-    std::fclose(f);
-    return text;
-}
+using clitest::Slurp;
 
 using asctest::AscFrames;
 using asctest::TAscLine;

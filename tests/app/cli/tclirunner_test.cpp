@@ -1,4 +1,5 @@
 #include "app/cli/tclirunner.h"
+#include "clirunfixture.h"
 
 #include "app/tcantransmit.h"
 #include "app/trunengine.h"
@@ -47,28 +48,10 @@ protected:
     // Runs the command line; returns the exit status, with stdout and stderr captured.
     int Run(std::initializer_list<const char*> words)
     {
-        std::vector<TAString> args;
-        for (const char* w : words) args.emplace_back(w);
-        const TCliParse parsed = ParseCommandLine(args);
-        EXPECT_EQ(parsed.Error, "");
-        std::FILE* out = std::tmpfile();
-        std::FILE* err = std::tmpfile();
-        std::atomic<int> stop{0};
-        const int status = TCliRunner(parsed.Options, out, err).Run(stop);
-        out_ = Slurp(out);
-        err_ = Slurp(err);
-        return status;
-    }
-
-    static std::string Slurp(std::FILE* f)
-    {
-        std::string text;
-        std::rewind(f);
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) text.append(buf, n);
-        std::fclose(f);
-        return text;
+        clitest::TCliOutcome outcome = clitest::RunCommandLine(std::vector<std::string>(words.begin(), words.end()));
+        out_ = std::move(outcome.Out);
+        err_ = std::move(outcome.Err);
+        return outcome.Status;
     }
 
     static std::vector<TCanFrame> Frames(const TAString& file)
