@@ -267,47 +267,33 @@ TEST_P(ChannelContract, DestroyingWhileTrafficFlowsJoinsPromptly)
     EXPECT_LT(std::chrono::steady_clock::now() - started, 2s);
 }
 
-TEST_P(ChannelContract, FrameCrossesWithinTwoMillisecondsMostOfTheTime)
+// A write wakes the idle threads of both ends: every frame crosses, one after another,
+// however long the threads slept before it. How fast it crosses is a figure of the
+// machine, measured by bench/channel_latency, not asserted here.
+TEST_P(ChannelContract, FrameWakesIdleThreadsAndCrosses)
 {
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    GTEST_SKIP() << "timing is not meaningful under a sanitizer";
-#endif
     if (!GetParam().fast)
         GTEST_SKIP() << "this medium is polled";
-    // The target holds on an idle machine; with other work queued for the cores, the wake-up
-    // of a thread waits for a time slice and the figure measures the scheduler instead.
-    double load = 0;
-    if (std::FILE* file = std::fopen("/proc/loadavg", "r")) {
-        if (std::fscanf(file, "%lf", &load) != 1)
-            load = 0;
-        std::fclose(file);
-    }
-    if (load >= 1.0)
-        GTEST_SKIP() << "machine not idle (load " << load << ")";
     // Warm up: the connection (if any) is made by the first frame.
     const Bytes first = Record(0);
     link_.a->Write(first.data(), 24);
     ASSERT_EQ(ReadFor(*link_.b, 24).size(), 24U);
 
-    std::vector<double> latencies;
     uint8_t place[24];
     for (uint32_t i = 1; i <= 300; ++i) {
         const Bytes record = Record(i);
         std::this_thread::sleep_for(2ms);   // the threads go idle between frames
-        const auto start = std::chrono::steady_clock::now();
         link_.a->Write(record.data(), 24);
         int got = 0;
-        while (got < 24 && std::chrono::steady_clock::now() - start < 1s) {
+        for (const auto deadline = std::chrono::steady_clock::now() + 10s;
+             got < 24 && std::chrono::steady_clock::now() < deadline;) {
             got += link_.b->Read(place + got, 24 - got);
             if (got < 24)
                 std::this_thread::sleep_for(10us);
         }
-        latencies.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-        ASSERT_EQ(got, 24);
+        ASSERT_EQ(got, 24) << "frame " << i << " did not cross";
+        ASSERT_EQ(Bytes(place, place + 24), record) << "frame " << i;
     }
-    std::sort(latencies.begin(), latencies.end());
-    EXPECT_LT(latencies[latencies.size() * 99 / 100], 2.0)
-        << "p99 in ms; median " << latencies[latencies.size() / 2] << ", max " << latencies.back();
 }
 
 TEST_P(ChannelContract, SendersToOneReceiverDeliverEveryRecordWholeAndOnce)
