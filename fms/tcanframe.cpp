@@ -107,7 +107,8 @@ TCanFrame::TCanFrame(const TAString& line, TLogFormat layout)
 {
     if (DetectFormat(line, layout) != layout) throw TBaseError(kCtor, "String error");
 
-    Dlc = 0;
+    Dlc = 8;
+    Extended = true;
     Time = MicrosecondsOf(line.Word(0));
 
     switch (layout) {

@@ -1,6 +1,7 @@
 #pragma once
-// One extended CAN frame with its time, and the CAN log text layouts it is read
-// from and written as (one frame per line).
+// One classic CAN frame as the bus carries it (identifier and its kind, 0 to 8 data
+// bytes) with its time, and the CAN log text layouts it is read from and written as
+// (one frame per line).
 //
 // J1939 identifier (29 bits in a 32-bit word): bits 26..28 priority, bit 25 reserved,
 // bit 24 data page, bits 16..23 PDU format, bits 8..15 PDU specific, bits 0..7 source
@@ -34,27 +35,34 @@ enum TLogFormat : int {
     lfAny = 6,           // request only: any of 1, 2, 4, 5
 };
 
-// Plain value type, passed by value. Its memory image is 24 bytes: Id at offset 0,
-// Data at 4, Dlc at 12, 3 bytes of padding, Time at 16 (little-endian on our targets).
+// Plain value type, passed by value, 24 bytes: Id at offset 0, Data at 4, Dlc at 12,
+// Extended at 13, 2 bytes of padding, Time at 16 (little-endian on our targets).
 struct TCanFrame {
     // Id of a frame that is not there: every operation that returns a frame returns
     // one with this Id when it has none.
     static constexpr uint32_t NoId = 0xFFFFFFFFu;
 
+    // A 29-bit identifier when Extended (every J1939 frame), else an 11-bit one.
+    static constexpr uint32_t MaxExtendedId = 0x1FFFFFFFu;
+    static constexpr uint32_t MaxStandardId = 0x7FFu;
+
     uint32_t Id = NoId;
     std::array<uint8_t, 8> Data{};
-    // 8 in frames cut from a parameter group; 0 in frames read from a log line or
-    // received (adapters always send eight bytes).
-    uint8_t Dlc = 0;
-    int64_t Time = 0;   // microseconds since the run started
+    // The number of data bytes the frame carries, 0 to 8: Data[Dlc..7] are not sent
+    // (kept 0 in frames read from a log or received). 8 in frames cut from a
+    // parameter group.
+    uint8_t Dlc = 8;
+    bool Extended = true;   // Id is 29 bits; false: an 11-bit (standard) identifier
+    int64_t Time = 0;       // microseconds since the run started
 
     TCanFrame() = default;
-    TCanFrame(uint32_t id, const std::array<uint8_t, 8>& data, uint8_t dlc = 0, int64_t time = 0)
-        : Id(id), Data(data), Dlc(dlc), Time(time) {}
+    TCanFrame(uint32_t id, const std::array<uint8_t, 8>& data, uint8_t dlc = 8, int64_t time = 0,
+              bool extended = true)
+        : Id(id), Data(data), Dlc(dlc), Extended(extended), Time(time) {}
 
     // Parses one log line in the concrete layout (lfAscD, lfAscD8, lfFixedSaPgn or
-    // lfFixedId). Dlc is 0; Time is the first word in seconds (a first word that is
-    // not a number gives 0) times 1000000, truncated.
+    // lfFixedId): always an extended frame of 8 bytes (Dlc 8). Time is the first word
+    // in seconds (a first word that is not a number gives 0) times 1000000, truncated.
     // Throws TBaseError("TCanFrame::TCanFrame", "String error") when DetectFormat(line,
     // layout) is not exactly layout (so lfFixed and lfAny always fail: detect first),
     // "unknown format" for a layout without a parser, and the number parser's errors
@@ -63,6 +71,10 @@ struct TCanFrame {
     TCanFrame(const TAString& line, TLogFormat layout);
 
     bool IsNone() const { return Id == NoId; }
+    // Length 0..8 and an identifier that fits its kind: a frame a bus can carry.
+    bool IsValid() const { return Dlc <= 8 && Id <= (Extended ? MaxExtendedId : MaxStandardId); }
+    // An extended frame of 8 bytes: what layouts 4 and 5 (and the J1939 groups) hold.
+    bool IsJ1939Shape() const { return Extended && Dlc == 8; }
 
     // The layout the line is in, or lfNone when it does not match the request.
     // lfAscD / lfAscD8: 13 / 14 words, word 0 a decimal number, word 1 "1", word 2
@@ -75,7 +87,8 @@ struct TCanFrame {
     static TLogFormat DetectFormat(const TAString& line, TLogFormat requested);
 
     // The line in lfFixedSaPgn or lfFixedId; any other number gives the lfAscD line,
-    // or the lfAscD8 line for lfAscD8. No line end is added.
+    // or the lfAscD8 line for lfAscD8. No line end is added. These layouts hold only
+    // extended frames of 8 bytes: the caller refuses any other frame first.
     TAString ToString(TLogFormat layout) const;
 
     friend bool operator==(const TCanFrame&, const TCanFrame&) = default;

@@ -49,23 +49,27 @@ std::string JoinOrNone(const QStringList& names)
 
 QCanBusFrame ToQt(const TCanFrame& frame)
 {
-    // 29 bits: the bits above them in Id are not part of a CAN identifier.
-    QCanBusFrame qt(frame.Id & 0x1FFFFFFFu,
+    const uint32_t mask = frame.Extended ? TCanFrame::MaxExtendedId : TCanFrame::MaxStandardId;
+    QCanBusFrame qt(frame.Id & mask,
                     QByteArray(reinterpret_cast<const char*>(frame.Data.data()),
-                               static_cast<qsizetype>(frame.Data.size())));
-    qt.setExtendedFrameFormat(true);
+                               static_cast<qsizetype>(std::min<uint8_t>(frame.Dlc, 8))));
+    qt.setExtendedFrameFormat(frame.Extended);
     return qt;
 }
 
 // Data frames only: error frames and remote requests carry no data for the program.
-// Time is left at 0; Read stamps the frame with the reader's clock. Dlc is 0 as in
-// every received frame.
+// Time is left at 0; Read stamps the frame with the reader's clock. Dlc and the
+// identifier's kind are the frame's own; CAN FD frames (more than 8 bytes) are not
+// classic frames and are refused like remote frames.
 bool FromQt(const QCanBusFrame& qt, TCanFrame& frame)
 {
     if (!qt.isValid() || qt.frameType() != QCanBusFrame::DataFrame) return false;
     frame = TCanFrame();
-    frame.Id = qt.frameId();
     const QByteArray payload = qt.payload();
+    if (qt.hasFlexibleDataRateFormat() || payload.size() > 8) return false;
+    frame.Id = qt.frameId();
+    frame.Extended = qt.hasExtendedFrameFormat();
+    frame.Dlc = static_cast<uint8_t>(payload.size());
     // Byte by byte: GCC 12 takes a bulk copy from a possibly empty QByteArray for an
     // out-of-bounds read of Qt's shared empty buffer and refuses to build.
     const qsizetype n = std::min<qsizetype>(payload.size(), static_cast<qsizetype>(frame.Data.size()));

@@ -5,6 +5,7 @@ namespace {
 constexpr int IdOffset = 0;
 constexpr int DataOffset = 4;
 constexpr int DlcOffset = 12;
+constexpr int FlagsOffset = 13;
 constexpr int TimeOffset = 16;
 
 void PutLittleEndian(TSimFrameRecord::Bytes& bytes, int offset, uint64_t value, int size)
@@ -27,8 +28,9 @@ TSimFrameRecord::Bytes TSimFrameRecord::Encode(const TCanFrame& frame)
 {
     Bytes bytes{};
     PutLittleEndian(bytes, IdOffset, frame.Id, 4);
-    for (size_t i = 0; i < frame.Data.size(); ++i) bytes[DataOffset + i] = frame.Data[i];
+    for (size_t i = 0; i < frame.Data.size() && i < frame.Dlc; ++i) bytes[DataOffset + i] = frame.Data[i];
     bytes[DlcOffset] = frame.Dlc;
+    bytes[FlagsOffset] = static_cast<uint8_t>(FlagExactDlc | (frame.Extended ? 0 : FlagStandardId));
     PutLittleEndian(bytes, TimeOffset, static_cast<uint64_t>(frame.Time), 8);
     return bytes;
 }
@@ -37,8 +39,23 @@ TCanFrame TSimFrameRecord::Decode(const Bytes& bytes)
 {
     TCanFrame frame;
     frame.Id = static_cast<uint32_t>(GetLittleEndian(bytes, IdOffset, 4));
-    for (size_t i = 0; i < frame.Data.size(); ++i) frame.Data[i] = bytes[DataOffset + i];
-    frame.Dlc = bytes[DlcOffset];
+    const uint8_t flags = bytes[FlagsOffset];
+    if (flags == 0) {
+        frame.Dlc = 8;
+        frame.Extended = true;
+    } else {
+        frame.Dlc = bytes[DlcOffset];
+        frame.Extended = (flags & FlagStandardId) == 0;
+    }
+    for (size_t i = 0; i < frame.Data.size() && i < frame.Dlc; ++i) frame.Data[i] = bytes[DataOffset + i];
     frame.Time = static_cast<int64_t>(GetLittleEndian(bytes, TimeOffset, 8));
     return frame;
+}
+
+bool TSimFrameRecord::Valid(const Bytes& bytes)
+{
+    const uint8_t flags = bytes[FlagsOffset];
+    if ((flags & ~KnownFlags) != 0) return false;
+    if (flags != 0 && bytes[DlcOffset] > 8) return false;
+    return Decode(bytes).IsValid();
 }

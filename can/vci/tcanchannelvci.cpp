@@ -3,6 +3,7 @@
 #include "can/vci/tvcibittiming.h"
 #include "support/tbaseerror.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -45,8 +46,9 @@ TCanFrame TCanChannelVCI::Read()
     if (result == 0) return TCanFrame();
     TCanFrame frame;
     frame.Id = object.Id;
-    std::memcpy(frame.Data.data(), object.Data, frame.Data.size());
-    frame.Dlc = 0;
+    // The controller runs in 29-bit mode: every frame it receives is extended.
+    frame.Dlc = static_cast<uint8_t>(std::min(object.LengthAndRtr & 0x0F, 8));
+    std::memcpy(frame.Data.data(), object.Data, frame.Dlc);
     frame.Time = static_cast<int64_t>(stamp_.Extend(object.TimeStamp) * kRxStampResolution);
     return frame;
 }
@@ -55,7 +57,12 @@ void TCanChannelVCI::Write(const TCanFrame& frame)
 {
     uint8_t data[8];
     std::memcpy(data, frame.Data.data(), sizeof data);
-    const int result = library_.TransmitObj(static_cast<uint16_t>(board_), txQueue_, frame.Id, 8, data);
+    // The controller is opened in 29-bit mode: it cannot put an 11-bit identifier on the bus.
+    if (!frame.Extended)
+        throw TBaseError("TCanChannelVCI::Write", "Tx Error",
+                         "an 11-bit identifier " + TAString::Hex16(static_cast<uint16_t>(frame.Id)) +
+                             " cannot be sent: the VCI 2 channel runs with 29-bit identifiers");
+    const int result = library_.TransmitObj(static_cast<uint16_t>(board_), txQueue_, frame.Id, frame.Dlc, data);
     if (result == TVci2Library::Ok) return;
     if (result == TVci2Library::TxError) throw TBaseError("TCanChannelVCI::Write", "Tx Error");
     if (result == TVci2Library::TxQueueFull) throw TBaseError("TCanChannelVCI::Write", "Send queue full");

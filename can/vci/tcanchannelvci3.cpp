@@ -3,6 +3,7 @@
 #include "can/vci/tvcibittiming.h"
 #include "support/tbaseerror.h"
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -84,8 +85,9 @@ TCanFrame TCanChannelVCI3::Read()
     if (status != TVci3Library::Ok) throw TBaseError("TCanChannelVCI::Read", "Error:" + TAString(status));
     TCanFrame frame;
     frame.Id = message.Id;
-    std::memcpy(frame.Data.data(), message.Data, frame.Data.size());
-    frame.Dlc = 0;
+    frame.Dlc = static_cast<uint8_t>(std::min<uint32_t>((message.Info >> 16) & 0x0F, 8));
+    frame.Extended = (message.Info & TVci3Library::InfoExtended) != 0;
+    std::memcpy(frame.Data.data(), message.Data, frame.Dlc);
     const double micros = double(stamp_.Extend(message.Time)) * tickLength_;
     // Truncated; a time beyond what 64 bits hold stays at the largest one.
     constexpr double kLimit = 9223372036854775807.0;
@@ -98,7 +100,7 @@ void TCanChannelVCI3::Write(const TCanFrame& frame)
     TVci3Library::CanMessage message;
     message.Time = 0;
     message.Id = frame.Id;
-    message.Info = TVci3Library::DataFrame8Extended;
+    message.Info = (uint32_t{frame.Dlc} << 16) | (frame.Extended ? TVci3Library::InfoExtended : 0);
     std::memcpy(message.Data, frame.Data.data(), sizeof message.Data);
     for (int attempt = 0; attempt < SendAttempts; ++attempt)
         if (library_.ChannelSendMessage(channel_, 0, &message) == TVci3Library::Ok) return;

@@ -25,6 +25,8 @@ public:
     static constexpr uint8_t ExtendedMode = 2;              // canControlInitialize: 29-bit frames
     static constexpr uint32_t DataFrame8Extended = 0x00880000u;   // message info: data frame,
                                                             // length 8, extended identifier
+    // Message info: the length is bits 16..19, bit 23 marks an extended identifier.
+    static constexpr uint32_t InfoExtended = 0x00800000u;
 
     // A device class identifier in its memory layout (little-endian fields).
     struct Guid {

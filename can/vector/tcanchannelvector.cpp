@@ -3,6 +3,7 @@
 #include "can/vector/tcandrivervector.h"
 #include "support/tbaseerror.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -97,9 +98,10 @@ TCanFrame TCanChannelVector::Read()
         throw TBaseError("TCanChannelVector::Read", "ncdReceive1:" + TAString(int32_t{status}));
     if (!event) return TCanFrame();
     TCanFrame frame;
+    frame.Extended = (event->Id & TVectorLibrary::Event::ExtendedId) != 0;
     frame.Id = event->Id & ~TVectorLibrary::Event::ExtendedId;
-    std::memcpy(frame.Data.data(), event->Data, frame.Data.size());
-    frame.Dlc = 0;
+    frame.Dlc = std::min<uint8_t>(event->Dlc, 8);
+    std::memcpy(frame.Data.data(), event->Data, frame.Dlc);
     frame.Time = int64_t{event->TimeStamp} * 10;
     return frame;
 }
@@ -108,9 +110,9 @@ void TCanChannelVector::Write(const TCanFrame& frame)
 {
     TVectorLibrary::Event event;
     event.Tag = TVectorLibrary::Event::TransmitTag;
-    event.Id = frame.Id | TVectorLibrary::Event::ExtendedId;
+    event.Id = frame.Extended ? frame.Id | TVectorLibrary::Event::ExtendedId : frame.Id;
     event.Flags = 0;
-    event.Dlc = 8;
+    event.Dlc = frame.Dlc;
     std::memcpy(event.Data, frame.Data.data(), sizeof event.Data);
     const TVectorLibrary::Status status = library_.Transmit(port_, channelMask_, &event);
     if (status != TVectorLibrary::Success)

@@ -192,7 +192,7 @@ TEST_F(TCanDriverVCI3Test, ReadExtendsTheStampInTicksOfTheControllerClock)
     const TCanFrame first = channel->Read();
     EXPECT_EQ(first.Id, 0x18FEF100u);
     EXPECT_EQ(first.Data, kData);
-    EXPECT_EQ(first.Dlc, 0);
+    EXPECT_EQ(first.Dlc, 8);
     EXPECT_EQ(first.Time, 50000);
     EXPECT_EQ(channel->Read().Time, 51000);
 }

@@ -103,7 +103,7 @@ TEST_F(TCanDriverVCITest, ReadExtendsTheStampInHundredMicroseconds)
     const TCanFrame first = channel->Read();
     EXPECT_EQ(first.Id, 0x18FEF100u);
     EXPECT_EQ(first.Data, kData);
-    EXPECT_EQ(first.Dlc, 0);
+    EXPECT_EQ(first.Dlc, 8);
     EXPECT_EQ(first.Time, 500000);
     const TCanFrame second = channel->Read();
     EXPECT_EQ(second.Id, 0x0CF00400u);

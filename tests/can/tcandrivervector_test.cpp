@@ -153,7 +153,7 @@ TEST_F(TCanDriverVectorTest, ReadGivesIdWithoutExtendedBitAndMicroseconds)
     const TCanFrame frame = channel->Read();
     EXPECT_EQ(frame.Id, 0x18FEF100u);
     EXPECT_EQ(frame.Data, kData);
-    EXPECT_EQ(frame.Dlc, 0);
+    EXPECT_EQ(frame.Dlc, 8);
     EXPECT_EQ(frame.Time, 123450);
     EXPECT_EQ(channel->Read().Id, 0xFFFFFFFFu);
     // The stamp is unsigned 32-bit: the largest one does not turn negative.

@@ -46,22 +46,22 @@ TEST(TCanFrame, WritesTheFourLayouts)
 TEST(TCanFrame, ReadsTheFourLayouts)
 {
     const TCanFrame l4("000.0000 00FEF1F315000CFFFFFFFF", lfFixedSaPgn);
-    EXPECT_EQ(l4, TCanFrame(0x18FEF100, kCcvs, 0, 0));
+    EXPECT_EQ(l4, TCanFrame(0x18FEF100, kCcvs, 8, 0));
 
     const TCanFrame l4sa("001.2345 27FEF1F315000CFFFFFFFF", lfFixedSaPgn);
-    EXPECT_EQ(l4sa, TCanFrame(0x18FEF127, kCcvs, 0, 1234500));
+    EXPECT_EQ(l4sa, TCanFrame(0x18FEF127, kCcvs, 8, 1234500));
 
     const TCanFrame l2("  0.0100 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF", lfAscD8);
-    EXPECT_EQ(l2, TCanFrame(0x18FEF100, kCcvs, 0, 10000));
+    EXPECT_EQ(l2, TCanFrame(0x18FEF100, kCcvs, 8, 10000));
 
     const TCanFrame l1("0.0100\t1 18fef100X Rx D f3 15 00 0c ff ff ff ff\r\n", lfAscD);
-    EXPECT_EQ(l1, TCanFrame(0x18FEF100, kCcvs, 0, 10000));
+    EXPECT_EQ(l1, TCanFrame(0x18FEF100, kCcvs, 8, 10000));
 
     // The VIN announcement and its first data frame as the program records them.
     const TCanFrame cm("000.0120 18ECFF0020180004FFECFE00", lfFixedId);
-    EXPECT_EQ(cm, TCanFrame(0x18ECFF00, {0x20, 0x18, 0x00, 0x04, 0xFF, 0xEC, 0xFE, 0x00}, 0, 12000));
+    EXPECT_EQ(cm, TCanFrame(0x18ECFF00, {0x20, 0x18, 0x00, 0x04, 0xFF, 0xEC, 0xFE, 0x00}, 8, 12000));
     const TCanFrame dt("000.1120 18EBFF000156656869636C65", lfFixedId);
-    EXPECT_EQ(dt, TCanFrame(0x18EBFF00, {0x01, 'V', 'e', 'h', 'i', 'c', 'l', 'e'}, 0, 112000));
+    EXPECT_EQ(dt, TCanFrame(0x18EBFF00, {0x01, 'V', 'e', 'h', 'i', 'c', 'l', 'e'}, 8, 112000));
 }
 
 TEST(TCanFrame, DetectsLayoutsOnRequest)
@@ -106,8 +106,8 @@ TEST(TCanFrame, FixedLinesFrom1000SecondsReadBack)
     EXPECT_EQ(TCanFrame::DetectFormat(l5, lfAny), lfFixedId);
     EXPECT_EQ(TCanFrame::DetectFormat(l4, lfFixed), lfFixedSaPgn);
     EXPECT_EQ(TCanFrame::DetectFormat(l4, lfFixedId), lfNone);
-    EXPECT_EQ(TCanFrame(l5, lfFixedId), TCanFrame(0x18FEF100, kCcvs, 0, 1000000000));
-    EXPECT_EQ(TCanFrame(l4, lfFixedSaPgn), TCanFrame(0x18FEF100, kCcvs, 0, 1000000000));
+    EXPECT_EQ(TCanFrame(l5, lfFixedId), TCanFrame(0x18FEF100, kCcvs, 8, 1000000000));
+    EXPECT_EQ(TCanFrame(l4, lfFixedSaPgn), TCanFrame(0x18FEF100, kCcvs, 8, 1000000000));
 
     const TAString hours = "99999.9999 18FEF100F315000CFFFFFFFF";
     EXPECT_EQ(TCanFrame(hours, lfFixedId).Time, 99999999900);
@@ -117,7 +117,7 @@ TEST(TCanFrame, FixedLinesFrom1000SecondsReadBack)
     const TAString l4Late = later.ToString(lfFixedSaPgn);
     ASSERT_EQ(l4Late, "10000.0000 00FEF1F315000CFFFFFFFF");
     EXPECT_EQ(TCanFrame::DetectFormat(l4Late, lfFixed), lfFixedSaPgn);
-    EXPECT_EQ(TCanFrame(l4Late, lfFixedSaPgn), TCanFrame(0x18FEF100, kCcvs, 0, 10000000000));
+    EXPECT_EQ(TCanFrame(l4Late, lfFixedSaPgn), TCanFrame(0x18FEF100, kCcvs, 8, 10000000000));
 
     // Past 8 characters the shape must hold: a decimal time, one blank, only hex digits.
     EXPECT_EQ(TCanFrame::DetectFormat("1000.000x 18FEF100F315000CFFFFFFFF", lfFixed), lfNone);
@@ -168,7 +168,7 @@ TEST(TCanFrame, RandomFramesRoundTripThroughEveryLayout)
             ASSERT_EQ(TCanFrame::DetectFormat(line, lfAny), layout) << line.c_str();
             const TCanFrame back(line, layout);
             const uint32_t id = layout == lfFixedSaPgn ? 0x18000000u | (f.Id & 0x00FFFFFFu) : f.Id;
-            EXPECT_EQ(back, TCanFrame(id, f.Data, 0, f.Time)) << line.c_str();
+            EXPECT_EQ(back, TCanFrame(id, f.Data, 8, f.Time)) << line.c_str();
         }
     }
 }
@@ -193,7 +193,7 @@ TEST(TCanFrame, ArbitraryBytesNeverBreakTheParser)
                         found == lfFixedId);
             try {
                 const TCanFrame f(line, TLogFormat(layout));
-                EXPECT_EQ(f.Dlc, 0);
+                EXPECT_TRUE(f.IsJ1939Shape());
             } catch (const TBaseError&) {
             }
         }

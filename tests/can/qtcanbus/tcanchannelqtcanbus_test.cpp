@@ -196,7 +196,7 @@ TEST(TCanChannelQtCanBus, ReceivedFrameCarriesReadersClockAndWholeExtendedIdenti
     while ((got = b->Read()).IsNone() && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(1));
     EXPECT_EQ(got.Id, 0x18FEF100u);
     EXPECT_EQ(got.Data, sent.Data);
-    EXPECT_EQ(got.Dlc, 0);       // received frames carry no length
+    EXPECT_EQ(got.Dlc, 8);       // received frames carry their own length
     EXPECT_EQ(got.Time, 4711);   // the reader's clock, not the sender's 123456
     while ((got = b->Read()).IsNone() && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(1));
     EXPECT_EQ(got.Id, 0x1FFFFFFFu);
