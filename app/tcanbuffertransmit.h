@@ -12,6 +12,7 @@ public:
     // TCanBuffer::SetChannel waits for a send in progress on the timer thread.
     void SetChannel(TCanChannel* channel) override { buffer_.SetChannel(channel); }
     TBaseError TakeError() override { return buffer_.TakeError(); }
+    int Room() const override { return TCanBuffer::Size - 1 - buffer_.Pending(); }
 
 private:
     TCanBuffer& buffer_;

@@ -7,6 +7,7 @@
 #include "support/tbaseerror.h"
 
 #include <cstdint>
+#include <limits>
 
 class TCanChannel;
 
@@ -26,6 +27,10 @@ public:
     // The error the sending thread recorded that no Write has thrown yet, taken out (an
     // error with empty texts when there is none).
     virtual TBaseError TakeError() { return TBaseError(); }
+
+    // How many frames Write takes now without refusing one: the main tick holds the
+    // rest back (they leave later, as the medium takes them) instead of overflowing.
+    virtual int Room() const { return std::numeric_limits<int>::max(); }
 
 protected:
     TCanTransmit() = default;

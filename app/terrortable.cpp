@@ -19,7 +19,10 @@ constexpr TErrorRow kRows[] = {
     {"TCanHigh::Add", "multipacket length <=8", "CAN packet error", "CAN multi packet announces 8 bytes or fewer"},
     {"TCanHighDB::AddFrame", "multipacket transfer incomplete", "CAN packet error", "CAN multi packet transfer incomplete"},
     {"quorvella-cli", "frames not sent", "CAN error", "Frames were not sent"},
-    {"TRunEngine::TimerSysTimer", "frames late", "Log file error", "Frames leave later than their log time"},
+    // Notices: the frames went out, later than due or as the log had them.
+    {"TRunEngine::TimerSysTimer", "frames late", "Timing notice", "Frames left later than their time"},
+    {"TRunEngine::TimerSysTimer", "transfers incomplete", "Transport notice",
+     "Transport transfers of the log were incomplete or malformed; they were sent as the log has them"},
     {"TCanAdapters::OpenChannel", "Driver not supported", "CAN configuration error", "Selected driver not supported"},
     {"TCanDrvVector::TCanDrvVector", "ncdOpenDriver#", "VECTOR initialisation error", "Opening driver failed. Errorcode="},
     {"TCanDrvVector::TCanDrvVector", "ncdGetDriverConfig#", "VECTOR initialisation error", "Reading driver configuration failed. Errorcode="},

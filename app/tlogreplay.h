@@ -1,33 +1,36 @@
 #pragma once
-// Replay of a CAN log into the send queue at the times written in it, relative to
-// Start.
+// Replay of a CAN log at the times written in it, relative to Start: every frame as it
+// was written (identifier and its kind, length, data, order), transport frames
+// included. Broadcast and connection transfers are not rebuilt; they go out packet by
+// packet at their own times.
 //
-// A frame whose time lies before the frame looked at last starts a new pass: from it on
-// every frame is shifted so that it follows the previous one without a gap. That is
-// how a repeated log continues (the internal log's second pass starts at 59.998 s, its
-// third at 119.996 s) and how a log out of time order keeps its order.
-//
-// Broadcast transfers are rebuilt by the send queue; at the end of each pass the
-// transfers still open are dropped (TCanHighDB::EndOfPass), and a transfer that gets no
-// packet for 750 ms is dropped on the way (TCanHighDB::ExpireTransfers).
+// Time never drifts:
+//   - a frame earlier than the latest one by less than MergeJitter (a log merged from
+//     two channels steps back by fractions of a millisecond) leaves right after its
+//     predecessor and shifts nothing;
+//   - a larger backward jump starts a new pass: from it on every frame is shifted so
+//     that it follows the previous one without a gap (it is taken in the next step).
+//     That is also how a repeated log continues (the internal log's second pass starts at 59.998 s, its third at
+//     119.996 s).
 
 #include "app/tcanlog.h"
-#include "fms/tcanhighdb.h"
+#include "fms/tcanframe.h"
 
 #include <cstdint>
+#include <deque>
 
 class TLogReplay {
 public:
     enum TResult {
-        rrGoOn,        // the due frames are queued (or the step ended at a new pass)
+        rrGoOn,        // the due frames are queued
         rrAllQueued,   // every frame is queued and no repeat is wanted
     };
 
-    // A log with more than one frame per millisecond builds a backlog in the send queue
-    // (at most one frame leaves per millisecond). Beyond this many queued messages the
-    // replay waits before it queues more, so that memory stays bounded however long a
-    // repeated dense log runs; the frames only leave later, as they would anyway.
-    static constexpr int MaxBacklog = 65536;
+    // The replay waits while this many frames wait for the medium, so that memory stays
+    // bounded however long a repeated dense log runs; they then leave later and are
+    // reported late.
+    static constexpr std::size_t MaxBacklog = 65536;
+    static constexpr int64_t MergeJitter = 1000000;   // µs
 
     // Back to the first frame (at Start). Without fromFirstFrame the frames are due at
     // the times written in the log; with it the first frame is due at once and every
@@ -35,25 +38,41 @@ public:
     // file cut out of a long recording).
     void Restart(const TCanLog& log, bool fromFirstFrame);
 
-    // One replay step of the 1 ms step at simTime (µs): queues every frame due up to
-    // simTime + 999 µs, with the frame's time plus the offset as its time.
-    // At the end of the frames: with repeat from the first one again (at most once per
-    // step, so a log whose frames all share one time cannot hold the step); without it,
-    // or when there are no frames at all, rrAllQueued from then on.
-    TResult Step(const TCanLog& log, bool repeat, int64_t simTime, TCanHighDB& queue);
+    // One replay step of the 1 ms step at simTime (µs): appends to due, in file order,
+    // every frame whose replay time falls before simTime + 1000, with that time as its
+    // Time. At the end of the frames: with repeat from the first one again (at most once
+    // per step, so a log whose frames all share one time cannot hold the step); without
+    // it, or when there are no frames at all, rrAllQueued from then on.
+    TResult Step(const TCanLog& log, bool repeat, int64_t simTime, std::deque<TCanFrame>& due);
 
-    // When the next frame is due for the queue (its time plus the offset), or
-    // INT64_MAX when every frame is queued; INT64_MIN when the next step starts a new
-    // pass (it must run).
+    // When the next frame is due (its replay time), or INT64_MAX when every frame is
+    // queued; INT64_MIN when the next step starts a new pass (it must run).
     int64_t NextFrameTime(const TCanLog& log, bool repeat) const;
 
     uint32_t LineIndex() const { return lineIndex_; }
     int64_t LastLineTime() const { return lastLineTime_; }
     int64_t LineTimeOffset() const { return lineTimeOffset_; }
+    // Frames that stepped back by less than MergeJitter, and the passes started by a
+    // larger jump (the repeats included), since Restart.
+    int64_t SmallBackwardSteps() const { return smallSteps_; }
+    int64_t NewPasses() const { return newPasses_; }
 
 private:
+    // Where a frame goes: its replay time, the offset from it on, and whether it stepped
+    // back a little or starts a new pass.
+    struct TPlacement {
+        enum TKind { pkForward, pkSmallStep, pkNewPass };
+        int64_t Time;
+        int64_t Offset;
+        TKind Kind;
+    };
+    TPlacement Place(const TLogFrame& line) const;
+
     uint32_t lineIndex_ = 0;
     int64_t lastLineTime_ = 0;
     int64_t lineTimeOffset_ = 0;
-    bool passEnded_ = false;   // EndOfPass told the queue about the last pass
+    bool started_ = false;        // a frame has been queued since Restart
+    bool passStarting_ = false;   // the frame at lineIndex_ begins a repeated pass
+    int64_t smallSteps_ = 0;
+    int64_t newPasses_ = 0;
 };

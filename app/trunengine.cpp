@@ -11,6 +11,7 @@
 #include "can/tcanchannel.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <vector>
 
@@ -51,13 +52,16 @@ void TRunEngine::Start()
     // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
     // belongs to that run: its frames would go out with stale times and data.
     sendQueue_.Clear();
+    replayDue_.clear();
+    transferWatch_.Clear();
     transfers_.Clear();
     responder_.Reset();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
     for (bool& shown : shown_) shown = false;
     maxLateness_ = 0;
-    droppedTransfers_ = 0;
+    lateFrames_ = 0;
+    latestDue_ = 0;
 
     try {
         catalogue_.Reset();
@@ -88,6 +92,8 @@ void TRunEngine::Stop()
 {
     if (!running_) return;
     running_ = false;
+    if (!Controls.Simulation) EndTransfers();
+    TellLateness();
     if (logOut_.IsOpen() && !logOut_.Flush()) LogOutFailed();
     if (view_) view_->RunStateChanged(false);
 }
@@ -124,15 +130,14 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
     } else {
         TLogReplay::TResult result = TLogReplay::rrGoOn;
         try {
-            result = replay_.Step(ActiveLines(), Controls.Repeat, simTime_, sendQueue_);
+            result = replay_.Step(ActiveLines(), Controls.Repeat, simTime_, replayDue_);
         } catch (const TBaseError& e) {
             // With Repeat the same frame fails again in every pass: tell the user once.
             ShowOncePerRun(esReplay, e);
         }
-        ReportDrops();
-        // The run ends once the last frame of the log has left the queue, not when it
-        // was queued: frames that share a millisecond leave in the steps after it.
-        if (result == TLogReplay::rrAllQueued && sendQueue_.Count() == 0) {
+        // The run ends once the last frame of the log has left, not when it was
+        // released: frames the transmit buffer could not take yet leave in later steps.
+        if (result == TLogReplay::rrAllQueued && replayDue_.empty() && sendQueue_.Count() == 0) {
             Stop();
             return false;
         }
@@ -140,24 +145,58 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 
     ReadReceived();
 
-    const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
-    if (!frame.IsNone()) {
-        transfers_.Sent(frame, simTime_, sendQueue_);
-        responder_.Sent(frame);
-        NoteLateness(frame);
-        if (Controls.SendCan && canChannel_ && Transmit(frame)) ++framesSent_;
-        if (Controls.LogFile && logOut_.IsOpen()) {
-            if (logOut_.Append(frame)) {
-                ++framesLogged_;
-            } else {
-                LogOutFailed();
-            }
+    if (Controls.Simulation) {
+        const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
+        if (!frame.IsNone()) {
+            transfers_.Sent(frame, simTime_, sendQueue_);
+            responder_.Sent(frame);
+            Emit(frame);
         }
-        WatchFrame(frame);
+    } else {
+        ReleaseReplayed();
     }
 
     simTime_ += StepMicros;
     return true;
+}
+
+void TRunEngine::ReleaseReplayed()
+{
+    int room = Controls.SendCan && canChannel_ ? transmit_.Room() : std::numeric_limits<int>::max();
+    while (!replayDue_.empty() && room > 0 && running_) {
+        const TCanFrame frame = replayDue_.front();
+        replayDue_.pop_front();
+        --room;
+        Emit(frame);
+        // A refused write switched the adapter off: the rest go to the other destinations.
+        if (!(Controls.SendCan && canChannel_)) room = std::numeric_limits<int>::max();
+    }
+}
+
+int64_t TRunEngine::Departure(const TCanFrame& frame) const
+{
+    if (!(Controls.SendCan && canChannel_)) return std::max(frame.Time, simTime_);
+    // The steps of a tick run at once when the tick comes: a frame the buffer could not
+    // take earlier is handed over now, which may be later than its step.
+    const auto now = static_cast<int64_t>(std::llround((clock_.Seconds() - startTime_) * 1000000.0L));
+    return std::max(frame.Time, std::max(simTime_, now) - TransmitLead);
+}
+
+void TRunEngine::Emit(const TCanFrame& frame)
+{
+    TCanFrame left = frame;
+    left.Time = Departure(frame);
+    NoteLateness(frame, left.Time);
+    if (!Controls.Simulation) transferWatch_.Frame(left);
+    if (Controls.SendCan && canChannel_ && Transmit(frame)) ++framesSent_;
+    if (Controls.LogFile && logOut_.IsOpen()) {
+        if (logOut_.Append(left)) {
+            ++framesLogged_;
+        } else {
+            LogOutFailed();
+        }
+    }
+    WatchFrame(frame);
 }
 
 void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
@@ -270,6 +309,8 @@ int64_t TRunEngine::SkipIdleTime(int64_t limit)
 {
     if (!running_ || Controls.Simulation) return simTime_;
     constexpr int64_t kMs = StepMicros;
+    // Frames waiting for the transmit buffer leave in the next step.
+    if (!replayDue_.empty()) return simTime_;
     int64_t target = std::numeric_limits<int64_t>::max();
     const int64_t queued = sendQueue_.NextDueTime();
     if (queued != std::numeric_limits<int64_t>::max()) {
@@ -292,34 +333,34 @@ int64_t TRunEngine::SkipIdleTime(int64_t limit)
     return simTime_;
 }
 
-void TRunEngine::ReportDrops()
+void TRunEngine::EndTransfers()
 {
-    for (const TTransferDrop& drop : sendQueue_.TakeDrops()) {
-        ++droppedTransfers_;
-        // Refused packets keep the receiving side's own messages; every other drop is
-        // a transfer that ended unfinished.
-        if (drop.Reason == TTransferDrop::drPacketError || drop.Reason == TTransferDrop::drBadAnnouncement)
-            ShowOncePerRun(esTransfer, TBaseError("TCanHigh::Add", drop.Error, drop.Describe()));
-        else
-            ShowOncePerRun(esTransfer, TBaseError("TCanHighDB::AddFrame", "multipacket transfer incomplete", drop.Describe()));
-    }
+    transferWatch_.End(simTime_, "the end of the run");
+    if (transferWatch_.AllWell() || !errors_) return;
+    // The log's own traffic, sent as it was: told, but nothing was lost.
+    errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "transfers incomplete", transferWatch_.Detail()));
 }
 
-void TRunEngine::NoteLateness(const TCanFrame& frame)
+void TRunEngine::NoteLateness(const TCanFrame& frame, int64_t departure)
 {
-    const int64_t late = simTime_ - frame.Time;
+    const int64_t late = departure - frame.Time;
+    if (late > LateNotice) ++lateFrames_;
     if (late <= maxLateness_) return;
     maxLateness_ = late;
-    if (late > LateNotice && !shown_[esLate]) {
-        shown_[esLate] = true;
-        if (errors_) {
-            errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "frames late",
-                                           "at most one frame leaves per millisecond; a frame of " +
-                                               TAString(static_cast<double>(frame.Time) / 1e6, 0, 4) +
-                                               " s left " + TAString(static_cast<double>(late) / 1e3, 0, 1) +
-                                               " ms late"));
-        }
-    }
+    latestDue_ = frame.Time;
+}
+
+void TRunEngine::TellLateness()
+{
+    if (lateFrames_ == 0 || !errors_) return;
+    const char* why = Controls.Simulation ? "at most one frame leaves per millisecond"
+                                          : "the transmit buffer took the frames of the log more slowly than they came";
+    errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "frames late",
+                                   TAString(std::to_string(lateFrames_)) + " frames left more than " +
+                                       TAString(static_cast<double>(LateNotice) / 1e3, 0, 0) +
+                                       " ms after their time; the latest left " +
+                                       TAString(static_cast<double>(maxLateness_) / 1e3, 0, 3) + " ms late (a frame of " +
+                                       TAString(static_cast<double>(latestDue_) / 1e6, 0, 4) + " s): " + why));
 }
 
 bool TRunEngine::Transmit(const TCanFrame& frame)

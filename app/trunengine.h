@@ -3,10 +3,13 @@
 //
 // While running, the window's 50 ms timer calls TimerSysTimer. Each call advances the
 // simulated clock SimTime in 1 ms steps until it has caught up with the time source.
-// In each step the source (the vehicle simulation every 5 ms, or the log replay) fills
-// the time-ordered send queue, and at most one due frame leaves it for the
-// destinations: the transmit buffer (due 200 ms after its scheduled time, so the burst
-// of a tick is spread out again), the output log and the frame watch. Before that, each
+// In each step the vehicle simulation (every 5 ms) fills the time-ordered send queue,
+// from which at most one due frame leaves; a log replay instead releases every frame
+// of the log due in that millisecond, verbatim and in file order, as far as the
+// transmit buffer takes them (the rest wait, in order, and leave late). A frame goes to
+// the destinations: the transmit buffer (due 200 ms after its scheduled time, so the
+// burst of a tick is spread out again), the output log (stamped with the time it
+// leaves) and the frame watch. Before that, each
 // step reads what the open channel has received: every frame goes to the output log
 // when Controls.LogReceived asks for it (stamped with the step's time), to the
 // received-frame sink, and in simulation mode the answers to J1939 requests join the
@@ -31,10 +34,12 @@
 #include "app/ttimesource.h"
 #include "fms/tbusfmsstandard.h"
 #include "fms/tcanhighdb.h"
+#include "fms/ttransferwatch.h"
 #include "support/tbaseerror.h"
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
 
 class TCanChannel;
 class TErrorReporter;
@@ -103,13 +108,26 @@ public:
     // The caller then moves its clock on by as much. Does nothing in simulation mode.
     int64_t SkipIdleTime(int64_t limit);
 
-    // Frames that left the send queue later than their time (a log with more than one
-    // frame per millisecond): the largest lateness of this run, µs. Above LateNotice
-    // the user is told once per run.
+    // When a frame leaves (µs since Start): its own time, or later when it was released
+    // late. With the adapter on, the transmit buffer sends it TransmitLead after its
+    // time, so a release up to that much late still leaves on time; without it the step
+    // that released it is when it left. The output log is stamped with it and the
+    // lateness measured by it, as the runner's timing self-check measures the
+    // channel's departures.
+    int64_t Departure(const TCanFrame& frame) const;
+    // The largest lateness (departure minus the frame's time) of this run, µs, and the
+    // frames more than LateNotice late. When the run stops, late frames are told in one
+    // notice with the largest lateness (nothing was lost), the figure the runner's timing
+    // self-check gives for the same run.
     int64_t MaxLateness() const { return maxLateness_; }
+    int64_t LateFrames() const { return lateFrames_; }
     static constexpr int64_t LateNotice = 10000;
-    // Broadcast transfers of a log source dropped unfinished in this run.
-    int DroppedTransfers() const { return droppedTransfers_; }
+    // The transport transfers a log source sent in this run, watched as they left (never
+    // rebuilt or dropped); the ones still open end with the run. Incomplete or
+    // malformed ones are told in a notice when the run stops.
+    const TTransferWatch& Transfers() const { return transferWatch_; }
+    // Frames of a log source released and waiting for the transmit buffer to take them.
+    std::size_t ReplayBacklog() const { return replayDue_.size(); }
 
     // Makes channel (nullptr: none) the open channel. Returns only when the transmit
     // thread no longer uses the previous one, so the caller may then close it:
@@ -169,7 +187,7 @@ public:
     int32_t StepCounter() const { return stepCounter_; }
 
 private:
-    enum TErrorSource { esSimulation, esReplay, esTransfer, esLate, esChannelRead, esCount };
+    enum TErrorSource { esSimulation, esReplay, esChannelRead, esCount };
 
     // One 1 ms step; false when the run ended inside it (end of the log).
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
@@ -179,10 +197,15 @@ private:
     // to the received-frame sink and, in simulation mode, to the request responder.
     void ReadReceived();
     void AnswerRequest(const TCanFrame& frame);
+    // The replay's due frames, as far as the transmit buffer takes them.
+    void ReleaseReplayed();
+    // One frame leaving for the destinations.
+    void Emit(const TCanFrame& frame);
     // False when the transmit buffer refused the frame (the destination is then off).
     bool Transmit(const TCanFrame& frame);
-    void ReportDrops();
-    void NoteLateness(const TCanFrame& frame);
+    void EndTransfers();
+    void NoteLateness(const TCanFrame& frame, int64_t departure);
+    void TellLateness();
     void WatchFrame(const TCanFrame& frame);
     void Show(const TBaseError& error);
     void ShowOncePerRun(TErrorSource source, const TBaseError& error);
@@ -204,6 +227,8 @@ private:
     TCanLog userLines_;
     TLogOut logOut_;
     TLogReplay replay_;
+    std::deque<TCanFrame> replayDue_;   // released by the replay, not yet taken
+    TTransferWatch transferWatch_;
     TRequestResponder responder_;
     TTransferGate transfers_;
 
@@ -219,6 +244,7 @@ private:
     int64_t startMicros_ = 0;
     bool shown_[esCount] = {};
     int64_t maxLateness_ = 0;
-    int droppedTransfers_ = 0;
+    int64_t lateFrames_ = 0;
+    int64_t latestDue_ = 0;   // µs, time of the frame that left latest
     bool logOutShown_ = false;   // the output log's failure has been shown
 };

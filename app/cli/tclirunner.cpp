@@ -507,11 +507,12 @@ std::optional<int> TCliRun::OpenChannel()
     // Real time: the buffer holds each frame until its due time on the monotonic clock,
     // startMicros_ + TransmitLead + its time in the run. Virtual time: a frame goes out
     // when released; it is counted as leaving when the transmit buffer would have sent
-    // it: at its time, or TransmitLead after its release when that is later.
+    // it (TRunEngine::Departure): at its time, or TransmitLead after it was handed over
+    // when that is later.
     timed_ = std::make_unique<TTimedChannel>(
         opened_ ? *opened_ : static_cast<TCanChannel&>(nullChannel_), timing_,
         [this](const TCanFrame& frame) -> TTimedChannel::TTimes {
-            if (o_.Fast) return {frame.Time, std::max(frame.Time, engine_.SimTime() - TRunEngine::TransmitLead)};
+            if (o_.Fast) return {frame.Time, engine_.Departure(frame)};
             const int64_t base = startMicros_ + TRunEngine::TransmitLead;
             return {frame.Time - base, realClock_.Micros() - base};
         });
@@ -643,6 +644,8 @@ int TCliRun::Finish()
     Print(TTimingReport::Text(groups, judge));
     Print("transmit timer: " + scheduling + "\n");
     if (Simulation()) Print("J1939 " + engine_.Requests().Text() + "\n");
+    // A replay sends transport frames as the log has them; this says what they amounted to.
+    if (!Simulation()) Print("transport: " + engine_.Transfers().Summary() + "\n");
     if (o_.LogRx)
         Print("output log: " + TAString(std::to_string(engine_.FramesLogged())) + " frames written, " +
               TAString(std::to_string(engine_.ReceivedLogged())) + " of them received\n");

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <stdexcept>
 #include <utility>
 #include <vector>
@@ -33,12 +34,21 @@ public:
         if (fail == fOther) throw std::runtime_error("boom");
         sent.push_back({frame, delay, engine ? engine->SimTime() : -1});
     }
+    // A medium that takes perStep frames in each millisecond step.
+    int Room() const override
+    {
+        if (perStep == std::numeric_limits<int>::max() || !engine) return perStep;
+        int taken = 0;
+        for (auto it = sent.rbegin(); it != sent.rend() && it->SimTime == engine->SimTime(); ++it) ++taken;
+        return perStep - taken;
+    }
     void SetChannel(TCanChannel* channel) override { channels.push_back(channel); }
     TBaseError TakeError() override { return std::exchange(pending, TBaseError()); }
 
     const TRunEngine* engine = nullptr;
     TBaseError pending;   // what the sending thread would have recorded
     TFail fail = fNone;
+    int perStep = std::numeric_limits<int>::max();
     std::vector<TSentFrame> sent;
     std::vector<TCanChannel*> channels;
 };
