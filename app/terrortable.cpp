@@ -10,6 +10,7 @@ constexpr TErrorRow kRows[] = {
     {"TCanBuffer::OnLoop", "unknown error", "CAN error", "Undefined error occured"},
     // Frames a channel could not deliver; the detail says how many and where.
     {"TCanAdapters::CloseChannel", "Frames not delivered", "CAN error", "Frames could not be delivered"},
+    {"TRunEngine::TimerSysTimer", "Frames not delivered", "CAN error", "Frames could not be delivered"},
     {"TACommunication::Write", "Send buffer full", "CAN error", "Send buffer full, frames are dropped"},
     {"TACommunication::Receive", "Receive buffer full", "CAN error", "Receive buffer full, received frames are dropped"},
     {"", "Logfile Read Error", "Log file error", "Reading CAN log entry failed"},
@@ -23,6 +24,7 @@ constexpr TErrorRow kRows[] = {
     {"TRunEngine::TimerSysTimer", "frames late", "Timing notice", "Frames left later than their time"},
     {"TRunEngine::TimerSysTimer", "transfers incomplete", "Transport notice",
      "Transport transfers of the log were incomplete or malformed; they were sent as the log has them"},
+    {"TRunEngine::TimerSysTimer", "run stalled", "Timing notice", "The run was held up and went on from the present"},
     {"TCanAdapters::OpenChannel", "Driver not supported", "CAN configuration error", "Selected driver not supported"},
     {"TCanDrvVector::TCanDrvVector", "ncdOpenDriver#", "VECTOR initialisation error", "Opening driver failed. Errorcode="},
     {"TCanDrvVector::TCanDrvVector", "ncdGetDriverConfig#", "VECTOR initialisation error", "Reading driver configuration failed. Errorcode="},

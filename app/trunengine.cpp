@@ -52,7 +52,11 @@ void TRunEngine::Start()
     // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
     // belongs to that run: its frames would go out with stale times and data.
     sendQueue_.Clear();
-    replayDue_.clear();
+    held_.clear();
+    heldSince_ = 0;
+    undelivered_ = 0;
+    stalls_ = 0;
+    stallShift_.store(0, std::memory_order_relaxed);
     transferWatch_.Clear();
     transfers_.Clear();
     responder_.Reset();
@@ -94,6 +98,15 @@ void TRunEngine::Stop()
     running_ = false;
     if (!Controls.Simulation) EndTransfers();
     TellLateness();
+    TellStalls();
+    if (!held_.empty()) {
+        // Released before the stop and never taken by the transmit buffer.
+        undelivered_ += static_cast<int64_t>(held_.size());
+        held_.clear();
+        Show(TBaseError("TRunEngine::TimerSysTimer", "Frames not delivered",
+                        TAString(std::to_string(undelivered_)) +
+                            " frames of this run were released and not taken by the transmit buffer"));
+    }
     if (logOut_.IsOpen() && !logOut_.Flush()) LogOutFailed();
     if (view_) view_->RunStateChanged(false);
 }
@@ -114,7 +127,18 @@ void TRunEngine::TimerSysTimer()
     bool monitorDue = tickCounter_ % RefreshTicks == 0;
     bool cockpitRefresh = monitorDue;
 
-    const auto elapsed = static_cast<int64_t>((clock_.Seconds() - startTime_) * 1000000.0L);
+    auto elapsed = static_cast<int64_t>(std::llround((clock_.Seconds() - startTime_) * 1000000.0L));
+    if (elapsed - simTime_ > StallLimit) {
+        // The process was held up (a suspended machine, a box open, a debugger): the run
+        // goes on from the present instead of sending every missed millisecond at once.
+        // The simulation skips the missed periods; a replay's frames move by the stall.
+        const int64_t shift = elapsed - simTime_ - StepMicros;
+        startTime_ += static_cast<long double>(shift) / 1000000.0L;
+        startMicros_ += shift;
+        stallShift_.fetch_add(shift, std::memory_order_relaxed);
+        ++stalls_;
+        elapsed -= shift;
+    }
     // Stop may also come from the user while an error box is open.
     while (running_ && simTime_ < elapsed) {
         if (!DoStep(monitorDue, cockpitRefresh)) return;
@@ -130,14 +154,14 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
     } else {
         TLogReplay::TResult result = TLogReplay::rrGoOn;
         try {
-            result = replay_.Step(ActiveLines(), Controls.Repeat, simTime_, replayDue_);
+            result = replay_.Step(ActiveLines(), Controls.Repeat, simTime_, held_);
         } catch (const TBaseError& e) {
             // With Repeat the same frame fails again in every pass: tell the user once.
             ShowOncePerRun(esReplay, e);
         }
         // The run ends once the last frame of the log has left, not when it was
         // released: frames the transmit buffer could not take yet leave in later steps.
-        if (result == TLogReplay::rrAllQueued && replayDue_.empty() && sendQueue_.Count() == 0) {
+        if (result == TLogReplay::rrAllQueued && held_.empty() && sendQueue_.Count() == 0) {
             Stop();
             return false;
         }
@@ -150,26 +174,42 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
         if (!frame.IsNone()) {
             transfers_.Sent(frame, simTime_, sendQueue_);
             responder_.Sent(frame);
-            Emit(frame);
+            held_.push_back(frame);
         }
-    } else {
-        ReleaseReplayed();
     }
+    ReleaseHeld();
 
     simTime_ += StepMicros;
     return true;
 }
 
-void TRunEngine::ReleaseReplayed()
+void TRunEngine::ReleaseHeld()
 {
-    int room = Controls.SendCan && canChannel_ ? transmit_.Room() : std::numeric_limits<int>::max();
-    while (!replayDue_.empty() && room > 0 && running_) {
-        const TCanFrame frame = replayDue_.front();
-        replayDue_.pop_front();
+    if (held_.empty()) return;
+    const bool toAdapter = Controls.SendCan && canChannel_;
+    int room = toAdapter ? transmit_.Room() : std::numeric_limits<int>::max();
+    if (room > 0 || !toAdapter) heldSince_ = simTime_;
+    while (!held_.empty() && room > 0 && running_) {
+        const TCanFrame frame = held_.front();
+        held_.pop_front();
         --room;
         Emit(frame);
         // A refused write switched the adapter off: the rest go to the other destinations.
         if (!(Controls.SendCan && canChannel_)) room = std::numeric_limits<int>::max();
+    }
+    // A transmit buffer that takes nothing for HoldLimit: the frames held cannot be
+    // delivered. They are counted and told; the adapter stays on for what comes next.
+    if (!held_.empty() && simTime_ - heldSince_ >= HoldLimit) {
+        const auto lost = static_cast<int64_t>(held_.size());
+        undelivered_ += lost;
+        held_.clear();
+        heldSince_ = simTime_;
+        ShowOncePerRun(esUndelivered,
+                       TBaseError("TRunEngine::TimerSysTimer", "Frames not delivered",
+                                  TAString(std::to_string(lost)) + " frames waited " +
+                                      TAString(static_cast<double>(HoldLimit) / 1e3, 0, 0) +
+                                      " ms for the transmit buffer, which took none of them; they were not "
+                                      "sent (the adapter stays on; the end of the run gives the total)"));
     }
 }
 
@@ -310,7 +350,7 @@ int64_t TRunEngine::SkipIdleTime(int64_t limit)
     if (!running_ || Controls.Simulation) return simTime_;
     constexpr int64_t kMs = StepMicros;
     // Frames waiting for the transmit buffer leave in the next step.
-    if (!replayDue_.empty()) return simTime_;
+    if (!held_.empty()) return simTime_;
     int64_t target = std::numeric_limits<int64_t>::max();
     const int64_t queued = sendQueue_.NextDueTime();
     if (queued != std::numeric_limits<int64_t>::max()) {
@@ -348,6 +388,18 @@ void TRunEngine::NoteLateness(const TCanFrame& frame, int64_t departure)
     if (late <= maxLateness_) return;
     maxLateness_ = late;
     latestDue_ = frame.Time;
+}
+
+void TRunEngine::TellStalls()
+{
+    if (stalls_ == 0 || !errors_) return;
+    const char* how = Controls.Simulation ? "the simulation skipped the missed periods"
+                                          : "the replay's later frames moved by the stall";
+    errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "run stalled",
+                                   "the run fell more than " + TAString(static_cast<double>(StallLimit) / 1e3, 0, 0) +
+                                       " ms behind " + TAString(std::to_string(stalls_)) + " times, " +
+                                       TAString(static_cast<double>(StallShift()) / 1e6, 0, 3) +
+                                       " s in all, and went on from the present each time: " + how));
 }
 
 void TRunEngine::TellLateness()

@@ -126,8 +126,20 @@ public:
     // rebuilt or dropped); the ones still open end with the run. Incomplete or
     // malformed ones are told in a notice when the run stops.
     const TTransferWatch& Transfers() const { return transferWatch_; }
-    // Frames of a log source released and waiting for the transmit buffer to take them.
-    std::size_t ReplayBacklog() const { return replayDue_.size(); }
+    // Frames released and waiting for the transmit buffer to take them. While it takes
+    // none for HoldLimit, the frames held are not delivered: counted and told once per
+    // run; the adapter stays on.
+    std::size_t ReplayBacklog() const { return held_.size(); }
+    static constexpr int64_t HoldLimit = 1000000;   // µs
+    int64_t Undelivered() const { return undelivered_; }
+    // A tick that finds the run more than StallLimit behind (the process was held up)
+    // moves the run's start by the time missed, less one step: the run goes on from
+    // the present. Stalls() counts them; StallShift() is the time moved in all, µs
+    // (read from any thread: the runner's timing stamps on the transmit thread); the
+    // run's stop tells them in a notice.
+    static constexpr int64_t StallLimit = 200000;   // µs
+    int64_t Stalls() const { return stalls_; }
+    int64_t StallShift() const { return stallShift_.load(std::memory_order_relaxed); }
 
     // Makes channel (nullptr: none) the open channel. Returns only when the transmit
     // thread no longer uses the previous one, so the caller may then close it:
@@ -187,7 +199,7 @@ public:
     int32_t StepCounter() const { return stepCounter_; }
 
 private:
-    enum TErrorSource { esSimulation, esReplay, esChannelRead, esCount };
+    enum TErrorSource { esSimulation, esReplay, esChannelRead, esUndelivered, esCount };
 
     // One 1 ms step; false when the run ended inside it (end of the log).
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
@@ -198,7 +210,7 @@ private:
     void ReadReceived();
     void AnswerRequest(const TCanFrame& frame);
     // The replay's due frames, as far as the transmit buffer takes them.
-    void ReleaseReplayed();
+    void ReleaseHeld();
     // One frame leaving for the destinations.
     void Emit(const TCanFrame& frame);
     // False when the transmit buffer refused the frame (the destination is then off).
@@ -206,6 +218,7 @@ private:
     void EndTransfers();
     void NoteLateness(const TCanFrame& frame, int64_t departure);
     void TellLateness();
+    void TellStalls();
     void WatchFrame(const TCanFrame& frame);
     void Show(const TBaseError& error);
     void ShowOncePerRun(TErrorSource source, const TBaseError& error);
@@ -227,7 +240,11 @@ private:
     TCanLog userLines_;
     TLogOut logOut_;
     TLogReplay replay_;
-    std::deque<TCanFrame> replayDue_;   // released by the replay, not yet taken
+    std::deque<TCanFrame> held_;   // released, not yet taken by the transmit buffer
+    int64_t heldSince_ = 0;        // µs, when the buffer last took a frame or could have
+    int64_t undelivered_ = 0;
+    int64_t stalls_ = 0;
+    std::atomic<int64_t> stallShift_{0};
     TTransferWatch transferWatch_;
     TRequestResponder responder_;
     TTransferGate transfers_;

@@ -513,7 +513,8 @@ std::optional<int> TCliRun::OpenChannel()
         opened_ ? *opened_ : static_cast<TCanChannel&>(nullChannel_), timing_,
         [this](const TCanFrame& frame) -> TTimedChannel::TTimes {
             if (o_.Fast) return {frame.Time, engine_.Departure(frame)};
-            const int64_t base = startMicros_ + TRunEngine::TransmitLead;
+            // After a stall the run's start has moved on: frames are judged by it.
+            const int64_t base = startMicros_ + engine_.StallShift() + TRunEngine::TransmitLead;
             return {frame.Time - base, realClock_.Micros() - base};
         });
     if (!o_.Fast) {
@@ -593,7 +594,11 @@ void TCliRun::RunLoop()
             }
             SleepUntil(next);
         }
+        const int64_t stalls = engine_.Stalls();
         engine_.TimerSysTimer();
+        // A stall moved the run's start: its end moves with it.
+        if (o_.Duration && engine_.Stalls() != stalls)
+            engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
         if (o_.Monitor && engine_.SimTime() >= nextMonitor) {
             PrintMonitor();
             nextMonitor += 1000000;
@@ -643,6 +648,9 @@ int TCliRun::Finish()
     const TAString scheduling(o_.Fast ? std::string("none (virtual time)") : timer_.SchedulingText());
     Print(TTimingReport::Text(groups, judge));
     Print("transmit timer: " + scheduling + "\n");
+    if (engine_.Stalls() > 0)
+        Print("stalls: " + TAString(std::to_string(engine_.Stalls())) + ", " +
+              TAString(static_cast<double>(engine_.StallShift()) / 1e6, 0, 3) + " s in all\n");
     if (Simulation()) Print("J1939 " + engine_.Requests().Text() + "\n");
     // A replay sends transport frames as the log has them; this says what they amounted to.
     if (!Simulation()) Print("transport: " + engine_.Transfers().Summary() + "\n");
@@ -659,6 +667,8 @@ int TCliRun::Finish()
     }
     if (reporter_.count > 0 || channelReports_.Count() > 0) return TCliRunner::ExitFailed;
     if (o_.StrictTiming && TTimingReport::AnyFlagged(groups)) return TCliRunner::ExitFailed;
+    // A stall broke the schedule however well the frames kept it afterwards.
+    if (o_.StrictTiming && engine_.Stalls() > 0) return TCliRunner::ExitFailed;
     if (cutShort_ != 0) return TCliRunner::ExitSignalBase + cutShort_;
     return TCliRunner::ExitOk;
 }

