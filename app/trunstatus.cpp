@@ -49,6 +49,9 @@ TRunStatusText TRunStatus::Text(const TRunStatusFacts& f)
     if (!f.SendCan) t.Sent += " (CAN-Adapter off)";
     t.Timer = f.TimerScheduling.IsEmpty() ? TAString("not started") : f.TimerScheduling;
 
+    if (f.RunErrors > 0)
+        t.Problem = TAString(int32_t(f.RunErrors)) + (f.RunErrors == 1 ? " error" : " errors") +
+                    " in this run: see the error window";
     if (f.LogFileName.IsEmpty()) {
         t.Log = "none chosen";
         return t;

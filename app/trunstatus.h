@@ -12,7 +12,8 @@
 //                                           ("normal (no permission for real-time
 //                                            scheduling)", "not started")
 //   and, when the output log failed, the system's reason on a line of its own
-//   ("No such file or directory").
+//   ("No such file or directory"); otherwise, when errors came during the run, how many
+//   ("2 errors in this run: see the error window").
 //
 // The counts are the engine's for the current (or last) run; the output log is named
 // by its file name without the folder.
@@ -34,6 +35,7 @@ struct TRunStatusFacts {
     bool LogOpen = false;        // that file is open
     TAString LogError;           // why it could not be opened or written; empty: it could
     TAString TimerScheduling;    // the transmit timer's scheduling in words; empty: not started
+    int RunErrors = 0;           // errors of this run listed in the error window
 };
 
 struct TRunStatusText {
@@ -41,7 +43,7 @@ struct TRunStatusText {
     TAString Sent;
     TAString Log;
     TAString Written;
-    TAString Problem;   // empty unless the output log failed
+    TAString Problem;   // the output log's failure, else the run's errors; empty: neither
     TAString Timer;
 };
 

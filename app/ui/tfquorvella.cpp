@@ -455,6 +455,7 @@ void TFQuorvella::ShowStatus()
     f.LogOpen = engine_.LogOut().IsOpen() ||
                 (engine_.LogOut().Failed() && engine_.LogOut().Error().Operation() != "TLogOut::Open");
     f.LogError = logError_;
+    f.RunErrors = runErrors_;
     if (transmitTimer_ && transmitTimer_->Scheduling() != TMultimediaTimer::scUnknown)
         f.TimerScheduling = transmitTimer_->SchedulingText();
     const TRunStatusText text = TRunStatus::Text(f);
@@ -486,6 +487,8 @@ void TFQuorvella::RunStateChanged(bool running)
     B_StartStop->setText(running ? "&Stop" : "&Start");
     if (running) {
         started_ = true;
+        runErrors_ = 0;
+        if (windows_.ErrorHandler) windows_.ErrorHandler->Clear();
         timerSys_.start();
     } else {
         timerSys_.stop();
@@ -509,6 +512,14 @@ void TFQuorvella::ControlsChanged()
 
 void TFQuorvella::ShowError(const TBaseError& error)
 {
+    // While a run goes on nothing may hold it up: its errors are listed in the error
+    // window, which opens without a modal loop, and counted in the status panel.
+    if (windows_.ErrorHandler && engine_.Running()) {
+        windows_.ErrorHandler->Report(error);
+        ++runErrors_;
+        ShowStatus();
+        return;
+    }
     if (windows_.ErrorHandler) {
         windows_.ErrorHandler->ShowError(error);
         return;

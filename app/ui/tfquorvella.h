@@ -176,6 +176,7 @@ private:
     bool terminated_ = false;
     TAString logOutFileName_;
     TAString logError_;      // why the output log could not be opened or written
+    int runErrors_ = 0;      // errors of the current (or last) run, listed in the error window
     bool started_ = false;   // a run has started since the window was made
     QTimer timerSys_;
     TLogLoadTask logLoad_;

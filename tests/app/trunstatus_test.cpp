@@ -85,3 +85,37 @@ TEST(TRunStatus, BaseNameDropsTheFolders)
 }
 
 }  // namespace
+
+namespace {
+
+// The errors of a run are counted on the problem line, unless the output log's own
+// failure stands there.
+TEST(TRunStatus, ProblemLineCountsTheRunsErrorsBelowTheOutputLogsFailure)
+{
+    const struct {
+        int errors;
+        const char* logError;
+        const char* problem;
+    } cases[] = {
+        {0, "", ""},
+        {1, "", "1 error in this run: see the error window"},
+        {3, "", "3 errors in this run: see the error window"},
+        {3, "No space left on device", "No space left on device"},
+    };
+    for (const auto& c : cases) {
+        TRunStatusFacts f;
+        f.Started = true;
+        f.LogFileName = "/tmp/a.asc";
+        f.LogOpen = true;
+        f.LogFile = true;
+        f.RunErrors = c.errors;
+        f.LogError = c.logError;
+        EXPECT_EQ(TRunStatus::Text(f).Problem, c.problem) << c.errors << " " << c.logError;
+        f.LogFileName = "";
+        if (c.logError[0] == 0) {
+            EXPECT_EQ(TRunStatus::Text(f).Problem, c.problem) << "no output log";
+        }
+    }
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 
 #include <QLabel>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QtTest>
 
 class TFErrorHandlerTest : public QObject {
@@ -51,6 +52,33 @@ private slots:
         QCOMPARE(QString::fromStdString(query.Boxes[0].Text.str()),
                  QString("Fatal error occured\nModul: TFQuorvella::InitCan\nMessage: CAN: unknown error"));
         QCOMPARE(query.Boxes[0].Icon, TUserQuery::icError);
+    }
+
+    // A run's errors hold nothing up: listed without a box, one row per kind, counted.
+    void reportListsErrorsWithoutAModalBox()
+    {
+        TFakeUserQuery query;
+        TFErrorHandler handler(query);
+        QCOMPARE(handler.Report(TBaseError("TLogOut::Write", "Output log write error", "'a.asc': No space")), 0);
+        QCOMPARE(handler.Report(TBaseError("TCanBuffer::Write", "write error")), 0);
+        QCOMPARE(handler.Report(TBaseError("TLogOut::Write", "Output log write error", "'b.asc': File too large")), 0);
+        QCOMPARE(handler.Report(TBaseError("TFQuorvella::InitCan", "CAN: unknown error")), 1);
+        QVERIFY(query.Boxes.empty());
+        QVERIFY(handler.isVisible());
+        QCOMPARE(handler.Reported(), 4);
+        QCOMPARE(handler.Kinds(), 3);
+        auto* list = handler.findChild<QTreeWidget*>("T_Errors");
+        QCOMPARE(list->topLevelItem(0)->text(0), QString("2"));
+        QCOMPARE(list->topLevelItem(0)->text(1), QString("Log file error: Writing the output log failed"));
+        QCOMPARE(list->topLevelItem(0)->text(2), QString("'b.asc': File too large"));
+        QCOMPARE(list->topLevelItem(2)->text(1), QString("Fatal error occured: TFQuorvella::InitCan: CAN: unknown error"));
+        // The row chosen shows its texts above the list.
+        list->setCurrentItem(list->topLevelItem(1));
+        QCOMPARE(handler.findChild<QLabel*>("L_Error")->text(), QString("CAN error"));
+        QCOMPARE(handler.findChild<QLabel*>("L_Detail")->text(), QString("Sending message failed"));
+        handler.Clear();
+        QCOMPARE(handler.Reported(), 0);
+        QCOMPARE(handler.Kinds(), 0);
     }
 
     void aboutBoxCentresNameAndVersionAndIsModal()
