@@ -8,6 +8,7 @@
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
+#include "can/vector/tsharedlibrary.h"
 #include "can/tcanadapters.h"
 #include "can/vector/tcandrivervector.h"
 #include "support/tbaseerror.h"
@@ -335,7 +336,8 @@ void TFQuorvella::BuildControls()
                 {TRunStatus::LogCaption, "L_LogStatus", L_LogStatus},
                 {TRunStatus::WrittenCaption, "L_WrittenStatus", L_WrittenStatus},
                 {nullptr, "L_LogProblem", L_LogProblem},
-                {TRunStatus::TimerCaption, "L_TimerStatus", L_TimerStatus}};
+                {TRunStatus::TimerCaption, "L_TimerStatus", L_TimerStatus},
+                {"Library:", "L_LibraryStatus", L_LibraryStatus}};
     int row = 0;
     for (const auto& r : rows) {
         if (r.caption == nullptr) {
@@ -464,6 +466,11 @@ void TFQuorvella::ShowStatus()
     static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
     static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem), QString());
     static_cast<TStatusLine*>(L_TimerStatus)->SetLine(Q(text.Timer), QString());
+    // The vendor library code was loaded from: settings may name one, so the user sees which.
+    TAString libraries;
+    for (const TAString& file : TSharedLibrary::Loaded()) libraries += (libraries.IsEmpty() ? "" : ", ") + file;
+    static_cast<TStatusLine*>(L_LibraryStatus)
+        ->SetLine(libraries.IsEmpty() ? QString("none loaded") : Q(libraries), Q(libraries));
 }
 
 void TFQuorvella::ReadControls()

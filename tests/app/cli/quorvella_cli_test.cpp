@@ -184,4 +184,97 @@ TEST_F(TQuorvellaCli, StopSignalEndsARunBlockedOnAStalledReader)
     EXPECT_EQ(fs::file_size(log), uintmax_t(lines) * 35);
 }
 
+// A channel whose peer never takes what it is sent (a drop file that is never taken):
+// the drain would wait for its whole limit, an hour here. A stop signal cuts it short;
+// the frames not delivered are told, the log is whole and the status is the signal's.
+TEST_F(TQuorvellaCli, StopSignalCutsTheDrainShort)
+{
+    Write(Path("out"), "the peer never takes this drop");
+    const std::string log = Path("drain.asc");
+    const pid_t child = Start({"--fast", "--duration", "1", "--starter", "--drain", "3600", "--channel",
+                               "Simulation HDD " + Path("out") + " " + Path("in"), "--log-out", log});
+    // The run of one virtual second is over when its log stops growing: the drain waits.
+    ASSERT_TRUE(WaitForBytes(log, 35));
+    std::error_code ec;
+    uintmax_t size = 0;
+    for (int steady = 0; steady < 25;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const uintmax_t now = fs::file_size(log, ec);
+        steady = now == size ? steady + 1 : 0;
+        size = now;
+    }
+    ::kill(child, SIGINT);
+    EXPECT_EQ(Wait(child), 130);
+    const std::string err = Read(Path("stderr"));
+    EXPECT_NE(err.find("CAN error: Frames could not be delivered"), std::string::npos) << err;
+    EXPECT_NE(err.find("the wait was cut short by a stop signal"), std::string::npos) << err;
+    EXPECT_NE(err.find("quorvella-cli: run cut short by SIGINT"), std::string::npos) << err;
+    const int lines = UserLogLines(log);
+    EXPECT_GT(lines, 100);
+    EXPECT_EQ(fs::file_size(log), uintmax_t(lines) * 35);
+    EXPECT_EQ(Read(Path("out")), "the peer never takes this drop");
+}
+
+// The output log is a FIFO whose reader stopped reading: the run is blocked writing it.
+// A stop signal ends the run with the signal's status, not as a write error, and the
+// reader finds whole lines only.
+TEST_F(TQuorvellaCli, StopSignalEndsAWriteBlockedOnAStalledLogFifo)
+{
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0644), 0);
+    const int reader = ::open(Path("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const pid_t child = Start({"--fast", "--duration", "100000", "--starter", "--log-out", Path("fifo")});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int queued = 0;
+    int steady = 0;
+    while (std::chrono::steady_clock::now() < deadline && steady < 10) {
+        int now = 0;
+        ::ioctl(reader, FIONREAD, &now);
+        steady = now == queued && now > 32768 ? steady + 1 : 0;
+        queued = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(steady, 10) << queued << " bytes queued";
+    ::kill(child, SIGTERM);
+    std::string text;
+    char chunk[65536];
+    int status = -3;
+    // The pipe is read to its end while the child finishes.
+    for (;;) {
+        const ssize_t got = ::read(reader, chunk, sizeof chunk);
+        if (got > 0) {
+            text.append(chunk, static_cast<size_t>(got));
+            continue;
+        }
+        if (got == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    status = Wait(child);
+    ::close(reader);
+    EXPECT_EQ(status, 143);
+    const std::string err = Read(Path("stderr"));
+    EXPECT_NE(err.find("quorvella-cli: run cut short by SIGTERM"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Interrupted system call"), std::string::npos) << err;
+    EXPECT_GT(text.size(), 32768u);
+    EXPECT_EQ(text.size() % 35, 0u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+// Two runs on one output log: the second is refused while the first writes it, and the
+// first one's log is complete.
+TEST_F(TQuorvellaCli, SecondConcurrentRunOnTheSameLogIsRefused)
+{
+    const std::string log = Path("one.asc");
+    const pid_t child = Start({"--duration", "60", "--starter", "--log-out", log});
+    ASSERT_TRUE(WaitForBytes(log, 1));
+    const clitest::TCliOutcome second = clitest::RunCommandLine({"--fast", "--duration", "5", "--log-out", log});
+    EXPECT_EQ(second.Status, 1);
+    EXPECT_NE(second.Err.find("'" + log + "' is being written by another run"), std::string::npos) << second.Err;
+    ::kill(child, SIGTERM);
+    EXPECT_EQ(Wait(child), 143);
+    const int lines = UserLogLines(log);
+    EXPECT_GT(lines, 100);
+    EXPECT_EQ(fs::file_size(log), uintmax_t(lines) * 35);
+}
+
 }  // namespace
