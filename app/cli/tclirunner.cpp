@@ -605,8 +605,13 @@ std::optional<int> TCliRun::OpenChannel()
         });
     if (!o_.Fast) {
         uint32_t error = 0;
-        if (!timer_.Start(2, error, 1))
+        if (!timer_.Start(2, error, 1)) {
+            if (error == TMultimediaTimer::ErrorNoEvent)
+                return Failed(TBaseError("TCliRunner::Start", "Thread not started",
+                                         "the transmit timer's thread could not be made (a limit on processes or "
+                                         "threads, ulimit -u, may be reached)"));
             return Failed(TBaseError("TMultimediaTimer::Start", "timer error " + TAString(int32_t(error))));
+        }
     }
     engine_.SetCanChannel(timed_.get());
     return std::nullopt;

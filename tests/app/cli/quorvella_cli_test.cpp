@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <string>
 #include <thread>
@@ -16,6 +17,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -275,6 +277,57 @@ TEST_F(TQuorvellaCli, SecondConcurrentRunOnTheSameLogIsRefused)
     const int lines = UserLogLines(log);
     EXPECT_GT(lines, 100);
     EXPECT_EQ(fs::file_size(log), uintmax_t(lines) * 35);
+}
+
+// No thread can be made (ulimit -u reached): the run is an error with the reason and
+// status 1, never an abort. The child gets a limit on its threads (and, when the test
+// runs as root, whom the limit does not bind, the identity of an unprivileged user who
+// runs nothing else): 1 stops the first thread (the one that takes the stop signals),
+// 2 the transmit timer's of a real-time run.
+TEST_F(TQuorvellaCli, ThreadThatCannotBeMadeIsAnErrorNotAnAbort)
+{
+    const bool root = ::geteuid() == 0;
+    if (!root) std::cout << "[ NOTE ] not root: the limits count every process of this user\n";
+    const struct {
+        rlim_t threads;
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {{1, {"--fast", "--duration", "1"}, "Resource temporarily unavailable"},
+                 {2, {"--duration", "1"}, "the transmit timer's thread could not be made"}};
+    for (const auto& c : cases) {
+        if (!root && c.threads > 1) continue;
+        SCOPED_TRACE(c.threads);
+        const std::string errPath = Path("stderr");
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ASSERT_GE(err, 0);
+        std::vector<std::string> words = {QV_CLI_PATH};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Only async-signal-safe calls until exec.
+            ::dup2(err, STDERR_FILENO);
+            const int out = ::open("/dev/null", O_WRONLY);
+            ::dup2(out, STDOUT_FILENO);
+            if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(97);
+            const rlimit limit{c.threads, c.threads};
+            if (::setrlimit(RLIMIT_NPROC, &limit) != 0) ::_exit(98);
+            ::execv(argv[0], argv.data());
+            ::_exit(99);
+        }
+        ::close(err);
+        const int status = Wait(child);
+        ASSERT_NE(status, 97) << "cannot become an unprivileged user";
+        ASSERT_NE(status, 98) << "cannot set the limit";
+        EXPECT_EQ(status, 1);
+        const std::string text = Read(errPath);
+        EXPECT_NE(text.find("quorvella-cli: Resource error: A thread could not be started: " + c.message),
+                  std::string::npos)
+            << text;
+    }
 }
 
 }  // namespace
