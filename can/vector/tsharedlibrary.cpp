@@ -19,16 +19,28 @@
 
 namespace {
 
+// The list of loaded files lives until the process ends: a library that a static object
+// holds (a driver's shared library) is released during exit, after function-local
+// statics made later than it are gone.
+struct TLoadedList {
+    std::mutex Lock;
+    std::vector<TAString> Files;
+};
+
+TLoadedList& Loaded()
+{
+    static TLoadedList* const list = new TLoadedList;
+    return *list;
+}
+
 std::mutex& LoadedLock()
 {
-    static std::mutex lock;
-    return lock;
+    return Loaded().Lock;
 }
 
 std::vector<TAString>& LoadedFiles()
 {
-    static std::vector<TAString> files;
-    return files;
+    return Loaded().Files;
 }
 
 TAString Quoted(const TAString& path)
@@ -51,21 +63,36 @@ TAString Unsafe(const struct stat& st, const TAString& what)
     return TAString();
 }
 
-// Checks the open file fd (opened from fileName) and its folder.
-std::optional<TAString> FdRefusal(int fd, const TAString& fileName)
+// Checks the open file fd (opened from fileName), its folder and the folders above it;
+// real receives the file's full name without symlinks.
+std::optional<TAString> FdRefusal(int fd, const TAString& fileName, std::string& real)
 {
     struct stat st {};
     if (::fstat(fd, &st) != 0) return Quoted(fileName) + ": " + TAString(std::strerror(errno));
     if (!S_ISREG(st.st_mode)) return Quoted(fileName) + " is not a regular file";
     if (TAString why = Unsafe(st, Quoted(fileName)); !why.IsEmpty()) return why;
-    // The folder the file really lies in (after symlinks).
-    char real[PATH_MAX];
-    if (!::realpath(fileName.c_str(), real)) return Quoted(fileName) + ": " + TAString(std::strerror(errno));
-    const std::filesystem::path folder = std::filesystem::path(real).parent_path();
-    struct stat dir {};
-    if (::stat(folder.c_str(), &dir) != 0) return Quoted(fileName) + ": " + TAString(std::strerror(errno));
-    if (TAString why = Unsafe(dir, "its folder " + Quoted(TAString(folder.string()))); !why.IsEmpty())
-        return Quoted(fileName) + ": " + why;
+    char buffer[PATH_MAX];
+    if (!::realpath(fileName.c_str(), buffer)) return Quoted(fileName) + ": " + TAString(std::strerror(errno));
+    real = buffer;
+    struct stat named {};
+    if (::stat(real.c_str(), &named) != 0 || named.st_dev != st.st_dev || named.st_ino != st.st_ino)
+        return Quoted(fileName) + " changed while it was checked";
+    // Its folder: nobody else may put another file under its name. The folders above
+    // it: nobody else may swap a folder on the way; a shared folder with the sticky bit
+    // (/tmp) lets nobody rename what is not theirs.
+    std::filesystem::path folder = std::filesystem::path(real).parent_path();
+    for (bool own = true;; own = false) {
+        struct stat dir {};
+        const TAString name(folder.string());
+        if (::stat(folder.c_str(), &dir) != 0) return Quoted(fileName) + ": " + TAString(std::strerror(errno));
+        const bool shared = !own && (dir.st_mode & S_ISVTX) && (dir.st_uid == 0 || dir.st_uid == ::geteuid());
+        if (!shared) {
+            if (TAString why = Unsafe(dir, (own ? "its folder " : "the folder ") + Quoted(name)); !why.IsEmpty())
+                return Quoted(fileName) + ": " + why;
+        }
+        if (folder == folder.root_path() || folder.empty()) break;
+        folder = folder.parent_path();
+    }
     return std::nullopt;
 }
 
@@ -76,7 +103,8 @@ std::optional<TAString> TSharedLibrary::PathRefusal(const TAString& fileName)
     if (!IsPath(fileName)) return std::nullopt;
     TFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (fd.Get() < 0) return Quoted(fileName) + ": " + TAString(std::strerror(errno));
-    return FdRefusal(fd.Get(), fileName);
+    std::string real;
+    return FdRefusal(fd.Get(), fileName, real);
 }
 
 TSharedLibrary::TSharedLibrary(const TAString& fileName)
@@ -95,15 +123,15 @@ TSharedLibrary::TSharedLibrary(const TAString& fileName)
         // Non-blocking: a FIFO at the path is refused below, never waited on.
         TFd fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
         if (fd.Get() < 0) return;   // not there: the caller may ask where it is
-        if (std::optional<TAString> refusal = FdRefusal(fd.Get(), fileName)) {
+        std::string real;
+        if (std::optional<TAString> refusal = FdRefusal(fd.Get(), fileName, real)) {
             refusal_ = *refusal;
             return;
         }
-        // The file checked is the file loaded.
-        const std::string self = "/proc/self/fd/" + std::to_string(fd.Get());
-        handle_ = dlopen(self.c_str(), RTLD_NOW | RTLD_LOCAL);
-        char real[PATH_MAX];
-        if (handle_) loadedFrom_ = ::realpath(fileName.c_str(), real) ? TAString(real) : fileName;
+        // Nobody but root and the user can change the file or any folder on its way, so
+        // the file checked is the file loaded.
+        handle_ = dlopen(real.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle_) loadedFrom_ = TAString(real);
     }
     if (handle_) {
         std::lock_guard guard(LoadedLock());

@@ -11,8 +11,9 @@
 //   (LD_LIBRARY_PATH, the cache, the system folders), never the working folder;
 // - a path is loaded only when it names a regular file owned by root or the user, and
 //   neither that file nor its folder can be written by anyone else (group or others).
-//   The file is opened once and the open file is what is checked and loaded, so it
-//   cannot be swapped between the check and the load.
+//   The folders above it must be root's or the user's and closed to others too, or
+//   shared with the sticky bit (/tmp), so nobody else can swap the file between the
+//   check and the load.
 // Refusal() says why a path was not loaded.
 
 #include "support/tastring.h"

@@ -71,6 +71,13 @@ TEST_F(TSharedLibraryTest, PathsLoadOnlyFromFilesNobodyElseCanChange)
         {"file the group may write", [&] { return Copy("g/lib.so", 0664); }, "can be written by others"},
         {"folder others may write", [&] { return Copy("open/lib.so", 0644, 0777); },
          "its folder '" + (dir_ / "open").string() + "' can be written by others"},
+        {"folder above open to others",
+         [&] {
+             const std::string path = Copy("above/sub/lib.so", 0644);
+             ::chmod((dir_ / "above").c_str(), 0777);
+             return path;
+         },
+         ": the folder '" + (dir_ / "above").string() + "' can be written by others"},
         {"sticky shared folder like /tmp", [&] { return Copy("tmp/lib.so", 0644, 01777); },
          "can be written by others"},
         {"safe link into an open folder",

@@ -230,7 +230,9 @@ private slots:
     {
         const QString library = QString::fromStdString(std::filesystem::canonical(QV_VECTOR_DOUBLE).string());
         auto app = StartWithVectorLibrary(library);
+        QVERIFY(Find<QLabel>(*app, "L_LibraryStatus")->isVisibleTo(&app->MainWindow()));
         QCOMPARE(StatusValue(*app, "L_LibraryStatus"), library);
+        QCOMPARE(Find<QLabel>(*app, "L_LibraryCaption")->text(), QString("Library:"));
     }
 #endif
 
@@ -244,12 +246,32 @@ private slots:
         evil.write("code the user never installed");
         evil.close();
         auto app = StartWithVectorLibrary(Path("open/evil.so"));
-        QCOMPARE(StatusValue(*app, "L_LibraryStatus"), QString("none loaded"));
+        QVERIFY(!Find<QLabel>(*app, "L_LibraryStatus")->isVisibleTo(&app->MainWindow()));
         QCOMPARE(query_.Boxes.size(), size_t{1});
         QVERIFY2(S(query_.Boxes[0].Text).contains("the library is not loaded: '" + Path("open/evil.so") + "': its folder '" +
                                                   Path("open") + "' can be written by others"),
                  qPrintable(S(query_.Boxes[0].Text)));
         QVERIFY(query_.OpenRequests.empty());   // it is there: the user is not asked where it is
+    }
+
+    // The output log chosen in the window may not be one of the program's inputs: the
+    // settings file or the user log loaded. The choice is refused with the reason and the
+    // file stays as it was.
+    void outputLogThatIsAnInputIsRefused()
+    {
+        auto app = StartWith("RAM 5 5");
+        const QString before = ReadText(Path("Quorvella.xml"));
+        QDir(dir_->path()).mkdir("sub");
+        for (const QString& name : {Path("Quorvella.xml"), Path("sub/../Quorvella.xml")}) {
+            query_.Boxes.clear();
+            query_.SaveAnswers.push_back(TAString(name.toStdString()));
+            Click(*app, "B_FileNameLogOut");
+            QVERIFY(!app->Engine().LogOut().IsOpen());
+            QCOMPARE(query_.Boxes.size(), size_t{1});
+            QCOMPARE(S(query_.Boxes[0].Text), "Log file error\nOpening the output log failed\n'" + name +
+                                                  "' is the settings file; the log would be written into it\n");
+        }
+        QCOMPARE(ReadText(Path("Quorvella.xml")), before);
     }
 };
 
