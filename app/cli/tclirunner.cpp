@@ -54,13 +54,11 @@ public:
     explicit TPrintingReporter(std::FILE* err) : err_(err) {}
     // Errors that are what a stop signal does (a write it interrupted): printed, but the
     // run's status is the signal's.
+    // It tells the user itself what the stop cost.
     std::function<bool(const TBaseError&)> StopEffect;
     void ShowError(const TBaseError& error) override
     {
-        if (StopEffect && StopEffect(error)) {
-            Print(error);
-            return;
-        }
+        if (StopEffect && StopEffect(error)) return;
         ++count;
         Print(error);
     }
@@ -281,7 +279,19 @@ public:
         // A write to the output log blocked on a stalled FIFO reader that the stop signal
         // interrupted: the log holds whole lines and the run ends as the signal asks.
         reporter_.StopEffect = [this](const TBaseError& error) {
-            return stop_.load() != 0 && error.Operation() == "TLogOut::Write" && engine_.LogOut().Interrupted();
+            if (stop_.load() == 0 || error.Operation() != "TLogOut::Write" || !engine_.LogOut().Interrupted())
+                return false;
+            const int64_t lines = engine_.LogOut().LinesWritten();
+            const int64_t logged = static_cast<int64_t>(engine_.FramesLogged());
+            TAString text = "the output log '" + engine_.LogOut().FileName() + "' ends with the " +
+                            TAString(std::to_string(lines)) +
+                            " whole lines written before its reader stopped reading and the stop signal ended the wait";
+            if (logged > lines)
+                text += "; " + TAString(std::to_string(logged - lines)) + " frames released before the stop are not in it";
+            std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
+            std::fflush(err_);
+            logInterrupted_ = true;
+            return true;
         };
     }
     // Whichever phase ended the run, the timer thread and the engine let go of the channel
@@ -336,6 +346,7 @@ private:
     TPrintingReporter reporter_;
     TChannelReports channelReports_{err_};
     bool outFailed_ = false;
+    bool logInterrupted_ = false;   // a stop signal ended a write the log's reader held up
     int cutShort_ = 0;   // the signal that ended the run early, 0 when it ran its course
 
     // The channel description: --channel, or the adapter of a settings file.
@@ -725,8 +736,9 @@ int TCliRun::Finish()
     // A stop signal during the drain cuts the run short too.
     if (cutShort_ == 0) cutShort_ = stop_.load();
     if (cutShort_ != 0) {
-        std::fprintf(err_, "quorvella-cli: run cut short by %s after %.3f s; every frame released until then is in the output log and the report\n",
-                     SignalName(cutShort_).c_str(), ranSeconds_);
+        std::fprintf(err_, "quorvella-cli: run cut short by %s after %.3f s; every frame released until then is in %s\n",
+                     SignalName(cutShort_).c_str(), ranSeconds_,
+                     logInterrupted_ ? "the report" : "the output log and the report");
         std::fflush(err_);
     }
 

@@ -257,9 +257,20 @@ TEST_F(TQuorvellaCli, StopSignalEndsAWriteBlockedOnAStalledLogFifo)
     const std::string err = Read(Path("stderr"));
     EXPECT_NE(err.find("quorvella-cli: run cut short by SIGTERM"), std::string::npos) << err;
     EXPECT_EQ(err.find("Interrupted system call"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Log file error"), std::string::npos) << err;
     EXPECT_GT(text.size(), 32768u);
     EXPECT_EQ(text.size() % 35, 0u);
     EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    // What the reader got is what the runner says the log holds; the frames it could not
+    // write are counted, never passed over.
+    if (err.find("ends with the ") != std::string::npos) {
+        EXPECT_NE(err.find("the output log '" + Path("fifo") + "' ends with the " + std::to_string(text.size() / 35) +
+                           " whole lines written before its reader stopped reading"),
+                  std::string::npos)
+            << err;
+        EXPECT_NE(err.find("frames released before the stop are not in it"), std::string::npos) << err;
+        EXPECT_NE(err.find("every frame released until then is in the report"), std::string::npos) << err;
+    }
 }
 
 // Two runs on one output log: the second is refused while the first writes it, and the
