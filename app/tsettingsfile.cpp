@@ -70,8 +70,13 @@ void TSettingsFile::Load()
 
     // Settings name libraries and files the program opens: a file someone else left in
     // the folder is not taken for the user's own, nor replaced.
+    // A symlink someone else planted is theirs too, whatever it points at (it could aim
+    // the move-aside and the save at any file of the user's).
     struct stat st {};
-    if (::stat(path_.c_str(), &st) == 0 && st.st_uid != ::geteuid()) {
+    struct stat link {};
+    if (::lstat(path_.c_str(), &link) == 0 && link.st_uid != ::geteuid()) st = link;
+    else if (::stat(path_.c_str(), &st) != 0) st.st_uid = ::geteuid();
+    if (st.st_uid != ::geteuid()) {
         SetDefaults();
         usingDefaults_ = true;
         keepOut_ = true;

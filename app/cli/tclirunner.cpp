@@ -52,9 +52,8 @@ namespace {
 class TPrintingReporter final : public TErrorReporter {
 public:
     explicit TPrintingReporter(std::FILE* err) : err_(err) {}
-    // Errors that are what a stop signal does (a write it interrupted): printed, but the
-    // run's status is the signal's.
-    // It tells the user itself what the stop cost.
+    // Recognises an error that is what a stop signal did (a write it interrupted), tells
+    // the user what the stop cost and returns true: the run's status stays the signal's.
     std::function<bool(const TBaseError&)> StopEffect;
     void ShowError(const TBaseError& error) override
     {

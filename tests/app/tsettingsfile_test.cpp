@@ -368,6 +368,12 @@ TEST_F(TSettingsFileTest, SettingsThatAreNotTheUsersRegularFileAreLeftAsTheyWere
              return ::chown(path.c_str(), other, other) == 0;
          },
          "belongs to another user", "belongs to another user"},
+        {"another user's symlink to the user's own file",
+         [&] {
+             Write("export PATH=/usr/bin\n", "profile");
+             return ::symlink("profile", path.c_str()) == 0 && ::lchown(path.c_str(), other, other) == 0;
+         },
+         "belongs to another user", "belongs to another user"},
         {"larger than 16 MiB",
          [&] {
              Write(Decl + "<Quorvella>" + std::string(16u << 20, ' ') + "</Quorvella>");
