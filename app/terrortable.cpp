@@ -78,6 +78,9 @@ constexpr TErrorRow kRows[] = {
     {"TCliRunner::WriteReport", "Report not written", "Report file error", "Writing the timing report failed"},
     {"TCliRunner::Print", "Output error", "Output error", "Writing to standard output failed"},
     {"TCliRunner::ReadSettings", "Settings file error", "Settings error", "The settings file cannot be used"},
+    {"TSettingsFile::Save", "Settings not saved", "Settings error", "The settings could not be saved"},
+    {"TCliRunner::ExportDbc", "DBC not written", "DBC file error", "Writing the DBC file failed"},
+    {"TCliRunner::Start", "Thread not started", "Resource error", "A thread could not be started"},
 };
 
 bool StartsWith(const std::string& text, std::string_view prefix)

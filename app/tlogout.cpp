@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,6 +44,7 @@ bool TLogOut::Open(const TAString& fileName, TOpenMode mode)
     Close();
     fileName_ = fileName;
     error_.reset();
+    interrupted_ = false;
     lines_ = 0;
     if (std::optional<TBaseError> refusal = Check(fileName)) {
         error_ = std::move(refusal);
@@ -62,6 +64,17 @@ bool TLogOut::Open(const TAString& fileName, TOpenMode mode)
     if (::fstat(fd, &st) != 0 || (!S_ISREG(st.st_mode) && !S_ISFIFO(st.st_mode))) {
         ::close(fd);
         error_ = TBaseError(OpenOp, OpenMessage, Quoted(fileName) + " is not a regular file or a FIFO");
+        return false;
+    }
+    // One writer per log: a second run on the same file would mix its lines into this
+    // one's and, on a write failure, cut them off. The lock goes with the descriptor.
+    if (S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(fd);
+        error_ = TBaseError(OpenOp, OpenMessage,
+                            error == EWOULDBLOCK
+                                ? Quoted(fileName) + " is being written by another run; it is left as it is"
+                                : Quoted(fileName) + ": " + TAString(std::strerror(error)));
         return false;
     }
     fifo_ = S_ISFIFO(st.st_mode);
@@ -190,6 +203,7 @@ bool TLogOut::WriteBuffer()
 void TLogOut::FailWrite(int error)
 {
     FailWrite(TAString(std::strerror(error)));
+    interrupted_ = error == EINTR;
 }
 
 void TLogOut::FailWrite(const TAString& reason)

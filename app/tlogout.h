@@ -4,7 +4,8 @@
 // replays (lfFixedId, "000.0000 18FEF100F315000CFFFFFFFF", each followed by CR LF);
 // also ASC or candump. Times count from Start.
 //
-// Only a regular file (followed through symlinks) or a FIFO takes the log; the path is
+// A regular file is locked (flock) while it is open: a second writer, in this process or
+// another, is refused. Only a regular file (followed through symlinks) or a FIFO takes the log; the path is
 // never removed or replaced, so its mode, owner, links and symlinks stay. A directory,
 // a device or a socket is refused, as is a FIFO that no program reads yet (opening
 // never waits).
@@ -72,6 +73,9 @@ public:
     //   ("TLogOut::Write", "Output log write error", "<file>: <reason> ...")
     bool Failed() const { return error_.has_value(); }
     const TBaseError& Error() const;
+    // True when the last failure was a write that a signal interrupted (EINTR): the
+    // program was asked to stop while a FIFO's reader stalled; the file holds whole lines.
+    bool Interrupted() const { return interrupted_; }
     // The reason alone, for a status line: "No space left on device", "the folder 'x'
     // does not exist"; empty when nothing failed.
     TAString Reason() const;
@@ -100,6 +104,7 @@ private:
     int64_t committed_ = 0;   // file offset after the last whole line written (regular files)
     int64_t lines_ = 0;
     std::optional<TBaseError> error_;
+    bool interrupted_ = false;
     TLogOutFormat format_ = TLogOutFormat::Layout5;
     TLogOutFormat openFormat_ = TLogOutFormat::Layout5;   // of the open file
     std::unique_ptr<TLogLineWriter> writer_;   // of the open file

@@ -17,6 +17,12 @@
 // "Quorvella.xml.bad" (replacing an older one) so that the save at shutdown cannot destroy
 // it, and a notice for the user is kept until TakeNotice.
 //
+// The file is data from outside: only a regular file of at most 16 MiB is read (a
+// device, a FIFO or a folder is never waited on). One that is not a regular file, or
+// that belongs to another user (settings name libraries the program loads and files it
+// opens), is not used, never moved aside and never replaced: the defaults are used, the
+// notice says why, and Save fails with SaveError saying why.
+//
 // Saving writes a temporary file beside the old one, under a name no other program
 // uses, with the old file's mode, and renames it over the old one, so a crash, a full
 // disk or a second program saving at the same time never leaves a truncated or empty
@@ -42,8 +48,12 @@ public:
     TSettingsFile& operator=(const TSettingsFile&) = delete;
 
     void Load();
-    // False when the file could not be written; the file that was there stays as it was.
+    // False when the file could not be written; the file that was there stays as it was
+    // and SaveError says why.
     bool Save();
+    // Why the last Save failed, naming the file: "\"/home/u/Quorvella.xml\": No space
+    // left on device"; empty after a good one.
+    const TAString& SaveError() const { return saveError_; }
 
     TXmlElement& Config() { return config_; }
     const TXmlElement& Config() const { return config_; }
@@ -76,7 +86,10 @@ private:
     TXmlElement config_;
     TAString vectorDllPath_ = DefaultVectorDll;
     TAString notice_;
+    TAString saveError_;
     bool usingDefaults_ = false;
+    // The file is not the user's or not a regular file: it is neither moved nor replaced.
+    bool keepOut_ = false;
     // A malformed file that could not be moved aside yet: Save must not replace it.
     bool protectFile_ = false;
 };

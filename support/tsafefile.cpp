@@ -3,12 +3,14 @@
 #include "support/tbaseerror.h"
 #include "support/tfd.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <string>
 
 #include <fcntl.h>
@@ -222,4 +224,84 @@ void TSafeFile::Write(const TAString& path, const TAString& data)
         (void)::unlink(temp.c_str());
         throw;
     }
+}
+
+TAString TSafeFile::ReadInput(const TAString& path, std::size_t limit)
+{
+    static const char* const op = "TSafeFile::ReadInput";
+    // Non-blocking: opening a FIFO must not wait for a writer; it is refused below.
+    TFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+    if (fd.Get() < 0) throw TBaseError(op, "FileNotReadable", Quoted(path) + ": " + Why(errno));
+    struct stat st {};
+    if (::fstat(fd.Get(), &st) != 0) throw TBaseError(op, "FileNotReadable", Quoted(path) + ": " + Why(errno));
+    if (S_ISDIR(st.st_mode)) throw TBaseError(op, "Refused", Quoted(path) + " is a folder, not a file");
+    if (!S_ISREG(st.st_mode))
+        throw TBaseError(op, "Refused", Quoted(path) + " is a device, a FIFO or a socket, not a regular file");
+    const auto tooLarge = [&] {
+        return TBaseError(op, "Refused",
+                          Quoted(path) + " is larger than " + TAString(std::to_string(limit)) + " bytes");
+    };
+    if (static_cast<uintmax_t>(st.st_size) > limit) throw tooLarge();
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags >= 0) (void)::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK);
+    std::string bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(st.st_size));
+        std::size_t done = 0;
+        for (;;) {
+            if (done == bytes.size()) {
+                // The file may have grown since fstat: one byte more than the limit tells.
+                if (bytes.size() > limit) throw tooLarge();
+                bytes.resize(std::min(limit + 1, bytes.size() + 65536));
+            }
+            const ssize_t n = ::read(fd.Get(), bytes.data() + done, bytes.size() - done);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                throw TBaseError(op, "FileNotReadable", Quoted(path) + ": " + Why(errno));
+            }
+            if (n == 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        bytes.resize(done);
+    } catch (const std::bad_alloc&) {
+        throw TBaseError(op, "Out of memory",
+                         Quoted(path) + ": not enough memory to read its " +
+                             TAString(std::to_string(static_cast<uintmax_t>(st.st_size))) + " bytes");
+    }
+    return TAString(std::move(bytes));
+}
+
+std::optional<TSafeFile::TIdentity> TSafeFile::Identity(const TAString& path)
+{
+    if (path.IsEmpty()) return std::nullopt;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) return TIdentity{st.st_dev, st.st_ino, std::string()};
+    TAString target;
+    try {
+        target = Target(path);
+    } catch (const TBaseError&) {
+        return std::nullopt;
+    }
+    const std::filesystem::path name(target.str());
+    if (::stat(FolderOf(target).c_str(), &st) != 0) return std::nullopt;
+    return TIdentity{st.st_dev, st.st_ino, name.filename().string()};
+}
+
+bool TSafeFile::SameFile(const TAString& a, const TAString& b)
+{
+    const std::optional<TIdentity> first = Identity(a);
+    const std::optional<TIdentity> second = Identity(b);
+    return first && second && *first == *second;
+}
+
+bool TSafeFile::MayReplace(const TAString& path)
+{
+    TAString target;
+    try {
+        target = Target(path);
+    } catch (const TBaseError&) {
+        return false;
+    }
+    struct stat st {};
+    return ::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }

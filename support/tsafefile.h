@@ -17,7 +17,9 @@
 #include "support/tastring.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <sys/types.h>
 
 class TSafeFile {
 public:
@@ -50,6 +52,36 @@ public:
     // Writes data as the whole content of the file at path (a FIFO: as a stream),
     // following symlinks; never leaves part of data or removes the old file.
     static void Write(const TAString& path, const TAString& data);
+
+    // Reads the whole of an input file: a regular file (symlinks followed) of at most
+    // limit bytes. A folder, a device, a socket or a FIFO is refused without waiting on
+    // it (it is opened non-blocking and never read); so is a file larger than limit,
+    // or one that grows past it while it is read. Throws
+    //   TBaseError("TSafeFile::ReadInput", "Refused", "'/dev/zero' is a device, a FIFO or
+    //              a socket, not a regular file")
+    //   TBaseError("TSafeFile::ReadInput", "FileNotReadable", "'x': Permission denied")
+    //   TBaseError("TSafeFile::ReadInput", "Out of memory", "'x': not enough memory to
+    //              read its 16777216 bytes")
+    static TAString ReadInput(const TAString& path, std::size_t limit);
+    // Settings files are read whole: 16 MiB.
+    static constexpr std::size_t SettingsLimit = 16u << 20;
+
+    // Which file a path names, for telling whether two paths are the same file: the
+    // device and inode of the file (symlinks followed), or, for a name not there yet,
+    // the device and inode of its folder and the last part of the name. Nothing when
+    // the folder is not there either.
+    struct TIdentity {
+        dev_t Device = 0;
+        ino_t Inode = 0;
+        std::string Name;   // empty for an existing file
+        bool operator==(const TIdentity&) const = default;
+    };
+    static std::optional<TIdentity> Identity(const TAString& path);
+    static bool SameFile(const TAString& a, const TAString& b);
+
+    // Whether the program may rename or remove what path names (after symlinks): only a
+    // regular file. Never a folder, a device, a FIFO or a socket.
+    static bool MayReplace(const TAString& path);
 
     // Writes all of data to the open descriptor fd; errno of the failure, or 0. written
     // (when given) receives the bytes written before a failure. A write blocked on a pipe

@@ -5,6 +5,8 @@
 #include "support/txmlcomment.h"
 #include "support/txmltext.h"
 
+#include <algorithm>
+#include <string>
 #include <utility>
 
 namespace {
@@ -51,6 +53,18 @@ size_t Utf8SequenceLength(std::string_view s, size_t i)
     return len;
 }
 
+// The error with the line of position pos in front of its detail ("line 4: <CanAdapter>
+// has no end tag"), unless it names a line already.
+TXmlError AtLine(const TXmlError& e, const std::string& in, size_t pos)
+{
+    if (e.Detail().str().compare(0, 5, "line ") == 0) return e;
+    const size_t end = std::min(pos, in.size());
+    const auto line = 1 + std::count(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(end), '\n');
+    TAString detail = "line " + TAString(std::to_string(line));
+    if (!e.Detail().IsEmpty()) detail += ": " + e.Detail();
+    return TXmlError(e.Operation(), e.Message(), detail);
+}
+
 }  // namespace
 
 TXmlElement::TXmlElement(const TAString& text)
@@ -77,7 +91,11 @@ TXmlElement::TXmlElement(const TAString& text)
 
     int position = end < 0 ? doc.Length() : end + 2;
     SetName("to copy from file");
-    LoadContent(doc, position, 0, true, false);
+    try {
+        LoadContent(doc, position, 0, true, false);
+    } catch (const TXmlError& e) {
+        throw AtLine(e, doc.str(), doc.str().size());
+    }
 }
 
 void TXmlElement::TakeOver(TXmlElement& other)
@@ -96,6 +114,7 @@ void TXmlElement::LoadContent(const TAString& input, int& position, int depth, b
     // Nodes read before the root element (the writer's comment) belong to no element.
     bool rootFound = !awaitingRoot;
 
+    try {
     while (pos < n) {
         char c = in[pos++];
         if (c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '"') continue;
@@ -176,6 +195,9 @@ void TXmlElement::LoadContent(const TAString& input, int& position, int depth, b
         } else {
             AdoptChild(std::move(element));
         }
+    }
+    } catch (const TXmlError& e) {
+        throw AtLine(e, in, pos);
     }
     done();
     if (needsEnd) {

@@ -43,7 +43,9 @@ public:
     //   "Invalid Element Name", "Invalid Attribute Name" (a name that could not be written
     //   back, see IsWritableName), "Nesting Too Deep", "End Tag Missing" (the input ends
     //   inside an element: a document cut off; the detail names the element)
-    //   (TXmlElement::Load); those of TXmlCData and TXmlComment.
+    //   (TXmlElement::Load); those of TXmlCData and TXmlComment. The detail of an error
+    //   in the document begins with the line it was found on: "line 4: <CanAdapter>
+    //   has no end tag" (for a missing end tag, the line of the element's start tag).
     // Parsing takes time and memory linear in the length of the text.
     explicit TXmlElement(const TAString& text = TAString());
     TXmlElement(const TXmlElement&) = default;

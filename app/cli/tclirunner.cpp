@@ -37,7 +37,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -50,9 +52,17 @@ namespace {
 class TPrintingReporter final : public TErrorReporter {
 public:
     explicit TPrintingReporter(std::FILE* err) : err_(err) {}
+    // Recognises an error that is what a stop signal did (a write it interrupted), tells
+    // the user what the stop cost and returns true: the run's status stays the signal's.
+    std::function<bool(const TBaseError&)> StopEffect;
     void ShowError(const TBaseError& error) override
     {
+        if (StopEffect && StopEffect(error)) return;
         ++count;
+        Print(error);
+    }
+    void Print(const TBaseError& error)
+    {
         TAString text = TErrorTable::Lookup(error).BoxText;
         while (text.Length() > 0 && text[text.Length() - 1] == '\n') text.Truncate(text.Length() - 1);
         text.Replace("\n", ": ", -1);
@@ -60,12 +70,7 @@ public:
         std::fflush(err_);
     }
     // Told, but nothing was lost: not a failure of the run.
-    void ShowNotice(const TBaseError& notice) override
-    {
-        const int before = count;
-        ShowError(notice);
-        count = before;
-    }
+    void ShowNotice(const TBaseError& notice) override { Print(notice); }
     int count = 0;
 
 private:
@@ -96,7 +101,8 @@ private:
 // Lets the channel send what it still holds, closes it and reports the frames it could
 // not deliver; false when there were any.
 bool CloseChannelReporting(TCanAdapters& adapters, TCanChannel* channel, double drainSeconds, int written,
-                           TErrorReporter& reporter, const std::function<void(const TCanFrame&)>& received)
+                           TErrorReporter& reporter, const std::function<void(const TCanFrame&)>& received,
+                           const std::atomic<int>& stop)
 {
     // What came in after the last tick is read as a tick would (into the output log when
     // it takes received frames, else discarded), so that a record a peer cut at the very
@@ -110,12 +116,31 @@ bool CloseChannelReporting(TCanAdapters& adapters, TCanChannel* channel, double 
             reporter.ShowError(e);
         }
     }
-    const std::chrono::milliseconds drain(static_cast<int64_t>(drainSeconds * 1000 + 0.5));
-    const uint64_t lost = adapters.CloseChannel(channel, drain);
+    // The drain goes in short slices so that a stop signal cuts it short: a slice that
+    // ends before its time means the channel has nothing more to send (or cannot).
+    using std::chrono::milliseconds;
+    using std::chrono::steady_clock;
+    const milliseconds drain(static_cast<int64_t>(drainSeconds * 1000 + 0.5));
+    const milliseconds slice(50);
+    const auto deadline = steady_clock::now() + drain;
+    while (stop.load() == 0) {
+        const auto now = steady_clock::now();
+        if (now >= deadline) break;
+        const milliseconds limit = std::min(slice, std::chrono::duration_cast<milliseconds>(deadline - now));
+        // (The channel may round its limit down to whole milliseconds.)
+        if (channel->Drain(limit) == 0 || steady_clock::now() + milliseconds(2) < now + limit) break;
+    }
+    const uint64_t lost = adapters.CloseChannel(channel, milliseconds(0));
     if (lost == 0) return true;
     TBaseError error = TCanAdapters::NotDelivered(lost, drain);
-    error.SetDetail(error.Detail() + " (" + TAString(std::to_string(written)) + " frames were written)");
-    reporter.ShowError(error);
+    error.SetDetail(error.Detail() + " (" + TAString(std::to_string(written)) + " frames were written" +
+                    (stop.load() != 0 ? "; the wait was cut short by a stop signal)" : ")"));
+    // After a stop the user is told, and the status is the signal's.
+    if (stop.load() != 0) {
+        reporter.ShowNotice(error);
+    } else {
+        reporter.ShowError(error);
+    }
     return false;
 }
 
@@ -250,6 +275,23 @@ public:
           timer_(&buffer_, timerLock_)
     {
         engine_.SetErrorReporter(&reporter_);
+        // A write to the output log blocked on a stalled FIFO reader that the stop signal
+        // interrupted: the log holds whole lines and the run ends as the signal asks.
+        reporter_.StopEffect = [this](const TBaseError& error) {
+            if (stop_.load() == 0 || error.Operation() != "TLogOut::Write" || !engine_.LogOut().Interrupted())
+                return false;
+            const int64_t lines = engine_.LogOut().LinesWritten();
+            const int64_t logged = static_cast<int64_t>(engine_.FramesLogged());
+            TAString text = "the output log '" + engine_.LogOut().FileName() + "' ends with the " +
+                            TAString(std::to_string(lines)) +
+                            " whole lines written before its reader stopped reading and the stop signal ended the wait";
+            if (logged > lines)
+                text += "; " + TAString(std::to_string(logged - lines)) + " frames released before the stop are not in it";
+            std::fprintf(err_, "quorvella-cli: %s\n", text.c_str());
+            std::fflush(err_);
+            logInterrupted_ = true;
+            return true;
+        };
     }
     // Whichever phase ended the run, the timer thread and the engine let go of the channel
     // before it is closed.
@@ -276,6 +318,8 @@ private:
     std::optional<int> SetUpOptions();
     std::optional<int> LoadSource();
     std::optional<int> CheckOutputs();
+    // Why output (given with option) may not be written: it is an input of the run.
+    std::optional<TAString> SameAsInput(const TAString& output, const char* option) const;
 
     // Text for standard output. A failed write is reported once; a reader that went
     // away (EPIPE) ends the run as SIGPIPE would.
@@ -301,6 +345,7 @@ private:
     TPrintingReporter reporter_;
     TChannelReports channelReports_{err_};
     bool outFailed_ = false;
+    bool logInterrupted_ = false;   // a stop signal ended a write the log's reader held up
     int cutShort_ = 0;   // the signal that ended the run early, 0 when it ran its course
 
     // The channel description: --channel, or the adapter of a settings file.
@@ -334,20 +379,44 @@ private:
     int64_t monitorAt_ = -1;   // when the monitor was printed last
 };
 
-// --export-dbc: the file is written and nothing runs.
+// --export-dbc: the file is written and nothing runs. It goes through the safe writer:
+// the old file stays whole when the new one cannot be written (a full disk, a size
+// limit), and only a regular file, a new name or a FIFO that a program reads takes it.
 std::optional<int> TCliRun::ExportDbc()
 {
     if (!o_.ExportDbc) return std::nullopt;
+    static const char* const op = "TCliRunner::ExportDbc";
+    static const char* const message = "DBC not written";
+    const TAString& file = *o_.ExportDbc;
+    if (std::optional<TAString> same = SameAsInput(file, "--export-dbc"))
+        return Failed(TBaseError(op, message, *same));
     const TBusFmsStandard catalogue("00.02");
     const std::vector<bool> all(TOptionsEditor::FrameItems(catalogue).size(), true);
     const TFrameOptions applied =
         TOptionsEditor::Apply(o_.SourceAddress.value_or("x00"), o_.Priority.value_or("6"), all).Options;
     try {
-        TDbcExport::Text(catalogue, applied.SourceAddress, applied.Priority).SaveToFile(*o_.ExportDbc, false);
-    } catch (const TBaseError&) {
-        return Failed(TBaseError("quorvella-cli", "cannot write the DBC file '" + *o_.ExportDbc + "'"));
+        TSafeFile::Write(file, TDbcExport::Text(catalogue, applied.SourceAddress, applied.Priority));
+    } catch (const TBaseError& e) {
+        return Failed(TBaseError(op, message, e.Detail().IsEmpty() ? FileReason(file, e.Message()) : e.Detail()));
     }
     return TCliRunner::ExitOk;
+}
+
+std::optional<TAString> TCliRun::SameAsInput(const TAString& output, const char* option) const
+{
+    const struct {
+        const char* option;
+        std::optional<TAString> file;
+    } inputs[] = {
+        {"--settings", o_.SettingsFile},
+        {"--source log", o_.Source == TCliOptions::TSource::Log ? std::optional<TAString>(o_.LogFile) : std::nullopt},
+    };
+    for (const auto& input : inputs) {
+        if (input.file && TSafeFile::SameFile(output, *input.file))
+            return FileReason(output, TAString("is the file given with ") + input.option + "; " + option +
+                                          " would replace it");
+    }
+    return std::nullopt;
 }
 
 std::optional<int> TCliRun::CheckInputs()
@@ -380,9 +449,17 @@ std::optional<int> TCliRun::ReadSettings()
     const TAString& file = *o_.SettingsFile;
     TXmlElement config;
     try {
-        config.LoadFromFile(file);
+        // Only a regular file of reasonable size: never a device, a FIFO or a folder.
+        const TAString text = TSafeFile::ReadInput(file, TSafeFile::SettingsLimit);
+        try {
+            config = TXmlElement::ParseDocument(text);
+        } catch (const TBaseError& e) {
+            return Failed(TBaseError(op, message, SettingsReason(file, e)));
+        }
     } catch (const TBaseError& e) {
-        return Failed(TBaseError(op, message, SettingsReason(file, e)));
+        return Failed(TBaseError(op, message, e.Detail()));
+    } catch (const std::bad_alloc&) {
+        return Failed(TBaseError(op, message, FileReason(file, "not enough memory to load it")));
     }
     // The Vector library's location, as the windowed program takes it at start-up.
     if (config.Contains("FileNameVectorDll") && config["FileNameVectorDll"].Contains("<TEXT>")) {
@@ -465,7 +542,14 @@ std::optional<int> TCliRun::LoadSource()
         engine_.InternalLines = TInternalLog::Log();
     } else if (o_.Source == TCliOptions::TSource::Log) {
         // A stop signal ends a long load as it ends a run.
-        if (!engine_.LoadUserLog(o_.LogFile, &stop_)) {
+        bool loaded = false;
+        try {
+            loaded = engine_.LoadUserLog(o_.LogFile, &stop_);
+        } catch (const std::bad_alloc&) {
+            return Failed(TBaseError("TCliRunner::LoadSource", "Logfile Read Error",
+                                     FileReason(o_.LogFile, "not enough memory to load the log")));
+        }
+        if (!loaded) {
             // The engine said why; a load ended by a stop signal is a run cut short.
             if (const int signal = stop_.load()) return TCliRunner::ExitSignalBase + signal;
             return TCliRunner::ExitFailed;
@@ -476,21 +560,29 @@ std::optional<int> TCliRun::LoadSource()
 }
 
 // The output names, before anything is opened: each must be a regular file or a FIFO,
-// or a new name in a folder that can be written; the output log must not be the log
-// being replayed.
+// or a new name in a folder that can be written; no output may be an input of the run
+// (the settings, the log being replayed) or the other output.
 std::optional<int> TCliRun::CheckOutputs()
 {
     if (o_.LogOut) {
         if (std::optional<TBaseError> refusal = TLogOut::Check(*o_.LogOut)) return Failed(*refusal);
-        struct stat in {}, out {};
-        if (o_.Source == TCliOptions::TSource::Log && ::stat(o_.LogFile.c_str(), &in) == 0 &&
-            ::stat(o_.LogOut->c_str(), &out) == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+        if (o_.Source == TCliOptions::TSource::Log && TSafeFile::SameFile(*o_.LogOut, o_.LogFile))
             return Failed(TBaseError("TLogOut::Open", "Output log not opened",
                                      FileReason(*o_.LogOut, "is the log being replayed")));
+        if (std::optional<TAString> same = SameAsInput(*o_.LogOut, "--log-out"))
+            return Failed(TBaseError("TLogOut::Open", "Output log not opened", *same));
     }
     if (o_.ReportFile) {
+        static const char* const op = "TCliRunner::WriteReport";
+        static const char* const message = "Report not written";
         if (std::optional<TAString> refusal = TSafeFile::Refusal(*o_.ReportFile))
-            return Failed(TBaseError("TCliRunner::WriteReport", "Report not written", *refusal));
+            return Failed(TBaseError(op, message, *refusal));
+        if (std::optional<TAString> same = SameAsInput(*o_.ReportFile, "--report"))
+            return Failed(TBaseError(op, message, *same));
+        if (o_.LogOut && TSafeFile::SameFile(*o_.ReportFile, *o_.LogOut))
+            return Failed(TBaseError(op, message,
+                                     FileReason(*o_.ReportFile, "is also the output log (--log-out); "
+                                                                "--report would replace it")));
     }
     return std::nullopt;
 }
@@ -501,7 +593,13 @@ std::optional<int> TCliRun::OpenChannel()
         try {
             opened_ = adapters_.OpenChannel(*description_);
         } catch (const TBaseError& e) {
-            return Failed(e);
+            // Which description failed, when the error does not say more itself.
+            if (!e.Detail().IsEmpty()) return Failed(e);
+            TBaseError named = e;
+            named.SetDetail("the channel description '" + *description_ + "'" +
+                            (o_.Channel ? TAString(" (--channel)") : " (from the settings file '" + *o_.SettingsFile + "')") +
+                            " lacks a word or names an unknown kind");
+            return Failed(named);
         }
     }
     // Real time: the buffer holds each frame until its due time on the monotonic clock,
@@ -519,8 +617,13 @@ std::optional<int> TCliRun::OpenChannel()
         });
     if (!o_.Fast) {
         uint32_t error = 0;
-        if (!timer_.Start(2, error, 1))
+        if (!timer_.Start(2, error, 1)) {
+            if (error == TMultimediaTimer::ErrorNoEvent)
+                return Failed(TBaseError("TCliRunner::Start", "Thread not started",
+                                         "the transmit timer's thread could not be made (a limit on processes or "
+                                         "threads, ulimit -u, may be reached)"));
             return Failed(TBaseError("TMultimediaTimer::Start", "timer error " + TAString(int32_t(error))));
+        }
     }
     engine_.SetCanChannel(timed_.get());
     return std::nullopt;
@@ -630,14 +733,17 @@ int TCliRun::Finish()
     engine_.SetCanChannel(nullptr);
     if (opened_)
         CloseChannelReporting(adapters_, opened_, o_.DrainSeconds, timing_.Count(), reporter_,
-                              [this](const TCanFrame& frame) { engine_.LogReceived(frame); });
+                              [this](const TCanFrame& frame) { engine_.LogReceived(frame); }, stop_);
     opened_ = nullptr;
     // Stop has written the last lines; closing can still report a delayed write error.
     if (engine_.LogOut().IsOpen() && !engine_.LogOut().Close()) reporter_.ShowError(engine_.LogOut().Error());
 
+    // A stop signal during the drain cuts the run short too.
+    if (cutShort_ == 0) cutShort_ = stop_.load();
     if (cutShort_ != 0) {
-        std::fprintf(err_, "quorvella-cli: run cut short by %s after %.3f s; every frame released until then is in the output log and the report\n",
-                     SignalName(cutShort_).c_str(), ranSeconds_);
+        std::fprintf(err_, "quorvella-cli: run cut short by %s after %.3f s; every frame released until then is in %s\n",
+                     SignalName(cutShort_).c_str(), ranSeconds_,
+                     logInterrupted_ ? "the report" : "the output log and the report");
         std::fflush(err_);
     }
 
@@ -682,11 +788,24 @@ TCliRunner::TCliRunner(const TCliOptions& options, std::FILE* out, std::FILE* er
 
 int TCliRunner::Run(const std::atomic<int>& stop)
 {
-    auto run = std::make_unique<TCliRun>(options_, stop, out_, err_);
-    if (auto exit = run->ExportDbc()) return *exit;
-    if (auto exit = run->CheckInputs()) return *exit;
-    if (auto exit = run->OpenChannel()) return *exit;
-    if (auto exit = run->OpenOutputs()) return *exit;
-    run->RunLoop();
-    return run->Finish();
+    try {
+        auto run = std::make_unique<TCliRun>(options_, stop, out_, err_);
+        if (auto exit = run->ExportDbc()) return *exit;
+        if (auto exit = run->CheckInputs()) return *exit;
+        if (auto exit = run->OpenChannel()) return *exit;
+        if (auto exit = run->OpenOutputs()) return *exit;
+        run->RunLoop();
+        return run->Finish();
+    } catch (const std::system_error& e) {
+        // A thread the run needs (the transmit timer, a channel's) could not be made: a
+        // process limit (ulimit -u) or no memory. Whatever had been opened is closed.
+        TPrintingReporter(err_).ShowError(ThreadError(e));
+        return ExitFailed;
+    }
+}
+
+TBaseError TCliRunner::ThreadError(const std::system_error& e)
+{
+    return TBaseError("TCliRunner::Start", "Thread not started",
+                      TAString(e.code().message()) + " (a limit on processes or threads, ulimit -u, may be reached)");
 }

@@ -5,8 +5,11 @@
 
 #include "app/cli/tclioptions.h"
 
+#include "support/tbaseerror.h"
+
 #include <atomic>
 #include <cstdio>
+#include <system_error>
 
 class TCliRunner {
 public:
@@ -22,7 +25,12 @@ public:
     // opened or changed; then runs to the end of the duration, of the log, or until
     // stop holds a signal number. Whichever ends it, the output log is finished (whole
     // lines), the channel closed and the report written. Returns the exit status.
+    // A thread that could not be made (std::system_error) is reported as an error
+    // (exit status 1), never an abort.
     int Run(const std::atomic<int>& stop);
+
+    // What the user is told when a thread could not be made.
+    static TBaseError ThreadError(const std::system_error& e);
 
 private:
     const TCliOptions& options_;

@@ -8,9 +8,11 @@
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
+#include "can/vector/tsharedlibrary.h"
 #include "can/tcanadapters.h"
 #include "can/vector/tcandrivervector.h"
 #include "support/tbaseerror.h"
+#include "support/tsafefile.h"
 #include "support/txmlelement.h"
 #include "support/ui/tscreenfit.h"
 
@@ -335,7 +337,8 @@ void TFQuorvella::BuildControls()
                 {TRunStatus::LogCaption, "L_LogStatus", L_LogStatus},
                 {TRunStatus::WrittenCaption, "L_WrittenStatus", L_WrittenStatus},
                 {nullptr, "L_LogProblem", L_LogProblem},
-                {TRunStatus::TimerCaption, "L_TimerStatus", L_TimerStatus}};
+                {TRunStatus::TimerCaption, "L_TimerStatus", L_TimerStatus},
+                {"Library:", "L_LibraryStatus", L_LibraryStatus}};
     int row = 0;
     for (const auto& r : rows) {
         if (r.caption == nullptr) {
@@ -465,6 +468,14 @@ void TFQuorvella::ShowStatus()
     static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
     static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem), QString());
     static_cast<TStatusLine*>(L_TimerStatus)->SetLine(Q(text.Timer), QString());
+    // The vendor library code was loaded from: settings may name one, so the user sees
+    // which. The line is there only while one is loaded (the window stays as small as it
+    // was without one).
+    TAString libraries;
+    for (const TAString& file : TSharedLibrary::Loaded()) libraries += (libraries.IsEmpty() ? "" : ", ") + file;
+    static_cast<TStatusLine*>(L_LibraryStatus)->SetLine(Q(libraries), Q(libraries));
+    L_LibraryStatus->setVisible(!libraries.IsEmpty());
+    if (QWidget* caption = findChild<QWidget*>("L_LibraryCaption")) caption->setVisible(!libraries.IsEmpty());
 }
 
 void TFQuorvella::ReadControls()
@@ -809,15 +820,26 @@ void TFQuorvella::ApplyLogFormat()
 void TFQuorvella::B_FileNameLogOutClick()
 {
     if (const std::optional<TAString> name = query_.SaveFileName(this, SD_LogFileOut)) {
-        logOutFileName_ = *name;
-        logError_ = TAString();
-        if (!engine_.OpenLogOut(*name)) {
-            // The engine has said which file and why; the status line keeps the reason.
-            logError_ = engine_.LogOut().Reason();
-            CB_LogFile->setChecked(false);
-            ReadControls();
-            ShowStatus();
-            return;
+        // The program's own inputs never take the log's lines: refused, and the log open
+        // so far stays as it is.
+        const TAString userLog(E_LogFile->text().toStdString());
+        const TAString input = TSafeFile::SameFile(*name, settings_.FilePath()) ? TAString("the settings file")
+                               : !userLog.IsEmpty() && TSafeFile::SameFile(*name, userLog) ? TAString("the user log loaded")
+                                                                                            : TAString();
+        if (!input.IsEmpty()) {
+            ShowError(TBaseError("TLogOut::Open", "Output log not opened",
+                                 "'" + *name + "' is " + input + "; the log would be written into it"));
+        } else {
+            logOutFileName_ = *name;
+            logError_ = TAString();
+            if (!engine_.OpenLogOut(*name)) {
+                // The engine has said which file and why; the status line keeps the reason.
+                logError_ = engine_.LogOut().Reason();
+                CB_LogFile->setChecked(false);
+                ReadControls();
+                ShowStatus();
+                return;
+            }
         }
     }
     if (!engine_.LogOut().IsOpen()) CB_LogFile->setChecked(false);

@@ -13,7 +13,7 @@
 // window's client area and are never shown.
 //
 // Below the buttons a status panel ("P_Status": "L_RunStatus", "L_SentStatus",
-// "L_LogStatus", "L_WrittenStatus", "L_LogProblem", "L_TimerStatus") says what the run is
+// "L_LogStatus", "L_WrittenStatus", "L_LogProblem", "L_TimerStatus", "L_LibraryStatus") says what the run is
 // doing, where its frames went and which scheduling the transmit timer got (TRunStatus); a failure to open or write the output log is shown there and in
 // the error dialog. Every button and check box
 // has a mnemonic of its own.
@@ -216,5 +216,6 @@ private:
     QLabel* L_WrittenStatus = nullptr;
     QLabel* L_LogProblem = nullptr;
     QLabel* L_TimerStatus = nullptr;
+    QLabel* L_LibraryStatus = nullptr;   // the vendor libraries loaded, with their paths
     const TMultimediaTimer* transmitTimer_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include "app/ui/tquorvellaapp.h"
 
 #include "app/ui/tcanchanneldialog.h"
+#include "app/ui/tclosesignals.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfoptions.h"
@@ -19,6 +20,7 @@
 #include <QMessageBox>
 
 #include <clocale>
+#include <cstdio>
 #include <exception>
 #include <filesystem>
 
@@ -117,6 +119,8 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     });
     main_->OpenConfiguredChannel();
     main_->show();
+    // A stop signal closes the program as the Close button does.
+    closeSignals_ = std::make_unique<TCloseSignals>([this](int) { Terminate(); });
 }
 
 TQuorvellaApp::~TQuorvellaApp()
@@ -127,6 +131,11 @@ TQuorvellaApp::~TQuorvellaApp()
     engine_.SetCockpit(nullptr);
     engine_.SetMonitor(nullptr);
     engine_.SetValidity(nullptr);
+}
+
+int TQuorvellaApp::CloseSignal() const
+{
+    return closeSignals_ ? closeSignals_->Signal() : 0;
 }
 
 void TQuorvellaApp::Terminate()
@@ -156,7 +165,14 @@ void TQuorvellaApp::Shutdown()
     } catch (...) {
         // A position that cannot be stored keeps the one in the settings.
     }
-    settings_.Save();
+    settingsSaved_ = settings_.Save();
+    if (!settingsSaved_) {
+        const TBaseError error("TSettingsFile::Save", "Settings not saved", settings_.SaveError());
+        const TAString text = TErrorTable::Lookup(error).BoxText;
+        std::fprintf(stderr, "quorvella: %s", text.c_str());
+        std::fflush(stderr);
+        if (CloseSignal() == 0) query_.Message(main_.get(), TErrorTable::Caption, text, TUserQuery::icError);
+    }
     if (canTimer_) canTimer_->Stop();
     canTimer_.reset();
     TCanChannel* channel = engine_.CanChannel();
@@ -178,7 +194,10 @@ int QuorvellaMain(int argc, char** argv)
     TQtUserQuery query;
     try {
         TQuorvellaApp program(query, TQuorvellaApp::TSetup{});
-        return program.Exec();
+        int status = program.Exec();
+        program.Shutdown();
+        if (!program.SettingsSaved()) status = 1;
+        return status;
     } catch (const TBaseError& e) {
         QMessageBox::critical(nullptr, TErrorTable::Caption, QString::fromStdString(e.DescribeText().str()));
     } catch (const std::exception& e) {

@@ -8,9 +8,11 @@
 // main window, options, validity manipulation, data monitor, cockpit, about box, error
 // dialog, CAN channel dialog; a notice about a damaged settings file is shown; the
 // configured channel (first child of "CanAdapter") is opened and the main window shown.
-// Exec runs the message loop until the user ends the program; Shutdown (also run by
-// the destructor) closes the output log, lets the cockpit store its position, saves the
-// settings and stops the transmit timer.
+// Exec runs the message loop until the user ends the program, or SIGTERM, SIGHUP or
+// SIGINT ends it the same way; Shutdown (also run by the destructor) closes the output
+// log, lets the cockpit store its position, saves the settings and stops the transmit
+// timer. A save that fails is reported: on standard error, and in a message box unless
+// a signal closed the program (nobody may be there to answer it).
 //
 // Everything runs on the window thread; a QApplication must exist.
 
@@ -28,6 +30,7 @@
 #include <vector>
 
 class QEventLoop;
+class TCloseSignals;
 class TCanChannelDialog;
 class TCanChannelPort;
 class TFBFormUeber;
@@ -66,6 +69,10 @@ public:
     void Shutdown();
     // The user has ended the program (Close, or closing the main window).
     bool Terminated() const { return terminated_; }
+    // The signal that closed the program, 0 when none did.
+    int CloseSignal() const;
+    // False when the shutdown could not save the settings.
+    bool SettingsSaved() const { return settingsSaved_; }
 
     TSettingsFile& Settings() { return settings_; }
     TRunEngine& Engine() { return engine_; }
@@ -109,8 +116,10 @@ private:
     std::unique_ptr<TCanChannelDialog> canChannelDialog_;
     TCanChannelPort* canChannel_ = nullptr;   // canChannelDialog_ or the one given
 
+    std::unique_ptr<TCloseSignals> closeSignals_;
     QEventLoop* loop_ = nullptr;
     bool terminated_ = false;
+    bool settingsSaved_ = true;
     bool shutDown_ = false;
 };
 

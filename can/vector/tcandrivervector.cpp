@@ -4,6 +4,7 @@
 #include "support/tbaseerror.h"
 
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
@@ -70,8 +71,15 @@ TCanDriverVector::TCanDriverVector(const TAString& libraryFile)
 {
     if (!event_.IsValid()) throw TBaseError(kDriverOperation, "CreateEvent failed");
 
+    // A library path from the settings is loaded only from a file that is safe to run.
+    if (const std::optional<TAString> refusal = TSharedLibrary::PathRefusal(libraryFile))
+        throw TBaseError(kDriverOperation, "ncdOpenDriver" + TAString(kNoLibraryStatus),
+                         "the library is not loaded: " + *refusal);
     library_ = TVectorLibrary::Load(libraryFile);
     const int32_t openStatus = library_ ? library_->OpenDriver() : kNoLibraryStatus;
+    if (!library_)
+        throw TBaseError(kDriverOperation, "ncdOpenDriver" + TAString(openStatus),
+                         "the library '" + libraryFile + "' could not be loaded or lacks a function of the driver");
     if (openStatus != TVectorLibrary::Success)
         throw TBaseError(kDriverOperation, "ncdOpenDriver" + TAString(openStatus));
     TOpenDriverGuard openDriver(*library_);

@@ -331,3 +331,46 @@ TEST_F(TLogOutTest, EngineShowsWhyALogCannotBeOpened)
 }
 
 }  // namespace
+
+namespace {
+
+// One writer per log: whichever name reaches the file (itself, a symlink, a hard link),
+// a second writer is refused while the first has it open, and the first one's lines
+// stay as they were; once it is closed the file is free again.
+TEST_F(TLogOutTest, SecondWriterOfTheSameFileIsRefusedWhileTheFirstHasItOpen)
+{
+    const std::string log = Path("run.log");
+    WriteAll(log, "000.0000 18FEF100F315000CFFFFFFFF\r\n");
+    fs::create_symlink("run.log", Path("link.log"));
+    fs::create_hard_link(log, Path("hard.log"));
+    TLogOut first;
+    ASSERT_TRUE(first.Open(log, TLogOut::omAppend));
+    ASSERT_TRUE(first.Append(Frame(1)));
+    ASSERT_TRUE(first.Flush());
+    const std::string written = ReadAll(log);
+    ASSERT_EQ(written.size(), 2u * 35u);
+    const struct {
+        const char* name;
+        TLogOut::TOpenMode mode;
+    } cases[] = {{"run.log", TLogOut::omAppend}, {"run.log", TLogOut::omReplace},
+                 {"link.log", TLogOut::omReplace}, {"hard.log", TLogOut::omReplace}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TLogOut second;
+        EXPECT_FALSE(second.Open(Path(c.name), c.mode));
+        EXPECT_FALSE(second.IsOpen());
+        EXPECT_EQ(second.Error().Operation(), "TLogOut::Open");
+        EXPECT_EQ(second.Error().Detail(), "'" + Path(c.name) + "' is being written by another run; it is left as it is");
+        EXPECT_EQ(ReadAll(log), written);
+    }
+    // The first writer goes on as if nothing had happened.
+    EXPECT_TRUE(first.Append(Frame(2)));
+    ASSERT_TRUE(first.Close());
+    EXPECT_EQ(ReadAll(log).size(), 3u * 35u);
+    EXPECT_EQ(ReadAll(log).substr(0, written.size()), written);
+    TLogOut after;
+    EXPECT_TRUE(after.Open(log, TLogOut::omReplace));
+    EXPECT_TRUE(after.Close());
+}
+
+}  // namespace

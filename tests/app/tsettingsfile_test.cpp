@@ -6,12 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
 #include <fstream>
 #include <atomic>
 #include <iterator>
 #include <thread>
 
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -42,6 +46,20 @@ protected:
     {
         std::ifstream in(Path(name), std::ios::binary);
         return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    }
+    // Every entry of the folder with its kind, mode, owner and content or link text.
+    std::map<std::string, std::string> Entries() const
+    {
+        std::map<std::string, std::string> entries;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            struct stat st {};
+            ::lstat(entry.path().c_str(), &st);
+            std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_uid) + " ";
+            if (S_ISLNK(st.st_mode)) what += fs::read_symlink(entry.path()).string();
+            if (S_ISREG(st.st_mode)) what += Read(entry.path().filename().c_str());
+            entries[entry.path().filename().string()] = what;
+        }
+        return entries;
     }
     TXmlElement ReadTree() const { return TXmlElement::ParseDocument(TAString(Read())); }
 
@@ -318,6 +336,100 @@ TEST_F(TSettingsFileTest, SaveFailuresAreReportedNotThrown)
     const std::string before = Read();
     EXPECT_FALSE(settings.Save());
     EXPECT_EQ(Read(), before);
+}
+
+// What lies at "Quorvella.xml" is data from outside. Only the user's own regular file is
+// read, moved aside or replaced; anything else is not used, left as it was (kind, mode,
+// content, link), and both the start-up notice and the failed save say why.
+TEST_F(TSettingsFileTest, SettingsThatAreNotTheUsersRegularFileAreLeftAsTheyWere)
+{
+    const bool madeDevice = ::mknod((dir_ / "zero").c_str(), S_IFCHR | 0666, makedev(1, 5)) == 0;
+    if (!madeDevice) std::cout << "[ SKIPPED ] device cases: mknod is not permitted here\n";
+    const uid_t other = ::geteuid() == 0 ? 4242 : 0;
+    struct TCase {
+        const char* name;
+        std::function<bool()> plant;   // false: the case cannot be made here
+        const char* notice;            // part of the start-up notice
+        const char* saveError;         // part of SaveError
+    };
+    const std::string path = Path().string();
+    const TCase cases[] = {
+        {"symlink to a device", [&] { return madeDevice && ::symlink("zero", path.c_str()) == 0; },
+         "is a device, a FIFO or a socket, not a regular file", "is not a regular file and is left as it is"},
+        {"symlink to /dev/null", [&] { return ::symlink("/dev/null", path.c_str()) == 0; },
+         "is a device, a FIFO or a socket, not a regular file", "is not a regular file and is left as it is"},
+        {"FIFO", [&] { return ::mkfifo(path.c_str(), 0644) == 0; },
+         "is a device, a FIFO or a socket, not a regular file", "is not a regular file and is left as it is"},
+        {"folder", [&] { return ::mkdir(path.c_str(), 0755) == 0; }, "is a folder, not a file",
+         "is not a regular file and is left as it is"},
+        {"another user's file",
+         [&] {
+             Write(Decl + "<Quorvella><FileNameVectorDll>./evil.so</FileNameVectorDll></Quorvella>");
+             return ::chown(path.c_str(), other, other) == 0;
+         },
+         "belongs to another user", "belongs to another user"},
+        {"another user's symlink to the user's own file",
+         [&] {
+             Write("export PATH=/usr/bin\n", "profile");
+             return ::symlink("profile", path.c_str()) == 0 && ::lchown(path.c_str(), other, other) == 0;
+         },
+         "belongs to another user", "belongs to another user"},
+        {"larger than 16 MiB",
+         [&] {
+             Write(Decl + "<Quorvella>" + std::string(16u << 20, ' ') + "</Quorvella>");
+             return true;
+         },
+         "is larger than 16777216 bytes", nullptr},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(Path());
+        if (!c.plant()) {
+            std::cout << "[ SKIPPED ] " << c.name << ": cannot be made here\n";
+            continue;
+        }
+        const auto before = Entries();
+        TSettingsFile settings(Dir());
+        settings.Load();
+        EXPECT_TRUE(settings.UsingDefaults());
+        EXPECT_EQ(settings.VectorDllPath(), "vcand32.dll");
+        const TAString notice = settings.TakeNotice();
+        EXPECT_NE(notice.Find(c.notice), -1) << notice.str();
+        if (c.saveError) {
+            EXPECT_FALSE(settings.Save());
+            EXPECT_NE(settings.SaveError().Find(c.saveError), -1) << settings.SaveError().str();
+            EXPECT_NE(settings.SaveError().Find(path), -1) << settings.SaveError().str();
+            EXPECT_EQ(Entries(), before);
+        } else {
+            // A regular file of the user's that is too large is damaged data: kept as .bad.
+            EXPECT_TRUE(settings.Save());
+            EXPECT_EQ(fs::file_size(Path("Quorvella.xml.bad")), Decl.size() + (16u << 20) + 23);
+        }
+    }
+    EXPECT_TRUE(fs::is_character_file("/dev/null"));
+    if (madeDevice) {
+        EXPECT_TRUE(fs::is_character_file(dir_ / "zero"));
+    }
+}
+
+TEST_F(TSettingsFileTest, MalformedFileIsReportedWithItsLine)
+{
+    Write(Decl + "<Quorvella>\n <CanAdapter>\n  <Simulation>\n   <Comm>RAM 1 1</Comm>\n </CanAdapter>\n</Quorvella>\n");
+    TSettingsFile settings(Dir());
+    settings.Load();
+    const TAString notice = settings.TakeNotice();
+    EXPECT_NE(notice.Find("Element Termination Incorrect: line 6"), -1) << notice.str();
+}
+
+TEST_F(TSettingsFileTest, SaveInAFolderThatCannotBeWrittenSaysWhy)
+{
+    if (::geteuid() == 0) GTEST_SKIP() << "root writes any folder";
+    TSettingsFile settings(Dir());
+    settings.Load();
+    ::chmod(dir_.c_str(), 0555);
+    EXPECT_FALSE(settings.Save());
+    ::chmod(dir_.c_str(), 0755);
+    EXPECT_NE(settings.SaveError().Find("cannot be written"), -1) << settings.SaveError().str();
 }
 
 TEST_F(TSettingsFileTest, UsesTheWorkingDirectoryAtConstruction)

@@ -10,12 +10,15 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -200,6 +203,97 @@ TEST_F(TSafeFileTest, TemporaryNamesAreUniqueAndPrivateUntilTheyHaveTheTargetsMo
     EXPECT_EQ(fs::path(one.str()).parent_path(), dir_);
     EXPECT_EQ(Mode(one.str()), 0640u);
     EXPECT_EQ(fs::file_size(one.str()), 0u);
+}
+
+// Inputs: only a regular file within the limit is read; everything else is refused at
+// once (never waited on) and left as it was.
+TEST_F(TSafeFileTest, InputsAreRegularFilesWithinTheLimit)
+{
+    Write(Path("small.xml"), "<a/>\n");
+    Write(Path("large.xml"), std::string(101, 'x'));
+    fs::create_directories(Path("folder"));
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0644), 0);
+    fs::create_symlink("small.xml", Path("link.xml"));
+    fs::create_symlink("/dev/zero", Path("zero.xml"));
+    const bool madeDevice = ::mknod(Path("device").c_str(), S_IFCHR | 0644, makedev(1, 5)) == 0;
+    if (!madeDevice) std::cout << "[ SKIPPED ] no device node of our own: mknod is not permitted here\n";
+    const auto quoted = [&](const std::string& name) { return "'" + Path(name) + "'"; };
+    struct TCase {
+        std::string path;
+        std::string content;   // read, or
+        std::string detail;    // the refusal
+    };
+    std::vector<TCase> cases = {
+        {Path("small.xml"), "<a/>\n", ""},
+        {Path("link.xml"), "<a/>\n", ""},
+        {Path("large.xml"), "", quoted("large.xml") + " is larger than 100 bytes"},
+        {Path("folder"), "", quoted("folder") + " is a folder, not a file"},
+        {Path("fifo"), "", quoted("fifo") + " is a device, a FIFO or a socket, not a regular file"},
+        {Path("zero.xml"), "", quoted("zero.xml") + " is a device, a FIFO or a socket, not a regular file"},
+        {"/dev/urandom", "", "'/dev/urandom' is a device, a FIFO or a socket, not a regular file"},
+        {Path("missing.xml"), "", quoted("missing.xml") + ": No such file or directory"},
+    };
+    if (madeDevice)
+        cases.push_back({Path("device"), "", quoted("device") + " is a device, a FIFO or a socket, not a regular file"});
+    const std::set<std::string> before = Names();
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        try {
+            EXPECT_EQ(TSafeFile::ReadInput(c.path, 100).str(), c.content);
+            EXPECT_EQ(c.detail, "");
+        } catch (const TBaseError& e) {
+            EXPECT_EQ(e.Operation(), "TSafeFile::ReadInput");
+            EXPECT_EQ(e.Detail(), c.detail);
+        }
+    }
+    EXPECT_EQ(Names(), before);
+    EXPECT_TRUE(fs::is_fifo(Path("fifo")));
+    EXPECT_TRUE(fs::is_character_file("/dev/zero"));
+}
+
+// Two names are the same file when they reach one inode, or, for a file not yet there,
+// the same name in one folder; only regular files may be replaced.
+TEST_F(TSafeFileTest, SameFileAndWhatMayBeReplaced)
+{
+    Write(Path("a.log"), "x");
+    Write(Path("b.log"), "x");
+    fs::create_symlink("a.log", Path("link.log"));
+    fs::create_hard_link(Path("a.log"), Path("hard.log"));
+    fs::create_directories(Path("sub"));
+    fs::create_symlink(dir_, Path("sub/up"));
+    fs::create_directories(Path("Quorvella.xml"));
+    fs::create_symlink("/dev/null", Path("null.xml"));
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0644), 0);
+    struct TCase {
+        std::string a, b;
+        bool same;
+    };
+    const TCase same[] = {
+        {Path("a.log"), Path("a.log"), true},
+        {Path("a.log"), Path("link.log"), true},
+        {Path("a.log"), Path("hard.log"), true},
+        {Path("a.log"), Path("sub/../a.log"), true},
+        {Path("new.json"), Path("sub/up/new.json"), true},
+        {Path("new.json"), Path("sub/new.json"), false},
+        {Path("a.log"), Path("b.log"), false},
+        {Path("new.json"), Path("other.json"), false},
+        {Path("no/such"), Path("no/such"), false},
+    };
+    for (const TCase& c : same) {
+        SCOPED_TRACE(c.a + " " + c.b);
+        EXPECT_EQ(TSafeFile::SameFile(c.a, c.b), c.same);
+    }
+    const struct {
+        std::string path;
+        bool may;
+    } replace[] = {
+        {Path("a.log"), true},       {Path("link.log"), true},   {Path("Quorvella.xml"), false},
+        {Path("null.xml"), false},   {Path("fifo"), false},      {Path("missing"), false},
+    };
+    for (const auto& c : replace) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(TSafeFile::MayReplace(c.path), c.may);
+    }
 }
 
 }  // namespace

@@ -187,14 +187,16 @@ TEST(TXmlElement, DocumentCutOffInsideAnElementIsMalformed)
     struct TCase {
         const char* body;
         const char* open;   // the innermost element left open
+        int line;           // where it was opened (the declaration is line 1)
     };
     const TCase cases[] = {
-        {"<a><b>text", "b"},
-        {"<a><b>text</b>", "a"},
-        {"<a><!--open to the end", "a"},
-        {"<a>\n <CanAdapter>\n  <Simulation>\n   <Kind>RAM</", "Kind"},
-        {"<a><b></b", "b"},
-        {"<a><b x=\"1\"", "b"},
+        {"<a><b>text", "b", 2},
+        {"<a><b>text</b>", "a", 2},
+        {"<a><!--open to the end", "a", 2},
+        {"<a>\n <CanAdapter>\n  <Simulation>\n   <Kind>RAM</", "Kind", 5},
+        {"<a><b></b", "b", 2},
+        {"<a><b x=\"1\"", "b", 2},
+        {"<a>\n\n <b>\n  <c/>\n", "b", 4},
     };
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.body);
@@ -204,7 +206,7 @@ TEST(TXmlElement, DocumentCutOffInsideAnElementIsMalformed)
         } catch (const TXmlError& e) {
             EXPECT_EQ(e.Operation(), "TXmlElement::Load");
             EXPECT_EQ(e.Message(), "End Tag Missing");
-            EXPECT_EQ(e.Detail(), std::string("<") + c.open + "> has no end tag");
+            EXPECT_EQ(e.Detail(), "line " + std::to_string(c.line) + ": <" + c.open + "> has no end tag");
         }
     }
     // Complete documents, and a fragment read by Load, still read.

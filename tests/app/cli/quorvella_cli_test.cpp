@@ -8,6 +8,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <iterator>
 #include <set>
 #include <string>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -208,6 +210,168 @@ TEST_F(TQuorvellaCli, StopSignalEndsARunBlockedOnAStalledReader)
     const int lines = UserLogLines(log);
     EXPECT_GT(lines, 100);
     EXPECT_EQ(fs::file_size(log), uintmax_t(lines) * 35);
+}
+
+// A channel whose peer never takes what it is sent (a drop file that is never taken):
+// the drain would wait for its whole limit, an hour here. A stop signal cuts it short;
+// the frames not delivered are told, the log is whole and the status is the signal's.
+TEST_F(TQuorvellaCli, StopSignalCutsTheDrainShort)
+{
+    Write(Path("out"), "the peer never takes this drop");
+    const std::string log = Path("drain.asc");
+    const pid_t child = Start({"--fast", "--duration", "1", "--starter", "--drain", "3600", "--channel",
+                               "Simulation HDD " + Path("out") + " " + Path("in"), "--log-out", log});
+    // The run of one virtual second is over when its log stops growing: the drain waits.
+    ASSERT_TRUE(WaitForBytes(log, 35));
+    std::error_code ec;
+    uintmax_t size = 0;
+    for (int steady = 0; steady < 25;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        const uintmax_t now = fs::file_size(log, ec);
+        steady = now == size ? steady + 1 : 0;
+        size = now;
+    }
+    ::kill(child, SIGINT);
+    EXPECT_EQ(Wait(child), 130);
+    const std::string err = Read(Path("stderr"));
+    EXPECT_NE(err.find("CAN error: Frames could not be delivered"), std::string::npos) << err;
+    EXPECT_NE(err.find("the wait was cut short by a stop signal"), std::string::npos) << err;
+    EXPECT_NE(err.find("quorvella-cli: run cut short by SIGINT"), std::string::npos) << err;
+    const int lines = UserLogLines(log);
+    EXPECT_GT(lines, 100);
+    EXPECT_EQ(fs::file_size(log), uintmax_t(lines) * 35);
+    EXPECT_EQ(Read(Path("out")), "the peer never takes this drop");
+}
+
+// The output log is a FIFO whose reader stopped reading: the run is blocked writing it.
+// A stop signal ends the run with the signal's status, not as a write error, and the
+// reader finds whole lines only.
+TEST_F(TQuorvellaCli, StopSignalEndsAWriteBlockedOnAStalledLogFifo)
+{
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0644), 0);
+    const int reader = ::open(Path("fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    const pid_t child = Start({"--fast", "--duration", "100000", "--starter", "--log-out", Path("fifo")});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    int queued = 0;
+    int steady = 0;
+    while (std::chrono::steady_clock::now() < deadline && steady < 10) {
+        int now = 0;
+        ::ioctl(reader, FIONREAD, &now);
+        steady = now == queued && now > 32768 ? steady + 1 : 0;
+        queued = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(steady, 10) << queued << " bytes queued";
+    ::kill(child, SIGTERM);
+    std::string text;
+    char chunk[65536];
+    int status = -3;
+    // The pipe is read to its end while the child finishes.
+    for (;;) {
+        const ssize_t got = ::read(reader, chunk, sizeof chunk);
+        if (got > 0) {
+            text.append(chunk, static_cast<size_t>(got));
+            continue;
+        }
+        if (got == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    status = Wait(child);
+    ::close(reader);
+    EXPECT_EQ(status, 143);
+    const std::string err = Read(Path("stderr"));
+    EXPECT_NE(err.find("quorvella-cli: run cut short by SIGTERM"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Interrupted system call"), std::string::npos) << err;
+    EXPECT_EQ(err.find("Log file error"), std::string::npos) << err;
+    EXPECT_GT(text.size(), 32768u);
+    EXPECT_EQ(text.size() % 35, 0u);
+    EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+    // What the reader got is what the runner says the log holds; the frames it could not
+    // write are counted, never passed over.
+    if (err.find("ends with the ") != std::string::npos) {
+        EXPECT_NE(err.find("the output log '" + Path("fifo") + "' ends with the " + std::to_string(text.size() / 35) +
+                           " whole lines written before its reader stopped reading"),
+                  std::string::npos)
+            << err;
+        EXPECT_NE(err.find("frames released before the stop are not in it"), std::string::npos) << err;
+        EXPECT_NE(err.find("every frame released until then is in the report"), std::string::npos) << err;
+    }
+}
+
+// Two runs on one output log: the second is refused while the first writes it, and the
+// first one's log is complete.
+TEST_F(TQuorvellaCli, SecondConcurrentRunOnTheSameLogIsRefused)
+{
+    const std::string log = Path("one.asc");
+    const pid_t child = Start({"--duration", "60", "--starter", "--log-out", log});
+    ASSERT_TRUE(WaitForBytes(log, 1));
+    const clitest::TCliOutcome second = clitest::RunCommandLine({"--fast", "--duration", "5", "--log-out", log});
+    EXPECT_EQ(second.Status, 1);
+    EXPECT_NE(second.Err.find("'" + log + "' is being written by another run"), std::string::npos) << second.Err;
+    ::kill(child, SIGTERM);
+    EXPECT_EQ(Wait(child), 143);
+    const int lines = UserLogLines(log);
+    EXPECT_GT(lines, 100);
+    EXPECT_EQ(fs::file_size(log), uintmax_t(lines) * 35);
+}
+
+// No thread can be made (ulimit -u reached): the run is an error with the reason and
+// status 1, never an abort. The child gets a limit on its threads (and, when the test
+// runs as root, whom the limit does not bind, the identity of an unprivileged user who
+// runs nothing else): 1 stops the first thread (the one that takes the stop signals),
+// 2 the transmit timer's of a real-time run.
+// ThreadSanitizer runs a thread of its own in every process it watches.
+#if defined(__SANITIZE_THREAD__)
+constexpr rlim_t SanitizerThreads = 1;
+#else
+constexpr rlim_t SanitizerThreads = 0;
+#endif
+
+TEST_F(TQuorvellaCli, ThreadThatCannotBeMadeIsAnErrorNotAnAbort)
+{
+    const bool root = ::geteuid() == 0;
+    if (!root) std::cout << "[ NOTE ] not root: the limits count every process of this user\n";
+    const struct {
+        rlim_t threads;
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {{1, {"--fast", "--duration", "1"}, "Resource temporarily unavailable"},
+                 {2 + SanitizerThreads, {"--duration", "1"}, "the transmit timer's thread could not be made"}};
+    for (const auto& c : cases) {
+        if (!root && c.threads > 1) continue;
+        SCOPED_TRACE(c.threads);
+        const std::string errPath = Path("stderr");
+        const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        ASSERT_GE(err, 0);
+        std::vector<std::string> words = {QV_CLI_PATH};
+        words.insert(words.end(), c.args.begin(), c.args.end());
+        std::vector<char*> argv;
+        for (std::string& w : words) argv.push_back(w.data());
+        argv.push_back(nullptr);
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            // Only async-signal-safe calls until exec.
+            ::dup2(err, STDERR_FILENO);
+            const int out = ::open("/dev/null", O_WRONLY);
+            ::dup2(out, STDOUT_FILENO);
+            if (root && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(97);
+            const rlimit limit{c.threads, c.threads};
+            if (::setrlimit(RLIMIT_NPROC, &limit) != 0) ::_exit(98);
+            ::execv(argv[0], argv.data());
+            ::_exit(99);
+        }
+        ::close(err);
+        const int status = Wait(child);
+        ASSERT_NE(status, 97) << "cannot become an unprivileged user";
+        ASSERT_NE(status, 98) << "cannot set the limit";
+        EXPECT_EQ(status, 1);
+        const std::string text = Read(errPath);
+        EXPECT_NE(text.find("quorvella-cli: Resource error: A thread could not be started: " + c.message),
+                  std::string::npos)
+            << text;
+    }
 }
 
 }  // namespace
