@@ -133,7 +133,7 @@ constexpr const char* LogFormatKey = "LogFileFormat";
 constexpr const char* LogReceivedKey = "LogReceivedFrames";
 constexpr const char* LogReceivedHint =
     "Frames the channel receives (a device's requests and any other) go to the output log too: "
-    "as \"Rx\" lines in ASC, as "R" lines in a candump log (sent frames: "Tx", "T")";
+    "as \"Rx\" lines in ASC, as \"R\" lines in a candump log (sent frames: \"Tx\", \"T\")";
 constexpr const char* LogReceivedRefused =
     "Layout 5 has no direction to tell received frames from sent ones: choose ASC or candump to log them";
 // The user log's progress bar counts in tenths of a percent.
