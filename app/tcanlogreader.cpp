@@ -461,7 +461,8 @@ public:
     // the system offers them: touching it page by page costs more than parsing.
     void Reserve(uint64_t bytes)
     {
-        const uint64_t shortest = log_.Kind == lkFixed ? 32 : 26;   // with its line end
+        // With its line end: "0 1 0 Rx d 0", "(0.0) a 000#".
+        const uint64_t shortest = log_.Kind == lkFixed ? 32 : 13;
         const uint64_t most = bytes / shortest + 1;
         log_.Frames.reserve(static_cast<std::size_t>(std::min<uint64_t>(most, uint64_t{1} << 23)));
         const std::size_t room = log_.Frames.capacity() * sizeof(TLogFrame);
