@@ -86,7 +86,7 @@ bool TLogOut::Open(const TAString& fileName, TOpenMode mode)
     // A FIFO is a new stream.
     const bool empty = fifo_ || st.st_size == 0;
     const auto now = std::chrono::system_clock::now();
-    runStart_ = wallClock_ ? wallClock_()
+    openedAt_ = wallClock_ ? wallClock_()
                            : std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
@@ -160,7 +160,7 @@ bool TLogOut::Append(const TCanFrame& frame, TLogDirection direction)
     line_.clear();
     if (writer_->EpochTimes()) {
         TCanFrame stamped = frame;
-        stamped.Time += runStart_;
+        stamped.Time += runStart_.value_or(openedAt_);
         writer_->Append(stamped, direction, line_);
     } else {
         writer_->Append(frame, direction, line_);

@@ -69,8 +69,8 @@ public:
     bool Append(const TCanFrame& frame, TLogDirection direction = TLogDirection::Sent);
 
     // The run starts now (TRunEngine::Start): the wall clock, µs since the epoch, that
-    // the times of a candump log count from. Until it is called, the wall clock when
-    // the file was opened.
+    // the times of a candump log count from, also in a file opened later in the run.
+    // Before any run has started, the wall clock when the file was opened.
     void StartRun();
     void StartRun(int64_t epochMicros) { runStart_ = epochMicros; }
     // The wall clock StartRun and Open read (tests give a fixed one); µs since the epoch.
@@ -115,6 +115,7 @@ private:
     TLogOutFormat openFormat_ = TLogOutFormat::Layout5;   // of the open file
     std::unique_ptr<TLogLineWriter> writer_;   // of the open file
     std::string line_;
-    int64_t runStart_ = 0;   // µs since the epoch
+    std::optional<int64_t> runStart_;   // µs since the epoch
+    int64_t openedAt_ = 0;
     std::function<int64_t()> wallClock_;
 };

@@ -320,6 +320,30 @@ TEST_F(TLogOutFormats, ShortAndElevenBitFramesReadBackAsWritten)
     }
 }
 
+// A candump log's times count from the wall clock at the run's start, also in a file
+// opened while the run goes on; before any run, from the opening.
+TEST_F(TLogOutFormats, CandumpTimesCountFromTheRunsStart)
+{
+    int64_t wall = 1700000000000000;
+    TLogOut out;
+    out.SetFormat(TLogOutFormat::Candump);
+    out.SetWallClock([&] { return wall; });
+    const std::string before = Path("before.log");
+    ASSERT_TRUE(out.Open(before));
+    ASSERT_TRUE(out.Append(kEngine));
+    wall += 5000000;
+    out.StartRun();   // 5 s after the opening
+    ASSERT_TRUE(out.Append(kEngine));
+    wall += 60000000;
+    const std::string during = Path("during.log");   // a minute into the run
+    ASSERT_TRUE(out.Open(during));
+    ASSERT_TRUE(out.Append(kEngine));
+    ASSERT_TRUE(out.Close());
+    EXPECT_EQ(ReadAll(before), "(1700000000.010000) can0 18FEF100#F315000CFFFFFFFF T\n"
+                               "(1700000005.010000) can0 18FEF100#F315000CFFFFFFFF T\n");
+    EXPECT_EQ(ReadAll(during), "(1700000005.010000) can0 18FEF100#F315000CFFFFFFFF T\n");
+}
+
 // Layout 5 cannot hold a short or an 11-bit frame: the file ends with the whole lines
 // before it, as after a failed write, and the error says why and what to use instead.
 TEST_F(TLogOutFormats, Layout5RefusesFramesItCannotHold)
