@@ -1061,6 +1061,16 @@ private slots:
         QCOMPARE(query_.Boxes.size(), size_t{1});
         QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->toolTip(),
                  Path("plain.asc") + ": 1 frame (ASC) on channel 1; 1 line skipped: 1 header and comment line");
+
+        // A last line without a line end was cut off: the whole lines load, and the user is told.
+        WriteFile("cut.log", "(1.0) can0 18FEF100#F315000CFFFFFFFF\n(1.1) can0 18FEF100#F315");
+        query_.OpenAnswers.push_back(TPath("cut.log"));
+        Click(*app, "B_LogFile");
+        QTRY_COMPARE_WITH_TIMEOUT(query_.Boxes.size(), size_t{2}, 10000);
+        QCOMPARE(S(query_.Boxes[1].Text), Path("cut.log") + ": 1 frame (candump) on interface can0; the last line (line 2) "
+                                                            "has no line end and was not read: '(1.1) can0 18FEF100#F315'");
+        QCOMPARE(app->Engine().UserLines().Count(), 1);
+        QVERIFY(Enabled(*app, "B_StartStop"));
     }
 
     // A log of several channels offers them after loading: all merged, or one; Start
