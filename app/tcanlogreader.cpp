@@ -18,6 +18,11 @@
 namespace {
 
 constexpr uint32_t kMaxId = 0x1FFFFFFFu;
+constexpr uint32_t kMaxStandardId = 0x7FFu;
+// Flags of an ASC CANFD line: a CAN FD frame (EDL), and a remote frame.
+constexpr uint64_t kAscFdFlag = 0x1000u;
+constexpr uint64_t kAscRemoteFlag = 0x10u;
+constexpr std::size_t kMaxChannels = 256;      // TLogFrame::Channel is a byte
 // candump writes an error frame's identifier with this flag (and the error class) set.
 constexpr uint32_t kErrorFlag = 0x20000000u;
 constexpr std::size_t kShownChars = 60;        // of a refused line
@@ -36,7 +41,6 @@ constexpr const char* kNotAsc =
     "an event after its time, or a header line such as 'base hex  timestamps absolute')";
 constexpr const char* kNotCandump =
     "is not a line of a candump log (expected e.g. '(1700000000.123456) can0 18FEF100#F315000CFFFFFFFF')";
-constexpr const char* kNoFd = "a CAN FD frame cannot be replayed (only classic frames with 8 data bytes)";
 
 constexpr std::array<int8_t, 256> MakeHexTable()
 {
@@ -109,11 +113,11 @@ inline bool HexValue(const char* p, std::size_t n, uint64_t& value)
     return bad >= 0;
 }
 
-// 16 hex digits from p as 8 bytes.
-inline bool HexBytes(const char* p, std::array<uint8_t, 8>& data)
+// 2n hex digits from p as n bytes (n <= 8).
+inline bool HexBytes(const char* p, std::array<uint8_t, 8>& data, std::size_t n = 8)
 {
     int bad = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
+    for (std::size_t i = 0; i < n; ++i) {
         const int hi = HexDigit(p[2 * i]);
         const int lo = HexDigit(p[2 * i + 1]);
         bad |= hi | lo;
@@ -173,7 +177,7 @@ bool Unsigned(std::string_view s, int base, uint64_t& value)
 
 // The blank- or tab-separated words of a line; the first Max are kept, all are counted.
 struct TWords {
-    static constexpr int Max = 16;
+    static constexpr int Max = 24;
     std::array<std::string_view, Max> Word;
     int Count = 0;
 
@@ -299,67 +303,102 @@ public:
         us = whole * 1000000 + micro;
         return true;
     }
-    // 1 to most hex digits, followed by something else.
-    bool HexRun(std::size_t most, uint64_t& value)
-    {
-        std::size_t n = 0;
-        while (p_ + n != e_ && HexDigit(p_[n]) >= 0) ++n;
-        if (n == 0 || n > most) return false;
-        HexValue(p_, n, value);
-        p_ += n;
-        return true;
-    }
     bool Hex(std::size_t n, uint64_t& value)
     {
         if (static_cast<std::size_t>(e_ - p_) < n || !HexValue(p_, n, value)) return false;
         p_ += n;
         return true;
     }
-    bool Bytes(std::array<uint8_t, 8>& data)
+    // 1 to most hex digits, their count in n.
+    bool HexRunCount(std::size_t most, uint64_t& value, std::size_t& n)
     {
-        if (e_ - p_ < 16 || !HexBytes(p_, data)) return false;
-        p_ += 16;
+        n = 0;
+        while (p_ + n != e_ && HexDigit(p_[n]) >= 0) ++n;
+        if (n == 0 || n > most) return false;
+        HexValue(p_, n, value);
+        p_ += n;
         return true;
     }
+    // Hex digit pairs up to the next blank or the end: 0 to 8 bytes, their number in n.
+    bool HexPairs(std::array<uint8_t, 8>& data, std::size_t& n)
+    {
+        std::size_t digits = 0;
+        while (p_ + digits != e_ && !IsBlank(p_[digits])) ++digits;
+        if (digits % 2 != 0 || digits > 16 || !HexBytes(p_, data, digits / 2)) return false;
+        n = digits / 2;
+        p_ += digits;
+        return true;
+    }
+    const char* Position() const { return p_; }
 
 private:
     const char* p_;
     const char* e_;
 };
 
-// "(1700000000.123456) can0 18FEF100#F315000CFFFFFFFF", optionally " R" or " T" after:
-// an extended data frame of 8 bytes with a 29-bit identifier.
-bool FastCandumpFrame(std::string_view s, int64_t& time, uint32_t& id, std::array<uint8_t, 8>& data)
+// One frame as a line gives it, before it joins the log.
+struct TLineFrame {
+    int64_t Time = 0;
+    uint32_t Id = 0;
+    uint8_t Dlc = 0;
+    bool Extended = true;
+    std::array<uint8_t, 8> Data{};
+    std::string_view Channel;   // as written: "1", "can0"
+};
+
+// "(1700000000.123456) can0 18FEF100#F315000CFFFFFFFF" or "(1.5) can1 123#AABB",
+// optionally " R" or " T" after: a data frame of 0 to 8 bytes with an 11-bit (3 digits)
+// or 29-bit (8 digits) identifier.
+bool FastCandumpFrame(std::string_view s, TLineFrame& f)
 {
     TCursor c(s);
     uint64_t value = 0;
-    if (!c.Char('(') || !c.Seconds(time) || !c.Char(')') || !c.Blanks() || !c.Word() || !c.Blanks()) return false;
-    if (!c.Hex(8, value) || !c.Char('#') || !c.Bytes(data)) return false;
+    if (!c.Char('(') || !c.Seconds(f.Time) || !c.Char(')') || !c.Blanks()) return false;
+    const char* name = c.Position();
+    if (!c.Word()) return false;
+    f.Channel = std::string_view(name, static_cast<std::size_t>(c.Position() - name));
+    if (!c.Blanks()) return false;
+    std::size_t digits = 0;
+    if (!c.HexRunCount(8, value, digits) || (digits != 3 && digits != 8) || !c.Char('#')) return false;
+    std::size_t n = 0;
+    if (!c.HexPairs(f.Data, n)) return false;
     if (!c.End() && !(c.Blanks() && (c.Char('R') || c.Char('T') || c.Char('r') || c.Char('t')) && c.End()))
         return false;
-    if (value > kMaxId) return false;
-    id = static_cast<uint32_t>(value);
+    f.Extended = digits == 8;
+    if (value > (f.Extended ? kMaxId : kMaxStandardId)) return false;
+    f.Id = static_cast<uint32_t>(value);
+    f.Dlc = static_cast<uint8_t>(n);
     return true;
 }
 
-// "0.010000 1  18FEF100x  Rx  d 8 F3 15 00 0C FF FF FF FF", anything after the data:
-// an extended data frame of 8 bytes with a 29-bit identifier, in base hex.
-bool FastAscFrame(std::string_view s, int64_t& time, uint32_t& id, std::array<uint8_t, 8>& data)
+// "0.010000 1  18FEF100x  Rx  d 8 F3 15 00 0C FF FF FF FF" or "0.5 2 123 Tx d 2 AA BB",
+// anything after the data: a data frame of 0 to 8 bytes, in base hex.
+bool FastAscFrame(std::string_view s, TLineFrame& f)
 {
     TCursor c(s);
     uint64_t value = 0;
-    if (!c.Seconds(time) || !c.Blanks() || !c.Digits() || !c.Blanks()) return false;
-    if (!c.HexRun(8, value) || !(c.Char('x') || c.Char('X')) || !c.Blanks()) return false;
+    if (!c.Seconds(f.Time) || !c.Blanks()) return false;
+    const char* channel = c.Position();
+    if (!c.Digits()) return false;
+    f.Channel = std::string_view(channel, static_cast<std::size_t>(c.Position() - channel));
+    if (!c.Blanks()) return false;
+    std::size_t digits = 0;
+    if (!c.HexRunCount(8, value, digits)) return false;
+    f.Extended = c.Char('x') || c.Char('X');
+    if (!c.Blanks()) return false;
     if (!(c.Char('R') || c.Char('T')) || !c.Char('x') || !c.Blanks()) return false;
-    if (!c.Char('d') || !c.Blanks() || !c.Char('8') || !c.Blanks()) return false;
-    for (std::size_t i = 0; i < 8; ++i) {
+    if (!c.Char('d') || !c.Blanks()) return false;
+    uint64_t dlc = 0;
+    if (!c.Hex(1, dlc) || dlc > 8 || !(c.End() || c.Blanks())) return false;
+    for (std::size_t i = 0; i < dlc; ++i) {
         uint64_t byte = 0;
         if (!c.Hex(2, byte)) return false;
-        data[i] = static_cast<uint8_t>(byte);
-        if (!c.Blanks() && (i < 7 || !c.End())) return false;
+        f.Data[i] = static_cast<uint8_t>(byte);
+        if (!c.Blanks() && (i + 1 < dlc || !c.End())) return false;
     }
-    if (value > kMaxId) return false;
-    id = static_cast<uint32_t>(value);
+    if (value > (f.Extended ? kMaxId : kMaxStandardId)) return false;
+    f.Id = static_cast<uint32_t>(value);
+    f.Dlc = static_cast<uint8_t>(dlc);
     return true;
 }
 
@@ -422,7 +461,8 @@ public:
     // the system offers them: touching it page by page costs more than parsing.
     void Reserve(uint64_t bytes)
     {
-        const uint64_t shortest = log_.Kind == lkFixed ? 32 : 26;   // with its line end
+        // With its line end: "0 1 0 Rx d 0", "(0.0) a 000#".
+        const uint64_t shortest = log_.Kind == lkFixed ? 32 : 13;
         const uint64_t most = bytes / shortest + 1;
         log_.Frames.reserve(static_cast<std::size_t>(std::min<uint64_t>(most, uint64_t{1} << 23)));
         const std::size_t room = log_.Frames.capacity() * sizeof(TLogFrame);
@@ -434,16 +474,20 @@ public:
         if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
     }
 
-    // The lines of text, each ended by LF; with last, the text after the last LF is a
-    // line too.
-    void Lines(std::string_view text, bool last)
+    // The lines of text, each ended by LF. With last, the text after the last LF is the
+    // file's last line: a whole line when whole (text held in memory), else a line cut
+    // off (a file still being written or cut short), which is not read but noted.
+    void Lines(std::string_view text, bool last, bool whole = true)
     {
         const char* p = text.data();
         const char* const end = p + text.size();
         while (p < end) {
             const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
             if (!lf) {
-                if (last) Line(std::string_view(p, static_cast<std::size_t>(end - p)));
+                if (!last) return;
+                const std::string_view rest(p, static_cast<std::size_t>(end - p));
+                if (whole) Line(rest);
+                else Cut(rest);
                 return;
             }
             Line(std::string_view(p, static_cast<std::size_t>(lf - p)));
@@ -460,8 +504,53 @@ public:
     }
 
     // The line after the last one read has no end within MaxLineLength characters
-    // (start is what there is of it).
-    [[noreturn]] void RefuseLongLine(std::string_view start) const { RefuseLong(number_ + 1, start); }
+    // (start is what there is of it): refused, unless it is a line the file's kind may
+    // hold at any length (an ASC comment or note), which is passed over. Its rest up to
+    // the line end is given to LongLineRest.
+    void LongLine(std::string_view start)
+    {
+        ++number_;
+        longAt_ = start.size();
+        RefuseNul(number_, start);
+        SkipLong(start);
+    }
+    // Text of the long line being passed over (no LF in it).
+    void LongLineRest(std::string_view part)
+    {
+        if (const void* nul = std::memchr(part.data(), 0, part.size()))
+            Refuse(number_, "", "holds a NUL byte at character " +
+                                    Number(longAt_ + static_cast<uint64_t>(static_cast<const char*>(nul) - part.data()) + 1) +
+                                    " (a text log has none)");
+        longAt_ += part.size();
+    }
+
+    // After the last line: the channels in order of number (ASC) or name (candump).
+    void Finish()
+    {
+        std::vector<TLogChannel>& channels = log_.Channels;
+        if (channels.size() < 2) return;
+        std::vector<std::size_t> order(channels.size());
+        for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+        const bool asc = log_.Kind == lkAsc;
+        std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+            const std::string& x = channels[a].Name.str();
+            const std::string& y = channels[b].Name.str();
+            if (asc && x.size() != y.size()) return x.size() < y.size();   // decimal numbers without leading zeros
+            return x < y;
+        });
+        std::array<uint8_t, kMaxChannels> newIndex{};
+        std::vector<TLogChannel> sorted;
+        sorted.reserve(channels.size());
+        bool moved = false;
+        for (std::size_t k = 0; k < order.size(); ++k) {
+            newIndex[order[k]] = static_cast<uint8_t>(k);
+            moved = moved || order[k] != k;
+            sorted.push_back(channels[order[k]]);
+        }
+        channels = std::move(sorted);
+        if (!moved) return;
+        for (TLogFrame& f : log_.Frames) f.Channel = newIndex[f.Channel];
+    }
 
 private:
     void Line(std::string_view raw)
@@ -469,7 +558,7 @@ private:
         if (++number_ > kMaxLines) Refuse(number_, raw, "is past the most lines a log may have");
         RefuseNul(number_, raw);
         if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-        if (raw.size() > TCanLogReader::MaxLineLength) RefuseLong(number_, raw);
+        if (raw.size() > TCanLogReader::MaxLineLength) return SkipLong(raw);
         switch (log_.Kind) {
         case lkAsc:
             Asc(raw);
@@ -483,9 +572,62 @@ private:
         }
     }
 
-    void Add(int64_t time, uint32_t id, const std::array<uint8_t, 8>& data)
+    // A line longer than MaxLineLength: an ASC comment, or an ASC line with a time that
+    // is no frame (a transport protocol note, statistics), is passed over; anything else
+    // is refused.
+    void SkipLong(std::string_view line)
     {
-        log_.Frames.push_back(TLogFrame{time, id, number_, data});
+        const std::string_view head = Trim(line.substr(0, TCanLogReader::MaxLineLength));
+        if (log_.Kind == lkAsc) {
+            if (head.size() >= 2 && head[0] == '/' && head[1] == '/') return Skip(skHeader);
+            const TWords w(head);
+            if (IsNumberText(w[0]) && !IsAscFrame(w)) return Skip(skEvent);
+        }
+        RefuseLong(number_, line);
+    }
+
+    // The last line of a file, without a line end.
+    void Cut(std::string_view rest)
+    {
+        std::string_view shown = rest;
+        if (!shown.empty() && shown.back() == '\r') shown.remove_suffix(1);
+        // Blanks after the last line end are no line.
+        if (Trim(shown).empty()) return;
+        log_.CutLine = number_ + 1;
+        const TAString quoted = Quoted(shown);
+        log_.CutText = quoted.SubString(1, quoted.Length() - 2);
+    }
+
+    // The index of a channel by its name in the file, added on its first frame.
+    uint8_t Channel(std::string_view written)
+    {
+        if (!lastChannel_.empty() && written == lastChannel_) return lastIndex_;
+        std::string name(written);
+        if (log_.Kind == lkAsc) {
+            // Channel numbers are decimal: "01" is channel 1.
+            const std::size_t zeros = std::min(name.find_first_not_of('0'), name.size() - 1);
+            name.erase(0, zeros);
+        }
+        std::size_t index = 0;
+        std::vector<TLogChannel>& channels = log_.Channels;
+        while (index < channels.size() && channels[index].Name.str() != name) ++index;
+        if (index == channels.size()) {
+            if (index == kMaxChannels)
+                Refuse(number_, written, "is a channel past the " + Number(kMaxChannels) + " a log may have");
+            channels.push_back(TLogChannel{TAString(name), 0, true});
+        }
+        lastChannel_.assign(written);
+        lastIndex_ = static_cast<uint8_t>(index);
+        return lastIndex_;
+    }
+
+    void Add(const TLineFrame& f, uint8_t channel)
+    {
+        TLogFrame frame{f.Time, f.Id, number_, f.Data, f.Dlc, f.Extended, channel};
+        // Bytes past the length are 0 whatever the line held.
+        for (std::size_t i = f.Dlc; i < 8; ++i) frame.Data[i] = 0;
+        log_.Frames.push_back(frame);
+        if (!log_.Channels.empty()) ++log_.Channels[channel].Frames;
     }
 
     void Skip(TLogSkip reason) { ++log_.Skipped[reason]; }
@@ -520,18 +662,18 @@ private:
         if (tail == 0) Refuse(s, kNotFixed);
         const std::size_t base = s.size() - tail;
         if (!IsBlank(s[base - 1])) Refuse(s, kNotFixed);
-        int64_t time = 0;
+        TLineFrame f;
+        f.Dlc = 8;
         const std::string_view timeText = s.substr(0, base - 1);
-        if (const TNumber n = Microseconds(timeText, time); n != nuOk)
+        if (const TNumber n = Microseconds(timeText, f.Time); n != nuOk)
             Refuse(s, "time '" + Text(Trim(timeText)) +
                           (n == nuOutOfRange ? "' is out of range" : "' is not a decimal number of seconds"));
         const char* p = s.data() + base;
         uint64_t id = 0;
-        std::array<uint8_t, 8> data{};
         if (tail == 24) {
             if (!HexValue(p, 8, id)) Refuse(s, "identifier '" + Text(s.substr(base, 8)) + "' is not hexadecimal");
             if (id > kMaxId) Refuse(s, "identifier '" + Text(s.substr(base, 8)) + "' is wider than 29 bits");
-            if (!HexBytes(p + 8, data)) Refuse(s, "data '" + Text(s.substr(base + 8)) + "' is not hexadecimal");
+            if (!HexBytes(p + 8, f.Data)) Refuse(s, "data '" + Text(s.substr(base + 8)) + "' is not hexadecimal");
         } else {
             // Priority 6 and data page 0 are what the layout cannot store.
             uint64_t sa = 0;
@@ -539,9 +681,38 @@ private:
             if (!HexValue(p, 2, sa) || !HexValue(p + 2, 4, group))
                 Refuse(s, "source address and group '" + Text(s.substr(base, 6)) + "' are not hexadecimal");
             id = 0x18000000u | (group << 8) | sa;
-            if (!HexBytes(p + 6, data)) Refuse(s, "data '" + Text(s.substr(base + 6)) + "' is not hexadecimal");
+            if (!HexBytes(p + 6, f.Data)) Refuse(s, "data '" + Text(s.substr(base + 6)) + "' is not hexadecimal");
         }
-        Add(time, static_cast<uint32_t>(id), data);
+        f.Id = static_cast<uint32_t>(id);
+        Add(f, 0);
+    }
+
+    // An ASC identifier word ("18FEF100x" 29 bits, "123" 11 bits) into f.
+    void AscId(std::string_view s, std::string_view word, TLineFrame& f) const
+    {
+        std::string_view digits = word;
+        f.Extended = digits.back() == 'x' || digits.back() == 'X';
+        if (f.Extended) digits.remove_suffix(1);
+        uint64_t value = 0;
+        if (!Unsigned(digits, base_, value) || value > (f.Extended ? kMaxId : kMaxStandardId))
+            Refuse(s, "identifier '" + Text(word) + (f.Extended ? "' is wider than 29 bits" : "' is wider than 11 bits"));
+        f.Id = static_cast<uint32_t>(value);
+    }
+
+    // count data bytes from word first on into f.
+    void AscData(std::string_view s, const TWords& w, int first, uint64_t count, TLineFrame& f) const
+    {
+        if (w.Count < first + static_cast<int>(count))
+            Refuse(s, "expected " + Number(count) + " data bytes, found " + Number(static_cast<uint64_t>(std::max(0, w.Count - first))));
+        for (int i = 0; i < static_cast<int>(count); ++i) {
+            const std::string_view byte = w[first + i];
+            uint64_t b = 0;
+            if (byte.size() > (base_ == 16 ? 2u : 3u) || !Unsigned(byte, base_, b) || b > 255)
+                Refuse(s, "data byte " + Number(static_cast<uint64_t>(i + 1)) + " '" + Text(byte) + "' is not a byte in " +
+                              (base_ == 16 ? "hexadecimal" : "decimal"));
+            f.Data[static_cast<std::size_t>(i)] = static_cast<uint8_t>(b);
+        }
+        f.Dlc = static_cast<uint8_t>(count);
     }
 
     void Asc(std::string_view line)
@@ -549,14 +720,13 @@ private:
         const std::string_view s = Trim(line);
         if (s.empty()) return Skip(skBlank);
         if (s.size() >= 2 && s[0] == '/' && s[1] == '/') return Skip(skHeader);
-        int64_t time = 0;
-        if (base_ == 16) {
-            uint32_t id = 0;
-            std::array<uint8_t, 8> data{};
-            if (FastAscFrame(s, time, id, data)) return Add(AscTime(s, time), id, data);
+        TLineFrame f;
+        if (base_ == 16 && FastAscFrame(s, f)) {
+            f.Time = AscTime(s, f.Time);
+            return Add(f, Channel(f.Channel));
         }
         const TWords w(s);
-        switch (Microseconds(w[0], time)) {
+        switch (Microseconds(w[0], f.Time)) {
         case nuNotNumber:
             return AscHeader(s, w);
         case nuOutOfRange:
@@ -564,51 +734,60 @@ private:
         case nuOk:
             break;
         }
-        time = AscTime(s, time);
+        f.Time = AscTime(s, f.Time);
         if (w.Count == 1) return Skip(skEvent);
+        if (Is(w[1], "canfd")) return AscFd(s, w, f);
         const bool channel = AllDigits(w[1]);
         if (channel && Is(w[2], "errorframe")) return Skip(skError);
-        if (Is(w[1], "canfd")) {
-            if (Is(w[4], "errorframe")) return Skip(skError);
-            Refuse(s, kNoFd);
-        }
         const bool id = LooksLikeId(w[2], base_);
+        if (channel && id && Is(w[3], "txrq")) return Skip(skRequest);
         if (!id || !IsDirection(w[3])) {
             if (channel && id) Refuse(s, "expected Rx or Tx after the identifier '" + Text(w[2]) + "'");
             return Skip(skEvent);
         }
         if (!channel) Refuse(s, "channel '" + Text(w[1]) + "' is not a number");
         if (!w[4].empty() && (w[4][0] == 'r' || w[4][0] == 'R')) return Skip(skRemote);
-        std::string_view idText = w[2];
-        if (idText.back() != 'x' && idText.back() != 'X') return Skip(skStandard);
-        idText.remove_suffix(1);
-        uint64_t value = 0;
-        if (!Unsigned(idText, base_, value) || value > kMaxId)
-            Refuse(s, "identifier '" + Text(w[2]) + "' is wider than 29 bits");
-
-        int first = 0;   // the word of the first data byte
+        AscId(s, w[2], f);
         if (w[4] == "D" && w.Count == 13) {
-            first = 5;   // lfAscD: no data length
+            AscData(s, w, 5, 8, f);   // lfAscD: no data length
         } else if (Is(w[4], "d")) {
             uint64_t length = 0;
             if (!Unsigned(w[5], base_, length)) Refuse(s, "data length '" + Text(w[5]) + "' is not a number");
-            if (length != 8)
-                Refuse(s, "data length " + Number(length) + ": only frames with 8 data bytes can be replayed");
-            first = 6;
+            if (length > 8) Refuse(s, "data length " + Number(length) + ": a classic CAN frame has 0 to 8 data bytes");
+            AscData(s, w, 6, length, f);
         } else {
-            Refuse(s, "expected 'd 8' and the data bytes after the direction");
+            Refuse(s, "expected 'd', the data length and the data bytes after the direction");
         }
-        if (w.Count < first + 8) Refuse(s, "expected 8 data bytes, found " + Number(static_cast<uint64_t>(w.Count - first)));
-        std::array<uint8_t, 8> data{};
-        for (int i = 0; i < 8; ++i) {
-            const std::string_view byte = w[first + i];
-            uint64_t b = 0;
-            if (byte.size() > (base_ == 16 ? 2u : 3u) || !Unsigned(byte, base_, b) || b > 255)
-                Refuse(s, "data byte " + Number(static_cast<uint64_t>(i + 1)) + " '" + Text(byte) + "' is not a byte in " +
-                              (base_ == 16 ? "hexadecimal" : "decimal"));
-            data[static_cast<std::size_t>(i)] = static_cast<uint8_t>(b);
-        }
-        Add(time, static_cast<uint32_t>(value), data);
+        Add(f, Channel(w[1]));
+    }
+
+    // "<time> CANFD <channel> <Rx|Tx> <id> [<name>] <brs> <esi> <dlc> <length> <data...>
+    //  <duration> <bits> <flags> <crc> ...": a classic frame when the flags' FD bit
+    // (0x1000) is clear, as CAN FD loggers write every frame.
+    void AscFd(std::string_view s, const TWords& w, TLineFrame& f)
+    {
+        if (Is(w[3], "errorframe") || Is(w[4], "errorframe")) return Skip(skError);
+        if (!AllDigits(w[2])) Refuse(s, "channel '" + Text(w[2]) + "' is not a number");
+        if (Is(w[3], "txrq")) return Skip(skRequest);
+        if (!IsDirection(w[3])) Refuse(s, "expected Rx or Tx after the channel of a CANFD line");
+        if (!LooksLikeId(w[4], base_)) Refuse(s, "identifier '" + Text(w[4]) + "' is not a number");
+        // A symbolic name may stand between the identifier and the bit rate switch.
+        const int brs = AllDigits(w[5]) ? 5 : 6;
+        uint64_t flags[2] = {0, 0};   // bit rate switch, error state indicator
+        uint64_t dlc = 0;
+        uint64_t length = 0;
+        if (!Unsigned(w[brs], 10, flags[0]) || !Unsigned(w[brs + 1], 10, flags[1]) || !Unsigned(w[brs + 2], 16, dlc) ||
+            !Unsigned(w[brs + 3], 10, length))
+            Refuse(s, "expected the bit rate switch, error state, DLC and data length after the identifier of a CANFD line");
+        // The flags word follows the data, the message's duration and its bit count.
+        const int flagsWord = brs + 4 + static_cast<int>(std::min<uint64_t>(length, 64)) + 2;
+        uint64_t lineFlags = 0;
+        const bool hasFlags = flagsWord < w.Count && flagsWord < TWords::Max && Unsigned(w[flagsWord], 16, lineFlags);
+        if (!hasFlags || (lineFlags & kAscFdFlag) != 0 || flags[0] != 0 || flags[1] != 0 || length > 8) return Skip(skFd);
+        if ((lineFlags & kAscRemoteFlag) != 0) return Skip(skRemote);
+        AscId(s, w[4], f);
+        AscData(s, w, brs + 4, length, f);
+        Add(f, Channel(w[2]));
     }
 
     // The time of an ASC line: as written, or with "timestamps relative" added to the
@@ -644,17 +823,12 @@ private:
     {
         const std::string_view s = Trim(line);
         if (s.empty()) return Skip(skBlank);
-        {
-            int64_t time = 0;
-            uint32_t id = 0;
-            std::array<uint8_t, 8> data{};
-            if (FastCandumpFrame(s, time, id, data)) return Add(time, id, data);
-        }
+        TLineFrame f;
+        if (FastCandumpFrame(s, f)) return Add(f, Channel(f.Channel));
         const TWords w(s);
         const std::string_view stamp = w[0];
         if (stamp.size() < 3 || stamp.front() != '(' || stamp.back() != ')') Refuse(s, kNotCandump);
-        int64_t time = 0;
-        switch (Microseconds(stamp.substr(1, stamp.size() - 2), time)) {
+        switch (Microseconds(stamp.substr(1, stamp.size() - 2), f.Time)) {
         case nuNotNumber:
             Refuse(s, "time '" + Text(stamp) + "' is not a decimal number of seconds");
         case nuOutOfRange:
@@ -668,22 +842,25 @@ private:
         const std::size_t hash = frame.find('#');
         if (hash == std::string_view::npos) Refuse(s, kNotCandump);
         const std::string_view idText = frame.substr(0, hash);
-        const std::string_view rest = frame.substr(hash + 1);
-        if (!rest.empty() && rest[0] == '#') Refuse(s, kNoFd);
+        std::string_view rest = frame.substr(hash + 1);
         uint64_t id = 0;
         if ((idText.size() != 3 && idText.size() != 8) || !HexValue(idText.data(), idText.size(), id))
-            Refuse(s, "identifier '" + Text(idText) + "' is not 3 (standard) or 8 (extended) hexadecimal digits");
+            Refuse(s, "identifier '" + Text(idText) + "' is not 3 (11-bit) or 8 (29-bit) hexadecimal digits");
         if (idText.size() == 8 && (id & kErrorFlag) != 0) return Skip(skError);
+        if (!rest.empty() && rest[0] == '#') return Skip(skFd);
         if (!rest.empty() && (rest[0] == 'R' || rest[0] == 'r')) return Skip(skRemote);
-        if (idText.size() == 3) return Skip(skStandard);
-        if (id > kMaxId) Refuse(s, "identifier '" + Text(idText) + "' is wider than 29 bits");
-        std::array<uint8_t, 8> data{};
-        if (rest.size() != 16 || !HexBytes(rest.data(), data)) {
-            if (rest.size() % 2 == 0 && rest.size() < 16 && AllHex(rest))
-                Refuse(s, Number(rest.size() / 2) + " data bytes: only frames with 8 data bytes can be replayed");
-            Refuse(s, "data '" + Text(rest) + "' is not 8 bytes in hexadecimal digits");
-        }
-        Add(time, static_cast<uint32_t>(id), data);
+        f.Extended = idText.size() == 8;
+        if (id > (f.Extended ? kMaxId : kMaxStandardId))
+            Refuse(s, "identifier '" + Text(idText) + (f.Extended ? "' is wider than 29 bits" : "' is wider than 11 bits"));
+        f.Id = static_cast<uint32_t>(id);
+        // Eight bytes may be followed by the raw data length code 9 to F ("_9").
+        if (rest.size() == 18 && rest[16] == '_' && HexDigit(rest[17]) > 8) rest.remove_suffix(2);
+        std::size_t bytes = 0;
+        TCursor c(rest);
+        if (!c.HexPairs(f.Data, bytes) || !c.End())
+            Refuse(s, "data '" + Text(rest) + "' is not 0 to 8 bytes in hexadecimal digits");
+        f.Dlc = static_cast<uint8_t>(bytes);
+        Add(f, Channel(w[1]));
     }
 
     const TAString& name_;
@@ -693,6 +870,9 @@ private:
     int base_ = 16;            // ASC: "base hex" or "base dec"
     bool relative_ = false;    // ASC: "timestamps relative"
     int64_t ascTime_ = 0;      // ASC: the sum of the relative times so far
+    uint64_t longAt_ = 0;      // characters of the long line passed over so far
+    std::string lastChannel_;  // the channel of the last frame as written, and its index
+    uint8_t lastIndex_ = 0;
 };
 
 // A file descriptor closed when it goes out of scope.
@@ -743,6 +923,7 @@ TCanLog TCanLogReader::Load(const TAString& fileName, const TControl& control)
     if (::fstat(file.Fd(), &st) != 0) throw fail(TAString("cannot read the file: ") + std::strerror(errno));
     if (!S_ISREG(st.st_mode)) throw fail(NotRegular(st.st_mode));
     const uint64_t size = static_cast<uint64_t>(st.st_size);
+    const struct timespec modified = st.st_mtim;
 
     TCanLog log;
     log.FileName = fileName;
@@ -753,6 +934,7 @@ TCanLog TCanLogReader::Load(const TAString& fileName, const TControl& control)
     uint64_t done = 0;
     bool first = true;
     bool end = false;
+    bool longLine = false;   // passing over the rest of a line longer than the buffer holds
     while (true) {
         while (have < buffer.size() && !end) {
             const ssize_t n = ::read(file.Fd(), buffer.data() + have, buffer.size() - have);
@@ -775,19 +957,46 @@ TCanLog TCanLogReader::Load(const TAString& fileName, const TControl& control)
             parser.Reserve(size);
             first = false;
         }
+        if (longLine) {
+            const void* lf = std::memchr(text.data(), '\n', text.size());
+            const std::size_t part = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) : text.size();
+            parser.LongLineRest(text.substr(0, part));
+            if (!lf) {
+                if (control.Progress) control.Progress(done, size);
+                if (end) break;
+                have = 0;
+                continue;
+            }
+            longLine = false;
+            text.remove_prefix(part + 1);
+        }
         std::size_t used = text.size();
         if (!end) {
             const void* lf = ::memrchr(text.data(), '\n', text.size());
             used = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - text.data()) + 1 : 0;
         }
-        parser.Lines(text.substr(0, used), end);
+        // The file's last line without a line end is cut, not read.
+        parser.Lines(text.substr(0, used), end, false);
         if (control.Progress) control.Progress(done, size);
         if (end) break;
-        const std::size_t rest = text.size() - used;
-        if (rest > MaxLineLength + 1) parser.RefuseLongLine(text.substr(used));
+        std::size_t rest = text.size() - used;
+        if (rest > MaxLineLength + 1) {
+            parser.LongLine(text.substr(used));
+            longLine = true;
+            rest = 0;
+        }
         std::memmove(buffer.data(), text.data() + used, rest);
         have = rest;
     }
+    parser.Finish();
+    // A log that changed while it was read may hold a part of what was written to it.
+    if (::fstat(file.Fd(), &st) != 0) throw fail(TAString("cannot read the file: ") + std::strerror(errno));
+    if (static_cast<uint64_t>(st.st_size) != size || done != size)
+        throw fail("the file changed while it was loaded (" + Number(size) + " bytes at the start, " +
+                   Number(static_cast<uint64_t>(st.st_size)) + " at the end, " + Number(done) +
+                   " read): load it again once it is complete");
+    if (st.st_mtim.tv_sec != modified.tv_sec || st.st_mtim.tv_nsec != modified.tv_nsec)
+        throw fail("the file changed while it was loaded (it was written to): load it again once it is complete");
     return log;
 }
 
@@ -800,5 +1009,6 @@ TCanLog TCanLogReader::Parse(std::string_view text, const TAString& name, const 
     parser.Detect(text);
     parser.Reserve(text.size());
     parser.Lines(text, true);
+    parser.Finish();
     return log;
 }

@@ -3,27 +3,41 @@
 // (the first lines that tell, blank and undecided lines passed over):
 //   - lines of lfFixedSaPgn or lfFixedId, the program's own (the default when no
 //     line tells): "000.0000 18FEF100F315000CFFFFFFFF", "000.0000 00FEF1F315000CFFFFFFFF";
-//   - an ASC file: frames "   0.010000 1  18FEF100x       Rx   d 8 F3 15 00 0C FF FF FF FF"
-//     (also lfAscD "  0.0100 1 18FEF100x Rx D F3 15 00 0C FF FF FF FF"), with its header
-//     and block lines ("date ...", "base hex  timestamps absolute", "internal events
-//     logged", "Begin Triggerblock ...", "End TriggerBlock", "// ...") and event lines
-//     ("0.000000 Start of measurement") passed over. "base dec" reads identifiers and
-//     data in decimal; "timestamps relative" adds each line's time to the one before;
-//   - a candump log: "(1700000000.123456) can0 18FEF100#F315000CFFFFFFFF", optionally
+//   - an ASC file: frames "   0.010000 1  18FEF100x       Rx   d 8 F3 15 00 0C FF FF FF FF",
+//     "   0.011000 2  123             Rx   d 2 AA BB" (no "x": an 11-bit identifier; the
+//     data length 0 to 8), lfAscD "  0.0100 1 18FEF100x Rx D F3 15 00 0C FF FF FF FF", and
+//     "CANFD" lines whose flags word (after the data, the duration and the bit count)
+//     has the FD bit 0x1000 clear: classic frames, as CAN FD loggers write them
+//     ("0.003 CANFD 1 Rx 18EA00F9x 0 0 3 3 E5 FE 00 130000 130 0 0 0 0 0 0", a symbolic
+//     name may follow the identifier); with its header and block lines ("date ...",
+//     "base hex  timestamps absolute", "internal events logged", "Begin Triggerblock ...",
+//     "End TriggerBlock", "// ...") and event lines ("0.000000 Start of measurement")
+//     passed over. "base dec" reads identifiers and data in decimal; "timestamps
+//     relative" adds each line's time to the one before;
+//   - a candump log: "(1700000000.123456) can0 18FEF100#F315000CFFFFFFFF" (8 identifier
+//     digits: 29 bits; 3 digits: 11 bits; 0 to 8 data bytes, "123#AABB"), optionally
 //     followed by " R" or " T".
 // Line ends LF or CR LF; a UTF-8 byte order mark at the start is passed over.
 //
-// Standard (11-bit), remote and error frames and other events give no frame; they are
-// counted by reason in TCanLog::Skipped. Every other line must be a frame with a
-// 29-bit identifier and 8 data bytes: the first one that is not refuses the whole log
-// with TBaseError("", "Logfile Read Error", detail), the detail naming the file, the
-// line number, the line and what was wrong or expected:
+// Every classic data frame is kept with its identifier kind, its length (bytes past it
+// are 0) and its channel (the ASC channel number or the candump interface, listed in
+// TCanLog::Channels). Remote, error and CAN FD frames, ASC "TxRq" lines, events and
+// notes give no frame; they are counted by reason in TCanLog::Skipped. An ASC comment or
+// note line may be of any length. Every other line must be a frame: the first one that
+// is not refuses the whole log with TBaseError("", "Logfile Read Error", detail), the
+// detail naming the file, the line number, the line and what was wrong or expected:
 //   drive.asc line 3: '000.0100 FFFFFFFF00' is not a log line (expected e.g. ...)
 //   drive.asc line 7: '000.0000 E8FEE900F315000CFFFFFFFF': identifier 'E8FEE900' is wider than 29 bits
-//   bus.log line 2: '(0.5) can0 18FEF100##1F315000C': a CAN FD frame cannot be replayed (...)
-// So are a NUL byte, a line longer than MaxLineLength, and a file that is not a regular
-// file (a directory, a device, a FIFO) or cannot be read ("drive.asc: is a directory,
-// not a log file", "drive.asc: cannot open the file: No such file or directory").
+//   bus.log line 2: '(0.5) can0 18FEF100#F31': data 'F31' is not 0 to 8 bytes in hexadecimal digits
+// So are a NUL byte, any other line longer than MaxLineLength, and a file that is not a
+// regular file (a directory, a device, a FIFO) or cannot be read ("drive.asc: is a
+// directory, not a log file", "drive.asc: cannot open the file: No such file or directory").
+//
+// Load: the file's last line without a line end was cut off or is still being written:
+// it is not read (a part of a frame's line could read as a shorter frame) and
+// TCanLog::CutLine says so. A file whose size or modification time changes while it
+// loads is refused ("drive.asc: the file changed while it was loaded (...)").
+// Parse reads text held whole: its last line needs no line end.
 
 #include "app/tcanlog.h"
 #include "support/tastring.h"

@@ -1,5 +1,7 @@
 #include "app/tloglinewriter.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cinttypes>
 #include <cstdio>
 
@@ -52,12 +54,14 @@ public:
         char time[32];
         std::snprintf(time, sizeof time, "%s%lld.%06lld", t.Negative ? "-" : "", t.Seconds, t.Micros);
         char id[16];
-        std::snprintf(id, sizeof id, "%Xx", static_cast<unsigned>(frame.Id));
-        const auto& d = frame.Data;
+        std::snprintf(id, sizeof id, frame.Extended ? "%Xx" : "%X", static_cast<unsigned>(frame.Id));
+        const unsigned dlc = std::min<unsigned>(frame.Dlc, 8);
         char line[128];
-        const int n = std::snprintf(line, sizeof line, "%11s 1  %-15s %s   d 8 %02X %02X %02X %02X %02X %02X %02X %02X\r\n",
-                                    time, id, direction == TLogDirection::Received ? "Rx" : "Tx", d[0], d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+        int n = std::snprintf(line, sizeof line, "%11s 1  %-15s %s   d %u", time, id,
+                              direction == TLogDirection::Received ? "Rx" : "Tx", dlc);
+        for (unsigned i = 0; i < dlc; ++i) n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), " %02X", frame.Data[i]);
         out.append(line, static_cast<std::size_t>(n));
+        out += "\r\n";
     }
 
 private:
@@ -80,17 +84,17 @@ class TCandumpWriter final : public TLogLineWriter {
 public:
     std::string Begin(bool, const std::tm&, int) const override { return {}; }
     std::string End() const override { return {}; }
+    bool EpochTimes() const override { return true; }
     void Append(const TCanFrame& frame, TLogDirection direction, std::string& out) const override
     {
         const TSplitTime t = Split(frame.Time);
-        const auto& d = frame.Data;
         char line[96];
-        const int n = std::snprintf(line, sizeof line, "(%s%010lld.%06lld) %s %08X#%02X%02X%02X%02X%02X%02X%02X%02X\n",
-                                    t.Negative ? "-" : "", t.Seconds, t.Micros,
-                                    direction == TLogDirection::Received ? CandumpReceived : CandumpSent,
-                                    static_cast<unsigned>(frame.Id), d[0],
-                                    d[1], d[2], d[3], d[4], d[5], d[6], d[7]);
+        int n = std::snprintf(line, sizeof line, frame.Extended ? "(%s%010lld.%06lld) %s %08X#" : "(%s%010lld.%06lld) %s %03X#",
+                              t.Negative ? "-" : "", t.Seconds, t.Micros, CandumpInterface, static_cast<unsigned>(frame.Id));
+        const unsigned dlc = std::min<unsigned>(frame.Dlc, 8);
+        for (unsigned i = 0; i < dlc; ++i) n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "%02X", frame.Data[i]);
         out.append(line, static_cast<std::size_t>(n));
+        out += direction == TLogDirection::Received ? " R\n" : " T\n";
     }
 };
 
@@ -130,4 +134,22 @@ std::optional<TLogOutFormat> TLogLineWriter::FromName(std::string_view name)
 const char* TLogLineWriter::Extension(TLogOutFormat format)
 {
     return format == TLogOutFormat::Candump ? "log" : "asc";
+}
+
+TLogOutFormat TLogLineWriter::FormatOfFileName(std::string_view fileName)
+{
+    const std::size_t slash = fileName.find_last_of('/');
+    const std::string_view base = slash == std::string_view::npos ? fileName : fileName.substr(slash + 1);
+    const std::size_t dot = base.find_last_of('.');
+    if (dot == std::string_view::npos || dot == 0) return TLogOutFormat::Layout5;
+    std::string extension(base.substr(dot + 1));
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension == "asc") return TLogOutFormat::Asc;
+    if (extension == "log") return TLogOutFormat::Candump;
+    return TLogOutFormat::Layout5;
+}
+
+bool TLogLineWriter::Holds(TLogOutFormat format, const TCanFrame& frame)
+{
+    return format != TLogOutFormat::Layout5 || frame.IsJ1939Shape();
 }

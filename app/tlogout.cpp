@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -98,6 +99,8 @@ bool TLogOut::Open(const TAString& fileName, TOpenMode mode)
     // A FIFO is a new stream.
     const bool empty = fifo_ || st.st_size == 0;
     const auto now = std::chrono::system_clock::now();
+    openedAt_ = wallClock_ ? wallClock_()
+                           : std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     const auto millis = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
     std::tm local{};
@@ -158,11 +161,34 @@ bool TLogOut::Append(const TCanFrame& frame, TLogDirection direction)
         FailWrite("a received frame cannot be written: layout 5 has no direction (ASC and candump logs have)");
         return false;
     }
+    if (!TLogLineWriter::Holds(openFormat_, frame)) {
+        if (!WriteBuffer()) return false;
+        char id[16];
+        std::snprintf(id, sizeof id, frame.Extended ? "%08X" : "%03X", static_cast<unsigned>(frame.Id));
+        FailWrite(TAString("the frame ") + id + (frame.Extended ? "" : " (11-bit identifier)") + " with " +
+                  TAString(std::to_string(frame.Dlc)) + " data bytes cannot be written: layout 5 holds only 29-bit "
+                  "identifiers with 8 data bytes (ASC and candump logs hold every frame)");
+        return false;
+    }
     line_.clear();
-    writer_->Append(frame, direction, line_);
+    if (writer_->EpochTimes()) {
+        TCanFrame stamped = frame;
+        stamped.Time += runStart_.value_or(openedAt_);
+        writer_->Append(stamped, direction, line_);
+    } else {
+        writer_->Append(frame, direction, line_);
+    }
     if (!buffer_.empty() && buffer_.size() + line_.size() > ChunkBytes && !WriteBuffer()) return false;
     buffer_ += line_;
     return true;
+}
+
+void TLogOut::StartRun()
+{
+    runStart_ = wallClock_ ? wallClock_()
+                           : std::chrono::duration_cast<std::chrono::microseconds>(
+                                 std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
 }
 
 bool TLogOut::WriteBuffer()

@@ -2,7 +2,8 @@
 // The output log: the frames of a run written to a text file, one line each, in the
 // format chosen with SetFormat (TLogLineWriter): by default the layout the program
 // replays (lfFixedId, "000.0000 18FEF100F315000CFFFFFFFF", each followed by CR LF);
-// also ASC or candump. Times count from Start.
+// also ASC or candump. Times count from Start; a candump log's are seconds since the
+// epoch: the wall clock at the run's start (StartRun) plus the time since Start.
 //
 // A regular file is locked (flock) while it is open: a second writer, in this process or
 // another, is refused. Only a regular file (followed through symlinks) or a FIFO takes the log; the path is
@@ -22,6 +23,7 @@
 #include "support/tbaseerror.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,10 +63,19 @@ public:
 
     // One line for frame, sent by the run or received from the channel. False when
     // nothing is open or a write failed (the file is then closed and Error() holds the
-    // reason). A received frame for a file whose format has no direction (layout 5)
-    // is refused the same way: the file ends with its last whole line and Error() says
-    // that layout 5 cannot hold it.
+    // reason). A frame the open file's format cannot hold is refused the same way (the
+    // file ends with its last whole line and Error() says why): in layout 5 a received
+    // frame (it has no direction) and a frame with an 11-bit identifier or fewer than 8
+    // data bytes.
     bool Append(const TCanFrame& frame, TLogDirection direction = TLogDirection::Sent);
+
+    // The run starts now (TRunEngine::Start): the wall clock, µs since the epoch, that
+    // the times of a candump log count from, also in a file opened later in the run.
+    // Before any run has started, the wall clock when the file was opened.
+    void StartRun();
+    void StartRun(int64_t epochMicros) { runStart_ = epochMicros; }
+    // The wall clock StartRun and Open read (tests give a fixed one); µs since the epoch.
+    void SetWallClock(std::function<int64_t()> clock) { wallClock_ = std::move(clock); }
     // Whether the open file's format tells received frames from sent ones.
     bool TakesReceived() const { return fd_ >= 0 && TLogLineWriter::HasDirection(openFormat_); }
 
@@ -109,4 +120,7 @@ private:
     TLogOutFormat openFormat_ = TLogOutFormat::Layout5;   // of the open file
     std::unique_ptr<TLogLineWriter> writer_;   // of the open file
     std::string line_;
+    std::optional<int64_t> runStart_;   // µs since the epoch
+    int64_t openedAt_ = 0;
+    std::function<int64_t()> wallClock_;
 };

@@ -62,6 +62,7 @@ void TRunEngine::Start()
     responder_.Reset();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
+    logOut_.StartRun();
     for (bool& shown : shown_) shown = false;
     maxLateness_ = 0;
     lateFrames_ = 0;

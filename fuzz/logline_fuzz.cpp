@@ -33,11 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         for (TLogOutFormat format : {TLogOutFormat::Layout5, TLogOutFormat::Asc, TLogOutFormat::Candump}) {
             const auto writer = TLogLineWriter::Create(format);
             for (const TLogFrame& frame : log.Frames) {
+                if (!TLogLineWriter::Holds(format, frame.ToFrame())) continue;
                 out.clear();
                 writer->Append(frame.ToFrame(), TLogDirection::Sent, out);
-                // What the program writes it reads back as the same frame.
+                // What the program writes it reads back as the same frame: identifier and
+                // its kind, length and data.
                 const TCanLog back = TCanLogReader::Parse(out);
-                if (back.Count() != 1 || back.Frames[0].Id != frame.Id || back.Frames[0].Data != frame.Data)
+                if (back.Count() != 1 || back.Frames[0].Id != frame.Id || back.Frames[0].Data != frame.Data ||
+                    back.Frames[0].Extended != frame.Extended || back.Frames[0].Dlc != frame.Dlc)
                     __builtin_trap();
             }
         }

@@ -8,6 +8,7 @@ packages=(
   libgl-dev libgtest-dev libgmock-dev
   python3 python3-canmatrix
   python3-can   # the peer the log format tests and benchmarks compare with
+  can-utils     # log2asc and asc2log: the round trips of the ASC and candump output
 )
 if [[ "${QV_EXTRA_PACKAGES:-}" != "" ]]; then
   read -r -a extra <<<"$QV_EXTRA_PACKAGES"

@@ -80,6 +80,19 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
             o.Repeat = true;
         } else if (option == "--from-first-frame") {
             o.FromFirstFrame = true;
+        } else if (option == "--replay-channels") {
+            if (!value(v) || v.IsEmpty()) return fail(missing + ": channel numbers (ASC) or interfaces (candump), e.g. 1,3 or can0");
+            o.ReplayChannels.clear();
+            std::string list = v.str();
+            std::size_t start = 0;
+            while (true) {
+                const std::size_t comma = list.find(',', start);
+                const std::string name = list.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                if (name.empty()) return fail("--replay-channels " + v + ": an empty name in the list");
+                o.ReplayChannels.emplace_back(name);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
         } else if (option == "--channel") {
             if (!value(v) || v.WordCount() == 0) return fail(missing + ": a channel description such as \"Simulation RAM 1 1\"");
             o.Channel = v;
@@ -174,10 +187,13 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
     if (o.FromFirstFrame && o.Source == TCliOptions::TSource::Sim)
         return fail("--from-first-frame goes with --source internal or --source log FILE");
     if (o.LogFormat && !o.LogOut) return fail("--log-format goes with --log-out FILE");
+    if (!o.ReplayChannels.empty() && o.Source != TCliOptions::TSource::Log)
+        return fail("--replay-channels goes with --source log FILE");
+    if (o.LogOut && !o.LogFormat) o.LogFormat = TLogLineWriter::FormatOfFileName(o.LogOut->str());
     if (o.LogRx && !o.LogOut) return fail("--log-rx goes with --log-out FILE");
     if (o.LogRx && o.LogFormat.value_or(TLogOutFormat::Layout5) == TLogOutFormat::Layout5)
-        return fail("--log-rx needs --log-format asc or candump: layout 5 (--log-format l5, the default) has no "
-                    "direction to tell received frames from sent ones");
+        return fail("--log-rx needs --log-format asc or candump (or a --log-out name ending in .asc or .log): layout 5 "
+                    "has no direction to tell received frames from sent ones");
     if (o.Fast && !o.Duration && o.Source == TCliOptions::TSource::Sim)
         return fail("--fast with --source sim needs --duration");
     if (o.Fast && o.Repeat && !o.Duration) return fail("--fast with --repeat needs --duration");
@@ -196,7 +212,12 @@ Source (one of):
   --source sim                 the vehicle simulation with the cockpit's initial settings (default)
   --source internal            the built-in 60 s recording
   --source log FILE            a CAN log file: lines of layout 4 or 5, an ASC file or a candump log,
-                               told apart by their content; prints what it took and what it skipped
+                               told apart by their content; prints what it took and what it skipped,
+                               the channels (ASC) or interfaces (candump) it found, and whether its
+                               last line was cut (a line without a line end is not read)
+  --replay-channels LIST       replay only these channels of the log: ASC channel numbers or candump
+                               interface names, comma-separated, e.g. 1,3 or can1 (default: all,
+                               merged into one replay); a name the log does not hold is refused
   --repeat                     replay the log again and again (internal or log)
   --from-first-frame           the log's first frame leaves at once, the others as far after it as
                                the log says (candump logs always play so)
@@ -211,11 +232,16 @@ Destinations:
   --log-out FILE               the output log, one frame per line: a regular file (emptied only once
                                every input and the channel have been checked) or a FIFO that a
                                program reads; a folder or a device is refused, nothing is removed
-  --log-format l5|asc|candump  the output log's format: layout 5 (default), ASC or a candump log
+  --log-format l5|asc|candump  the output log's format: layout 5, ASC or a candump log; without it
+                               the --log-out name tells: .asc ASC, .log candump, anything else
+                               layout 5. Layout 5 holds only 29-bit frames of 8 bytes: a log with
+                               11-bit or shorter frames needs asc or candump. candump times are
+                               seconds since the epoch (the wall clock at the start plus the run
+                               time), sent frames marked T and received ones R
   --log-rx                     also log every frame the channel receives (a device's requests and
                                anything else), with the run time it was read at: "Rx" lines in
-                               ASC, interface can0rx in a candump log (sent frames: can0); needs
-                               --log-format asc or candump (layout 5 has no direction)
+                               ASC, "R" lines in a candump log (sent frames: "Tx", "T"); needs
+                               the asc or candump format (layout 5 has no direction)
   --monitor                    print every signal's value once per second and at the end
 
 Vehicle and signals (simulation source):
@@ -274,8 +300,8 @@ Examples:
   quorvella-cli --fast --duration 60 --source sim --starter --log-out fms.asc
   quorvella-cli --duration 10 --channel "Simulation RAM 1 1" --report timing.json
   quorvella-cli --source log drive.asc --repeat --channel "QtCanBus socketcan can0"
-  quorvella-cli --fast --duration 5 --force "Engine speed=error" --drop FEF1 --sa xFE --prio 3 --log-out x.asc
-  quorvella-cli --fast --source log candump-2024.log --log-out replay.asc --log-format asc
-  quorvella-cli --duration 60 --channel "QtCanBus socketcan can0" --log-out bus.asc --log-format asc --log-rx
+  quorvella-cli --fast --duration 5 --force "Engine speed=error" --drop FEF1 --sa xFE --prio 3 --log-out x.l5
+  quorvella-cli --fast --source log candump-2024.log --replay-channels can1 --log-out replay.asc
+  quorvella-cli --duration 60 --channel "QtCanBus socketcan can0" --log-out bus.log --log-rx
 )");
 }

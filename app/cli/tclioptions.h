@@ -17,11 +17,14 @@ struct TCliOptions {
     TAString LogFile;                 // --source log FILE
     bool Repeat = false;
     bool FromFirstFrame = false;      // --from-first-frame
+    std::vector<TAString> ReplayChannels;   // --replay-channels 1,3 or can0: empty for all
 
     std::optional<TAString> Channel;  // --channel "DESCRIPTION"
     double DrainSeconds = 2.0;        // --drain: how long the channel may take to send what it holds
     std::optional<TAString> LogOut;   // --log-out FILE
-    std::optional<TLogOutFormat> LogFormat;   // --log-format l5|asc|candump
+    // --log-format l5|asc|candump; with --log-out but without it, the one --log-out's
+    // extension asks for (".asc" ASC, ".log" candump, anything else layout 5).
+    std::optional<TLogOutFormat> LogFormat;
     bool LogRx = false;               // --log-rx: received frames in the output log too
     bool Monitor = false;
 

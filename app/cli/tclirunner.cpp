@@ -554,7 +554,29 @@ std::optional<int> TCliRun::LoadSource()
             if (const int signal = stop_.load()) return TCliRunner::ExitSignalBase + signal;
             return TCliRunner::ExitFailed;
         }
-        Print("log: " + engine_.UserLines().Summary() + "\n");
+        if (!o_.ReplayChannels.empty()) {
+            try {
+                engine_.SetUserLog(engine_.UserLines().SelectChannels(o_.ReplayChannels));
+            } catch (const TBaseError& e) {
+                return Usage("--replay-channels: " + e.Detail());
+            }
+        }
+        const TCanLog& log = engine_.UserLines();
+        Print("log: " + log.Summary() + "\n");
+        if (log.CutLine != 0)
+            reporter_.ShowNotice(TBaseError("", "Logfile Read Error",
+                                            log.FileName + " line " + TAString(std::to_string(log.CutLine)) +
+                                                ": the last line has no line end: it was cut off or is still being "
+                                                "written, and is not replayed ('" + log.CutText + "')"));
+        // Refused before anything is opened: the run would end at the first such frame.
+        if (o_.LogOut && o_.LogFormat == TLogOutFormat::Layout5)
+            if (const std::optional<std::size_t> i = log.FirstFrameNotInLayout5())
+                return Failed(TBaseError("TLogOut::Open", "Output log not opened",
+                                         FileReason(*o_.LogOut, "layout 5 cannot hold the log's " +
+                                                                    TCanLog::Describe(log.Frames[*i]) +
+                                                                    " (it holds only 29-bit frames of 8 bytes): use "
+                                                                    "--log-format asc or candump, or a name ending in "
+                                                                    ".asc or .log")));
     }
     return std::nullopt;
 }

@@ -135,7 +135,7 @@ constexpr const char* LogFormatKey = "LogFileFormat";
 constexpr const char* LogReceivedKey = "LogReceivedFrames";
 constexpr const char* LogReceivedHint =
     "Frames the channel receives (a device's requests and any other) go to the output log too: "
-    "as \"Rx\" lines in ASC, on the interface can0rx in a candump log";
+    "as \"Rx\" lines in ASC, as \"R\" lines in a candump log (sent frames: \"Tx\", \"T\")";
 constexpr const char* LogReceivedRefused =
     "Layout 5 has no direction to tell received frames from sent ones: choose ASC or candump to log them";
 // The user log's progress bar counts in tenths of a percent.
@@ -262,6 +262,11 @@ void TFQuorvella::BuildControls()
     B_LogLoadCancel->setShortcut(QKeySequence(Qt::Key_Escape));
     B_LogLoadCancel->setToolTip("Stop loading the user log (Esc)");
     B_LogLoadCancel->hide();
+    // Shown for a user log of several channels or interfaces.
+    C_ReplayChannels = new QComboBox(source);
+    C_ReplayChannels->setObjectName("C_ReplayChannels");
+    C_ReplayChannels->setToolTip("The channels of the user log that are replayed: all of them merged, or one");
+    C_ReplayChannels->hide();
     s->addWidget(RB_Simulation, 0, 0);
     s->addWidget(RB_FzgSim, 0, 2);
     s->addWidget(RB_InternLog, 1, 0);
@@ -278,6 +283,7 @@ void TFQuorvella::BuildControls()
     file->addWidget(PB_LogLoad, 1);
     file->addWidget(B_LogLoadCancel);
     s->addLayout(file, 4, 0, 1, 3);
+    s->addWidget(C_ReplayChannels, 5, 0, 1, 3);
 
     auto* manipulation = new QGroupBox("Manipulation", this);
     manipulation->setObjectName("GB_Manipulation");
@@ -410,7 +416,7 @@ void TFQuorvella::BuildControls()
     // Sources, manipulation, destinations, then Start, Info and Close.
     // Controls that are hidden or disabled at the moment are passed over.
     const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog,    RB_CanLog,    RB_FzgSim,  C_Replay,
-                                         CB_FromFirstFrame, E_LogFile,   B_LogFile,    B_LogLoadCancel,
+                                         CB_FromFirstFrame, E_LogFile,   B_LogFile,    B_LogLoadCancel, C_ReplayChannels,
                                          CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_VehDataMon,
                                          CB_SendCAN,    B_CfgCAN,        CB_LogFile,   C_LogFormat,
                                          B_FileNameLogOut, CB_LogReceived, B_StartStop,  B_Info,       B_Exit};
@@ -421,6 +427,7 @@ void TFQuorvella::BuildControls()
         connect(r, &QRadioButton::clicked, this, &TFQuorvella::ChangeDataSourceClick);
     connect(B_LogFile, &QPushButton::clicked, this, &TFQuorvella::B_LogFileClick);
     connect(B_LogLoadCancel, &QPushButton::clicked, this, &TFQuorvella::B_LogLoadCancelClick);
+    connect(C_ReplayChannels, &QComboBox::activated, this, &TFQuorvella::C_ReplayChannelsChange);
     connect(C_LogFormat, &QComboBox::activated, this, &TFQuorvella::C_LogFormatChange);
     connect(RB_FzgSim, &QPushButton::clicked, this, &TFQuorvella::RB_FzgSimClick);
     connect(B_ValidManip, &QPushButton::clicked, this, &TFQuorvella::B_ValidManipClick);
@@ -466,7 +473,7 @@ void TFQuorvella::ShowStatus()
     static_cast<TStatusLine*>(L_SentStatus)->SetLine(Q(text.Sent), QString());
     static_cast<TStatusLine*>(L_LogStatus)->SetLine(Q(text.Log), Q(logOutFileName_));
     static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
-    static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem), QString());
+    static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem.IsEmpty() ? startRefusal_ : text.Problem), QString());
     static_cast<TStatusLine*>(L_TimerStatus)->SetLine(Q(text.Timer), QString());
     // The vendor library code was loaded from: settings may name one, so the user sees
     // which. The line is there only while one is loaded (the window stays as small as it
@@ -547,10 +554,22 @@ void TFQuorvella::TimerSysTimer()
 void TFQuorvella::B_StartStopClick()
 {
     ReadControls();
-    if (engine_.Running())
+    if (engine_.Running()) {
         engine_.Stop();
-    else
-        engine_.Start();
+        return;
+    }
+    startRefusal_ = TAString();
+    if (engine_.Controls.LogFile && LogOutFormat() == TLogOutFormat::Layout5 && !engine_.Controls.Simulation) {
+        const TCanLog& log = engine_.ActiveLines();
+        if (const std::optional<std::size_t> i = log.FirstFrameNotInLayout5()) {
+            startRefusal_ = "Not started: layout 5 cannot hold the log's " + TCanLog::Describe(log.Frames[*i]) +
+                            "; choose ASC or candump";
+            ShowStatus();
+            return;
+        }
+    }
+    engine_.Start();
+    ShowStatus();
 }
 
 void TFQuorvella::ChangeDataSourceClick()
@@ -564,7 +583,8 @@ void TFQuorvella::ChangeDataSourceClick()
                        static_cast<QWidget*>(B_Options)})
         w->setEnabled(simulation);
     for (QWidget* w : {static_cast<QWidget*>(B_LogFile), static_cast<QWidget*>(C_Replay),
-                       static_cast<QWidget*>(CB_FromFirstFrame), static_cast<QWidget*>(E_LogFile)})
+                       static_cast<QWidget*>(CB_FromFirstFrame), static_cast<QWidget*>(E_LogFile),
+                       static_cast<QWidget*>(C_ReplayChannels)})
         w->setEnabled(!simulation);
     if (!simulation) {
         CB_LogFile->setChecked(false);
@@ -592,6 +612,9 @@ void TFQuorvella::LoadUserLog(const TAString& fileName)
     engine_.Stop();
     // The log loaded before is gone from now on, whatever becomes of this load.
     engine_.SetUserLog(TCanLog());
+    fullLog_ = TCanLog();
+    C_ReplayChannels->clear();
+    C_ReplayChannels->hide();
     E_LogFile->clear();
     E_LogFile->setToolTip(QString());
     B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
@@ -633,7 +656,21 @@ void TFQuorvella::LogLoadTimer()
     if (result.Log) {
         const TCanLog& log = *result.Log;
         const TAString summary = log.Summary();
-        const bool framesSkipped = log.Skipped[skStandard] + log.Skipped[skRemote] + log.Skipped[skError] > 0;
+        const bool framesSkipped =
+            log.Skipped[skRemote] + log.Skipped[skError] + log.Skipped[skFd] > 0 || log.CutLine != 0;
+        if (log.Channels.size() > 1) {
+            const bool asc = log.Kind == lkAsc;
+            C_ReplayChannels->addItem(QString("All %1 %2, merged").arg(log.Channels.size()).arg(asc ? "channels" : "interfaces"));
+            for (const TLogChannel& c : log.Channels)
+                C_ReplayChannels->addItem(QString("%1%2 (%3 frame%4)")
+                                              .arg(asc ? "Channel " : "")
+                                              .arg(Q(c.Name))
+                                              .arg(c.Frames)
+                                              .arg(c.Frames == 1 ? "" : "s"));
+            C_ReplayChannels->setCurrentIndex(0);
+            C_ReplayChannels->show();
+            fullLog_ = log;
+        }
         engine_.SetUserLog(std::move(*result.Log));
         E_LogFile->setText(Q(result.FileName));
         E_LogFile->setToolTip(Q(summary));
@@ -643,6 +680,19 @@ void TFQuorvella::LogLoadTimer()
     } else if (result.Error) {
         ShowError(*result.Error);
     }
+}
+
+void TFQuorvella::C_ReplayChannelsChange()
+{
+    const int index = C_ReplayChannels->currentIndex();
+    if (fullLog_.Channels.empty() || index < 0) return;
+    std::vector<TAString> names;
+    for (std::size_t i = 0; i < fullLog_.Channels.size(); ++i)
+        if (index == 0 || static_cast<int>(i) + 1 == index) names.push_back(fullLog_.Channels[i].Name);
+    ReadControls();
+    engine_.SetUserLog(fullLog_.SelectChannels(names));
+    E_LogFile->setToolTip(Q(engine_.UserLines().Summary()));
+    B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
 }
 
 void TFQuorvella::ToggleWindow(QWidget* window)

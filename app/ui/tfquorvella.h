@@ -21,7 +21,13 @@
 // A user log is loaded on a thread of its own (TLogLoadTask): while it loads, a progress
 // bar and a Cancel button stand in for the file name and "...", and the window goes on
 // handling events; the log reaches the engine on the window thread when it is complete.
+// A log of several channels (ASC) or interfaces (candump) offers them in
+// "C_ReplayChannels" below the file name: all of them merged (the default) or one.
+//
+// Layout 5 holds only 29-bit frames of 8 bytes: Start with a user log holding other
+// frames and an output log in layout 5 is refused, and the status panel says why.
 
+#include "app/tcanlog.h"
 #include "app/terrorreporter.h"
 #include "app/tlogloadtask.h"
 #include "app/tloglinewriter.h"
@@ -115,6 +121,9 @@ public:
     void B_LogLoadCancelClick();
     // A user log is being loaded.
     bool LoadingUserLog() const { return logLoad_.Busy(); }
+    // The channel chosen in C_ReplayChannels: the log's frames of all of them (item 0)
+    // or of the one chosen go to the engine.
+    void C_ReplayChannelsChange();
     // The reader of user logs (tests give one they control).
     void SetLogReader(TLogLoadTask::TReader reader) { logLoad_.SetReader(std::move(reader)); }
     // The output log's format chosen in C_LogFormat (kept in the settings file as
@@ -180,6 +189,8 @@ private:
     bool started_ = false;   // a run has started since the window was made
     QTimer timerSys_;
     TLogLoadTask logLoad_;
+    TCanLog fullLog_;         // the user log with every channel, while it has several
+    TAString startRefusal_;   // why Start was refused, for the status panel
     QTimer logLoadTimer_;
 
     QRadioButton* RB_Simulation = nullptr;
@@ -192,6 +203,7 @@ private:
     QPushButton* B_LogFile = nullptr;
     QProgressBar* PB_LogLoad = nullptr;
     QPushButton* B_LogLoadCancel = nullptr;
+    QComboBox* C_ReplayChannels = nullptr;
     QCheckBox* CB_VFMActive = nullptr;
     QPushButton* B_ValidManip = nullptr;
     QPushButton* B_Options = nullptr;

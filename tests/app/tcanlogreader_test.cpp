@@ -4,12 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -95,30 +100,35 @@ TEST(TCanLogReader, AscFileSkipsEveryKindOfLineThatIsNoFrameAndCountsIt)
     EXPECT_EQ(log.Kind, lkAsc);
     ExpectFrames(log, {
                           {1000, 0x18FEF100, 7, {0xF3, 0x15, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF}},
+                          {2000, 0x123, 8, {0x01, 0x02, 0, 0, 0, 0, 0, 0}},
                           {9000, 0x18FEE900, 15, {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00}},
                           {10000, 0x0CFEC1FE, 17, {1, 2, 3, 4, 5, 6, 7, 8}},
                           {11000, 0x18FEF100, 18, {0xF3, 0x16, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF}},
                       });
-    const std::array<uint32_t, skCount> skipped{6, 1, 1, 2, 2, 4};
+    EXPECT_FALSE(log.Frames[1].Extended);
+    EXPECT_EQ(log.Frames[1].Dlc, 2);
+    const std::array<uint32_t, skCount> skipped{6, 1, 2, 2, 0, 0, 4};
     EXPECT_EQ(log.Skipped, skipped);
     EXPECT_EQ(log.Summary(), Data("every_kind.asc") +
-                                 ": 4 frames (ASC); 16 lines skipped: 6 header and comment lines, 1 blank line, "
-                                 "1 standard (11-bit) frame, 2 remote frames, 2 error frames, 4 event lines");
+                                 ": 5 frames (ASC) from 2 channels merged into one replay: 1 (4 frames), 2 (1 frame); "
+                                 "15 lines skipped: 6 header and comment lines, 1 blank line, 2 remote frames, "
+                                 "2 error frames, 4 event lines");
     EXPECT_FALSE(log.PlaysFromFirstFrame());
 }
 
 TEST(TCanLogReader, AscRelativeTimesAddUpOverEveryTimedLine)
 {
     const TCanLog log = TCanLogReader::Load(Data("relative.asc"));
-    // 0.5, then 0.25 (an event), 0.125, 0.0625 (a standard frame), 0.03125 s.
+    // 0.5, then 0.25 (an event), 0.125, 0.0625 (an 11-bit frame), 0.03125 s.
     ExpectFrames(log, {
                           {500000, 0x18FEF100, 3, {0, 0, 0, 0, 0, 0, 0, 1}},
                           {875000, 0x18FEF100, 5, {0, 0, 0, 0, 0, 0, 0, 2}},
+                          {937500, 0x123, 6, {0, 0, 0, 0, 0, 0, 0, 0}},
                           {968750, 0x18FEF100, 7, {0, 0, 0, 0, 0, 0, 0, 3}},
                       });
     EXPECT_EQ(log.Summary(), Data("relative.asc") +
-                                 ": 3 frames (ASC); 4 lines skipped: 2 header and comment lines, "
-                                 "1 standard (11-bit) frame, 1 event line");
+                                 ": 4 frames (ASC) on channel 1; 3 lines skipped: 2 header and comment lines, "
+                                 "1 event line");
 }
 
 TEST(TCanLogReader, AscBaseDecReadsIdentifierAndDataInDecimal)
@@ -127,7 +137,7 @@ TEST(TCanLogReader, AscBaseDecReadsIdentifierAndDataInDecimal)
     ExpectFrames(log, {{10000, 0x18FEF100, 2, {0xF3, 0x15, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF}}});
 }
 
-TEST(TCanLogReader, CandumpLogTakesExtendedFramesWithOrWithoutDirection)
+TEST(TCanLogReader, CandumpLogTakesFramesWithOrWithoutDirection)
 {
     const TCanLog log = TCanLogReader::Load(Data("bus.log"));
     EXPECT_EQ(log.Kind, lkCandump);
@@ -135,12 +145,13 @@ TEST(TCanLogReader, CandumpLogTakesExtendedFramesWithOrWithoutDirection)
     ExpectFrames(log, {
                           {1700000000123456, 0x18FEF100, 1, {0xF3, 0x15, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF}},
                           {1700000000133456, 0x18F00300, 2, {0xFF, 0xFA, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+                          {1700000000143456, 0x123, 3, {0x01, 0x02, 0, 0, 0, 0, 0, 0}},
                           {1700000000173456, 0x18FEE900, 7, {0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x00}},
                           {1700000000183456, 0x0CFEC1FE, 8, {1, 2, 3, 4, 5, 6, 7, 8}},
                       });
     EXPECT_EQ(log.Summary(), Data("bus.log") +
-                                 ": 4 frames (candump); 4 lines skipped: 1 blank line, 1 standard (11-bit) frame, "
-                                 "1 remote frame, 1 error frame");
+                                 ": 5 frames (candump) from 2 interfaces merged into one replay: can0 (4 frames), "
+                                 "vcan1 (1 frame); 3 lines skipped: 1 blank line, 1 remote frame, 1 error frame");
 }
 
 TEST(TCanLogReader, KindIsFoundFromTheFirstLineThatTellsIt)
@@ -203,9 +214,13 @@ TEST(TCanLogReader, FirstLineThatCannotBeReadRefusesTheLogWithWhereAndWhy)
         // ASC.
         {asc + "0.010000 1 18FEF100x Rx d 8 F3 15 00\n",
          "in.asc line 2: '0.010000 1 18FEF100x Rx d 8 F3 15 00': expected 8 data bytes, found 3"},
-        {asc + "0.010000 1 18FEF100x Rx d 4 F3 15 00 0C\n",
-         "in.asc line 2: '0.010000 1 18FEF100x Rx d 4 F3 15 00 0C': data length 4: only frames with 8 data bytes can be "
-         "replayed"},
+        {asc + "0.010000 1 18FEF100x Rx d 9 F3 15 00 0C FF FF FF FF 00\n",
+         "in.asc line 2: '0.010000 1 18FEF100x Rx d 9 F3 15 00 0C FF FF FF FF 00': data length 9: a classic CAN frame "
+         "has 0 to 8 data bytes"},
+        {asc + "0.010000 1 18FEF100x Rx d 3 F3 15\n",
+         "in.asc line 2: '0.010000 1 18FEF100x Rx d 3 F3 15': expected 3 data bytes, found 2"},
+        {asc + "0.010000 1 800 Rx d 1 01\n", "in.asc line 2: '0.010000 1 800 Rx d 1 01': identifier '800' is wider "
+                                               "than 11 bits"},
         {asc + "0.010000 1 3FEF1000x Rx d 8 F3 15 00 0C FF FF FF FF\n",
          "in.asc line 2: '0.010000 1 3FEF1000x Rx d 8 F3 15 00 0C FF FF FF FF': identifier '3FEF1000x' is wider than 29 "
          "bits"},
@@ -218,11 +233,15 @@ TEST(TCanLogReader, FirstLineThatCannotBeReadRefusesTheLogWithWhereAndWhy)
         {asc + "0.010000 A 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\n",
          "in.asc line 2: '0.010000 A 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF': channel 'A' is not a number"},
         {asc + "0.010000 1 18FEF100x Rx e 8 F3 15 00 0C FF FF FF FF\n",
-         "in.asc line 2: '0.010000 1 18FEF100x Rx e 8 F3 15 00 0C FF FF FF FF': expected 'd 8' and the data bytes after "
-         "the direction"},
-        {asc + "0.010000 CANFD 1 Rx 18FEF100x 1 0 8 8 F3 15 00 0C FF FF FF FF 0 0 1000\n",
-         "in.asc line 2: '0.010000 CANFD 1 Rx 18FEF100x 1 0 8 8 F3 15 00 0C FF FF FF F...': a CAN FD frame cannot be "
-         "replayed"},
+         "in.asc line 2: '0.010000 1 18FEF100x Rx e 8 F3 15 00 0C FF FF FF FF': expected 'd', the data length and the "
+         "data bytes after the direction"},
+        {asc + "0.010000 CANFD A Rx 18FEF100x 0 0 8 8 F3 15 00 0C FF FF FF FF 0 0 0\n",
+         "in.asc line 2: '0.010000 CANFD A Rx 18FEF100x 0 0 8 8 F3 15 00 0C FF FF FF F...': channel 'A' is not a number"},
+        {asc + "0.010000 CANFD 1 Rx 18FEF100x 0 0 3 3 F3 15 ZZ 0 0 0\n",
+         "in.asc line 2: '0.010000 CANFD 1 Rx 18FEF100x 0 0 3 3 F3 15 ZZ 0 0 0': data byte 3 'ZZ' is not a byte"},
+        {asc + "0.010000 CANFD 1 Rx 18FEF100x 0 0 x y\n",
+         "in.asc line 2: '0.010000 CANFD 1 Rx 18FEF100x 0 0 x y': expected the bit rate switch, error state, DLC and "
+         "data length after the identifier of a CANFD line"},
         {asc + "Begin Triggerblock\nhello\n", "in.asc line 3: 'hello' is not a line of an ASC file (expected a frame"},
         {"base oct\n", "in.asc line 1: 'base oct': expected 'base hex' or 'base dec'"},
         {"base hex timestamps sometimes\n",
@@ -233,14 +252,16 @@ TEST(TCanLogReader, FirstLineThatCannotBeReadRefusesTheLogWithWhereAndWhy)
         {dump + "(1700001700000000000.163456) can0 18FEF100#F315000CFFFFFFFF\n",
          "in.asc line 2: '(1700001700000000000.163456) can0 18FEF100#F315000CFFFFFFFF': time "
          "'(1700001700000000000.163456)' is out of range"},
-        {dump + "(1.5) can0 18FEF100##1F315000CFFFFFFFF\n",
-         "in.asc line 2: '(1.5) can0 18FEF100##1F315000CFFFFFFFF': a CAN FD frame cannot be replayed"},
-        {dump + "(1.5) can0 18FEF100#F315\n",
-         "in.asc line 2: '(1.5) can0 18FEF100#F315': 2 data bytes: only frames with 8 data bytes can be replayed"},
+        {dump + "(1.5) can0 18FEF100#F31\n",
+         "in.asc line 2: '(1.5) can0 18FEF100#F31': data 'F31' is not 0 to 8 bytes in hexadecimal digits"},
+        {dump + "(1.5) can0 18FEF100#F315000CFFFFFFFF00\n",
+         "in.asc line 2: '(1.5) can0 18FEF100#F315000CFFFFFFFF00': data 'F315000CFFFFFFFF00' is not 0 to 8 bytes"},
         {dump + "(1.5) can0 18FEF100#F315000CFFFFFFFZ\n",
-         "in.asc line 2: '(1.5) can0 18FEF100#F315000CFFFFFFFZ': data 'F315000CFFFFFFFZ' is not 8 bytes in hexadecimal"},
+         "in.asc line 2: '(1.5) can0 18FEF100#F315000CFFFFFFFZ': data 'F315000CFFFFFFFZ' is not 0 to 8 bytes in "
+         "hexadecimal"},
         {dump + "(1.5) can0 18FEF1#F315000CFFFFFFFF\n",
-         "in.asc line 2: '(1.5) can0 18FEF1#F315000CFFFFFFFF': identifier '18FEF1' is not 3 (standard) or 8 (extended)"},
+         "in.asc line 2: '(1.5) can0 18FEF1#F315000CFFFFFFFF': identifier '18FEF1' is not 3 (11-bit) or 8 (29-bit)"},
+        {dump + "(1.5) can0 800#01\n", "in.asc line 2: '(1.5) can0 800#01': identifier '800' is wider than 11 bits"},
         {dump + "(1.5) can0 48FEF100#F315000CFFFFFFFF\n",
          "in.asc line 2: '(1.5) can0 48FEF100#F315000CFFFFFFFF': identifier '48FEF100' is wider than 29 bits"},
         {dump + "(1.5) can0 18FEF100#F315000CFFFFFFFF X\n",
@@ -389,6 +410,390 @@ TEST(TCanLog, SummaryCountsInWords)
     log.Frames.resize(1);
     log.Skipped[skRemote] = 1;
     EXPECT_EQ(log.Summary(), "a.log: 1 frame (candump); 1 line skipped: 1 remote frame");
+}
+
+
+// A frame as the bus carries it: identifier and its kind, length, data, and the
+// channel it came from (an index into the log's channel list).
+struct TBusFrame {
+    int64_t Time;
+    uint32_t Id;
+    bool Extended;
+    uint8_t Dlc;
+    TBytes Data;
+    uint32_t Line;
+    uint8_t Channel;
+};
+
+void ExpectBusFrames(const TCanLog& log, const std::vector<TBusFrame>& expected)
+{
+    ASSERT_EQ(log.Frames.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE("frame " + std::to_string(i));
+        const TLogFrame& f = log.Frames[i];
+        EXPECT_EQ(f.Time, expected[i].Time);
+        EXPECT_EQ(f.Id, expected[i].Id);
+        EXPECT_EQ(f.Extended, expected[i].Extended);
+        EXPECT_EQ(f.Dlc, expected[i].Dlc);
+        EXPECT_EQ(f.Data, expected[i].Data);
+        EXPECT_EQ(f.Line, expected[i].Line);
+        EXPECT_EQ(f.Channel, expected[i].Channel);
+        EXPECT_EQ(f.ToFrame(), TCanFrame(expected[i].Id, expected[i].Data, expected[i].Dlc, expected[i].Time,
+                                         expected[i].Extended));
+    }
+}
+
+std::vector<std::pair<std::string, uint32_t>> ChannelList(const TCanLog& log)
+{
+    std::vector<std::pair<std::string, uint32_t>> list;
+    for (const TLogChannel& c : log.Channels) list.emplace_back(c.Name.str(), c.Frames);
+    return list;
+}
+
+const TBytes kEngine{0xF3, 0x15, 0x00, 0x0C, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Recordings as loggers write them: a J1939 request of 3 bytes, 11-bit frames, empty
+// frames, classic frames written as CANFD lines, several channels or interfaces;
+// and what no classic bus carries (CAN FD, remote frames) or what is no frame (TxRq,
+// a 5,000-character transport note) passed over and counted.
+TEST(TCanLogReader, RecordingsKeepEveryClassicFrameWithItsLengthKindAndChannel)
+{
+    const struct {
+        const char* file;
+        std::vector<TBusFrame> frames;
+        std::vector<std::pair<std::string, uint32_t>> channels;
+        std::array<uint32_t, skCount> skipped;   // header, blank, remote, error, FD, TxRq, event
+        std::string summary;
+    } cases[] = {
+        {"j1939_mixed.asc",
+         {
+             {1000, 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00, 0, 0, 0, 0, 0}, 6, 0},
+             {2000, 0x123, false, 2, {0xAA, 0xBB, 0, 0, 0, 0, 0, 0}, 8, 0},
+             {3000, 0x18FEF100, true, 8, kEngine, 9, 0},
+             {3500, 0x18FEF101, true, 3, {0x01, 0x02, 0x03, 0, 0, 0, 0, 0}, 10, 0},
+             {6000, 0x18EAFF00, true, 0, {}, 14, 0},
+             {7000, 0x18FEF100, true, 8, kEngine, 15, 0},
+         },
+         {{"1", 6}},
+         {5, 0, 1, 0, 1, 1, 2},
+         ": 6 frames (ASC) on channel 1; 10 lines skipped: 5 header and comment lines, 1 remote frame, 1 CAN FD frame, "
+         "1 transmit request (TxRq) line, 2 event lines"},
+        // Channels in the order of their numbers, whatever order they first appear in.
+        {"four_channels.asc",
+         {
+             {10000, 0x0CF00400, true, 8, {3, 0, 0, 0, 0, 0, 0, 0}, 5, 2},
+             {10100, 0x18FEF100, true, 8, {1, 0, 0, 0, 0, 0, 0, 0}, 6, 0},
+             {10050, 0x18FEF100, true, 8, {2, 0, 0, 0, 0, 0, 0, 0}, 7, 1},
+             {10300, 0x123, false, 1, {4, 0, 0, 0, 0, 0, 0, 0}, 8, 3},
+             {20000, 0x18FEF100, true, 8, {2, 1, 0, 0, 0, 0, 0, 0}, 9, 1},
+             {20000, 0x18EA0021, true, 3, {0xE5, 0xFE, 0x00, 0, 0, 0, 0, 0}, 10, 3},
+             {20100, 0x18FEF100, true, 8, {1, 1, 0, 0, 0, 0, 0, 0}, 11, 0},
+             {30000, 0x0CF00400, true, 8, {3, 1, 0, 0, 0, 0, 0, 0}, 12, 2},
+             {30000, 0x18FEF100, true, 8, {2, 2, 0, 0, 0, 0, 0, 0}, 13, 1},
+         },
+         {{"1", 2}, {"2", 3}, {"3", 2}, {"4", 2}},
+         {5, 0, 0, 0, 0, 0, 0},
+         ": 9 frames (ASC) from 4 channels merged into one replay: 1 (2 frames), 2 (3 frames), 3 (2 frames), "
+         "4 (2 frames); 5 lines skipped: 5 header and comment lines"},
+        {"two_interfaces.log",
+         {
+             {1700000000100000, 0x18FEF100, true, 8, kEngine, 1, 1},
+             {1700000000100000, 0x18FEF100, true, 8, kEngine, 2, 0},
+             {1700000000150000, 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00, 0, 0, 0, 0, 0}, 3, 0},
+             {1700000000149700, 0x123, false, 2, {0xAA, 0xBB, 0, 0, 0, 0, 0, 0}, 4, 1},
+             {1700000000200000, 0x18EAFF00, true, 0, {}, 5, 1},
+             {1700000000250000, 0x7FF, false, 8, {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88}, 6, 0},
+         },
+         {{"can0", 3}, {"can1", 3}},
+         {0, 0, 0, 0, 1, 0, 0},
+         ": 6 frames (candump) from 2 interfaces merged into one replay: can0 (3 frames), can1 (3 frames); "
+         "1 line skipped: 1 CAN FD frame"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        const TCanLog log = TCanLogReader::Load(Data(c.file));
+        ExpectBusFrames(log, c.frames);
+        EXPECT_EQ(ChannelList(log), c.channels);
+        EXPECT_EQ(log.Skipped, c.skipped);
+        EXPECT_EQ(log.Summary(), Data(c.file) + c.summary);
+        EXPECT_EQ(log.CutLine, 0u);
+    }
+}
+
+// One line each: what it gives, in every way the formats write short, empty and
+// 11-bit frames.
+TEST(TCanLogReader, ShortAndElevenBitFramesReadAsWritten)
+{
+    const std::string asc = "base hex  timestamps absolute\n";
+    const std::string dec = "base dec  timestamps absolute\n";
+    const struct {
+        std::string text;
+        uint32_t id;
+        bool extended;
+        uint8_t dlc;
+        TBytes data;
+    } cases[] = {
+        {asc + "0.001 1 18EA00F9x Rx d 3 E5 FE 00", 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00}},
+        {asc + "0.001 1 18EA00F9x Rx d 3 E5 FE 00 Length = 116000 BitCount = 60", 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00}},
+        {asc + "0.001 1 18EA00F9x Tx d 03 E5 FE 00", 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00}},
+        {asc + "0.001 1 7FF Rx d 0", 0x7FF, false, 0, {}},
+        {asc + "0.001 1 0 Rx d 1 01", 0x0, false, 1, {0x01}},
+        {asc + "0.001 1 1x Rx d 1 01", 0x1, true, 1, {0x01}},
+        {asc + "0.001 12 123 Tx d 7 1 2 3 4 5 6 7", 0x123, false, 7, {1, 2, 3, 4, 5, 6, 7}},
+        {dec + "0.001 1 291 Rx d 2 170 187", 0x123, false, 2, {0xAA, 0xBB}},
+        {asc + "0.001 CANFD 1 Tx 18EA00F9x 0 0 3 3 E5 FE 00 130000 130 0 0 0 0 0 0", 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00}},
+        {asc + "0.001 CANFD 2 Rx 123 Name 0 0 2 2 AA BB 0 0 2000000 0 0 0 0 0", 0x123, false, 2, {0xAA, 0xBB}},
+        {asc + "0.001 CANFD 1 Rx 7FF 0 0 0 0 0 0 0", 0x7FF, false, 0, {}},
+        {"(0.001) can0 18EA00F9#E5FE00", 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00}},
+        {"(0.001) can0 18EA00F9#E5FE00 T", 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00}},
+        {"(0.001) can0 123#AABB", 0x123, false, 2, {0xAA, 0xBB}},
+        {"(0.001) can0 123#aabb r", 0x123, false, 2, {0xAA, 0xBB}},
+        {"(0.001) can0 000#", 0x0, false, 0, {}},
+        {"(0.001) can0 00000000#", 0x0, true, 0, {}},
+        {"(0.001) can0 7FF#0102030405060708_F", 0x7FF, false, 8, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {" (0.001)  can0  123#AABB   R ", 0x123, false, 2, {0xAA, 0xBB}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const TCanLog log = TCanLogReader::Parse(c.text + "\r\n");
+        ASSERT_EQ(log.Count(), 1);
+        ExpectBusFrames(log, {{1000, c.id, c.extended, c.dlc, c.data, c.text[0] == 'b' ? 2u : 1u, 0}});
+    }
+}
+
+// Lines valid in their format that hold no classic frame: passed over, each counted
+// by its reason, never a reason to refuse the log.
+TEST(TCanLogReader, LinesThatAreNoClassicFrameAreCountedByReason)
+{
+    const std::string asc = "base hex  timestamps absolute\n";
+    std::string note = "0.002 J1939TP FEECp 6 0 0 - Rx d 1600";
+    while (note.size() < 5000) note += " 55";
+    const struct {
+        std::string line;
+        TLogSkip reason;
+    } cases[] = {
+        {asc + "0.002 1 18EA00F9x TxRq d 3 E5 FE 00", skRequest},
+        {asc + "0.002 CANFD 1 TxRq 18EA00F9x 0 0 3 3 E5 FE 00 0 0 0 0 0 0 0 0", skRequest},
+        {asc + "0.002 CANFD 1 Rx 18FEF100x 1 0 8 8 F3 15 00 0C FF FF FF FF 0 0 3000 0 0 0 0 0", skFd},
+        {asc + "0.002 CANFD 1 Rx 18FEF100x 0 0 8 8 F3 15 00 0C FF FF FF FF 0 0 1000 0 0 0 0 0", skFd},
+        {asc + "0.002 CANFD 1 Rx 18FEF100x 0 1 8 8 F3 15 00 0C FF FF FF FF 0 0 0 0 0 0 0 0", skFd},
+        {asc + "0.002 CANFD 1 Rx 18FEF100x 0 0 9 12 00 01 02 03 04 05 06 07 08 09 0A 0B 0 0 1000 0 0 0 0 0", skFd},
+        {asc + "0.002 CANFD 1 Rx 18FEF100x 0 0 8 8 F3 15 00 0C FF FF FF FF", skFd},   // no flags: an FD logger's line
+        {asc + "0.002 CANFD 1 Rx 7FF 0 0 0 0 0 0 10 0 0 0 0 0", skRemote},
+        {asc + "0.002 CANFD 1 Rx ErrorFrame", skError},
+        {asc + "0.002 1 123 Rx r", skRemote},
+        {asc + note, skEvent},
+        {asc + "// " + std::string(6000, 'c'), skHeader},
+        {"(0.002) can0 18FEF100##1F315000CFFFFFFFF", skFd},
+        {"(0.002) can0 123##0", skFd},
+        {"(0.002) can0 123#R", skRemote},
+        {"(0.002) can0 18FEF100#R8 T", skRemote},
+        {"(0.002) can0 20000080#0000000000000000", skError},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line.substr(0, 100));
+        // Between two frames, which both stay.
+        const bool isAsc = c.line[0] == 'b';
+        const std::string before = isAsc ? "0.001 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\n"
+                                         : "(0.001) can0 18FEF100#F315000CFFFFFFFF\n";
+        const std::string after = isAsc ? "0.003 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\n"
+                                         : "(0.003) can0 18FEF100#F315000CFFFFFFFF\n";
+        const std::string head = isAsc ? asc : "";
+        const std::string body = isAsc ? c.line.substr(asc.size()) : c.line;
+        const TCanLog log = TCanLogReader::Parse(head + before + body + "\r\n" + after);
+        ASSERT_EQ(log.Count(), 2);
+        EXPECT_EQ(log.Frames[1].Line, isAsc ? 4u : 3u);
+        // The ASC file's "base" line is a header line too.
+        EXPECT_EQ(log.Skipped[c.reason], isAsc && c.reason == skHeader ? 2u : 1u);
+        EXPECT_EQ(log.SkippedLines(), isAsc ? 2u : 1u);
+    }
+}
+
+// Only the channels named are replayed; the list names them all, with what was left out.
+TEST(TCanLog, SelectChannelsKeepsTheNamedChannelsInFileOrder)
+{
+    const TCanLog four = TCanLogReader::Load(Data("four_channels.asc"));
+    const TCanLog two = TCanLogReader::Load(Data("two_interfaces.log"));
+    const struct {
+        const TCanLog* log;
+        std::vector<TAString> names;
+        std::vector<uint32_t> lines;
+        std::string summary;
+    } cases[] = {
+        {&four, {"2", "4"}, {7, 8, 9, 10, 13},
+         "four_channels.asc: 5 frames (ASC) from 2 of 4 channels merged into one replay: 1 (2 frames, not replayed), "
+         "2 (3 frames), 3 (2 frames, not replayed), 4 (2 frames); 5 lines skipped: 5 header and comment lines"},
+        {&four, {"3"}, {5, 12},
+         "four_channels.asc: 2 frames (ASC) from channel 3 of 4: 1 (2 frames, not replayed), 2 (3 frames, not "
+         "replayed), 3 (2 frames), 4 (2 frames, not replayed); 5 lines skipped: 5 header and comment lines"},
+        {&four, {"4", "3", "2", "1", "1"}, {5, 6, 7, 8, 9, 10, 11, 12, 13},
+         "four_channels.asc: 9 frames (ASC) from 4 channels merged into one replay: 1 (2 frames), 2 (3 frames), "
+         "3 (2 frames), 4 (2 frames); 5 lines skipped: 5 header and comment lines"},
+        {&two, {"can1"}, {1, 4, 5},
+         "two_interfaces.log: 3 frames (candump) from interface can1 of 2: can0 (3 frames, not replayed), "
+         "can1 (3 frames); 1 line skipped: 1 CAN FD frame"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.summary.substr(0, 40));
+        const TCanLog selected = c.log->SelectChannels(c.names);
+        std::vector<uint32_t> lines;
+        for (const TLogFrame& f : selected.Frames) lines.push_back(f.Line);
+        EXPECT_EQ(lines, c.lines);
+        EXPECT_EQ(selected.Summary(), Data("") + c.summary);
+    }
+    const struct {
+        const TCanLog* log;
+        TAString name;
+        std::string detail;
+    } refusals[] = {
+        {&four, "5", Data("four_channels.asc") + ": no channel '5' (the log holds 1, 2, 3, 4)"},
+        {&four, "01", Data("four_channels.asc") + ": no channel '01' (the log holds 1, 2, 3, 4)"},
+        {&two, "can2", Data("two_interfaces.log") + ": no interface 'can2' (the log holds can0, can1)"},
+    };
+    for (const auto& r : refusals) {
+        SCOPED_TRACE(r.detail);
+        try {
+            (void)r.log->SelectChannels({r.name});
+            ADD_FAILURE() << "accepted";
+        } catch (const TBaseError& e) {
+            EXPECT_EQ(e.Operation(), "TCanLog::SelectChannels");
+            EXPECT_EQ(e.Message(), "Unknown channel");
+            EXPECT_EQ(e.Detail(), r.detail);
+        }
+    }
+    // Layouts 4 and 5 have no channels.
+    try {
+        (void)TCanLogReader::Parse("000.0000 18FEF100F315000CFFFFFFFF\n", "run.l5").SelectChannels({"1"});
+        ADD_FAILURE() << "accepted";
+    } catch (const TBaseError& e) {
+        EXPECT_EQ(e.Detail(), "run.l5: no channel '1' (a layout 4/5 log has no channels)");
+    }
+}
+
+TEST(TCanLog, FirstFrameLayoutFiveCannotHoldIsNamedWithItsLine)
+{
+    const TCanLog four = TCanLogReader::Load(Data("four_channels.asc"));
+    ASSERT_EQ(four.FirstFrameNotInLayout5(), std::optional<std::size_t>(3));
+    EXPECT_EQ(TCanLog::Describe(four.Frames[3]), "frame 0x123 (11-bit identifier) with 1 data byte at line 8");
+    EXPECT_EQ(TCanLog::Describe(four.Frames[5]), "frame 0x18EA0021 with 3 data bytes at line 10");
+    EXPECT_EQ(four.SelectChannels({"4"}).FirstFrameNotInLayout5(), std::optional<std::size_t>(0));
+    EXPECT_EQ(four.SelectChannels({"1", "2", "3"}).FirstFrameNotInLayout5(), std::nullopt);
+    EXPECT_EQ(TCanLogReader::Parse("(1.0) can0 7FF#0102030405060708\n").FirstFrameNotInLayout5(), std::optional<std::size_t>(0));
+}
+
+// A file whose last line has no line end was cut off or is still being written: the
+// whole lines are read, the part of a line is not (it would read as a shorter frame).
+TEST_F(TCanLogReaderFiles, LastLineWithoutLineEndIsCutNotRead)
+{
+    const TCanLog log = TCanLogReader::Load(Data("cut.log"));
+    ExpectBusFrames(log, {
+                             {1700000000100000, 0x18FEF100, true, 8, kEngine, 1, 0},
+                             {1700000000200000, 0x18EA00F9, true, 3, {0xE5, 0xFE, 0x00, 0, 0, 0, 0, 0}, 2, 0},
+                         });
+    EXPECT_EQ(log.CutLine, 3u);
+    EXPECT_EQ(log.Summary(), Data("cut.log") + ": 2 frames (candump) on interface can0; the last line (line 3) has "
+                                               "no line end and was not read: '(1700000000.300000) can0 18FEF100#F315'");
+    const struct {
+        std::string text;
+        int frames;
+        uint32_t cut;
+    } cases[] = {
+        {"000.0000 18FEF100F315000CFFFFFFFF\r\n000.0010 18FEF100F315000CFFFF", 1, 2},
+        {"000.0000 18FEF100F315000CFFFFFFFF\r\n000.0010 18FEF100F315000CFFFFFFFF", 1, 2},   // whole, but unended
+        {"000.0000 18FEF100F315000CFFFFFFFF\r\n000.0010 18FEF100F315000CFFFFFFFF\r", 1, 2},
+        {"000.0000 18FEF100F315000CFFFFFFFF\r\n", 1, 0},
+        {"000.0000 18FEF100F315000CFFFFFFFF\n   \t", 1, 0},   // blanks are no line
+        {"base hex\n0.001 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\n0.002 1 18FEF100x Rx d 8 F3 15", 1, 3},
+        {"0.001 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\nnot even a frame", 1, 2},
+        {"(1.0) can0 18FEF100#F3", 0, 1},
+        {"", 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        const TCanLog cut = TCanLogReader::Load(Write("cut.asc", c.text));
+        EXPECT_EQ(cut.Count(), c.frames);
+        EXPECT_EQ(cut.CutLine, c.cut);
+    }
+    // Text held whole in memory (the internal log) needs no line end after its last line.
+    std::ifstream in(Data("cut.log"), std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(TCanLogReader::Parse(text).Count(), 3);
+}
+
+// A file written to while it loads: what was read may be a part of what is there now.
+TEST_F(TCanLogReaderFiles, LogThatChangesWhileItLoadsIsRefused)
+{
+    std::string text;
+    char line[64];
+    for (int k = 0; k < 40000; ++k) {   // 1.4 MB: two parts
+        std::snprintf(line, sizeof line, "%08.4f 18FEF1%02X%016X\r\n", k / 1000.0, k % 256, k);
+        text += line;
+    }
+    const std::string path = Write("growing.asc", text);
+    const uint64_t size = text.size();
+    const struct {
+        const char* name;
+        std::function<void()> change;
+        std::string detail;
+    } cases[] = {
+        {"appended", [&] { std::FILE* f = std::fopen(path.c_str(), "ab"); std::fputs("000.0000 18FEF100F315000CFFFFFFFF\r\n", f); std::fclose(f); },
+         path + ": the file changed while it was loaded (" + std::to_string(size) + " bytes at the start, " +
+             std::to_string(size + 35) + " at the end, " + std::to_string(size + 35) +
+             " read): load it again once it is complete"},
+        {"cut", [&] { ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size - 35)), 0); },
+         path + ": the file changed while it was loaded (" + std::to_string(size) + " bytes at the start, " +
+             std::to_string(size - 35) + " at the end, "},
+        {"rewritten", [&] {
+             const struct timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};
+             ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+         },
+         path + ": the file changed while it was loaded (it was written to): load it again once it is complete"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Write("growing.asc", text);
+        int calls = 0;
+        TCanLogReader::TControl control;
+        control.Progress = [&](uint64_t, uint64_t) {
+            if (++calls == 1) c.change();
+        };
+        EXPECT_EQ(LoadRefusal(path, control).rfind(c.detail, 0), 0u) << LoadRefusal(path, control);
+    }
+    // Left alone, the same file loads.
+    Write("growing.asc", text);
+    EXPECT_EQ(TCanLogReader::Load(path).Count(), 40000);
+}
+
+// A note or comment far longer than a part of the reading is passed over as one line,
+// and the lines after it keep their numbers.
+TEST_F(TCanLogReaderFiles, LongNotesArePassedOverAcrossTheReadingParts)
+{
+    std::string text = "base hex  timestamps absolute\n";
+    char line[96];
+    for (int k = 0; k < 20000; ++k) {   // 60 bytes each: 1.2 MB, the first part ends among them
+        std::snprintf(line, sizeof line, "%10.6f 1 18FEF1%02Xx Rx d 8 00 00 00 00 00 00 %02X %02X\n", k / 1000.0, k % 256,
+                      (k >> 8) & 255, k & 255);
+        text += line;
+    }
+    text += "// " + std::string(3000000, 'n') + "\n";   // across three parts
+    text += "20.000000 J1939TP FEECp 6 0 0 - Rx d 1785" + std::string(6000, ' ') + "00\n";
+    text += "20.001000 1 123 Rx d 1 07\n";
+    const TCanLog log = TCanLogReader::Load(Write("notes.asc", text));
+    ASSERT_EQ(log.Count(), 20001);
+    EXPECT_EQ(log.Frames[19999].Line, 20001u);
+    EXPECT_EQ(log.Frames[20000].Line, 20004u);
+    EXPECT_EQ(log.Frames[20000].Id, 0x123u);
+    EXPECT_EQ(log.Skipped[skHeader], 2u);
+    EXPECT_EQ(log.Skipped[skEvent], 1u);
+    // A NUL byte far into such a line is still found, and said where.
+    std::string nul = text;
+    const std::size_t at = nul.find("nnn") + 2500000;
+    nul[at] = '\0';
+    EXPECT_EQ(LoadRefusal(Write("nul.asc", nul)), Path("nul.asc") + " line 20002: '' holds a NUL byte at character 2500004 "
+                                                                   "(a text log has none)");
+    // A frame's line that long is refused.
+    std::string frame = text.substr(0, 30) + "0.0 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF " + std::string(3000000, '1') + "\n";
+    EXPECT_EQ(LoadRefusal(Write("frame.asc", frame)).rfind(Path("frame.asc") + " line 2: '0.0 1 18FEF100x", 0), 0u);
 }
 
 }  // namespace

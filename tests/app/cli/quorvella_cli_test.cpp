@@ -118,7 +118,7 @@ TEST_F(TQuorvellaCli, StopSignalsFinishTheLogWriteTheReportAndSayTheRunWasCutSho
     const TCase cases[] = {{SIGINT, "SIGINT", 130}, {SIGTERM, "SIGTERM", 143}, {SIGHUP, "SIGHUP", 129}};
     for (const TCase& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::string log = Path(std::string(c.name) + ".asc");
+        const std::string log = Path(std::string(c.name) + ".l5");
         const std::string report = Path(std::string(c.name) + ".json");
         const pid_t child = Start({"--duration", "60", "--starter", "--log-out", log, "--report", report});
         // The first chunk of the log has been written: the run is under way.
@@ -143,7 +143,7 @@ TEST_F(TQuorvellaCli, ClosedStandardOutputEndsTheRunAsSigpipeWithTheLogWhole)
 {
     int ends[2];
     ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);   // the child holds the write end only
-    const std::string log = Path("piped.asc");
+    const std::string log = Path("piped.l5");
     const pid_t child = Start({"--duration", "60", "--starter", "--monitor", "--log-out", log}, ends[1]);
     ::close(ends[1]);
     ::close(ends[0]);
@@ -187,7 +187,7 @@ TEST_F(TQuorvellaCli, StopSignalEndsARunBlockedOnAStalledReader)
 {
     int ends[2];
     ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
-    const std::string log = Path("stalled.asc");
+    const std::string log = Path("stalled.l5");
     const pid_t child = Start({"--fast", "--duration", "100000", "--starter", "--monitor", "--log-out", log}, ends[1]);
     ::close(ends[1]);
     // Wait until the pipe is nearly full and stays so: the child is blocked in its write.

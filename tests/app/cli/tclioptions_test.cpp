@@ -77,14 +77,69 @@ TEST(TCliOptions, BadArgumentsNameTheArgument)
         {{"--log-format", "asc"}, "--log-format goes with --log-out FILE"},
         {{"--log-rx"}, "--log-rx goes with --log-out FILE"},
         {{"--log-out", "x.asc", "--log-format", "asc", "--log-rx=1"}, "--log-rx takes no value"},
-        // Layout 5, chosen or the default, has no direction: both options are named.
-        {{"--log-out", "x.asc", "--log-rx"}, "--log-rx needs --log-format asc or candump: layout 5 (--log-format l5"},
+        // Layout 5, chosen or taken from the name, has no direction: both ways out are named.
+        {{"--log-out", "x.l5", "--log-rx"},
+         "--log-rx needs --log-format asc or candump (or a --log-out name ending in .asc or .log): layout 5"},
         {{"--log-out", "x.asc", "--log-format", "l5", "--log-rx"}, "--log-rx needs --log-format asc or candump"},
+        {{"--replay-channels"}, "--replay-channels needs a value: channel numbers (ASC) or interfaces (candump)"},
+        {{"--source", "log", "a.asc", "--replay-channels", ""}, "--replay-channels needs a value"},
+        {{"--source", "log", "a.asc", "--replay-channels", "1,,2"}, "--replay-channels 1,,2: an empty name in the list"},
+        {{"--source", "log", "a.asc", "--replay-channels", "1,"}, "--replay-channels 1,: an empty name in the list"},
+        {{"--source", "internal", "--replay-channels", "1"}, "--replay-channels goes with --source log FILE"},
+        {{"--replay-channels", "1"}, "--replay-channels goes with --source log FILE"},
     };
     for (const Case& c : cases) {
         const TCliParse p = Parse(c.args);
         EXPECT_NE(p.Error.str().find(c.fragment), std::string::npos) << p.Error.str();
     }
+}
+
+// Without --log-format the output log's name tells its format.
+TEST(TCliOptions, LogFormatComesFromTheOutputNameUnlessGiven)
+{
+    const struct {
+        std::vector<TAString> args;
+        TLogOutFormat format;
+    } cases[] = {
+        {{"--log-out", "fms.asc"}, TLogOutFormat::Asc},
+        {{"--log-out", "FMS.ASC"}, TLogOutFormat::Asc},
+        {{"--log-out", "bus.log"}, TLogOutFormat::Candump},
+        {{"--log-out=bus.log", "--log-rx"}, TLogOutFormat::Candump},
+        {{"--log-out", "run.l5"}, TLogOutFormat::Layout5},
+        {{"--log-out", "run"}, TLogOutFormat::Layout5},
+        {{"--log-out", "/tmp/fifo"}, TLogOutFormat::Layout5},
+        {{"--log-out", "fms.asc", "--log-format", "l5"}, TLogOutFormat::Layout5},
+        {{"--log-out", "fms.asc", "--log-format", "candump"}, TLogOutFormat::Candump},
+        {{"--log-format", "asc", "--log-out", "run.l5"}, TLogOutFormat::Asc},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args[1].str());
+        const TCliParse p = ParseCommandLine(c.args);
+        ASSERT_EQ(p.Error, "");
+        EXPECT_EQ(p.Options.LogFormat, c.format);
+    }
+    EXPECT_FALSE(Parse({"--duration", "1"}).Options.LogFormat.has_value());
+}
+
+TEST(TCliOptions, ReplayChannelsAreAList)
+{
+    const struct {
+        std::vector<TAString> args;
+        std::vector<TAString> channels;
+    } cases[] = {
+        {{"--source", "log", "a.asc"}, {}},
+        {{"--source", "log", "a.asc", "--replay-channels", "2"}, {"2"}},
+        {{"--source", "log", "a.asc", "--replay-channels", "1,3"}, {"1", "3"}},
+        {{"--source", "log", "a.log", "--replay-channels=can0,vcan1"}, {"can0", "vcan1"}},
+        {{"--source", "log", "a.log", "--replay-channels", "can0", "--replay-channels", "can1"}, {"can1"}},
+    };
+    for (const auto& c : cases) {
+        const TCliParse p = ParseCommandLine(c.args);
+        ASSERT_EQ(p.Error, "");
+        EXPECT_EQ(p.Options.ReplayChannels, c.channels);
+    }
+    EXPECT_NE(CliUsage().Find("--replay-channels LIST"), -1);
+    EXPECT_NE(CliUsage().Find("--log-out bus.log --log-rx"), -1);
 }
 
 TEST(TCliOptions, DefaultsAndHelp)

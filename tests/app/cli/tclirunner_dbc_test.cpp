@@ -127,7 +127,7 @@ TEST_F(TCliRunnerDbc, DecodedLogIsWhatTheDataMonitorShows)
         words.insert(words.end(), more.begin(), more.end());
         return words;
     };
-    const std::string log = Path("drive.asc");
+    const std::string log = Path("drive.l5");
     Run(withDuration("60", {"--log-out", log}));
     const std::map<int64_t, std::vector<std::string>> monitorAt = {
         {50020, LastMonitor(Run(withDuration("50.02")))},   // FMS at 50014 ms
@@ -217,7 +217,7 @@ TEST_F(TCliRunnerDbc, ForcedStatesDecodeToTheirRawCodes)
         words.push_back("--force");
         words.push_back(c.force);
     }
-    const std::string log = Path("forced.asc");
+    const std::string log = Path("forced.l5");
     words.push_back("--log-out");
     words.push_back(log);
     const std::vector<std::string> monitor = LastMonitor(Run(words));

@@ -107,7 +107,7 @@ TEST_F(TCliRunnerFiles, BadInputsAndOutputsFailBeforeAnyFileChanges)
 
 TEST_F(TCliRunnerFiles, FullDiskUnderTheLogIsReportedAndTheLogEndsWithAWholeLine)
 {
-    const std::string log = Path("full.asc");
+    const std::string log = Path("full.l5");
     int status = 0;
     {
         TFileSizeLimit limit(10000);

@@ -70,8 +70,8 @@ protected:
 
 TEST_F(TCliRunnerTest, FastSixtySecondsGiveTheWholeScheduleAndTheSameLogTwice)
 {
-    const TAString a = Path("a.asc");
-    const TAString b = Path("b.asc");
+    const TAString a = Path("a.l5");
+    const TAString b = Path("b.l5");
     ASSERT_EQ(Run({"--fast", "--duration", "60", "--source", "sim", "--starter", "--log-out", a.c_str()}), 0) << err_;
     EXPECT_NE(out_.find("every group within 1 ms of its period"), std::string::npos) << out_;
     ASSERT_EQ(Run({"--fast", "--duration", "60", "--source", "sim", "--starter", "--log-out", b.c_str()}), 0);
@@ -101,7 +101,7 @@ TEST_F(TCliRunnerTest, FastSixtySecondsGiveTheWholeScheduleAndTheSameLogTwice)
 
 TEST_F(TCliRunnerTest, ForcedErrorDroppedGroupAndOptionsReachEveryFrame)
 {
-    const TAString log = Path("forced.asc");
+    const TAString log = Path("forced.l5");
     ASSERT_EQ(Run({"--fast", "--duration", "5", "--starter", "--force", "Engine speed=error", "--drop", "FEF1",
                    "--sa", "xFE", "--prio", "3", "--log-out", log.c_str()}),
               0)
@@ -160,7 +160,7 @@ TEST_F(TCliRunnerTest, FailuresPrintTheErrorDialogTextAndFail)
 
 TEST_F(TCliRunnerTest, InternalLogReplaysItsMinuteWithRepeat)
 {
-    const TAString log = Path("internal.asc");
+    const TAString log = Path("internal.l5");
     ASSERT_EQ(Run({"--fast", "--duration", "61", "--source", "internal", "--repeat", "--log-out", log.c_str()}), 0)
         << err_;
     const std::vector<TCanFrame> frames = Frames(log);
@@ -219,7 +219,7 @@ TEST_F(TCliRunnerTest, ReplayedLogsFailExactlyWhereSomethingWasLostOrRefused)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         const TAString in = Path("in.asc");
-        const TAString out = Path("out.asc");
+        const TAString out = Path("out.l5");
         std::remove(out.c_str());
         {
             std::FILE* f = std::fopen(in.c_str(), "wb");

@@ -24,6 +24,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QFile>
@@ -1057,7 +1058,7 @@ private slots:
     {
         WriteFile("mixed.asc", "base hex  timestamps absolute\r\n"
                                "0.001000 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\r\n"
-                               "0.002000 1 123 Rx d 2 01 02\r\n");
+                               "0.002000 1 123 Rx r\r\n");
         WriteFile("plain.asc", "date Mon Jan 06 02:03:04.005 PM 2025\r\n"
                                "0.001000 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\r\n");
         auto app = Start();
@@ -1067,7 +1068,7 @@ private slots:
         Click(*app, "B_LogFile");
         QTRY_COMPARE_WITH_TIMEOUT(query_.Boxes.size(), size_t{1}, 10000);
         const QString summary =
-            Path("mixed.asc") + ": 1 frame (ASC); 2 lines skipped: 1 header and comment line, 1 standard (11-bit) frame";
+            Path("mixed.asc") + ": 1 frame (ASC) on channel 1; 2 lines skipped: 1 header and comment line, 1 remote frame";
         QCOMPARE(S(query_.Boxes[0].Text), summary);
         QCOMPARE(query_.Boxes[0].Icon, TUserQuery::icInformation);
         QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->toolTip(), summary);
@@ -1079,7 +1080,96 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!app->MainWindow().LoadingUserLog(), 10000);
         QCOMPARE(query_.Boxes.size(), size_t{1});
         QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->toolTip(),
-                 Path("plain.asc") + ": 1 frame (ASC); 1 line skipped: 1 header and comment line");
+                 Path("plain.asc") + ": 1 frame (ASC) on channel 1; 1 line skipped: 1 header and comment line");
+
+        // A last line without a line end was cut off: the whole lines load, and the user is told.
+        WriteFile("cut.log", "(1.0) can0 18FEF100#F315000CFFFFFFFF\n(1.1) can0 18FEF100#F315");
+        query_.OpenAnswers.push_back(TPath("cut.log"));
+        Click(*app, "B_LogFile");
+        QTRY_COMPARE_WITH_TIMEOUT(query_.Boxes.size(), size_t{2}, 10000);
+        QCOMPARE(S(query_.Boxes[1].Text), Path("cut.log") + ": 1 frame (candump) on interface can0; the last line (line 2) "
+                                                            "has no line end and was not read: '(1.1) can0 18FEF100#F315'");
+        QCOMPARE(app->Engine().UserLines().Count(), 1);
+        QVERIFY(Enabled(*app, "B_StartStop"));
+    }
+
+    // A log of several channels offers them after loading: all merged, or one; Start
+    // with frames layout 5 cannot hold and an output log in layout 5 is refused on the
+    // status panel, without a box.
+    void userLogOfSeveralChannelsOffersThemAndLayout5RefusesStart()
+    {
+        WriteFile("four.asc", "base hex  timestamps absolute\r\n"
+                              "0.010000 3 0CF00400x Rx d 8 03 00 00 00 00 00 00 00\r\n"
+                              "0.010100 1 18FEF100x Rx d 8 01 00 00 00 00 00 00 00\r\n"
+                              "0.010050 2 18FEF100x Rx d 8 02 00 00 00 00 00 00 00\r\n"
+                              "0.010300 4 123 Rx d 1 04\r\n"
+                              "0.020000 2 18FEF100x Rx d 8 02 01 00 00 00 00 00 00\r\n"
+                              "0.020000 4 18EA0021x Tx d 3 E5 FE 00\r\n"
+                              "0.020100 1 18FEF100x Rx d 8 01 01 00 00 00 00 00 00\r\n"
+                              "0.030000 3 0CF00400x Rx d 8 03 01 00 00 00 00 00 00\r\n"
+                              "0.030000 2 18FEF100x Rx d 8 02 02 00 00 00 00 00 00\r\n"
+                              "0.040000 2 18FEF100x Rx d 8 02 03 00 00 00 00 00 00\r\n"
+                              "0.040000 2 18FEF100x Rx d 8 02 04 00 00 00 00 00 00\r\n");
+        WriteFile("one.asc", "0.001000 1 18FEF100x Rx d 8 F3 15 00 0C FF FF FF FF\r\n");
+        auto app = Start();
+        query_.Boxes.clear();
+        Click(*app, "RB_CanLog");
+        query_.OpenAnswers.push_back(TPath("four.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_VERIFY_WITH_TIMEOUT(!app->MainWindow().LoadingUserLog(), 10000);
+        auto* channels = Find<QComboBox>(*app, "C_ReplayChannels");
+        QVERIFY(channels->isVisible());
+        QVERIFY(channels->isEnabled());
+        QStringList items;
+        for (int i = 0; i < channels->count(); ++i) items << channels->itemText(i);
+        QCOMPARE(items, QStringList({"All 4 channels, merged", "Channel 1 (2 frames)", "Channel 2 (5 frames)",
+                                     "Channel 3 (2 frames)", "Channel 4 (2 frames)"}));
+        QCOMPARE(app->Engine().UserLines().Count(), 11);
+        QVERIFY(query_.Boxes.empty());   // header lines only: no news
+
+        const struct {
+            int downs;   // from the item shown
+            int frames;
+            const char* summary;
+        } steps[] = {
+            {3, 2, ": 2 frames (ASC) from channel 3 of 4: 1 (2 frames, not replayed), 2 (5 frames, not replayed), "
+                   "3 (2 frames), 4 (2 frames, not replayed); 1 line skipped: 1 header and comment line"},
+            {1, 2, ": 2 frames (ASC) from channel 4 of 4: 1 (2 frames, not replayed), 2 (5 frames, not replayed), "
+                   "3 (2 frames, not replayed), 4 (2 frames); 1 line skipped: 1 header and comment line"},
+            {-2, 5, ": 5 frames (ASC) from channel 2 of 4: 1 (2 frames, not replayed), 2 (5 frames), 3 (2 frames, not "
+                    "replayed), 4 (2 frames, not replayed); 1 line skipped: 1 header and comment line"},
+            {-2, 11, ": 11 frames (ASC) from 4 channels merged into one replay: 1 (2 frames), 2 (5 frames), "
+                     "3 (2 frames), 4 (2 frames); 1 line skipped: 1 header and comment line"},
+        };
+        for (const auto& step : steps) {
+            for (int i = 0; i < std::abs(step.downs); ++i) QTest::keyClick(channels, step.downs > 0 ? Qt::Key_Down : Qt::Key_Up);
+            QCOMPARE(app->Engine().UserLines().Count(), step.frames);
+            QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->toolTip(), Path("four.asc") + step.summary);
+        }
+
+        // Channel 4 holds an 11-bit frame of 1 byte: layout 5 cannot write it.
+        Find<QCheckBox>(*app, "CB_LogFile")->setChecked(true);
+        Click(*app, "B_StartStop");
+        QVERIFY(!app->Engine().Running());
+        // The whole line, or its hint where the panel is too narrow for it.
+        const auto* problem = Find<QLabel>(*app, "L_LogProblem");
+        QCOMPARE(problem->toolTip().isEmpty() ? problem->text() : problem->toolTip(),
+                 QString("Not started: layout 5 cannot hold the log's frame 0x123 (11-bit identifier) with 1 data byte "
+                         "at line 5; choose ASC or candump"));
+        QVERIFY(query_.Boxes.empty());
+        QTest::keyClick(channels, Qt::Key_Down);   // channel 1: 29-bit frames of 8 bytes
+        Click(*app, "B_StartStop");
+        QVERIFY(app->Engine().Running());
+        QCOMPARE(Find<QLabel>(*app, "L_LogProblem")->text(), QString());
+        Click(*app, "B_StartStop");
+        Find<QCheckBox>(*app, "CB_LogFile")->setChecked(false);
+
+        // A log of one channel has no choice.
+        query_.OpenAnswers.push_back(TPath("one.asc"));
+        Click(*app, "B_LogFile");
+        QTRY_VERIFY_WITH_TIMEOUT(!app->MainWindow().LoadingUserLog(), 10000);
+        QVERIFY(!channels->isVisible());
+        QCOMPARE(app->Engine().UserLines().Count(), 1);
     }
 
     // A log cut out of a long recording: with the box its first frame leaves at Start
@@ -1133,10 +1223,11 @@ private slots:
             QFile log(Path("run.log"));
             QVERIFY(log.open(QIODevice::ReadOnly));
             const QByteArray first = log.readLine();
-            QVERIFY2(QRegularExpression("^\\(0000000000\\.\\d{6}\\) can0 [0-9A-F]{8}#[0-9A-F]{16}\n$")
-                         .match(QString::fromLatin1(first))
-                         .hasMatch(),
-                     first.constData());
+            // Seconds since the epoch: the wall clock at Start plus the run time; sent: "T".
+            const QRegularExpressionMatch line =
+                QRegularExpression("^\\((\\d{10})\\.\\d{6}\\) can0 [0-9A-F]{8}#[0-9A-F]{16} T\n$").match(QString::fromLatin1(first));
+            QVERIFY2(line.hasMatch(), first.constData());
+            QVERIFY(std::abs(line.captured(1).toLongLong() - QDateTime::currentSecsSinceEpoch()) < 3600);
         }
         QFile settings(Path("Quorvella.xml"));
         QVERIFY(settings.open(QIODevice::ReadOnly));
