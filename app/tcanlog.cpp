@@ -1,5 +1,8 @@
 #include "app/tcanlog.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "support/tbaseerror.h"
 
 #include <cstdio>
@@ -150,5 +153,23 @@ TAString TCanLog::Summary() const
     if (CutLine != 0)
         text += "; the last line (line " + TAString(std::to_string(CutLine)) + ") has no line end and was not read: '" +
                 CutText + "'";
+    // What the log's transport frames amount to, as a replay will send them: unchanged.
+    const TTransferWatch transfers = WatchTransfers();
+    if (transfers.Transfers() != 0 || transfers.StrayPackets() != 0) text += "; transport: " + transfers.Summary();
     return text;
+}
+
+TTransferWatch TCanLog::WatchTransfers() const
+{
+    TTransferWatch watch;
+    int64_t last = std::numeric_limits<int64_t>::min();
+    for (const TLogFrame& f : Frames) {
+        TCanFrame frame = f.ToFrame();
+        // Time never runs backwards for the watch (a merged log steps back a little).
+        last = std::max(last, frame.Time);
+        frame.Time = last;
+        watch.Frame(frame);
+    }
+    watch.End(last, "the end of the log");
+    return watch;
 }

@@ -8,6 +8,7 @@
 // and whether its last line was cut, so that the user can be told (Summary).
 
 #include "fms/tcanframe.h"
+#include "fms/ttransferwatch.h"
 #include "support/tastring.h"
 
 #include <array>
@@ -101,6 +102,9 @@ struct TCanLog {
     //    replayed), can1 (3 frames)"
     //   "...; the last line (line 9) has no line end and was not read: '(1.5) can0 18FE'"
     TAString Summary() const;
+    // The transport transfers of the frames in file order (TTransferWatch), as a replay
+    // sends them; the summary gives their counts.
+    TTransferWatch WatchTransfers() const;
     // "layout 4/5", "ASC", "candump".
     static const char* KindName(TLogFileKind kind);
 };

@@ -218,7 +218,7 @@ TEST_F(TQuorvellaCli, StopSignalEndsARunBlockedOnAStalledReader)
 TEST_F(TQuorvellaCli, StopSignalCutsTheDrainShort)
 {
     Write(Path("out"), "the peer never takes this drop");
-    const std::string log = Path("drain.asc");
+    const std::string log = Path("drain.l5");
     const pid_t child = Start({"--fast", "--duration", "1", "--starter", "--drain", "3600", "--channel",
                                "Simulation HDD " + Path("out") + " " + Path("in"), "--log-out", log});
     // The run of one virtual second is over when its log stops growing: the drain waits.
@@ -303,7 +303,7 @@ TEST_F(TQuorvellaCli, StopSignalEndsAWriteBlockedOnAStalledLogFifo)
 // first one's log is complete.
 TEST_F(TQuorvellaCli, SecondConcurrentRunOnTheSameLogIsRefused)
 {
-    const std::string log = Path("one.asc");
+    const std::string log = Path("one.l5");
     const pid_t child = Start({"--duration", "60", "--starter", "--log-out", log});
     ASSERT_TRUE(WaitForBytes(log, 1));
     const clitest::TCliOutcome second = clitest::RunCommandLine({"--fast", "--duration", "5", "--log-out", log});
