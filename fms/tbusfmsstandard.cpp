@@ -67,7 +67,8 @@ struct TNumericRow {
 // specific .. FF not available) or wraps. Hence the year ends at 2235 (raw 250; 2241
 // would be raw 256), the gears at 125 (126 is FB), the ambient temperature at
 // 1734.969 degrees (raw FAFF; 1735 is FB00) and the fuel economy at 125.499 km/l
-// (125.5 is FB00). A value beyond is out of range and, as any such, still sent raw.
+// (125.5 is FB00). A value beyond is out of range ("o") and sent as the nearest end
+// of the range.
 constexpr TNumericRow Numerics[] = {
 //   #   signal                                   group  bit bits  resolution    offset unit      min     max               tol    int    dec
     { 1, "Wheel based speed",                    CCVS,  8, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         1,     1, 3,  0, 3},
@@ -396,7 +397,8 @@ void TBusFmsStandard::ReadValues(const TAString& text)
             from = end + 1;
         }
         TFmsMeasVal& sig = *signals_[static_cast<std::size_t>(i)];
-        sig.MeasVal = sig.Read(field);
+        // The line writes each number exactly, with as many decimals as that takes.
+        sig.MeasVal = sig.Read(field, TFmsMeasVal::TDecimals::Any);
     }
 }
 
