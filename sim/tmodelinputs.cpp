@@ -8,11 +8,11 @@
 
 namespace {
 
-// The shortest text that reads back as value: 250.996, 1734.96876, -273.
+// The shortest decimal text that reads back as value: 250.996, 1734.96876, -273.
 TAString Number(double value)
 {
-    char buf[64];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value);
+    char buf[1100];   // the longest fixed text of a double
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
     return ec == std::errc() ? TAString(std::string(buf, end)) : TAString("?");
 }
 

@@ -34,7 +34,7 @@ TEST(TModelInputs, ValuesOutsideTheCockpitsRangesAreRefusedNamingTheRange)
         {"ParkBrake", 4, "4 is outside its range, 0 or 1"},
         {"ParkBrake", 0.5, "0.5 is not one of its values, 0 or 1"},
         {"Geschwindigkeit", 256.1, "256.1 is outside its range, 0 to 250.996"},
-        {"Gaspedal", -1e15, "-1e+15 is outside its range, 0 to 100"},
+        {"Gaspedal", -1e15, "-1000000000000000 is outside its range, 0 to 100"},
         {"Gaspedal", 40.5, ""},
         {"TCO:D1 ZeitStatus", 7, "7 is outside its range, whole numbers 0 to 6"},
         {"TCO:D1 ZeitStatus", 6, ""},
