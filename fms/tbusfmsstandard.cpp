@@ -61,6 +61,10 @@ struct TNumericRow {
     uint16_t MinInt, MaxInt, MinDec, MaxDec;
 };
 
+// Decimals: the tachograph speed shows three like the wheel-based speed, so that the
+// monitor shows either within one step (1/256 km/h) of what is sent; two decimals
+// would be up to 0.005 km/h off the nearest raw value.
+//
 // The valid range of a number is what its field can carry as a value: every valid
 // value rounds to a raw value of at most FA (8 bits), FAFF (16 bits) or FAFFFFFF
 // (32 bits) and at least 0, so that none goes out as an indicator (FB parameter
@@ -78,7 +82,7 @@ constexpr TNumericRow Numerics[] = {
     { 8, "Engine speed",                         EEC1, 24, 16, 0.125,         0,    "rpm",    0,    8031.8751,        1,     1, 4,  0, 3},
     { 9, "Total engine hours",                   HOUR,  0, 32, 0.05,          0,    "h",      0,    210554060.755,    1,     1, 9,  0, 2},
     {14, "High resolution total vhcl. distance", VDHR,  0, 32, 5,             0,    "m",      0,    21055406075.5,    1,     1, 11, 0, 0},
-    {27, "Tachograph vehicle speed",             TCO1, 48, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         0.5,   1, 3,  0, 2},
+    {27, "Tachograph vehicle speed",             TCO1, 48, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         0.5,   1, 3,  0, 3},
     {28, "Engine coolant temperature",           ET1,   0,  8, 1,           -40,    "°C",   -40,    210,              0.5,   1, 3,  0, 0},
     {29, "Ambient Air Temperatur",               AMB,  24, 16, 0.03125,    -273,    "°C",  -273,    1734.969,         0.5,   1, 4,  0, 3},
     {63, "Seconds",                              TD,    0,  8, 0.25,          0,    "sec",    0,    60,               1,     1, 2,  0, 2},
