@@ -127,12 +127,6 @@ struct TRig {
 class TRunEngineValues : public ::testing::Test {
 protected:
     TRig rig;
-    TRunEngine& engine = rig.engine;
-    TWatchedCockpit& cockpit = rig.cockpit;
-    TLkw& Lkw() { return rig.Lkw(); }
-    void RunFor(int64_t ms) { rig.RunFor(ms); }
-    std::vector<TCanFrame> FramesOf(uint32_t pgn) const { return rig.FramesOf(pgn); }
-    static uint64_t Field(const TCanFrame& f, int bit, int bits) { return TRig::Field(f, bit, bits); }
 };
 
 // The values that used to wrap or turn into indicator codes, put straight into the
@@ -180,16 +174,16 @@ TEST_F(TRunEngineValues, ValuesOutsideTheirRangeLeaveAsTheNearestValidRawValueSh
 // With the clutch engaged at speed the wheels would drive the engine past its limit.
 TEST_F(TRunEngineValues, DownshiftAtSpeedNeverSendsAnEngineSpeedAboveTheLimit)
 {
-    Lkw().SetMV("Geschwindigkeit", 150);
-    Lkw().SetGear(1);
-    engine.Start();
-    Lkw().StartEngine();
-    RunFor(20000);
-    const std::vector<TCanFrame> eec1 = FramesOf(0xF004);
+    rig.Lkw().SetMV("Geschwindigkeit", 150);
+    rig.Lkw().SetGear(1);
+    rig.engine.Start();
+    rig.Lkw().StartEngine();
+    rig.RunFor(20000);
+    const std::vector<TCanFrame> eec1 = rig.FramesOf(0xF004);
     ASSERT_EQ(eec1.size(), 1000u);   // every 20 ms
     uint64_t highest = 0;
     for (const TCanFrame& f : eec1) {
-        const uint64_t raw = Field(f, 24, 16);
+        const uint64_t raw = TRig::Field(f, 24, 16);
         EXPECT_LE(raw, 28000u);   // 3500 rpm / 0.125
         highest = std::max(highest, raw);
     }
@@ -201,29 +195,30 @@ TEST_F(TRunEngineValues, DownshiftAtSpeedNeverSendsAnEngineSpeedAboveTheLimit)
 // both groups carry the same speed within one model step.
 TEST_F(TRunEngineValues, EverySpeedOfALongDriveIsTheNearestRawValue)
 {
-    engine.Start();
-    Lkw().StartEngine();
-    RunFor(600000);
+    rig.engine.Start();
+    rig.Lkw().StartEngine();
+    rig.RunFor(600000);
+    const auto& speeds = rig.cockpit.speeds;
 
     // The speed in effect for a group built at step s (5 ms ahead of its due time, at the
     // first step for the first 5 ms): the last one the model gave at or before s.
     auto speedAt = [&](int64_t dueMicros) {
         const int64_t built = std::max<int64_t>(0, dueMicros - TRunEngine::RequestLead);
         double kmh = -1;
-        auto it = std::upper_bound(cockpit.speeds.begin(), cockpit.speeds.end(), built,
+        auto it = std::upper_bound(speeds.begin(), speeds.end(), built,
                                    [](int64_t t, const TWatchedCockpit::TSpeed& s) { return t < s.SimTime; });
-        if (it != cockpit.speeds.begin()) kmh = std::prev(it)->Kmh;
+        if (it != speeds.begin()) kmh = std::prev(it)->Kmh;
         return kmh;
     };
     double fastest = 0;
     int checked = 0;
     for (const auto& [pgn, bit] : {std::pair<uint32_t, int>{0xFEF1, 8}, {0xFE6C, 48}}) {
-        for (const TCanFrame& f : FramesOf(pgn)) {
+        for (const TCanFrame& f : rig.FramesOf(pgn)) {
             const double kmh = speedAt(f.Time);
             ASSERT_GE(kmh, 0.0);
             fastest = std::max(fastest, kmh);
             const double exact = kmh * 256.0;
-            EXPECT_LE(std::fabs(static_cast<double>(Field(f, bit, 16)) - exact), 0.5 + 1e-9)
+            EXPECT_LE(std::fabs(static_cast<double>(TRig::Field(f, bit, 16)) - exact), 0.5 + 1e-9)
                 << std::hex << pgn << std::dec << " at " << f.Time << " us: " << kmh << " km/h";
             ++checked;
         }
@@ -233,12 +228,12 @@ TEST_F(TRunEngineValues, EverySpeedOfALongDriveIsTheNearestRawValue)
 
     // Same step, same speed: CCVS due at 100 ms and TCO1 due at 98 ms are built at 95 and
     // 93 ms, both after the model step at 80 ms.
-    const std::vector<TCanFrame> ccvs = FramesOf(0xFEF1);
-    const std::vector<TCanFrame> tco1 = FramesOf(0xFE6C);
+    const std::vector<TCanFrame> ccvs = rig.FramesOf(0xFEF1);
+    const std::vector<TCanFrame> tco1 = rig.FramesOf(0xFE6C);
     for (const TCanFrame& c : ccvs) {
         const auto partner = std::find_if(tco1.begin(), tco1.end(), [&](const TCanFrame& t) { return t.Time == c.Time - 2000; });
         if (partner == tco1.end()) continue;
-        EXPECT_EQ(Field(c, 8, 16), Field(*partner, 48, 16)) << c.Time;
+        EXPECT_EQ(TRig::Field(c, 8, 16), TRig::Field(*partner, 48, 16)) << c.Time;
     }
 }
 

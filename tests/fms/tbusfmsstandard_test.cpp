@@ -631,21 +631,3 @@ TEST(TBusFmsStandard, HalvesRoundAwayFromZeroInEveryNumber)
     }
 }
 
-TEST(TBusFmsStandard, ValueLineNumbersKeepAllTheirDecimals)
-{
-    // The pedal with two decimals and the tachograph speed with eight, beyond what their
-    // texts show, reach the encoder whole: 42.59 / 0.4 = 106.475 gives 106 where a text
-    // of one decimal, "42.6", would give 106.5 -> 107; 85.50390625 km/h is raw 21889
-    // where "85.50" would give 21888.
-    TBusFmsStandard c("00.02");
-    std::string line = GoldenLine();
-    line.replace(line.find(":42.4:"), 6, ":42.59:");
-    line.replace(line.find(":85.50:"), 7, ":85.50390625:");
-    c.ReadValues(line);
-    TCanHigh eec2(c.Signal(5).CanId);
-    c.Signal(5).WriteToCan(eec2);
-    EXPECT_EQ(eec2.Data()[1], 106);
-    TCanHigh tco1(c.Signal(27).CanId);
-    c.Signal(27).WriteToCan(tco1);
-    EXPECT_EQ(tco1.Data()[6] | tco1.Data()[7] << 8, 21889);
-}

@@ -100,27 +100,6 @@ TEST(TValidManip, ValidSignalNeverHidesOutOfRange)
     }
 }
 
-TEST(TValidManip, TellTalesForcedNotAvailableSendEveryBlockWithItsId)
-{
-    TBusFmsStandard catalogue("00.02");
-    TValidManip v(catalogue);
-    TFmsMeasVal& tts = catalogue.Signal(TellTales);
-    tts.MeasVal = tts.Read("0123");
-    v.Force("Tell Tale Status", "not available");
-    v.Execute(catalogue);
-    const std::vector<uint8_t> blocks[] = {
-        {0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-        {0xF1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-        {0xF2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-        {0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
-    };
-    for (const auto& want : blocks) {
-        TCanHigh m(tts.CanId);
-        tts.WriteToCan(m);
-        EXPECT_EQ(m.Data(), want);
-    }
-}
-
 TEST(TValidManip, StoredChoiceAFieldCannotSendLoadsAsNotAvailableWithANotice)
 {
     constexpr int SwVersion = 13;

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 
 namespace {
 
@@ -81,26 +80,6 @@ TEST(TLkw, DateAndTimeRunWithTheModelAndStartAnewWhenSet)
     lkw.SetMV("Sec", 59.5);
     for (int i = 0; i < 25; ++i) lkw.Step(0.02);
     EXPECT_EQ(Read(lkw), (TValues{0, 0, 0, 1, 3, 2010}));
-
-    // The clock alone runs too (the cockpit's model standing still).
-    lkw.SetMV("Year", 2012);
-    lkw.SetMV("Month", 2);
-    lkw.SetMV("Day", 28);
-    lkw.SetMV("Hours", 23);
-    lkw.SetMV("Min", 59);
-    lkw.SetMV("Sec", 59.75);
-    const double speed = lkw.GetMV("Geschwindigkeit");
-    lkw.AdvanceClock(0.25);
-    EXPECT_EQ(Read(lkw), (TValues{0, 0, 0, 29, 2, 2012}));
-    EXPECT_EQ(lkw.GetMV("Geschwindigkeit"), speed);
-}
-
-TEST(TLkw, ModelWithoutDateAndTimeStepsAsBefore)
-{
-    TLkw lkw;   // none of the cockpit's values
-    lkw.AdvanceClock(1.0);
-    lkw.Step(0.02);
-    EXPECT_EQ(lkw.GetMV("Sec"), TLkw::NoValue);
 }
 
 }  // namespace
