@@ -1,5 +1,5 @@
 // What the vehicle model takes from outside: the cockpit's ranges (the runner's refusals
-// of the values are tested with the runner).
+// of the values that used to wrap are tested with the runner).
 
 #include "sim/tmodelinputs.h"
 
