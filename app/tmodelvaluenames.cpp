@@ -2,6 +2,7 @@
 
 #include "fms/tbusfmsstandard.h"
 #include "sim/tlkw.h"
+#include "sim/tmodelinputs.h"
 
 #include <algorithm>
 #include <string>
@@ -44,7 +45,7 @@ constexpr TOwnValue OwnValues[] = {
 // Meaning and unit of a value that fills a field of the value line.
 TModelValueName FromLine(const TAString& name, const TBusFmsStandard& catalogue)
 {
-    TModelValueName n{name, "", ""};
+    TModelValueName n{name, "", "", ""};
     for (int field = 0; field < catalogue.SignalCount(); ++field) {
         if (TLkw::LineName(field) != name) continue;
         const TFmsMeasVal& signal = catalogue.Signal(field);
@@ -71,8 +72,10 @@ std::vector<TModelValueName> TModelValueNames::List(const TLkw& lkw)
         const TAString name = lkw.Name(i);
         const auto own = std::find_if(std::begin(OwnValues), std::end(OwnValues),
                                       [&name](const TOwnValue& v) { return name == v.Name; });
-        names.push_back(own != std::end(OwnValues) ? TModelValueName{name, own->Meaning, own->Unit}
+        names.push_back(own != std::end(OwnValues) ? TModelValueName{name, own->Meaning, own->Unit, {}}
                                                    : FromLine(name, catalogue));
+        if (const std::optional<TModelInput> input = TModelInputs::Find(name))
+            names.back().Range = TModelInputs::RangeText(*input);
     }
     return names;
 }
@@ -88,6 +91,7 @@ TAString TModelValueNames::Text(const TLkw& lkw)
         text.append(static_cast<std::size_t>(width - n.Name.Length() + 2), ' ');
         text += n.Meaning.str();
         if (!n.Unit.IsEmpty()) text += ", " + n.Unit.str();
+        if (!n.Range.IsEmpty()) text += " [" + n.Range.str() + "]";
         text += '\n';
     }
     return text;

@@ -61,13 +61,18 @@ struct TNumericRow {
     uint16_t MinInt, MaxInt, MinDec, MaxDec;
 };
 
+// Decimals: the tachograph speed shows three like the wheel-based speed, so that the
+// monitor shows either within one step (1/256 km/h) of what is sent; two decimals
+// would be up to 0.005 km/h off the nearest raw value.
+//
 // The valid range of a number is what its field can carry as a value: every valid
 // value rounds to a raw value of at most FA (8 bits), FAFF (16 bits) or FAFFFFFF
 // (32 bits) and at least 0, so that none goes out as an indicator (FB parameter
 // specific .. FF not available) or wraps. Hence the year ends at 2235 (raw 250; 2241
 // would be raw 256), the gears at 125 (126 is FB), the ambient temperature at
 // 1734.969 degrees (raw FAFF; 1735 is FB00) and the fuel economy at 125.499 km/l
-// (125.5 is FB00). A value beyond is out of range and, as any such, still sent raw.
+// (125.5 is FB00). A value beyond is out of range ("o") and sent as the nearest end
+// of the range.
 constexpr TNumericRow Numerics[] = {
 //   #   signal                                   group  bit bits  resolution    offset unit      min     max               tol    int    dec
     { 1, "Wheel based speed",                    CCVS,  8, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         1,     1, 3,  0, 3},
@@ -77,7 +82,7 @@ constexpr TNumericRow Numerics[] = {
     { 8, "Engine speed",                         EEC1, 24, 16, 0.125,         0,    "rpm",    0,    8031.8751,        1,     1, 4,  0, 3},
     { 9, "Total engine hours",                   HOUR,  0, 32, 0.05,          0,    "h",      0,    210554060.755,    1,     1, 9,  0, 2},
     {14, "High resolution total vhcl. distance", VDHR,  0, 32, 5,             0,    "m",      0,    21055406075.5,    1,     1, 11, 0, 0},
-    {27, "Tachograph vehicle speed",             TCO1, 48, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         0.5,   1, 3,  0, 2},
+    {27, "Tachograph vehicle speed",             TCO1, 48, 16, 0.00390625,    0,    "Km/h",   0,    250.9965,         0.5,   1, 3,  0, 3},
     {28, "Engine coolant temperature",           ET1,   0,  8, 1,           -40,    "°C",   -40,    210,              0.5,   1, 3,  0, 0},
     {29, "Ambient Air Temperatur",               AMB,  24, 16, 0.03125,    -273,    "°C",  -273,    1734.969,         0.5,   1, 4,  0, 3},
     {63, "Seconds",                              TD,    0,  8, 0.25,          0,    "sec",    0,    60,               1,     1, 2,  0, 2},
@@ -396,7 +401,8 @@ void TBusFmsStandard::ReadValues(const TAString& text)
             from = end + 1;
         }
         TFmsMeasVal& sig = *signals_[static_cast<std::size_t>(i)];
-        sig.MeasVal = sig.Read(field);
+        // The line writes each number exactly, with as many decimals as that takes.
+        sig.MeasVal = sig.Read(field, TFmsMeasVal::TDecimals::Any);
     }
 }
 

@@ -53,7 +53,8 @@ public:
     std::vector<TCanHigh> GetCanHighs(int64_t now);
 
     // Sets every signal's value from one text: field i (up to the next ":", a missing
-    // field empty) through Signals[i].Read. An error stops at that field: the signals
+    // field empty) through Signals[i].Read, numbers with any number of decimals (the
+    // vehicle model writes them exactly). An error stops at that field: the signals
     // before it have their new values, the others keep theirs.
     void ReadValues(const TAString& text);
 

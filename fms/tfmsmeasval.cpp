@@ -56,11 +56,14 @@ int64_t RoundHalfAway(double x)
         return std::numeric_limits<int64_t>::max();
     if (x <= -limit)
         return std::numeric_limits<int64_t>::min();
-    if (x > 0.5)
-        return static_cast<int64_t>(std::trunc(x + 0.5));
-    if (x <= -0.5)
-        return -static_cast<int64_t>(std::trunc(-x + 0.5));
-    return 0;
+    const double halfway = 0.5 - 1e-9 - std::fabs(x) * 1e-12;
+    const double whole = std::trunc(x);
+    const double rest = x - whole;   // exact
+    if (rest >= halfway)
+        return static_cast<int64_t>(whole) + 1;
+    if (rest <= -halfway)
+        return static_cast<int64_t>(whole) - 1;
+    return static_cast<int64_t>(whole);
 }
 
 TFmsMeasVal::TFmsMeasVal(const TAString& name, uint32_t canId, int32_t groupIndex, int32_t period,
@@ -88,14 +91,14 @@ TFmsMeasVal::TFmsMeasVal(const TAString& name, uint32_t canId, int32_t groupInde
     }
 }
 
-std::unique_ptr<TMeasVal> TFmsMeasVal::Read(const TAString& text) const
+std::unique_ptr<TMeasVal> TFmsMeasVal::Read(const TAString& text, TDecimals limit) const
 {
     std::unique_ptr<TMeasVal> v = MeasVal->Clone();
-    v->State = msValid;
+    v->SetOwnState(msValid);
 
     TMeasState coded = msValid;
     if (MeasStateFromText(text, coded)) {
-        v->State = coded;
+        v->SetOwnState(coded);
         return v;
     }
 
@@ -109,7 +112,7 @@ std::unique_ptr<TMeasVal> TFmsMeasVal::Read(const TAString& text) const
         const int decimals = len - p - (p < len ? 1 : 0);
         if (decimals < MinDecimals)
             throw TBaseError(ReadOp, "too short");
-        if (decimals > MaxDecimals)
+        if (decimals > MaxDecimals && limit == TDecimals::Limited)
             throw TBaseError(ReadOp, "too long");
         for (int i = 0; i < len; ++i) {
             const char c = text[i];
@@ -123,7 +126,7 @@ std::unique_ptr<TMeasVal> TFmsMeasVal::Read(const TAString& text) const
         if (text.Length() > 2 * MaxIntDigits)
             throw TBaseError(ReadOp, "too long");
         s->Text = text;
-        s->State = msValid;
+        s->SetOwnState(msValid);
     } else if (auto* e = dynamic_cast<TMeasValEnum*>(v.get())) {
         e->SetIndex(static_cast<uint32_t>(text.AsNum(255, 0)));
     }
@@ -178,12 +181,12 @@ void TFmsMeasVal::WriteToCan(TCanHigh& m)
     auto* tts = dynamic_cast<TMeasValTTS*>(MeasVal.get());
     const TMeasState state = MeasVal->State;
 
-    if (state == msValid || state == msOutOfRange) {
-        if (tts != nullptr) {
-            const auto block = tts->NextBlock();
-            std::copy(block.begin(), block.end(), buf.begin());
-            n = 64;
-        } else if (str != nullptr) {
+    if (tts != nullptr) {
+        const auto block = tts->NextBlock(state != msValid && state != msOutOfRange);
+        std::copy(block.begin(), block.end(), buf.begin());
+        n = 64;
+    } else if (state == msValid || state == msOutOfRange) {
+        if (str != nullptr) {
             if (s == AfterData)
                 s = StartAfterData(m);
             const int bytes = str->Text.Length() / 2;
@@ -194,14 +197,14 @@ void TFmsMeasVal::WriteToCan(TCanHigh& m)
             if (n == TextLength)
                 n = static_cast<uint16_t>(4 * str->Text.Length());
         } else if (const auto* d = dynamic_cast<const TMeasValDouble*>(MeasVal.get())) {
-            PutLittleEndian(buf, RoundHalfAway((d->Value - Offset) / Resolution));
+            PutLittleEndian(buf, RoundHalfAway((d->SentValue() - Offset) / Resolution));
         } else if (const auto* e = dynamic_cast<const TMeasValEnum*>(MeasVal.get())) {
-            PutLittleEndian(buf, static_cast<int64_t>(e->Index));
+            PutLittleEndian(buf, static_cast<int64_t>(e->SentIndex()));
         }
     } else if (str != nullptr) {
         if (s == AfterData)
             s = StartAfterData(m);
-        if (n == TextLength && Delimited && tts == nullptr) {
+        if (n == TextLength && Delimited) {
             buf[0] = EndMark;
             n = 8;
         } else if (n == TextLength) {

@@ -11,9 +11,11 @@
 
 class TCanHigh;
 
-// Rounds half away from zero, except that exactly +0.5 gives 0:
-// x > 0.5 gives trunc(x + 0.5), x <= -0.5 gives -trunc(-x + 0.5), anything between gives 0.
-// 1.5 gives 2, -0.5 gives -1. A NaN gives 0; results beyond 64 bits saturate.
+// Rounds to the nearest integer, halves away from zero: 0.5 gives 1, 1.5 gives 2, -0.5
+// gives -1. A value within a billionth (and a part in 10^12 of itself) of a half counts
+// as that half, so that a decimal half step survives its binary form: 0.15 / 0.1 is
+// 1.4999999999999998 in doubles and gives 2. A NaN gives 0; results beyond 64 bits
+// saturate.
 int64_t RoundHalfAway(double x);
 
 class TFmsMeasVal {
@@ -34,6 +36,10 @@ public:
                 uint16_t minDecimals, uint16_t maxDecimals, uint8_t codeFF = 0, uint8_t codeFE = 0,
                 uint8_t codeFD = 0, uint8_t codeFC = 0, uint8_t codeFB = 0);
 
+    // How many decimals Read takes: the signal's text limits (a user's text), or any
+    // number (the vehicle model's value line, which writes every number exactly).
+    enum class TDecimals { Limited, Any };
+
     TFmsMeasVal(const TFmsMeasVal&) = delete;
     TFmsMeasVal& operator=(const TFmsMeasVal&) = delete;
 
@@ -42,11 +48,12 @@ public:
     // - a whole text "*", "o", "n", "p", "r", "R" or "e": that state, content kept;
     // - number: decimal text of "-", "." and digits with MinIntDigits..MaxIntDigits
     //   characters before the point (a sign counts: "-12" has three) and
-    //   MinDecimals..MaxDecimals after it; the state then follows from the range;
+    //   MinDecimals..MaxDecimals after it (any number with TDecimals::Any); the state
+    //   then follows from the range;
     // - string, tell-tales: 2*MinIntDigits .. 2*MaxIntDigits hex characters, stored as given;
     // - enumeration: a number 0..255 by TAString::AsNum (its errors pass through).
     // Throws TBaseError("TFmsMeasVal::Read", "too short" | "too long" | "has illegal character").
-    std::unique_ptr<TMeasVal> Read(const TAString& text) const;
+    std::unique_ptr<TMeasVal> Read(const TAString& text, TDecimals decimals = TDecimals::Limited) const;
 
     // Display text: the state letter unless msValid; else a number with exactly
     // MaxDecimals decimals (5.2 with 3 gives "5.200"), an enumeration's index, the
@@ -56,13 +63,17 @@ public:
     TAString Write() const;
 
     // Writes the value, or the code of its state, into this signal's bits of m.
-    // Valid and out-of-range contents are sent as raw values: a number as
-    // RoundHalfAway((Value - Offset) / Resolution) cut to the field, an enumeration as
-    // its index, a string as its bytes, the tell-tales as their next block (which
-    // advances the block). A string in any other state is sent as 0xFF bytes (eight
-    // when its length follows the text), a Delimited one as the end mark alone; a number
-    // or enumeration as the code of its state: 0xFF bytes with the code in the field's
-    // top byte (16 bits in msError: FF FE). A string that starts AfterData starts at
+    // Valid and out-of-range contents are sent as raw values, never outside the valid
+    // range: a number as the nearest raw value of its value, or of the nearest end of its
+    // range when it lies beyond (RoundHalfAway((SentValue() - Offset) / Resolution): 300
+    // km/h on a 0..250.9965 km/h field of 1/256 km/h goes out as FAFF, never wrapped), an
+    // enumeration as its index or the nearest index with an entry, a string as its bytes,
+    // the tell-tales as their next block (which advances the block). The tell-tales in any
+    // other state send their next block with every tell-tale not available (F0 FF .., F1
+    // FF .., F2 FF ..). A string in any other state is sent as 0xFF bytes (eight when its
+    // length follows the text), a Delimited one as the end mark alone; a number or
+    // enumeration as the code of its state: 0xFF bytes with the code in the field's top
+    // byte (16 bits in msError: FF FE). A string that starts AfterData starts at
     // m.DataEnd().
     // Throws TBaseError("TFmsMeasVal::WriteToCan", "Error flag not supported") for a
     // number or enumeration in a state without a code (msNotSet always), and passes on

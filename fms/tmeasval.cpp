@@ -1,5 +1,6 @@
 #include "fms/tmeasval.h"
 
+#include <algorithm>
 #include <cmath>
 #include <typeinfo>
 
@@ -54,10 +55,27 @@ TMeasValDouble::TMeasValDouble(double initial, double min, double max, double to
 void TMeasValDouble::SetValue(double v)
 {
     Value = v;
-    // Written so that a NaN fails the range test.
-    State = (v >= Min && v <= Max) ? msValid : msOutOfRange;
-    if (InvalidLow <= v && v <= InvalidHigh)
-        State = msOutOfRange;
+    SetOwnState(ContentState());
+}
+
+TMeasState TMeasValDouble::ContentState() const
+{
+    if (std::isnan(Value))
+        return msError;
+    if (Value < Min || Value > Max)
+        return msOutOfRange;
+    if (InvalidLow <= Value && Value <= InvalidHigh)
+        return msOutOfRange;
+    return msValid;
+}
+
+double TMeasValDouble::SentValue() const
+{
+    if (Value < Min)
+        return Min;
+    if (Value > Max)
+        return Max;
+    return Value;
 }
 
 bool TMeasValDouble::IsEqual(const TMeasVal& other) const
@@ -96,7 +114,28 @@ TMeasValEnum::TMeasValEnum(uint32_t initial, const TAString& texts)
 void TMeasValEnum::SetIndex(uint32_t i)
 {
     Index = i;
-    State = (i < Texts.size() && !Texts[i].IsEmpty()) ? msValid : msOutOfRange;
+    SetOwnState(ContentState());
+}
+
+TMeasState TMeasValEnum::ContentState() const
+{
+    return (Index < Texts.size() && !Texts[Index].IsEmpty()) ? msValid : msOutOfRange;
+}
+
+uint32_t TMeasValEnum::SentIndex() const
+{
+    const auto has = [this](std::size_t i) { return i < Texts.size() && !Texts[i].IsEmpty(); };
+    if (has(Index))
+        return Index;
+    // The nearest entry below, else the nearest above; an enumeration without entries
+    // sends 0.
+    for (std::size_t i = std::min<std::size_t>(Index, Texts.size()); i-- > 0;)
+        if (has(i))
+            return static_cast<uint32_t>(i);
+    for (std::size_t i = Index; i < Texts.size(); ++i)
+        if (has(i))
+            return static_cast<uint32_t>(i);
+    return 0;
 }
 
 bool TMeasValEnum::IsEqual(const TMeasVal& other) const
@@ -115,7 +154,7 @@ std::unique_ptr<TMeasVal> TMeasValEnum::Clone() const
 
 TMeasValString::TMeasValString(const TAString& text) : Text(text)
 {
-    State = msValid;
+    SetOwnState(msValid);
 }
 
 bool TMeasValString::IsEqual(const TMeasVal& other) const
@@ -145,7 +184,7 @@ std::unique_ptr<TMeasVal> TMeasValTTS::Clone() const
     return std::make_unique<TMeasValTTS>(*this);
 }
 
-std::array<uint8_t, 8> TMeasValTTS::NextBlock()
+std::array<uint8_t, 8> TMeasValTTS::NextBlock(bool notAvailable)
 {
     std::array<uint8_t, 8> b{};
     b[0] = static_cast<uint8_t>(0x80 | (Block & 0x0F));
@@ -155,7 +194,7 @@ std::array<uint8_t, 8> TMeasValTTS::NextBlock()
         const int k = Block * 15 + i - 1;
         // The status stays within its 3 bits so that a stray character cannot spill
         // into the spare bit or the neighbouring tell-tale.
-        const int status = k < Text.Length() ? ((Text[k] - '0') & 0x07) : 7;
+        const int status = !notAvailable && k < Text.Length() ? ((Text[k] - '0') & 0x07) : 7;
         if (i % 2 != 0)
             b[i / 2] = static_cast<uint8_t>(b[i / 2] | (status << 4));
         else

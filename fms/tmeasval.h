@@ -16,7 +16,7 @@
 enum TMeasState : uint16_t {
     msValid = 0x1000,           // the content is sent
     msNotSet = 0x4000,          // "*": no content yet
-    msOutOfRange = 0x4100,      // "o": outside its range, still sent as its raw value
+    msOutOfRange = 0x4100,      // "o": outside its range, sent as the nearest end of its range
     msParamSpecific = 0x42FB,   // "p"
     msReserved1 = 0x42FC,       // "r"
     msReserved2 = 0x42FD,       // "R"
@@ -40,10 +40,20 @@ public:
     virtual bool IsEqual(const TMeasVal& other) const = 0;
     virtual std::unique_ptr<TMeasVal> Clone() const = 0;
     // Back to msNotSet.
-    virtual void Reset() { State = msNotSet; }
+    virtual void Reset() { SetOwnState(msNotSet); }
 
-    // Assigned directly by the validity manipulation.
+    // The state its content gives by itself: a number's range, an enumeration's index;
+    // msValid for texts.
+    virtual TMeasState ContentState() const { return msValid; }
+
+    // State and OwnState at once: what the content, a text or a reset gave.
+    void SetOwnState(TMeasState state) { State = OwnState = state; }
+
+    // The state the value is sent and shown with. The validity manipulation assigns it
+    // directly and puts OwnState back when the user withdraws the choice.
     TMeasState State = msNotSet;
+    // The state the value had before anything forced another one.
+    TMeasState OwnState = msNotSet;
 
 protected:
     TMeasVal() = default;
@@ -59,9 +69,13 @@ public:
     TMeasValDouble(double initial, double min, double max, double tolerance, double spare,
                    double invalidLow, double invalidHigh);
 
-    // Value = v; msOutOfRange when v lies outside [Min, Max] (NaN included) or inside
-    // the invalid window [InvalidLow, InvalidHigh], otherwise msValid.
+    // Value = v; msOutOfRange when v lies outside [Min, Max] or inside the invalid
+    // window [InvalidLow, InvalidHigh], otherwise msValid. A NaN is msError: no value of
+    // the range is nearest to it.
     void SetValue(double v);
+    TMeasState ContentState() const override;
+    // Value as it is sent: within [Min, Max], the nearest end of the range when beyond.
+    double SentValue() const;
 
     // Equal content: other.Value within this value's Value ± Tolerance.
     bool IsEqual(const TMeasVal& other) const override;
@@ -81,9 +95,12 @@ public:
     // texts: the entries separated by "," ("off,on": entry 0 "off", entry 1 "on").
     TMeasValEnum(uint32_t initial, const TAString& texts);
 
-    // Index = i; msValid when entry i exists and is not empty, else msOutOfRange
-    // (an out-of-range index is still sent as its number).
+    // Index = i; msValid when entry i exists and is not empty, else msOutOfRange.
     void SetIndex(uint32_t i);
+    TMeasState ContentState() const override;
+    // Index as it is sent: the nearest index that has an entry (the last one for an
+    // index beyond the texts), so that no field carries a number it has no meaning for.
+    uint32_t SentIndex() const;
 
     bool IsEqual(const TMeasVal& other) const override;
     std::unique_ptr<TMeasVal> Clone() const override;
@@ -122,7 +139,9 @@ public:
     // Byte 0 = 0x80 | Block with tell-tale 1 of the block in bits 4..6; bytes 1..7
     // hold two tell-tales each, low half first, with the spare bits 3 and 7 set.
     // A tell-tale past the text is 7. With every status 7, block 0 is F0 FF FF FF FF FF FF FF.
-    std::array<uint8_t, 8> NextBlock();
+    // notAvailable: every tell-tale of the block 7 whatever the text says (a value without
+    // content, or forced to not available, still sends its blocks with their block IDs).
+    std::array<uint8_t, 8> NextBlock(bool notAvailable = false);
 
     uint16_t Block = 0;   // the block sent next, 0..2
 };

@@ -63,7 +63,7 @@ void TValidManip::Build(const TBusFmsStandard& catalogue)
         TRow row;
         row.Name = s.Name;
         row.BitLength = s.BitLength;
-        row.Items = Choices(s.BitLength);
+        row.Items = Choices(s);
         rows_.push_back(std::move(row));
     }
 }
@@ -85,6 +85,13 @@ std::vector<TAString> TValidManip::Choices(uint16_t bitLength)
     default:
         return {ValidSignal, "FF = not available"};
     }
+}
+
+std::vector<TAString> TValidManip::Choices(const TFmsMeasVal& signal)
+{
+    if (dynamic_cast<const TMeasValString*>(signal.MeasVal.get()) != nullptr)
+        return {ValidSignal, "FF = not available"};
+    return Choices(signal.BitLength);
 }
 
 TMeasState TValidManip::ChoiceState(int item)
@@ -156,8 +163,15 @@ void TValidManip::Execute(TBusFmsStandard& catalogue) const
     const int n = std::min(catalogue.SignalCount(), RowCount());
     for (int i = 0; i < n; ++i) {
         TFmsMeasVal& s = catalogue.Signal(i);
-        if (s.MeasVal)
-            s.MeasVal->State = ChoiceState(rows_[static_cast<std::size_t>(i)].Applied);
+        if (!s.MeasVal)
+            continue;
+        TMeasVal& v = *s.MeasVal;
+        const TRow& row = rows_[static_cast<std::size_t>(i)];
+        const bool forced = row.Applied > 0 && row.Applied < static_cast<int>(row.Items.size());
+        if (forced)
+            v.State = ChoiceState(row.Applied);
+        else
+            v.State = v.OwnState == msNotSet ? v.ContentState() : v.OwnState;
     }
 }
 
@@ -213,4 +227,28 @@ void TValidManip::Force(const TAString& name, const TAString& choice)
     TRow& r = At(row);
     r.Pending = item;
     r.Applied = item;
+}
+
+TAString TValidManip::Stored(int row) const
+{
+    const TRow& r = Row(row);
+    if (r.Applied < 0 || r.Applied >= static_cast<int>(r.Items.size()))
+        return ValidSignal;
+    return r.Items[static_cast<std::size_t>(r.Applied)];
+}
+
+TAString TValidManip::Load(int row, const TAString& stored)
+{
+    (void)Row(row);
+    TRow& r = At(row);
+    int item = FindChoice(row, stored);
+    TAString notice;
+    if (item == NoItem) {
+        item = 1;   // every row offers "not available" as item 1
+        notice = r.Name + ": the choice '" + stored + "' cannot be sent by this signal; it is now '" +
+                 r.Items[1] + "'";
+    }
+    r.Pending = item;
+    r.Applied = item;
+    return notice;
 }

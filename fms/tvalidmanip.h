@@ -2,16 +2,20 @@
 // The choices of the validity manipulation: for every signal of the catalogue whether
 // it is sent normally or with one of the J1939 indicator values, without any window.
 //
-// Each row (one per signal, in catalogue order) has a list of items chosen by the
-// signal's BitLength; item 0 is always "Valid Signal":
+// Each row (one per signal, in catalogue order) has a list of items, the states its
+// field can send; item 0 is always "Valid Signal". Numbers and enumerations by their
+// BitLength:
 //     2 bits       "11 = not available", "10 = Error"
 //     3 bits       "111 = not available", "110 = Error"
 //     4 bits       "1111 = not available " (trailing blank), "1110 = Error"
 //     8, 16, 32    "FF = not available", "FE = Error", "FD = Reserved 2",
 //                  "FC = Reserved 1", "FB = Parameter specific"
-//     other        "FF = not available" (strings, tell-tales)
+//     other        "FF = not available"
+// Texts and tell-tales, whatever their length, only "FF = not available": they have no
+// other code (a 32-bit text in "error" would go out as FFFFFFFF all the same).
 // Item 1..5 stand for msNotAvailable, msError, msReserved2, msReserved1,
-// msParamSpecific; item 0 and NoItem (a typed text that matches no item) for msValid.
+// msParamSpecific; item 0 and NoItem (a typed text that matches no item) for "Valid
+// Signal": the value keeps its own state, so an out-of-range value stays "o".
 //
 // A row has a pending choice (what the window shows) and an applied choice (what
 // Execute uses); both start at 0. Apply copies pending to applied, Cancel the reverse.
@@ -23,6 +27,7 @@
 #include <vector>
 
 class TBusFmsStandard;
+class TFmsMeasVal;
 
 class TValidManip {
 public:
@@ -41,8 +46,11 @@ public:
     // Rows from the names and bit lengths of catalogue's signals.
     explicit TValidManip(const TBusFmsStandard& catalogue);
 
-    // The items offered for a signal of bitLength bits, item 0 first.
+    // The items offered for a number or enumeration of bitLength bits, item 0 first.
     static std::vector<TAString> Choices(uint16_t bitLength);
+    // The items offered for signal: by its bit length, only "not available" for a text
+    // or the tell-tales.
+    static std::vector<TAString> Choices(const TFmsMeasVal& signal);
     // The state an item stands for: 0 msValid, 1 msNotAvailable, 2 msError,
     // 3 msReserved2, 4 msReserved1, 5 msParamSpecific, anything else msValid.
     static TMeasState ChoiceState(int item);
@@ -70,8 +78,9 @@ public:
     bool Autoapply() const { return autoapply_; }
 
     // Sets the state of every signal's current value to the state of its applied
-    // choice. Rows left at "Valid Signal" force msValid too. Signals beyond the rows
-    // and rows beyond the signals are left alone.
+    // choice. A row at "Valid Signal" gives the value back its own state (valid, or "o"
+    // when it lies outside its range); a value not yet set takes the state of its content.
+    // Signals beyond the rows and rows beyond the signals are left alone.
     void Execute(TBusFmsStandard& catalogue) const;
 
     // The row of the signal called name: exact first, else ignoring case and the
@@ -88,6 +97,14 @@ public:
     // Chooses and applies at once, for a run without windows ("Engine speed", "error").
     // Throws TBaseError("TValidManip::Force", "unknown signal" | "unknown state").
     void Force(const TAString& name, const TAString& choice);
+
+    // The applied choice of row as a text to keep ("FE = Error").
+    TAString Stored(int row) const;
+    // Takes a kept choice back (pending and applied) as FindChoice reads it. A choice the
+    // row does not offer, because its field cannot send that state, loads as "not
+    // available": the returned notice names the signal and the choice. Empty when the
+    // choice loaded as it was. Throws TBaseError("TValidManip::Row", "index out of range").
+    TAString Load(int row, const TAString& stored);
 
 private:
     void Build(const TBusFmsStandard& catalogue);

@@ -99,7 +99,7 @@ std::vector<TCockpitControl> BuildTable()
                        210554060.75, 0, 3));
     t.push_back(Number(110, "E_WTemp", "Eng. coolant temp. ( \u00B0C )", Cockpit, "15.0",
                        "Motor:Kuehlmitteltemperatur", -40, 210, 0, 0));
-    t.push_back(Number(183, "E_FuRa", "Fuel Rate (L/h)", Cockpit, "0", "FURA", 0, 3212.76));
+    t.push_back(Number(183, "E_FuRa", "Fuel Rate (L/h)", Cockpit, "0", "FURA", 0, 3212.75));
     t.push_back(Number(184, "E_InFuEc", "Fuel Eco (Km/L)", Cockpit, "0", "IFEff", 0, 125.499));
     t.push_back(Text(237, "E_FzgID", "Vehicle identification nr.", Cockpit, "Vehicle_ID_0001_abcdefg",
                      TCockpitTarget::VehicleId, 1, 100));
@@ -137,7 +137,7 @@ std::vector<TCockpitControl> BuildTable()
     t.push_back(TimeField(959, "E_Sec", "Seconds", "0", "Sec", 0, 59.75, 2, 2));
     t.push_back(TimeField(960, "E_Min", "Minutes", "20", "Min", 0, 59, 2, 0));
     t.push_back(TimeField(961, "E_Hours", "Hours", "12", "Hours", 0, 23, 1, 0));
-    t.push_back(TimeField(962, "E_Day", "Day", "09", "Day", 1, 31.75, 1, 2));
+    t.push_back(TimeField(962, "E_Day", "Day", "09", "Day", 1, 31, 1, 2));
     t.push_back(TimeField(963, "E_Month", "Month", "11", "Month", 1, 12, 1, 0));
     t.push_back(TimeField(964, "E_Year", "Year", "2009", "Year", 1985, 2235, 4, 0));
 
@@ -146,13 +146,13 @@ std::vector<TCockpitControl> BuildTable()
     t.push_back(Number(1088, "E_SBraC2", "Service Brake Air Pressure 2 ( kPa )", "Pressure", "1000", "SBraC2", 0, 2000,
                        0, 1));
     t.push_back(Number(1725, "E_WPFL", "Bellow Pressure Front Axle Left   ( kPa )", "Pressure", "400", "WPFL", 0,
-                       6425.55, 0, 1));
+                       6425.5, 0, 1));
     t.push_back(Number(1726, "E_WPFR", "Bellow Pressure Front Axle Right ( kPa )", "Pressure", "400", "WPFR", 0,
-                       6425.55, 0, 1));
+                       6425.5, 0, 1));
     t.push_back(Number(1727, "E_WPHL", "Bellow Pressure Rear Axle Left    ( kPa )", "Pressure", "400", "WPHL", 0,
-                       6425.55, 0, 1));
+                       6425.5, 0, 1));
     t.push_back(Number(1728, "E_WPHR", "Bellow Pressure Rear Axle Right  ( kPa )", "Pressure", "400", "WPHR", 0,
-                       6425.55, 0, 1));
+                       6425.5, 0, 1));
 
     t.push_back(Check(1820, "C_DC_RampWheel", "Ramp/Wheel chairlift outside bus", "Door Control 1", "RampWheel"));
     t.push_back(Combo(1821, "CO_PosDoor", "Position of doors", "Door Control 1", "0010 = all doors closed",

@@ -35,6 +35,22 @@ private:
     int16_t max_;
 };
 
+// An identification text as it goes on the bus: printable ASCII (0x20 to 0x7E) but "*",
+// which ends each identification field, with minLength to maxLength characters. Longer
+// text is refused, never cut.
+class TIdTextRule final : public TEditRule {
+public:
+    TIdTextRule(int minLength, int maxLength) : min_(minLength), max_(maxLength) {}
+    bool IsValid(const TAString& text) const override { return Refusal(text, min_, max_).IsEmpty(); }
+    // Why text cannot be sent, for the user ("contains '*', which ends the field on the
+    // bus"); empty when it can.
+    static TAString Refusal(const TAString& text, int minLength, int maxLength);
+
+private:
+    int min_;
+    int max_;
+};
+
 // A plain decimal number (see TAString::IsNumber) in [min, max], bounds included.
 class TNumberRule final : public TEditRule {
 public:

@@ -1,6 +1,7 @@
 #include "sim/tlkw.h"
 
 #include "fms/tbusfmsstandard.h"
+#include "sim/teditrule.h"
 #include "sim/tmatrix.h"
 #include "support/tbaseerror.h"
 
@@ -106,34 +107,35 @@ enum : int {
     fTellTales = 85,
 };
 
-// value with that many decimals and a "." whatever the process's locale (the windowing
-// toolkit sets the user's, which may write a decimal comma).
-std::string FixedPoint(double value, int decimals)
+// value exactly: the shortest decimal text that reads back as the very same double
+// ("12.3456", "0.1", "2009"), so that the catalogue rounds the model's own number and
+// not a rounded text of it.
+std::string ExactFixed(double value)
 {
-    char buf[400];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    // Room for the longest fixed text of a double (a subnormal has 1074 decimals).
+    char buf[1100];
+    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
     return ec == std::errc() ? std::string(buf, end) : std::string("e");
 }
 
-// A number as the signal's Read takes it: MaxDecimals decimals and MinIntDigits to
+// A number as the signal's Read takes it from the line: exact, with MinIntDigits to
 // MaxIntDigits characters before the point (a sign counts). Enumerations are read as a
-// plain number 0..255.
+// plain number 0..255, rounded to the nearest index, halves away from zero.
 TAString NumberField(const TFmsMeasVal& signal, double value)
 {
     if (!std::isfinite(value)) return "e";
     const bool enumeration = dynamic_cast<const TMeasValEnum*>(signal.MeasVal.get()) != nullptr;
-    if (enumeration) value = std::clamp(value, 0.0, 255.0);
-    std::string text = FixedPoint(value, signal.MaxDecimals);
+    if (enumeration) return TAString(std::to_string(std::lround(std::clamp(value, 0.0, 255.0))));
+    std::string text = ExactFixed(value);
     if (text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
-    if (enumeration) return text;
 
     const bool negative = text[0] == '-';
     const size_t point = std::min(text.find('.'), text.size());
-    const std::string decimals = text.substr(point);
     if (point > signal.MaxIntDigits) {
-        // Beyond what the field can write: the largest magnitude it can.
+        // Beyond what the field can write: the largest magnitude it can, which lies
+        // beyond its range as well, so the catalogue marks it out of range.
         const int room = signal.MaxIntDigits - (negative ? 1 : 0);
-        const size_t places = decimals.empty() ? 0 : decimals.size() - 1;
+        const size_t places = signal.MaxDecimals;
         const char fill = room > 0 ? '9' : '0';
         if (room > 0) {
             text.assign(negative ? 1u : 0u, '-');
@@ -152,16 +154,17 @@ TAString NumberField(const TFmsMeasVal& signal, double value)
 }
 
 // Bytes as the string signal's Read takes them: two hexadecimal digits per byte.
-// An end mark "*" is appended when asked for; a text too long for the signal is cut
-// (before its end mark), one too short becomes "*", the state letter of a value not set.
-TAString BytesField(const TFmsMeasVal& signal, std::string bytes, bool endMark)
+// An identification gets its end mark "*" and must be printable ASCII without "*" and fit
+// the signal with it; one that does not is "e" (error: sent as 0xFF bytes and shown
+// "e"), never cut. One too short becomes "*", the state letter of a value not set.
+TAString BytesField(const TFmsMeasVal& signal, std::string bytes, bool identification)
 {
     const size_t most = signal.MaxIntDigits;
-    if (endMark) {
-        if (bytes.size() + 1 > most) bytes.resize(most > 0 ? most - 1 : 0);
+    if (identification) {
+        if (!TIdTextRule::Refusal(bytes, 0, static_cast<int>(most) - 1).IsEmpty()) return "e";
         bytes += '*';
     }
-    if (bytes.size() > most) bytes.resize(most);
+    if (bytes.size() > most) return "e";
     if (bytes.size() < signal.MinIntDigits) return "*";
     TAString text;
     for (char c : bytes) text += TAString::Hex8(static_cast<uint8_t>(c));
@@ -192,6 +195,8 @@ std::string VersionDigits(double version)
     for (int i = 3; i >= 0; --i, units /= 10) digits[static_cast<size_t>(i)] = static_cast<char>('0' + units % 10);
     return digits;
 }
+
+constexpr std::array<const char*, 6> ClockNames = {"Sec", "Min", "Hours", "Day", "Month", "Year"};
 
 // Percent index 0..100 of a map row or column; anything not above 0 (NaN included) is 0.
 int PercentIndex(double x)
@@ -434,8 +439,10 @@ void TLkw::Step(double dt)
             n += 60.0 * dt * (std::fabs(torque) - c);
             transmitted = c;
         }
-        n = std::min(n, maxEngineSpeed_);
     }
+    // The engine's limit holds in every branch: with the clutch engaged at speed the
+    // wheels would otherwise drive it past 3500 rpm.
+    n = std::min(n, maxEngineSpeed_);
     if (n < 0.0) n = 0.0;
     if (autoClutch_ && V(vIgnition) != 0.0 && n < 300.0 && e != 0) n = 300.0;
 
@@ -452,6 +459,25 @@ void TLkw::Step(double dt)
     V(vDistance) += v / 3.6 * dt;
     V(vCourse) += 0.1 * turnRate_ * dt;
     V(vServiceDistance) -= v / 3600.0 * dt;
+
+    AdvanceClock(dt);
+}
+
+void TLkw::AdvanceClock(double dt)
+{
+    if (clockIndexCount_ != count_) {
+        for (size_t i = 0; i < clockIndex_.size(); ++i) clockIndex_[i] = Find(ClockNames[i]);
+        clockIndexCount_ = count_;
+    }
+    for (int index : clockIndex_)
+        if (index < 0) return;   // a model without the cockpit's date and time
+    std::array<double, 6> now{};
+    for (size_t i = 0; i < now.size(); ++i) now[i] = V(clockIndex_[i]);
+    // Values other than the ones the clock showed last were set since: a new base.
+    if (!clock_ || now != clockShown_) clock_.emplace(now);
+    clock_->Advance(dt);
+    clockShown_ = clock_->Values();
+    for (size_t i = 0; i < now.size(); ++i) V(clockIndex_[i]) = clockShown_[i];
 }
 
 TAString TLkw::BuildValueLine() const

@@ -6,11 +6,13 @@
 // Units: speed km/h, engine speed rpm, distance m, fuel l and l/h, fuel level and pedals
 // in percent, temperatures in degrees Celsius, engine hours h, mass kg, time s.
 
+#include "sim/tdateclock.h"
 #include "support/tastring.h"
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class TBusFmsStandard;
@@ -76,8 +78,15 @@ public:
     // Turns the engine over at 7 % of its maximum speed (245 rpm).
     void StartEngine();
 
-    // Advances the model by dt seconds (0.02 s from the cockpit).
+    // Advances the model by dt seconds (0.02 s from the cockpit), the date and time with it.
+    // Engine speed never exceeds the maximum engine speed after a step, whichever way the
+    // clutch works.
     void Step(double dt);
+    // Advances only the date and time ("Sec", "Min", "Hours", "Day", "Month", "Year") by dt
+    // seconds, with every carry (TDateClock). Values set since the last advance (the
+    // cockpit's fields, --set) are its new starting point. Nothing happens while the
+    // model lacks one of these names.
+    void AdvanceClock(double dt);
 
     // Every blank, CR and LF becomes "_".
     void SetVehicleId(const TAString& text);
@@ -95,11 +104,14 @@ public:
     // clutch and brake switches are 1 (clutch below 50 %, brake above 50 %) or 0; the
     // identifications are their bytes plus "*" in hexadecimal ("A_B" gives 415F422A);
     // the FMS version is four ASCII digits in hexadecimal (0.02 gives 30303032); the
-    // tell-tales are their digits. A value the signal's text cannot carry is fitted to it:
-    // a number beyond its digits becomes the largest one it can hold (the catalogue then
-    // marks it out of range), a number that is not finite becomes "e", an enumeration is
-    // kept within 0..255, a too short identification becomes "*" (not set) and a too long
-    // one is cut.
+    // tell-tales are their digits. Numbers are written exactly (the shortest text that
+    // reads back as the same double: 12.3456 stays "12.3456"), so the catalogue rounds the
+    // model's own number to the nearest raw value. A value the signal's text cannot carry
+    // is fitted to it: a number beyond its digits becomes the largest one it can hold (the
+    // catalogue then marks it out of range), a number that is not finite becomes "e", an
+    // enumeration is rounded to the nearest whole number within 0..255, a too short
+    // identification becomes "*" (not set), and one too long for its field or with a
+    // character other than printable ASCII without "*" becomes "e", never cut.
     TAString BuildValueLine() const;
 
     // Map values as the step reads them: [accelerator percent][engine speed percent].
@@ -143,6 +155,12 @@ private:
     TAString driverId1_;
     TAString driverId2_;
     TAString tellTales_;
+
+    // Where "Sec" .. "Year" are (-1: none), looked up again when values were added.
+    std::array<int, 6> clockIndex_{};
+    int clockIndexCount_ = -1;
+    std::optional<TDateClock> clock_;
+    TDateClock::TValues clockShown_{};
 
     // Kept only for the number of decimals and text limits of each signal in the line.
     std::unique_ptr<TBusFmsStandard> catalogue_;

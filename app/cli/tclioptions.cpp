@@ -1,5 +1,7 @@
 #include "app/cli/tclioptions.h"
 
+#include "app/tmodelvaluenames.h"
+#include "app/trecordingcockpit.h"
 #include "support/tbaseerror.h"
 
 #include <cmath>
@@ -24,6 +26,14 @@ std::optional<double> Decimal(const TAString& text, double min, double max)
     } catch (const TBaseError&) {
         return std::nullopt;
     }
+}
+
+// The names --set takes, each with its meaning, unit and range.
+TAString ModelValuesHelp()
+{
+    TRecordingCockpit cockpit;
+    return "\nValues of the vehicle model for --set NAME=VALUE (meaning, unit [range]):\n" +
+           TModelValueNames::Text(cockpit.Lkw());
 }
 
 }  // namespace
@@ -247,11 +257,13 @@ Destinations:
 Vehicle and signals (simulation source):
   --set NAME=VALUE             set a value of the vehicle model, e.g. --set Gaspedal=40 --set Gang=6;
                                a NAME the model does not have lists every name with its meaning
-                               and unit
+                               and unit; a VALUE outside the range the cockpit gives the name
+                               (listed at the end) is refused
   --starter                    press the starter at the beginning (the engine turns over)
-  --vin TEXT                   vehicle identification
+  --vin TEXT                   vehicle identification, 1 to 100 characters
   --driver1 TEXT, --driver2 TEXT
-                               driver identifications
+                               driver identifications, up to 19 characters each; identifications
+                               are printable ASCII without "*" (which ends them on the bus)
   --telltale N=STATE           tell-tale N (1..41) in state 0..7, e.g. --telltale 7=1
   --force "SIGNAL NAME=STATE"  force a signal's validity: "not available", "error", "valid",
                                or the text of a validity choice, e.g. --force "Engine speed=error"
@@ -303,5 +315,5 @@ Examples:
   quorvella-cli --fast --duration 5 --force "Engine speed=error" --drop FEF1 --sa xFE --prio 3 --log-out x.l5
   quorvella-cli --fast --source log candump-2024.log --replay-channels can1 --log-out replay.asc
   quorvella-cli --duration 60 --channel "QtCanBus socketcan can0" --log-out bus.log --log-rx
-)");
+)") + ModelValuesHelp();
 }

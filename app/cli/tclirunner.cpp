@@ -21,6 +21,9 @@
 #include "fms/tbusfmsstandard.h"
 #include "fms/tvalidmanip.h"
 #include "fms/tvehicledatatext.h"
+#include "sim/tcockpittable.h"
+#include "sim/teditrule.h"
+#include "sim/tmodelinputs.h"
 #include "support/Communication/tathread.h"
 #include "support/tbaseerror.h"
 #include "support/tsafefile.h"
@@ -488,6 +491,10 @@ std::optional<int> TCliRun::SetUpVehicle()
         if (lkw.GetMV(name) == TLkw::NoValue)
             return Usage("--set: the vehicle model has no value named '" + name + "'; it has these:\n" +
                          TModelValueNames::Text(lkw));
+        // What the cockpit cannot set never reaches the model: out of range, or an index
+        // its signal has no entry for.
+        if (const TAString refusal = TModelInputs::Refusal(name, value); !refusal.IsEmpty())
+            return Usage("--set " + name + ": " + refusal);
         if (name == "Gaspedal") {
             lkw.SetAccelerator(value);
         } else if (name == "Bremspedal") {
@@ -497,6 +504,20 @@ std::optional<int> TCliRun::SetUpVehicle()
         } else {
             lkw.SetMV(name, value);
         }
+    }
+    // Identifications go on the bus as given or not at all: never cut, never with a byte
+    // a receiver would read as the end of the field.
+    const struct {
+        const char* Option;
+        const char* Field;
+        const std::optional<TAString>& Text;
+    } ids[] = {{"--vin", "E_FzgID", o_.Vin}, {"--driver1", "E_DID1", o_.Driver1}, {"--driver2", "E_DID2", o_.Driver2}};
+    for (const auto& id : ids) {
+        if (!id.Text) continue;
+        const TCockpitControl* field = TCockpitTable::FindName(id.Field);
+        const TAString refusal =
+            TIdTextRule::Refusal(*id.Text, static_cast<int>(field->Min), static_cast<int>(field->Max));
+        if (!refusal.IsEmpty()) return Usage(TAString(id.Option) + ": the text " + refusal);
     }
     if (o_.Vin) lkw.SetVehicleId(*o_.Vin);
     if (o_.Driver1) lkw.SetDriverId1(*o_.Driver1);

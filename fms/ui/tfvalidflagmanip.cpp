@@ -78,7 +78,8 @@ void TFValidFlagManip::Build()
     auto* rows = new QWidget;
     const int n = manip_.RowCount();
     boxes_.reserve(static_cast<std::size_t>(n));
-    std::vector<QLabel*> labels;
+    std::vector<QLabel*>& labels = labels_;
+    outOfRange_.assign(static_cast<std::size_t>(n), false);
     for (int i = 0; i < n; ++i) {
         const TValidManip::TRow& row = manip_.Row(i);
         auto* label = new QLabel(Q(row.Name), rows);
@@ -209,6 +210,26 @@ void TFValidFlagManip::keyPressEvent(QKeyEvent* event)
 void TFValidFlagManip::Execute(TBusFmsStandard& catalogue)
 {
     manip_.Execute(catalogue);
+    // A value outside its range stays "o" under "Valid Signal": its row says so.
+    const int n = std::min(catalogue.SignalCount(), static_cast<int>(labels_.size()));
+    for (int i = 0; i < n; ++i) {
+        const TMeasVal* value = catalogue.Signal(i).MeasVal.get();
+        const bool out = value && value->State == msOutOfRange;
+        const auto k = static_cast<std::size_t>(i);
+        if (out == outOfRange_[k])
+            continue;
+        outOfRange_[k] = out;
+        QLabel* label = labels_[k];
+        QPalette palette = label->palette();
+        palette.setColor(QPalette::WindowText, out ? QColor(255, 0, 0) : this->palette().color(QPalette::WindowText));
+        label->setPalette(palette);
+        label->setToolTip(out ? "o: outside its range, sent as the nearest end of it" : QString());
+    }
+}
+
+bool TFValidFlagManip::ShowsOutOfRange(int row) const
+{
+    return row >= 0 && row < static_cast<int>(outOfRange_.size()) && outOfRange_[static_cast<std::size_t>(row)];
 }
 
 void TFValidFlagManip::OnRangeChange(QObject* sender)

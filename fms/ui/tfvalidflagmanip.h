@@ -38,8 +38,11 @@ public:
     // Rows from the names and bit lengths of catalogue's signals.
     explicit TFValidFlagManip(const TBusFmsStandard& catalogue, QWidget* parent = nullptr);
 
-    // Forces the applied choices onto every signal of catalogue.
+    // Forces the applied choices onto every signal of catalogue. The name of a row whose
+    // value is then out of range ("o", kept under "Valid Signal") turns red, with a tip.
     void Execute(TBusFmsStandard& catalogue) override;
+    // Whether row's name shows its value out of range.
+    bool ShowsOutOfRange(int row) const;
 
     // The change event of a combo box. Throws TBaseError("TFValidFlagManip::OnRangeChange",
     // "CastError") when sender is not one of the rows' combo boxes.
@@ -69,6 +72,8 @@ private:
 
     TValidManip manip_;
     std::vector<QComboBox*> boxes_;
+    std::vector<QLabel*> labels_;
+    std::vector<bool> outOfRange_;   // what each row's name shows
     QScrollArea* scroll_ = nullptr;
     QWidget* panel_ = nullptr;
     QCheckBox* autoapply_ = nullptr;

@@ -44,6 +44,14 @@ TAStringEdit::TAStringEdit(QWidget* control, TNotify notify, std::unique_ptr<TEd
     Attach();
 }
 
+std::unique_ptr<TAStringEdit> TAStringEdit::WithRule(QWidget* control, TNotify notify, std::unique_ptr<TEditRule> rule)
+{
+    std::unique_ptr<TAStringEdit> edit(new TAStringEdit(control, std::move(notify), std::move(rule)));
+    edit->Commit(edit->ControlText());
+    edit->editing_ = false;
+    return edit;
+}
+
 TAStringEdit::~TAStringEdit() = default;
 
 void TAStringEdit::Attach()

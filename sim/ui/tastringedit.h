@@ -27,6 +27,8 @@ public:
     enum class TKind { None, Edit, Combo, Memo };
 
     TAStringEdit(QWidget* control, TNotify notify, int16_t minLength, int16_t maxLength);
+    // A text control whose text rule accepts, committing the control's text as it stands.
+    static std::unique_ptr<TAStringEdit> WithRule(QWidget* control, TNotify notify, std::unique_ptr<TEditRule> rule);
     ~TAStringEdit() override;
 
     virtual bool IsValid(const TAString& text) const { return rule_->IsValid(text); }

@@ -599,8 +599,10 @@ QWidget* TFSim_Lkw::MakeSignalControl(const TCockpitControl& c, QWidget* parent)
     if (c.Kind == TCockpitKind::Number) {
         edits_[c.Name.str()] = std::make_unique<TANumEdit>(control, notify, c.Min, c.Max, 1.0);
     } else if (c.Kind == TCockpitKind::Text) {
-        edits_[c.Name.str()] = std::make_unique<TAStringEdit>(control, notify, static_cast<int16_t>(c.Min),
-                                                              static_cast<int16_t>(c.Max));
+        // Identifications go on the bus as typed: printable ASCII without "*", within
+        // the field's length; anything else stays red and is never written.
+        edits_[c.Name.str()] = TAStringEdit::WithRule(
+            control, notify, std::make_unique<TIdTextRule>(static_cast<int>(c.Min), static_cast<int>(c.Max)));
     }
     // These two also write on every change of their text.
     if (c.Name == "E_FmsVersion" || c.Name == "E_AmbTemp") {
@@ -664,8 +666,21 @@ TAString TFSim_Lkw::Step(double dt, bool refresh)
     if (!CB_Manual->isChecked()) {
         lkw_->Step(dt);
         if (refresh) UpdateDisplay();
+    } else {
+        // The date and time run with the run even while the vehicle stands still.
+        lkw_->AdvanceClock(dt);
+        if (refresh) UpdateClockFields();
     }
     return lkw_->BuildValueLine();
+}
+
+void TFSim_Lkw::UpdateClockFields()
+{
+    // The fields show the running clock, so that an edit of one of them (which writes
+    // them all) starts the clock anew from the time shown with that one change.
+    for (const TCockpitControl& c : TCockpitTable::Controls())
+        if (c.Kind == TCockpitKind::Number && c.Tag == 0 && c.Width >= 0)
+            edits_.at(c.Name.str())->Commit(TCockpitTable::WriteBackText(c, lkw_->GetMV(c.ValueName)));
 }
 
 TAString TFSim_Lkw::ValueLine() { return lkw_->BuildValueLine(); }
@@ -677,6 +692,7 @@ void TFSim_Lkw::UpdateDisplay()
     // A field the user is typing in keeps the typed text (the wrapper only validates).
     for (const TCockpitDisplayField& f : TCockpitTable::DisplayFields())
         edits_.at(f.Name.str())->Commit(TAString(lkw_->GetMV(f.ValueName), f.Width, f.Decimals));
+    UpdateClockFields();
 
     if (CB_Tempomat->isChecked()) {
         if (lkw_->GetMV("Tempomat") == 0.0) CB_Tempomat->setChecked(false);

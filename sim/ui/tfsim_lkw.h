@@ -50,7 +50,8 @@ public:
 
     // The tick's entry, every 20 ms of simulated time: unless "No automatic
     // simulation " is checked the model advances by dt and, when refresh is set, the
-    // gauges and value fields show it. The value line is returned either way.
+    // gauges and value fields show it; checked, only the date and time advance. The
+    // value line is returned either way.
     TAString Step(double dt, bool refresh) override;
     TAString ValueLine() override;
 
@@ -74,6 +75,9 @@ public:
 
     // The display update of Step, on its own.
     void UpdateDisplay();
+    // The time and date fields rewritten from the model's running clock (also while the
+    // vehicle model stands still).
+    void UpdateClockFields();
 
     TLkw& Lkw() { return *lkw_; }
     const TTellTales& TellTales() const { return tellTales_; }

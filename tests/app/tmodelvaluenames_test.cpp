@@ -42,9 +42,13 @@ TEST(TModelValueNames, TextListsOneNamePerLineInColumns)
     TLkw lkw;
     const std::string text = TModelValueNames::Text(lkw).str();
     // The longest of the 23 own names is "Motor:Kuehlmitteltemperatur" (27 characters).
+    // Values a control of the cockpit sets carry its range.
     EXPECT_EQ(text.substr(0, text.find('\n') + 1),
-              "  Geschwindigkeit" + std::string(27 - 15 + 2, ' ') + "vehicle speed, km/h\n");
-    EXPECT_NE(text.find("\n  Gaspedal" + std::string(27 - 8 + 2, ' ') + "accelerator pedal, %\n"), std::string::npos);
+              "  Geschwindigkeit" + std::string(27 - 15 + 2, ' ') + "vehicle speed, km/h [0 to 250.996]\n");
+    EXPECT_NE(text.find("\n  Gaspedal" + std::string(27 - 8 + 2, ' ') + "accelerator pedal, % [0 to 100]\n"),
+              std::string::npos);
+    EXPECT_NE(text.find("\n  Gang" + std::string(27 - 4 + 2, ' ') + "gear, 0 = neutral, 1 to 8 [whole numbers 0 to 8]\n"),
+              std::string::npos);
     EXPECT_NE(text.find("\n  Laengengrad" + std::string(27 - 11 + 2, ' ') + "longitude\n"), std::string::npos);
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 23);
 }

@@ -83,7 +83,8 @@ const std::map<uint32_t, Bytes> GoldenData = {
                   0x34, 0x2A}},
     {0x00FDD100, {0xF4, 0x30, 0x30, 0x30, 0x32, 0xFF, 0xFF, 0xFF}},
     {0x00FEC100, {0x73, 0x60, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}},
-    {0x00FE6C00, {0x53, 0x12, 0xC9, 0x04, 0xFF, 0xFF, 0x80, 0x55}},
+    // Driver 2's time-related state 9 has no entry: its last entry, 6, goes out (C6).
+    {0x00FE6C00, {0x53, 0x12, 0xC6, 0x04, 0xFF, 0xFF, 0x80, 0x55}},
     {0x00FEEE00, {0x7D, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
     {0x00FEF500, {0xFF, 0xFF, 0xFF, 0xD0, 0x24, 0xFF, 0xFF, 0xFF}},
     {0x00FE4E00, {0x42, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
@@ -214,7 +215,7 @@ TEST(TBusFmsStandard, ReadValuesStopsAtTheFirstBadField)
 
     // An error in the middle keeps the earlier values and leaves the later ones alone.
     std::string line = GoldenLine();
-    line.replace(line.find(":42.4:"), 6, ":42.45:");
+    line.replace(line.find(":42.4:"), 6, ":4242.4:");
     ExpectError([&] { c.ReadValues(line); }, "TFmsMeasVal::Read", "too long");
     EXPECT_EQ(c.Signal(5).MeasVal->State, msNotSet);
     c.ReadValues(GoldenLine());
@@ -440,9 +441,10 @@ struct TRangeRow {
     TTyped Min, Below, Max, Above;   // one step of the text's last decimal outside
 };
 
-// Raw values worked out as RoundHalfAway((value - offset) / resolution), cut to the field.
-// The largest valid raw value of a field is FA, FAFF or FAFFFFFF: above start the
-// indicator codes (FB parameter specific .. FF not available).
+// Raw values worked out as RoundHalfAway((value - offset) / resolution), for a value
+// beyond the range of the nearest end of the range. The largest valid raw value of a
+// field is FA, FAFF or FAFFFFFF: above start the indicator codes (FB parameter specific
+// .. FF not available), which no value may ever send, nor a value wrapped to its field.
 // clang-format off
 const TRangeRow Ranges[] = {
 //   #   signal                                  bit bits tol    smallest              below                        largest                           above
@@ -453,25 +455,25 @@ const TRangeRow Ranges[] = {
     { 8, "Engine speed",                         24, 16, 1,     {"0", 1, 0},          {"-0.001", 0, 0},            {"8031.875", 1, 0xFAFF},          {"8031.876", 0, 0xFAFF}},
     { 9, "Total engine hours",                    0, 32, 1,     {"0", 1, 0},          {"-0.01", 0, 0},             {"210554060.75", 1, 0xFAFFFFFF},  {"210554060.76", 0, 0xFAFFFFFF}},
     {14, "High resolution total vhcl. distance",  0, 32, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"21055406075", 1, 0xFAFFFFFF},   {"21055406076", 0, 0xFAFFFFFF}},
-    {27, "Tachograph vehicle speed",             48, 16, 0.5,   {"0", 1, 0},          {"-0.01", 0, 0xFFFD},        {"250.99", 1, 0xFAFD},            {"251.00", 0, 0xFB00}},
-    {28, "Engine coolant temperature",            0,  8, 0.5,   {"-40", 1, 0},        {"-41", 0, 0xFF},            {"210", 1, 0xFA},                 {"211", 0, 0xFB}},
+    {27, "Tachograph vehicle speed",             48, 16, 0.5,   {"0", 1, 0},          {"-0.01", 0, 0},             {"250.99", 1, 0xFAFD},            {"251.00", 0, 0xFAFF}},
+    {28, "Engine coolant temperature",            0,  8, 0.5,   {"-40", 1, 0},        {"-41", 0, 0},               {"210", 1, 0xFA},                 {"211", 0, 0xFA}},
     {29, "Ambient Air Temperatur",               24, 16, 0.5,   {"-273", 1, 0},       {"-273.001", 0, 0},          {"1734.969", 1, 0xFAFF},          {"1734.970", 0, 0xFAFF}},
     {63, "Seconds",                               0,  8, 1,     {"0", 1, 0},          {"-0.01", 0, 0},             {"60", 1, 0xF0},                  {"60.01", 0, 0xF0}},
-    {64, "Minutes",                               8,  8, 1,     {"0", 1, 0},          {"-1", 0, 0xFF},             {"60", 1, 60},                    {"61", 0, 61}},
-    {65, "Hours",                                16,  8, 1,     {"0", 1, 0},          {"-1", 0, 0xFF},             {"24", 1, 24},                    {"25", 0, 25}},
-    {66, "Month",                                24,  8, 1,     {"1", 1, 1},          {"0", 0, 0},                 {"12", 1, 12},                    {"13", 0, 13}},
+    {64, "Minutes",                               8,  8, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"60", 1, 60},                    {"61", 0, 60}},
+    {65, "Hours",                                16,  8, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"24", 1, 24},                    {"25", 0, 24}},
+    {66, "Month",                                24,  8, 1,     {"1", 1, 1},          {"0", 0, 1},                 {"12", 1, 12},                    {"13", 0, 12}},
     {67, "Day",                                  32,  8, 1,     {"1", 1, 1},          {"0.99", 0, 1},              {"31", 1, 121},                   {"31.01", 0, 121}},
-    {68, "Year",                                 40,  8, 1,     {"1985", 1, 0},       {"1984", 0, 0xFF},           {"2235", 1, 0xFA},                {"2236", 0, 0xFB}},
+    {68, "Year",                                 40,  8, 1,     {"1985", 1, 0},       {"1984", 0, 0},              {"2235", 1, 0xFA},                {"2236", 0, 0xFA}},
     {69, "Service Brake Air Pressure Circuit1",  16,  8, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"2000", 1, 0xFA},                {"2001", 0, 0xFA}},
     {70, "Service Brake Air Pressure Circuit2",  24,  8, 1,     {"0", 1, 0},          {"-1", 0, 0},                {"2000", 1, 0xFA},                {"2001", 0, 0xFA}},
-    {75, "Selected Gear",                         0,  8, 1,     {"-125", 1, 0},       {"-126", 0, 0xFF},           {"125", 1, 0xFA},                 {"126", 0, 0xFB}},
-    {76, "Current Gear",                         24,  8, 1,     {"-125", 1, 0},       {"-126", 0, 0xFF},           {"125", 1, 0xFA},                 {"126", 0, 0xFB}},
-    {77, "Below Pressure Front Axle Left",        0, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
-    {78, "Below Pressure Front Axle Right",      16, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
-    {79, "Below Pressure Rear Axle Left",        32, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
-    {80, "Below Pressure Rear Axle Right",       48, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0xFFFF},         {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFB00}},
+    {75, "Selected Gear",                         0,  8, 1,     {"-125", 1, 0},       {"-126", 0, 0},              {"125", 1, 0xFA},                 {"126", 0, 0xFA}},
+    {76, "Current Gear",                         24,  8, 1,     {"-125", 1, 0},       {"-126", 0, 0},              {"125", 1, 0xFA},                 {"126", 0, 0xFA}},
+    {77, "Below Pressure Front Axle Left",        0, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0},              {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFAFF}},
+    {78, "Below Pressure Front Axle Right",      16, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0},              {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFAFF}},
+    {79, "Below Pressure Rear Axle Left",        32, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0},              {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFAFF}},
+    {80, "Below Pressure Rear Axle Right",       48, 16, 0.05,  {"0", 1, 0},          {"-0.1", 0, 0},              {"6425.5", 1, 0xFAFF},            {"6425.6", 0, 0xFAFF}},
     {83, "Fuel Rate",                             0, 16, 0.025, {"0", 1, 0},          {"-0.01", 0, 0},             {"3212.75", 1, 0xFAFF},           {"3212.76", 0, 0xFAFF}},
-    {84, "Instantaneous Fuel Economy",           16, 16, 0.001, {"0", 1, 0},          {"-0.001", 0, 0xFFFF},       {"125.499", 1, 0xFAFF},           {"125.500", 0, 0xFB00}},
+    {84, "Instantaneous Fuel Economy",           16, 16, 0.001, {"0", 1, 0},          {"-0.001", 0, 0},            {"125.499", 1, 0xFAFF},           {"125.500", 0, 0xFAFF}},
 };
 // clang-format on
 
@@ -569,3 +571,63 @@ TEST(TBusFmsStandard, DriverIdentificationKeepsEachDriverInItsPlace)
     c.Signal(10).WriteToCan(vin);
     EXPECT_EQ(vin.Data(), Bytes(8, 0xFF));
 }
+
+namespace {
+
+struct TTie {
+    int Pos;
+    const char* Text;   // a value exactly halfway between two raw values
+    uint64_t Raw;       // the one further from zero
+};
+
+// Worked out as (value - offset) / resolution = k + 0.5, sent as k + 1.
+// clang-format off
+const TTie Ties[] = {
+    { 1, "0.001953125",   1},      // 0.5 / 256 km/h
+    { 5, "0.2",           1},      // 0.5 x 0.4 %
+    { 6, "0.25",          1},      // 0.5 x 0.5 l
+    { 7, "0.6",           2},      // 1.5 x 0.4 %
+    { 8, "0.0625",        1},      // 0.5 x 0.125 rpm
+    { 9, "0.075",         2},      // 1.5 x 0.05 h
+    {14, "2.5",           1},      // 0.5 x 5 m
+    {27, "0.005859375",   2},      // 1.5 / 256 km/h
+    {28, "-39.5",         1},      // -40 + 0.5
+    {29, "-272.984375",   1},      // -273 + 0.5 x 0.03125
+    {63, "0.125",         1},      // 0.5 x 0.25 s
+    {64, "0.5",           1},
+    {65, "1.5",           2},
+    {66, "1.5",           2},
+    {67, "1.125",         2},      // 0.75 + 1.5 x 0.25
+    {68, "1985.5",        1},
+    {69, "4",             1},      // 0.5 x 8 kPa
+    {70, "12",            2},      // 1.5 x 8 kPa
+    {75, "-124.5",        1},
+    {76, "0.5",         126},      // -125 + 125.5
+    {77, "0.05",          1},      // 0.5 x 0.1 kPa
+    {78, "0.15",          2},      // 1.5 x 0.1 kPa
+    {79, "0.25",          3},      // 2.5 x 0.1 kPa
+    {80, "6425.45",   64255},      // 64254.5 x 0.1 kPa
+    {83, "0.025",         1},      // 0.5 x 0.05 l/h
+    {84, "0.0009765625",  1},      // 0.5 / 512 km/l
+};
+// clang-format on
+
+}  // namespace
+
+TEST(TBusFmsStandard, HalvesRoundAwayFromZeroInEveryNumber)
+{
+    TBusFmsStandard c("00.02");
+    int numbers = 0;
+    for (int i = 0; i < c.SignalCount(); ++i)
+        numbers += dynamic_cast<const TMeasValDouble*>(c.Signal(i).MeasVal.get()) != nullptr;
+    ASSERT_EQ(numbers, static_cast<int>(std::size(Ties)));
+    for (const TTie& t : Ties) {
+        TFmsMeasVal& s = c.Signal(t.Pos);
+        s.MeasVal = s.Read(t.Text, TFmsMeasVal::TDecimals::Any);
+        ASSERT_EQ(s.MeasVal->State, msValid) << s.Name.str();
+        TCanHigh m(s.CanId);
+        s.WriteToCan(m);
+        EXPECT_EQ(FieldOf(m.Data(), s.StartBit, s.BitLength), t.Raw) << s.Name.str() << " " << t.Text;
+    }
+}
+

@@ -67,16 +67,19 @@ Bytes Encode(TFmsMeasVal& s, uint32_t id = 0x00F00400)
 
 }  // namespace
 
-TEST(RoundHalfAway, HalvesAwayFromZeroButPlusHalfIsZero)
+TEST(RoundHalfAway, HalvesGoAwayFromZero)
 {
-    EXPECT_EQ(RoundHalfAway(0.5), 0);
-    EXPECT_EQ(RoundHalfAway(1.5), 2);
-    EXPECT_EQ(RoundHalfAway(2.5), 3);
-    EXPECT_EQ(RoundHalfAway(-0.5), -1);
-    EXPECT_EQ(RoundHalfAway(-2.5), -3);
-    EXPECT_EQ(RoundHalfAway(0.49), 0);
-    EXPECT_EQ(RoundHalfAway(-0.49), 0);
-    EXPECT_EQ(RoundHalfAway(76800.0), 76800);
+    const struct {
+        double x;
+        int64_t raw;
+    } cases[] = {
+        {0.5, 1},    {1.5, 2},   {2.5, 3},    {-0.5, -1}, {-2.5, -3}, {0.49, 0}, {-0.49, 0}, {76800.0, 76800},
+        // Decimal halves whose binary quotient lies a hair below the half.
+        {0.15 / 0.1, 2}, {0.25 / 0.1, 3}, {0.075 / 0.05, 2}, {6425.45 / 0.1, 64255},
+        {0.4999, 0}, {1.4999, 1},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(RoundHalfAway(c.x), c.raw) << c.x;
     EXPECT_EQ(RoundHalfAway(std::nan("")), 0);
     EXPECT_EQ(RoundHalfAway(1e300), std::numeric_limits<int64_t>::max());
     EXPECT_EQ(RoundHalfAway(-1e300), std::numeric_limits<int64_t>::min());
@@ -144,22 +147,37 @@ TEST(TFmsMeasVal, ReadChecksDigitsThenCharacters)
     EXPECT_DOUBLE_EQ(dynamic_cast<TMeasValDouble&>(*two->MeasVal).Value, 0.0);
 }
 
-TEST(TFmsMeasVal, OutOfRangeIsStillSentAsRawValueCutToField)
+TEST(TFmsMeasVal, OutOfRangeIsSentAsTheNearestEndOfItsRange)
 {
     auto s = WheelSpeed();
     Install(*s, "300");
     EXPECT_EQ(s->MeasVal->State, msOutOfRange);
     EXPECT_EQ(s->Write(), "o");
-    // 300 / 0.00390625 = 76800 = 0x12C00; 16 bits at bit 8 keep 0x2C00.
-    EXPECT_EQ(Encode(*s), (Bytes{0xFF, 0x00, 0x2C, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    // Not 76800 cut to 16 bits (0x2C00, 44 km/h): 250.9965 / 0.00390625 = 64255.1, raw
+    // FAFF, the largest value the field carries. The value itself is kept as set.
+    EXPECT_EQ(Encode(*s), (Bytes{0xFF, 0xFF, 0xFA, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(dynamic_cast<TMeasValDouble&>(*s->MeasVal).Value, 300.0);
+}
+
+TEST(TFmsMeasVal, NotANumberIsAnErrorNotARawValue)
+{
+    auto s = EngineSpeed();
+    auto& d = dynamic_cast<TMeasValDouble&>(*s->MeasVal);
+    d.SetValue(std::nan(""));
+    EXPECT_EQ(d.State, msError);
+    EXPECT_EQ(s->Write(), "e");
+    EXPECT_EQ(Encode(*s), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0xFF, 0xFF}));
+    d.SetValue(std::numeric_limits<double>::infinity());   // the nearest end: the top
+    EXPECT_EQ(d.State, msOutOfRange);
+    EXPECT_EQ(Encode(*s), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFA, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(TFmsMeasVal, NumbersRoundAndCarryTheirStateCodes)
 {
-    // 0.2 / 0.4 = 0.5 exactly is rounded to 0; 1.0 / 0.4 = 2.5 to 3.
+    // Halves away from zero alike: 0.2 / 0.4 = 0.5 goes to 1, 1.0 / 0.4 = 2.5 to 3.
     auto pedal = Numeric(8, 8, 0.4, 0, 0, 100, 1, 3, 0, 1);
     Install(*pedal, "0.2");
-    EXPECT_EQ(Encode(*pedal)[1], 0x00);
+    EXPECT_EQ(Encode(*pedal)[1], 0x01);
     Install(*pedal, "1.0");
     EXPECT_EQ(Encode(*pedal)[1], 0x03);
 
@@ -203,13 +221,21 @@ TEST(TFmsMeasVal, TwoBitFieldHasOnlyErrorAndNotAvailable)
     EXPECT_EQ(s->Write(), "1");
 }
 
-TEST(TFmsMeasVal, EnumerationBeyondItsTextsIsSentAsItsNumber)
+TEST(TFmsMeasVal, EnumerationBeyondItsTextsIsSentAsItsLastEntry)
 {
     auto s = Enum(8, 4, "normal,15min_bef_4.5h,4.5h_reached,15min_bef_9h,9h_reached,15min_bef_16h,16h_reached");
     Install(*s, "9");
     EXPECT_EQ(s->MeasVal->State, msOutOfRange);
     EXPECT_EQ(s->Write(), "o");
-    EXPECT_EQ(Encode(*s), (Bytes{0xFF, 0xF9, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    // Entry 6 is the last one it has: 9 would be a number the field has no meaning for.
+    EXPECT_EQ(Encode(*s), (Bytes{0xFF, 0xF6, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    // A 2-bit field with two entries never sends 2 or 3 (the error and not-available codes).
+    auto park = Enum(2, 2, "not_set,set");
+    for (const char* index : {"2", "3", "4", "255"}) {
+        Install(*park, index);
+        EXPECT_EQ(park->Write(), "o");
+        EXPECT_EQ(Encode(*park), (Bytes{0xF7, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})) << index;
+    }
     Install(*s, "x06");   // the number parser's hexadecimal form
     EXPECT_EQ(s->MeasVal->State, msValid);
     EXPECT_EQ(s->Write(), "6");
@@ -227,11 +253,18 @@ TEST(TFmsMeasVal, TellTaleBlocksRotateOnEveryEncoding)
     EXPECT_EQ(Encode(*t, id), (Bytes{0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
     EXPECT_EQ(t->Write(), TAString(std::string(41, '7')));
 
-    // Not set: all ones, and the block does not move on.
+    // Not set or not available: each block with its block ID and every tell-tale not
+    // available, never block 15 (FF), which does not exist.
     t->MeasVal->Reset();
-    EXPECT_EQ(Encode(*t, id), (Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
-    Install(*t, "0");
+    EXPECT_EQ(Encode(*t, id), (Bytes{0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Encode(*t, id), (Bytes{0xF1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Encode(*t, id), (Bytes{0xF2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    Install(*t, "0");   // tell-tale 1 off, beside block ID 0
     EXPECT_EQ(Encode(*t, id), (Bytes{0x80, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    Install(*t, "n");   // forced not available: tell-tale 1 is 7 again
+    EXPECT_EQ(Encode(*t, id), (Bytes{0xF1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Encode(*t, id), (Bytes{0xF2, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Encode(*t, id), (Bytes{0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
     ExpectError([&] { (void)t->Read(std::string(83, '0')); }, "TFmsMeasVal::Read", "too long");
 }
 

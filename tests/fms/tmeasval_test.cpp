@@ -39,7 +39,8 @@ TEST(TMeasValDouble, StateFollowsRangeAndInvalidWindow)
     EXPECT_EQ(Speed(250.9965).State, msValid);
     EXPECT_EQ(Speed(300.0).State, msOutOfRange);
     EXPECT_EQ(Speed(-0.001).State, msOutOfRange);
-    EXPECT_EQ(Speed(std::nan("")).State, msOutOfRange);
+    // No value of the range is nearest to a NaN: it cannot be sent as one, it is an error.
+    EXPECT_EQ(Speed(std::nan("")).State, msError);
 
     TMeasValDouble windowed(5.0, 0.0, 100.0, 1.0, 2.0, 10.0, 20.0);
     EXPECT_EQ(windowed.State, msValid);

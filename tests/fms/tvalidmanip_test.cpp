@@ -35,7 +35,9 @@ TEST(TValidManip, RowsFollowTheCatalogueWithChoicesByBitLength)
     EXPECT_EQ(v.Row(EngineSpeed).Items, wide);       // 16 bits
     EXPECT_EQ(v.Row(5).Items, wide);                 // accelerator pedal, 8 bits
     EXPECT_EQ(v.Row(6).Items, wide);                 // total fuel used, 32 bits
-    EXPECT_EQ(v.Row(13).Items, wide);                // SW-version, a 32-bit string
+    // SW-version, a 32-bit string: a text has no error or reserved codes, every one of
+    // them would go out as FFFFFFFF, so "not available" is all it offers.
+    EXPECT_EQ(v.Row(13).Items, (std::vector<TAString>{"Valid Signal", "FF = not available"}));
     EXPECT_EQ(v.Row(Vin).Items, (std::vector<TAString>{"Valid Signal", "FF = not available"}));
     EXPECT_EQ(v.Row(TellTales).Items, (std::vector<TAString>{"Valid Signal", "FF = not available"}));
 
@@ -59,13 +61,82 @@ TEST(TValidManip, ItemNumbersStandForStates)
     EXPECT_EQ(TValidManip::ChoiceState(6), msValid);
 }
 
-TEST(TValidManip, ValidRowsOverwriteEveryState)
+TEST(TValidManip, ValidRowsGiveEveryValueItsOwnState)
 {
     TBusFmsStandard catalogue("00.02");   // after Reset every value is not set
     const TValidManip v(catalogue);
     v.Execute(catalogue);
-    for (int i = 0; i < catalogue.SignalCount(); ++i)
-        EXPECT_EQ(catalogue.Signal(i).MeasVal->State, msValid) << i;
+    // A value not yet set takes the state of its content: 0.0 is no month, day or year.
+    constexpr int Month = 66, Day = 67, Year = 68;
+    for (int i = 0; i < catalogue.SignalCount(); ++i) {
+        const bool date = i == Month || i == Day || i == Year;
+        EXPECT_EQ(catalogue.Signal(i).MeasVal->State, date ? msOutOfRange : msValid) << i;
+    }
+}
+
+TEST(TValidManip, ValidSignalNeverHidesOutOfRange)
+{
+    TBusFmsStandard catalogue("00.02");
+    TValidManip v(catalogue);
+    TFmsMeasVal& speed = catalogue.Signal(EngineSpeed);
+    const struct {
+        const char* text;
+        TMeasState own;
+    } cases[] = {{"9000", msOutOfRange}, {"1500", msValid}, {"e", msError}, {"-1", msOutOfRange}};
+    for (const auto& c : cases) {
+        speed.MeasVal = speed.Read(c.text);
+        v.Execute(catalogue);
+        EXPECT_EQ(speed.MeasVal->State, c.own) << c.text;
+        // Forced and given back: the value's own state returns, not "valid".
+        v.Force("Engine speed", "error");
+        v.Execute(catalogue);
+        EXPECT_EQ(speed.MeasVal->State, msError) << c.text;
+        v.Force("Engine speed", "valid");
+        v.Execute(catalogue);
+        EXPECT_EQ(speed.MeasVal->State, c.own) << c.text;
+        if (c.own == msOutOfRange) {
+            EXPECT_EQ(speed.Write(), "o") << c.text;
+        }
+    }
+}
+
+TEST(TValidManip, StoredChoiceAFieldCannotSendLoadsAsNotAvailableWithANotice)
+{
+    constexpr int SwVersion = 13;
+    TBusFmsStandard catalogue("00.02");
+    TValidManip v(catalogue);
+    const struct {
+        int row;
+        const char* stored;
+        int item;
+        bool notice;
+    } cases[] = {
+        {SwVersion, "FE = Error", 1, true},
+        {SwVersion, "FB = Parameter specific", 1, true},
+        {SwVersion, "FF = not available", 1, false},
+        {SwVersion, "Valid Signal", 0, false},
+        {ClutchSwitch, "FC = Reserved 1", 1, true},   // 2 bits carry no reserved code
+        {ClutchSwitch, "10 = Error", 2, false},
+        {EngineSpeed, "FD = Reserved 2", 3, false},
+        {TellTales, "FE = Error", 1, true},
+    };
+    for (const auto& c : cases) {
+        const TAString notice = v.Load(c.row, c.stored);
+        EXPECT_EQ(v.Row(c.row).Applied, c.item) << c.row << " " << c.stored;
+        EXPECT_EQ(v.Row(c.row).Pending, c.item) << c.row << " " << c.stored;
+        EXPECT_EQ(!notice.IsEmpty(), c.notice) << c.row << " " << c.stored;
+        if (c.notice) {
+            EXPECT_NE(notice.Find(v.Row(c.row).Name), -1) << notice.str();
+            EXPECT_NE(notice.Find(c.stored), -1) << notice.str();
+        }
+        EXPECT_EQ(v.Load(c.row, v.Stored(c.row)), "");   // what is kept loads as it is
+    }
+    EXPECT_NE(v.Load(SwVersion, "FE = Error"), "");
+    v.Execute(catalogue);
+    EXPECT_EQ(catalogue.Signal(SwVersion).MeasVal->State, msNotAvailable);
+    TCanHigh m(catalogue.Signal(SwVersion).CanId);
+    catalogue.Signal(SwVersion).WriteToCan(m);
+    EXPECT_EQ(m.Data(), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(TValidManip, TypedTextIsMatchedExactlyOrActsAsValidSignal)

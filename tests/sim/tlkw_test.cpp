@@ -422,8 +422,8 @@ struct TReference {
         } else {
             n += (torque > 0 ? 1 : -1) * 60 * dt * (std::fabs(torque) - clutch);
             transmitted = torque > 0 ? clutch : -clutch;
-            n = std::min(n, 3500.0);
         }
+        n = std::min(n, 3500.0);   // the limit holds whichever way the clutch works
         n = std::max(n, 0.0);
         if (n < 300.0 && e != 0) n = 300.0;
         const double force = transmitted * 1000.0 * ratio * 0.25 / (2 * std::numbers::pi) - 0.1 * v * v - 0.2 * mass;

@@ -108,36 +108,38 @@ TEST(TLkw, ValueLineFieldsFollowTheCatalogue)
     const std::vector<std::string> f = Fields(lkw.BuildValueLine());
     ASSERT_EQ(f.size(), 86u);
     EXPECT_EQ(f[0], "0");
-    EXPECT_EQ(f[1], "12.346");
+    // Every number exactly as the model holds it, so that the catalogue rounds the
+    // model's own number to the nearest raw value.
+    EXPECT_EQ(f[1], "12.3456");
     EXPECT_EQ(f[4], "0");
-    EXPECT_EQ(f[5], "100.0");
-    EXPECT_EQ(f[6], "7.2");   // 7.25 is binary-exact: printf rounds the tie to even
-    EXPECT_EQ(f[7], "100.0");
-    EXPECT_EQ(f[8], "1234.500");
-    EXPECT_EQ(f[9], "1.00");   // 1.005 lies just below its decimal text
+    EXPECT_EQ(f[5], "100");
+    EXPECT_EQ(f[6], "7.25");
+    EXPECT_EQ(f[7], "100");
+    EXPECT_EQ(f[8], "1234.5");
+    EXPECT_EQ(f[9], "1.005");
     EXPECT_EQ(f[10], "415F422A");
     EXPECT_EQ(f[11], "1");
     EXPECT_EQ(f[12], "1");
-    EXPECT_EQ(f[14], "1234");
+    EXPECT_EQ(f[14], "1234.4");
     EXPECT_EQ(f[20], "6");
-    EXPECT_EQ(f[27], "12.35");
+    EXPECT_EQ(f[27], f[1]);   // the tachograph and the wheel carry the same speed
     EXPECT_EQ(f[28], "15");
-    EXPECT_EQ(f[29], "-12.500");
+    EXPECT_EQ(f[29], "-12.5");
     EXPECT_EQ(f[32], "2");
     EXPECT_EQ(f[61], "1");   // open status of door 10
     EXPECT_EQ(f[62], "0");
     EXPECT_EQ(f[63], "59.75");
     EXPECT_EQ(f[64], "20");
-    EXPECT_EQ(f[67], "9.00");
+    EXPECT_EQ(f[67], "9");
     EXPECT_EQ(f[68], "2009");
     EXPECT_EQ(f[69], "1000");
     EXPECT_EQ(f[75], "3");
     EXPECT_EQ(f[76], "3");
-    EXPECT_EQ(f[77], "400.0");
+    EXPECT_EQ(f[77], "400");
     EXPECT_EQ(f[81], Hex("GB_Driver_ID_000001*"));
     EXPECT_EQ(f[82], "2A");
-    EXPECT_EQ(f[83], "27.50");
-    EXPECT_EQ(f[84], "125.498");
+    EXPECT_EQ(f[83], "27.5");
+    EXPECT_EQ(f[84], "125.498046875");
     EXPECT_EQ(f[85], "01237");
 }
 
@@ -206,14 +208,14 @@ TEST(TLkw, ValuesBeyondTheirFieldsAreFittedToIt)
     const auto f = Fields(line);
     ASSERT_EQ(f.size(), 86u);
     EXPECT_EQ(f[8], "9999.999");
-    EXPECT_EQ(f[1], "0.000");
+    EXPECT_EQ(f[1], "-0.0001");   // below the range: "o", sent as 0
     EXPECT_EQ(f[68], "0000");
     EXPECT_EQ(f[29], "-999.999");
     EXPECT_EQ(f[14], "e");
     EXPECT_EQ(f[16], "255");
     EXPECT_EQ(f[17], "0");
     EXPECT_EQ(f[10], "*");
-    EXPECT_EQ(f[81], Hex(std::string(19, 'x') + "*"));
+    EXPECT_EQ(f[81], "e");   // 30 characters do not fit the field: an error, never cut
     EXPECT_EQ(f[85], "77");
 
     TBusFmsStandard fms("00.02");
@@ -222,6 +224,8 @@ TEST(TLkw, ValuesBeyondTheirFieldsAreFittedToIt)
     EXPECT_EQ(fms.Signal(68).MeasVal->State, msOutOfRange);
     EXPECT_EQ(fms.Signal(14).MeasVal->State, msError);
     EXPECT_EQ(fms.Signal(10).MeasVal->State, msNotSet);
+    EXPECT_EQ(fms.Signal(1).MeasVal->State, msOutOfRange);
+    EXPECT_EQ(fms.Signal(81).MeasVal->State, msError);
 
     lkw.SetTellTales("");   // no tell-tales: every one reads as not available
     EXPECT_EQ(Fields(lkw.BuildValueLine())[85], "");
@@ -263,14 +267,14 @@ TEST(TLkw, EveryLineOfADriveCycleIsAccepted)
     lkw.SetGear(0);
     lkw.SetIgnition(false);
     tick(300);
-    // The cockpit's extremes: speed typed in at its top in first gear drives the engine
-    // far beyond its scale while the clutch holds.
+    // The cockpit's extremes: speed typed in at its top in first gear would drive the
+    // engine far beyond its scale while the clutch holds; it stops at its limit.
     lkw.SetIgnition(true);
     lkw.SetClutch(100, true);
     lkw.SetGear(1);
     lkw.SetMV("Geschwindigkeit", 250.996);
     tick(100);
-    EXPECT_GT(lkw.GetMV("Drehzahl"), 10000.0);
+    EXPECT_EQ(lkw.GetMV("Drehzahl"), 3500.0);
     lkw.SetMV("Geschwindigkeit", 0);
     lkw.SetMV("Motor:Kuehlmitteltemperatur", -40);
     lkw.SetMV("AmbTemp", -273);
@@ -294,5 +298,5 @@ TEST(TLkw, ValueLineKeepsTheDecimalPointInAnyLocale)
     lkw.SetMV("Geschwindigkeit", 12.5);
     const auto f = Fields(lkw.BuildValueLine());
     std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_EQ(f[1], "12.500");
+    EXPECT_EQ(f[1], "12.5");
 }

@@ -125,9 +125,9 @@ TEST_F(TCliRunnerTest, NamesOnlyTheRunKnowsAreUsageErrors)
 {
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--set", "Warp=9"}), TCliRunner::ExitUsage);
     EXPECT_NE(err_.find("no value named 'Warp'"), std::string::npos);
-    // ... and lists the names it takes, with meaning and unit.
-    EXPECT_NE(err_.find("\n  Gaspedal                     accelerator pedal, %\n"), std::string::npos) << err_;
-    EXPECT_NE(err_.find("\n  Sec                          Seconds, sec\n"), std::string::npos) << err_;
+    // ... and lists the names it takes, with meaning, unit and range.
+    EXPECT_NE(err_.find("\n  Gaspedal                     accelerator pedal, % [0 to 100]\n"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("\n  Sec                          Seconds, sec [0 to 59.75]\n"), std::string::npos) << err_;
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--force", "Warp drive=error"}), TCliRunner::ExitUsage);
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--force", "Engine speed=broken"}), TCliRunner::ExitUsage);
     EXPECT_EQ(Run({"--fast", "--duration", "1", "--drop", "1234"}), TCliRunner::ExitUsage);

@@ -221,6 +221,35 @@ private slots:
         QVERIFY(AllEec1Are(r.run, applied + 6000, 0xE0, 0x2E));   // 1500 rpm
     }
 
+    void OutOfRangeStaysVisibleUnderValidSignal()
+    {
+        Rig r;
+        r.run.cockpit.SetField(FuelLevel, "150");   // beyond 100 %: "o"
+        constexpr uint32_t Dd = 0xFEFC;
+        r.run.engine.Start();
+        r.run.RunFor(1100);
+        QCOMPARE(r.window.Manip().Row(FuelLevel).Applied, 0);   // "Valid Signal"
+        QVERIFY(r.window.ShowsOutOfRange(FuelLevel));
+        QVERIFY(!r.window.ShowsOutOfRange(EngineSpeed));
+        auto* label = r.window.findChild<QLabel*>(QString("L_Name%1").arg(FuelLevel));
+        QCOMPARE(label->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+        QVERIFY(!label->toolTip().isEmpty());
+        const auto dd = r.run.Frames(Dd);
+        QCOMPARE(dd.size(), std::size_t{2});   // at 6 and 1006 ms
+        for (const auto& d : dd)
+            QCOMPARE(d[1], 0xFA);   // 100 %, the top of the range, never wrapped
+
+        // Forced, then given back: the row shows "o" again once the value is its own.
+        r.Choose(FuelLevel, "FF = not available");
+        r.Click("B_Apply");
+        r.run.RunFor(100);
+        QVERIFY(!r.window.ShowsOutOfRange(FuelLevel));
+        r.Choose(FuelLevel, "Valid Signal");
+        r.Click("B_Apply");
+        r.run.RunFor(100);
+        QVERIFY(r.window.ShowsOutOfRange(FuelLevel));
+    }
+
     void CancelRestoresAndALaterApplyKeepsItCancelled()
     {
         Rig r;

@@ -493,6 +493,72 @@ private slots:
         for (std::size_t k = 0; k < std::size(values); ++k) QVERIFY2(s.MV(values[k]) == before[k], values[k]);
     }
 
+    void IdentificationFieldsTakeOnlyWhatParsesAsSent()
+    {
+        Shown s;
+        TLkw& lkw = s.window.Lkw();
+        auto* driver = s.Get<QLineEdit>("E_DID1");
+        const struct {
+            QString typed;
+            bool taken;
+        } cases[] = {
+            {"AB*CD", false},                  // "*" ends the field on the bus
+            {QString::fromUtf8("M\xC3\xBCller"), false},   // not ASCII
+            {QString(20, 'D'), false},         // one more than the field takes; never cut
+            {"Fahrer 1", true},
+            {QString(19, 'D'), true},
+        };
+        for (const auto& c : cases) {
+            const TAString before = lkw.GetDriverId1();
+            // Pasted rather than typed: the key simulation knows only ASCII keys.
+            driver->setFocus();
+            driver->selectAll();
+            driver->insert(c.typed);
+            QTest::keyClick(driver, Qt::Key_Return);
+            const TAString expected = c.taken ? TAString(c.typed.toStdString()) : before;
+            QVERIFY2(lkw.GetDriverId1() == expected, qPrintable(c.typed));
+            const QColor red(255, 0, 0);
+            QCOMPARE(driver->palette().color(QPalette::Text) == red, !c.taken);
+        }
+        TypeInto(s.Get<QLineEdit>("E_FzgID"), "VIN*1");
+        QCOMPARE(lkw.GetVehicleId(), TAString("Vehicle_ID_0001_abcdefg"));
+    }
+
+    void ValueOutsideItsRangeShowsRedInItsField()
+    {
+        Shown s;
+        s.window.Lkw().SetMV("Tankinhalt", 150);   // not from the field: it refuses that
+        s.window.Step(0.02, true);
+        auto* fuel = s.Get<QLineEdit>("E_Tankinhalt");
+        QCOMPARE(fuel->text(), QString("150.0"));
+        QCOMPARE(fuel->palette().color(QPalette::Text), QColor(255, 0, 0));
+    }
+
+    void TimeAndDateRunAndAnEditStartsThemAnew()
+    {
+        Shown s;
+        // 12:20:00 on 9 November 2009, 135 s on: 12:22:15, shown in the fields.
+        for (int i = 0; i < 6750; ++i) s.window.Step(0.02, i == 6749);
+        QCOMPARE(s.MV("Min"), 22.0);
+        QCOMPARE(s.MV("Sec"), 15.0);
+        QCOMPARE(s.Get<QLineEdit>("E_Min")->text(), QString("22"));
+        QCOMPARE(s.Get<QLineEdit>("E_Sec")->text(), QString("15.00"));
+
+        // The hour typed in; the other fields as shown: 23:22:15, then 37 min 45 s to
+        // midnight.
+        TypeInto(s.Get<QLineEdit>("E_Hours"), "23");
+        QCOMPARE(s.MV("Hours"), 23.0);
+        QCOMPARE(s.MV("Min"), 22.0);
+        // Without automatic simulation the clock runs on all the same.
+        QTest::mouseClick(s.Get<QCheckBox>("CB_Manual"), Qt::LeftButton);
+        for (int i = 0; i < 113250; ++i) s.window.Step(0.02, i == 113249);
+        QCOMPARE(s.MV("Hours"), 0.0);
+        QCOMPARE(s.MV("Min"), 0.0);
+        QCOMPARE(s.MV("Sec"), 0.0);
+        QCOMPARE(s.MV("Day"), 10.0);
+        QCOMPARE(s.Get<QLineEdit>("E_Day")->text(), QString("10.00"));
+    }
+
     void DoorNumbersStandOverTheirColumns()
     {
         Shown s;
