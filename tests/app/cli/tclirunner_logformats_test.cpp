@@ -150,28 +150,9 @@ protected:
         std::snprintf(text, sizeof text, "%06lld", static_cast<long long>(micros));
         return text;
     }
-    // A tool's output with its exit status.
-    static std::string Shell(const std::string& command, int& status)
+    // What a shell command printed, with its exit status.
+    static std::string Capture(const std::string& command, int& status)
     {
-        std::FILE* pipe = popen((command + " 2>/dev/null").c_str(), "r");
-        if (!pipe) {
-            status = -1;
-            return "";
-        }
-        std::string text;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
-        status = pclose(pipe);
-        return text;
-    }
-    // The script run by the system's Python, isolated (-I) and from the root folder so
-    // that the source tree's can/ folder cannot shadow the package; its output.
-    std::string Python(const char* script, const std::string& args, int& status) const
-    {
-        const std::string file = Path("script.py");
-        Write(file, script);
-        const std::string command = std::string("cd / && ") + kPython + " -I '" + file + "' " + args + " 2>&1";
         std::FILE* pipe = popen(command.c_str(), "r");
         if (!pipe) {
             status = -1;
@@ -183,6 +164,16 @@ protected:
         while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) text.append(buf, n);
         status = pclose(pipe);
         return text;
+    }
+    // A tool's output with its exit status.
+    static std::string Shell(const std::string& command, int& status) { return Capture(command + " 2>/dev/null", status); }
+    // The script run by the system's Python, isolated (-I) and from the root folder so
+    // that the source tree's can/ folder cannot shadow the package; its output.
+    std::string Python(const char* script, const std::string& args, int& status) const
+    {
+        const std::string file = Path("script.py");
+        Write(file, script);
+        return Capture(std::string("cd / && ") + kPython + " -I '" + file + "' " + args + " 2>&1", status);
     }
 };
 
