@@ -93,30 +93,25 @@ private:
     std::atomic<int> count_{0};
 };
 
-// Lets the channel send what it still holds, closes it and reports the frames it could
-// not deliver; false when there were any.
+// Lets the channel send what it still holds, stops its receiving, hands every frame it took
+// to received (into the output log when it takes received frames, else discarded), closes
+// it and reports what it lost on either side; false when it lost anything.
 bool CloseChannelReporting(TCanAdapters& adapters, TCanChannel* channel, double drainSeconds, int written,
                            TErrorReporter& reporter, const std::function<void(const TCanFrame&)>& received)
 {
-    // What came in after the last tick is read as a tick would (into the output log when
-    // it takes received frames, else discarded), so that a record a peer cut at the very
-    // end is told too.
-    for (int frames = 0; frames < 100000; ++frames) {
-        try {
-            const TCanFrame frame = channel->Read();
-            if (frame.IsNone()) break;
-            received(frame);
-        } catch (const TBaseError& e) {
-            reporter.ShowError(e);
-        }
-    }
     const std::chrono::milliseconds drain(static_cast<int64_t>(drainSeconds * 1000 + 0.5));
-    const uint64_t lost = adapters.CloseChannel(channel, drain);
-    if (lost == 0) return true;
-    TBaseError error = TCanAdapters::NotDelivered(lost, drain);
-    error.SetDetail(error.Detail() + " (" + TAString(std::to_string(written)) + " frames were written)");
-    reporter.ShowError(error);
-    return false;
+    int told = 0;
+    TCanAdapters::TClosing closing;
+    closing.received = received;
+    closing.error = [&](const TBaseError& e) {
+        TBaseError error = e;
+        if (e.Message() == "Frames not delivered")
+            error.SetDetail(e.Detail() + " (" + TAString(std::to_string(written)) + " frames were written)");
+        reporter.ShowError(error);
+        ++told;
+    };
+    adapters.CloseChannel(channel, drain, closing);
+    return told == 0;
 }
 
 // The frames go nowhere: stands in for a channel when none is given, so that the
