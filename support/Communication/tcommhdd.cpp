@@ -487,6 +487,12 @@ void TCommHDD::GiveBack()
             ::unlink(readName_.c_str());
     }
     ::close(file);
+    const TAString why = code == 0 ? TAString("the read name stayed taken") : Reason(code);
+    if (written > back.size()) {
+        // A peer's drop taken into it is in no other place: the file stays, and is named.
+        lost(why + "; they and a peer's drop are kept in '" + temporary + "'");
+        return;
+    }
     ::unlink(temporary.c_str());
-    lost(code == 0 ? TAString("the read name stayed taken") : Reason(code));
+    lost(why);
 }
