@@ -207,6 +207,7 @@ protected:
 
     // Whether record is one the channel accepts.
     bool RecordValid(const uint8_t* record, uint8_t& state) const { return !check_ || check_(record, state); }
+    bool ChecksRecords() const { return static_cast<bool>(check_); }
     // A file left at an HDD read name, counted and reported once.
     void NoteRefusedDrop(const TBaseError& error);
     // The receive side's losses, stated once per kind as they happen (TAThread::Report).

@@ -348,7 +348,7 @@ bool TCommHDD::Acceptable(const struct stat& info)
         why = "is a symbolic link";
     else if (info.st_uid != ::geteuid())
         why = "belongs to another user (uid " + TAString(std::to_string(info.st_uid)) + ")";
-    else {
+    else if (ChecksRecords()) {
         // Every whole record must pass the check before anything is taken.
         const size_t unit = RecordSize();
         std::vector<uint8_t> bytes;
