@@ -26,7 +26,15 @@ SockAddr::SockAddr(const TAString& host, uint16_t port) : SockAddr()
     if (code != 0 || !found)
         throw TBaseError("SockAddr::SockAddr", "address",
                          "'" + host + "': " + (code == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(code)));
-    std::memcpy(&address_, found->ai_addr, found->ai_addrlen);
+    // A name with an IPv4 address takes it, so that "localhost" here and "127.0.0.1" in the
+    // peer's description meet on the same address.
+    const addrinfo* chosen = found;
+    for (const addrinfo* each = found; each; each = each->ai_next)
+        if (each->ai_family == AF_INET) {
+            chosen = each;
+            break;
+        }
+    std::memcpy(&address_, chosen->ai_addr, chosen->ai_addrlen);
     ::freeaddrinfo(found);
     if (Family() == AF_INET6)
         reinterpret_cast<sockaddr_in6*>(&address_)->sin6_port = htons(port);

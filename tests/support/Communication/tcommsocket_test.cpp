@@ -390,3 +390,18 @@ TEST(TCommSocket, AcceptWithoutDescriptorsBacksOffAndIsReported)
     ASSERT_TRUE(peer.SendAll(Records(0, 3)));
     EXPECT_EQ(ReadFor(*channel, 72), Records(0, 3));
 }
+
+// "localhost" in one program and "127.0.0.1" in the other meet: a name takes its IPv4 address.
+TEST(TCommSocket, LocalhostMeetsAPeerThatWritesTheIpv4Address)
+{
+    const uint16_t a = FreePort();
+    const uint16_t b = FreePort();
+    auto named = TACommunication::New(("SOC localhost " + std::to_string(b) + " " + std::to_string(a) + " 1").c_str(), 24);
+    auto dotted = TACommunication::New(Soc(a, b, 1).c_str(), 24);
+    const Bytes forth = Records(0, 20);
+    const Bytes back = Records(20, 20);
+    named->Write(forth.data(), forth.size());
+    dotted->Write(back.data(), back.size());
+    EXPECT_EQ(ReadFor(*dotted, forth.size()), forth);
+    EXPECT_EQ(ReadFor(*named, back.size()), back);
+}
