@@ -212,7 +212,7 @@ Destinations:
                                carries its final name; SOC the peer's TCP acknowledged the bytes
                                (they reached its machine; whether its program read them cannot
                                be known); COM the serial device took the bytes; QtCanBus, Vector,
-                               Vci the driver took the frame
+                               Vci the driver took the frame.
                                Then the channel stops receiving, every frame it had taken is read
                                (and logged with --log-rx), and frames lost on receiving (cut,
                                invalid, dropped by a full queue) are reported with their totals
