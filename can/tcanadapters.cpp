@@ -67,6 +67,34 @@ uint64_t TCanAdapters::CloseChannel(TCanChannel* channel, std::chrono::milliseco
     return undelivered;
 }
 
+uint64_t TCanAdapters::CloseChannel(TCanChannel* channel, std::chrono::milliseconds drain, const TClosing& closing)
+{
+    bool owned = false;
+    for (const auto& slot : slots_)
+        if (slot.driver && slot.driver->Owns(channel)) owned = true;
+    if (!owned) return CloseChannel(channel, drain);
+    const uint64_t undelivered = channel->Drain(drain);
+    channel->StopReceiving();
+    // Nothing more comes in: reading ends when the channel holds no further frame (or, for
+    // a driver that cannot stop its hardware receiving, after a bound). A frame with an
+    // error (a cut record) is told and reading goes on.
+    for (int frames = 0; frames < MaxFramesAtClose; ++frames) {
+        try {
+            const TCanFrame frame = channel->Read();
+            if (frame.IsNone()) break;
+            if (closing.received) closing.received(frame);
+        } catch (const TBaseError& e) {
+            if (closing.error) closing.error(e);
+        }
+    }
+    if (const std::optional<TBaseError> losses = channel->ReceiveLosses(); losses && closing.error)
+        closing.error(*losses);
+    // Drained already: the close itself waits no more.
+    CloseChannel(channel, std::chrono::milliseconds(0));
+    if (undelivered > 0 && closing.error) closing.error(NotDelivered(undelivered, drain));
+    return undelivered;
+}
+
 TBaseError TCanAdapters::NotDelivered(uint64_t frames, std::chrono::milliseconds drain)
 {
     const double seconds = static_cast<double>(drain.count()) / 1000.0;

@@ -16,11 +16,13 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class TCanChannel;
 class TCanDriver;
+struct TCanFrame;
 class TTreeKey;
 
 class TCanAdapters {
@@ -49,6 +51,20 @@ public:
     // written to the channel were not delivered. Null or a channel no driver owns closes
     // nothing and returns 0.
     uint64_t CloseChannel(TCanChannel* channel, std::chrono::milliseconds drain = DefaultDrain);
+
+    // What a close hands to the program: every frame the channel took from its medium
+    // (received), and what goes wrong meanwhile (error: a Read's error, the receiving
+    // losses of the whole run, the frames not delivered).
+    struct TClosing {
+        std::function<void(const TCanFrame&)> received;
+        std::function<void(const TBaseError&)> error;
+    };
+    // Closes in order: lets the channel send what it holds for at most drain (still
+    // receiving meanwhile), stops it taking from its medium, hands every frame it has
+    // taken to closing.received, reports its receiving losses, then closes it as above.
+    // Returns the frames not delivered (also reported, as NotDelivered).
+    uint64_t CloseChannel(TCanChannel* channel, std::chrono::milliseconds drain, const TClosing& closing);
+    static constexpr int MaxFramesAtClose = 1000000;
     // What the user is told when CloseChannel returned frames > 0:
     // TBaseError("TCanAdapters::CloseChannel", "Frames not delivered", "<frames> frames ...").
     static TBaseError NotDelivered(uint64_t frames, std::chrono::milliseconds drain);

@@ -10,9 +10,11 @@
 // the transmit thread must make sure that no Write is under way when it is closed.
 
 #include "fms/tcanframe.h"
+#include "support/tbaseerror.h"
 
 #include <chrono>
 #include <cstdint>
+#include <optional>
 
 class TCanChannel {
 public:
@@ -40,4 +42,15 @@ public:
         (void)limit;
         return 0;
     }
+
+    // Closing in order: after Drain, stops taking frames from the medium; the frames already
+    // taken stay for Read, which the closer calls until it finds none, so that every frame
+    // the channel took reaches the program. Called on the thread that reads. The default is
+    // for channels that take nothing on their own.
+    virtual void StopReceiving() {}
+
+    // The frames lost on the receiving side during the whole run (dropped by a full queue,
+    // cut, invalid), as an error to show at the end; none when nothing was lost. The
+    // default is for channels that lose nothing on their own.
+    virtual std::optional<TBaseError> ReceiveLosses() const { return std::nullopt; }
 };

@@ -29,9 +29,10 @@ protected:
     bool Receive() override { return false; }
 };
 
-std::unique_ptr<TACommunication> SafeFactory(const TAString& description)
+std::unique_ptr<TACommunication> SafeFactory(const TAString& description, bool sendOnly)
 {
-    if (description.Word(0) == "RAM") return TACommunication::New(description, TSimFrameRecord::Size);
+    if (description.Word(0) == "RAM")
+        return TACommunication::New(description, TCommOptions(TSimFrameRecord::Size, nullptr, sendOnly));
     if (description.WordCount() == 0) throw TBaseError("TACommunication::New", "ConfigError");
     return std::make_unique<TQuietComm>();
 }

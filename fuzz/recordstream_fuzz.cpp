@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     TFedComm* fed = nullptr;
     TCanChannelSim channel(
         "RAM 0 0",
-        [&](const TAString&) {
+        [&](const TAString&, bool) {
             auto comm = std::make_unique<TFedComm>();
             fed = comm.get();
             return comm;

@@ -237,8 +237,17 @@ Destinations:
                                "Simulation RAM 1 1", "Simulation SOC 127.0.0.1 5000 5001 1",
                                "QtCanBus socketcan can0", "QtCanBus virtualcan can0"
   --drain SECONDS              at the end, wait at most this long (default 2) for frames the
-                               channel has not sent yet; frames it could not deliver are
-                               counted, reported and make the exit status 1
+                               channel has not delivered yet; frames it could not deliver are
+                               counted, reported and make the exit status 1. Delivered means:
+                               RAM the peer's channel took the mailbox block; HDD the drop file
+                               carries its final name; SOC the peer's TCP acknowledged the bytes
+                               (they reached its machine; whether its program read them cannot
+                               be known); COM the serial device took the bytes; QtCanBus, Vector,
+                               Vci the driver took the frame.
+                               Then the channel stops receiving, every frame it had taken is read
+                               (and logged with --log-rx), and frames lost on receiving (cut,
+                               invalid, dropped by a full queue) are reported with their totals
+                               and make the exit status 1
   --log-out FILE               the output log, one frame per line: a regular file (emptied only once
                                every input and the channel have been checked) or a FIFO that a
                                program reads; a folder or a device is refused, nothing is removed
@@ -302,7 +311,8 @@ printed and the report written.
 Exit status:
   0    the run went to its end and nothing was lost or refused
   1    the run failed: an error was reported (for example frames the channel could not
-       deliver or a channel whose medium failed; also when a signal stopped it afterwards),
+       deliver, frames lost on receiving, or a channel whose medium failed; also when a
+       signal stopped it afterwards),
        or --strict-timing found a group off its schedule
   2    a usage error
   128+N  the run was cut short by signal N and nothing else failed: 129 SIGHUP,

@@ -101,24 +101,13 @@ private:
     std::atomic<int> count_{0};
 };
 
-// Lets the channel send what it still holds, closes it and reports the frames it could
-// not deliver; false when there were any.
+// Lets the channel send what it still holds, stops its receiving, hands every frame it took
+// to received (into the output log when it takes received frames, else discarded), closes
+// it and reports what it lost on either side; false when it lost anything.
 bool CloseChannelReporting(TCanAdapters& adapters, TCanChannel* channel, double drainSeconds, int written,
                            TErrorReporter& reporter, const std::function<void(const TCanFrame&)>& received,
                            const std::atomic<int>& stop)
 {
-    // What came in after the last tick is read as a tick would (into the output log when
-    // it takes received frames, else discarded), so that a record a peer cut at the very
-    // end is told too.
-    for (int frames = 0; frames < 100000; ++frames) {
-        try {
-            const TCanFrame frame = channel->Read();
-            if (frame.IsNone()) break;
-            received(frame);
-        } catch (const TBaseError& e) {
-            reporter.ShowError(e);
-        }
-    }
     // The drain goes in short slices so that a stop signal cuts it short: a slice that
     // ends before its time means the channel has nothing more to send (or cannot).
     using std::chrono::milliseconds;
@@ -133,8 +122,19 @@ bool CloseChannelReporting(TCanAdapters& adapters, TCanChannel* channel, double 
         // (The channel may round its limit down to whole milliseconds.)
         if (channel->Drain(limit) == 0 || steady_clock::now() + milliseconds(2) < now + limit) break;
     }
-    const uint64_t lost = adapters.CloseChannel(channel, milliseconds(0));
-    if (lost == 0) return true;
+    // Then the channel stops taking from its medium, hands over every frame it took and
+    // closes, telling what it lost on either side.
+    int told = 0;
+    TCanAdapters::TClosing closing;
+    closing.received = received;
+    closing.error = [&](const TBaseError& e) {
+        // The frames not delivered are told below, with the drain the user gave.
+        if (e.Message() == "Frames not delivered") return;
+        reporter.ShowError(e);
+        ++told;
+    };
+    const uint64_t lost = adapters.CloseChannel(channel, milliseconds(0), closing);
+    if (lost == 0) return told == 0;
     TBaseError error = TCanAdapters::NotDelivered(lost, drain);
     error.SetDetail(error.Detail() + " (" + TAString(std::to_string(written)) + " frames were written" +
                     (stop.load() != 0 ? "; the wait was cut short by a stop signal)" : ")"));

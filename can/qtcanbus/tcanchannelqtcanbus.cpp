@@ -82,6 +82,14 @@ TCanFrame TCanChannelQtCanBus::Read()
     TCanFrame frame;
     {
         std::lock_guard lock(port_->Mutex);
+        if (port_->Dropped > 0 && !port_->DropTold) {
+            port_->DropTold = true;
+            throw TBaseError("TCanChannelQtCanBus::Read", "Receive queue full",
+                             port_->Plugin + " " + port_->Interface + ": " + std::to_string(port_->Dropped) +
+                                 " received frames were dropped because they were not read in time (the queue holds " +
+                                 std::to_string(TQtCanBusPort::ReceiveCapacity) +
+                                 "); the total follows at the end");
+        }
         if (port_->Received.empty()) return frame;
         frame = port_->Received.front();
         port_->Received.pop_front();
@@ -106,6 +114,21 @@ void TCanChannelQtCanBus::Write(const TCanFrame& frame)
     }
     if (wake) TQtCanBusThread::Instance().Wake();
     if (!error.empty()) throw TBaseError("TCanChannelQtCanBus::Write", error);
+}
+
+void TCanChannelQtCanBus::StopReceiving()
+{
+    std::lock_guard lock(port_->Mutex);
+    port_->ReceiveStopped = true;
+}
+
+std::optional<TBaseError> TCanChannelQtCanBus::ReceiveLosses() const
+{
+    std::lock_guard lock(port_->Mutex);
+    if (port_->Dropped == 0) return std::nullopt;
+    return TBaseError("TCanChannelQtCanBus::Read", "Frames lost on receiving",
+                      port_->Plugin + " " + port_->Interface + ": " + std::to_string(port_->Dropped) +
+                          " received frames dropped because they were not read in time");
 }
 
 uint64_t TCanChannelQtCanBus::DroppedFrames() const

@@ -57,8 +57,15 @@ public:
     ~TCanChannelQtCanBus() override;
 
     // The oldest received frame that has not been read, stamped with the clock's now;
-    // a frame with Id NoFrameId when none is waiting. Never throws.
+    // a frame with Id NoFrameId when none is waiting. The first time frames were dropped
+    // because the queue was full (the oldest go first), throws
+    // TBaseError("TCanChannelQtCanBus::Read", "Receive queue full") instead, once; the
+    // frames waiting stay for the next Read.
     TCanFrame Read() override;
+    // Frames arriving from now on are not taken; those waiting stay for Read.
+    void StopReceiving() override;
+    // The frames dropped by a full receive queue in the whole run.
+    std::optional<TBaseError> ReceiveLosses() const override;
     // Queues an extended (29-bit) data frame with all eight data bytes for the device and
     // returns; the Qt CAN bus thread sends queued frames in order. Throws
     // TBaseError("TCanChannelQtCanBus::Write", ...) with "Device error: ..." for the first

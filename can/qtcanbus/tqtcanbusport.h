@@ -46,6 +46,8 @@ struct TQtCanBusPort {
     std::deque<TCanFrame> Send;
     std::deque<TCanFrame> Received;
     uint64_t Dropped = 0;            // received frames dropped because Received was full
+    bool DropTold = false;           // the channel has told the first drop (Read)
+    bool ReceiveStopped = false;     // set by the channel; the thread adds nothing to Received
     std::string Error;               // a device error that the next Write reports; "" none
     bool CloseRequested = false;     // set by the channel; the thread closes the device
 };

@@ -459,6 +459,9 @@ void TQtCanBusThread::TImpl::Receive(TDeviceSlot& slot)
     if (!slot.Device || slot.Device->state() != QCanBusDevice::ConnectedState) return;
     const QList<QCanBusFrame> frames = slot.Device->readAllFrames();
     std::lock_guard lock(slot.Port->Mutex);
+    // The channel is closing and has stopped taking frames: the bus's further frames reach
+    // this node after its end, as if it had already gone.
+    if (slot.Port->ReceiveStopped) return;
     for (const QCanBusFrame& qt : frames) {
         TCanFrame frame;
         if (!FromQt(qt, frame)) continue;

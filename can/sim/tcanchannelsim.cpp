@@ -18,7 +18,7 @@ TCanChannelSim::TCanChannelSim(const TAString& text, CommFactory factory, Clock 
     while (EntryCount() < MaxEntries) {
         TAString entryText = text.SubString(p);
         entryText.Replace(",", " ", -1);
-        std::unique_ptr<TACommunication> entry = factory(entryText);
+        std::unique_ptr<TACommunication> entry = factory(entryText, !entries_.empty());
         if (!entry) throw TBaseError("TCanChannelSim::TCanChannelSim", "Open error");
         entries_.push_back(std::move(entry));
         const int comma = text.Find(",", p);
@@ -64,9 +64,30 @@ uint64_t TCanChannelSim::Drain(std::chrono::milliseconds limit)
     return undelivered;
 }
 
+void TCanChannelSim::StopReceiving()
+{
+    entries_.front()->StopReceiving();
+}
+
+std::optional<TBaseError> TCanChannelSim::ReceiveLosses() const
+{
+    const TACommunication& entry = *entries_.front();
+    const TReceiveLosses losses = entry.Losses();
+    if (!losses.Any())
+        return std::nullopt;
+    return TBaseError("TCanChannelSim::Read", "Frames lost on receiving", entry.Where() + ": " + losses.Text());
+}
+
 TCanChannelSim::CommFactory TCanChannelSim::DefaultFactory()
 {
-    return [](const TAString& description) { return TACommunication::New(description, TSimFrameRecord::Size); };
+    return [](const TAString& description, bool sendOnly) {
+        const TCommOptions::TCheck check = [](const uint8_t* record, uint8_t& state) {
+            TSimFrameRecord::Bytes bytes;
+            std::copy(record, record + TSimFrameRecord::Size, bytes.begin());
+            return TSimFrameRecord::Valid(bytes, state);
+        };
+        return TACommunication::New(description, TCommOptions(TSimFrameRecord::Size, check, sendOnly));
+    };
 }
 
 TCanChannelSim::Clock TCanChannelSim::DefaultClock()

@@ -2,7 +2,7 @@
 // A simulation CAN channel: frames travel as 24-byte records (TSimFrameRecord) over
 // up to MaxEntries communication channels. Entry 0 is written and read (normally the
 // node's own); entries 1 to 7 are only written, carrying the same frames to further
-// nodes.
+// nodes: they have no receive side and never take what their medium brings.
 //
 // The text is the channel description after "Simulation ": communication
 // descriptions separated by commas, for example "RAM 1 2,RAM 2 1". Entry j is made
@@ -12,7 +12,8 @@
 // fails in the factory with its configuration error.
 //
 // Every entry carries records of TSimFrameRecord::Size bytes (the default factory makes
-// them so): entries send whole records only and pass on only whole records received.
+// them so): entries send whole records only and pass on only whole records received, and
+// only valid ones (TSimFrameRecord::Valid); a byte stream slides to the next valid record.
 //
 // Threads: Write on the transmit timer's thread (it only appends to send buffers), Drain
 // on the thread that closes the channel once no Write is under way, Read on the window
@@ -30,8 +31,10 @@
 class TCanChannelSim : public TCanChannel {
 public:
     static constexpr int MaxEntries = 8;
-    // Makes one communication channel from its description; throws on failure.
-    using CommFactory = std::function<std::unique_ptr<TACommunication>(const TAString& description)>;
+    // Makes one communication channel from its description (send-only for entries after
+    // the first); throws on failure.
+    using CommFactory =
+        std::function<std::unique_ptr<TACommunication>(const TAString& description, bool sendOnly)>;
     // Microseconds on the reader's clock; stamps every frame that Read returns.
     using Clock = std::function<int64_t()>;
 
@@ -54,6 +57,11 @@ public:
     // frames not delivered, counted per entry (a frame two entries could not deliver
     // counts twice).
     uint64_t Drain(std::chrono::milliseconds limit) override;
+
+    // Entry 0 stops taking from its medium; what it took stays for Read.
+    void StopReceiving() override;
+    // Entry 0's losses: cut records, invalid records, skipped and dropped bytes.
+    std::optional<TBaseError> ReceiveLosses() const override;
 
     int EntryCount() const { return static_cast<int>(entries_.size()); }
 

@@ -59,3 +59,12 @@ bool TSimFrameRecord::Valid(const Bytes& bytes)
     if (flags != 0 && bytes[DlcOffset] > 8) return false;
     return Decode(bytes).IsValid();
 }
+
+bool TSimFrameRecord::Valid(const Bytes& bytes, uint8_t& state)
+{
+    constexpr uint8_t SeenFlags = 1;
+    const bool marked = bytes[FlagsOffset] != 0;
+    if (!Valid(bytes) || (!marked && (state & SeenFlags) != 0)) return false;
+    if (marked) state |= SeenFlags;
+    return true;
+}

@@ -40,4 +40,9 @@ public:
     // A record a sender of this format writes: no unknown flag bits, Dlc at most 8 and
     // an identifier that fits its kind. (The two padding bytes are not looked at.)
     static bool Valid(const Bytes& bytes);
+    // Valid, for one record of a stream from one sender: a sender that marks its records
+    // (flags other than 0) marks every one, so once state has seen a marked record (it
+    // starts at 0), an unmarked one is not valid either: it is most likely bytes out of
+    // line, such as a record that lost a byte.
+    static bool Valid(const Bytes& bytes, uint8_t& state);
 };

@@ -42,28 +42,34 @@ TAString Count(uint64_t n, const char* unit)
 
 } // namespace
 
-std::unique_ptr<TACommunication> TACommunication::New(const TAString& description, size_t recordSize)
+std::unique_ptr<TACommunication> TACommunication::New(const TAString& description, const TCommOptions& options)
 {
     const TAString kind = description.Word(0);
     if (kind == "HDD") {
         NeedWords(description, 3);
-        return std::make_unique<TCommHDD>(description.Word(1), description.Word(2), recordSize);
+        return std::make_unique<TCommHDD>(description.Word(1), description.Word(2), options);
     }
     if (kind == "SOC") {
         NeedWords(description, 5);
-        const auto port = [](const TAString& w) { return w.AsWord(TAString::nmDec); };
-        const uint16_t remotePort = Field(description, 2, "remote port", "a number from 0 to 65535", port);
-        const uint16_t localPort = Field(description, 3, "local port", "a number from 0 to 65535", port);
+        // Port 0 would be any free port the system picks: no peer could know where to connect.
+        const auto port = [](const TAString& w) {
+            const uint16_t n = w.AsWord(TAString::nmDec);
+            if (n == 0)
+                throw TACommunicationError("TACommunication::New", "ConfigError");
+            return n;
+        };
+        const uint16_t remotePort = Field(description, 2, "remote port", "a number from 1 to 65535", port);
+        const uint16_t localPort = Field(description, 3, "local port", "a number from 1 to 65535", port);
         const bool keep = Field(description, 4, "keep-connection flag", "a whole number",
                                 [](const TAString& w) { return w.AsInt32(TAString::nmDec); }) != 0;
-        return std::make_unique<TCommSocket>(description.Word(1), remotePort, localPort, keep, recordSize);
+        return std::make_unique<TCommSocket>(description.Word(1), remotePort, localPort, keep, options);
     }
     if (kind == "RAM") {
         NeedWords(description, 3);
         const auto slot = [](const TAString& w) { return w.AsByte(TAString::nmDec); };
         const uint8_t sendSlot = Field(description, 1, "send slot", "a number from 0 to 255", slot);
         const uint8_t receiveSlot = Field(description, 2, "receive slot", "a number from 0 to 255", slot);
-        return std::make_unique<TCommRam>(sendSlot, receiveSlot, recordSize);
+        return std::make_unique<TCommRam>(sendSlot, receiveSlot, options);
     }
     if (kind == "COM") {
         NeedWords(description, 5);
@@ -72,13 +78,13 @@ std::unique_ptr<TACommunication> TACommunication::New(const TAString& descriptio
         const uint8_t dataBits = Field(description, 3, "data bits", "a number from 0 to 255",
                                        [](const TAString& w) { return w.AsByte(TAString::nmDec); });
         return std::make_unique<TCommRs232>(description.Word(1), bitRate, dataBits, description.Word(4)[0],
-                                            recordSize);
+                                            options);
     }
     throw TACommunicationError("TACommunication::New", "ConfigError");
 }
 
-TACommunication::TACommunication(TPause sendIdle, TPause receiveIdle, size_t recordSize)
-    : recordSize_(std::max<size_t>(recordSize, 1)),
+TACommunication::TACommunication(TPause sendIdle, TPause receiveIdle, const TCommOptions& options)
+    : recordSize_(std::max<size_t>(options.RecordSize, 1)), check_(options.Check), sendOnly_(options.SendOnly),
       sendThread_(TAThread::Send,
                   [this] {
                       const bool again = Send();
@@ -95,10 +101,52 @@ TACommunication::~TACommunication()
     StopThreads();
 }
 
-void TACommunication::StartThreads(const TAThread::TLauncher& receiveLauncher)
+void TACommunication::ReportUnread()
 {
-    receiveThread_.Start(receiveLauncher);
+    if (const size_t left = receiveBuffer_.Count(); left > 0)
+        TAThread::Report("TACommunication::Close Received records not read",
+                         TBaseError("TACommunication::Close", "Received records not read",
+                                    Where() + ": " + Count(left / recordSize_, "record")
+                                        + " taken from the medium were never read and are lost"));
+}
+
+void TACommunication::StartThreads(const TAThread::TLauncher& receiveLauncher, bool receiveThread)
+{
+    receiveCarriesSends_ = receiveThread;
+    if (!sendOnly_ || receiveThread)
+        receiveThread_.Start(receiveLauncher);
     sendThread_.Start();
+}
+
+void TACommunication::StopReceiving()
+{
+    receiveStopping_ = true;
+    UnblockReceive();
+    if (!receiveCarriesSends_) {
+        const bool ran = !sendOnly_;
+        receiveThread_.Join();
+        if (ran && !receiveThread_.Error()) {
+            try {
+                FinalReceive();
+            } catch (const TBaseError& error) {
+                TAThread::Report(error.Operation() + " " + error.Message(), error);
+            }
+        }
+        return;
+    }
+    // The thread goes on carrying the sends; it says when it has stopped taking.
+    std::unique_lock lock(progressMutex_);
+    while (!receiveStopped_ && !ReceivePathEnded())
+        progress_.wait_for(lock, DrainLook);
+}
+
+bool TACommunication::ReceiveStopped()
+{
+    if (!ReceiveStopping())
+        return false;
+    if (!receiveStopped_.exchange(true))
+        NoteSendProgress();
+    return true;
 }
 
 void TACommunication::StopThreads()
@@ -180,16 +228,18 @@ std::optional<TAString> TACommunication::TakeCutRecords()
 size_t TACommunication::MayReceive(const TInbound& stream) const
 {
     const size_t room = receiveBuffer_.Room();
-    return room - room % recordSize_ + (recordSize_ - 1 - stream.partial.size());
+    // A stream finding its way back to valid records may hold more than one record's bytes.
+    const size_t may = room - room % recordSize_ + recordSize_ - 1;
+    return may > stream.partial.size() ? may - stream.partial.size() : 0;
 }
 
 void TACommunication::Deliver(TInbound& stream, const uint8_t* bytes, size_t n)
 {
+    if (check_) {
+        DeliverChecked(stream, bytes, n);
+        return;
+    }
     size_t dropped = 0;
-    const auto put = [&](const uint8_t* from, size_t size) {
-        if (receiveBuffer_.Write(from, size) < size)
-            dropped += size;
-    };
     if (!stream.partial.empty()) {
         const size_t fill = std::min(n, recordSize_ - stream.partial.size());
         stream.partial.insert(stream.partial.end(), bytes, bytes + fill);
@@ -197,30 +247,147 @@ void TACommunication::Deliver(TInbound& stream, const uint8_t* bytes, size_t n)
         n -= fill;
         if (stream.partial.size() < recordSize_)
             return;
-        put(stream.partial.data(), recordSize_);
+        dropped += Put(stream.partial.data(), recordSize_);
         stream.partial.clear();
     }
     const size_t whole = n - n % recordSize_;
-    if (whole > 0) {
-        // As many whole records as fit go in as one piece; a medium that cannot wait loses the rest.
-        const size_t fits = std::min(whole, receiveBuffer_.Room() / recordSize_ * recordSize_);
-        if (fits > 0)
-            put(bytes, fits);
-        dropped += whole - fits;
-    }
+    dropped += Put(bytes, whole);
     stream.partial.assign(bytes + whole, bytes + n);
+    NoteDropped(dropped);
+}
+
+size_t TACommunication::Put(const uint8_t* records, size_t size)
+{
+    if (size == 0)
+        return 0;
+    // As many whole records as fit go in as one piece; a medium that cannot wait loses the rest.
+    const size_t fits = std::min(size, receiveBuffer_.Room() / recordSize_ * recordSize_);
+    if (fits > 0 && receiveBuffer_.Write(records, fits) < fits)
+        return size;
+    return size - fits;
+}
+
+void TACommunication::NoteDropped(size_t dropped)
+{
     if (dropped > 0)
         NoteLoss(discarded_, discardReported_, dropped, "TACommunication::Receive", "Receive buffer full",
                  Where() + ": " + Count(dropped, "byte")
                      + " arrived while the receive buffer was full and were dropped in whole records");
 }
 
+void TACommunication::DeliverChecked(TInbound& stream, const uint8_t* bytes, size_t n)
+{
+    std::vector<uint8_t> work;
+    work.reserve(stream.partial.size() + n);
+    work.insert(work.end(), stream.partial.begin(), stream.partial.end());
+    work.insert(work.end(), bytes, bytes + n);
+    std::vector<uint8_t> good;
+    good.reserve(work.size());
+    uint64_t invalid = 0;
+    uint64_t skipped = 0;
+    size_t at = 0;
+    while (work.size() - at >= recordSize_) {
+        const uint8_t* record = work.data() + at;
+        uint8_t state = stream.checkState;
+        bool valid = RecordValid(record, state);
+        if (valid && stream.skipping > 0) {
+            // After lost alignment a record is believed only when the one behind it is valid
+            // too (or nothing follows yet): a few bytes of a damaged record often look valid.
+            if (work.size() - at >= 2 * recordSize_) {
+                uint8_t next = state;
+                valid = RecordValid(record + recordSize_, next);
+            } else if (work.size() - at != recordSize_) {
+                break;   // wait for the next record to decide
+            }
+        }
+        if (valid) {
+            stream.checkState = state;
+            skipped += stream.skipping;
+            stream.skipping = 0;
+            good.insert(good.end(), record, record + recordSize_);
+            at += recordSize_;
+        } else if (stream.resync) {
+            ++stream.skipping;
+            ++at;
+        } else {
+            ++invalid;
+            at += recordSize_;
+        }
+    }
+    stream.partial.assign(work.begin() + static_cast<std::ptrdiff_t>(at), work.end());
+    NoteDropped(Put(good.data(), good.size()));
+    if (invalid + skipped > 0)
+        NoteInvalid(invalid, skipped, Where());
+}
+
+void TACommunication::NoteInvalid(uint64_t records, uint64_t skippedBytes, const TAString& where)
+{
+    invalid_ += records;
+    skipped_ += skippedBytes;
+    if (invalidReported_.exchange(true))
+        return;
+    TAString what;
+    if (records > 0)
+        what = Count(records, "invalid record") + " refused";
+    if (skippedBytes > 0)
+        what += TAString(what.IsEmpty() ? "" : ", ") + Count(skippedBytes, "byte")
+                + " skipped to find the next valid record";
+    const TBaseError error("TACommunication::Receive", "Invalid records",
+                          where + ": " + what
+                              + " (a length above 8, unknown flag bits or an identifier too large for its kind);"
+                                " the totals follow at the end");
+    TAThread::Report("TACommunication::Receive Invalid records", error);
+}
+
+void TACommunication::NoteRefusedDrop(const TBaseError& error)
+{
+    ++refusedDrops_;
+    TAThread::Report(error.Operation() + " " + error.Message(), error);
+}
+
+TReceiveLosses TACommunication::Losses() const
+{
+    TReceiveLosses losses;
+    losses.CutRecords = cutTotal_.load();
+    losses.InvalidRecords = invalid_.load();
+    losses.SkippedBytes = skipped_.load();
+    losses.DiscardedBytes = discarded_.load();
+    losses.RefusedDrops = refusedDrops_.load();
+    return losses;
+}
+
+TAString TReceiveLosses::Text() const
+{
+    TAString text;
+    const auto add = [&](uint64_t n, const char* unit, const char* what) {
+        if (n == 0)
+            return;
+        text += TAString(text.IsEmpty() ? "" : ", ") + Count(n, unit) + what;
+    };
+    add(CutRecords, "cut record", "");
+    add(InvalidRecords, "invalid record", " refused");
+    add(SkippedBytes, "byte", " skipped between records");
+    add(DiscardedBytes, "byte", " dropped while the receive buffer was full");
+    add(RefusedDrops, "file", " left at the read name");
+    return text;
+}
+
 void TACommunication::EndStream(TInbound& stream, const TAString& where)
 {
+    if (stream.skipping > 0) {
+        // Still looking for a valid record: what is left is part of what was skipped.
+        const uint64_t skipped = stream.skipping + stream.partial.size();
+        stream.skipping = 0;
+        stream.partial.clear();
+        NoteInvalid(0, skipped, where);
+        return;
+    }
+    stream.checkState = 0;
     if (stream.partial.empty())
         return;
     const size_t cut = stream.partial.size();
     stream.partial.clear();
+    ++cutTotal_;
     std::lock_guard guard(cutMutex_);
     ++cutRecords_;
     lastCut_ = where + " ended " + Count(cut, "byte") + " into a " + TAString(std::to_string(recordSize_))

@@ -14,6 +14,7 @@ struct TCommRam::TTable {
     struct TBlock {
         std::vector<uint8_t> bytes;
         const TCommRam* sender = nullptr;
+        size_t senderBytes = 0;   // the sender's own bytes at the end of bytes
     };
     std::mutex mutex;
     std::array<std::condition_variable, SlotCount> changed;
@@ -38,8 +39,8 @@ std::shared_ptr<TCommRam::TTable> SharedTable()
 
 } // namespace
 
-TCommRam::TCommRam(uint8_t sendSlot, uint8_t receiveSlot, size_t recordSize)
-    : TACommunication(std::nullopt, std::nullopt, recordSize), table_(SharedTable()),
+TCommRam::TCommRam(uint8_t sendSlot, uint8_t receiveSlot, const TCommOptions& options)
+    : TACommunication(std::nullopt, std::nullopt, options), table_(SharedTable()),
       receiveSlot_(receiveSlot), sendSlot_(sendSlot)
 {
     StartThreads();
@@ -48,11 +49,32 @@ TCommRam::TCommRam(uint8_t sendSlot, uint8_t receiveSlot, size_t recordSize)
 TCommRam::~TCommRam()
 {
     StopThreads();
-    // A block of ours that nobody took stays for a later receiver, but no longer names us.
-    std::lock_guard guard(table_->mutex);
-    auto& slot = table_->slots[sendSlot_];
-    if (slot && slot->sender == this)
-        slot->sender = nullptr;
+    std::vector<uint8_t> back(ReceiveBuffer().Count());
+    back.resize(ReceiveBuffer().Read(back.data(), back.size()));
+    {
+        std::lock_guard guard(table_->mutex);
+        // A block of ours that nobody took stays for a later receiver, but no longer names us.
+        auto& slot = table_->slots[sendSlot_];
+        if (slot && slot->sender == this)
+            slot->sender = nullptr;
+        // What was taken and not read goes back in front of what waits in the slot.
+        if (!back.empty()) {
+            auto& in = table_->slots[receiveSlot_];
+            if (in) {
+                back.insert(back.end(), in->bytes.begin(), in->bytes.end());
+                in->bytes = std::move(back);
+            } else {
+                in = TTable::TBlock{std::move(back), nullptr, 0};
+            }
+        }
+    }
+    table_->changed[receiveSlot_].notify_all();
+}
+
+void TCommRam::UnblockReceive()
+{
+    { std::lock_guard guard(table_->mutex); }
+    table_->changed[receiveSlot_].notify_all();
 }
 
 TAString TCommRam::Where() const
@@ -72,7 +94,7 @@ size_t TCommRam::HeldBytes() const
 {
     std::lock_guard guard(table_->mutex);
     const auto& slot = table_->slots[sendSlot_];
-    return slot && slot->sender == this ? slot->bytes.size() : 0;
+    return slot && slot->sender == this ? slot->senderBytes : 0;
 }
 
 bool TCommRam::Send()
@@ -88,7 +110,7 @@ bool TCommRam::Send()
             return false;
         // Only the send thread takes from the send buffer, so the count cannot shrink meanwhile.
         const size_t count = buffer.Count() / RecordSize() * RecordSize();
-        TTable::TBlock block{std::vector<uint8_t>(count), this};
+        TTable::TBlock block{std::vector<uint8_t>(count), this, count};
         if (buffer.Read(block.bytes.data(), count) < count)
             throw TBaseError("TCommRam::Send", "Fatal-Error");
         slot = std::move(block);
@@ -103,12 +125,38 @@ bool TCommRam::Receive()
     {
         std::unique_lock lock(table_->mutex);
         auto& slot = table_->slots[receiveSlot_];
-        table_->changed[receiveSlot_].wait(lock, [&] { return slot.has_value() || IsStopping(); });
-        if (IsStopping())
+        table_->changed[receiveSlot_].wait(lock, [&] { return slot.has_value() || ReceiveStopping(); });
+        if (ReceiveStopping())
             return false;
         // The block stays in its slot (its sender waits) until the receive buffer has room.
-        if (slot->bytes.size() > MayReceive(TInbound{}))
-            return false;
+        const size_t may = MayReceive(TInbound{}) / RecordSize() * RecordSize();
+        if (slot->bytes.size() > may) {
+            // A block given back at a close may be larger than the buffer: it goes in pieces.
+            if (slot->bytes.size() <= ReceiveBuffer().Limit() || may == 0)
+                return false;
+            block.assign(slot->bytes.begin(), slot->bytes.begin() + static_cast<std::ptrdiff_t>(may));
+            slot->bytes.erase(slot->bytes.begin(), slot->bytes.begin() + static_cast<std::ptrdiff_t>(may));
+            slot->senderBytes = std::min(slot->senderBytes, slot->bytes.size());
+        } else {
+            block = std::move(slot->bytes);
+            slot.reset();
+        }
+    }
+    table_->changed[receiveSlot_].notify_all();
+    TInbound stream;
+    Deliver(stream, block.data(), block.size());
+    EndStream(stream, "RAM block in slot " + TAString(static_cast<int32_t>(receiveSlot_)));
+    return true;
+}
+
+void TCommRam::FinalReceive()
+{
+    std::vector<uint8_t> block;
+    {
+        std::lock_guard guard(table_->mutex);
+        auto& slot = table_->slots[receiveSlot_];
+        if (!slot || slot->bytes.size() > MayReceive(TInbound{}))
+            return;
         block = std::move(slot->bytes);
         slot.reset();
     }
@@ -116,5 +164,4 @@ bool TCommRam::Receive()
     TInbound stream;
     Deliver(stream, block.data(), block.size());
     EndStream(stream, "RAM block in slot " + TAString(static_cast<int32_t>(receiveSlot_)));
-    return true;
 }

@@ -10,6 +10,10 @@
 // to itself. The table exists while at least one TCommRam does; blocks still in it when
 // the last one goes are freed with it.
 //
+// Closing gives back what was taken but not read: the records still in the receive buffer
+// go back into the receive slot, in front of a block that a sender put there meanwhile.
+// A send-only channel never takes from its receive slot.
+//
 // Both waits sleep on their slot's condition variable (no polling) and end at once when
 // the channel stops; a receive step that finds no room waits for Read to make some.
 
@@ -22,7 +26,7 @@ class TCommRam final : public TACommunication {
 public:
     static constexpr int SlotCount = 256;
 
-    TCommRam(uint8_t sendSlot, uint8_t receiveSlot, size_t recordSize = 1);
+    TCommRam(uint8_t sendSlot, uint8_t receiveSlot, const TCommOptions& options = {});
     ~TCommRam() override;
 
     TAString Where() const override;
@@ -33,6 +37,8 @@ protected:
     bool Send() override;
     bool Receive() override;
     void Unblock() override;
+    void UnblockReceive() override;
+    void FinalReceive() override;
     // A block of this channel's that still waits in its send slot.
     size_t HeldBytes() const override;
 

@@ -45,8 +45,9 @@ TAThread::TJoin QtLauncher(std::function<void()> body)
 
 } // namespace
 
-TCommRs232::TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity, size_t recordSize)
-    : TACommunication(std::nullopt, std::nullopt, recordSize), port_(port), bitRate_(bitRate), dataBits_(dataBits),
+TCommRs232::TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity,
+                       const TCommOptions& options)
+    : TACommunication(std::nullopt, std::nullopt, options), port_(port), bitRate_(bitRate), dataBits_(dataBits),
       parity_(parity), wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK))
 {
     if (wake_ < 0)
@@ -58,7 +59,7 @@ TCommRs232::TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits,
             body();
             rs232_.reset();
         });
-    });
+    }, true);
     try {
         opened.get();
     } catch (...) {
@@ -71,6 +72,7 @@ TCommRs232::TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits,
 TCommRs232::~TCommRs232()
 {
     StopThreads();
+    ReportUnread();
     ::close(wake_);
 }
 
@@ -153,8 +155,19 @@ bool TCommRs232::Receive()
     }
     Carry();
 
+    // A send-only channel, or one whose receiving has stopped, takes nothing from the line;
+    // when the stop comes, what the line has brought until then is still taken.
+    bool taking = !SendOnly() && !finalTaken_;
+    if (taking && ReceiveStopping()) {
+        uint8_t rest[ReceiveStep];
+        for (int n = rs232_->Read(rest, ReceiveStep); n > 0; n = rs232_->Read(rest, ReceiveStep))
+            Deliver(stream_, rest, static_cast<size_t>(n));
+        finalTaken_ = true;
+        taking = false;
+        ReceiveStopped();
+    }
     uint8_t bytes[ReceiveStep];
-    const int got = rs232_->Read(bytes, ReceiveStep);
+    const int got = taking ? rs232_->Read(bytes, ReceiveStep) : 0;
     if (got > 0) {
         // A serial line cannot wait: records beyond the receive buffer's room are dropped and counted.
         Deliver(stream_, bytes, static_cast<size_t>(got));
@@ -174,10 +187,10 @@ bool TCommRs232::Receive()
     pending_ = static_cast<size_t>(std::max<int64_t>(queued, 0));
     NoteSendProgress();
     pollfd waits[2] = {{wake_, POLLIN, 0},
-                       {rs232_->Handle(), static_cast<short>(POLLIN | (queued > 0 ? POLLOUT : 0)), 0}};
+                       {rs232_->Handle(), static_cast<short>((taking ? POLLIN : 0) | (queued > 0 ? POLLOUT : 0)), 0}};
     if (IsStopping())
         return false;
-    if (::poll(waits, 2, -1) < 0 && errno != EINTR)
+    if (::poll(waits, waits[1].events != 0 ? 2 : 1, -1) < 0 && errno != EINTR)
         return false;
     return true;
 }

@@ -10,8 +10,12 @@
 // the rest waits in the send buffer. A serial line cannot hold the peer back: what arrives
 // while the receive buffer is full is dropped in whole records and counted (Discarded).
 //
+// The line is one stream that can lose or gain bytes: it is read record by record with the
+// record check, sliding past bytes that make no valid record. A send-only channel (and one
+// whose receiving has stopped) takes nothing from the line.
+//
 // The port is opened on that thread before the constructor returns, so an open failure
-// (TRs232Error "ConnectError") passes out of the constructor. A port that fails later (a
+// (TRs232Error "ConnectError", naming the port and why: missing, busy, bad settings) passes out of the constructor. A port that fails later (a
 // vanished device) ends the thread with TRs232Error("TCommRs232::Receive", "PortError"),
 // which is reported; bytes written afterwards stay unsent and Drain counts them.
 
@@ -28,7 +32,8 @@ public:
     static constexpr int ReceiveStep = 4096;
     static constexpr size_t PortQueue = 16 * 1024;
 
-    TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity, size_t recordSize = 1);
+    TCommRs232(const TAString& port, uint32_t bitRate, uint8_t dataBits, char parity,
+               const TCommOptions& options = {});
     ~TCommRs232() override;
 
     TAString Where() const override;
@@ -40,6 +45,7 @@ protected:
     bool Send() override;
     bool Receive() override;
     void Unblock() override;
+    void UnblockReceive() override { Signal(); }
     void NotifySendData() override;
     size_t HeldBytes() const override { return pending_.load(); }
     // The receive thread carries the sends.
@@ -58,6 +64,7 @@ private:
     std::promise<void> opened_;
     std::unique_ptr<TRs232> rs232_;   // receive thread only
     std::atomic<bool> portFailed_{false};
+    bool finalTaken_ = false;          // receive thread: the stop's last look at the line is done
     std::atomic<size_t> pending_{0};   // bytes in the port's queue (receive thread writes)
-    TInbound stream_;                  // receive thread
+    TInbound stream_{{}, true, 0, 0};  // receive thread; a line that can lose bytes
 };

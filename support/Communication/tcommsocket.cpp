@@ -18,14 +18,37 @@ constexpr auto ReceiveIdle = 50ms;
 constexpr auto ConnectRetryPause = 20ms;
 constexpr int ConnectTimeoutMs = 3000;
 constexpr size_t StageSize = 64 * 1024;
+constexpr auto AcknowledgeLook = 5ms;
+constexpr auto LongestAcceptPause = std::chrono::milliseconds(2000);
+
+std::mutex stallMutex;
+std::chrono::milliseconds stallTime = TCommSocket::DefaultStall;
+
+std::chrono::milliseconds StallTime()
+{
+    std::lock_guard guard(stallMutex);
+    return stallTime;
+}
+
+bool OutOfResources(int code)
+{
+    return code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM;
+}
 
 } // namespace
 
+void TCommSocket::SetStallTime(std::chrono::milliseconds stall)
+{
+    std::lock_guard guard(stallMutex);
+    stallTime = stall;
+}
+
 TCommSocket::TCommSocket(const TAString& remoteAddress, uint16_t remotePort, uint16_t localPort,
-                         bool keepConnection, size_t recordSize)
-    : TACommunication(std::nullopt, ReceiveIdle, recordSize), keepConnection_(keepConnection),
+                         bool keepConnection, const TCommOptions& options)
+    : TACommunication(std::nullopt, ReceiveIdle, options), keepConnection_(keepConnection), stall_(StallTime()),
       remote_(remoteAddress, remotePort),
-      local_(remote_.IsLoopback() ? SockAddr("127.0.0.1", localPort) : SockAddr::Any(localPort)),
+      local_(remote_.IsLoopback() ? SockAddr::Loopback(localPort, remote_.Family())
+                                  : SockAddr::Any(localPort, remote_.Family())),
       wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), stage_(StageSize)
 {
     if (wake_ < 0)
@@ -36,6 +59,7 @@ TCommSocket::TCommSocket(const TAString& remoteAddress, uint16_t remotePort, uin
 TCommSocket::~TCommSocket()
 {
     StopThreads();
+    ReportUnread();
     ::close(wake_);
 }
 
@@ -54,6 +78,46 @@ void TCommSocket::Unblock()
     write_.shutdown();
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+}
+
+void TCommSocket::UnblockReceive()
+{
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wake_, &one, sizeof one);
+}
+
+void TCommSocket::FinalReceive()
+{
+    // Peers that have connected and not been accepted yet count as well.
+    for (;;) {
+        if (readState_ != 2 && readState_ != 3)
+            break;
+        pollfd wait{listen_.Handle(), POLLIN, 0};
+        if (::poll(&wait, 1, 0) != 1 || !(wait.revents & POLLIN))
+            break;
+        const size_t before = connections_.size();
+        AcceptPeer();
+        if (connections_.size() == before)
+            break;
+    }
+    for (auto& connection : connections_) {
+        // What the connection has brought so far, as far as it fits.
+        for (;;) {
+            const size_t may = std::min(MayReceive(connection.stream), stage_.size());
+            if (may == 0)
+                break;
+            const ssize_t got = ::recv(connection.socket.Handle(), stage_.data(), may, MSG_DONTWAIT);
+            if (got <= 0)
+                break;
+            Deliver(connection.stream, stage_.data(), static_cast<size_t>(got));
+        }
+    }
+}
+
+size_t TCommSocket::HeldBytes() const
+{
+    std::lock_guard guard(handles_);
+    return static_cast<size_t>(write_.unacknowledged());
 }
 
 void TCommSocket::CloseListener()
@@ -77,7 +141,7 @@ void TCommSocket::OpenListener()
             std::lock_guard guard(handles_);
             if (IsStopping())
                 return;
-            listen_.create();
+            listen_.create(local_.Family());
         }
         readState_ = 0;
         listen_.bind(local_);
@@ -109,12 +173,26 @@ void TCommSocket::OpenListener()
 void TCommSocket::AcceptPeer()
 {
     TConnection connection;
+    connection.stream.resync = true;
     try {
         if (!listen_.accept(connection.socket, connection.peer))
             return;
-    } catch (const TSocketError&) {
-        return;   // the peer gave up before it was accepted
+    } catch (const TSocketError& error) {
+        if (!OutOfResources(error.Code()))
+            return;   // the peer gave up before it was accepted
+        // The peer stays queued; trying again at once would spin.
+        acceptPause_ = std::min(std::max(acceptPause_ * 2, std::chrono::milliseconds(50)), LongestAcceptPause);
+        if (!acceptReported_) {
+            acceptReported_ = true;
+            TAThread::Report("TCommSocket::Receive accept",
+                             TBaseError("Socket::accept", "accept",
+                                        Where() + ": a peer cannot be accepted (" + std::strerror(error.Code())
+                                            + "); it waits, and accepting is tried again after a pause"));
+        }
+        PauseReceive(acceptPause_);
+        return;
     }
+    acceptPause_ = std::chrono::milliseconds(0);
     std::lock_guard guard(handles_);
     if (IsStopping())
         return;
@@ -142,6 +220,8 @@ bool TCommSocket::ReadFrom(TConnection& connection)
 
 bool TCommSocket::Receive()
 {
+    if (ReceiveStopping())
+        return false;
     // Flow control: Read wakes this thread once the application has taken bytes.
     if (MayReceive(TInbound{}) < ReceiveRoom)
         return false;
@@ -158,7 +238,7 @@ bool TCommSocket::Receive()
         waits.push_back({connection.socket.Handle(), POLLIN, 0});
     if (::poll(waits.data(), waits.size(), -1) < 0)
         return errno == EINTR;
-    if (IsStopping())
+    if (ReceiveStopping())
         return false;
 
     for (size_t i = 0; i < connections_.size();) {
@@ -189,7 +269,7 @@ void TCommSocket::ConnectWriteChannel()
             std::lock_guard guard(handles_);
             if (IsStopping())
                 return;
-            write_.create();
+            write_.create(remote_.Family());
         }
         writeState_ = 0;
         write_.connect(remote_, ConnectTimeoutMs, [this] { return IsStopping(); });
@@ -212,6 +292,47 @@ void TCommSocket::ConnectWriteChannel()
     }
 }
 
+void TCommSocket::LoseWriteChannel(const TAString& why)
+{
+    const int held = write_.unacknowledged();
+    CloseWriteChannel();
+    if (held > 0)
+        TAThread::Report("TCommSocket::Send Connection lost",
+                         TBaseError("TCommSocket::Send", "Connection lost",
+                                    Where() + ": the connection broke (" + why + ") with "
+                                        + TAString(std::to_string(held))
+                                        + " bytes sent but not acknowledged by the peer; they may not have arrived"));
+}
+
+void TCommSocket::ReportStall()
+{
+    if (stallReported_)
+        return;
+    stallReported_ = true;
+    TAThread::Report("TCommSocket::Send Peer not reading",
+                     TBaseError("TCommSocket::Send", "Peer not reading",
+                                Where() + ": the peer has taken nothing for "
+                                    + TAString(static_cast<double>(stall_.count()) / 1000.0, 0, 1)
+                                    + " s; the records wait on the same connection (a new one could overtake them)"));
+}
+
+bool TCommSocket::WaitAcknowledged()
+{
+    auto waited = std::chrono::milliseconds(0);
+    while (write_.unacknowledged() > 0) {
+        if (write_.peerClosed()) {
+            LoseWriteChannel("closed by the peer");
+            return true;
+        }
+        if (!PauseSend(AcknowledgeLook))
+            return false;
+        waited += AcknowledgeLook;
+        if (waited >= stall_)
+            ReportStall();
+    }
+    return true;
+}
+
 bool TCommSocket::Send()
 {
     TABuffer& buffer = SendBuffer();
@@ -224,13 +345,14 @@ bool TCommSocket::Send()
     buffer.Peek(stage.data(), step);
     size_t start = 0;   // the first byte of the stage not yet sent whole on some connection
     size_t done = 0;    // bytes of the stage the current connection has taken
+    const int stallSeconds = static_cast<int>(std::max<int64_t>(1, (stall_.count() + 999) / 1000));
     while (start + done < step) {
         if (IsStopping()) {
             buffer.Skip(done - done % unit);
             return false;
         }
         if (writeState_ == 4 && write_.peerClosed())
-            CloseWriteChannel();
+            LoseWriteChannel("closed by the peer");
         if (writeState_ == 5)
             ConnectWriteChannel();
         if (writeState_ != 4) {
@@ -241,11 +363,28 @@ bool TCommSocket::Send()
         try {
             while (start + done < step) {
                 const size_t left = step - start - done;
-                done += static_cast<size_t>(
-                    write_.send(stage.data() + start + done, static_cast<int>(left), static_cast<int>(1 + left / 10)));
+                // Short waits, so that a stop is noticed; the stall is judged over all of them.
+                const auto began = std::chrono::steady_clock::now();
+                for (;;) {
+                    try {
+                        done += static_cast<size_t>(
+                            write_.send(stage.data() + start + done, static_cast<int>(left), 1));
+                        break;
+                    } catch (const TSocketError& error) {
+                        if (error.Kind() != TSocketError::SendTimeout)
+                            throw;
+                        if (IsStopping()) {
+                            buffer.Skip(done - done % unit);
+                            return false;
+                        }
+                        if (std::chrono::steady_clock::now() - began >= std::chrono::seconds(stallSeconds))
+                            ReportStall();
+                    }
+                }
+                stallReported_ = false;
             }
-        } catch (const TBaseError&) {
-            CloseWriteChannel();
+        } catch (const TBaseError& error) {
+            LoseWriteChannel(error.Message());
             // Records the connection took whole count as sent; the one it took only part of
             // goes again, whole, on the next connection.
             const size_t whole = done - done % unit;
@@ -255,7 +394,11 @@ bool TCommSocket::Send()
         }
     }
     buffer.Skip(done);
-    if (!keepConnection_)
+    if (!keepConnection_) {
+        // The next step's connection must not overtake what this one still holds.
+        if (!WaitAcknowledged())
+            return false;
         CloseWriteChannel();
+    }
     return true;
 }

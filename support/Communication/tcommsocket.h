@@ -9,8 +9,19 @@
 // bytes): it peeks them, sends them and only then skips them, so bytes are neither lost
 // nor repeated when a connection breaks between steps. When a connection breaks within
 // a step, the records it took whole count as sent and the record it took only part of is
-// sent again, whole, on the next connection (the peer drops the cut part). With the
-// keep-connection flag 0 every send step uses a connection of its own.
+// sent again, whole, on the next connection (the peer drops the cut part); what the broken
+// connection held unacknowledged is reported as possibly lost. With the keep-connection
+// flag 0 every send step uses a connection of its own, closed once the peer's TCP has
+// acknowledged all of it.
+//
+// Records leave in order: no new connection is made while the old one holds bytes the
+// peer has not acknowledged. A peer that takes nothing for the stall time (100 s unless
+// set otherwise) is reported (once per stall); the records wait on the same connection.
+// "Delivered" (Drain) means acknowledged by the peer's TCP: the bytes have reached the
+// peer's machine. Whether the program there has read them cannot be known from here.
+//
+// The remote address is a host name, a dotted IPv4 address or an IPv6 literal; the local
+// port listens with the same family.
 //
 // The read side serves every connected peer at once (several senders may share one
 // receiver); each connection is its own stream, so records of different peers never mix
@@ -18,9 +29,14 @@
 // It stops reading while the receive buffer is full (1 MiB; TCP then holds the senders
 // back), so a flooding peer cannot exhaust memory.
 //
-// The local port listens on every address, or only on 127.0.0.1 when the remote address is a
-// loopback address (the peer is then on this machine, and the port stays closed to the network).
-// A local port that cannot be bound is reported once; the channel keeps trying.
+// The local port listens on every address, or only on the loopback address when the remote address
+// is one (the peer is then on this machine, and the port stays closed to the network).
+// A local port that cannot be bound is reported once; the channel keeps trying. An accept
+// that fails for want of descriptors or memory (EMFILE, ENFILE, ENOBUFS, ENOMEM) is reported
+// once and tried again after a pause that doubles up to 2 s.
+//
+// Every connection is a byte stream that may come from anything: it is read record by
+// record with the record check, sliding past bytes that do not make a valid record.
 //
 // Read-channel states: 0 created, 1 bound, 2 listening, 3 at least one peer connected, 5 closed.
 // Write-channel states: 0 created, 4 connected, 5 closed.
@@ -30,6 +46,7 @@
 #include "support/Communication/tacommunication.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -40,9 +57,13 @@ public:
     static constexpr size_t ReceiveRoom = 128;
     static constexpr size_t ReceiveLimit = TABuffer::DefaultLimit;
 
-    // Throws TBaseError("SockAddr::SockAddr", "address") for a remote address that is not dotted IPv4.
+    static constexpr std::chrono::milliseconds DefaultStall{100000};
+    // The stall time of channels made from now on (tests); DefaultStall when not set.
+    static void SetStallTime(std::chrono::milliseconds stall);
+
+    // Throws TBaseError("SockAddr::SockAddr", "address") for a remote address that names no host.
     TCommSocket(const TAString& remoteAddress, uint16_t remotePort, uint16_t localPort, bool keepConnection,
-                size_t recordSize = 1);
+                const TCommOptions& options = {});
     ~TCommSocket() override;
 
     TAString Where() const override;
@@ -53,6 +74,9 @@ protected:
     bool Send() override;
     bool Receive() override;
     void Unblock() override;
+    void UnblockReceive() override;
+    void FinalReceive() override;
+    size_t HeldBytes() const override;
 
 private:
     struct TConnection {
@@ -68,14 +92,23 @@ private:
     void ConnectWriteChannel();
     void CloseListener();
     void CloseWriteChannel();
+    // The write connection broke: reports what it held unacknowledged, then closes it.
+    void LoseWriteChannel(const TAString& why);
+    // Waits until the peer has acknowledged everything sent (false: stopping).
+    bool WaitAcknowledged();
+    void ReportStall();
 
     bool keepConnection_;
     std::atomic<int> readState_{5};
     std::atomic<int> writeState_{5};
     std::atomic<bool> bindReported_{false};
+    std::chrono::milliseconds stall_;
+    bool stallReported_ = false;              // send thread
+    bool acceptReported_ = false;             // receive thread
+    std::chrono::milliseconds acceptPause_{0};   // receive thread
     // Guards the handles between their owning thread (which creates and closes them)
     // and Unblock (which shuts them down from the destroying thread).
-    std::mutex handles_;
+    mutable std::mutex handles_;
     Socket write_;        // send thread
     SockAddr remote_;
     Socket listen_;       // receive thread

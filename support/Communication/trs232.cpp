@@ -36,22 +36,45 @@ TAString TRs232::DevicePath(const TAString& port)
 TRs232::TRs232(const TAString& port, uint32_t bitRate, int dataBits, char parityLetter)
 {
     const TAString device = DevicePath(port);
+    const TAString where = "COM port '" + port + "'" + (device.IsEmpty() || device == port ? TAString() : " (" + device + ")");
+    const auto fail = [&](const TAString& why) { return TRs232Error("TRs232::TRs232", "ConnectError", where + ": " + why); };
     QSerialPort::Parity parity = QSerialPort::NoParity;
-    if (device.IsEmpty() || dataBits < 5 || dataBits > 8 || !ParityFor(parityLetter, parity)
-        || bitRate < 1 || bitRate > 0x7FFFFFFF)
-        throw TRs232Error("TRs232::TRs232", "ConnectError");
+    if (device.IsEmpty())
+        throw fail("not a port number from 1 or a device path");
+    if (dataBits < 5 || dataBits > 8)
+        throw fail("bad settings: " + TAString(static_cast<int32_t>(dataBits)) + " data bits (5 to 8 are possible)");
+    if (!ParityFor(parityLetter, parity))
+        throw fail("bad settings: parity '" + TAString(parityLetter) + "' (N, E, O, M or S)");
+    if (bitRate < 1 || bitRate > 0x7FFFFFFF)
+        throw fail("bad settings: bit rate " + TAString(std::to_string(bitRate)));
 
     port_ = std::make_unique<QSerialPort>();
     port_->setPortName(QString::fromUtf8(device.c_str()));
-    bool ok = port_->open(QIODevice::ReadWrite);
-    ok = ok && port_->setBaudRate(static_cast<qint32>(bitRate));
-    ok = ok && port_->setDataBits(static_cast<QSerialPort::DataBits>(dataBits));
-    ok = ok && port_->setParity(parity);
-    ok = ok && port_->setStopBits(QSerialPort::OneStop);
-    ok = ok && port_->setFlowControl(QSerialPort::NoFlowControl);
-    if (!ok) {
+    if (!port_->open(QIODevice::ReadWrite)) {
+        const auto error = port_->error();
+        const TAString text(port_->errorString().toStdString());
         port_.reset();
-        throw TRs232Error("TRs232::TRs232", "ConnectError");
+        switch (error) {
+        case QSerialPort::DeviceNotFoundError: throw fail("missing: no such device (" + text + ")");
+        case QSerialPort::PermissionError: throw fail("busy or not permitted: in use by another program, or no permission (" + text + ")");
+        default: throw fail("does not open (" + text + ")");
+        }
+    }
+    const char* setting = nullptr;
+    if (!port_->setBaudRate(static_cast<qint32>(bitRate)))
+        setting = "bit rate";
+    else if (!port_->setDataBits(static_cast<QSerialPort::DataBits>(dataBits)))
+        setting = "data bits";
+    else if (!port_->setParity(parity))
+        setting = "parity";
+    else if (!port_->setStopBits(QSerialPort::OneStop))
+        setting = "stop bits";
+    else if (!port_->setFlowControl(QSerialPort::NoFlowControl))
+        setting = "flow control";
+    if (setting) {
+        const TAString text(port_->errorString().toStdString());
+        port_.reset();
+        throw fail(TAString("bad settings: the device refuses the ") + setting + " (" + text + ")");
     }
 }
 

@@ -7,7 +7,9 @@
 #include <chrono>
 #include <fcntl.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -62,10 +64,10 @@ void Socket::Require(bool open, const char* check) const
         throw TSocketError(CheckSource, check, TSocketError::Check, 0);
 }
 
-void Socket::create()
+void Socket::create(int family)
 {
     Require(false, "m_hSocket == NULL");
-    handle_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    handle_ = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (handle_ < 0) {
         const int code = errno;
         handle_ = -1;
@@ -78,7 +80,7 @@ void Socket::bind(const SockAddr& local)
     Require(true, "m_hSocket != NULL");
     const int yes = 1;
     ::setsockopt(handle_, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    if (::bind(handle_, local.Raw(), SockAddr::Size()) != 0)
+    if (::bind(handle_, local.Raw(), local.Size()) != 0)
         throw TSocketError("Socket::bind", "bind", TSocketError::Bind, errno);
 }
 
@@ -95,7 +97,7 @@ bool Socket::accept(Socket& target, SockAddr& peer)
     if (target.IsOpen())
         throw TSocketError(CheckSource, "sConnect.m_hSocket == NULL", TSocketError::Check, 0);
     for (;;) {
-        socklen_t size = SockAddr::Size();
+        socklen_t size = SockAddr::Capacity();
         const int handle = ::accept4(handle_, peer.Raw(), &size, SOCK_CLOEXEC);
         if (handle >= 0) {
             target.handle_ = handle;
@@ -117,7 +119,7 @@ void Socket::connect(const SockAddr& remote, int timeoutMs, const std::function<
     const int flags = ::fcntl(handle_, F_GETFL);
     ::fcntl(handle_, F_SETFL, flags | O_NONBLOCK);
     int code = 0;
-    if (::connect(handle_, remote.Raw(), SockAddr::Size()) != 0) {
+    if (::connect(handle_, remote.Raw(), remote.Size()) != 0) {
         code = errno;
         if (code == EINPROGRESS || code == EINTR) {
             // Wait in short slices so that a stop request is noticed.
@@ -198,6 +200,14 @@ bool Socket::peerClosed()
         return errno != EAGAIN && errno != EWOULDBLOCK;
     }
     return false;
+}
+
+int Socket::unacknowledged() const
+{
+    int bytes = 0;
+    if (!IsOpen() || ::ioctl(handle_, SIOCOUTQ, &bytes) != 0)
+        return 0;
+    return bytes;
 }
 
 void Socket::setNoDelay()

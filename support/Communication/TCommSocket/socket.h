@@ -1,5 +1,5 @@
 #pragma once
-// One IPv4 stream socket handle, owned (closed by the destructor). Every failure throws a
+// One IPv4 or IPv6 stream socket handle, owned (closed by the destructor). Every failure throws a
 // TSocketError with the operation, the message and the kind below; programming checks
 // (an operation on a closed socket, create on an open one) throw kind Check.
 //
@@ -33,7 +33,7 @@ public:
     bool IsOpen() const { return handle_ >= 0; }
     int Handle() const { return handle_; }
 
-    void create();
+    void create(int family = AF_INET);
     // Binds with SO_REUSEADDR, so a port can be bound again at once after a close.
     void bind(const SockAddr& local);
     void listen();
@@ -49,6 +49,8 @@ public:
     int receive(void* place, int size, int timeoutSeconds);
     // True when the peer has closed or reset the connection; discards bytes it sent.
     bool peerClosed();
+    // Bytes sent that the peer's TCP has not acknowledged yet (SIOCOUTQ); 0 when closed.
+    int unacknowledged() const;
     void setNoDelay();
     void shutdown();
     void close();

@@ -62,7 +62,7 @@ TEST_F(TCliRunnerFiles, BadInputsAndOutputsFailBeforeAnyFileChanges)
         {{"--fast", "--duration", "1", "--channel", "Nonsense 1 2", "--log-out", Path("link.asc")}, 1,
          "Selected driver not supported"},
         {{"--fast", "--duration", "1", "--channel", "Simulation SOC 127.0.0.1 5000 70000 1", log, report}, 1,
-         "Message: OutOfRange: SOC local port '70000' is not a number from 0 to 65535"},
+         "Message: OutOfRange: SOC local port '70000' is not a number from 1 to 65535"},
         {{"--fast", "--duration", "1", "--channel", "Simulation RAM 1 1,HDD " + Path("out") + " " + Path("in") +
               ",RAM 2 256", log, report}, 1,
          "RAM receive slot '256' is not a number from 0 to 255"},

@@ -285,3 +285,45 @@ TEST(TCanChannelQtCanBus, IncompleteDescriptionOrBadBitRateIsRefusedBeforeAnyDev
         EXPECT_TRUE(StartsWith(e.Message(), "Bit rate invalid: ")) << "'" << text << "': " << e.Message().str();
     }
 }
+
+// A receive queue that overflows because nobody reads: the first Read after it says so
+// (once), the frames still waiting follow in order, and the total is told at the end.
+TEST(TCanChannelQtCanBus, ReceiveQueueOverflowIsReportedAndCounted)
+{
+    auto a = OpenBus();
+    auto b = OpenBus();
+    ASSERT_TRUE(WaitUntilLinked(*a, *b));
+    constexpr uint32_t extra = 1000;
+    const uint32_t total = static_cast<uint32_t>(TQtCanBusPort::ReceiveCapacity) + extra;
+    for (uint32_t i = 0; i < total;) {
+        try {
+            a->Write(virtualbus::Numbered(ForwardBase, i));
+            ++i;
+        } catch (const TBaseError&) {
+            std::this_thread::sleep_for(milliseconds(5));   // the device has not taken the queue yet
+        }
+    }
+    const auto deadline = steady_clock::now() + seconds(60);
+    while (b->DroppedFrames() < extra && steady_clock::now() < deadline) std::this_thread::sleep_for(milliseconds(10));
+    ASSERT_EQ(b->DroppedFrames(), extra);
+
+    try {
+        b->Read();
+        ADD_FAILURE() << "the overflow was not told";
+    } catch (const TBaseError& e) {
+        EXPECT_EQ(e.Operation(), "TCanChannelQtCanBus::Read");
+        EXPECT_EQ(e.Message(), "Receive queue full");
+        EXPECT_TRUE(Contains(e.Detail(), "1000 received frames were dropped")) << e.Detail().str();
+    }
+    uint32_t next = extra;   // the oldest went first
+    for (TCanFrame f = b->Read(); !f.IsNone(); f = b->Read()) {
+        ASSERT_TRUE(virtualbus::IsNumbered(f, ForwardBase, next)) << "frame " << next;
+        ++next;
+    }
+    EXPECT_EQ(next, total);
+    const std::optional<TBaseError> losses = b->ReceiveLosses();
+    ASSERT_TRUE(losses.has_value());
+    EXPECT_EQ(losses->Message(), "Frames lost on receiving");
+    EXPECT_TRUE(Contains(losses->Detail(), ": 1000 received frames dropped")) << losses->Detail().str();
+    EXPECT_FALSE(a->ReceiveLosses().has_value());
+}

@@ -35,6 +35,8 @@ struct Link {
     std::unique_ptr<NullModem> modem;
     std::unique_ptr<TACommunication> a;
     std::unique_ptr<TACommunication> b;
+    std::string bDescription;   // b's own description, to open b again
+    bool givesBack = false;     // the medium takes back what b took and did not read
     std::string bDrop;      // HDD: the drop b takes
     uint16_t bPort = 0;     // SOC: the port b listens on
     int bSlot = -1;         // RAM: the slot b takes from
@@ -64,8 +66,10 @@ Link MakeRam()
 {
     Link link;
     link.a = Open("RAM 10 11");
-    link.b = Open("RAM 11 10");
+    link.bDescription = "RAM 11 10";
+    link.b = Open(link.bDescription);
     link.bSlot = 10;
+    link.givesBack = true;
     return link;
 }
 
@@ -83,8 +87,10 @@ Link MakeHdd()
     Link link;
     link.dir = std::make_unique<TempDir>();
     link.a = Open("HDD " + *link.dir / "ab" + " " + *link.dir / "ba");
-    link.b = Open("HDD " + *link.dir / "ba" + " " + *link.dir / "ab");
+    link.bDescription = "HDD " + *link.dir / "ba" + " " + *link.dir / "ab";
+    link.b = Open(link.bDescription);
     link.bDrop = *link.dir / "ab";
+    link.givesBack = true;
     return link;
 }
 
@@ -119,7 +125,8 @@ Link MakeSoc(int keep)
     const std::vector<uint16_t> ports = FreePorts(2);
     Link link;
     link.a = Open(Soc(ports[1], ports[0], keep));
-    link.b = Open(Soc(ports[0], ports[1], keep));
+    link.bDescription = Soc(ports[0], ports[1], keep);
+    link.b = Open(link.bDescription);
     link.bPort = ports[1];
     return link;
 }
@@ -139,7 +146,8 @@ Link MakeCom()
     Link link;
     link.modem = std::make_unique<NullModem>();
     link.a = Open("COM " + link.modem->First() + " 115200 8 N");
-    link.b = Open("COM " + link.modem->Second() + " 115200 8 N");
+    link.bDescription = "COM " + link.modem->Second() + " 115200 8 N";
+    link.b = Open(link.bDescription);
     return link;
 }
 
@@ -403,6 +411,62 @@ TEST_P(ChannelContract, FloodIsHeldAtTheBoundAndEveryRecordAccountedFor)
     reader.join();
     EXPECT_EQ(got, accepted);
     EXPECT_EQ(link_.b->Discarded(), 0U);
+}
+
+// A receiver that stops while records flow: every record it took is read after the stop,
+// in order, from the first on, none twice; where the medium can take back what was taken
+// and not read (a mailbox, a drop), nothing is lost at all: the next receiver gets the rest.
+TEST_P(ChannelContract, ReceiverStoppedWhileRecordsFlowHandsOverEverythingItTook)
+{
+    constexpr uint32_t total = 40000;
+    std::atomic<bool> writing{true};
+    std::thread writer([&] {
+        for (uint32_t n = 0; n < total && writing;) {
+            const Bytes burst = Records(n, std::min<uint32_t>(100, total - n));
+            if (link_.a->Write(burst.data(), burst.size()) == burst.size())
+                n += static_cast<uint32_t>(burst.size() / RecordSize);
+            else
+                std::this_thread::sleep_for(1ms);
+        }
+    });
+    std::vector<uint32_t> got = ReadSequences(*link_.b, 2000);
+    link_.b->StopReceiving();
+    const size_t taken = link_.b->Available();
+    const std::vector<uint32_t> rest = ReadSequences(*link_.b, taken / RecordSize, 5s);
+    got.insert(got.end(), rest.begin(), rest.end());
+    std::this_thread::sleep_for(50ms);
+    EXPECT_EQ(link_.b->Available(), 0U) << "taken after the stop";
+    EXPECT_EQ(got, Range(0, static_cast<uint32_t>(got.size()))) << "a record taken was lost or came twice";
+    EXPECT_EQ(link_.b->Losses().Any(), false) << link_.b->Losses().Text().str();
+    if (!link_.givesBack) {
+        writing = false;
+        writer.join();
+        return;
+    }
+    link_.b.reset();
+    link_.b = Open(link_.bDescription);
+    const std::vector<uint32_t> after = ReadSequences(*link_.b, total - got.size(), 60s);
+    writer.join();
+    got.insert(got.end(), after.begin(), after.end());
+    EXPECT_EQ(got, Range(0, total));
+}
+
+// A send-only channel on b's medium takes nothing from it: what a sends stays in the medium
+// (or waits at a), and a receiver opened afterwards gets all of it.
+TEST_P(ChannelContract, SendOnlyChannelNeverTakesFromItsMedium)
+{
+    link_.b.reset();
+    auto sendOnly = TACommunication::New(link_.bDescription.c_str(), TCommOptions(RecordSize, nullptr, true));
+    EXPECT_TRUE(sendOnly->SendOnly());
+    const Bytes records = Records(0, 50);
+    link_.a->Write(records.data(), records.size());
+    std::this_thread::sleep_for(300ms);
+    EXPECT_EQ(sendOnly->Available(), 0U);
+    if (link_.modem)
+        return;   // a serial line keeps nothing for a later reader
+    sendOnly.reset();
+    link_.b = Open(link_.bDescription);
+    EXPECT_EQ(ReadSequences(*link_.b, 50), Range(0, 50));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, ChannelContract, ::testing::ValuesIn(kinds),

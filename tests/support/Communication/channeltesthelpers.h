@@ -201,6 +201,7 @@ public:
     }
 
     bool Valid() const { return handle_ >= 0; }
+    int Handle() const { return handle_; }
 
     bool SendAll(const Bytes& bytes)
     {

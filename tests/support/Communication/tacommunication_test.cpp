@@ -115,8 +115,8 @@ TEST(TACommunication, NumberWordsFollowTheNumberParserAndNameTheField)
     } cases[] = {
         {"RAM 256 1", "OutOfRange", "RAM send slot '256' is not a number from 0 to 255"},
         {"RAM 1 a", "Hex-Error", "RAM receive slot 'a' is not a number from 0 to 255"},
-        {"SOC 127.0.0.1 65536 5001 1", "OutOfRange", "SOC remote port '65536' is not a number from 0 to 65535"},
-        {"SOC 127.0.0.1 5000 70000 1", "OutOfRange", "SOC local port '70000' is not a number from 0 to 65535"},
+        {"SOC 127.0.0.1 65536 5001 1", "OutOfRange", "SOC remote port '65536' is not a number from 1 to 65535"},
+        {"SOC 127.0.0.1 5000 70000 1", "OutOfRange", "SOC local port '70000' is not a number from 1 to 65535"},
         {"COM 1 -5 8 N", "OutOfRange", "COM bit rate '-5' is not a number from 0 to 4294967295"},
         {"COM 1 9600 300 N", "OutOfRange", "COM data bits '300' is not a number from 0 to 255"},
     };
@@ -130,7 +130,25 @@ TEST(TACommunication, NumberWordsFollowTheNumberParserAndNameTheField)
             EXPECT_EQ(error.Detail(), c.detail) << c.description;
         }
     }
-    ExpectError("SOC localhost 5000 5001 1", "SockAddr::SockAddr", "address");
+    // Port 0 would be a port the system picks: no peer could connect to it.
+    const struct {
+        const char* description;
+        const char* detail;
+    } zero[] = {
+        {"SOC 127.0.0.1 0 5001 1", "SOC remote port '0' is not a number from 1 to 65535"},
+        {"SOC 127.0.0.1 5000 0 1", "SOC local port '0' is not a number from 1 to 65535"},
+    };
+    for (const auto& c : zero) {
+        try {
+            TACommunication::New(c.description);
+            ADD_FAILURE() << "'" << c.description << "' was accepted";
+        } catch (const TACommunicationError& error) {
+            EXPECT_EQ(error.Operation(), "TACommunication::New") << c.description;
+            EXPECT_EQ(error.Message(), "ConfigError") << c.description;
+            EXPECT_EQ(error.Detail(), c.detail) << c.description;
+        }
+    }
+    ExpectError("SOC no-such-host.invalid 5000 5001 1", "SockAddr::SockAddr", "address");
 }
 
 TEST(TACommunication, SerialPortThatDoesNotOpenIsAConnectError)
@@ -244,13 +262,17 @@ TEST(TCommHDD, DropLargerThanTheReceiveBufferIsTakenInPiecesOrPutBack)
     }
     {
         // Closed with the receive buffer full: 43690 whole records (1048560 bytes) fit in
-        // 1 MiB. The drop then holds exactly the others, the start of a cut-off one included.
+        // 1 MiB, and 1000 of them were read. The drop then holds exactly the others: the
+        // 42690 taken and not read, the start of a cut-off one and the rest of the file.
         TempDir dir;
         auto channel = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);
         Drop(dir / "in", drop);
         ASSERT_TRUE(Eventually([&] { return channel->Available() == 1048560; }));
+        const Bytes read = ReadFor(*channel, 24000);
+        EXPECT_EQ(read, Bytes(drop.begin(), drop.begin() + 24000));
+        channel->StopReceiving();
         channel.reset();
-        const Bytes rest(drop.begin() + 1048560, drop.end());
+        const Bytes rest(drop.begin() + 24000, drop.end());
         EXPECT_EQ(FileBytes(dir / "in"), rest);
         // The node that reads next starts where this one stopped.
         auto next = TACommunication::New(("HDD " + dir / "out" + " " + dir / "in").c_str(), 24);

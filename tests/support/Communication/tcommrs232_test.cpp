@@ -143,3 +143,44 @@ TEST(TCommRs232, FloodWithNobodyReadingIsHeldAtTheBoundAndWhatIsDroppedIsCounted
 }
 
 } // namespace
+
+// An open that fails names the port and says why: missing, busy, bad settings.
+TEST(TCommRs232, OpenErrorsNameThePortAndTheReason)
+{
+    Pty pty;
+    const std::string slave = pty.SlaveName();
+    auto holder = TACommunication::New(("COM " + slave + " 9600 8 N").c_str());   // holds the port
+    const struct {
+        std::string description;
+        std::string detail;   // the detail begins with this
+    } cases[] = {
+        {"COM /dev/quorvella-no-such-port 9600 8 N", "COM port '/dev/quorvella-no-such-port': missing"},
+        {"COM 0 9600 8 N", "COM port '0': not a port number from 1 or a device path"},
+        {"COM 7 9600 9 N", "COM port '7' (/dev/ttyS6): bad settings: 9 data bits (5 to 8 are possible)"},
+        {"COM " + slave + " 9600 8 X", "COM port '" + slave + "': bad settings: parity 'X' (N, E, O, M or S)"},
+        {"COM " + slave + " 9600 8 N", "COM port '" + slave + "': busy or not permitted"},
+    };
+    for (const auto& c : cases) {
+        try {
+            TACommunication::New(c.description.c_str());
+            ADD_FAILURE() << "'" << c.description << "' was accepted";
+        } catch (const TBaseError& error) {
+            EXPECT_EQ(error.Operation(), "TRs232::TRs232") << c.description;
+            EXPECT_EQ(error.Message(), "ConnectError") << c.description;
+            EXPECT_EQ(error.Detail().Find(c.detail), 0) << c.description << ": " << error.Detail().str();
+        }
+    }
+}
+
+// A send-only serial channel carries its sends and never takes from the line.
+TEST(TCommRs232, SendOnlyChannelNeverTakesFromTheLine)
+{
+    Pty pty;
+    auto channel = TACommunication::New(("COM " + pty.SlaveName() + " 115200 8 N").c_str(), TCommOptions(24, nullptr, true));
+    const Bytes records = Records(0, 20);
+    ASSERT_EQ(::write(pty.Master(), records.data(), records.size()), static_cast<ssize_t>(records.size()));
+    channel->Write(records.data(), records.size());
+    EXPECT_EQ(ReadMaster(pty.Master(), records.size()), records);
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(channel->Available(), 0U);
+}

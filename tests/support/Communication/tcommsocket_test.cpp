@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <sys/resource.h>
 #include <netinet/tcp.h>
 #include <random>
 
@@ -244,3 +245,163 @@ TEST(TCommSocket, DestructionReleasesBlockedCallsPromptly)
 }
 
 } // namespace
+
+namespace {
+
+// Sets the stall time of the channels made while it lives.
+class StallTime {
+public:
+    explicit StallTime(std::chrono::milliseconds stall) { TCommSocket::SetStallTime(stall); }
+    ~StallTime() { TCommSocket::SetStallTime(TCommSocket::DefaultStall); }
+    StallTime(const StallTime&) = delete;
+    StallTime& operator=(const StallTime&) = delete;
+};
+
+} // namespace
+
+// The remote address may be a host name or an IPv6 literal; two channels that mirror each
+// other exchange records either way.
+TEST(TCommSocket, HostNamesAndIpv6LiteralsOpenAndCarryRecords)
+{
+    for (const char* host : {"localhost", "::1", "[::1]", "127.0.0.1"}) {
+        const uint16_t a = FreePort();
+        const uint16_t b = FreePort();
+        std::unique_ptr<TACommunication> left;
+        std::unique_ptr<TACommunication> right;
+        try {
+            left = TACommunication::New(("SOC " + std::string(host) + " " + std::to_string(b) + " " +
+                                         std::to_string(a) + " 1").c_str(), 24);
+            right = TACommunication::New(("SOC " + std::string(host) + " " + std::to_string(a) + " " +
+                                          std::to_string(b) + " 1").c_str(), 24);
+        } catch (const TBaseError& error) {
+            ADD_FAILURE() << host << ": " << error.Operation().str() << " " << error.Message().str() << " "
+                          << error.Detail().str();
+            continue;
+        }
+        const Bytes forth = Records(0, 50);
+        const Bytes back = Records(50, 50);
+        left->Write(forth.data(), forth.size());
+        right->Write(back.data(), back.size());
+        EXPECT_EQ(ReadFor(*right, forth.size()), forth) << host;
+        EXPECT_EQ(ReadFor(*left, back.size()), back) << host;
+    }
+}
+
+TEST(TCommSocket, UnknownHostSaysWhy)
+{
+    try {
+        TACommunication::New("SOC no-such-host.invalid 5000 5001 1", 24);
+        ADD_FAILURE() << "accepted";
+    } catch (const TBaseError& error) {
+        EXPECT_EQ(error.Operation(), "SockAddr::SockAddr");
+        EXPECT_EQ(error.Message(), "address");
+        EXPECT_EQ(error.Detail().Find("'no-such-host.invalid': "), 0) << error.Detail().str();
+    }
+}
+
+// A receiver that stops reading for longer than the stall time: the sender says so once,
+// opens no second connection (which could overtake the first), and when the receiver reads
+// again every record comes, in order. "Delivered" waits for the peer's acknowledgement.
+TEST(TCommSocket, StalledPeerIsReportedAndRecordsStayInOrder)
+{
+    const StallTime stall(1000ms);
+    CapturedReports reports;
+    const uint16_t port = FreePort();
+    RawSocket listener = RawSocket::Listen(port);
+    auto channel = TACommunication::New(Soc(port, FreePort(), 1).c_str(), 24);
+    // Records go out until the buffers on the way are full and the peer has read nothing for
+    // the stall time.
+    const auto stalls = [&] {
+        const auto taken = reports.Taken();
+        return std::count_if(taken.begin(), taken.end(),
+                             [](const auto& r) { return r.error.Message() == "Peer not reading"; });
+    };
+    uint32_t written = 0;
+    RawSocket peer;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    while (stalls() == 0 && std::chrono::steady_clock::now() < deadline) {
+        const Bytes burst = Records(written, 1000);
+        if (channel->Write(burst.data(), burst.size()) == burst.size())
+            written += 1000;
+        else
+            std::this_thread::sleep_for(20ms);
+        if (!peer.Valid())
+            peer = listener.Accept(0ms);
+    }
+    ASSERT_EQ(stalls(), 1) << "the stall was not reported";
+    ASSERT_TRUE(peer.Valid());
+    EXPECT_GT(channel->Drain(0ms), 0U) << "bytes the peer has not acknowledged count as not delivered";
+    // No second connection was opened meanwhile.
+    EXPECT_FALSE(listener.Accept(200ms).Valid()) << "a second connection could overtake the first";
+
+    // Reading resumes: every record written comes, in order, each once.
+    const Bytes got = peer.Receive(size_t{written} * 24, 120s);
+    ASSERT_EQ(got.size(), size_t{written} * 24);
+    for (size_t at = 0; at < got.size(); at += 24) {
+        uint32_t sequence = 0;
+        ASSERT_TRUE(IsRecord(got.data() + at, sequence)) << at;
+        ASSERT_EQ(sequence, at / 24) << "out of order";
+    }
+    EXPECT_EQ(channel->Drain(10s), 0U);
+    EXPECT_EQ(stalls(), 1) << "told once per stall";
+}
+
+// Out of descriptors when a peer connects: accepting backs off (no spinning) and says so
+// once; once descriptors are free again the peer is accepted and its records come.
+TEST(TCommSocket, AcceptWithoutDescriptorsBacksOffAndIsReported)
+{
+    CapturedReports reports;
+    const uint16_t local = FreePort();
+    auto channel = TACommunication::New(Soc(FreePort(), local, 1).c_str(), 24);
+    ASSERT_TRUE(Eventually([&] { return dynamic_cast<TCommSocket&>(*channel).ReadState() == 2; }));
+    // The peer's socket is made before the descriptors run out; it connects after.
+    RawSocket peer(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    ASSERT_TRUE(peer.Valid());
+    // Fill every free descriptor number below the current soft limit.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &limit), 0);
+    std::vector<int> fillers;
+    for (;;) {
+        const int fd = ::dup(0);
+        if (fd < 0) break;
+        fillers.push_back(fd);
+        if (fillers.size() > 100000) break;
+    }
+    ASSERT_EQ(errno, EMFILE);
+    const sockaddr_in address = RawSocket::Loopback(local);
+    const int connected = ::connect(peer.Handle(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    rusage before{};
+    ::getrusage(RUSAGE_SELF, &before);
+    const bool told = Eventually([&] { return reports.Count() >= 1; }, 5s);
+    std::this_thread::sleep_for(500ms);
+    rusage after{};
+    ::getrusage(RUSAGE_SELF, &after);
+    for (const int fd : fillers) ::close(fd);
+    ASSERT_EQ(connected, 0);
+    ASSERT_TRUE(told) << "EMFILE was not reported";
+    EXPECT_EQ(reports.Count(), 1U);
+    EXPECT_EQ(reports.Taken()[0].error.Operation(), "Socket::accept");
+    EXPECT_NE(reports.Taken()[0].error.Detail().Find("Too many open files"), -1);
+    // Backing off: far less than the half second of CPU a spinning thread would use.
+    const auto cpu = [](const rusage& u) {
+        return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000000L + u.ru_utime.tv_usec + u.ru_stime.tv_usec;
+    };
+    EXPECT_LT(cpu(after) - cpu(before), 250000L);
+    ASSERT_TRUE(peer.SendAll(Records(0, 3)));
+    EXPECT_EQ(ReadFor(*channel, 72), Records(0, 3));
+}
+
+// "localhost" in one program and "127.0.0.1" in the other meet: a name takes its IPv4 address.
+TEST(TCommSocket, LocalhostMeetsAPeerThatWritesTheIpv4Address)
+{
+    const uint16_t a = FreePort();
+    const uint16_t b = FreePort();
+    auto named = TACommunication::New(("SOC localhost " + std::to_string(b) + " " + std::to_string(a) + " 1").c_str(), 24);
+    auto dotted = TACommunication::New(Soc(a, b, 1).c_str(), 24);
+    const Bytes forth = Records(0, 20);
+    const Bytes back = Records(20, 20);
+    named->Write(forth.data(), forth.size());
+    dotted->Write(back.data(), back.size());
+    EXPECT_EQ(ReadFor(*dotted, forth.size()), forth);
+    EXPECT_EQ(ReadFor(*named, back.size()), back);
+}
