@@ -695,6 +695,16 @@ void TFQuorvella::C_ReplayChannelsChange()
     B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
 }
 
+TCanAdapters::TClosing TFQuorvella::ClosingHandover()
+{
+    // What the channel took before it closed reaches the output log like any received
+    // frame; what it lost or could not deliver is told.
+    TCanAdapters::TClosing closing;
+    closing.received = [this](const TCanFrame& frame) { engine_.LogReceived(frame); };
+    closing.error = [this](const TBaseError& error) { ShowError(error); };
+    return closing;
+}
+
 void TFQuorvella::ToggleWindow(QWidget* window)
 {
     if (!window) return;
@@ -771,8 +781,7 @@ void TFQuorvella::InitCan(const TTreeKey& key)
         try {
             TCanChannel* old = engine_.CanChannel();
             engine_.SetCanChannel(nullptr);
-            if (const uint64_t lost = old ? adapters_.CloseChannel(old) : 0)
-                ShowError(TCanAdapters::NotDelivered(lost, TCanAdapters::DefaultDrain));
+            if (old) adapters_.CloseChannel(old, TCanAdapters::DefaultDrain, ClosingHandover());
             engine_.SetCanChannel(adapters_.OpenChannel(TCanAdapters::ChannelDescription(key, drivers_)));
         } catch (const TBaseError& e) {
             if (e.Operation() == "TCanDrvVector::TCanDrvVector" && e.Message().SubString(0, 13) == "ncdOpenDriver"

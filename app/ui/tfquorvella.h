@@ -34,6 +34,7 @@
 #include "app/tmultimediatimer.h"
 #include "app/trunview.h"
 #include "app/ui/tuserquery.h"
+#include "can/tcanadapters.h"
 #include "can/tcandriverentry.h"
 #include "support/tastring.h"
 
@@ -153,6 +154,8 @@ public:
     void ControlsChanged() override;
     // TErrorReporter: through the error dialog.
     void ShowError(const TBaseError& error) override;
+    // How a channel closed by the window hands over what it took and tells what it lost.
+    TCanAdapters::TClosing ClosingHandover();
 
     const TAString& LogOutFileName() const { return logOutFileName_; }
     const QTimer& TimerSys() const { return timerSys_; }

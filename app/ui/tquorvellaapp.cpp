@@ -159,6 +159,13 @@ void TQuorvellaApp::Shutdown()
     if (shutDown_) return;
     shutDown_ = true;
     engine_.Stop();
+    // The channel first: what it took before it closes still reaches the output log.
+    if (canTimer_) canTimer_->Stop();
+    canTimer_.reset();
+    if (TCanChannel* channel = engine_.CanChannel()) {
+        engine_.SetCanChannel(nullptr);
+        adapters_.CloseChannel(channel, TCanAdapters::DefaultDrain, main_->ClosingHandover());
+    }
     engine_.LogOut().Close();
     try {
         cockpit_->StorePosition();
@@ -173,12 +180,6 @@ void TQuorvellaApp::Shutdown()
         std::fflush(stderr);
         if (CloseSignal() == 0) query_.Message(main_.get(), TErrorTable::Caption, text, TUserQuery::icError);
     }
-    if (canTimer_) canTimer_->Stop();
-    canTimer_.reset();
-    TCanChannel* channel = engine_.CanChannel();
-    engine_.SetCanChannel(nullptr);
-    if (const uint64_t lost = channel ? adapters_.CloseChannel(channel) : 0)
-        main_->ShowError(TCanAdapters::NotDelivered(lost, TCanAdapters::DefaultDrain));
     for (QWidget* w : {static_cast<QWidget*>(cockpit_.get()), static_cast<QWidget*>(vehicleData_.get()),
                        static_cast<QWidget*>(validFlagManip_.get()), static_cast<QWidget*>(options_.get()),
                        static_cast<QWidget*>(main_.get())})
