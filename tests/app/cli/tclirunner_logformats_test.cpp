@@ -588,3 +588,35 @@ TEST_F(TCliRunnerLogFormats, CutLogReplaysItsWholeLinesAndSaysTheLastWasCut)
 }
 
 }  // namespace
+
+namespace {
+
+// A recording as J1939 tools write it: a 3-byte request, a TxRq line, a transport note
+// of 5,000 characters, classic frames written as CANFD lines (and a remote one). It
+// loads, and every classic data frame leaves as it was: the request with 3 bytes, the
+// 11-bit frame with its own identifier, an empty frame with none.
+TEST_F(TCliRunnerLogFormats, J1939RecordingReplaysEveryClassicFrameAsItWas)
+{
+    const std::string in = std::string(QV_TEST_DATA_DIR) + "/logs/j1939_mixed.asc";
+    const std::string out = Path("mixed.log");
+    ASSERT_EQ(Run({"--fast", "--source", "log", in, "--log-out", out}), 0) << out_ << err_;
+    const TCanLog sent = TCanLogReader::Load(out);
+    const struct {
+        uint32_t Id;
+        bool Extended;
+        uint8_t Dlc;
+    } expected[] = {
+        {0x18EA00F9, true, 3}, {0x123, false, 2},     {0x18FEF100, true, 8},
+        {0x18FEF101, true, 3}, {0x18EAFF00, true, 0}, {0x18FEF100, true, 8},
+    };
+    ASSERT_EQ(sent.Frames.size(), std::size(expected)) << Read(out);
+    for (size_t i = 0; i < std::size(expected); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(sent.Frames[i].Id, expected[i].Id);
+        EXPECT_EQ(sent.Frames[i].Extended, expected[i].Extended);
+        EXPECT_EQ(sent.Frames[i].Dlc, expected[i].Dlc);
+    }
+    EXPECT_EQ(sent.Frames[0].Data, (std::array<uint8_t, 8>{0xE5, 0xFE, 0x00}));
+}
+
+}  // namespace

@@ -83,8 +83,10 @@ TEST_F(TCliRunnerTiming, BacklogBeyondTheTransmitBufferFailsStrictTimingWithOneF
     ASSERT_NE(n, std::string::npos) << err_;
     const double told = std::stod(err_.substr(n + notice.size()));
     EXPECT_GT(selfCheck, 10.0);
-    // The self-check measures the channel's departures; the notice the buffer's plan.
-    EXPECT_NEAR(told, selfCheck, 5.0) << out_ << err_;
+    // The self-check measures the channel's departures; the notice the hand-over to the
+    // buffer, which sends a frame past its time at its next wake-up: on a busy machine
+    // that wake-up itself can come late.
+    EXPECT_NEAR(told, selfCheck, 10.0 + 0.05 * selfCheck) << out_ << err_;
     EXPECT_NE(err_.find("Timing notice"), std::string::npos) << err_;
     const std::string written = Read(Path("out.l5"));
     EXPECT_EQ(std::count(written.begin(), written.end(), '\n'), 3000);
