@@ -39,7 +39,8 @@ TCanHigh CurrentGroup(TBusFmsStandard& catalogue, uint32_t canId)
 
 std::optional<TRequestResponder::TRequest> TRequestResponder::AsRequest(const TCanFrame& frame)
 {
-    if (frame.IsNone() || (frame.Id & PfMask) != (RequestPgn << 8)) return std::nullopt;
+    if (frame.IsNone() || !frame.Extended || frame.Dlc < 3 || (frame.Id & PfMask) != (RequestPgn << 8))
+        return std::nullopt;
     TRequest r;
     r.Pgn = Pgn24(frame.Data[0], frame.Data[1], frame.Data[2]);
     r.Destination = static_cast<uint8_t>(frame.Id >> 8);
@@ -69,7 +70,15 @@ std::optional<TCanHigh> TRequestResponder::Answer(const TCanFrame& frame, TBusFm
                                                    const TFrameOptions& options, int64_t now)
 {
     const std::optional<TRequest> request = AsRequest(frame);
-    if (!request) return std::nullopt;
+    if (!request) {
+        // A request too short to name a PGN (devices pad theirs to 8 bytes; the first 3
+        // count) cannot be answered: counted when it was meant for us.
+        const auto to = static_cast<uint8_t>(frame.Id >> 8);
+        if (!frame.IsNone() && frame.Extended && frame.Dlc < 3 && (frame.Id & PfMask) == (RequestPgn << 8) &&
+            (to == GlobalAddress || to == options.SourceAddress))
+            ++counts_.Ignored;
+        return std::nullopt;
+    }
     // 0xFF is every node's address, never one node's, even when the options give it as ours.
     const bool toAll = request->Destination == GlobalAddress;
     const bool toUs = !toAll && request->Destination == options.SourceAddress;
@@ -79,14 +88,17 @@ std::optional<TCanHigh> TRequestResponder::Answer(const TCanFrame& frame, TBusFm
     const int group = SentGroup(catalogue, options, request->Pgn);
     if (group < 0) {
         if (!toUs) return std::nullopt;
+        if (!waiting_.insert(NackKey(request->Requester, request->Pgn)).second) {
+            ++counts_.Served;
+            return std::nullopt;
+        }
         ++counts_.Refused;
-        if (!waiting_.insert(NackKey(request->Requester, request->Pgn)).second) return std::nullopt;
         return NegativeAck(*request, options, now);
     }
 
     const uint32_t canId = catalogue.FrameIds()[static_cast<std::size_t>(group)];
     if (waiting_.count(GroupKey(canId))) {
-        ++counts_.Answered;
+        ++counts_.Served;
         return std::nullopt;
     }
     TCanHigh m = CurrentGroup(catalogue, canId);

@@ -48,8 +48,9 @@ public:
         uint8_t Requester = 0;      // the source address of the device that asked
     };
 
-    // The request a frame carries: PDU format 0xEA on data page 0 (either priority);
-    // nothing for any other frame.
+    // The request a frame carries: an extended frame of at least 3 bytes with PDU format
+    // 0xEA on data page 0 (either priority; bytes past the third are padding); nothing
+    // for any other frame.
     static std::optional<TRequest> AsRequest(const TCanFrame& frame);
 
     // The negative acknowledgement of request, with the options' source address and

@@ -165,7 +165,8 @@ TEST_F(TRequestResponderTest, AnAnswerWaitingInTheQueueServesTheSameRequestAgain
     ASSERT_TRUE(Ask(0x18EA0021, 0xFECA));
     EXPECT_FALSE(Ask(0x18EA0021, 0xFECA)) << "the same refusal is waiting";
     EXPECT_TRUE(Ask(0x18EA0033, 0xFECA)) << "another device gets its own refusal";
-    EXPECT_EQ(responder.Counts(), (TRequestCounts{7, 4, 3}));
+    // What went out: two answers and two refusals; three requests served by them.
+    EXPECT_EQ(responder.Counts(), (TRequestCounts{7, 2, 2, 3, 0}));
 
     // Once the first frame of each has left, a request is answered anew.
     responder.Sent(TCanFrame(0x18FEE500, {0x72, 0x60, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF}, 8, 1500000));
@@ -178,6 +179,37 @@ TEST_F(TRequestResponderTest, AnAnswerWaitingInTheQueueServesTheSameRequestAgain
     responder.Reset();
     EXPECT_EQ(responder.Counts(), TRequestCounts());
     EXPECT_TRUE(Ask(0x18EA0021, 0xFEE5)) << "a new run waits for nothing";
+}
+
+// Devices pad their requests to 8 bytes: the first 3 name the PGN. A request shorter
+// than that names none: it is counted when meant for us, never answered from bytes
+// past its length. An 11-bit frame is no J1939 request.
+TEST_F(TRequestResponderTest, RequestsAreAnsweredFromTheirFirstThreeBytesAndShortOnesIgnored)
+{
+    const struct {
+        const char* What;
+        TCanFrame Frame;
+        bool Answered;
+        TRequestCounts Counts;
+    } cases[] = {
+        {"3 bytes to us", TCanFrame(0x18EA0021, {0xE5, 0xFE, 0x00}, 3), true, {1, 1, 0, 0, 0}},
+        {"padded to 8 with 0xFF", TCanFrame(0x18EA0021, {0xE5, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, 8), true,
+         {1, 1, 0, 0, 0}},
+        {"2 bytes to us", TCanFrame(0x18EA0021, {0xE5, 0xFE, 0x00}, 2), false, {0, 0, 0, 0, 1}},
+        {"1 byte to all", TCanFrame(0x18EAFF21, {0xE5}, 1), false, {0, 0, 0, 0, 1}},
+        {"empty to all", TCanFrame(0x18EAFF21, {}, 0), false, {0, 0, 0, 0, 1}},
+        {"2 bytes to another node", TCanFrame(0x18EA3321, {0xE5, 0xFE}, 2), false, {}},
+        {"11-bit", TCanFrame(0x7EA, {0xE5, 0xFE, 0x00}, 3, 0, false), false, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        responder.Reset();
+        EXPECT_EQ(responder.Answer(c.Frame, catalogue, options, 1500000).has_value(), c.Answered);
+        EXPECT_EQ(responder.Counts(), c.Counts);
+    }
+    TRequestCounts counts{5, 2, 1, 1, 1};
+    EXPECT_EQ(counts.Text(), "Requests: 5 received, 2 answered, 1 refused, 1 served by a waiting answer, "
+                             "1 ignored (shorter than 3 bytes)");
 }
 
 TEST_F(TRequestResponderTest, GlobalAddressIsNeverOurs)
