@@ -109,6 +109,8 @@ size_t TABuffer::Peek(void* destination, size_t n) const
 {
     std::lock_guard guard(lock_);
     const size_t count = std::min(n, CountLocked());
+    // An empty destination may be a null pointer (an empty vector's data()).
+    if (count == 0) return 0;
     auto* target = static_cast<uint8_t*>(destination);
     const size_t first = std::min(count, capacity_ - readIndex_);
     std::memcpy(target, storage_.get() + readIndex_, first);
@@ -136,6 +138,7 @@ size_t TABuffer::Read(void* destination, size_t n)
 {
     std::lock_guard guard(lock_);
     const size_t count = std::min(n, CountLocked());
+    if (count == 0) return 0;
     auto* target = static_cast<uint8_t*>(destination);
     const size_t first = std::min(count, capacity_ - readIndex_);
     std::memcpy(target, storage_.get() + readIndex_, first);
