@@ -292,13 +292,13 @@ void TACommunication::DeliverChecked(TInbound& stream, const uint8_t* bytes, siz
         bool valid = RecordValid(record, state);
         if (valid && stream.skipping > 0) {
             // After lost alignment a record is believed only when the one behind it is valid
-            // too (or nothing follows yet): a few bytes of a damaged record often look valid.
-            if (work.size() - at >= 2 * recordSize_) {
-                uint8_t next = state;
-                valid = RecordValid(record + recordSize_, next);
-            } else if (work.size() - at != recordSize_) {
-                break;   // wait for the next record to decide
-            }
+            // too: a few bytes of a damaged record often look valid, and a stream delivers
+            // its bytes in pieces of any size. Until the next record is here, it waits (the
+            // end of the stream decides on a last one).
+            if (work.size() - at < 2 * recordSize_)
+                break;
+            uint8_t next = state;
+            valid = RecordValid(record + recordSize_, next);
         }
         if (valid) {
             stream.checkState = state;
@@ -375,8 +375,14 @@ TAString TReceiveLosses::Text() const
 void TACommunication::EndStream(TInbound& stream, const TAString& where)
 {
     if (stream.skipping > 0) {
-        // Still looking for a valid record: what is left is part of what was skipped.
-        const uint64_t skipped = stream.skipping + stream.partial.size();
+        // Still looking for a valid record. A last one that waited for a record behind it
+        // is taken now that none will come; anything else left was part of what was skipped.
+        uint64_t skipped = stream.skipping + stream.partial.size();
+        uint8_t state = stream.checkState;
+        if (stream.partial.size() == recordSize_ && RecordValid(stream.partial.data(), state)) {
+            skipped = stream.skipping;
+            NoteDropped(Put(stream.partial.data(), recordSize_));
+        }
         stream.skipping = 0;
         stream.partial.clear();
         NoteInvalid(0, skipped, where);

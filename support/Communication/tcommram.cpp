@@ -142,11 +142,17 @@ bool TCommRam::Receive()
             slot.reset();
         }
     }
+    DeliverTaken(block);
+    return true;
+}
+
+void TCommRam::DeliverTaken(const std::vector<uint8_t>& block)
+{
+    // The slot is free: its sender may go on.
     table_->changed[receiveSlot_].notify_all();
     TInbound stream;
     Deliver(stream, block.data(), block.size());
     EndStream(stream, "RAM block in slot " + TAString(static_cast<int32_t>(receiveSlot_)));
-    return true;
 }
 
 void TCommRam::FinalReceive()
@@ -160,8 +166,5 @@ void TCommRam::FinalReceive()
         block = std::move(slot->bytes);
         slot.reset();
     }
-    table_->changed[receiveSlot_].notify_all();
-    TInbound stream;
-    Deliver(stream, block.data(), block.size());
-    EndStream(stream, "RAM block in slot " + TAString(static_cast<int32_t>(receiveSlot_)));
+    DeliverTaken(block);
 }

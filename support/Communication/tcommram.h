@@ -21,6 +21,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 class TCommRam final : public TACommunication {
 public:
@@ -43,6 +44,9 @@ protected:
     size_t HeldBytes() const override;
 
 private:
+    // A block taken out of the receive slot: its sender is woken, the block is delivered.
+    void DeliverTaken(const std::vector<uint8_t>& block);
+
     std::shared_ptr<TTable> table_;
     uint8_t receiveSlot_;
     uint8_t sendSlot_;

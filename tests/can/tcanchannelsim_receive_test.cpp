@@ -185,6 +185,49 @@ TEST(TCanChannelSimReceive, InvalidBytesAreRefusedCountedAndFollowedByAlignedRec
     }
 }
 
+// A stream arrives in pieces of any size. After bad bytes, a window that looks like a
+// record but lies across two real ones must not be taken just because nothing follows it
+// yet: it waits for the record behind it, and the real records come in line.
+TEST(TCanChannelSimReceive, WindowAcrossTwoRecordsIsNotTakenWhileItsFollowerIsMissing)
+{
+    // Record 3's identifier 0x1234 and data bytes 6..7 (8, 2) make the 24 bytes from
+    // two bytes before it look like a valid record of identifier 0x12340000.
+    const TCanFrame three(0x1234, {1, 2, 3, 4, 5, 6, 8, 2}, 8, 3);
+    const Bytes first = Join({RecordsOf(0, 3), Bytes{0x55, 0x00, 0x00}, RecordOf(three)});
+    const size_t split = first.size() - 2;   // the window ends where this piece ends
+    for (const char* medium : {"COM", "SOC"}) {
+        SCOPED_TRACE(medium);
+        std::unique_ptr<Pty> line;
+        std::unique_ptr<TCanChannelSim> channel;
+        RawSocket peer;
+        const uint16_t port = FreePort();
+        if (std::string(medium) == "COM") {
+            line = std::make_unique<Pty>();
+            channel = std::make_unique<TCanChannelSim>("COM " + TAString(line->SlaveName()) + " 115200 8 N");
+        } else {
+            channel = std::make_unique<TCanChannelSim>("SOC 127.0.0.1 " + TAString(static_cast<int32_t>(FreePort())) +
+                                                       " " + TAString(static_cast<int32_t>(port)) + " 1");
+            peer = RawSocket::Connect(port);
+        }
+        auto send = [&](const Bytes& bytes) {
+            if (line)
+                ASSERT_EQ(::write(line->Master(), bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+            else
+                ASSERT_TRUE(peer.SendAll(bytes));
+        };
+        send(Bytes(first.begin(), first.begin() + static_cast<std::ptrdiff_t>(split)));
+        const std::vector<TCanFrame> before = ReadFrames(*channel, 4, nullptr, 300ms);
+        EXPECT_EQ(before.size(), 3u) << "a frame was taken from a window across two records";
+        send(Join({Bytes(first.begin() + static_cast<std::ptrdiff_t>(split), first.end()), RecordsOf(4, 2)}));
+        const std::vector<TCanFrame> after = ReadFrames(*channel, 3);
+        ASSERT_EQ(after.size(), 3u);
+        EXPECT_EQ(after[0].Id, three.Id);
+        EXPECT_EQ(after[0].Data, three.Data);
+        EXPECT_TRUE(IsFrame(after[1], 4));
+        EXPECT_TRUE(IsFrame(after[2], 5));
+    }
+}
+
 // A stream whose sender marks its records (flags) marks all of them: an unmarked record in
 // it is bytes out of line and is not passed on as a frame, while a sender that knows no
 // flags is still understood.
