@@ -484,6 +484,9 @@ bool TRunEngine::OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode)
     // The lines still buffered for the file open so far must reach it, or the user hears why.
     if (logOut_.IsOpen() && !logOut_.Close()) Show(logOut_.Error());
     logOutShown_ = false;
+    // "Written" counts the lines of the file open now, not of the ones before it.
+    framesLogged_ = 0;
+    receivedLogged_ = 0;
     if (!logOut_.Open(fileName, mode)) {
         if (Controls.LogFile) {
             Controls.LogFile = false;

@@ -181,7 +181,8 @@ public:
 
     // Counts of the current run, from its Start: frames handed to the CAN adapter's
     // transmit buffer, frames written to the output log (sent and received), and the
-    // received frames among them.
+    // received frames among them. The output log's counts start again with each file
+    // OpenLogOut opens.
     uint64_t FramesSent() const { return framesSent_; }
     uint64_t FramesLogged() const { return framesLogged_; }
     uint64_t ReceivedLogged() const { return receivedLogged_; }

@@ -312,9 +312,19 @@ TEST_F(TRunEngineTick, RunCountsTheFramesSentAndLoggedFromItsStart)
     RunFor(100);
     EXPECT_EQ(engine.FramesSent(), 0u);
     EXPECT_GT(engine.FramesLogged(), 0u);
+
+    // A new output file in the middle of the run: "Written" is the lines of that file.
+    transmit.fail = TRecordingTransmit::fNone;
+    const std::string second = name + ".2";
+    std::remove(second.c_str());
+    ASSERT_TRUE(engine.OpenLogOut(second));
+    EXPECT_EQ(engine.FramesLogged(), 0u);
+    RunFor(500);
     engine.Stop();
+    EXPECT_EQ(engine.FramesLogged() * 35u, std::filesystem::file_size(second));
     engine.LogOut().Close();
     std::remove(name.c_str());
+    std::remove(second.c_str());
 }
 
 TEST_F(TRunEngineTick, NoChannelOrAdapterOffMeansNothingIsWritten)
