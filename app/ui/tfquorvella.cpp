@@ -574,6 +574,10 @@ void TFQuorvella::B_StartStopClick()
 
 void TFQuorvella::ChangeDataSourceClick()
 {
+    // The source already running, clicked again (or its mnemonic): nothing changes.
+    if (engine_.Running() && RB_Simulation->isChecked() == engine_.Controls.Simulation &&
+        RB_InternLog->isChecked() == engine_.Controls.InternalLog)
+        return;
     engine_.Stop();
     const bool simulation = RB_Simulation->isChecked();
     for (QWidget* w : {static_cast<QWidget*>(RB_FzgSim), static_cast<QWidget*>(CB_VFMActive),

@@ -520,6 +520,23 @@ private slots:
         QCOMPARE(sent->text(), QString("%1 frames (CAN-Adapter off)").arg(lines));
     }
 
+    void clickingTheSourceThatRunsKeepsTheRunGoing()
+    {
+        auto app = Start();
+        Click(*app, "B_StartStop");
+        QVERIFY(app->Engine().Running());
+        Click(*app, "RB_Simulation");
+        QVERIFY(app->Engine().Running());
+        // Another source stops the run, as choosing a source always did.
+        Click(*app, "RB_InternLog");
+        QVERIFY(!app->Engine().Running());
+        Click(*app, "B_StartStop");
+        QVERIFY(app->Engine().Running());
+        Click(*app, "RB_InternLog");
+        QVERIFY(app->Engine().Running());
+        Click(*app, "B_StartStop");
+    }
+
     void outputLogThatCannotBeWrittenIsToldNotSilentlyUnticked()
     {
         auto app = Start();
