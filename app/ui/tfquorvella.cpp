@@ -606,7 +606,11 @@ void TFQuorvella::B_LogFileClick()
     engine_.Stop();
     B_StartStop->setEnabled(false);
     const std::optional<TAString> name = query_.OpenFileName(this, OD_LogFile);
-    if (!name) return;
+    // No file chosen: the log loaded before stays, and so does Start.
+    if (!name) {
+        B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
+        return;
+    }
     LoadUserLog(*name);
 }
 
@@ -614,14 +618,9 @@ void TFQuorvella::LoadUserLog(const TAString& fileName)
 {
     ReadControls();
     engine_.Stop();
-    // The log loaded before is gone from now on, whatever becomes of this load.
-    engine_.SetUserLog(TCanLog());
-    fullLog_ = TCanLog();
-    C_ReplayChannels->clear();
-    C_ReplayChannels->hide();
-    E_LogFile->clear();
-    E_LogFile->setToolTip(QString());
-    B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
+    // The log loaded before stays until this one has loaded: a load that fails or is
+    // cancelled leaves it as it was. The user log's run waits for the load's end.
+    B_StartStop->setEnabled(RB_Simulation->isChecked() || RB_InternLog->isChecked());
     PB_LogLoad->setValue(0);
     static_cast<TLoadBar*>(PB_LogLoad)->SetFileName(QFileInfo(Q(fileName)).fileName());
     logLoad_.Start(fileName);
@@ -658,6 +657,9 @@ void TFQuorvella::LogLoadTimer()
     TLogLoadTask::TResult result = logLoad_.Take();
     ShowLogLoading(false);
     if (result.Log) {
+        fullLog_ = TCanLog();
+        C_ReplayChannels->clear();
+        C_ReplayChannels->hide();
         const TCanLog& log = *result.Log;
         const TAString summary = log.Summary();
         const bool framesSkipped =
@@ -681,8 +683,10 @@ void TFQuorvella::LogLoadTimer()
         B_StartStop->setEnabled(true);
         // Frames of the recording that the replay leaves out: the user is told which.
         if (framesSkipped) query_.Message(this, TErrorTable::Caption, summary, TUserQuery::icInformation);
-    } else if (result.Error) {
-        ShowError(*result.Error);
+    } else {
+        // Failed or cancelled: the log loaded before is still the user log.
+        B_StartStop->setEnabled(RB_Simulation->isChecked() || engine_.ActiveLines().Count() > 0);
+        if (result.Error) ShowError(*result.Error);
     }
 }
 

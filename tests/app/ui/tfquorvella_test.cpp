@@ -1001,7 +1001,7 @@ private slots:
     }
     // A large user log: the window goes on handling events while it loads and shows how
     // far it is; Cancel leaves no log at all, not even the one loaded before.
-    void userLogLoadsInTheBackgroundAndCancelLeavesNoLog()
+    void userLogLoadsInTheBackgroundAndCancelKeepsTheLogBefore()
     {
         std::atomic<bool> entered{false};
         std::atomic<bool> release{false};
@@ -1050,17 +1050,26 @@ private slots:
         QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), Path("big.asc"));
         QVERIFY(Enabled(*app, "B_StartStop"));
 
-        // The next load drops that log at once; cancelled, it leaves none.
+        // The next load keeps that log until it has loaded: cancelled, the log loaded
+        // before is the user log again, with its name and Start.
         release = false;
         entered = false;
         query_.OpenAnswers.push_back(TPath("big.asc"));
         Click(*app, "B_LogFile");
         QTRY_VERIFY_WITH_TIMEOUT(entered.load(), 10000);
-        QCOMPARE(app->Engine().UserLines().Count(), 0);
+        QCOMPARE(app->Engine().UserLines().Count(), 2);
         QVERIFY(!Enabled(*app, "B_StartStop"));
         Click(*app, "B_LogLoadCancel");
         QTRY_VERIFY_WITH_TIMEOUT(!w.LoadingUserLog(), 10000);
-        QCOMPARE(app->Engine().UserLines().Count(), 0);
+        QCOMPARE(app->Engine().UserLines().Count(), 2);
+        QCOMPARE(Find<QLineEdit>(*app, "E_LogFile")->text(), Path("big.asc"));
+        QVERIFY(Enabled(*app, "B_StartStop"));
+        QVERIFY(query_.Boxes.empty());
+
+        // So does a file dialog closed without a choice.
+        Click(*app, "B_LogFile");
+        QCOMPARE(app->Engine().UserLines().Count(), 2);
+        QVERIFY(Enabled(*app, "B_StartStop"));
 
         // Ending the program while a log loads ends the load.
         entered = false;
