@@ -186,7 +186,11 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 
 void TRunEngine::ReleaseHeld()
 {
-    if (held_.empty()) return;
+    // The wait for the transmit buffer starts when a frame begins to wait.
+    if (held_.empty()) {
+        heldSince_ = simTime_;
+        return;
+    }
     const bool toAdapter = Controls.SendCan && canChannel_;
     int room = toAdapter ? transmit_.Room() : std::numeric_limits<int>::max();
     if (room > 0 || !toAdapter) heldSince_ = simTime_;

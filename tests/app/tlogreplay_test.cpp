@@ -773,3 +773,29 @@ TEST_F(TRunEngineReplay, UserLogReplaysItsLayoutFourLinesWithPriority6)
 }
 
 }  // namespace
+
+namespace {
+
+// The second's wait for a transmit buffer that takes nothing starts when a frame begins
+// to wait, not at the frame before it: after a long silence, a buffer full for a
+// moment delays the next frame and loses nothing.
+TEST_F(TRunEngineReplay, BufferFullForAMomentAfterASilenceLosesNothing)
+{
+    Lines("000.0000 18FEF100F315000CFFFFFFFF\n"
+          "003.0000 18F00300FFFAFFFFFFFFFFFF\n");
+    engine.Start();
+    RunStepwise(3000);
+    ASSERT_EQ(transmit.sent.size(), 1u);
+    transmit.perStep = 0;
+    RunStepwise(1);
+    EXPECT_EQ(engine.ReplayBacklog(), 1u);
+    transmit.perStep = std::numeric_limits<int>::max();
+    RunStepwise(10);
+    EXPECT_FALSE(engine.Running());
+    ASSERT_EQ(transmit.sent.size(), 2u);
+    EXPECT_EQ(transmit.sent[1].Frame.Id, 0x18F00300u);
+    EXPECT_EQ(engine.Undelivered(), 0);
+    EXPECT_TRUE(errors.shown.empty());
+}
+
+}  // namespace
