@@ -15,9 +15,9 @@
 //        log_loading --resident FILE   (internal: prints resident bytes before and after loading FILE)
 
 #include "bench/benchutil.h"
-#include "app/tcanlogreader.h"
-#include "app/tcantransmit.h"
-#include "app/tloglinewriter.h"
+#include "logs/tcanlogreader.h"
+#include "engine/tcantransmit.h"
+#include "logs/tloglinewriter.h"
 #include "fms/tcanframe.h"
 #include "support/stringlist.h"
 

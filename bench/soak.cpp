@@ -12,8 +12,8 @@
 // Usage: soak [--hours 24]   (e.g. --hours 0.1 for a short run)
 
 #include "bench/benchutil.h"
-#include "tests/app/soakparts.h"
-#include "app/tlogout.h"
+#include "tests/engine/soakparts.h"
+#include "logs/tlogout.h"
 
 #include <cstdio>
 

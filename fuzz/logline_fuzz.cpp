@@ -2,8 +2,8 @@
 // in the layout found, writing the frame back in every layout), then as a whole file
 // through the log reader (the kind found from the content, layouts 4 and 5, ASC and
 // candump lines), every frame it takes written back in each output format.
-#include "app/tcanlogreader.h"
-#include "app/tloglinewriter.h"
+#include "logs/tcanlogreader.h"
+#include "logs/tloglinewriter.h"
 #include "fms/tcanframe.h"
 #include "support/tbaseerror.h"
 

@@ -2,7 +2,7 @@
 #include "app/cli/tclioptions.h"
 #include "app/cli/tclirunner.h"
 #include "app/cli/tstopsignals.h"
-#include "app/terrortable.h"
+#include "engine/terrortable.h"
 
 #include <clocale>
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "app/cli/tclioptions.h"
 
-#include "app/tmodelvaluenames.h"
-#include "app/trecordingcockpit.h"
+#include "engine/tmodelvaluenames.h"
+#include "engine/trecordingcockpit.h"
 #include "support/tbaseerror.h"
 
 #include <cmath>

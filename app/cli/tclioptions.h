@@ -3,7 +3,7 @@
 // every argument (numbers, ranges, NAME=VALUE pairs); names that only the run can check
 // (a model value, a signal, a group) are checked when the run is set up.
 
-#include "app/tloglinewriter.h"
+#include "logs/tloglinewriter.h"
 #include "support/tastring.h"
 
 #include <optional>

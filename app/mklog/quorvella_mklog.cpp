@@ -2,7 +2,7 @@
 //
 // Usage: quorvella-mklog [output file]
 
-#include "app/tlogrecorder.h"
+#include "engine/tlogrecorder.h"
 #include "support/tbaseerror.h"
 
 #include <cstdio>

@@ -4,8 +4,8 @@
 // into DIR as <window class>.png, and the main window once more while a large user log
 // loads.
 
-#include "app/tcanlogreader.h"
-#include "app/trunengine.h"
+#include "logs/tcanlogreader.h"
+#include "engine/trunengine.h"
 #include "app/ui/tcanchanneldialog.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"

@@ -1,7 +1,8 @@
 #include "app/ui/tferrorhandler.h"
 
-#include "app/terrortable.h"
+#include "engine/terrortable.h"
 #include "app/ui/tuserquery.h"
+#include "support/ui/tqtext.h"
 
 #include <QHeaderView>
 #include <QLabel>
@@ -11,10 +12,7 @@
 
 namespace {
 
-QString Q(const TAString& text)
-{
-    return QString::fromUtf8(text.c_str(), text.Length());
-}
+using qv::Q;
 
 }  // namespace
 

@@ -1,9 +1,10 @@
 #include "app/ui/tfoptions.h"
 
-#include "app/toptionseditor.h"
+#include "engine/toptionseditor.h"
 #include "app/ui/tuserquery.h"
 #include "fms/tbusfmsstandard.h"
 #include "support/ui/tscreenfit.h"
+#include "support/ui/tqtext.h"
 
 #include <QEvent>
 #include <QFontDatabase>
@@ -22,15 +23,8 @@
 
 namespace {
 
-QString Q(const TAString& text)
-{
-    return QString::fromUtf8(text.c_str(), text.Length());
-}
-
-TAString T(const QString& text)
-{
-    return TAString(text.toStdString());
-}
+using qv::Q;
+using qv::T;
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 // engine reads at every request; the rules are TOptionsEditor's. Cancel shows the
 // applied record again. Bad text is only coloured red while typing; Apply replaces it.
 
-#include "app/tframeoptions.h"
+#include "engine/tframeoptions.h"
 
 #include <QWidget>
 

@@ -1,10 +1,10 @@
 #include "app/ui/tfquorvella.h"
 
-#include "app/terrortable.h"
-#include "app/tinternallog.h"
-#include "app/trunengine.h"
-#include "app/trunstatus.h"
-#include "app/tsettingsfile.h"
+#include "engine/terrortable.h"
+#include "logs/tinternallog.h"
+#include "engine/trunengine.h"
+#include "engine/trunstatus.h"
+#include "engine/tsettingsfile.h"
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
@@ -15,6 +15,7 @@
 #include "support/tsafefile.h"
 #include "support/txmlelement.h"
 #include "support/ui/tscreenfit.h"
+#include "support/ui/tqtext.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -44,15 +45,8 @@
 
 namespace {
 
-QString Q(const TAString& text)
-{
-    return QString::fromUtf8(text.c_str(), text.Length());
-}
-
-TAString T(const QString& text)
-{
-    return TAString(text.toStdString());
-}
+using qv::Q;
+using qv::T;
 
 
 // One line of the status: a text longer than the line keeps its beginning and end,

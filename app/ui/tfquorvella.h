@@ -27,12 +27,12 @@
 // Layout 5 holds only 29-bit frames of 8 bytes: Start with a user log holding other
 // frames and an output log in layout 5 is refused, and the status panel says why.
 
-#include "app/tcanlog.h"
-#include "app/terrorreporter.h"
-#include "app/tlogloadtask.h"
-#include "app/tloglinewriter.h"
-#include "app/tmultimediatimer.h"
-#include "app/trunview.h"
+#include "logs/tcanlog.h"
+#include "engine/terrorreporter.h"
+#include "logs/tlogloadtask.h"
+#include "logs/tloglinewriter.h"
+#include "engine/tmultimediatimer.h"
+#include "engine/trunview.h"
 #include "app/ui/tuserquery.h"
 #include "can/tcanadapters.h"
 #include "can/tcandriverentry.h"

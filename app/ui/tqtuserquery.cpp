@@ -1,4 +1,5 @@
 #include "app/ui/tqtuserquery.h"
+#include "support/ui/tqtext.h"
 
 #include <QDialog>
 #include <QFileDialog>
@@ -7,10 +8,7 @@
 
 namespace {
 
-QString Q(const TAString& text)
-{
-    return QString::fromUtf8(text.c_str(), text.Length());
-}
+using qv::Q;
 
 std::optional<TAString> RunFileDialog(QWidget* parent, const TFileRequest& request, QFileDialog::AcceptMode mode)
 {

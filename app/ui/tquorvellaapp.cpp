@@ -7,7 +7,7 @@
 #include "app/ui/tfoptions.h"
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tqtuserquery.h"
-#include "app/terrortable.h"
+#include "engine/terrortable.h"
 #include "can/vector/tcandrivervector.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"

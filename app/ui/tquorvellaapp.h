@@ -16,11 +16,11 @@
 //
 // Everything runs on the window thread; a QApplication must exist.
 
-#include "app/tcanbuffer.h"
-#include "app/tcanbuffertransmit.h"
-#include "app/tmultimediatimer.h"
-#include "app/trunengine.h"
-#include "app/tsettingsfile.h"
+#include "engine/tcanbuffer.h"
+#include "engine/tcanbuffertransmit.h"
+#include "engine/tmultimediatimer.h"
+#include "engine/trunengine.h"
+#include "engine/tsettingsfile.h"
 #include "can/tcanadapters.h"
 #include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcandriverentry.h"

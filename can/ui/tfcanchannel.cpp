@@ -7,6 +7,7 @@
 #include "can/ui/tusermessage.h"
 #include "support/tbaseerror.h"
 #include "support/ui/tscreenfit.h"
+#include "support/ui/tqtext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -46,15 +47,8 @@ QString Caption(const char* identifier)
     return QString::fromUtf8(identifier);
 }
 
-QString Q(const TAString& s)
-{
-    return QString::fromUtf8(s.c_str(), s.Length());
-}
-
-TAString T(const QString& s)
-{
-    return TAString(s.toUtf8().toStdString());
-}
+using qv::Q;
+using qv::T;
 
 // The program's message box.
 class TMessageBoxMessage final : public TUserMessage {

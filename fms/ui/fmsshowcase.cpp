@@ -1,9 +1,9 @@
 #include "fms/ui/fmsshowcase.h"
 
-#include "app/tcantransmit.h"
-#include "app/trecordingcockpit.h"
-#include "app/trunengine.h"
-#include "app/ttimesource.h"
+#include "engine/tcantransmit.h"
+#include "engine/trecordingcockpit.h"
+#include "engine/trunengine.h"
+#include "engine/ttimesource.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
 

@@ -1,10 +1,11 @@
 #include "fms/ui/tfvalidflagmanip.h"
 
-#include "app/terrorreporter.h"
+#include "engine/terrorreporter.h"
 #include "fms/tbusfmsstandard.h"
 #include "support/tbaseerror.h"
 #include "support/ui/tscreenfit.h"
 #include "support/ui/twheelguard.h"
+#include "support/ui/tqtext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -35,15 +36,8 @@ constexpr int ScrollWidth = 385;
 constexpr int Gap = 8;
 constexpr const char* RowProperty = "row";
 
-QString Q(const TAString& s)
-{
-    return QString::fromUtf8(s.c_str(), s.Length());
-}
-
-TAString T(const QString& s)
-{
-    return TAString(s.toUtf8().toStdString());
-}
+using qv::Q;
+using qv::T;
 
 }  // namespace
 

@@ -9,7 +9,7 @@
 // button panel "P_Buttons". In the scrolling list the mouse wheel scrolls; a combo box
 // takes the wheel only while it has the focus.
 
-#include "app/trunvalidity.h"
+#include "engine/trunvalidity.h"
 #include "fms/tvalidmanip.h"
 
 #include <QWidget>

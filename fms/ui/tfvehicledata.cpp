@@ -2,6 +2,7 @@
 
 #include "fms/tvehicledatatext.h"
 #include "support/ui/tscreenfit.h"
+#include "support/ui/tqtext.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -32,10 +33,7 @@ constexpr int Gap = 8;
 // with its end mark, and the 41 digits of the tell-tale states.
 constexpr const char* WidestValues[] = {"Vehicle_ID_0001_abcdefg*", "00000000000000000000000000000000000000000"};
 
-QString Q(const TAString& s)
-{
-    return QString::fromUtf8(s.c_str(), s.Length());
-}
+using qv::Q;
 
 }  // namespace
 

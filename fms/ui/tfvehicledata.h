@@ -9,7 +9,7 @@
 // heading, "L_Requests" with the run's J1939 requests ("Requests: 3 received,
 // 2 answered, 1 refused").
 
-#include "app/trunmonitor.h"
+#include "engine/trunmonitor.h"
 
 #include <QWidget>
 

@@ -1,6 +1,6 @@
 #include "sim/ui/tfsim_lkw.h"
 
-#include "app/terrorreporter.h"
+#include "engine/terrorreporter.h"
 #include "sim/tlkw.h"
 #include "sim/ui/tanzeigerund.h"
 #include "sim/ui/tastringedit.h"
@@ -9,6 +9,7 @@
 #include "support/txmlelement.h"
 #include "support/ui/tscreenfit.h"
 #include "support/ui/twheelguard.h"
+#include "support/ui/tqtext.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -94,7 +95,7 @@ constexpr const char* TagProperty = "tag";
 constexpr int GaugeSize = 150;
 constexpr int MinGaugeSize = 90;   // what a gauge keeps on a short screen
 
-QString Q(const TAString& text) { return QString::fromStdString(text.str()); }
+using qv::Q;
 
 QLabel* Caption(const TAString& text, const TAString& name, QWidget* parent)
 {

@@ -8,7 +8,7 @@
 // Every control carries its object name; signal controls carry their J1939 SPN as the
 // dynamic property "tag" (0 for the time and date fields).
 
-#include "app/truncockpit.h"
+#include "engine/truncockpit.h"
 #include "sim/tcockpitsignals.h"
 #include "sim/ttelltales.h"
 

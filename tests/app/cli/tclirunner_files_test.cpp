@@ -4,9 +4,9 @@
 #include "app/cli/tclirunner.h"
 #include "clirunfixture.h"
 
-#include "app/tcantransmit.h"
-#include "app/trunengine.h"
-#include "app/ttimesource.h"
+#include "engine/tcantransmit.h"
+#include "engine/trunengine.h"
+#include "engine/ttimesource.h"
 #include "fms/tcanframe.h"
 #include "support/stringlist.h"
 #include "tests/support/tfilesizelimit.h"

@@ -6,8 +6,8 @@
 #include "app/cli/tclirunner.h"
 #include "clirunfixture.h"
 
-#include "app/tcanlogreader.h"
-#include "app/tlogout.h"
+#include "logs/tcanlogreader.h"
+#include "logs/tlogout.h"
 
 #include <gtest/gtest.h>
 

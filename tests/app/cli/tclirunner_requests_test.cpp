@@ -6,7 +6,7 @@
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
 #include "tests/can/qtcanbus/virtualbus.h"
-#include "tests/app/ascframelines.h"
+#include "tests/engine/ascframelines.h"
 
 #include <gtest/gtest.h>
 

@@ -5,7 +5,7 @@
 #include "app/cli/tclirunner.h"
 #include "clirunfixture.h"
 
-#include "app/tlogout.h"
+#include "logs/tlogout.h"
 #include "can/vector/tcandrivervector.h"
 #include "tests/support/tfilesizelimit.h"
 

@@ -2,9 +2,9 @@
 // Every box and file dialog is answered by TFakeUserQuery; each test starts the
 // program in a working directory of its own.
 
-#include "app/tcanlogreader.h"
-#include "app/trunengine.h"
-#include "app/tsettingsfile.h"
+#include "logs/tcanlogreader.h"
+#include "engine/trunengine.h"
+#include "engine/tsettingsfile.h"
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"

@@ -4,7 +4,7 @@
 // Close does (run stopped, output log complete, settings saved), and a save that fails
 // is reported. Which vendor library it loaded, and one it would not load.
 
-#include "app/trunengine.h"
+#include "engine/trunengine.h"
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tquorvellaapp.h"

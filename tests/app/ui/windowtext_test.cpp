@@ -9,8 +9,8 @@
 // off. Inside a scrolling list only the width counts: the list scrolls up and down
 // and must not need to scroll sideways.
 
-#include "app/tcanlogreader.h"
-#include "app/trunengine.h"
+#include "logs/tcanlogreader.h"
+#include "engine/trunengine.h"
 #include "app/ui/tcanchanneldialog.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tfoptions.h"

@@ -3,11 +3,11 @@
 // records every frame with the step it was written in, and a cockpit with a fixed
 // value line. Used to check the fms windows end to end through the main tick.
 
-#include "app/tcantransmit.h"
-#include "app/trecordingcockpit.h"
-#include "app/truncockpit.h"
-#include "app/trunengine.h"
-#include "app/ttimesource.h"
+#include "engine/tcantransmit.h"
+#include "engine/trecordingcockpit.h"
+#include "engine/truncockpit.h"
+#include "engine/trunengine.h"
+#include "engine/ttimesource.h"
 #include "can/tcanchannel.h"
 
 #include <algorithm>

@@ -1,8 +1,8 @@
 // The cockpit window stepped by the run engine's tick: what the user does in the
 // window must reach the frames on the bus.
-#include "app/tcantransmit.h"
-#include "app/trunengine.h"
-#include "app/ttimesource.h"
+#include "engine/tcantransmit.h"
+#include "engine/trunengine.h"
+#include "engine/ttimesource.h"
 #include "can/tcanchannel.h"
 #include "sim/tlkw.h"
 #include "sim/ui/tfsim_lkw.h"

@@ -1,0 +1,212 @@
+#include "engine/tmultimediatimer.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <system_error>
+
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+
+namespace {
+
+// The timer whose thread is the calling thread, if any: lets Stop tell a self-stop
+// (which must not join) from a stop on the owner's thread.
+thread_local const TMultimediaTimer* t_currentTimer = nullptr;
+
+constexpr long kNanosPerSecond = 1000000000L;
+// Longest single sleep, so that a stop request is noticed even with long periods.
+constexpr long kMaxSleepNanos = 10 * 1000000L;
+// Longest wait for work the callback names.
+constexpr int64_t kMaxWorkWaitMicros = 1000000;
+
+void AddNanos(timespec& t, long nanos)
+{
+    t.tv_nsec += nanos;
+    while (t.tv_nsec >= kNanosPerSecond) {
+        t.tv_nsec -= kNanosPerSecond;
+        ++t.tv_sec;
+    }
+}
+
+bool Before(const timespec& a, const timespec& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+timespec Now()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t;
+}
+
+}  // namespace
+
+TMultimediaTimer::TMultimediaTimer(TMultimediaTimerCallback* callback, std::mutex& timerLock)
+    : callback_(callback), timerLock_(timerLock)
+{
+}
+
+TMultimediaTimer::~TMultimediaTimer()
+{
+    Stop();
+    magic_.store(0);
+}
+
+bool TMultimediaTimer::Start(uint32_t periodMs, uint32_t& error, uint32_t resolutionMs)
+{
+    error = 0;
+    Stop();
+    resolution_.store(std::clamp(resolutionMs, MinPeriod, MaxPeriod));
+    period_.store(std::clamp(periodMs, MinPeriod, MaxPeriod));
+    quit_.store(false);
+    stopRequested_.store(false);
+    scheduling_.store(scUnknown);
+    try {
+        thread_ = std::thread(&TMultimediaTimer::ThreadLoop, this);
+    } catch (const std::system_error&) {
+        period_.store(0);
+        resolution_.store(0);
+        error = ErrorNoEvent;
+        return false;
+    }
+    // The thread settles its scheduling before its first period: once Start returns,
+    // Scheduling() tells what the run will get.
+    scheduling_.wait(scUnknown);
+    callback_->OnStart();
+    if (++nextId_ == 0) nextId_ = 1;
+    timerId_.store(nextId_);
+    return true;
+}
+
+void TMultimediaTimer::Stop()
+{
+    const bool self = t_currentTimer == this;
+    bool wasRunning = false;
+    {
+        std::lock_guard<std::mutex> lock(timerLock_);
+        wasRunning = timerId_.exchange(0) != 0;
+        quit_.store(true);
+        period_.store(0);
+        resolution_.store(0);
+    }
+    // The timer's own thread ends by itself after a self-stop; the owner joins it
+    // here or at the next Start.
+    if (!self && thread_.joinable()) thread_.join();
+    if (wasRunning) {
+        try {
+            callback_->OnStop();
+        } catch (...) {
+        }
+        stopRequested_.store(false);
+    }
+}
+
+void TMultimediaTimer::TimerStep(void* userData)
+{
+    auto* timer = static_cast<TMultimediaTimer*>(userData);
+    if (timer == nullptr || timer->magic_.load() != Magic) return;
+    if (timer->stopRequested_.load()) timer->Stop();
+    if (timer->stopRequested_.load() || timer->timerId_.load() == 0) return;
+    bool goOn = true;
+    try {
+        goOn = timer->callback_->OnLoop();
+    } catch (...) {
+        // Nothing may escape the timer's thread; the callback reports its own errors.
+    }
+    timer->stopRequested_.store(!goOn);
+}
+
+const char* TMultimediaTimer::SchedulingText(TScheduling scheduling)
+{
+    switch (scheduling) {
+    case scNormal: return "normal (no permission for real-time scheduling)";
+    case scRealTime: return "real-time (SCHED_FIFO 10), memory not locked";
+    case scRealTimeLocked: return "real-time (SCHED_FIFO 10), memory locked";
+    case scUnknown: break;
+    }
+    return "not started";
+}
+
+std::string TMultimediaTimer::SchedulingText() const
+{
+    const TScheduling scheduling = scheduling_.load();
+    const int error = schedulingErrno_.load();
+    // The static texts name the want of permission; any other refusal gives its reason.
+    if (scheduling == scNormal && error != 0 && error != EPERM)
+        return std::string("normal (real-time scheduling refused: ").append(std::strerror(error)).append(")");
+    std::string text = SchedulingText(scheduling);
+    if (scheduling == scRealTime && error != 0) text.append(": ").append(std::strerror(error));
+    return text;
+}
+
+long TMultimediaTimer::WorkNanos() const
+{
+    if (timerId_.load() == 0 || stopRequested_.load()) return -1;
+    const int64_t micros = callback_->MicrosToNextWork();
+    if (micros < 0) return -1;
+    return static_cast<long>(std::min<int64_t>(micros, kMaxWorkWaitMicros) * 1000);
+}
+
+void TMultimediaTimer::ThreadLoop()
+{
+    t_currentTimer = this;
+    // Real-time scheduling where the system permits it; a refusal is no error.
+    bool locked = false;
+    sched_param param{};
+    param.sched_priority = RealTimePriority;
+    if (const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); refused == 0) {
+        // Pages touched from now on stay in memory: no page fault delays a frame.
+        locked = mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+        schedulingErrno_.store(locked ? 0 : errno);
+        scheduling_.store(locked ? scRealTimeLocked : scRealTime);
+    } else {
+        schedulingErrno_.store(refused);
+        scheduling_.store(scNormal);
+    }
+    scheduling_.notify_all();
+
+    const long periodNanos = static_cast<long>(period_.load()) * 1000000L;
+    timespec grid = Now();
+    AddNanos(grid, periodNanos);
+    while (!quit_.load()) {
+        timespec now = Now();
+        // After a long stall (a suspended machine) start afresh instead of bursting.
+        timespec late = grid;
+        AddNanos(late, periodNanos);
+        if (Before(late, now)) {
+            grid = now;
+            AddNanos(grid, periodNanos);
+        }
+        // Until the callback's next work when it names it (before or after the next
+        // period), else until the next period. Until it names its work, it is asked again
+        // at every wake-up, so work that appears while the thread sleeps is seen too.
+        timespec target = grid;
+        bool named = false;
+        while (!quit_.load()) {
+            now = Now();
+            if (!named) {
+                const long nanos = WorkNanos();
+                if (nanos >= 0) {
+                    named = true;
+                    target = now;
+                    AddNanos(target, nanos);
+                }
+            }
+            if (!Before(now, target)) break;
+            timespec wake = now;
+            AddNanos(wake, kMaxSleepNanos);
+            if (Before(target, wake)) wake = target;
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
+        }
+        if (quit_.load()) break;
+        TimerStep(this);
+        now = Now();
+        while (!Before(now, grid)) AddNanos(grid, periodNanos);
+    }
+    if (locked) munlockall();
+    t_currentTimer = nullptr;
+}

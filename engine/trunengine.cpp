@@ -1,0 +1,530 @@
+#include "engine/trunengine.h"
+
+#include "logs/tcanlogreader.h"
+#include "engine/terrorreporter.h"
+#include "logs/tinternallog.h"
+#include "engine/treceivedframesink.h"
+#include "engine/truncockpit.h"
+#include "engine/trunmonitor.h"
+#include "engine/trunvalidity.h"
+#include "engine/trunview.h"
+#include "can/tcanchannel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// The monitor and the cockpit display are refreshed every 200 ms: every 4th tick.
+constexpr uint32_t RefreshTicks = 200 / TRunEngine::TickIntervalMs;
+
+// "11110011 00010101 ... " : each data byte as 8 bits, most significant first, and a blank.
+TAString BitText(const TCanFrame& frame)
+{
+    TAString text;
+    for (uint8_t byte : frame.Data) {
+        for (int bit = 7; bit >= 0; --bit) text += ((byte >> bit) & 1) ? '1' : '0';
+        text += ' ';
+    }
+    return text;
+}
+
+}  // namespace
+
+TRunEngine::TRunEngine(const TTimeSource& clock, TCanTransmit& transmit)
+    : InternalLines(TInternalLog::Log()), clock_(clock), transmit_(transmit), catalogue_("00.02")
+{
+}
+
+TRunEngine::~TRunEngine() = default;
+
+void TRunEngine::Start()
+{
+    if (running_) return;
+    running_ = true;
+    simTime_ = 0;
+    framesSent_ = 0;
+    framesLogged_ = 0;
+    receivedLogged_ = 0;
+    replay_.Restart(ActiveLines(), Controls.FromFirstFrame || ActiveLines().PlaysFromFirstFrame());
+    // What an earlier run left queued (a transfer cut by Stop, a replay's backlog)
+    // belongs to that run: its frames would go out with stale times and data.
+    sendQueue_.Clear();
+    held_.clear();
+    heldSince_ = 0;
+    undelivered_ = 0;
+    stalls_ = 0;
+    stallShift_.store(0, std::memory_order_relaxed);
+    transferWatch_.Clear();
+    transfers_.Clear();
+    responder_.Reset();
+    startTime_ = clock_.Seconds();
+    startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
+    logOut_.StartRun();
+    for (bool& shown : shown_) shown = false;
+    maxLateness_ = 0;
+    lateFrames_ = 0;
+    latestDue_ = 0;
+
+    try {
+        catalogue_.Reset();
+    } catch (const TBaseError& e) {
+        ShowOncePerRun(esSimulation, e);
+    }
+    // Until the first 20 ms step the catalogue holds no values; requests in between
+    // would fail. Hand it the model's values as they stand.
+    if (Controls.Simulation && cockpit_) {
+        try {
+            catalogue_.ReadValues(cockpit_->ValueLine());
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
+        }
+    }
+    if (monitor_) {
+        try {
+            monitor_->ShowRequests(responder_.Counts());
+            monitor_->ShowValues(nullptr);
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
+        }
+    }
+    if (view_) view_->RunStateChanged(true);
+}
+
+void TRunEngine::Stop()
+{
+    if (!running_) return;
+    running_ = false;
+    if (!Controls.Simulation) EndTransfers();
+    TellLateness();
+    TellStalls();
+    if (!held_.empty()) {
+        // Released before the stop and never taken by the transmit buffer.
+        undelivered_ += static_cast<int64_t>(held_.size());
+        held_.clear();
+        Show(TBaseError("TRunEngine::TimerSysTimer", "Frames not delivered",
+                        TAString(std::to_string(undelivered_)) +
+                            " frames of this run were released and not taken by the transmit buffer"));
+    }
+    if (logOut_.IsOpen() && !logOut_.Flush()) LogOutFailed();
+    if (view_) view_->RunStateChanged(false);
+}
+
+void TRunEngine::TimerSysTimer()
+{
+    // A modal error box shown from inside a step runs the window's event loop, which
+    // may call the tick again: that call must not run steps inside the unfinished one.
+    if (!running_ || inTick_) return;
+    inTick_ = true;
+    struct TLeave {
+        bool& flag;
+        ~TLeave() { flag = false; }
+    } leave{inTick_};
+    ++tickCounter_;
+    // A flush from elsewhere (the window's Logfile box) may have failed since the last tick.
+    if (logOut_.Failed()) LogOutFailed();
+    bool monitorDue = tickCounter_ % RefreshTicks == 0;
+    bool cockpitRefresh = monitorDue;
+
+    auto elapsed = static_cast<int64_t>(std::llround((clock_.Seconds() - startTime_) * 1000000.0L));
+    if (elapsed - simTime_ > StallLimit) {
+        // The process was held up (a suspended machine, a box open, a debugger): the run
+        // goes on from the present instead of sending every missed millisecond at once.
+        // The simulation skips the missed periods; a replay's frames move by the stall.
+        const int64_t shift = elapsed - simTime_ - StepMicros;
+        startTime_ += static_cast<long double>(shift) / 1000000.0L;
+        startMicros_ += shift;
+        stallShift_.fetch_add(shift, std::memory_order_relaxed);
+        ++stalls_;
+        elapsed -= shift;
+    }
+    // Stop may also come from the user while an error box is open.
+    while (running_ && simTime_ < elapsed) {
+        if (!DoStep(monitorDue, cockpitRefresh)) return;
+    }
+}
+
+bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
+{
+    if (++stepCounter_ >= StepCycle) stepCounter_ = 0;
+
+    if (Controls.Simulation) {
+        if (stepCounter_ % 5 == 0) SimulationStep(monitorDue, cockpitRefresh);
+    } else {
+        TLogReplay::TResult result = TLogReplay::rrGoOn;
+        try {
+            result = replay_.Step(ActiveLines(), Controls.Repeat, simTime_, held_);
+        } catch (const TBaseError& e) {
+            // With Repeat the same frame fails again in every pass: tell the user once.
+            ShowOncePerRun(esReplay, e);
+        }
+        // The run ends once the last frame of the log has left, not when it was
+        // released: frames the transmit buffer could not take yet leave in later steps.
+        if (result == TLogReplay::rrAllQueued && held_.empty() && sendQueue_.Count() == 0) {
+            Stop();
+            return false;
+        }
+    }
+
+    ReadReceived();
+
+    if (Controls.Simulation) {
+        const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
+        if (!frame.IsNone()) {
+            transfers_.Sent(frame, simTime_, sendQueue_);
+            responder_.Sent(frame);
+            held_.push_back(frame);
+        }
+    }
+    ReleaseHeld();
+
+    simTime_ += StepMicros;
+    return true;
+}
+
+void TRunEngine::ReleaseHeld()
+{
+    // The wait for the transmit buffer starts when a frame begins to wait.
+    if (held_.empty()) {
+        heldSince_ = simTime_;
+        return;
+    }
+    const bool toAdapter = Controls.SendCan && canChannel_;
+    int room = toAdapter ? transmit_.Room() : std::numeric_limits<int>::max();
+    if (room > 0 || !toAdapter) heldSince_ = simTime_;
+    while (!held_.empty() && room > 0 && running_) {
+        const TCanFrame frame = held_.front();
+        held_.pop_front();
+        --room;
+        Emit(frame);
+        // A refused write switched the adapter off: the rest go to the other destinations.
+        if (!(Controls.SendCan && canChannel_)) room = std::numeric_limits<int>::max();
+    }
+    // A transmit buffer that takes nothing for HoldLimit: the frames held cannot be
+    // delivered. They are counted and told; the adapter stays on for what comes next.
+    if (!held_.empty() && simTime_ - heldSince_ >= HoldLimit) {
+        const auto lost = static_cast<int64_t>(held_.size());
+        undelivered_ += lost;
+        held_.clear();
+        heldSince_ = simTime_;
+        ShowOncePerRun(esUndelivered,
+                       TBaseError("TRunEngine::TimerSysTimer", "Frames not delivered",
+                                  TAString(std::to_string(lost)) + " frames waited " +
+                                      TAString(static_cast<double>(HoldLimit) / 1e3, 0, 0) +
+                                      " ms for the transmit buffer, which took none of them; they were not "
+                                      "sent (the adapter stays on; the end of the run gives the total)"));
+    }
+}
+
+int64_t TRunEngine::Departure(const TCanFrame& frame) const
+{
+    if (!(Controls.SendCan && canChannel_)) return std::max(frame.Time, simTime_);
+    // The steps of a tick run at once when the tick comes: a frame the buffer could not
+    // take earlier is handed over now, which may be later than its step.
+    const auto now = static_cast<int64_t>(std::llround((clock_.Seconds() - startTime_) * 1000000.0L));
+    return std::max(frame.Time, std::max(simTime_, now) - TransmitLead);
+}
+
+void TRunEngine::Emit(const TCanFrame& frame)
+{
+    TCanFrame left = frame;
+    left.Time = Departure(frame);
+    NoteLateness(frame, left.Time);
+    if (!Controls.Simulation) transferWatch_.Frame(left);
+    if (Controls.SendCan && canChannel_ && Transmit(frame)) ++framesSent_;
+    if (Controls.LogFile && logOut_.IsOpen()) {
+        if (logOut_.Append(left)) {
+            ++framesLogged_;
+        } else {
+            LogOutFailed();
+        }
+    }
+    WatchFrame(frame);
+}
+
+void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
+{
+    // Each part reports its failure once per run and the next part still runs: a bad
+    // value line must not stop the groups whose values are fine.
+    if (stepCounter_ % 20 == 0 && cockpit_) {
+        try {
+            const TAString line = cockpit_->Step(VehicleStep, cockpitRefresh);
+            cockpitRefresh = false;
+            catalogue_.ReadValues(line);
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
+        }
+    }
+    if (Controls.ValidManip && validity_) {
+        try {
+            validity_->Execute(catalogue_);
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
+        }
+    }
+    // Once per refresh tick, at its first 5 ms step. (Clearing the request when a frame
+    // left instead would starve the monitor whenever a frame leaves before that step,
+    // which with a steady tick phase is every time.)
+    if (Controls.Display && monitorDue && monitor_) {
+        monitorDue = false;
+        try {
+            monitor_->ShowRequests(responder_.Counts());
+            monitor_->ShowValues(&catalogue_);
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esSimulation, e);
+        }
+    }
+    try {
+        QueueDueGroups();
+    } catch (const TBaseError& e) {
+        ShowOncePerRun(esSimulation, e);
+    }
+}
+
+void TRunEngine::QueueDueGroups()
+{
+    std::vector<TCanHigh> due = catalogue_.GetCanHighs(simTime_ + RequestLead);
+    const auto& ids = catalogue_.FrameIds();
+    for (TCanHigh& m : due) {
+        bool dropped = false;
+        for (int k = 0; k < TFrameOptions::MaxFlags && ids[static_cast<size_t>(k)] != TBusFmsStandard::EndOfIds; ++k) {
+            if (m.Id == ids[static_cast<size_t>(k)] && Options.FrameFlags[static_cast<size_t>(k)] == 0) {
+                dropped = true;
+                break;
+            }
+        }
+        if (dropped) continue;
+        m.SetSourceAddress(Options.SourceAddress);
+        m.SetPriority(Options.Priority);
+        transfers_.Queue(m, sendQueue_);
+    }
+}
+
+void TRunEngine::ReadReceived()
+{
+    for (int n = 0; canChannel_ && n < MaxReadsPerStep; ++n) {
+        TCanFrame frame;
+        try {
+            frame = canChannel_->Read();
+        } catch (const TBaseError& e) {
+            ShowOncePerRun(esChannelRead, e);
+            return;
+        } catch (...) {
+            ShowOncePerRun(esChannelRead, TBaseError("Maintask", "CAN read error"));
+            return;
+        }
+        if (frame.IsNone()) return;
+        frame = LogReceived(frame);
+        if (received_) received_->FrameReceived(frame);
+        if (Controls.Simulation) AnswerRequest(frame);
+    }
+}
+
+TCanFrame TRunEngine::LogReceived(TCanFrame frame)
+{
+    frame.Time = simTime_;
+    if (Controls.LogFile && Controls.LogReceived && logOut_.IsOpen()) {
+        if (logOut_.Append(frame, TLogDirection::Received)) {
+            ++framesLogged_;
+            ++receivedLogged_;
+        } else {
+            LogOutFailed();
+        }
+    }
+    return frame;
+}
+
+void TRunEngine::AnswerRequest(const TCanFrame& frame)
+{
+    if (!TRequestResponder::AsRequest(frame)) return;
+    try {
+        // The answer carries what the schedule would send now: the forced states too,
+        // even before this run's first manipulation step.
+        if (Controls.ValidManip && validity_) validity_->Execute(catalogue_);
+        std::optional<TCanHigh> answer = responder_.Answer(frame, catalogue_, Options, simTime_);
+        if (answer) transfers_.Queue(*answer, sendQueue_);
+    } catch (const TBaseError& e) {
+        ShowOncePerRun(esSimulation, e);
+    }
+}
+
+int64_t TRunEngine::SkipIdleTime(int64_t limit)
+{
+    if (!running_ || Controls.Simulation) return simTime_;
+    constexpr int64_t kMs = StepMicros;
+    // Frames waiting for the transmit buffer leave in the next step.
+    if (!held_.empty()) return simTime_;
+    int64_t target = std::numeric_limits<int64_t>::max();
+    const int64_t queued = sendQueue_.NextDueTime();
+    if (queued != std::numeric_limits<int64_t>::max()) {
+        // A frame leaves in the first step whose time has reached its own.
+        target = queued <= simTime_ ? simTime_ : (queued + kMs - 1) / kMs * kMs;
+    }
+    const int64_t next = replay_.NextFrameTime(ActiveLines(), Controls.Repeat);
+    if (next != std::numeric_limits<int64_t>::max()) {
+        // A frame is queued in the step whose millisecond holds its time.
+        const int64_t step = next <= simTime_ ? simTime_ : next / kMs * kMs;
+        target = std::min(target, step);
+    }
+    // Nothing queued and nothing more to come: the next step ends the run.
+    if (target == std::numeric_limits<int64_t>::max()) return simTime_;
+    target = std::min(target, limit / kMs * kMs);
+    if (target <= simTime_) return simTime_;
+    const int64_t skipped = (target - simTime_) / kMs;
+    stepCounter_ = static_cast<int32_t>((stepCounter_ + skipped % StepCycle) % StepCycle);
+    simTime_ = target;
+    return simTime_;
+}
+
+void TRunEngine::EndTransfers()
+{
+    transferWatch_.End(simTime_, "the end of the run");
+    if (transferWatch_.AllWell() || !errors_) return;
+    // The log's own traffic, sent as it was: told, but nothing was lost.
+    errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "transfers incomplete", transferWatch_.Detail()));
+}
+
+void TRunEngine::NoteLateness(const TCanFrame& frame, int64_t departure)
+{
+    const int64_t late = departure - frame.Time;
+    if (late > LateNotice) ++lateFrames_;
+    if (late <= maxLateness_) return;
+    maxLateness_ = late;
+    latestDue_ = frame.Time;
+}
+
+void TRunEngine::TellStalls()
+{
+    if (stalls_ == 0 || !errors_) return;
+    const char* how = Controls.Simulation ? "the simulation skipped the missed periods"
+                                          : "the replay's later frames moved by the stall";
+    errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "run stalled",
+                                   "the run fell more than " + TAString(static_cast<double>(StallLimit) / 1e3, 0, 0) +
+                                       " ms behind " + TAString(std::to_string(stalls_)) + " times, " +
+                                       TAString(static_cast<double>(StallShift()) / 1e6, 0, 3) +
+                                       " s in all, and went on from the present each time: " + how));
+}
+
+void TRunEngine::TellLateness()
+{
+    if (lateFrames_ == 0 || !errors_) return;
+    const char* why = Controls.Simulation ? "at most one frame leaves per millisecond"
+                                          : "the transmit buffer took the frames of the log more slowly than they came";
+    errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "frames late",
+                                   TAString(std::to_string(lateFrames_)) + " frames left more than " +
+                                       TAString(static_cast<double>(LateNotice) / 1e3, 0, 0) +
+                                       " ms after their time; the latest left " +
+                                       TAString(static_cast<double>(maxLateness_) / 1e3, 0, 3) + " ms late (a frame of " +
+                                       TAString(static_cast<double>(latestDue_) / 1e6, 0, 4) + " s): " + why));
+}
+
+bool TRunEngine::Transmit(const TCanFrame& frame)
+{
+    try {
+        transmit_.Write(frame, startMicros_ + TransmitLead);
+        return true;
+    } catch (const TBaseError& e) {
+        Controls.SendCan = false;
+        NotifyControls();
+        Show(e);
+    } catch (...) {
+        Controls.SendCan = false;
+        NotifyControls();
+        Show(TBaseError("Maintask", "CAN write error"));
+    }
+    return false;
+}
+
+void TRunEngine::WatchFrame(const TCanFrame& frame)
+{
+    try {
+        const uint16_t pgn = Controls.FrameWatchPgn.AsWord(TAString::nmHex);
+        if (pgn != static_cast<uint16_t>(frame.Id >> 8)) return;
+        Controls.FrameWatchBits = BitText(frame);
+        NotifyControls();
+    } catch (...) {
+        // Text that is no PGN only switches the watch off.
+    }
+}
+
+void TRunEngine::SetCanChannel(TCanChannel* channel)
+{
+    transmit_.SetChannel(channel);
+    canChannel_ = channel;
+    const TBaseError left = transmit_.TakeError();
+    if (!left.Operation().IsEmpty()) Show(left);
+}
+
+const TCanLog& TRunEngine::ActiveLines() const
+{
+    return Controls.InternalLog ? InternalLines : userLines_;
+}
+
+bool TRunEngine::LoadUserLog(const TAString& fileName, const std::atomic<int>* cancel)
+{
+    Stop();
+    userLines_ = TCanLog();
+    try {
+        TCanLogReader::TControl control;
+        control.Cancel = cancel;
+        userLines_ = TCanLogReader::Load(fileName, control);
+        return true;
+    } catch (const TBaseError& e) {
+        Show(e);
+        return false;
+    }
+}
+
+void TRunEngine::SetUserLog(TCanLog log)
+{
+    if (!Controls.Simulation && !Controls.InternalLog) Stop();
+    userLines_ = std::move(log);
+}
+
+bool TRunEngine::OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode)
+{
+    // The lines still buffered for the file open so far must reach it, or the user hears why.
+    if (logOut_.IsOpen() && !logOut_.Close()) Show(logOut_.Error());
+    logOutShown_ = false;
+    // "Written" counts the lines of the file open now, not of the ones before it.
+    framesLogged_ = 0;
+    receivedLogged_ = 0;
+    if (!logOut_.Open(fileName, mode)) {
+        if (Controls.LogFile) {
+            Controls.LogFile = false;
+            NotifyControls();
+        }
+        logOutShown_ = true;
+        Show(logOut_.Error());
+    }
+    return logOut_.IsOpen();
+}
+
+void TRunEngine::LogOutFailed()
+{
+    // The log has closed itself; the run goes on to the other destinations.
+    if (logOutShown_) return;
+    logOutShown_ = true;
+    Controls.LogFile = false;
+    NotifyControls();
+    Show(logOut_.Error());
+}
+
+void TRunEngine::Show(const TBaseError& error)
+{
+    if (errors_) errors_->ShowError(error);
+}
+
+void TRunEngine::ShowOncePerRun(TErrorSource source, const TBaseError& error)
+{
+    if (shown_[source]) return;
+    shown_[source] = true;
+    Show(error);
+}
+
+void TRunEngine::NotifyControls()
+{
+    if (view_) view_->ControlsChanged();
+}

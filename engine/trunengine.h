@@ -1,0 +1,268 @@
+#pragma once
+// The run engine: run state, Start and Stop, and the main tick.
+//
+// While running, the window's 50 ms timer calls TimerSysTimer. Each call advances the
+// simulated clock SimTime in 1 ms steps until it has caught up with the time source.
+// In each step the vehicle simulation (every 5 ms) fills the time-ordered send queue,
+// from which at most one due frame leaves; a log replay instead releases every frame
+// of the log due in that millisecond, verbatim and in file order, as far as the
+// transmit buffer takes them (the rest wait, in order, and leave late). A frame goes to
+// the destinations: the transmit buffer (due 200 ms after its scheduled time, so the
+// burst of a tick is spread out again), the output log (stamped with the time it
+// leaves) and the frame watch. Before that, each
+// step reads what the open channel has received: every frame goes to the output log
+// when Controls.LogReceived asks for it (stamped with the step's time), to the
+// received-frame sink, and in simulation mode the answers to J1939 requests join the
+// send queue like any other message.
+//
+// Holds the process-wide objects of a run: the catalogue, the send queue, the open
+// channel pointer, the log lines and the output log. The windows are reached through
+// small interfaces (all optional); the main window's controls are plain state in
+// Controls, the applied options in Options.
+//
+// Threads: everything here runs on the window thread. The transmit side
+// (TCanTransmit) hands frames and the channel to the transmit timer's thread.
+
+#include "logs/tcanlog.h"
+#include "engine/tcantransmit.h"
+#include "engine/tframeoptions.h"
+#include "logs/tlogout.h"
+#include "engine/tlogreplay.h"
+#include "engine/trequestresponder.h"
+#include "engine/truncontrols.h"
+#include "engine/ttransfergate.h"
+#include "engine/ttimesource.h"
+#include "fms/tbusfmsstandard.h"
+#include "fms/tcanhighdb.h"
+#include "fms/ttransferwatch.h"
+#include "support/tbaseerror.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+
+class TCanChannel;
+class TErrorReporter;
+class TReceivedFrameSink;
+class TRunCockpit;
+class TRunMonitor;
+class TRunValidity;
+class TRunView;
+
+class TRunEngine {
+public:
+    static constexpr int TickIntervalMs = 50;          // TimerSys
+    static constexpr int64_t StepMicros = 1000;        // one step of SimTime
+    static constexpr int64_t RequestLead = 5000;       // groups are asked for 5 ms ahead
+    static constexpr int64_t TransmitLead = 200000;    // µs between a frame's time and its due time
+    static constexpr double VehicleStep = 0.02;        // s, every 20 steps
+    static constexpr int32_t StepCycle = 10000;        // StepCounter runs 0..9999
+    // StepCounter before the program's first step: that step wraps to 0, so the first
+    // run of the program starts with a vehicle step and a catalogue request in its
+    // very first millisecond (the recorded internal log starts that way).
+    static constexpr int32_t FirstStepCounter = StepCycle - 1;
+    // Frames read from the open channel in one step at most. Far above what a CAN bus
+    // carries in a millisecond, so what a tick's first steps leave is read by the next
+    // ones and nothing piles up in the channel.
+    static constexpr int MaxReadsPerStep = 64;
+
+    // The catalogue is built for FMS version "00.02"; InternalLines hold the built-in
+    // log (TInternalLog).
+    TRunEngine(const TTimeSource& clock, TCanTransmit& transmit);
+    ~TRunEngine();
+    TRunEngine(const TRunEngine&) = delete;
+    TRunEngine& operator=(const TRunEngine&) = delete;
+
+    // The windows the tick calls; not owned, nullptr = none.
+    void SetCockpit(TRunCockpit* cockpit) { cockpit_ = cockpit; }
+    void SetValidity(TRunValidity* validity) { validity_ = validity; }
+    void SetMonitor(TRunMonitor* monitor) { monitor_ = monitor; }
+    void SetView(TRunView* view) { view_ = view; }
+    void SetErrorReporter(TErrorReporter* reporter) { errors_ = reporter; }
+    // Receives every frame read from the open channel; not owned, nullptr = none.
+    void SetReceivedFrameSink(TReceivedFrameSink* sink) { received_ = sink; }
+
+    TRunControls Controls;
+    TFrameOptions Options;
+
+    // Start (no effect while running): SimTime and the replay back to 0 (the log's first
+    // frame due at once with Controls.FromFirstFrame or for a candump log), StartTime from
+    // the time source, the send queue emptied (with every unfinished transfer of an
+    // earlier run), the catalogue's schedule reset and, in simulation mode, given the
+    // vehicle model's current value line, the data monitor emptied.
+    void Start();
+    // Stop (no effect while stopped): the output log is flushed; a log that cannot be
+    // written is reported as in the tick. Frames already in the transmit buffer still
+    // leave at their times.
+    void Stop();
+    bool Running() const { return running_; }
+
+    // The main tick; does nothing while stopped or when called again from inside a
+    // tick (an error box's event loop).
+    // A log source ends the run once every frame of the log has been queued (no
+    // repeat) and the last one has left the send queue.
+    void TimerSysTimer();
+
+    // On virtual time: while a log source has nothing due, jumps SimTime ahead to the
+    // millisecond of its next frame, but not past limit (µs). Returns the new SimTime.
+    // The caller then moves its clock on by as much. Does nothing in simulation mode.
+    int64_t SkipIdleTime(int64_t limit);
+
+    // When a frame leaves (µs since Start): its own time, or later when it was released
+    // late. With the adapter on, the transmit buffer sends it TransmitLead after its
+    // time, so a release up to that much late still leaves on time; without it the step
+    // that released it is when it left. The output log is stamped with it and the
+    // lateness measured by it, as the runner's timing self-check measures the
+    // channel's departures.
+    int64_t Departure(const TCanFrame& frame) const;
+    // The largest lateness (departure minus the frame's time) of this run, µs, and the
+    // frames more than LateNotice late. When the run stops, late frames are told in one
+    // notice with the largest lateness (nothing was lost), the figure the runner's timing
+    // self-check gives for the same run.
+    int64_t MaxLateness() const { return maxLateness_; }
+    int64_t LateFrames() const { return lateFrames_; }
+    static constexpr int64_t LateNotice = 10000;
+    // The transport transfers a log source sent in this run, watched as they left (never
+    // rebuilt or dropped); the ones still open end with the run. Incomplete or
+    // malformed ones are told in a notice when the run stops.
+    const TTransferWatch& Transfers() const { return transferWatch_; }
+    // Frames released and waiting for the transmit buffer to take them. While it takes
+    // none for HoldLimit, the frames held are not delivered: counted and told once per
+    // run; the adapter stays on.
+    std::size_t ReplayBacklog() const { return held_.size(); }
+    static constexpr int64_t HoldLimit = 1000000;   // µs
+    int64_t Undelivered() const { return undelivered_; }
+    // A tick that finds the run more than StallLimit behind (the process was held up)
+    // moves the run's start by the time missed, less one step: the run goes on from
+    // the present. Stalls() counts them; StallShift() is the time moved in all, µs
+    // (read from any thread: the runner's timing stamps on the transmit thread); the
+    // run's stop tells them in a notice.
+    static constexpr int64_t StallLimit = 200000;   // µs
+    int64_t Stalls() const { return stalls_; }
+    int64_t StallShift() const { return stallShift_.load(std::memory_order_relaxed); }
+
+    // Makes channel (nullptr: none) the open channel. Returns only when the transmit
+    // thread no longer uses the previous one, so the caller may then close it:
+    // SetCanChannel(nullptr) before closing, SetCanChannel(new) after opening.
+    // An error the previous channel left behind is shown now, as that channel's, so
+    // that it is neither lost nor blamed on the new one.
+    void SetCanChannel(TCanChannel* channel);
+    TCanChannel* CanChannel() const { return canChannel_; }
+
+    // The built-in log (TInternalLog) and the user's.
+    TCanLog InternalLines;
+    const TCanLog& UserLines() const { return userLines_; }
+    // InternalLines or UserLines, as Controls.InternalLog says.
+    const TCanLog& ActiveLines() const;
+
+    // Loads a user log: stops a run and reads the file (TCanLogReader). True when it is
+    // a log; an empty file is. A file that cannot be read or has a line that is not a
+    // log line shows TBaseError("", "Logfile Read Error", where and why), and so does
+    // a load stopped by cancel becoming true. UserLines are empty after a failure;
+    // UserLines().Summary() tells what a load took and passed over.
+    bool LoadUserLog(const TAString& fileName, const std::atomic<int>* cancel = nullptr);
+    // A user log read elsewhere (in the background); stops a run that replays the user log.
+    void SetUserLog(TCanLog log);
+
+    // The output log. OpenLogOut closes the file open before; when no file is open
+    // afterwards Controls.LogFile is cleared and the reason is shown (TLogOut::Error).
+    // Returns whether a file is open. When a line cannot be written during the run, the
+    // log closes itself (ending with its last whole line), Controls.LogFile is cleared
+    // and the error is shown once (also for a failed flush from elsewhere, at the next
+    // tick).
+    bool OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode = TLogOut::omAppend);
+    TLogOut& LogOut() { return logOut_; }
+
+    TBusFmsStandard& Catalogue() { return catalogue_; }
+    TCanHighDB& SendQueue() { return sendQueue_; }
+    const TLogReplay& Replay() const { return replay_; }
+    // The requests of this run (simulation mode; TRequestResponder).
+    const TRequestCounts& Requests() const { return responder_.Counts(); }
+
+    // Counts of the current run, from its Start: frames handed to the CAN adapter's
+    // transmit buffer, frames written to the output log (sent and received), and the
+    // received frames among them. The output log's counts start again with each file
+    // OpenLogOut opens.
+    uint64_t FramesSent() const { return framesSent_; }
+    uint64_t FramesLogged() const { return framesLogged_; }
+    uint64_t ReceivedLogged() const { return receivedLogged_; }
+
+    // A frame read from the channel: its Time becomes SimTime, and with Controls.LogFile
+    // and Controls.LogReceived it is written to the output log as a received frame
+    // (a failed write is handled as for a sent frame). The steps call it for what they
+    // read; the runner for what it reads after the last step, before it closes the
+    // channel. Returns the frame as stamped.
+    TCanFrame LogReceived(TCanFrame frame);
+
+    int64_t SimTime() const { return simTime_; }
+    long double StartTime() const { return startTime_; }
+    uint32_t TickCounter() const { return tickCounter_; }
+    int32_t StepCounter() const { return stepCounter_; }
+
+private:
+    enum TErrorSource { esSimulation, esReplay, esChannelRead, esUndelivered, esCount };
+
+    // One 1 ms step; false when the run ended inside it (end of the log).
+    bool DoStep(bool& monitorDue, bool& cockpitRefresh);
+    void SimulationStep(bool& monitorDue, bool& cockpitRefresh);
+    void QueueDueGroups();
+    // Reads what the open channel has received, up to MaxReadsPerStep frames: each goes
+    // to the received-frame sink and, in simulation mode, to the request responder.
+    void ReadReceived();
+    void AnswerRequest(const TCanFrame& frame);
+    // The replay's due frames, as far as the transmit buffer takes them.
+    void ReleaseHeld();
+    // One frame leaving for the destinations.
+    void Emit(const TCanFrame& frame);
+    // False when the transmit buffer refused the frame (the destination is then off).
+    bool Transmit(const TCanFrame& frame);
+    void EndTransfers();
+    void NoteLateness(const TCanFrame& frame, int64_t departure);
+    void TellLateness();
+    void TellStalls();
+    void WatchFrame(const TCanFrame& frame);
+    void Show(const TBaseError& error);
+    void ShowOncePerRun(TErrorSource source, const TBaseError& error);
+    void NotifyControls();
+    void LogOutFailed();
+
+    const TTimeSource& clock_;
+    TCanTransmit& transmit_;
+    TRunCockpit* cockpit_ = nullptr;
+    TRunValidity* validity_ = nullptr;
+    TRunMonitor* monitor_ = nullptr;
+    TRunView* view_ = nullptr;
+    TErrorReporter* errors_ = nullptr;
+    TReceivedFrameSink* received_ = nullptr;
+
+    TBusFmsStandard catalogue_;
+    TCanHighDB sendQueue_;
+    TCanChannel* canChannel_ = nullptr;
+    TCanLog userLines_;
+    TLogOut logOut_;
+    TLogReplay replay_;
+    std::deque<TCanFrame> held_;   // released, not yet taken by the transmit buffer
+    int64_t heldSince_ = 0;        // µs, when the buffer last took a frame or could have
+    int64_t undelivered_ = 0;
+    int64_t stalls_ = 0;
+    std::atomic<int64_t> stallShift_{0};
+    TTransferWatch transferWatch_;
+    TRequestResponder responder_;
+    TTransferGate transfers_;
+
+    bool running_ = false;
+    bool inTick_ = false;
+    uint32_t tickCounter_ = 0;
+    int32_t stepCounter_ = FirstStepCounter;
+    int64_t simTime_ = 0;
+    uint64_t framesSent_ = 0;
+    uint64_t framesLogged_ = 0;
+    uint64_t receivedLogged_ = 0;
+    long double startTime_ = 0.0L;
+    int64_t startMicros_ = 0;
+    bool shown_[esCount] = {};
+    int64_t maxLateness_ = 0;
+    int64_t lateFrames_ = 0;
+    int64_t latestDue_ = 0;   // µs, time of the frame that left latest
+    bool logOutShown_ = false;   // the output log's failure has been shown
+};

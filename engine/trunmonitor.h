@@ -1,0 +1,23 @@
+#pragma once
+// The data monitor window as the main tick sees it.
+
+#include "engine/trequestcounts.h"
+
+class TBusFmsStandard;
+
+class TRunMonitor {
+public:
+    virtual ~TRunMonitor() = default;
+
+    // Shows the text of every signal value of catalogue; with nullptr empties every row
+    // (at the start of a run). May throw the values' TBaseError ("unknown type").
+    virtual void ShowValues(const TBusFmsStandard* catalogue) = 0;
+    // Shows what became of the run's requests; called with every refresh and at the
+    // start of a run (all 0).
+    virtual void ShowRequests(const TRequestCounts&) {}
+
+protected:
+    TRunMonitor() = default;
+    TRunMonitor(const TRunMonitor&) = default;
+    TRunMonitor& operator=(const TRunMonitor&) = default;
+};

@@ -1,0 +1,171 @@
+#include "engine/tmultimediatimer.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+namespace {
+
+class CountingCallback : public TMultimediaTimerCallback {
+public:
+    bool OnLoop() override { return ++loops < stopAfter; }
+    void OnStart() override { ++starts; }
+    void OnStop() override { ++stops; }
+    std::atomic<int> loops{0};
+    std::atomic<int> starts{0};
+    std::atomic<int> stops{0};
+    int stopAfter = 1 << 30;
+};
+
+bool WaitFor(const std::function<bool()>& done)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+TEST(TMultimediaTimer, RunsPeriodicallyUntilStopped)
+{
+    CountingCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    uint32_t error = 123;
+    ASSERT_TRUE(timer.Start(2, error, 1));
+    EXPECT_EQ(error, 0u);
+    EXPECT_EQ(cb.starts.load(), 1);
+    EXPECT_EQ(timer.Period(), 2u);
+    EXPECT_EQ(timer.Resolution(), 1u);
+    ASSERT_TRUE(WaitFor([&] { return cb.loops.load() >= 5; }));
+    timer.Stop();
+    EXPECT_EQ(cb.stops.load(), 1);
+    EXPECT_FALSE(timer.Running());
+    EXPECT_EQ(timer.Period(), 0u);
+    const int after = cb.loops.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(cb.loops.load(), after);
+    timer.Stop();   // a second stop does nothing
+    EXPECT_EQ(cb.stops.load(), 1);
+}
+
+TEST(TMultimediaTimer, StopsItselfAtTheNextPeriodWhenOnLoopSaysSo)
+{
+    CountingCallback cb;
+    cb.stopAfter = 3;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    uint32_t error = 0;
+    ASSERT_TRUE(timer.Start(1, error, 1));
+    ASSERT_TRUE(WaitFor([&] { return cb.stops.load() == 1; }));
+    EXPECT_EQ(cb.loops.load(), 3);
+    EXPECT_FALSE(timer.Running());
+    // It can be started again after a self-stop.
+    cb.stopAfter = 1 << 30;
+    ASSERT_TRUE(timer.Start(1, error, 1));
+    ASSERT_TRUE(WaitFor([&] { return cb.loops.load() >= 6; }));
+    timer.Stop();
+    EXPECT_EQ(cb.stops.load(), 2);
+}
+
+TEST(TMultimediaTimer, ClampsPeriodAndResolutionToTheSystemRange)
+{
+    CountingCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    uint32_t error = 0;
+    ASSERT_TRUE(timer.Start(0, error, 0));
+    EXPECT_EQ(timer.Period(), TMultimediaTimer::MinPeriod);
+    EXPECT_EQ(timer.Resolution(), TMultimediaTimer::MinPeriod);
+}
+
+TEST(TMultimediaTimer, StepIgnoresNullUserDataAndAStoppedTimer)
+{
+    TMultimediaTimer::TimerStep(nullptr);
+    CountingCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    TMultimediaTimer::TimerStep(&timer);   // never started: no event id
+    EXPECT_EQ(cb.loops.load(), 0);
+}
+
+TEST(TMultimediaTimer, DestructionStopsARunningTimer)
+{
+    CountingCallback cb;
+    std::mutex lock;
+    {
+        TMultimediaTimer timer(&cb, lock);
+        uint32_t error = 0;
+        ASSERT_TRUE(timer.Start(1, error, 1));
+        ASSERT_TRUE(WaitFor([&] { return cb.loops.load() >= 2; }));
+    }
+    EXPECT_EQ(cb.stops.load(), 1);
+    const int after = cb.loops.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(cb.loops.load(), after);
+}
+
+}  // namespace
+
+namespace {
+
+// Work in 1 ms, five times over, then none.
+class EarlyWorkCallback : public TMultimediaTimerCallback {
+public:
+    bool OnLoop() override
+    {
+        ++loops;
+        return true;
+    }
+    void OnStart() override {}
+    void OnStop() override {}
+    int64_t MicrosToNextWork() const override { return loops.load() <= 5 ? 1000 : -1; }
+    std::atomic<int> loops{0};
+};
+
+// With a 100 s period the thread runs the callback six times long before its first
+// period ends: once for each time the callback said it had work in 1 ms.
+TEST(TMultimediaTimer, WakesForWorkTheCallbackHasBeforeTheNextPeriod)
+{
+    EarlyWorkCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    uint32_t error = 0;
+    ASSERT_TRUE(timer.Start(100000, error, 1));
+    EXPECT_TRUE(WaitFor([&] { return cb.loops.load() >= 6; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    timer.Stop();
+    EXPECT_EQ(cb.loops.load(), 6);
+    EXPECT_NE(timer.Scheduling(), TMultimediaTimer::scUnknown);
+}
+
+// Whatever the system grants, Start returns with the scheduling settled and told in
+// words that name it; the scheduling stays readable after Stop.
+TEST(TMultimediaTimer, SchedulingIsKnownWhenStartReturns)
+{
+    EarlyWorkCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    EXPECT_EQ(timer.Scheduling(), TMultimediaTimer::scUnknown);
+    EXPECT_EQ(timer.SchedulingText(), "not started");
+    uint32_t error = 0;
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_TRUE(timer.Start(100000, error, 1));
+        const TMultimediaTimer::TScheduling got = timer.Scheduling();
+        ASSERT_NE(got, TMultimediaTimer::scUnknown) << round;
+        const std::string text = timer.SchedulingText();
+        const std::string start = got == TMultimediaTimer::scNormal ? "normal (" : "real-time (SCHED_FIFO 10), memory ";
+        EXPECT_EQ(text.substr(0, start.size()), start) << text;
+        timer.Stop();
+        EXPECT_EQ(timer.Scheduling(), got);
+    }
+    EXPECT_STREQ(TMultimediaTimer::SchedulingText(TMultimediaTimer::scRealTimeLocked),
+                 "real-time (SCHED_FIFO 10), memory locked");
+    EXPECT_STREQ(TMultimediaTimer::SchedulingText(TMultimediaTimer::scNormal),
+                 "normal (no permission for real-time scheduling)");
+}
+
+}  // namespace
