@@ -11,6 +11,7 @@
 
 #include "fms/tcanhigh.h"
 #include "fms/tfmsmeasval.h"
+#include "fms/tsignalsnapshot.h"
 #include "support/tastring.h"
 
 #include <array>
@@ -52,7 +53,23 @@ public:
     // Signals handled before an error have already moved on to their next due time.
     std::vector<TCanHigh> GetCanHighs(int64_t now);
 
-    // Sets every signal's value from one text: field i (up to the next ":", a missing
+    // Installs every value of snapshot at once (entry i for signal i), or none: every
+    // entry is checked against its signal first. A content must be of its signal's kind
+    // (a text within the signal's length, tell-tale statuses 0..7); a number beyond its
+    // range is taken and becomes "o". A state without content must be one the field can
+    // send ("not set" only for texts). Values taken anew keep no state the validity
+    // manipulation forced; run it again afterwards.
+    // Throws TBaseError("TBusFmsStandard::Apply", "value refused", "<signal>: <why>;
+    // no value was changed") for the first entry that cannot be taken.
+    void Apply(const TSignalSnapshot& snapshot);
+    // Every value back to its own state: what its content or the snapshot gave, no
+    // state forced by the validity manipulation.
+    void RestoreOwnStates();
+    // Why entry cannot be signal i's value; empty when it can.
+    TAString Refusal(int i, const TSignalEntry& entry) const;
+
+    // Text edge for tests and tools, not used by a run:
+    // sets every signal's value from one text: field i (up to the next ":", a missing
     // field empty) through Signals[i].Read, numbers with any number of decimals (the
     // vehicle model writes them exactly). An error stops at that field: the signals
     // before it have their new values, the others keep theirs.

@@ -80,6 +80,10 @@ public:
     // SetMV's errors and the number parser's error for a string that is not hexadecimal.
     void WriteToCan(TCanHigh& m);
 
+    // The byte sent for an indicator state (CodeFB .. CodeFF); 0 for a state without one
+    // (msValid, msOutOfRange, msNotSet, or a code the field does not support).
+    uint8_t Code(TMeasState state) const;
+
     uint32_t CanId;        // the group's identifier template: PGN << 8 (0x00FEF100)
     int32_t GroupIndex;    // position of the group in the catalogue
     int32_t Period;        // ms

@@ -3,7 +3,12 @@
 // Four kinds: a number (TMeasValDouble), an entry of an enumeration (TMeasValEnum),
 // a byte string (TMeasValString) and the tell-tale table (TMeasValTTS).
 // The base and its four small kinds live together here; they only make sense as one family.
+// What differs between the kinds (reading a text, display text, the bits on the bus,
+// taking a typed content) is a virtual operation of each kind, so no caller ever asks
+// which kind it holds. Those operations need the signal's description and are defined
+// with it, in tfmsmeasval.cpp.
 
+#include "fms/tsignalcontent.h"
 #include "support/tastring.h"
 
 #include <array>
@@ -30,6 +35,9 @@ TAString MeasStateText(TMeasState state);
 // True when the whole text is one of the state letters (case-sensitive); state is then set.
 bool MeasStateFromText(const TAString& text, TMeasState& state);
 
+class TCanHigh;
+class TFmsMeasVal;
+
 class TMeasVal {
 public:
     virtual ~TMeasVal() = default;
@@ -45,6 +53,23 @@ public:
     // The state its content gives by itself: a number's range, an enumeration's index;
     // msValid for texts.
     virtual TMeasState ContentState() const { return msValid; }
+
+    // Why content cannot be this value's for signal (another kind, a text too long or
+    // not printable, a tell-tale status above 7); empty when it can.
+    virtual TAString ContentRefusal(const TSignalContent& content, const TFmsMeasVal& signal) const = 0;
+    // Takes content that ContentRefusal accepted; the state follows from it.
+    virtual void TakeContent(const TSignalContent& content) = 0;
+    // The content as the snapshot type holds it.
+    virtual TSignalContent Content() const = 0;
+    // True when the field can carry indicator codes (numbers and enumerations); texts and
+    // tell-tales only know "not available", sent as 0xFF bytes.
+    virtual bool HasIndicatorCodes() const { return true; }
+    // Signal-dependent parts of TFmsMeasVal::Read, Write and WriteToCan.
+    virtual void ReadText(const TAString& text, const TFmsMeasVal& signal, bool anyDecimals) = 0;
+    // A kind without a display text of its own throws
+    // TBaseError("TFmsMeasVal::Write", "unknown type").
+    virtual TAString WriteText(const TFmsMeasVal& signal) const;
+    virtual void Encode(const TFmsMeasVal& signal, TCanHigh& m) = 0;
 
     // State and OwnState at once: what the content, a text or a reset gave.
     void SetOwnState(TMeasState state) { State = OwnState = state; }
@@ -80,6 +105,12 @@ public:
     // Equal content: other.Value within this value's Value ± Tolerance.
     bool IsEqual(const TMeasVal& other) const override;
     std::unique_ptr<TMeasVal> Clone() const override;
+    TAString ContentRefusal(const TSignalContent& content, const TFmsMeasVal& signal) const override;
+    void TakeContent(const TSignalContent& content) override;
+    TSignalContent Content() const override { return Value; }
+    void ReadText(const TAString& text, const TFmsMeasVal& signal, bool anyDecimals) override;
+    TAString WriteText(const TFmsMeasVal& signal) const override;
+    void Encode(const TFmsMeasVal& signal, TCanHigh& m) override;
 
     double Value = 0.0;
     double Min = 0.0;
@@ -104,6 +135,12 @@ public:
 
     bool IsEqual(const TMeasVal& other) const override;
     std::unique_ptr<TMeasVal> Clone() const override;
+    TAString ContentRefusal(const TSignalContent& content, const TFmsMeasVal& signal) const override;
+    void TakeContent(const TSignalContent& content) override;
+    TSignalContent Content() const override { return TEnumIndex{Index}; }
+    void ReadText(const TAString& text, const TFmsMeasVal& signal, bool anyDecimals) override;
+    TAString WriteText(const TFmsMeasVal& signal) const override;
+    void Encode(const TFmsMeasVal& signal, TCanHigh& m) override;
 
     uint32_t Index = 0;
     std::vector<TAString> Texts;
@@ -117,6 +154,14 @@ public:
 
     bool IsEqual(const TMeasVal& other) const override;
     std::unique_ptr<TMeasVal> Clone() const override;
+    // A text takes bytes of MinIntDigits..MaxIntDigits of its signal.
+    TAString ContentRefusal(const TSignalContent& content, const TFmsMeasVal& signal) const override;
+    void TakeContent(const TSignalContent& content) override;
+    TSignalContent Content() const override;
+    bool HasIndicatorCodes() const override { return false; }
+    void ReadText(const TAString& text, const TFmsMeasVal& signal, bool anyDecimals) override;
+    TAString WriteText(const TFmsMeasVal& signal) const override;
+    void Encode(const TFmsMeasVal& signal, TCanHigh& m) override;
 
     TAString Text;
 };
@@ -134,6 +179,12 @@ public:
     // msNotSet and block 0.
     void Reset() override;
     std::unique_ptr<TMeasVal> Clone() const override;
+    // Takes the states of the tell-tales, each 0..7; the block to send next stays.
+    TAString ContentRefusal(const TSignalContent& content, const TFmsMeasVal& signal) const override;
+    void TakeContent(const TSignalContent& content) override;
+    TSignalContent Content() const override;
+    TAString WriteText(const TFmsMeasVal& signal) const override;
+    void Encode(const TFmsMeasVal& signal, TCanHigh& m) override;
 
     // The 8 bytes of block Block, then Block moves on to the next (0 after 2).
     // Byte 0 = 0x80 | Block with tell-tale 1 of the block in bits 4..6; bytes 1..7

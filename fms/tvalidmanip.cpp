@@ -89,7 +89,7 @@ std::vector<TAString> TValidManip::Choices(uint16_t bitLength)
 
 std::vector<TAString> TValidManip::Choices(const TFmsMeasVal& signal)
 {
-    if (dynamic_cast<const TMeasValString*>(signal.MeasVal.get()) != nullptr)
+    if (!signal.MeasVal->HasIndicatorCodes())
         return {ValidSignal, "FF = not available"};
     return Choices(signal.BitLength);
 }
@@ -143,6 +143,7 @@ void TValidManip::Apply()
     for (TRow& r : rows_)
         r.Applied = r.Pending;
     applyEnabled_ = false;
+    ++version_;
 }
 
 void TValidManip::Cancel()
@@ -227,6 +228,7 @@ void TValidManip::Force(const TAString& name, const TAString& choice)
     TRow& r = At(row);
     r.Pending = item;
     r.Applied = item;
+    ++version_;
 }
 
 TAString TValidManip::Stored(int row) const
@@ -250,5 +252,6 @@ TAString TValidManip::Load(int row, const TAString& stored)
     }
     r.Pending = item;
     r.Applied = item;
+    ++version_;
     return notice;
 }

@@ -83,6 +83,10 @@ public:
     // Signals beyond the rows and rows beyond the signals are left alone.
     void Execute(TBusFmsStandard& catalogue) const;
 
+    // Changes whenever the applied choices may have changed (Apply, Force, Load), so that
+    // Execute need only run again then or when the values changed.
+    uint64_t Version() const { return version_; }
+
     // The row of the signal called name: exact first, else ignoring case and the
     // blanks around it. -1 when none.
     int FindRow(const TAString& name) const;
@@ -113,4 +117,5 @@ private:
     std::vector<TRow> rows_;
     bool applyEnabled_ = false;
     bool autoapply_ = false;
+    uint64_t version_ = 0;
 };

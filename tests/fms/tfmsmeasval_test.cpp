@@ -320,6 +320,11 @@ TEST(TFmsMeasVal, WriteFormatsEachKind)
     struct TOther : TMeasVal {
         bool IsEqual(const TMeasVal&) const override { return false; }
         std::unique_ptr<TMeasVal> Clone() const override { return std::make_unique<TOther>(*this); }
+        TAString ContentRefusal(const TSignalContent&, const TFmsMeasVal&) const override { return "never"; }
+        void TakeContent(const TSignalContent&) override {}
+        TSignalContent Content() const override { return 0.0; }
+        void ReadText(const TAString&, const TFmsMeasVal&, bool) override {}
+        void Encode(const TFmsMeasVal&, TCanHigh&) override {}
     };
     auto other = std::make_unique<TOther>();
     other->State = msValid;
