@@ -68,14 +68,14 @@ TRecordingCockpit::TRecordingCockpit()
     lkw_.SetDriverId2("GB_Driver_ID_000002");
 }
 
-TAString TRecordingCockpit::Step(double dt, bool)
+const TSignalSnapshot& TRecordingCockpit::Step(double dt, bool)
 {
     lkw_.Step(dt);
     ++steps_;
-    return lkw_.BuildValueLine();
+    return lkw_.Snapshot();
 }
 
-TAString TRecordingCockpit::ValueLine()
+const TSignalSnapshot& TRecordingCockpit::Values()
 {
-    return lkw_.BuildValueLine();
+    return lkw_.Snapshot();
 }

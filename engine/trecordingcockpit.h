@@ -11,8 +11,8 @@ class TRecordingCockpit final : public TRunCockpit {
 public:
     TRecordingCockpit();
 
-    TAString Step(double dt, bool refresh) override;
-    TAString ValueLine() override;
+    const TSignalSnapshot& Step(double dt, bool refresh) override;
+    const TSignalSnapshot& Values() override;
 
     // The starter's effect on the model once the run is going.
     void StartEngine() { lkw_.StartEngine(); }

@@ -62,6 +62,7 @@ void TRunEngine::Start()
     responder_.Reset();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
+    tickNow_ = 0;
     logOut_.StartRun();
     for (bool& shown : shown_) shown = false;
     maxLateness_ = 0;
@@ -73,11 +74,15 @@ void TRunEngine::Start()
     } catch (const TBaseError& e) {
         ShowOncePerRun(esSimulation, e);
     }
+    // Reset left every value not set: whatever the model hands over next is new, and
+    // the validity manipulation runs again.
+    handedGeneration_ = 0;
+    validityDue_ = true;
     // Until the first 20 ms step the catalogue holds no values; requests in between
     // would fail. Hand it the model's values as they stand.
     if (Controls.Simulation && cockpit_) {
         try {
-            catalogue_.ReadValues(cockpit_->ValueLine());
+            HandOver(cockpit_->Values());
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
         }
@@ -140,6 +145,8 @@ void TRunEngine::TimerSysTimer()
         ++stalls_;
         elapsed -= shift;
     }
+    // The steps of this tick run at once: they are all handed over at this time.
+    tickNow_ = elapsed;
     // Stop may also come from the user while an error box is open.
     while (running_ && simTime_ < elapsed) {
         if (!DoStep(monitorDue, cockpitRefresh)) return;
@@ -222,9 +229,9 @@ int64_t TRunEngine::Departure(const TCanFrame& frame) const
 {
     if (!(Controls.SendCan && canChannel_)) return std::max(frame.Time, simTime_);
     // The steps of a tick run at once when the tick comes: a frame the buffer could not
-    // take earlier is handed over now, which may be later than its step.
-    const auto now = static_cast<int64_t>(std::llround((clock_.Seconds() - startTime_) * 1000000.0L));
-    return std::max(frame.Time, std::max(simTime_, now) - TransmitLead);
+    // take earlier is handed over then, which may be later than its step. The tick's
+    // time is read once for all its frames.
+    return std::max(frame.Time, std::max(simTime_, tickNow_) - TransmitLead);
 }
 
 void TRunEngine::Emit(const TCanFrame& frame)
@@ -247,22 +254,20 @@ void TRunEngine::Emit(const TCanFrame& frame)
 void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
 {
     // Each part reports its failure once per run and the next part still runs: a bad
-    // value line must not stop the groups whose values are fine.
+    // snapshot must not stop the groups whose values are fine.
     if (stepCounter_ % 20 == 0 && cockpit_) {
         try {
-            const TAString line = cockpit_->Step(VehicleStep, cockpitRefresh);
+            const TSignalSnapshot& values = cockpit_->Step(VehicleStep, cockpitRefresh);
             cockpitRefresh = false;
-            catalogue_.ReadValues(line);
+            HandOver(values);
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
         }
     }
-    if (Controls.ValidManip && validity_) {
-        try {
-            validity_->Execute(catalogue_);
-        } catch (const TBaseError& e) {
-            ShowOncePerRun(esSimulation, e);
-        }
+    try {
+        ApplyValidity();
+    } catch (const TBaseError& e) {
+        ShowOncePerRun(esSimulation, e);
     }
     // Once per refresh tick, at its first 5 ms step. (Clearing the request when a frame
     // left instead would starve the monitor whenever a frame leaves before that step,
@@ -281,6 +286,30 @@ void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
     } catch (const TBaseError& e) {
         ShowOncePerRun(esSimulation, e);
     }
+}
+
+void TRunEngine::HandOver(const TSignalSnapshot& values)
+{
+    if (values.Generation() == handedGeneration_) return;
+    // A snapshot the catalogue refuses is told once and not tried again until the model
+    // changes a value; the catalogue keeps the values it had.
+    handedGeneration_ = values.Generation();
+    catalogue_.Apply(values);
+    validityDue_ = true;
+}
+
+void TRunEngine::ApplyValidity()
+{
+    const TRunValidity* by = Controls.ValidManip ? validity_ : nullptr;
+    const uint64_t choices = by ? by->ChoicesVersion() : 0;
+    if (!validityDue_ && by == validityBy_ && choices == validityChoices_) return;
+    validityDue_ = false;
+    validityBy_ = by;
+    validityChoices_ = choices;
+    if (validity_ && Controls.ValidManip)
+        validity_->Execute(catalogue_);
+    else
+        catalogue_.RestoreOwnStates();
 }
 
 void TRunEngine::QueueDueGroups()
@@ -342,7 +371,7 @@ void TRunEngine::AnswerRequest(const TCanFrame& frame)
     try {
         // The answer carries what the schedule would send now: the forced states too,
         // even before this run's first manipulation step.
-        if (Controls.ValidManip && validity_) validity_->Execute(catalogue_);
+        ApplyValidity();
         std::optional<TCanHigh> answer = responder_.Answer(frame, catalogue_, Options, simTime_);
         if (answer) transfers_.Queue(*answer, sendQueue_);
     } catch (const TBaseError& e) {
@@ -439,14 +468,19 @@ bool TRunEngine::Transmit(const TCanFrame& frame)
 
 void TRunEngine::WatchFrame(const TCanFrame& frame)
 {
-    try {
-        const uint16_t pgn = Controls.FrameWatchPgn.AsWord(TAString::nmHex);
-        if (pgn != static_cast<uint16_t>(frame.Id >> 8)) return;
-        Controls.FrameWatchBits = BitText(frame);
-        NotifyControls();
-    } catch (...) {
-        // Text that is no PGN only switches the watch off.
+    // The watched PGN is read from its text only when the text changes.
+    if (Controls.FrameWatchPgn != watchText_) {
+        watchText_ = Controls.FrameWatchPgn;
+        watchPgn_.reset();
+        try {
+            watchPgn_ = Controls.FrameWatchPgn.AsWord(TAString::nmHex);
+        } catch (...) {
+            // Text that is no PGN only switches the watch off.
+        }
     }
+    if (!watchPgn_ || *watchPgn_ != static_cast<uint16_t>(frame.Id >> 8)) return;
+    Controls.FrameWatchBits = BitText(frame);
+    NotifyControls();
 }
 
 void TRunEngine::SetCanChannel(TCanChannel* channel)

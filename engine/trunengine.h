@@ -40,6 +40,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <optional>
 
 class TCanChannel;
 class TErrorReporter;
@@ -89,7 +90,7 @@ public:
     // frame due at once with Controls.FromFirstFrame or for a candump log), StartTime from
     // the time source, the send queue emptied (with every unfinished transfer of an
     // earlier run), the catalogue's schedule reset and, in simulation mode, given the
-    // vehicle model's current value line, the data monitor emptied.
+    // vehicle model's current values (TLkw::Snapshot), the data monitor emptied.
     void Start();
     // Stop (no effect while stopped): the output log is flushed; a log that cannot be
     // written is reported as in the tick. Frames already in the transmit buffer still
@@ -205,6 +206,12 @@ private:
     // One 1 ms step; false when the run ended inside it (end of the log).
     bool DoStep(bool& monitorDue, bool& cockpitRefresh);
     void SimulationStep(bool& monitorDue, bool& cockpitRefresh);
+    // The model's values to the catalogue, all or nothing (TBusFmsStandard::Apply), when
+    // the catalogue has not taken that snapshot yet. Passes on Apply's error.
+    void HandOver(const TSignalSnapshot& values);
+    // Runs the validity manipulation when the values, its choices or its being switched
+    // on changed since it last ran; switched off, the values get their own states back.
+    void ApplyValidity();
     void QueueDueGroups();
     // Reads what the open channel has received, up to MaxReadsPerStep frames: each goes
     // to the received-frame sink and, in simulation mode, to the request responder.
@@ -265,4 +272,11 @@ private:
     int64_t lateFrames_ = 0;
     int64_t latestDue_ = 0;   // µs, time of the frame that left latest
     bool logOutShown_ = false;   // the output log's failure has been shown
+    int64_t tickNow_ = 0;                    // µs since the start, read by this tick
+    TAString watchText_;                     // the frame watch's text last read
+    std::optional<uint16_t> watchPgn_;       // and the PGN it gave (none: not a PGN)
+    uint64_t handedGeneration_ = 0;          // the snapshot the catalogue took last
+    bool validityDue_ = true;                // values changed since the manipulation ran
+    const TRunValidity* validityBy_ = nullptr;   // who ran it last (nullptr: switched off)
+    uint64_t validityChoices_ = 0;           // its choices then
 };

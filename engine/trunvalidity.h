@@ -1,6 +1,8 @@
 #pragma once
 // The validity manipulation window as the main tick sees it.
 
+#include <cstdint>
+
 class TBusFmsStandard;
 
 class TRunValidity {
@@ -8,7 +10,12 @@ public:
     virtual ~TRunValidity() = default;
 
     // Sets the state of every signal value of catalogue to the applied choice of its row.
+    // The tick calls it only when the catalogue's values or ChoicesVersion changed.
     virtual void Execute(TBusFmsStandard& catalogue) = 0;
+
+    // A number that changes whenever the applied choices change. One whose choices are
+    // fixed once the run starts may keep the default.
+    virtual uint64_t ChoicesVersion() const { return 0; }
 
 protected:
     TRunValidity() = default;

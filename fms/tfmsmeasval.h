@@ -37,7 +37,7 @@ public:
                 uint8_t codeFD = 0, uint8_t codeFC = 0, uint8_t codeFB = 0);
 
     // How many decimals Read takes: the signal's text limits (a user's text), or any
-    // number (the vehicle model's value line, which writes every number exactly).
+    // number (a value line of a test or tool, which writes every number exactly).
     enum class TDecimals { Limited, Any };
 
     TFmsMeasVal(const TFmsMeasVal&) = delete;

@@ -1,12 +1,11 @@
 #include "sim/tlkw.h"
 
-#include "fms/tbusfmsstandard.h"
+#include "fms/tsignalid.h"
 #include "sim/teditrule.h"
 #include "sim/tmatrix.h"
 #include "support/tbaseerror.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <numbers>
@@ -79,8 +78,8 @@ void ParseList(const TAString& text, double* out)
     }
 }
 
-// The value behind each field of the value line, in catalogue order.
-constexpr int LineFields = 86;
+// The model's value behind each signal, in catalogue order (position = TSignalId).
+constexpr int LineFields = fmstable::CatalogueSize;
 constexpr const char* LineNames[LineFields] = {
     "ParkBrake", "Geschwindigkeit", "Kupplungspedal", "Bremspedal", "Tempomat", "Gaspedal",
     "Verbrauch total", "Tankinhalt", "Drehzahl", "Motor:Betriebszeit", "FahrzeugID", "Can:Anfragen",
@@ -107,82 +106,48 @@ enum : int {
     fTellTales = 85,
 };
 
-// value exactly: the shortest decimal text that reads back as the very same double
-// ("12.3456", "0.1", "2009"), so that the catalogue rounds the model's own number and
-// not a rounded text of it.
-std::string ExactFixed(double value)
+// The limits of a text signal in the catalogue's table: fewest and most bytes.
+constexpr const fmstable::TTextRow& TextRow(TSignalId id)
 {
-    // Room for the longest fixed text of a double (a subnormal has 1074 decimals).
-    char buf[1100];
-    const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
-    return ec == std::errc() ? std::string(buf, end) : std::string("e");
+    for (const auto& r : fmstable::Texts)
+        if (r.Pos == SignalIndex(id)) return r;
+    return fmstable::Texts[0];
 }
 
-// A number as the signal's Read takes it from the line: exact, with MinIntDigits to
-// MaxIntDigits characters before the point (a sign counts). Enumerations are read as a
-// plain number 0..255, rounded to the nearest index, halves away from zero.
-TAString NumberField(const TFmsMeasVal& signal, double value)
+// An identification as its signal takes it: its bytes and the end mark "*". One that is
+// not printable ASCII without "*", or too long for its field with the mark, is an error
+// ("e": sent as 0xFF bytes and shown "e"), never cut; one too short is not set ("*").
+void PutIdentification(TSignalSnapshot& snapshot, TSignalId id, const TAString& text, std::string& scratch)
 {
-    if (!std::isfinite(value)) return "e";
-    const bool enumeration = dynamic_cast<const TMeasValEnum*>(signal.MeasVal.get()) != nullptr;
-    if (enumeration) return TAString(std::to_string(std::lround(std::clamp(value, 0.0, 255.0))));
-    std::string text = ExactFixed(value);
-    if (text[0] == '-' && text.find_first_of("123456789") == std::string::npos) text.erase(0, 1);
-
-    const bool negative = text[0] == '-';
-    const size_t point = std::min(text.find('.'), text.size());
-    if (point > signal.MaxIntDigits) {
-        // Beyond what the field can write: the largest magnitude it can, which lies
-        // beyond its range as well, so the catalogue marks it out of range.
-        const int room = signal.MaxIntDigits - (negative ? 1 : 0);
-        const size_t places = signal.MaxDecimals;
-        const char fill = room > 0 ? '9' : '0';
-        if (room > 0) {
-            text.assign(negative ? 1u : 0u, '-');
-            text.append(static_cast<size_t>(room), '9');
-        } else {
-            text.assign(1, '0');
-        }
-        if (places > 0) {
-            text += '.';
-            text.append(places, fill);
-        }
-    } else if (point < signal.MinIntDigits) {
-        text.insert(negative ? 1u : 0u, signal.MinIntDigits - point, '0');
+    const auto& row = TextRow(id);
+    if (!TIdTextRule::Refusal(text, 0, row.MaxBytes - 1).IsEmpty()) {
+        snapshot.SetState(id, msError);
+        return;
     }
-    return text;
+    scratch.assign(text.str());
+    scratch += '*';
+    if (scratch.size() > row.MaxBytes) snapshot.SetState(id, msError);
+    else if (scratch.size() < row.MinBytes) snapshot.SetState(id, msNotSet);
+    else snapshot.SetText(id, scratch);
 }
 
-// Bytes as the string signal's Read takes them: two hexadecimal digits per byte.
-// An identification gets its end mark "*" and must be printable ASCII without "*" and fit
-// the signal with it; one that does not is "e" (error: sent as 0xFF bytes and shown
-// "e"), never cut. One too short becomes "*", the state letter of a value not set.
-TAString BytesField(const TFmsMeasVal& signal, std::string bytes, bool identification)
+// The tell-tale digits as states: any character that is no status "0".."7", and every
+// tell-tale past the text, is 7 (not available).
+TTellTaleStates TellTaleStates(const TAString& digits)
 {
-    const size_t most = signal.MaxIntDigits;
-    if (identification) {
-        if (!TIdTextRule::Refusal(bytes, 0, static_cast<int>(most) - 1).IsEmpty()) return "e";
-        bytes += '*';
+    TTellTaleStates states;
+    for (int i = 0; i < TTellTaleStates::Count; ++i) {
+        const char c = i < digits.Length() ? digits[i] : '7';
+        states.States[static_cast<size_t>(i)] = static_cast<uint8_t>(c >= '0' && c <= '7' ? c - '0' : 7);
     }
-    if (bytes.size() > most) return "e";
-    if (bytes.size() < signal.MinIntDigits) return "*";
-    TAString text;
-    for (char c : bytes) text += TAString::Hex8(static_cast<uint8_t>(c));
-    return text;
+    return states;
 }
 
-// The tell-tale digits: any character that is no status "0".."7" counts as 7 (not
-// available); at most as many tell-tales as the signal holds.
-TAString TellTaleField(const TFmsMeasVal& signal, const TAString& tellTales)
+// An enumeration index from the model's number: the nearest whole number, halves away
+// from zero, within 0 .. 2^32 - 1 (the catalogue marks an index without an entry "o").
+uint32_t IndexOf(double value)
 {
-    std::string text = tellTales.str();
-    for (char& c : text)
-        if (c < '0' || c > '7') c = '7';
-    const size_t most = 2u * signal.MaxIntDigits;
-    const size_t least = 2u * signal.MinIntDigits;
-    if (text.size() > most) text.resize(most);
-    if (text.size() < least) text.append(least - text.size(), '7');
-    return text;
+    return static_cast<uint32_t>(std::llround(std::clamp(value, 0.0, 4294967295.0)));
 }
 
 // Version 0.02 gives "0002": hundredths as four digits, thousands to units.
@@ -215,8 +180,7 @@ TLkw::TParameterTexts TLkw::BuiltInParameters()
 
 TLkw::TLkw()
     : torqueMap_(std::make_unique<TMap>()),
-      fuelRateMap_(std::make_unique<TMap>()),
-      catalogue_(std::make_unique<TBusFmsStandard>("00.02"))
+      fuelRateMap_(std::make_unique<TMap>())
 {
     torqueMap_->fill(0.0);
     fuelRateMap_->fill(0.0);
@@ -349,6 +313,25 @@ void TLkw::SetVehicleId(const TAString& text)
     std::string id = text.str();
     std::replace_if(id.begin(), id.end(), [](char c) { return c == ' ' || c == '\r' || c == '\n'; }, '_');
     vehicleId_ = id;
+    textsChanged_ = true;
+}
+
+void TLkw::SetDriverId1(const TAString& text)
+{
+    driverId1_ = text;
+    textsChanged_ = true;
+}
+
+void TLkw::SetDriverId2(const TAString& text)
+{
+    driverId2_ = text;
+    textsChanged_ = true;
+}
+
+void TLkw::SetTellTales(const TAString& text)
+{
+    tellTales_ = text;
+    textsChanged_ = true;
 }
 
 double TLkw::TorqueMap(int accelerator, int engineSpeed) const
@@ -480,48 +463,50 @@ void TLkw::AdvanceClock(double dt)
     for (size_t i = 0; i < now.size(); ++i) V(clockIndex_[i]) = clockShown_[i];
 }
 
-TAString TLkw::BuildValueLine() const
+const TSignalSnapshot& TLkw::Snapshot() const
 {
-    TAString line;
-    const int fields = std::min(LineFields, catalogue_->SignalCount());
     if (lineIndexCount_ != count_) {
         lineIndex_.assign(LineFields, -1);
         for (int i = 0; i < LineFields; ++i) lineIndex_[static_cast<size_t>(i)] = Find(LineNames[i]);
         lineIndexCount_ = count_;
     }
-    const auto value = [this](int field) {
-        const int index = lineIndex_[static_cast<size_t>(field)];
-        return index < 0 ? NoValue : V(index);
-    };
-    for (int i = 0; i < fields; ++i) {
-        const TFmsMeasVal& signal = catalogue_->Signal(i);
-        if (i > 0) line += ":";
+    TSignalSnapshot& out = snapshot_;
+    for (int i = 0; i < LineFields; ++i) {
+        const auto id = static_cast<TSignalId>(i);
+        const int index = lineIndex_[static_cast<size_t>(i)];
+        const double value = index < 0 ? NoValue : V(index);
         switch (i) {
-        case fClutch:
-            line += NumberField(signal, V(vClutch) < 50.0 ? 1.0 : 0.0);
+        case SignalIndex(fmssignal::ClutchSwitch):
+            out.SetIndex(id, V(vClutch) < 50.0 ? 1 : 0);
             break;
-        case fBrake:
-            line += NumberField(signal, V(vBrake) > 50.0 ? 1.0 : 0.0);
+        case SignalIndex(fmssignal::BrakeSwitch):
+            out.SetIndex(id, V(vBrake) > 50.0 ? 1 : 0);
             break;
-        case fVehicleId:
-            line += BytesField(signal, vehicleId_.str(), true);
+        case SignalIndex(fmssignal::SoftwareVersion):
+            out.SetText(id, VersionDigits(value));
             break;
-        case fDriverId1:
-            line += BytesField(signal, driverId1_.str(), true);
-            break;
-        case fDriverId2:
-            line += BytesField(signal, driverId2_.str(), true);
-            break;
-        case fFmsVersion:
-            line += BytesField(signal, VersionDigits(value(i)), false);
-            break;
-        case fTellTales:
-            line += TellTaleField(signal, tellTales_);
-            break;
+        case SignalIndex(fmssignal::Vin):
+        case SignalIndex(fmssignal::Driver1Id):
+        case SignalIndex(fmssignal::Driver2Id):
+        case SignalIndex(fmssignal::TellTales):
+            break;   // texts: below, when they changed
         default:
-            line += NumberField(signal, value(i));
+            if (SignalKindAt(i) == TSignalKind::Number) {
+                out.SetNumber(id, value);
+            } else if (std::isfinite(value)) {
+                out.SetIndex(id, IndexOf(value));
+            } else {
+                out.SetState(id, msError);
+            }
             break;
         }
     }
-    return line;
+    if (textsChanged_) {
+        PutIdentification(out, fmssignal::Vin, vehicleId_, scratch_);
+        PutIdentification(out, fmssignal::Driver1Id, driverId1_, scratch_);
+        PutIdentification(out, fmssignal::Driver2Id, driverId2_, scratch_);
+        out.SetTellTales(fmssignal::TellTales, TellTaleStates(tellTales_));
+        textsChanged_ = false;
+    }
+    return out;
 }

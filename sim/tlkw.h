@@ -1,11 +1,12 @@
 #pragma once
 // The simulated vehicle: a registry of named values (German names, fixed for the whole
 // program), a simple longitudinal vehicle and engine model advanced by Step, and the
-// value line that hands every signal value to the Bus-FMS catalogue in one text.
+// snapshot that hands every signal value to the Bus-FMS catalogue, typed.
 //
 // Units: speed km/h, engine speed rpm, distance m, fuel l and l/h, fuel level and pedals
 // in percent, temperatures in degrees Celsius, engine hours h, mass kg, time s.
 
+#include "fms/tsignalsnapshot.h"
 #include "sim/tdateclock.h"
 #include "support/tastring.h"
 
@@ -14,8 +15,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-class TBusFmsStandard;
 
 class TLkw {
 public:
@@ -57,8 +56,8 @@ public:
     int Count() const { return count_; }
     // The name of entry index, 0 .. Count() - 1; empty outside.
     TAString Name(int index) const;
-    // The name of the value that fills field (the catalogue position) of the value
-    // line: "Gaspedal" for field 5; empty outside the line's 86 fields.
+    // The name of the value that feeds the signal at catalogue position field:
+    // "Gaspedal" for field 5; empty outside the catalogue's 86 signals.
     static TAString LineName(int field);
     // First entry of exactly that name (case-sensitive); NoValue when there is none.
     double GetMV(const TAString& name) const;
@@ -91,28 +90,26 @@ public:
     // Every blank, CR and LF becomes "_".
     void SetVehicleId(const TAString& text);
     const TAString& GetVehicleId() const { return vehicleId_; }
-    void SetDriverId1(const TAString& text) { driverId1_ = text; }
+    void SetDriverId1(const TAString& text);
     const TAString& GetDriverId1() const { return driverId1_; }
-    void SetDriverId2(const TAString& text) { driverId2_ = text; }
+    void SetDriverId2(const TAString& text);
     const TAString& GetDriverId2() const { return driverId2_; }
     // One character per tell-tale, "0" to "7", tell-tale 1 first.
-    void SetTellTales(const TAString& text) { tellTales_ = text; }
+    void SetTellTales(const TAString& text);
     const TAString& GetTellTales() const { return tellTales_; }
 
-    // The 86 signal values in the catalogue's order, separated by ":", in the form the
-    // catalogue's ReadValues takes. Numbers carry as many decimals as their signal;
-    // clutch and brake switches are 1 (clutch below 50 %, brake above 50 %) or 0; the
-    // identifications are their bytes plus "*" in hexadecimal ("A_B" gives 415F422A);
-    // the FMS version is four ASCII digits in hexadecimal (0.02 gives 30303032); the
-    // tell-tales are their digits. Numbers are written exactly (the shortest text that
-    // reads back as the same double: 12.3456 stays "12.3456"), so the catalogue rounds the
-    // model's own number to the nearest raw value. A value the signal's text cannot carry
-    // is fitted to it: a number beyond its digits becomes the largest one it can hold (the
-    // catalogue then marks it out of range), a number that is not finite becomes "e", an
-    // enumeration is rounded to the nearest whole number within 0..255, a too short
-    // identification becomes "*" (not set), and one too long for its field or with a
-    // character other than printable ASCII without "*" becomes "e", never cut.
-    TAString BuildValueLine() const;
+    // Every signal value as the catalogue takes it (TBusFmsStandard::Apply), typed and
+    // addressed by the signal's identifier; only the entries that changed since the last
+    // call are touched (the snapshot's Generation tells whether any did). Numbers are the
+    // model's own doubles (the catalogue rounds them to the nearest raw value and marks
+    // one beyond its range "o"; a NaN is "e"); the clutch and brake switches are 1
+    // (clutch below 50 %, brake above 50 %) or 0; an enumeration is the nearest whole
+    // number of its value ("e" when not finite); the identifications are their bytes and
+    // "*" ("A_B" gives A_B*), "e" when they are not printable ASCII without "*" or too
+    // long for their field (never cut) and not set when too short; the FMS version is
+    // four ASCII digits of hundredths (0.02 gives "0002"); the tell-tales are their
+    // states, 7 for a character that is no state and past the text.
+    const TSignalSnapshot& Snapshot() const;
 
     // Map values as the step reads them: [accelerator percent][engine speed percent].
     double TorqueMap(int accelerator, int engineSpeed) const;
@@ -131,7 +128,7 @@ private:
     std::array<TAString, MaxValues> names_;
     std::array<double, MaxValues> values_{};
     int count_ = 0;
-    // Where the value line's fields find their values (-1: none), looked up once for the
+    // Where the snapshot's entries find their values (-1: none), looked up once for the
     // values there are (values are only ever added).
     mutable std::vector<int> lineIndex_;
     mutable int lineIndexCount_ = -1;
@@ -162,6 +159,8 @@ private:
     std::optional<TDateClock> clock_;
     TDateClock::TValues clockShown_{};
 
-    // Kept only for the number of decimals and text limits of each signal in the line.
-    std::unique_ptr<TBusFmsStandard> catalogue_;
+    mutable TSignalSnapshot snapshot_;
+    // The identifications or tell-tales changed since the snapshot last took them.
+    mutable bool textsChanged_ = true;
+    mutable std::string scratch_;
 };

@@ -41,6 +41,7 @@ public:
     // Forces the applied choices onto every signal of catalogue. The name of a row whose
     // value is then out of range ("o", kept under "Valid Signal") turns red, with a tip.
     void Execute(TBusFmsStandard& catalogue) override;
+    uint64_t ChoicesVersion() const override { return manip_.Version(); }
     // Whether row's name shows its value out of range.
     bool ShowsOutOfRange(int row) const;
 

@@ -662,7 +662,7 @@ void TFSim_Lkw::WriteModelToControls()
     }
 }
 
-TAString TFSim_Lkw::Step(double dt, bool refresh)
+const TSignalSnapshot& TFSim_Lkw::Step(double dt, bool refresh)
 {
     if (!CB_Manual->isChecked()) {
         lkw_->Step(dt);
@@ -672,7 +672,7 @@ TAString TFSim_Lkw::Step(double dt, bool refresh)
         lkw_->AdvanceClock(dt);
         if (refresh) UpdateClockFields();
     }
-    return lkw_->BuildValueLine();
+    return lkw_->Snapshot();
 }
 
 void TFSim_Lkw::UpdateClockFields()
@@ -684,7 +684,7 @@ void TFSim_Lkw::UpdateClockFields()
             edits_.at(c.Name.str())->Commit(TCockpitTable::WriteBackText(c, lkw_->GetMV(c.ValueName)));
 }
 
-TAString TFSim_Lkw::ValueLine() { return lkw_->BuildValueLine(); }
+const TSignalSnapshot& TFSim_Lkw::Values() { return lkw_->Snapshot(); }
 
 void TFSim_Lkw::UpdateDisplay()
 {

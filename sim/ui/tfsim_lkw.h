@@ -51,9 +51,9 @@ public:
     // The tick's entry, every 20 ms of simulated time: unless "No automatic
     // simulation " is checked the model advances by dt and, when refresh is set, the
     // gauges and value fields show it; checked, only the date and time advance. The
-    // value line is returned either way.
-    TAString Step(double dt, bool refresh) override;
-    TAString ValueLine() override;
+    // model's values (TLkw::Snapshot) are returned either way.
+    const TSignalSnapshot& Step(double dt, bool refresh) override;
+    const TSignalSnapshot& Values() override;
 
     // What the starter uses to start a run: start is called when running() says that
     // no run is in progress (the main window passes the run engine's Start and Running).

@@ -105,18 +105,16 @@ public:
     int controlChanges = 0;
 };
 
-// A cockpit whose value line the test chooses.
+// A cockpit whose values the test chooses.
 class TFixedCockpit final : public TRunCockpit {
 public:
-    explicit TFixedCockpit(TAString line) : line_(std::move(line)) {}
-    TAString Step(double, bool) override
+    explicit TFixedCockpit(TSignalSnapshot start = {}) : values(std::move(start)) {}
+    const TSignalSnapshot& Step(double, bool) override
     {
         ++steps;
-        return line_;
+        return values;
     }
-    TAString ValueLine() override { return line_; }
+    const TSignalSnapshot& Values() override { return values; }
     int steps = 0;
-
-private:
-    TAString line_;
+    TSignalSnapshot values;   // what every step hands over; the test may change it
 };

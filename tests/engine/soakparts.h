@@ -43,6 +43,8 @@ public:
         for (int i = 0; i < catalogue.SignalCount(); ++i)
             catalogue.Signal(i).MeasVal->State = Rotation[(i + second) % 3];
     }
+    // The choices change with every simulated second.
+    uint64_t ChoicesVersion() const override { return static_cast<uint64_t>(engine_.SimTime() / 1000000); }
     long changes = 0;
 
 private:

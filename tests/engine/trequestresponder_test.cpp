@@ -31,7 +31,7 @@ protected:
     void SetUp() override
     {
         TRecordingCockpit cockpit;
-        catalogue.ReadValues(cockpit.ValueLine());
+        catalogue.Apply(cockpit.Values());
     }
 
     std::optional<TCanHigh> Ask(uint32_t id, uint32_t pgn, int64_t now = 1500000)

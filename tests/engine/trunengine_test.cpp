@@ -5,6 +5,7 @@
 #include "engine/trunmonitor.h"
 #include "engine/trunvalidity.h"
 #include "engine/ttimesource.h"
+#include "fms/tsignalid.h"
 #include "runfakes.h"
 
 #include <gtest/gtest.h>
@@ -209,7 +210,7 @@ TEST_F(TRunEngineTick, NoCatalogueErrorBeforeTheFirstVehicleStepOfARun)
 
 TEST_F(TRunEngineTick, SimulationErrorsAreShownOncePerRunAndTheTickGoesOn)
 {
-    TFixedCockpit bad("");   // no value line: every value stays unset
+    TFixedCockpit bad;   // no values: the catalogue refuses them, every value stays unset
     engine.SetCockpit(&bad);
     engine.Start();
     RunFor(200);
@@ -406,12 +407,12 @@ namespace {
 
 class TSpyCockpit final : public TRunCockpit {
 public:
-    TAString Step(double dt, bool refresh) override
+    const TSignalSnapshot& Step(double dt, bool refresh) override
     {
         refreshes.push_back(refresh);
         return inner.Step(dt, refresh);
     }
-    TAString ValueLine() override { return inner.ValueLine(); }
+    const TSignalSnapshot& Values() override { return inner.Values(); }
     TRecordingCockpit inner;
     std::vector<bool> refreshes;
 };
@@ -422,10 +423,18 @@ public:
     std::vector<const TBusFmsStandard*> calls;
 };
 
+// Counts its runs; forces "error" onto the engine speed; its choices change when the
+// test says so.
 class TSpyValidity final : public TRunValidity {
 public:
-    void Execute(TBusFmsStandard&) override { ++calls; }
+    void Execute(TBusFmsStandard& catalogue) override
+    {
+        ++calls;
+        catalogue.Signal(SignalIndex(fmssignal::EngineSpeed)).MeasVal->State = msError;
+    }
+    uint64_t ChoicesVersion() const override { return version; }
     int calls = 0;
+    uint64_t version = 0;
 };
 
 TEST_F(TRunEngineTick, MonitorAndCockpitDisplayAreRefreshedEveryFourthTick)
@@ -467,25 +476,62 @@ TEST_F(TRunEngineTick, MonitorIsRefreshedWhateverTheTickPhase)
     EXPECT_EQ(monitor.calls.size(), 1u + 2u);
 }
 
-TEST_F(TRunEngineTick, ValidityManipulationRunsEveryFiveMsInSimulationOnly)
+TEST_F(TRunEngineTick, ValidityManipulationRunsOnlyWhenItsChoicesOrTheValuesChange)
 {
+    TRecordingCockpit start;
+    TFixedCockpit still(start.Values());   // a model whose values stay as they are
+    engine.SetCockpit(&still);
     TSpyValidity validity;
     engine.SetValidity(&validity);
+    const auto engineSpeedState = [&] { return engine.Catalogue().Signal(SignalIndex(fmssignal::EngineSpeed)).MeasVal->State; };
+
     engine.Start();
+    RunFor(1000);   // 50 vehicle steps, 200 steps of 5 ms: nothing new after Start
+    EXPECT_EQ(validity.calls, 1);
+    EXPECT_EQ(engineSpeedState(), msError);
+
+    validity.version = 7;   // the user applies other choices
     RunFor(50);
-    EXPECT_EQ(validity.calls, 10);
+    EXPECT_EQ(validity.calls, 2);
+    RunFor(50);
+    EXPECT_EQ(validity.calls, 2);
+
+    still.values.SetNumber(fmssignal::EngineSpeed, 1500);   // the model changes one value
+    RunFor(50);
+    EXPECT_EQ(validity.calls, 3);
+    EXPECT_EQ(engineSpeedState(), msError);   // forced again over the new value
+
+    // Switched off, the values get their own states back at once, without a run.
     engine.Controls.ValidManip = false;
+    RunFor(5);
+    EXPECT_EQ(validity.calls, 3);
+    EXPECT_EQ(engineSpeedState(), msValid);
+    still.values.SetNumber(fmssignal::EngineSpeed, 1600);
     RunFor(50);
-    EXPECT_EQ(validity.calls, 10);
+    EXPECT_EQ(validity.calls, 3);
+    EXPECT_EQ(engine.Catalogue().Signal(SignalIndex(fmssignal::EngineSpeed)).Write(), "1600.000");
+    engine.Controls.ValidManip = true;
+    RunFor(5);
+    EXPECT_EQ(validity.calls, 4);
     engine.Stop();
 
-    engine.Controls.ValidManip = true;
+    // A model that moves hands over new values every 20 ms: one run per vehicle step.
+    engine.SetCockpit(&cockpit);
+    engine.Start();
+    cockpit.StartEngine();
+    RunFor(1000);
+    EXPECT_GE(validity.calls, 4 + 40);
+    EXPECT_LE(validity.calls, 4 + 1 + 50);
+    engine.Stop();
+
+    // A replay has no values to manipulate.
+    const int before = validity.calls;
     engine.Controls.Simulation = false;
     engine.Controls.InternalLog = true;
     engine.InternalLines = TCanLogReader::Parse("000.0400 18FEF100F315000CFFFFFFFF");
     engine.Start();
     RunFor(30);
-    EXPECT_EQ(validity.calls, 10);
+    EXPECT_EQ(validity.calls, before);
 }
 
 }  // namespace

@@ -44,16 +44,16 @@ public:
 // The start-up cockpit, noting after each model step what the model holds.
 class TWatchedCockpit final : public TRunCockpit {
 public:
-    TAString Step(double dt, bool refresh) override
+    const TSignalSnapshot& Step(double dt, bool refresh) override
     {
-        const TAString line = inner.Step(dt, refresh);
+        const TSignalSnapshot& values = inner.Step(dt, refresh);
         Note();
-        return line;
+        return values;
     }
-    TAString ValueLine() override
+    const TSignalSnapshot& Values() override
     {
         Note();
-        return inner.ValueLine();
+        return inner.Values();
     }
     void Note()
     {

@@ -1,8 +1,9 @@
-// The value line of TLkw as the Bus-FMS catalogue reads it.
+// The snapshot of typed values that TLkw hands the Bus-FMS catalogue.
 
 #include "sim/tlkw.h"
 
 #include "fms/tbusfmsstandard.h"
+#include "fms/tsignalsnapshot.h"
 #include "support/tbaseerror.h"
 
 #include <gtest/gtest.h>
@@ -14,18 +15,34 @@
 
 namespace {
 
-std::vector<std::string> Fields(const TAString& line)
+double Number(const TSignalSnapshot& s, int i)
 {
-    std::vector<std::string> fields;
-    std::string s = line.str();
-    size_t from = 0;
-    while (true) {
-        const size_t end = s.find(':', from);
-        fields.push_back(s.substr(from, end == std::string::npos ? std::string::npos : end - from));
-        if (end == std::string::npos) break;
-        from = end + 1;
-    }
-    return fields;
+    EXPECT_EQ(s.Entry(i).State, msValid) << i;
+    const double* v = std::get_if<double>(&s.Entry(i).Content);
+    return v ? *v : std::nan("");
+}
+
+uint32_t Index(const TSignalSnapshot& s, int i)
+{
+    EXPECT_EQ(s.Entry(i).State, msValid) << i;
+    const TEnumIndex* v = std::get_if<TEnumIndex>(&s.Entry(i).Content);
+    return v ? v->Index : 0xFFFFFFFFu;
+}
+
+std::string Bytes(const TSignalSnapshot& s, int i)
+{
+    EXPECT_EQ(s.Entry(i).State, msValid) << i;
+    const TSignalText* v = std::get_if<TSignalText>(&s.Entry(i).Content);
+    return v ? v->Bytes : std::string("(no text)");
+}
+
+std::string TellTaleDigits(const TSignalSnapshot& s, int i)
+{
+    const TTellTaleStates* v = std::get_if<TTellTaleStates>(&s.Entry(i).Content);
+    std::string digits;
+    if (v)
+        for (uint8_t state : v->States) digits += static_cast<char>('0' + state);
+    return digits;
 }
 
 // The model as the cockpit sets it up: its further values, then the controls' initial
@@ -72,20 +89,9 @@ void CockpitModel(TLkw& lkw)
     lkw.SetTellTales(std::string(41, '0'));
 }
 
-std::string Hex(const std::string& bytes)
-{
-    std::string out;
-    const char* digits = "0123456789ABCDEF";
-    for (unsigned char c : bytes) {
-        out += digits[c >> 4];
-        out += digits[c & 15];
-    }
-    return out;
-}
-
 }  // namespace
 
-TEST(TLkw, ValueLineFieldsFollowTheCatalogue)
+TEST(TLkw, SnapshotEntriesFollowTheCatalogue)
 {
     TLkw lkw;
     CockpitModel(lkw);
@@ -105,70 +111,89 @@ TEST(TLkw, ValueLineFieldsFollowTheCatalogue)
     lkw.SetDriverId2("");
     lkw.SetTellTales("01237");
 
-    const std::vector<std::string> f = Fields(lkw.BuildValueLine());
-    ASSERT_EQ(f.size(), 86u);
-    EXPECT_EQ(f[0], "0");
+    const TSignalSnapshot& s = lkw.Snapshot();
+    EXPECT_EQ(Index(s, 0), 0u);
     // Every number exactly as the model holds it, so that the catalogue rounds the
     // model's own number to the nearest raw value.
-    EXPECT_EQ(f[1], "12.3456");
-    EXPECT_EQ(f[4], "0");
-    EXPECT_EQ(f[5], "100");
-    EXPECT_EQ(f[6], "7.25");
-    EXPECT_EQ(f[7], "100");
-    EXPECT_EQ(f[8], "1234.5");
-    EXPECT_EQ(f[9], "1.005");
-    EXPECT_EQ(f[10], "415F422A");
-    EXPECT_EQ(f[11], "1");
-    EXPECT_EQ(f[12], "1");
-    EXPECT_EQ(f[14], "1234.4");
-    EXPECT_EQ(f[20], "6");
-    EXPECT_EQ(f[27], f[1]);   // the tachograph and the wheel carry the same speed
-    EXPECT_EQ(f[28], "15");
-    EXPECT_EQ(f[29], "-12.5");
-    EXPECT_EQ(f[32], "2");
-    EXPECT_EQ(f[61], "1");   // open status of door 10
-    EXPECT_EQ(f[62], "0");
-    EXPECT_EQ(f[63], "59.75");
-    EXPECT_EQ(f[64], "20");
-    EXPECT_EQ(f[67], "9");
-    EXPECT_EQ(f[68], "2009");
-    EXPECT_EQ(f[69], "1000");
-    EXPECT_EQ(f[75], "3");
-    EXPECT_EQ(f[76], "3");
-    EXPECT_EQ(f[77], "400");
-    EXPECT_EQ(f[81], Hex("GB_Driver_ID_000001*"));
-    EXPECT_EQ(f[82], "2A");
-    EXPECT_EQ(f[83], "27.5");
-    EXPECT_EQ(f[84], "125.498046875");
-    EXPECT_EQ(f[85], "01237");
+    EXPECT_EQ(Number(s, 1), 12.3456);
+    EXPECT_EQ(Index(s, 4), 0u);
+    EXPECT_EQ(Number(s, 5), 100);
+    EXPECT_EQ(Number(s, 6), 7.25);
+    EXPECT_EQ(Number(s, 7), 100);
+    EXPECT_EQ(Number(s, 8), 1234.5);
+    EXPECT_EQ(Number(s, 9), 1.005);
+    EXPECT_EQ(Bytes(s, 10), "A_B*");
+    EXPECT_EQ(Index(s, 11), 1u);
+    EXPECT_EQ(Index(s, 12), 1u);
+    EXPECT_EQ(Number(s, 14), 1234.4);
+    EXPECT_EQ(Index(s, 20), 6u);
+    EXPECT_EQ(Number(s, 27), Number(s, 1));   // the tachograph and the wheel carry the same speed
+    EXPECT_EQ(Number(s, 28), 15);
+    EXPECT_EQ(Number(s, 29), -12.5);
+    EXPECT_EQ(Index(s, 32), 2u);
+    EXPECT_EQ(Index(s, 61), 1u);   // open status of door 10
+    EXPECT_EQ(Index(s, 62), 0u);
+    EXPECT_EQ(Number(s, 63), 59.75);
+    EXPECT_EQ(Number(s, 64), 20);
+    EXPECT_EQ(Number(s, 67), 9);
+    EXPECT_EQ(Number(s, 68), 2009);
+    EXPECT_EQ(Number(s, 69), 1000);
+    EXPECT_EQ(Number(s, 75), 3);
+    EXPECT_EQ(Number(s, 76), 3);
+    EXPECT_EQ(Number(s, 77), 400);
+    EXPECT_EQ(Bytes(s, 81), "GB_Driver_ID_000001*");
+    EXPECT_EQ(Bytes(s, 82), "*");
+    EXPECT_EQ(Number(s, 83), 27.5);
+    EXPECT_EQ(Number(s, 84), 125.498046875);
+    // Past the five characters given, every tell-tale is not available.
+    EXPECT_EQ(TellTaleDigits(s, 85), "01237" + std::string(36, '7'));
+    // Addressed by the identifiers taken from the catalogue's table.
+    EXPECT_EQ(&s.Entry(fmssignal::EngineSpeed), &s.Entry(8));
+    EXPECT_EQ(&s.Entry(fmssignal::TellTales), &s.Entry(85));
+    EXPECT_EQ(&s.Entry(DoorSignalId(10, fmstable::TDoorStatus::Enable)), &s.Entry(62));
 }
 
-TEST(TLkw, ValueLineSwitchesAndVersion)
+TEST(TLkw, SnapshotChangesOnlyWhenAValueDoes)
 {
     TLkw lkw;
     CockpitModel(lkw);
-    const struct { double clutch, brake; const char* clutchField; const char* brakeField; } cases[] = {
-        {100, 0, "0", "0"}, {50, 50, "0", "0"}, {49.9, 50.1, "1", "1"}, {0, 100, "1", "1"},
+    const uint64_t first = lkw.Snapshot().Generation();
+    EXPECT_EQ(lkw.Snapshot().Generation(), first);
+    lkw.SetMV("Drehzahl", 1500);
+    const uint64_t second = lkw.Snapshot().Generation();
+    EXPECT_NE(second, first);
+    lkw.SetMV("Drehzahl", 1500);
+    lkw.SetDriverId1("GB_Driver_ID_000001");   // the same text again
+    EXPECT_EQ(lkw.Snapshot().Generation(), second);
+    lkw.SetTellTales("1");
+    EXPECT_NE(lkw.Snapshot().Generation(), second);
+}
+
+TEST(TLkw, SnapshotSwitchesAndVersion)
+{
+    TLkw lkw;
+    CockpitModel(lkw);
+    const struct { double clutch, brake; uint32_t clutchSwitch, brakeSwitch; } cases[] = {
+        {100, 0, 0, 0}, {50, 50, 0, 0}, {49.9, 50.1, 1, 1}, {0, 100, 1, 1},
     };
     for (const auto& c : cases) {
         lkw.SetClutch(c.clutch, true);
         lkw.SetBrake(c.brake);
-        const auto f = Fields(lkw.BuildValueLine());
-        EXPECT_EQ(f[2], c.clutchField) << c.clutch;
-        EXPECT_EQ(f[3], c.brakeField) << c.brake;
+        EXPECT_EQ(Index(lkw.Snapshot(), 2), c.clutchSwitch) << c.clutch;
+        EXPECT_EQ(Index(lkw.Snapshot(), 3), c.brakeSwitch) << c.brake;
     }
     // The version goes out as four ASCII digits of hundredths, thousands to units:
     // 0.02 is "0002", 12.34 is "1234".
     const struct { double version; const char* field; } versions[] = {
-        {0.02, "30303032"}, {12.34, "31323334"}, {99.99, "39393939"}, {0.0, "30303030"},
+        {0.02, "0002"}, {12.34, "1234"}, {99.99, "9999"}, {0.0, "0000"},
     };
     for (const auto& v : versions) {
         lkw.SetMV("Fms:Version", v.version);
-        EXPECT_EQ(Fields(lkw.BuildValueLine())[13], v.field) << v.version;
+        EXPECT_EQ(Bytes(lkw.Snapshot(), 13), v.field) << v.version;
     }
 }
 
-TEST(TLkw, CatalogueReadsTheValueLine)
+TEST(TLkw, CatalogueTakesTheSnapshot)
 {
     TLkw lkw;
     CockpitModel(lkw);
@@ -176,7 +201,7 @@ TEST(TLkw, CatalogueReadsTheValueLine)
     lkw.SetMV("Geschwindigkeit", 80.0);
     lkw.SetVehicleId("WDB 123");
     TBusFmsStandard fms("00.02");
-    ASSERT_NO_THROW(fms.ReadValues(lkw.BuildValueLine()));
+    ASSERT_NO_THROW(fms.Apply(lkw.Snapshot()));
     EXPECT_EQ(fms.Signal(8).Write(), "1500.000");
     EXPECT_EQ(fms.Signal(1).Write(), "80.000");
     EXPECT_EQ(fms.Signal(10).Write(), "WDB_123*");
@@ -190,7 +215,7 @@ TEST(TLkw, CatalogueReadsTheValueLine)
     EXPECT_NO_THROW(fms.GetCanHighs(10'000'000));
 }
 
-TEST(TLkw, ValuesBeyondTheirFieldsAreFittedToIt)
+TEST(TLkw, ValuesBeyondTheirFieldsAreHandedOverAsTheyAre)
 {
     TLkw lkw;
     CockpitModel(lkw);
@@ -201,38 +226,42 @@ TEST(TLkw, ValuesBeyondTheirFieldsAreFittedToIt)
     lkw.SetMV("Kilometerstand", NAN);
     lkw.SetMV("TCO:D1 Status", 300);
     lkw.SetMV("TCO:D2 Status", -2);
+    lkw.SetMV("TCO:D1 Karte", INFINITY);
     lkw.SetVehicleId("");
     lkw.SetDriverId1(std::string(30, 'x'));
+    lkw.SetDriverId2("AB*CD");
     lkw.SetTellTales("9:");
-    const TAString line = lkw.BuildValueLine();
-    const auto f = Fields(line);
-    ASSERT_EQ(f.size(), 86u);
-    EXPECT_EQ(f[8], "9999.999");
-    EXPECT_EQ(f[1], "-0.0001");   // below the range: "o", sent as 0
-    EXPECT_EQ(f[68], "0000");
-    EXPECT_EQ(f[29], "-999.999");
-    EXPECT_EQ(f[14], "e");
-    EXPECT_EQ(f[16], "255");
-    EXPECT_EQ(f[17], "0");
-    EXPECT_EQ(f[10], "*");
-    EXPECT_EQ(f[81], "e");   // 30 characters do not fit the field: an error, never cut
-    EXPECT_EQ(f[85], "77");
+    const TSignalSnapshot& s = lkw.Snapshot();
+    EXPECT_EQ(Number(s, 8), 29166.7);
+    EXPECT_EQ(Number(s, 1), -0.0001);
+    EXPECT_EQ(Number(s, 68), 0);
+    EXPECT_EQ(Number(s, 29), -99999.0);
+    EXPECT_TRUE(std::isnan(Number(s, 14)));
+    EXPECT_EQ(Index(s, 16), 300u);
+    EXPECT_EQ(Index(s, 17), 0u);
+    EXPECT_EQ(s.Entry(19).State, msError);   // no index is nearest to infinity
+    EXPECT_EQ(s.Entry(10).State, msNotSet);  // "*" alone is shorter than a VIN can be
+    EXPECT_EQ(s.Entry(81).State, msError);   // 30 characters do not fit the field: an error, never cut
+    EXPECT_EQ(s.Entry(82).State, msError);   // a "*" inside would end the field early
+    EXPECT_EQ(TellTaleDigits(s, 85), std::string(41, '7'));
 
     TBusFmsStandard fms("00.02");
-    ASSERT_NO_THROW(fms.ReadValues(line));
+    ASSERT_NO_THROW(fms.Apply(s));
     EXPECT_EQ(fms.Signal(8).MeasVal->State, msOutOfRange);
     EXPECT_EQ(fms.Signal(68).MeasVal->State, msOutOfRange);
     EXPECT_EQ(fms.Signal(14).MeasVal->State, msError);
+    EXPECT_EQ(fms.Signal(16).MeasVal->State, msOutOfRange);
     EXPECT_EQ(fms.Signal(10).MeasVal->State, msNotSet);
     EXPECT_EQ(fms.Signal(1).MeasVal->State, msOutOfRange);
     EXPECT_EQ(fms.Signal(81).MeasVal->State, msError);
+    EXPECT_EQ(fms.Signal(19).MeasVal->State, msError);
 
     lkw.SetTellTales("");   // no tell-tales: every one reads as not available
-    EXPECT_EQ(Fields(lkw.BuildValueLine())[85], "");
-    ASSERT_NO_THROW(fms.ReadValues(lkw.BuildValueLine()));
+    EXPECT_EQ(TellTaleDigits(lkw.Snapshot(), 85), std::string(41, '7'));
+    ASSERT_NO_THROW(fms.Apply(lkw.Snapshot()));
 }
 
-TEST(TLkw, EveryLineOfADriveCycleIsAccepted)
+TEST(TLkw, EverySnapshotOfADriveCycleIsAccepted)
 {
     TLkw lkw;
     CockpitModel(lkw);
@@ -242,8 +271,7 @@ TEST(TLkw, EveryLineOfADriveCycleIsAccepted)
     auto tick = [&](int steps) {
         for (int i = 0; i < steps; ++i) {
             lkw.Step(0.02);
-            const TAString line = lkw.BuildValueLine();
-            ASSERT_NO_THROW(fms.ReadValues(line)) << line.str();
+            ASSERT_NO_THROW(fms.Apply(lkw.Snapshot()));
             const TAString engineSpeed = fms.Signal(8).Write();
             if (lkw.GetMV("Drehzahl") > 8031.8751) ASSERT_EQ(engineSpeed, "o");
             else ASSERT_NEAR(std::stod(engineSpeed.str()), lkw.GetMV("Drehzahl"), 0.0005);
@@ -288,7 +316,7 @@ TEST(TLkw, EveryLineOfADriveCycleIsAccepted)
     EXPECT_EQ(lines, 3100);
 }
 
-TEST(TLkw, ValueLineKeepsTheDecimalPointInAnyLocale)
+TEST(TLkw, SnapshotKeepsTheNumberInAnyLocale)
 {
     const std::string saved = std::setlocale(LC_NUMERIC, nullptr);
     if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "de_DE"))
@@ -296,7 +324,9 @@ TEST(TLkw, ValueLineKeepsTheDecimalPointInAnyLocale)
     TLkw lkw;
     CockpitModel(lkw);
     lkw.SetMV("Geschwindigkeit", 12.5);
-    const auto f = Fields(lkw.BuildValueLine());
+    TBusFmsStandard fms("00.02");
+    fms.Apply(lkw.Snapshot());
+    const TAString shown = fms.Signal(1).Write();
     std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_EQ(f[1], "12.5");
+    EXPECT_EQ(shown, "12.500");
 }

@@ -34,30 +34,23 @@ public:
     void Write(const TCanFrame&) override {}
 };
 
-// The start-up cockpit's value line with some fields replaced.
+// The start-up cockpit's values with some entries replaced.
 class TFixedCockpit final : public TRunCockpit {
 public:
     TFixedCockpit()
     {
         TRecordingCockpit start;
-        line_ = start.ValueLine();
+        values_ = start.Values();
     }
-    // Field i of the line (0-based, fields separated by ":") becomes text.
-    void SetField(int i, const TAString& text)
-    {
-        std::string s = line_.str();
-        std::size_t from = 0;
-        for (int k = 0; k < i; ++k)
-            from = s.find(':', from) + 1;
-        const std::size_t to = std::min(s.find(':', from), s.size());
-        s.replace(from, to - from, text.str());
-        line_ = s;
-    }
-    TAString Step(double, bool) override { return line_; }
-    TAString ValueLine() override { return line_; }
+    // Entry i (its catalogue position) becomes a number, a text's bytes or a state.
+    void SetNumber(int i, double value) { values_.SetNumber(static_cast<TSignalId>(i), value); }
+    void SetText(int i, const std::string& bytes) { values_.SetText(static_cast<TSignalId>(i), bytes); }
+    void SetState(int i, TMeasState state) { values_.SetState(static_cast<TSignalId>(i), state); }
+    const TSignalSnapshot& Step(double, bool) override { return values_; }
+    const TSignalSnapshot& Values() override { return values_; }
 
 private:
-    TAString line_;
+    TSignalSnapshot values_;
 };
 
 struct TRunHarness {

@@ -45,7 +45,7 @@ private:
         TFValidFlagManip window;
         Rig()
         {
-            run.cockpit.SetField(EngineSpeed, "1500.000");
+            run.cockpit.SetNumber(EngineSpeed, 1500.0);
             run.engine.SetValidity(&window);
             window.show();
         }
@@ -224,7 +224,7 @@ private slots:
     void OutOfRangeStaysVisibleUnderValidSignal()
     {
         Rig r;
-        r.run.cockpit.SetField(FuelLevel, "150");   // beyond 100 %: "o"
+        r.run.cockpit.SetNumber(FuelLevel, 150);   // beyond 100 %: "o"
         constexpr uint32_t Dd = 0xFEFC;
         r.run.engine.Start();
         r.run.RunFor(1100);

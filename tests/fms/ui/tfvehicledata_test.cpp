@@ -27,11 +27,6 @@ class TFVehicleDataTest : public QObject {
     Q_OBJECT
 
 private:
-    // The value line carries a text as two hexadecimal digits a character.
-    static TAString HexOf(const QString& text)
-    {
-        return TAString(text.toLatin1().toHex().toUpper().toStdString());
-    }
     static QString Field(const TFVehicleData& w, int row)
     {
         return w.findChild<QLineEdit*>(QString("E_Value%1").arg(row))->text();
@@ -88,8 +83,8 @@ private slots:
     {
         TRunHarness run;
         TFVehicleData w;
-        run.cockpit.SetField(EngineSpeed, "1500.000");
-        run.cockpit.SetField(Vin, "*");   // the model supplies no VIN
+        run.cockpit.SetNumber(EngineSpeed, 1500.0);
+        run.cockpit.SetState(Vin, msNotSet);   // the model supplies no VIN
         run.engine.SetMonitor(&w);
         w.ShowValues(&run.engine.Catalogue());   // what a previous run left
         QCOMPARE(Field(w, 0), QString("*"));
@@ -110,7 +105,7 @@ private slots:
         w.show();
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         run.engine.SetMonitor(&w);
-        run.cockpit.SetField(Vin, HexOf("Vehicle_ID_0001_abcdefg"));
+        run.cockpit.SetText(Vin, "Vehicle_ID_0001_abcdefg");
         run.engine.Start();
         run.RunFor(400);
         QLineEdit* vin = w.findChild<QLineEdit*>(QString("E_Value%1").arg(Vin));
@@ -120,7 +115,7 @@ private slots:
 
         // A longer one is shown from its first character, and whole as the hint.
         const QString longer = "WDB9634031L123456_and_a_long_fleet_number_0001";
-        run.cockpit.SetField(Vin, HexOf(longer));
+        run.cockpit.SetText(Vin, longer.toStdString());
         run.RunFor(400);
         QCOMPARE(vin->text(), longer);
         QCOMPARE(vin->cursorPosition(), 0);
@@ -132,7 +127,7 @@ private slots:
         TRunHarness run;
         TFVehicleData w;
         TFValidFlagManip validity;
-        run.cockpit.SetField(EngineSpeed, "1500.000");
+        run.cockpit.SetNumber(EngineSpeed, 1500.0);
         run.engine.SetMonitor(&w);
         run.engine.SetValidity(&validity);
         QComboBox* box = validity.RangeBox(EngineSpeed);

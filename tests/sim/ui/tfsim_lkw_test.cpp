@@ -22,19 +22,18 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cmath>
 #include <iterator>
 #include <string>
 #include <vector>
 
 namespace {
 
-// Field i of a value line ("a:b:c").
-std::string Field(const TAString& line, int i)
+// The number the model hands over for signal id (NaN when it is no number).
+double Number(const TSignalSnapshot& values, TSignalId id)
 {
-    const std::string& s = line.str();
-    size_t from = 0;
-    for (int k = 0; k < i; ++k) from = s.find(':', from) + 1;
-    return s.substr(from, s.find(':', from) - from);
+    const double* v = std::get_if<double>(&values.Entry(id).Content);
+    return v ? *v : std::nan("");
 }
 
 }  // namespace
@@ -261,14 +260,14 @@ private slots:
         auto* speed = s.Get<QLineEdit>("ETacho");
         TypeInto(speed, "55.5");
         s.Get<QLineEdit>("E_Year")->setFocus();
-        TAString line;
-        for (int i = 0; i < 20; ++i) line = s.window.Step(0.02, true);
+        const TSignalSnapshot* values = nullptr;
+        for (int i = 0; i < 20; ++i) values = &s.window.Step(0.02, true);
         QCOMPARE(speed->text(), QString("55.5"));
         QCOMPARE(s.MV("Geschwindigkeit"), 55.5);
         QCOMPARE(s.MV("Drehzahl"), 245.0);   // not stepped
-        // Field 1 of the line is the wheel based speed, field 27 the tachograph speed.
-        QCOMPARE(std::stod(Field(line, 1)), 55.5);
-        QCOMPARE(std::stod(Field(line, 27)), 55.5);
+        // The wheel based speed and the tachograph speed handed over.
+        QCOMPARE(Number(*values, fmssignal::WheelSpeed), 55.5);
+        QCOMPARE(Number(*values, fmssignal::TachoSpeed), 55.5);
 
         // With automatic simulation the gauge writes the model's speed into the field.
         QTest::mouseClick(s.Get<QCheckBox>("CB_Manual"), Qt::LeftButton);
