@@ -13,6 +13,9 @@ public:
     void SetChannel(TCanChannel* channel) override { buffer_.SetChannel(channel); }
     TBaseError TakeError() override { return buffer_.TakeError(); }
     int Room() const override { return TCanBuffer::Size - 1 - buffer_.Pending(); }
+    void WriteNow(const TCanFrame& frame, int64_t delay) override { buffer_.WriteNow(frame, delay); }
+    bool ReportsDepartures() const override { return true; }
+    bool TakeDeparture(TDeparture& departure) override { return buffer_.TakeDeparture(departure); }
 
 private:
     TCanBuffer& buffer_;

@@ -127,6 +127,10 @@ TEST_F(TCanBufferTest, OtherFailureKeepsTheEntryForRetryAndReportsUnknownError)
     buffer.OnLoop();
     EXPECT_EQ(buffer.Pending(), 1);
     channel.failWithOther = false;
+    // Offered again after a pause, not in a loop that holds the thread.
+    buffer.OnLoop();
+    EXPECT_EQ(channel.Sent().size(), 0u);
+    clock.AdvanceMicros(TCanBuffer::RetryMicros);
     buffer.OnLoop();
     ASSERT_EQ(channel.Sent().size(), 1u);
     EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(2, 0), 0); }), "TCanBuffer::OnLoop|unknown error");
