@@ -242,7 +242,7 @@ public:
           reporter_(err),
           engineClock_(options.Fast ? static_cast<const TTimeSource&>(virtualClock_) : realClock_),
           buffer_(realClock_),
-          bufferTransmit_(buffer_),
+          bufferTransmit_(buffer_, true),
           engine_(engineClock_, options.Fast ? static_cast<TCanTransmit&>(directTransmit_)
                                              : static_cast<TCanTransmit&>(bufferTransmit_)),
           catalogue_(engine_.Catalogue()),

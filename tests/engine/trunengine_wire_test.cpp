@@ -117,7 +117,7 @@ protected:
 
     TManualTimeSource clock{StartMicros};
     TCanBuffer buffer{clock};
-    TCanBufferTransmit transmit{buffer};
+    TCanBufferTransmit transmit{buffer, true};
     TRecordingErrors errors;
     TRecordingCockpit cockpit;
     TRunEngine engine{clock, transmit};
