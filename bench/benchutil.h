@@ -248,6 +248,7 @@ inline TRealTimeResult RunRealTime(const TRealTimeSetup& setup)
 
     std::mutex timerLock;
     TMultimediaTimer timer(&buffer, timerLock);
+    timer.SetRealTime(true);
     uint32_t error = 0;
     if (!timer.Start(2, error, 1)) throw TBaseError("RunRealTime", "the transmit timer does not start");
     engine.SetCanChannel(setup.Channel);
@@ -313,6 +314,7 @@ inline TTimerResult RunBareTimer(double seconds)
     recorder.wakes.reserve(static_cast<size_t>(seconds * 600) + 1024);
     std::mutex timerLock;
     TMultimediaTimer timer(&recorder, timerLock);
+    timer.SetRealTime(true);
     TTimerResult result;
     const double cpu0 = CpuSeconds();
     const int64_t wall0 = NowMicros();
@@ -384,6 +386,7 @@ inline TDeadlineResult RunDeadlineTimer(double seconds)
     recorder.lateness.reserve(static_cast<size_t>(seconds * 600) + 1024);
     std::mutex timerLock;
     TMultimediaTimer timer(&recorder, timerLock);
+    timer.SetRealTime(true);
     uint32_t error = 0;
     if (!timer.Start(2, error, 1)) throw TBaseError("RunDeadlineTimer", "the timer does not start");
     std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6)));

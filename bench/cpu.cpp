@@ -24,6 +24,7 @@ double IdleCpuPerSecond(double seconds)
     idle.wakes.reserve(static_cast<size_t>(seconds * 600) + 1024);
     std::mutex timerLock;
     TMultimediaTimer timer(&idle, timerLock);
+    timer.SetRealTime(true);
     uint32_t error = 0;
     if (!timer.Start(2, error, 1)) throw TBaseError("IdleCpuPerSecond", "the timer does not start");
     const double cpu0 = CpuSeconds();

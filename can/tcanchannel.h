@@ -31,6 +31,15 @@ public:
     virtual TCanFrame Read() = 0;
     // Sends one frame: a 29-bit J1939 identifier and all eight data bytes.
     virtual void Write(const TCanFrame& frame) = 0;
+    // Offers one frame to the medium: true once it took it, false when it cannot take
+    // it now (a full transmit queue, ENOBUFS): back-pressure, the caller offers it again
+    // later. Failures throw as for Write. The default is for channels whose Write takes
+    // every frame or throws.
+    virtual bool TryWrite(const TCanFrame& frame)
+    {
+        Write(frame);
+        return true;
+    }
 
     // Before the channel is closed: waits at most limit for the frames that Write has
     // taken but not yet handed to the medium, then returns how many written frames were

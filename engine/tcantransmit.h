@@ -32,6 +32,30 @@ public:
     // rest back (they leave later, as the medium takes them) instead of overflowing.
     virtual int Room() const { return std::numeric_limits<int>::max(); }
 
+    // As Write for a frame that goes out as soon as the medium takes it, ahead of the
+    // frames waiting for their due time (an answer to a request). The default writes it
+    // as any other frame.
+    virtual void WriteNow(const TCanFrame& frame, int64_t delay) { Write(frame, delay); }
+
+    // A frame the medium accepted: Frame as written (its Time the run's), Due and
+    // Departure on the time source's scale (Departure: when the channel took it), Now
+    // for a frame of WriteNow.
+    struct TDeparture {
+        TCanFrame Frame;
+        int64_t Due = 0;
+        int64_t Departure = 0;
+        bool Now = false;
+    };
+    // Whether frames leave later on another thread and TakeDeparture tells when each one
+    // was taken by the medium. Otherwise a frame counts as gone once Write returned.
+    virtual bool ReportsDepartures() const { return false; }
+    // The oldest departure not taken yet; false when there is none.
+    virtual bool TakeDeparture(TDeparture& departure)
+    {
+        (void)departure;
+        return false;
+    }
+
 protected:
     TCanTransmit() = default;
     TCanTransmit(const TCanTransmit&) = default;

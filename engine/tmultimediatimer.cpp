@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <system_error>
 
+#include <linux/futex.h>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 namespace {
 
@@ -17,9 +22,7 @@ namespace {
 thread_local const TMultimediaTimer* t_currentTimer = nullptr;
 
 constexpr long kNanosPerSecond = 1000000000L;
-// Longest single sleep, so that a stop request is noticed even with long periods.
-constexpr long kMaxSleepNanos = 10 * 1000000L;
-// Longest wait for work the callback names.
+// Longest wait for work the callback names (a Wake ends it earlier).
 constexpr int64_t kMaxWorkWaitMicros = 1000000;
 
 void AddNanos(timespec& t, long nanos)
@@ -45,6 +48,11 @@ timespec Now()
 
 }  // namespace
 
+void TMultimediaTimerCallback::WakeTimer() const
+{
+    if (TMultimediaTimer* timer = timer_.load(std::memory_order_acquire)) timer->Wake();
+}
+
 TMultimediaTimer::TMultimediaTimer(TMultimediaTimerCallback* callback, std::mutex& timerLock)
     : callback_(callback), timerLock_(timerLock)
 {
@@ -65,9 +73,11 @@ bool TMultimediaTimer::Start(uint32_t periodMs, uint32_t& error, uint32_t resolu
     quit_.store(false);
     stopRequested_.store(false);
     scheduling_.store(scUnknown);
+    callback_->timer_.store(this, std::memory_order_release);
     try {
         thread_ = std::thread(&TMultimediaTimer::ThreadLoop, this);
     } catch (const std::system_error&) {
+        callback_->timer_.store(nullptr, std::memory_order_release);
         period_.store(0);
         resolution_.store(0);
         error = ErrorNoEvent;
@@ -79,6 +89,8 @@ bool TMultimediaTimer::Start(uint32_t periodMs, uint32_t& error, uint32_t resolu
     callback_->OnStart();
     if (++nextId_ == 0) nextId_ = 1;
     timerId_.store(nextId_);
+    // The thread asked its callback before it counted as running: ask again.
+    Wake();
     return true;
 }
 
@@ -93,9 +105,11 @@ void TMultimediaTimer::Stop()
         period_.store(0);
         resolution_.store(0);
     }
+    Wake();
     // The timer's own thread ends by itself after a self-stop; the owner joins it
     // here or at the next Start.
     if (!self && thread_.joinable()) thread_.join();
+    if (!self) callback_->timer_.store(nullptr, std::memory_order_release);
     if (wasRunning) {
         try {
             callback_->OnStop();
@@ -143,30 +157,69 @@ std::string TMultimediaTimer::SchedulingText() const
     return text;
 }
 
+void TMultimediaTimer::Wake()
+{
+    wakeups_.fetch_add(1, std::memory_order_release);
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&wakeups_), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+void TMultimediaTimer::SleepUntil(uint32_t seen, const timespec* deadline)
+{
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t));
+    // FUTEX_WAIT_BITSET takes an absolute CLOCK_MONOTONIC deadline; it returns at once
+    // when a Wake came since seen was read, so no wake-up is lost.
+    syscall(SYS_futex, reinterpret_cast<uint32_t*>(&wakeups_), FUTEX_WAIT_BITSET_PRIVATE, seen, deadline, nullptr,
+            FUTEX_BITSET_MATCH_ANY);
+}
+
 long TMultimediaTimer::WorkNanos() const
 {
     if (timerId_.load() == 0 || stopRequested_.load()) return -1;
     const int64_t micros = callback_->MicrosToNextWork();
     if (micros < 0) return -1;
+    if (micros == TMultimediaTimerCallback::NoWork) return LONG_MAX;
     return static_cast<long>(std::min<int64_t>(micros, kMaxWorkWaitMicros) * 1000);
+}
+
+bool TMultimediaTimer::TakeRealTime()
+{
+    if (!realTime_) {
+        schedulingErrno_.store(0);
+        scheduling_.store(scNormal);
+        return false;
+    }
+    // The guard first: a real-time thread never runs unguarded. Only lowered, never raised.
+    rlimit limit{};
+    if (getrlimit(RLIMIT_RTTIME, &limit) == 0) {
+        const auto soft = static_cast<rlim_t>(RealTimeCpuLimit);
+        if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > soft) limit.rlim_cur = soft;
+        if (limit.rlim_max == RLIM_INFINITY || limit.rlim_max > 2 * soft) limit.rlim_max = 2 * soft;
+        if (limit.rlim_cur > limit.rlim_max) limit.rlim_cur = limit.rlim_max;
+        if (setrlimit(RLIMIT_RTTIME, &limit) != 0) {
+            schedulingErrno_.store(errno);
+            scheduling_.store(scNormal);
+            return false;
+        }
+    }
+    sched_param param{};
+    param.sched_priority = RealTimePriority;
+    if (const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); refused != 0) {
+        schedulingErrno_.store(refused);
+        scheduling_.store(scNormal);
+        return false;
+    }
+    // Pages touched from now on stay in memory: no page fault delays a frame.
+    const bool locked = mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
+    schedulingErrno_.store(locked ? 0 : errno);
+    scheduling_.store(locked ? scRealTimeLocked : scRealTime);
+    return locked;
 }
 
 void TMultimediaTimer::ThreadLoop()
 {
     t_currentTimer = this;
-    // Real-time scheduling where the system permits it; a refusal is no error.
-    bool locked = false;
-    sched_param param{};
-    param.sched_priority = RealTimePriority;
-    if (const int refused = pthread_setschedparam(pthread_self(), SCHED_FIFO, &param); refused == 0) {
-        // Pages touched from now on stay in memory: no page fault delays a frame.
-        locked = mlockall(MCL_CURRENT | MCL_FUTURE | MCL_ONFAULT) == 0;
-        schedulingErrno_.store(locked ? 0 : errno);
-        scheduling_.store(locked ? scRealTimeLocked : scRealTime);
-    } else {
-        schedulingErrno_.store(refused);
-        scheduling_.store(scNormal);
-    }
+    // Real-time scheduling when asked for and the system permits it; a refusal is no error.
+    const bool locked = TakeRealTime();
     scheduling_.notify_all();
 
     const long periodNanos = static_cast<long>(period_.load()) * 1000000L;
@@ -182,25 +235,32 @@ void TMultimediaTimer::ThreadLoop()
             AddNanos(grid, periodNanos);
         }
         // Until the callback's next work when it names it (before or after the next
-        // period), else until the next period. Until it names its work, it is asked again
-        // at every wake-up, so work that appears while the thread sleeps is seen too.
+        // period, or none until a Wake), else until the next period. A Wake (new work)
+        // asks the callback again.
+        // The callback is asked once, and again after every Wake since: its answer is
+        // relative to when it was asked.
+        bool ask = true;
+        uint32_t askedAt = 0;
+        bool none = false;
         timespec target = grid;
-        bool named = false;
-        while (!quit_.load()) {
+        for (;;) {
+            if (quit_.load()) break;
+            const uint32_t seen = wakeups_.load(std::memory_order_acquire);
+            if (seen != askedAt) ask = true;
             now = Now();
-            if (!named) {
+            if (ask) {
+                ask = false;
+                askedAt = seen;
                 const long nanos = WorkNanos();
-                if (nanos >= 0) {
-                    named = true;
+                none = nanos == LONG_MAX;
+                target = grid;
+                if (nanos >= 0 && !none) {
                     target = now;
                     AddNanos(target, nanos);
                 }
             }
-            if (!Before(now, target)) break;
-            timespec wake = now;
-            AddNanos(wake, kMaxSleepNanos);
-            if (Before(target, wake)) wake = target;
-            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &wake, nullptr);
+            if (!none && !Before(now, target)) break;
+            SleepUntil(seen, none ? nullptr : &target);
         }
         if (quit_.load()) break;
         TimerStep(this);

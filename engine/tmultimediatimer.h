@@ -2,15 +2,18 @@
 // A periodic timer that calls its callback on a dedicated thread. The thread sleeps
 // to absolute CLOCK_MONOTONIC deadlines (next += period), so periods do not drift.
 // When the callback names the time of its next work (a frame due in 0.7 ms, or nothing
-// for the next 10 ms), the thread sleeps until then instead of until its next period:
+// until it is woken), the thread sleeps until then instead of until its next period:
 // work waits for the wake-up latency only, not for the period's grid, and an idle
-// callback costs no wake-ups.
+// callback costs no wake-ups. The sleep is a futex wait on an absolute CLOCK_MONOTONIC
+// deadline: Wake (new work) and Stop end it at once, so no thread polls.
 //
-// The thread asks for real-time scheduling (SCHED_FIFO at RealTimePriority) and locks
-// the process's memory when the system permits it (root, CAP_SYS_NICE or an
-// RLIMIT_RTPRIO allowance); otherwise it runs with normal scheduling. Scheduling()
-// tells which it got, SchedulingText() says it in words with the system's reason for
-// a refusal.
+// With SetRealTime(true) before Start, the thread asks for real-time scheduling
+// (SCHED_FIFO at RealTimePriority) and locks the process's memory when the system
+// permits it (root, CAP_SYS_NICE or an RLIMIT_RTPRIO allowance); otherwise, and by
+// default (tests), it runs with normal scheduling. A real-time thread is guarded by
+// RLIMIT_RTTIME: a loop that never sleeps is ended by the system after RealTimeCpuLimit
+// of CPU without a pause instead of starving the machine. Scheduling() tells which it
+// got, SchedulingText() says it in words with the system's reason for a refusal.
 //
 // Threads: Start, Stop and destruction on the owner's thread; OnLoop, and OnStop of
 // a self-stop, on the timer's thread. Stop serialises with a self-stop through the
@@ -18,9 +21,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <string>
 #include <thread>
+
+class TMultimediaTimer;
 
 class TMultimediaTimerCallback {
 public:
@@ -31,8 +37,19 @@ public:
     virtual void OnStop() = 0;
     // On the timer's thread, after OnLoop: in how many µs the callback next has work
     // (the timer calls OnLoop then, whether that is before or after its next period);
-    // negative: not known, the timer keeps its period.
+    // negative: not known, the timer keeps its period; NoWork: nothing until the
+    // callback wakes the timer (WakeTimer).
     virtual int64_t MicrosToNextWork() const { return -1; }
+    static constexpr int64_t NoWork = INT64_MAX;
+
+protected:
+    // From any thread: work has appeared that MicrosToNextWork did not name; the timer
+    // thread wakes and asks again. Nothing while no timer runs the callback.
+    void WakeTimer() const;
+
+private:
+    friend class TMultimediaTimer;
+    std::atomic<TMultimediaTimer*> timer_{nullptr};
 };
 
 class TMultimediaTimer {
@@ -45,6 +62,9 @@ public:
     static constexpr uint32_t MaxPeriod = 1000000;
     // SCHED_FIFO priority asked for: above ordinary threads, below the kernel's own.
     static constexpr int RealTimePriority = 10;
+    // RLIMIT_RTTIME set for a real-time timer (µs of CPU without blocking): the soft
+    // limit sends SIGXCPU, the hard one (twice as much) ends the process.
+    static constexpr long RealTimeCpuLimit = 200000;
 
     enum TScheduling {
         scUnknown,          // the thread has not started yet
@@ -63,6 +83,11 @@ public:
     // called and the result is true; otherwise
     // returns false with the reason in error (0 on success).
     bool Start(uint32_t periodMs, uint32_t& error, uint32_t resolutionMs);
+    // Whether the next Start asks for real-time scheduling (default false: tests and
+    // tools run with normal scheduling unless they ask).
+    void SetRealTime(bool realTime) { realTime_ = realTime; }
+    // From any thread: ends the timer thread's sleep so it asks its callback again.
+    void Wake();
     // Stops the thread (joined, unless called from the timer's own thread), calls
     // OnStop if the timer was running. Never throws.
     void Stop();
@@ -84,8 +109,12 @@ public:
 
 private:
     void ThreadLoop();
-    // The callback's next work in ns from now (at most 1 s), or -1.
+    // The callback's next work in ns from now, -1 (keep the period) or LONG_MAX (none).
     long WorkNanos() const;
+    // Sleeps until deadline (CLOCK_MONOTONIC) or a Wake after wakeups_ read seen,
+    // whichever comes first; deadline null: until a Wake.
+    void SleepUntil(uint32_t seen, const timespec* deadline);
+    bool TakeRealTime();
 
     TMultimediaTimerCallback* callback_;
     std::mutex& timerLock_;
@@ -97,6 +126,9 @@ private:
     std::atomic<uint32_t> magic_{Magic};
     std::atomic<TScheduling> scheduling_{scUnknown};
     std::atomic<int> schedulingErrno_{0};   // why the last refusal (0: none)
+    // Futex word: Wake and Stop bump it; the thread sleeps while it is unchanged.
+    std::atomic<uint32_t> wakeups_{0};
+    bool realTime_ = false;
     uint32_t nextId_ = 0;
     std::thread thread_;
 };

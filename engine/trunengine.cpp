@@ -43,6 +43,9 @@ TRunEngine::~TRunEngine() = default;
 void TRunEngine::Start()
 {
     if (running_) return;
+    // What the last run left in the transmit buffer has gone by now or goes later: it
+    // belongs to that run's counts and log.
+    CollectDepartures();
     running_ = true;
     simTime_ = 0;
     framesSent_ = 0;
@@ -121,12 +124,15 @@ void TRunEngine::TimerSysTimer()
 {
     // A modal error box shown from inside a step runs the window's event loop, which
     // may call the tick again: that call must not run steps inside the unfinished one.
-    if (!running_ || inTick_) return;
+    if (inTick_) return;
     inTick_ = true;
     struct TLeave {
         bool& flag;
         ~TLeave() { flag = false; }
     } leave{inTick_};
+    // Frames written before a Stop still leave at their times.
+    CollectDepartures();
+    if (!running_) return;
     ++tickCounter_;
     // A flush from elsewhere (the window's Logfile box) may have failed since the last tick.
     if (logOut_.Failed()) LogOutFailed();
@@ -156,6 +162,9 @@ void TRunEngine::TimerSysTimer()
 bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 {
     if (++stepCounter_ >= StepCycle) stepCounter_ = 0;
+    // Before new frames are written: the departure ring never holds more than the
+    // frames written since the last call and those the buffer held then.
+    CollectDepartures();
 
     if (Controls.Simulation) {
         if (stepCounter_ % 5 == 0) SimulationStep(monitorDue, cockpitRefresh);
@@ -238,17 +247,88 @@ void TRunEngine::Emit(const TCanFrame& frame)
 {
     TCanFrame left = frame;
     left.Time = Departure(frame);
-    NoteLateness(frame, left.Time);
+    // A replay's transfers are watched as they are released, verbatim.
     if (!Controls.Simulation) transferWatch_.Frame(left);
-    if (Controls.SendCan && canChannel_ && Transmit(frame)) ++framesSent_;
-    if (Controls.LogFile && logOut_.IsOpen()) {
-        if (logOut_.Append(left)) {
-            ++framesLogged_;
-        } else {
-            LogOutFailed();
+    bool sent = false;
+    if (Controls.SendCan && canChannel_) {
+        sent = Transmit(frame);
+        if (sent && transmit_.ReportsDepartures()) {
+            // Counted, stamped, measured and logged when the medium takes it.
+            WatchFrame(frame);
+            return;
+        }
+        // A refused write switched the adapter off: for the other destinations the
+        // frame leaves now.
+        if (!sent) left.Time = Departure(frame);
+    }
+    NoteLateness(frame, left.Time);
+    if (sent) Departed(frame, left.Time, false);
+    LogSent(left);
+    WatchFrame(frame);
+}
+
+void TRunEngine::EmitNow(const TCanFrame& frame)
+{
+    bool sent = false;
+    if (Controls.SendCan && canChannel_) {
+        sent = Transmit(frame, true);
+        if (sent && transmit_.ReportsDepartures()) {
+            WatchFrame(frame);
+            return;
         }
     }
+    TCanFrame left = frame;
+    left.Time = std::max<int64_t>(0, WireTime());
+    if (sent) Departed(frame, left.Time, true);
+    LogSent(left);
     WatchFrame(frame);
+}
+
+void TRunEngine::Departed(const TCanFrame& frame, int64_t departure, bool answer)
+{
+    ++framesSent_;
+    if (departed_) departed_(frame, departure, answer);
+}
+
+void TRunEngine::LogSent(const TCanFrame& left)
+{
+    if (!Controls.LogFile || !logOut_.IsOpen()) return;
+    if (logOut_.Append(left)) {
+        ++framesLogged_;
+    } else {
+        LogOutFailed();
+    }
+}
+
+int64_t TRunEngine::WireTime() const
+{
+    return clock_.Micros() - startMicros_ - TransmitLead;
+}
+
+void TRunEngine::CollectDepartures()
+{
+    if (!transmit_.ReportsDepartures()) return;
+    TCanTransmit::TDeparture d;
+    while (transmit_.TakeDeparture(d)) {
+        // Its own time plus how late the medium took it (an answer: after the request).
+        TCanFrame left = d.Frame;
+        left.Time = d.Frame.Time + (d.Departure - d.Due);
+        if (!d.Now) NoteLateness(d.Frame, left.Time);
+        Departed(d.Frame, left.Time, d.Now);
+        LogSent(left);
+    }
+}
+
+void TRunEngine::PollReceived()
+{
+    if (!running_ || inTick_) return;
+    inTick_ = true;
+    struct TLeave {
+        bool& flag;
+        ~TLeave() { flag = false; }
+    } leave{inTick_};
+    CollectDepartures();
+    ReadReceived();
 }
 
 void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
@@ -353,7 +433,9 @@ void TRunEngine::ReadReceived()
 
 TCanFrame TRunEngine::LogReceived(TCanFrame frame)
 {
-    frame.Time = simTime_;
+    // On the clock sent frames are stamped on; a frame that came in the TransmitLead
+    // after Start, before any of ours could leave, is stamped 0.
+    frame.Time = std::max<int64_t>(0, WireTime());
     if (Controls.LogFile && Controls.LogReceived && logOut_.IsOpen()) {
         if (logOut_.Append(frame, TLogDirection::Received)) {
             ++framesLogged_;
@@ -373,7 +455,18 @@ void TRunEngine::AnswerRequest(const TCanFrame& frame)
         // even before this run's first manipulation step.
         ApplyValidity();
         std::optional<TCanHigh> answer = responder_.Answer(frame, catalogue_, Options, simTime_);
-        if (answer) transfers_.Queue(*answer, sendQueue_);
+        if (!answer) return;
+        if (answer->Length() > 8) {
+            // A transfer keeps to the gate and the schedule's lead: on the wire it must
+            // not overlap one of ours still on its way there.
+            transfers_.Queue(*answer, sendQueue_);
+            return;
+        }
+        TCanFrame out = answer->GetFrame(answer->Time);
+        responder_.Sent(out);
+        // Due when the request arrived: on the medium as soon as it takes it.
+        out.Time = frame.Time;
+        EmitNow(out);
     } catch (const TBaseError& e) {
         ShowOncePerRun(esSimulation, e);
     }
@@ -449,10 +542,15 @@ void TRunEngine::TellLateness()
                                        TAString(static_cast<double>(latestDue_) / 1e6, 0, 4) + " s): " + why));
 }
 
-bool TRunEngine::Transmit(const TCanFrame& frame)
+bool TRunEngine::Transmit(const TCanFrame& frame, bool now)
 {
     try {
-        transmit_.Write(frame, startMicros_ + TransmitLead);
+        if (now) {
+            // Its time is on the wire's clock (a request's arrival): due already.
+            transmit_.WriteNow(frame, startMicros_ + TransmitLead);
+        } else {
+            transmit_.Write(frame, startMicros_ + TransmitLead);
+        }
         return true;
     } catch (const TBaseError& e) {
         Controls.SendCan = false;

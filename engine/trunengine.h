@@ -40,6 +40,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <optional>
 
 class TCanChannel;
@@ -180,20 +181,42 @@ public:
     // The requests of this run (simulation mode; TRequestResponder).
     const TRequestCounts& Requests() const { return responder_.Counts(); }
 
-    // Counts of the current run, from its Start: frames handed to the CAN adapter's
-    // transmit buffer, frames written to the output log (sent and received), and the
-    // received frames among them. The output log's counts start again with each file
-    // OpenLogOut opens.
+    // Counts of the current run, from its Start: frames the CAN adapter's medium took
+    // (with a transmit side that reports departures; else frames handed to it), frames
+    // written to the output log (sent and received), and the received frames among
+    // them. The output log's counts start again with each file OpenLogOut opens.
     uint64_t FramesSent() const { return framesSent_; }
     uint64_t FramesLogged() const { return framesLogged_; }
     uint64_t ReceivedLogged() const { return receivedLogged_; }
 
-    // A frame read from the channel: its Time becomes SimTime, and with Controls.LogFile
-    // and Controls.LogReceived it is written to the output log as a received frame
-    // (a failed write is handled as for a sent frame). The steps call it for what they
-    // read; the runner for what it reads after the last step, before it closes the
-    // channel. Returns the frame as stamped.
+    // A frame read from the channel: its Time becomes WireTime() (the clock sent frames
+    // are stamped on; at least 0), and with Controls.LogFile and Controls.LogReceived it
+    // is written to the output log as a received frame (a failed write is handled as for
+    // a sent frame). The steps call it for what they read; the runner for what it reads
+    // after the last step, before it closes the channel. Returns the frame as stamped.
     TCanFrame LogReceived(TCanFrame frame);
+
+    // The run's time of the wire now, µs: the time source since Start less the
+    // TransmitLead, the scale on which a frame sent on time carries its own time.
+    int64_t WireTime() const;
+
+    // With a transmit side that reports departures (TCanTransmit::ReportsDepartures):
+    // takes every frame the medium accepted since the last call, counts it as sent,
+    // stamps its output log line with the time it was accepted, measures its lateness
+    // against its due time, and tells the departure observer. The steps call it; the
+    // tick also while stopped (frames still leave after Stop); the runner once the
+    // transmit buffer is empty at the end.
+    void CollectDepartures();
+    // Every frame that left for the adapter, with when it left (µs, WireTime scale) and
+    // whether it is an answer (to a request) sent outside the schedule: the timing
+    // self-check judges the others only. Runs on the engine's thread.
+    using TDepartureObserver = std::function<void(const TCanFrame& frame, int64_t departure, bool answer)>;
+    void SetDepartureObserver(TDepartureObserver observer) { departed_ = std::move(observer); }
+
+    // Between ticks: reads what the channel has received and answers requests at once
+    // (answers bypass the TransmitLead). A caller that calls it every millisecond gets
+    // single-frame answers onto the medium within a few ms of the request.
+    void PollReceived();
 
     int64_t SimTime() const { return simTime_; }
     long double StartTime() const { return startTime_; }
@@ -217,12 +240,19 @@ private:
     // to the received-frame sink and, in simulation mode, to the request responder.
     void ReadReceived();
     void AnswerRequest(const TCanFrame& frame);
+    // A single-frame answer, its Time the request's arrival (WireTime scale): out at
+    // once, ahead of the scheduled frames.
+    void EmitNow(const TCanFrame& frame);
+    // The frame left for the adapter at departure (µs, WireTime scale).
+    void Departed(const TCanFrame& frame, int64_t departure, bool answer);
     // The replay's due frames, as far as the transmit buffer takes them.
     void ReleaseHeld();
     // One frame leaving for the destinations.
     void Emit(const TCanFrame& frame);
     // False when the transmit buffer refused the frame (the destination is then off).
-    bool Transmit(const TCanFrame& frame);
+    // now: WriteNow, the frame goes out at once.
+    bool Transmit(const TCanFrame& frame, bool now = false);
+    void LogSent(const TCanFrame& left);
     void EndTransfers();
     void NoteLateness(const TCanFrame& frame, int64_t departure);
     void TellLateness();
@@ -241,6 +271,7 @@ private:
     TRunView* view_ = nullptr;
     TErrorReporter* errors_ = nullptr;
     TReceivedFrameSink* received_ = nullptr;
+    TDepartureObserver departed_;
 
     TBusFmsStandard catalogue_;
     TCanHighDB sendQueue_;

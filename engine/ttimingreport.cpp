@@ -159,6 +159,7 @@ struct TTimingReport::TState {
     std::map<uint32_t, TSeen> seen;   // by PGN
     std::map<uint32_t, TOpen> open;   // by source address
     int64_t count = 0;
+    TTimingApart apart;
 
     TSeen& Message(uint32_t pgn, int64_t micros)
     {
@@ -220,7 +221,29 @@ void TTimingReport::Record(uint32_t id, const uint8_t* data, int64_t dueMicros, 
 int64_t TTimingReport::Count() const
 {
     std::lock_guard<std::mutex> lock(lock_);
-    return state_->count;
+    return state_->count + state_->apart.Frames;
+}
+
+void TTimingReport::RecordApart(const TCanFrame& frame, int64_t micros)
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    TTimingApart& apart = state_->apart;
+    ++apart.Frames;
+    apart.DelayMaxMs = std::max(apart.DelayMaxMs, static_cast<double>(micros - frame.Time) / 1000.0);
+}
+
+TTimingApart TTimingReport::Apart() const
+{
+    std::lock_guard<std::mutex> lock(lock_);
+    return state_->apart;
+}
+
+TAString TTimingReport::ApartText(const TTimingApart& apart)
+{
+    if (apart.Frames == 0) return TAString();
+    return "outside the schedule (answers, acknowledgements, claims; not judged): " +
+           TAString(std::to_string(apart.Frames)) + " frames, at most " + Number(apart.DelayMaxMs, 3) +
+           " ms after the request\n";
 }
 
 std::size_t TTimingReport::Bins() const

@@ -26,8 +26,12 @@
 // while exact). So a group holds at most two histograms of HistogramBins bins, however
 // long the run.
 //
-// Record runs on the thread that sends (the transmit timer's); everything else after
-// the run. Record takes a lock, so both may overlap.
+// Frames sent outside the schedule (answers to requests, acknowledgements, address
+// claims) are kept apart (RecordApart): they are counted and their delay after the
+// request shown, never judged against a group's period.
+//
+// Record runs on the thread that sends (or the one that learns of each departure);
+// everything else after the run. Record takes a lock, so both may overlap.
 
 #include "support/tastring.h"
 
@@ -38,6 +42,12 @@
 
 class TBusFmsStandard;
 struct TCanFrame;
+
+// The frames sent outside the schedule.
+struct TTimingApart {
+    int64_t Frames = 0;
+    double DelayMaxMs = 0;   // the largest departure - the frame's own time (the request's)
+};
 
 struct TTimingGroup {
     uint32_t Pgn = 0;
@@ -80,7 +90,14 @@ public:
     // start of the run.
     void Record(const TCanFrame& frame, int64_t micros);
     void Record(uint32_t id, const uint8_t* data, int64_t dueMicros, int64_t micros);
+    // A frame sent outside the schedule left at micros; frame.Time is when it was made.
+    void RecordApart(const TCanFrame& frame, int64_t micros);
+    // Every frame recorded, those kept apart included.
     int64_t Count() const;
+    TTimingApart Apart() const;
+    // "outside the schedule (answers, acknowledgements, claims; not judged): 12 frames,
+    // at most 1.250 ms after the request\n"; empty without such frames.
+    static TAString ApartText(const TTimingApart& apart);
     // Histogram bins held over every group (bounded whatever the run's length).
     std::size_t Bins() const;
 

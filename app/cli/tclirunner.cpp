@@ -155,33 +155,6 @@ public:
     void Write(const TCanFrame&) override {}
 };
 
-// Passes frames on to the real channel and notes when each one was due and when it left
-// (µs since the start of the run).
-class TTimedChannel final : public TCanChannel {
-public:
-    struct TTimes {
-        int64_t Due;
-        int64_t Departure;
-    };
-    using TStamp = std::function<TTimes(const TCanFrame&)>;
-    TTimedChannel(TCanChannel& channel, TTimingReport& report, TStamp stamp)
-        : channel_(channel), report_(report), stamp_(std::move(stamp))
-    {
-    }
-    TCanFrame Read() override { return channel_.Read(); }
-    void Write(const TCanFrame& frame) override
-    {
-        channel_.Write(frame);
-        const TTimes times = stamp_(frame);
-        report_.Record(frame.Id, frame.Data.data(), times.Due, times.Departure);
-    }
-
-private:
-    TCanChannel& channel_;
-    TTimingReport& report_;
-    TStamp stamp_;
-};
-
 // On virtual time every released frame goes to the channel at once.
 class TDirectTransmit final : public TCanTransmit {
 public:
@@ -269,7 +242,7 @@ public:
           reporter_(err),
           engineClock_(options.Fast ? static_cast<const TTimeSource&>(virtualClock_) : realClock_),
           buffer_(realClock_),
-          bufferTransmit_(buffer_),
+          bufferTransmit_(buffer_, true),
           engine_(engineClock_, options.Fast ? static_cast<TCanTransmit&>(directTransmit_)
                                              : static_cast<TCanTransmit&>(bufferTransmit_)),
           catalogue_(engine_.Catalogue()),
@@ -374,7 +347,6 @@ private:
     TNullChannel nullChannel_;
     TTimingReport timing_;
     int64_t startMicros_ = 0;
-    std::unique_ptr<TTimedChannel> timed_;
 
     std::mutex timerLock_;
     TMultimediaTimer timer_;
@@ -645,21 +617,20 @@ std::optional<int> TCliRun::OpenChannel()
             return Failed(named);
         }
     }
-    // Real time: the buffer holds each frame until its due time on the monotonic clock,
-    // startMicros_ + TransmitLead + its time in the run. Virtual time: a frame goes out
-    // when released; it is counted as leaving when the transmit buffer would have sent
-    // it (TRunEngine::Departure): at its time, or TransmitLead after it was handed over
-    // when that is later.
-    timed_ = std::make_unique<TTimedChannel>(
-        opened_ ? *opened_ : static_cast<TCanChannel&>(nullChannel_), timing_,
-        [this](const TCanFrame& frame) -> TTimedChannel::TTimes {
-            if (o_.Fast) return {frame.Time, engine_.Departure(frame)};
-            // After a stall the run's start has moved on: frames are judged by it.
-            const int64_t base = startMicros_ + engine_.StallShift() + TRunEngine::TransmitLead;
-            return {frame.Time - base, realClock_.Micros() - base};
-        });
+    // The self-check measures what left: in real time the engine learns from the
+    // transmit buffer when the medium took each frame; on virtual time a frame leaves
+    // when the transmit buffer would have sent it (TRunEngine::Departure). Answers to
+    // requests are kept apart from the schedule's groups.
+    engine_.SetDepartureObserver([this](const TCanFrame& frame, int64_t departure, bool answer) {
+        if (answer) {
+            timing_.RecordApart(frame, departure);
+        } else {
+            timing_.Record(frame, departure);
+        }
+    });
     if (!o_.Fast) {
         uint32_t error = 0;
+        timer_.SetRealTime(true);
         if (!timer_.Start(2, error, 1)) {
             if (error == TMultimediaTimer::ErrorNoEvent)
                 return Failed(TBaseError("TCliRunner::Start", "Thread not started",
@@ -668,7 +639,7 @@ std::optional<int> TCliRun::OpenChannel()
             return Failed(TBaseError("TMultimediaTimer::Start", "timer error " + TAString(int32_t(error))));
         }
     }
-    engine_.SetCanChannel(timed_.get());
+    engine_.SetCanChannel(opened_ ? opened_ : static_cast<TCanChannel*>(&nullChannel_));
     return std::nullopt;
 }
 
@@ -715,6 +686,7 @@ void TCliRun::PrintMonitor()
 void TCliRun::RunLoop()
 {
     const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
+    constexpr int64_t PollMicros = 1000;
     const int64_t durationMicros = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
     engine_.Start();
     startMicros_ = static_cast<int64_t>(engine_.StartTime() * 1000000.0L);
@@ -733,12 +705,18 @@ void TCliRun::RunLoop()
             virtualClock_.AdvanceMicros(engine_.SkipIdleTime(durationMicros) - before);
             virtualClock_.AdvanceMicros(std::min(tickMicros, durationMicros - engine_.SimTime()));
         } else {
-            next.tv_nsec += tickMicros * 1000;
-            while (next.tv_nsec >= 1000000000L) {
-                next.tv_nsec -= 1000000000L;
-                ++next.tv_sec;
+            // With a channel that can bring requests, what it received is read every
+            // millisecond between the ticks, so answers leave within a few ms.
+            const int64_t poll = Simulation() && opened_ ? PollMicros : tickMicros;
+            for (int64_t waited = poll; waited <= tickMicros && stop_.load() == 0; waited += poll) {
+                next.tv_nsec += poll * 1000;
+                while (next.tv_nsec >= 1000000000L) {
+                    next.tv_nsec -= 1000000000L;
+                    ++next.tv_sec;
+                }
+                SleepUntil(next);
+                if (waited < tickMicros) engine_.PollReceived();
             }
-            SleepUntil(next);
         }
         const int64_t stalls = engine_.Stalls();
         engine_.TimerSysTimer();
@@ -764,6 +742,8 @@ int TCliRun::Finish()
         while (buffer_.Pending() > 0 && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         timer_.Stop();
+        // The last frames' departures: counted, logged and measured.
+        engine_.CollectDepartures();
         if (const int unsent = buffer_.Pending(); unsent > 0) {
             reporter_.ShowError(TBaseError("quorvella-cli", "frames not sent",
                                            TAString(int32_t(unsent)) + " frames were still in the transmit buffer "
@@ -796,6 +776,7 @@ int TCliRun::Finish()
     // Which scheduling the transmit timer got: a real-time run's lateness depends on it.
     const TAString scheduling(o_.Fast ? std::string("none (virtual time)") : timer_.SchedulingText());
     Print(TTimingReport::Text(groups, judge));
+    Print(TTimingReport::ApartText(timing_.Apart()));
     Print("transmit timer: " + scheduling + "\n");
     if (engine_.Stalls() > 0)
         Print("stalls: " + TAString(std::to_string(engine_.Stalls())) + ", " +

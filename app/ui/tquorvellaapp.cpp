@@ -73,6 +73,8 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     settings_.Load();
     VectorDllPath() = settings_.VectorDllPath();
     canTimer_ = std::make_unique<TMultimediaTimer>(&canBuffer_, timerLock_);
+    // The transmit path runs at real-time priority where the system permits it.
+    canTimer_->SetRealTime(true);
     uint32_t timerError = 0;
     canTimerStarted_ = canTimer_->Start(CanTimerPeriodMs, timerError, CanTimerResolutionMs);
 

@@ -51,6 +51,14 @@ void TCanChannelSim::Write(const TCanFrame& frame)
     for (auto& entry : entries_) entry->Write(record.data(), TSimFrameRecord::Size);
 }
 
+bool TCanChannelSim::TryWrite(const TCanFrame& frame)
+{
+    for (const auto& entry : entries_)
+        if (entry->SendWaiting() >= MaxWaitingRecords * TSimFrameRecord::Size) return false;
+    Write(frame);
+    return true;
+}
+
 uint64_t TCanChannelSim::Drain(std::chrono::milliseconds limit)
 {
     using namespace std::chrono;

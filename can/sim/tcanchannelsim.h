@@ -53,6 +53,12 @@ public:
     // Appends the frame's record to every entry's send buffer, in entry order. An entry
     // whose send buffer is full refuses the record; Drain counts it.
     void Write(const TCanFrame& frame) override;
+    // The frame's record for every entry, or for none: false (back-pressure, nothing
+    // appended) while any entry still holds MaxWaitingRecords records its send thread
+    // has not handed to the medium. So a frame counts as taken only when the medium keeps
+    // up, and nothing piles up in front of a medium that nobody reads.
+    bool TryWrite(const TCanFrame& frame) override;
+    static constexpr size_t MaxWaitingRecords = 64;
     // Waits at most limit, for all entries together, for their records to leave; the
     // frames not delivered, counted per entry (a frame two entries could not deliver
     // counts twice).

@@ -131,6 +131,9 @@ public:
     size_t Drain(std::chrono::milliseconds limit);
     // Bytes that Write refused because the send buffer was full.
     uint64_t Refused() const { return refused_.load(); }
+    // Bytes Write took that the send thread has not handed to the medium yet (producer
+    // side: tells a writer to hold back instead of queueing without bound).
+    size_t SendWaiting() const { return sendBuffer_.Count(); }
     // Received bytes dropped because the receive buffer was full (serial port only).
     uint64_t Discarded() const { return discarded_.load(); }
     // The records cut since the last call: how many, and where the last one was cut

@@ -22,6 +22,7 @@ struct TSentFrame {
     TCanFrame Frame;
     int64_t Delay;
     int64_t SimTime;   // the step in which the engine wrote it
+    bool Now = false;  // written with WriteNow (an answer), not for the schedule
 };
 
 class TRecordingTransmit final : public TCanTransmit {
@@ -33,6 +34,11 @@ public:
         if (fail == fBaseError) throw TBaseError("TCanBuffer::Write", "write error");
         if (fail == fOther) throw std::runtime_error("boom");
         sent.push_back({frame, delay, engine ? engine->SimTime() : -1});
+    }
+    void WriteNow(const TCanFrame& frame, int64_t delay) override
+    {
+        Write(frame, delay);
+        sent.back().Now = true;
     }
     // A medium that takes perStep frames in each millisecond step.
     int Room() const override

@@ -85,6 +85,63 @@ TEST_F(TCanBufferTest, AnEntryNotYetDueHoldsBackLaterEntriesThenAllLeaveTogether
     EXPECT_EQ(channel.Sent()[1].Data[0], 2);
 }
 
+// What the medium took, in the order it took it, each with the clock when TryWrite
+// returned: an answer ahead of scheduled frames already due, a frame the medium refused
+// for the moment offered again (not lost, not an error), and the timer's next work named.
+TEST_F(TCanBufferTest, DeparturesTellWhatTheMediumTookAndWhen)
+{
+    class TRefusing final : public TCanChannel {
+    public:
+        TCanFrame Read() override { return TCanFrame(); }
+        void Write(const TCanFrame&) override {}
+        bool TryWrite(const TCanFrame& frame) override
+        {
+            if (refuse > 0) {
+                --refuse;
+                return false;
+            }
+            taken.push_back(frame.Data[0]);
+            return true;
+        }
+        int refuse = 0;
+        std::vector<int> taken;
+    } medium;
+    buffer.SetChannel(&medium);
+    EXPECT_EQ(buffer.MicrosToNextWork(), TMultimediaTimerCallback::NoWork);
+    buffer.Write(FrameNo(1, 1001000), 0);
+    buffer.Write(FrameNo(2, 1002000), 0);
+    EXPECT_EQ(buffer.MicrosToNextWork(), 1000);   // the clock stands at 1.000 s
+    clock.SetMicros(1002000);
+    buffer.WriteNow(FrameNo(9, 0), 0);   // an answer: due long ago, goes first
+    EXPECT_EQ(buffer.MicrosToNextWork(), 0);
+    medium.refuse = 1;
+    buffer.OnLoop();
+    EXPECT_TRUE(medium.taken.empty());
+    EXPECT_EQ(buffer.Pending(), 3);
+    EXPECT_EQ(buffer.MicrosToNextWork(), TCanBuffer::RetryMicros);
+    EXPECT_TRUE(buffer.TakeError().Operation().IsEmpty()) << "back-pressure is no error";
+    clock.AdvanceMicros(TCanBuffer::RetryMicros);
+    buffer.OnLoop();
+    EXPECT_EQ(medium.taken, (std::vector<int>{9, 1, 2}));
+
+    const struct {
+        int data;
+        int64_t due;
+        bool now;
+    } expected[] = {{9, 0, true}, {1, 1001000, false}, {2, 1002000, false}};
+    for (const auto& e : expected) {
+        TCanBuffer::TDeparture d;
+        ASSERT_TRUE(buffer.TakeDeparture(d));
+        EXPECT_EQ(d.Frame.Data[0], e.data);
+        EXPECT_EQ(d.Due, e.due);
+        EXPECT_EQ(d.Departure, 1002000 + TCanBuffer::RetryMicros);
+        EXPECT_EQ(d.Now, e.now);
+    }
+    TCanBuffer::TDeparture none;
+    EXPECT_FALSE(buffer.TakeDeparture(none));
+    EXPECT_EQ(buffer.MicrosToNextWork(), TMultimediaTimerCallback::NoWork);
+}
+
 TEST_F(TCanBufferTest, FullRingRefusesTheNewFrameAndKeepsTheStoredOnes)
 {
     buffer.SetChannel(&channel);
@@ -127,6 +184,10 @@ TEST_F(TCanBufferTest, OtherFailureKeepsTheEntryForRetryAndReportsUnknownError)
     buffer.OnLoop();
     EXPECT_EQ(buffer.Pending(), 1);
     channel.failWithOther = false;
+    // Offered again after a pause, not in a loop that holds the thread.
+    buffer.OnLoop();
+    EXPECT_EQ(channel.Sent().size(), 0u);
+    clock.AdvanceMicros(TCanBuffer::RetryMicros);
     buffer.OnLoop();
     ASSERT_EQ(channel.Sent().size(), 1u);
     EXPECT_EQ(ErrorOf([&] { buffer.Write(FrameNo(2, 0), 0); }), "TCanBuffer::OnLoop|unknown error");

@@ -168,4 +168,46 @@ TEST(TMultimediaTimer, SchedulingIsKnownWhenStartReturns)
                  "normal (no permission for real-time scheduling)");
 }
 
+// A callback with no work sleeps until it is woken: no period, no polling. Work that
+// appears is run once the callback wakes the timer; Stop ends the sleep at once.
+class IdleCallback : public TMultimediaTimerCallback {
+public:
+    bool OnLoop() override
+    {
+        ++loops;
+        work.store(false);
+        return true;
+    }
+    void OnStart() override {}
+    void OnStop() override {}
+    int64_t MicrosToNextWork() const override { return work.load() ? 0 : NoWork; }
+    void Post()
+    {
+        work.store(true);
+        WakeTimer();
+    }
+    std::atomic<int> loops{0};
+    std::atomic<bool> work{false};
+};
+
+TEST(TMultimediaTimer, AnIdleCallbackRunsOnlyWhenWokenAndTestsRunWithNormalScheduling)
+{
+    IdleCallback cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    uint32_t error = 0;
+    ASSERT_TRUE(timer.Start(1, error, 1));
+    // Without SetRealTime(true) the thread never asks for real-time scheduling.
+    EXPECT_EQ(timer.Scheduling(), TMultimediaTimer::scNormal);
+    for (int k = 1; k <= 3; ++k) {
+        cb.Post();
+        EXPECT_TRUE(WaitFor([&] { return cb.loops.load() >= k; })) << k;
+    }
+    // Idle: a 1 ms period would have run it many times over.
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(cb.loops.load(), 3);
+    timer.Stop();
+    EXPECT_FALSE(timer.Running());
+}
+
 }  // namespace

@@ -53,11 +53,24 @@ protected:
         engine.SetReceivedFrameSink(&sink);
         engine.SetMonitor(&monitor);
     }
+    // Ticks every 50 ms; with poll, the channel is also read in every millisecond in
+    // between (PollReceived), as the runner does.
     void RunFor(int64_t ms)
     {
-        for (; ms > 0; ms -= TRunEngine::TickIntervalMs) {
-            clock.AdvanceMicros(std::min<int64_t>(ms, TRunEngine::TickIntervalMs) * 1000);
-            engine.TimerSysTimer();
+        if (!poll) {
+            for (; ms > 0; ms -= TRunEngine::TickIntervalMs) {
+                clock.AdvanceMicros(std::min<int64_t>(ms, TRunEngine::TickIntervalMs) * 1000);
+                engine.TimerSysTimer();
+            }
+            return;
+        }
+        for (; ms > 0; --ms) {
+            clock.AdvanceMicros(1000);
+            if (++elapsedMs % TRunEngine::TickIntervalMs == 0) {
+                engine.TimerSysTimer();
+            } else {
+                engine.PollReceived();
+            }
         }
     }
     // The frames of identifier id that left in [fromMs, toMs].
@@ -68,17 +81,28 @@ protected:
             if (s.Frame.Id == id && s.SimTime >= fromMs * 1000 && s.SimTime <= toMs * 1000) out.push_back(s);
         return out;
     }
-    // An answer takes the next free millisecond: at its time or a few steps later.
+    // A scheduled frame (a transfer's answer too) takes the next free millisecond: at its
+    // time or a few steps later, due TransmitLead after it. A single-frame answer goes out
+    // at once, outside the steps, due at its request's arrival.
     void ExpectOneFramePerMillisecondAtOrAfterItsTime() const
     {
         std::set<int64_t> steps;
         for (const TSentFrame& s : transmit.sent) {
-            EXPECT_TRUE(steps.insert(s.SimTime).second) << "two frames in the step at " << s.SimTime;
+            if (s.Now) {
+                // Its time is the request's arrival on the wire's clock: due already.
+                EXPECT_LE(s.Frame.Time + s.Delay, clock.Micros());
+                EXPECT_EQ(s.Delay, StartMicros + TRunEngine::TransmitLead);
+                continue;
+            }
             EXPECT_LE(s.Frame.Time, s.SimTime) << std::hex << s.Frame.Id;
             EXPECT_LT(s.SimTime - s.Frame.Time, 10000) << std::hex << s.Frame.Id;
+            EXPECT_TRUE(steps.insert(s.SimTime).second) << "two frames in the step at " << s.SimTime;
             EXPECT_EQ(s.Delay, StartMicros + TRunEngine::TransmitLead);
         }
     }
+
+    bool poll = false;
+    int64_t elapsedMs = 0;
 
     TManualTimeSource clock{StartMicros};
     TRecordingTransmit transmit;
@@ -94,6 +118,7 @@ protected:
 // engine hours (to us, 0x00) and for a group we do not send (to us).
 TEST_F(TRunEngineRequests, PeerRequestsAreAnsweredWithinTenMilliseconds)
 {
+    poll = true;
     engine.Start();
     RunFor(1500);
     channel.Push(Request(0x18EAFF21, 0xFEEC));
@@ -101,9 +126,10 @@ TEST_F(TRunEngineRequests, PeerRequestsAreAnsweredWithinTenMilliseconds)
     channel.Push(Request(0x18EA0021, 0xFECA));
     RunFor(1000);
 
-    // Read in the first step of the next tick, and handed on with that step's time.
+    // Read 1 ms later (1501 ms after Start), stamped on the wire's clock: the frames sent
+    // on time then were those of 1301 ms (each is due 200 ms after its own time).
     ASSERT_EQ(sink.frames.size(), 3u);
-    for (const TCanFrame& f : sink.frames) EXPECT_EQ(f.Time, 1500000);
+    for (const TCanFrame& f : sink.frames) EXPECT_EQ(f.Time, 1301000);
     EXPECT_EQ(sink.frames[2].Id, 0x18EA0021u);
 
     // The announcement of a 24-byte, 4-packet transfer of PGN FEEC.
@@ -120,13 +146,18 @@ TEST_F(TRunEngineRequests, PeerRequestsAreAnsweredWithinTenMilliseconds)
     EXPECT_EQ(packets[3].SimTime, 1900000);
     EXPECT_EQ(packets[3].Frame.Data, (TBytes{4, 'f', 'g', '*', 0xFF, 0xFF, 0xFF, 0xFF}));
 
-    // One HOURS frame besides the schedule's (every second at 10 ms).
-    EXPECT_EQ(Sent(0x18FEE500, 1500, 1510).size(), 1u);
+    // One HOURS frame besides the schedule's (every second at 10 ms), written at once:
+    // due when the request was read, 1501 ms after Start.
+    const auto hours = Sent(0x18FEE500, 1500, 1510);
+    ASSERT_EQ(hours.size(), 1u);
+    EXPECT_TRUE(hours[0].Now);
+    EXPECT_EQ(hours[0].Frame.Time + hours[0].Delay, StartMicros + 1501000);
     EXPECT_EQ(Sent(0x18FEE500, 1011, 2009).size(), 1u);
 
-    // The refusal names the device and the PGN.
+    // The refusal names the device and the PGN; it goes out at once too.
     const auto nack = Sent(0x18E8FF00, 1500, 1510);
     ASSERT_EQ(nack.size(), 1u);
+    EXPECT_TRUE(nack[0].Now);
     EXPECT_EQ(nack[0].Frame.Data, (TBytes{0x01, 0xFF, 0xFF, 0xFF, 0x21, 0xCA, 0xFE, 0x00}));
     EXPECT_EQ(Sent(0x18E8FF00, 0, 2500).size(), 1u);
 
@@ -138,11 +169,13 @@ TEST_F(TRunEngineRequests, PeerRequestsAreAnsweredWithinTenMilliseconds)
     EXPECT_TRUE(errors.shown.empty());
 }
 
-// "Log received frames" with an ASC output log: the three requests are "Rx" lines with
-// the time of the step that read them, before the answers they got (each within 10 ms),
-// and are counted with the frames logged.
+// "Log received frames" with an ASC output log: the three requests are "Rx" lines
+// stamped on the clock of the sent frames, before the answers they got (the single
+// frames in the same millisecond, the transfer's announcement with the schedule's
+// lead), and are counted with the frames logged.
 TEST_F(TRunEngineRequests, ReceivedRequestsAreRxLinesOfTheOutputLogBeforeTheirAnswers)
 {
+    poll = true;
     const std::string path = (std::filesystem::temp_directory_path() /
                               ("trunengine_rx_" + std::to_string(::getpid()) + ".asc")).string();
     engine.LogOut().SetFormat(TLogOutFormat::Asc);
@@ -173,23 +206,30 @@ TEST_F(TRunEngineRequests, ReceivedRequestsAreRxLinesOfTheOutputLogBeforeTheirAn
                            {0xE5, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
                            {0xCA, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}};
     for (size_t k = 0; k < 3; ++k) {
-        EXPECT_EQ(lines[rx[k]].Time, 1500000);
+        EXPECT_EQ(lines[rx[k]].Time, 1301000);
         EXPECT_EQ(lines[rx[k]].Id, asked[k]);
         EXPECT_EQ(lines[rx[k]].Data, pgns[k]);
     }
-    // The answers, as "Tx" lines after the requests: the announcement of the transfer,
-    // one HOURS frame, one refusal, each stamped within 10 ms of the request.
+    // The answers, as "Tx" lines each after its request: one HOURS frame and one refusal
+    // stamped in the request's millisecond; the announcement of the transfer keeps the
+    // schedule's lead (its time 1500 ms is when the request was answered: it leaves
+    // 200 ms after it, on time).
     const struct {
         uint32_t id;
         uint8_t byte5;   // the announced PGN's low byte, or 0 for any
-    } answers[] = {{0x18ECFF00, 0xEC}, {0x18FEE500, 0}, {0x18E8FF00, 0}};
+        int64_t from;    // µs on the wire clock
+        int64_t to;
+        size_t request;
+    } answers[] = {{0x18ECFF00, 0xEC, 1500000, 1500000, 0}, {0x18FEE500, 0, 1301000, 1301000, 1},
+                   {0x18E8FF00, 0, 1301000, 1301000, 2}};
     for (const auto& a : answers) {
         int found = 0;
-        for (size_t i = rx.back() + 1; i < lines.size(); ++i) {
+        for (size_t i = rx[a.request] + 1; i < lines.size(); ++i) {
             const TAscLine& l = lines[i];
-            if (l.Id != a.id || (a.byte5 && l.Data[5] != a.byte5) || l.Time > 1510000) continue;
+            if (l.Id != a.id || (a.byte5 && l.Data[5] != a.byte5) || l.Time < 1301000 || l.Time > 1510000) continue;
             EXPECT_EQ(l.Direction, "Tx");
-            EXPECT_GE(l.Time, 1500000);
+            EXPECT_GE(l.Time, a.from);
+            EXPECT_LE(l.Time, a.to);
             ++found;
         }
         EXPECT_EQ(found, 1) << std::hex << a.id;
@@ -228,6 +268,7 @@ TEST_F(TRunEngineRequests, ReceivedFramesForALayout5LogEndItAsAFailedWrite)
 // lost, and the request among them is still answered within 10 ms.
 TEST_F(TRunEngineRequests, EveryReceivedFrameIsReadAndHandedOn)
 {
+    poll = true;
     engine.Start();
     RunFor(1500);
     for (int i = 0; i < 300; ++i)
@@ -239,9 +280,12 @@ TEST_F(TRunEngineRequests, EveryReceivedFrameIsReadAndHandedOn)
     for (int i = 0; i < 300; ++i) {
         EXPECT_EQ(sink.frames[size_t(i)].Data[0] | sink.frames[size_t(i)].Data[1] << 8, i);
     }
-    // 64 a step: the request, frame 301, is read in the fifth step.
-    EXPECT_EQ(sink.frames.back().Time, 1504000);
-    EXPECT_EQ(Sent(0x18FEE500, 1504, 1514).size(), 1u);
+    // 64 a read: the request, frame 301, is read in the fifth millisecond (1505 ms after
+    // Start, 1305 ms on the wire's clock) and answered at once.
+    EXPECT_EQ(sink.frames.back().Time, 1305000);
+    const auto hours = Sent(0x18FEE500, 1500, 1514);
+    ASSERT_EQ(hours.size(), 1u);
+    EXPECT_TRUE(hours[0].Now);
     EXPECT_EQ(engine.Requests(), (TRequestCounts{1, 1, 0}));
 }
 

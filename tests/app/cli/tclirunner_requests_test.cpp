@@ -5,6 +5,7 @@
 #include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
+#include "engine/trunengine.h"
 #include "tests/can/qtcanbus/virtualbus.h"
 #include "tests/engine/ascframelines.h"
 
@@ -145,18 +146,24 @@ TEST(TCliRunnerRequests, PeerOnARealChannelGetsTransferHoursFrameAndRefusal)
                   std::string::npos)
             << report;
         ASSERT_EQ(rx.size(), 3u);
+        // Single-frame answers leave within 10 ms of the request on the log's one clock; a
+        // transfer keeps the schedule's lead (it must not overlap one of ours on its way).
         const struct {
             uint32_t request;
             uint8_t pgn;      // low byte of the PGN asked for
             uint32_t answer;
-        } requests[] = {{0x18EAFF21, 0xEC, 0x18ECFF00}, {0x18EA0021, 0xE5, 0x18FEE500}, {0x18EA0021, 0xCA, 0x18E8FF00}};
+            int64_t within;   // µs after the request
+        } requests[] = {{0x18EAFF21, 0xEC, 0x18ECFF00, TRunEngine::TransmitLead + 10000},
+                        {0x18EA0021, 0xE5, 0x18FEE500, 10000},
+                        {0x18EA0021, 0xCA, 0x18E8FF00, 10000}};
         for (size_t k = 0; k < 3; ++k) {
             SCOPED_TRACE(k);
             EXPECT_EQ(rx[k].Id, requests[k].request);
             EXPECT_EQ(rx[k].Data, (TBytes{requests[k].pgn, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
             int answers = 0;
             for (const TAscLine& l : lines) {
-                if (l.Direction != "Tx" || l.Id != requests[k].answer || l.Time < rx[k].Time || l.Time > rx[k].Time + 10000)
+                if (l.Direction != "Tx" || l.Id != requests[k].answer || l.Time < rx[k].Time ||
+                    l.Time > rx[k].Time + requests[k].within)
                     continue;
                 // The transfer's announcement names the vehicle identification.
                 if (requests[k].answer == 0x18ECFF00 && l.Data[5] != 0xEC) continue;

@@ -1,0 +1,337 @@
+// The run engine with the real transmit buffer on the manual clock: what counts as sent,
+// when a frame left, and answers on the wire's clock. Each millisecond the buffer's
+// timer step runs (OnLoop), then the engine polls the channel, or ticks every 50 ms.
+#include "engine/tcanbuffer.h"
+#include "engine/tcanbuffertransmit.h"
+#include "engine/trecordingcockpit.h"
+#include "engine/trunengine.h"
+#include "engine/ttimesource.h"
+#include "engine/ttimingreport.h"
+#include "can/sim/tcanchannelsim.h"
+#include "runfakes.h"
+#include "tests/engine/ascframelines.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using asctest::AscFrames;
+using asctest::TAscLine;
+
+TCanFrame Request(uint32_t id, uint32_t pgn)
+{
+    return TCanFrame(id, {uint8_t(pgn), uint8_t(pgn >> 8), uint8_t(pgn >> 16), 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+}
+
+// A medium that takes frames only while accepting is set (a full queue refuses for the
+// moment, it does not fail), noting the clock when it took each; Read gives what the
+// test pushed.
+class TMediumChannel final : public TCanChannel {
+public:
+    explicit TMediumChannel(const TTimeSource& clock) : clock_(clock) {}
+    TCanFrame Read() override
+    {
+        if (waiting.empty()) return {};
+        const TCanFrame f = waiting.front();
+        waiting.pop_front();
+        return f;
+    }
+    void Write(const TCanFrame& frame) override { TryWrite(frame); }
+    bool TryWrite(const TCanFrame& frame) override
+    {
+        ++offers;
+        if (!accepting) return false;
+        taken.push_back(frame);
+        takenAt.push_back(clock_.Micros());
+        return true;
+    }
+
+    bool accepting = true;
+    int64_t offers = 0;
+    std::deque<TCanFrame> waiting;
+    std::vector<TCanFrame> taken;
+    std::vector<int64_t> takenAt;
+
+private:
+    const TTimeSource& clock_;
+};
+
+class TRunEngineWire : public ::testing::Test {
+protected:
+    static constexpr int64_t StartMicros = 1000500000;
+
+    void SetUp() override
+    {
+        engine.SetCockpit(&cockpit);
+        engine.SetErrorReporter(&errors);
+        engine.SetDepartureObserver([this](const TCanFrame& frame, int64_t departure, bool answer) {
+            if (answer) {
+                timing.RecordApart(frame, departure);
+                answers[frame.Id].push_back(departure);
+            } else {
+                timing.Record(frame, departure);
+                lateness[frame.Id] = std::max(lateness[frame.Id], departure - frame.Time);
+            }
+        });
+    }
+    void TearDown() override
+    {
+        engine.SetCanChannel(nullptr);
+        if (!logPath.empty()) std::remove(logPath.c_str());
+    }
+    void OpenAscLog()
+    {
+        logPath = (std::filesystem::temp_directory_path() /
+                   ("trunengine_wire_" + std::to_string(::getpid()) + ".asc")).string();
+        engine.LogOut().SetFormat(TLogOutFormat::Asc);
+        ASSERT_TRUE(engine.OpenLogOut(logPath, TLogOut::omReplace));
+        engine.Controls.LogFile = true;
+        engine.Controls.LogReceived = true;
+    }
+    // One millisecond: the timer's step, then the engine's poll or tick.
+    void Millisecond(bool engineRuns = true)
+    {
+        clock.AdvanceMicros(1000);
+        buffer.OnLoop();
+        if (afterTimerStep) afterTimerStep();
+        if (!engineRuns) return;
+        if (++elapsedMs % TRunEngine::TickIntervalMs == 0) {
+            engine.TimerSysTimer();
+        } else {
+            engine.PollReceived();
+        }
+    }
+    void RunFor(int64_t ms, bool engineRuns = true)
+    {
+        for (; ms > 0; --ms) Millisecond(engineRuns);
+    }
+
+    TManualTimeSource clock{StartMicros};
+    TCanBuffer buffer{clock};
+    TCanBufferTransmit transmit{buffer, true};
+    TRecordingErrors errors;
+    TRecordingCockpit cockpit;
+    TRunEngine engine{clock, transmit};
+    TTimingReport timing;
+    std::map<uint32_t, std::vector<int64_t>> answers;   // departures of answers by identifier
+    std::map<uint32_t, int64_t> lateness;                // the largest of each scheduled identifier
+    int64_t elapsedMs = 0;
+    std::string logPath;
+    std::function<void()> afterTimerStep;
+};
+
+// Passes frames on to a simulation channel and counts what it took.
+class TCountingChannel final : public TCanChannel {
+public:
+    explicit TCountingChannel(TCanChannel& inner) : inner_(inner) {}
+    TCanFrame Read() override { return inner_.Read(); }
+    void Write(const TCanFrame& frame) override { inner_.Write(frame); }
+    bool TryWrite(const TCanFrame& frame) override
+    {
+        const bool took = inner_.TryWrite(frame);
+        taken += took;
+        return took;
+    }
+    uint64_t taken = 0;
+
+private:
+    TCanChannel& inner_;
+};
+
+// "Sent" counts what the medium took. A medium that takes nothing (nobody reads, a full
+// queue) leaves it at 0 and logs no Tx line; frames it refuses for a while are offered
+// again and leave late, none lost; the adapter stays on throughout.
+TEST_F(TRunEngineWire, SentCountsOnlyWhatTheMediumTook)
+{
+    const struct TCase {
+        const char* What;
+        int64_t RefuseFromMs;   // the medium refuses in [from, to) ms after Start
+        int64_t RefuseToMs;
+        int64_t RunMs;
+    } cases[] = {
+        {"a medium that takes every frame", 0, 0, 1000},
+        {"a medium full for 100 ms", 400, 500, 1000},
+        {"a medium nobody reads", 0, 3000, 2000},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        TMediumChannel channel(clock);
+        engine.SetCanChannel(&channel);
+        errors.shown.clear();
+        lateness.clear();
+        OpenAscLog();
+        engine.Start();
+        for (int64_t ms = 0; ms < c.RunMs; ++ms) {
+            channel.accepting = !(ms >= c.RefuseFromMs && ms < c.RefuseToMs);
+            Millisecond();
+        }
+        if (c.RefuseToMs < c.RunMs) channel.accepting = true;
+        engine.Stop();
+        // What was written before the stop still leaves within the lead.
+        RunFor(300, false);
+        engine.CollectDepartures();
+        ASSERT_TRUE(engine.LogOut().Close());
+
+        EXPECT_EQ(engine.FramesSent(), channel.taken.size());
+        EXPECT_TRUE(engine.Controls.SendCan);
+        int tx = 0;
+        for (const TAscLine& l : AscFrames(logPath)) tx += l.Direction == "Tx";
+        EXPECT_EQ(static_cast<uint64_t>(tx), channel.taken.size()) << "a Tx line for each frame the medium took";
+        if (c.RefuseToMs >= c.RunMs) {
+            EXPECT_EQ(engine.FramesSent(), 0u);
+            EXPECT_GT(channel.offers, 0);
+            EXPECT_GT(engine.Undelivered(), 0) << "told, not hidden";
+            continue;
+        }
+        EXPECT_EQ(engine.Undelivered(), 0);
+        EXPECT_EQ(buffer.Pending(), 0);
+        // In the simulation's order, each frame once.
+        std::map<uint32_t, int64_t> lastTime;
+        for (const TCanFrame& f : channel.taken) {
+            EXPECT_LT(lastTime.count(f.Id) ? lastTime[f.Id] : -1, f.Time) << std::hex << f.Id;
+            lastTime[f.Id] = f.Time;
+        }
+        // On time, except for the frames the full medium held back: they left when it
+        // took them again, and their lateness says so.
+        // (The 10 ms group is due at least every 10 ms: one of them waited nearly all.)
+        const int64_t held = (c.RefuseToMs - c.RefuseFromMs) * 1000;
+        EXPECT_LE(engine.MaxLateness(), held);
+        EXPECT_GE(engine.MaxLateness(), std::max<int64_t>(0, held - 10000));
+        for (size_t i = 0; i < channel.taken.size(); ++i) {
+            const int64_t due = channel.taken[i].Time;   // the buffer hands the due time on
+            EXPECT_GE(channel.takenAt[i], due);
+            EXPECT_LE(channel.takenAt[i] - due, held);
+        }
+    }
+}
+
+// An error box open for 10 s of simulated time (the engine runs no tick, the timer
+// goes on), then closed: the run goes on from the present, the frames written before
+// leave at their times, no burst follows, nothing is lost and the adapter stays on.
+// Then a 1 s stall of the whole process with a full ring: nothing lost either.
+TEST_F(TRunEngineWire, AStallNeitherBurstsNorLosesFrames)
+{
+    TMediumChannel channel(clock);
+    engine.SetCanChannel(&channel);
+    engine.Start();
+    RunFor(1000);
+    RunFor(10000, false);   // the box is open
+    RunFor(1000);
+    EXPECT_EQ(engine.Stalls(), 1);
+
+    // The medium refuses until the transmit buffer is full, then the process stops for 1 s.
+    channel.accepting = false;
+    RunFor(1500);
+    EXPECT_EQ(buffer.Pending(), TCanBuffer::Size - 1);
+    EXPECT_GT(engine.ReplayBacklog(), 0u);
+    clock.AdvanceMicros(1000000);
+    channel.accepting = true;
+    RunFor(1000);
+    engine.Stop();
+    RunFor(300, false);
+    engine.CollectDepartures();
+
+    EXPECT_EQ(engine.Stalls(), 2);
+    EXPECT_EQ(engine.Undelivered(), 0);
+    EXPECT_EQ(engine.ReplayBacklog(), 0u);
+    EXPECT_EQ(buffer.Pending(), 0);
+    EXPECT_TRUE(engine.Controls.SendCan);
+    EXPECT_EQ(engine.FramesSent(), channel.taken.size());
+    // No burst after the box: at most one frame per millisecond of the schedule, besides
+    // the ring's own backlog the medium took when it came back.
+    std::map<int64_t, int> perMs;
+    for (size_t i = 0; i < channel.takenAt.size(); ++i)
+        if (channel.takenAt[i] < StartMicros + 12000000) ++perMs[channel.takenAt[i] / 1000];
+    for (const auto& [ms, n] : perMs) EXPECT_LE(n, 1) << "ms " << ms;
+    bool notDelivered = false;
+    for (const TBaseError& e : errors.shown) notDelivered |= e.Message() == "Frames not delivered";
+    EXPECT_FALSE(notDelivered);
+}
+
+// A peer over a simulation channel asks every 100 ms. Each single-frame answer is on the
+// medium within 10 ms of the request's arrival, the Rx and Tx lines of the output log
+// are on one clock (an answer in its request's millisecond), and the timing self-check
+// keeps the answers apart: no group is flagged.
+TEST_F(TRunEngineWire, ARequestingPeerGetsEachAnswerWithinTenMilliseconds)
+{
+    TCanChannelSim sim("RAM 201 202", TCanChannelSim::DefaultFactory(), [this] { return clock.Micros(); });
+    TCanChannelSim peer("RAM 202 201", TCanChannelSim::DefaultFactory(), [this] { return clock.Micros(); });
+    TCountingChannel ours(sim);
+    std::vector<TCanFrame> peerGot;
+    auto readPeer = [&] {
+        for (TCanFrame f = peer.Read(); !f.IsNone(); f = peer.Read()) peerGot.push_back(f);
+    };
+    // The channel's own threads carry the records in real time: each simulated
+    // millisecond waits until the peer has what the medium took in it.
+    afterTimerStep = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (readPeer(); peerGot.size() < ours.taken && std::chrono::steady_clock::now() < deadline; readPeer())
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    };
+    engine.SetCanChannel(&ours);
+    OpenAscLog();
+    engine.Start();
+    RunFor(500);
+    constexpr int Requests = 20;
+    int64_t asked = 0;
+    for (int k = 0; k < Requests; ++k) {
+        peer.Write(Request(0x18EA0021, 0xFEE5));   // engine hours, to us
+        // The simulation channel hands the record over on its own threads: the clock
+        // stands still until it has arrived (the engine has read it).
+        const uint64_t before = engine.ReceivedLogged();
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (engine.ReceivedLogged() == before && std::chrono::steady_clock::now() < deadline) {
+            engine.PollReceived();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_EQ(engine.ReceivedLogged(), before + 1) << "request " << k;
+        ++asked;
+        RunFor(100);
+    }
+    engine.Stop();
+    RunFor(300, false);
+    engine.CollectDepartures();
+    ASSERT_TRUE(engine.LogOut().Close());
+
+    // Every answer left; in the output log each request's Rx line is followed by a Tx
+    // line of the answer stamped within 10 ms of it, on the same clock.
+    ASSERT_EQ(answers[0x18FEE500].size(), static_cast<size_t>(Requests));
+    const std::vector<TAscLine> lines = AscFrames(logPath);
+    int rxLines = 0;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].Direction != "Rx" || lines[i].Id != 0x18EA0021) continue;
+        ++rxLines;
+        bool answered = false;
+        for (size_t j = i + 1; j < lines.size() && !answered; ++j)
+            answered = lines[j].Direction == "Tx" && lines[j].Id == 0x18FEE500 && lines[j].Time >= lines[i].Time &&
+                       lines[j].Time - lines[i].Time <= 10000;
+        EXPECT_TRUE(answered) << "request at " << lines[i].Time;
+    }
+    EXPECT_EQ(rxLines, Requests);
+    // The self-check judges the schedule only: the answers are apart, no group is off.
+    const std::vector<TTimingGroup> groups =
+        timing.Groups(engine.Catalogue(), {}, engine.SimTime() / 1000, TTimingReport::jSchedule);
+    EXPECT_FALSE(TTimingReport::AnyFlagged(groups)) << TTimingReport::Text(groups).str();
+    EXPECT_EQ(timing.Apart().Frames, Requests);
+    EXPECT_GE(timing.Apart().DelayMaxMs, 0.0);
+    EXPECT_LE(timing.Apart().DelayMaxMs, 10.0);
+    // The peer got every frame the medium took, the answers among them.
+    EXPECT_EQ(peerGot.size(), ours.taken);
+    EXPECT_EQ(engine.FramesSent(), ours.taken);
+    int hours = 0;
+    for (const TCanFrame& f : peerGot) hours += f.Id == 0x18FEE500;
+    EXPECT_GE(hours, Requests);
+    afterTimerStep = nullptr;
+    engine.SetCanChannel(nullptr);
+}
+
+}  // namespace
