@@ -53,11 +53,11 @@ void TFrameTrace::Append(TTraceFrame::TDirection direction, int64_t time, uint32
                           static_cast<uint64_t>(extended ? 1 : 0) << 40 |
                           static_cast<uint64_t>(direction == TTraceFrame::Rx ? 1 : 0) << 41;
     slot.Seq.store(0, std::memory_order_relaxed);
-    // The words below must not become visible before the slot reads as being written.
-    std::atomic_thread_fence(std::memory_order_release);
-    slot.Time.store(time, std::memory_order_relaxed);
-    slot.Head.store(head, std::memory_order_relaxed);
-    slot.Data.store(bytes, std::memory_order_relaxed);
+    // Release stores: a reader that sees any of the new words sees the slot marked as
+    // being written (0) or newer when it loads the sequence number again.
+    slot.Time.store(time, std::memory_order_release);
+    slot.Head.store(head, std::memory_order_release);
+    slot.Data.store(bytes, std::memory_order_release);
     slot.Seq.store(seq, std::memory_order_release);
     last_.store(seq, std::memory_order_release);
 }
@@ -80,10 +80,10 @@ TFrameTrace::TBatch TFrameTrace::Since(uint64_t after, std::size_t max) const
         const TSlot& slot = slots_[static_cast<std::size_t>(seq % capacity_)];
         const uint64_t before = slot.Seq.load(std::memory_order_acquire);
         TTraceFrame f;
-        f.Time = slot.Time.load(std::memory_order_relaxed);
-        const uint64_t head = slot.Head.load(std::memory_order_relaxed);
-        const uint64_t bytes = slot.Data.load(std::memory_order_relaxed);
-        std::atomic_thread_fence(std::memory_order_acquire);
+        // Acquire loads: the second load of the sequence number cannot move before them.
+        f.Time = slot.Time.load(std::memory_order_acquire);
+        const uint64_t head = slot.Head.load(std::memory_order_acquire);
+        const uint64_t bytes = slot.Data.load(std::memory_order_acquire);
         const uint64_t after_ = slot.Seq.load(std::memory_order_relaxed);
         if (before != seq || after_ != seq) {
             // Overwritten by a newer frame while we read: lost to this reader.

@@ -7,13 +7,14 @@
 //
 // Threads: one producer (the run engine's thread) appends; any number of readers on
 // any thread call Since and Last. The producer never waits and allocates nothing per
-// frame. Each slot is a small seqlock made of atomic words: the producer marks the slot
-// empty (sequence 0), writes the frame's words, then stores the frame's sequence
-// number with release order; a reader loads the sequence number with acquire order,
-// reads the words, and after an acquire fence loads the sequence number again. A slot
-// whose number changed in between was overwritten while it was read: the reader
-// counts that frame as missed instead of returning a torn one. The newest published
-// sequence number (last_) is stored with release order after its slot.
+// frame. Each slot is a small seqlock made of atomic words (no fences, so that
+// ThreadSanitizer follows it): the producer marks the slot empty (sequence 0), writes
+// the frame's words with release stores, then stores the frame's sequence number with
+// release order; a reader loads the sequence number with acquire order, reads the
+// words with acquire loads, and loads the sequence number again. A slot whose number
+// changed in between was overwritten while it was read: the reader counts that frame
+// as missed instead of returning a torn one. The newest published sequence number
+// (last_) is stored with release order after its slot.
 
 #include "support/tastring.h"
 
