@@ -58,7 +58,9 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
     view_->verticalHeader()->hide();
     view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
-    view_->horizontalHeader()->setStretchLastSection(true);
+    // Name, value and group share what the window's width leaves (elided, whole in
+    // their hints), so the table never scrolls sideways, at any font size.
+    view_->horizontalHeader()->setStretchLastSection(false);
     // Columns as wide as their longest fixed text; values and states as wide as the
     // widest ones the run brings, so that the columns do not jump while it runs.
     view_->resizeColumnsToContents();
@@ -67,6 +69,10 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
     view_->setColumnWidth(TSignalTableModel::colState, fm.horizontalAdvance(WidestState) + 16);
     view_->setColumnWidth(TSignalTableModel::colRaw, fm.horizontalAdvance("FF FF FF FF") + 16);
     view_->setColumnWidth(TSignalTableModel::colAge, fm.horizontalAdvance("0000.0 s") + 16);
+    int width = 2 * view_->frameWidth() + view_->verticalScrollBar()->sizeHint().width() + 16 + 8;
+    for (int c = 0; c < TSignalTableModel::ColumnCount; ++c) width += view_->columnWidth(c);
+    for (int c : {TSignalTableModel::colName, TSignalTableModel::colValue, TSignalTableModel::colGroup})
+        view_->horizontalHeader()->setSectionResizeMode(c, QHeaderView::Stretch);
 
     hide_ = new QPushButton("Hide", this);
     hide_->setObjectName("B_Hide");
@@ -89,8 +95,6 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
     layout->addWidget(view_, 1);
     layout->addLayout(bottom);
 
-    int width = 2 * view_->frameWidth() + view_->verticalScrollBar()->sizeHint().width() + 16;
-    for (int c = 0; c < TSignalTableModel::ColumnCount; ++c) width += view_->columnWidth(c);
     resize(width, InitialHeight);
     TScreenFit::TopLeft(*this);
     TScreenFit::Keep(*this);

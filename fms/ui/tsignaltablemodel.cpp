@@ -96,6 +96,7 @@ QVariant TSignalTableModel::data(const QModelIndex& index, int role) const
             return QString("%1\nPGN %2 (%3)%4").arg(Q(r.Name)).arg(r.Pgn).arg(QString::number(r.Pgn, 16).toUpper())
                 .arg(r.Spn > 0 ? QString(", SPN %1").arg(r.Spn) : QString());
         case colRaw: return Q(r.Raw);
+        case colGroup: return Q(r.Group);
         default: return {};
         }
     }
