@@ -72,6 +72,8 @@ void TRunEngine::Start()
     lateFrames_ = 0;
     latestDue_ = 0;
 
+    signals_.Clear();
+    signals_.SetNow(0);
     try {
         catalogue_.Reset();
     } catch (const TBaseError& e) {
@@ -155,8 +157,9 @@ void TRunEngine::TimerSysTimer()
     tickNow_ = elapsed;
     // Stop may also come from the user while an error box is open.
     while (running_ && simTime_ < elapsed) {
-        if (!DoStep(monitorDue, cockpitRefresh)) return;
+        if (!DoStep(monitorDue, cockpitRefresh)) break;
     }
+    signals_.SetNow(simTime_);
 }
 
 bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
@@ -179,8 +182,13 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
         // The run ends once the last frame of the log has left, not when it was
         // released: frames the transmit buffer could not take yet leave in later steps.
         if (result == TLogReplay::rrAllQueued && held_.empty() && sendQueue_.Count() == 0) {
+            ShowSignals();
             Stop();
             return false;
+        }
+        if (monitorDue) {
+            monitorDue = false;
+            ShowSignals();
         }
     }
 
@@ -198,6 +206,12 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 
     simTime_ += StepMicros;
     return true;
+}
+
+void TRunEngine::ShowSignals()
+{
+    // What left of a replayed log, decoded (the catalogue is not used by a replay).
+    if (Controls.Display && monitor_) monitor_->ShowSignals(signals_);
 }
 
 void TRunEngine::ReleaseHeld()
@@ -292,6 +306,9 @@ void TRunEngine::Departed(const TCanFrame& frame, int64_t departure, bool answer
 
 void TRunEngine::LogSent(const TCanFrame& left)
 {
+    // The frame has left: the trace and the monitor see it at its departure.
+    trace_.Append(TTraceFrame::Tx, left.Time, left.Id, left.Extended, left.Dlc, left.Data);
+    signals_.Frame(left.Id, left.Extended, left.Dlc, left.Data, left.Time);
     if (!Controls.LogFile || !logOut_.IsOpen()) return;
     if (logOut_.Append(left)) {
         ++framesLogged_;
@@ -360,6 +377,7 @@ void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
         }
+        monitor_->ShowSignals(signals_);
     }
     try {
         QueueDueGroups();
@@ -436,6 +454,7 @@ TCanFrame TRunEngine::LogReceived(TCanFrame frame)
     // On the clock sent frames are stamped on; a frame that came in the TransmitLead
     // after Start, before any of ours could leave, is stamped 0.
     frame.Time = std::max<int64_t>(0, WireTime());
+    trace_.Append(TTraceFrame::Rx, frame.Time, frame.Id, frame.Extended, frame.Dlc, frame.Data);
     if (Controls.LogFile && Controls.LogReceived && logOut_.IsOpen()) {
         if (logOut_.Append(frame, TLogDirection::Received)) {
             ++framesLogged_;

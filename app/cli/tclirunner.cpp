@@ -11,6 +11,7 @@
 #include "engine/toptionseditor.h"
 #include "engine/trecordingcockpit.h"
 #include "engine/trunengine.h"
+#include "engine/tsignalmonitor.h"
 #include "engine/trunvalidity.h"
 #include "engine/ttimesource.h"
 #include "engine/ttimingreport.h"
@@ -301,6 +302,7 @@ private:
     // away (EPIPE) ends the run as SIGPIPE would.
     void Print(const TAString& text);
     void PrintMonitor();
+    TAString DecodedTable();
 
     int Usage(const TAString& text)
     {
@@ -679,8 +681,29 @@ void TCliRun::PrintMonitor()
 {
     char head[64];
     std::snprintf(head, sizeof head, "--- data monitor at %.3f s\n", static_cast<double>(engine_.SimTime()) / 1e6);
-    Print(head + TVehicleDataText::Table(catalogue_) + engine_.Requests().Text() + "\n");
+    // A log source's values are the frames that left, decoded; the catalogue holds only
+    // what the simulation sends.
+    const TAString table = Simulation() ? TVehicleDataText::Table(catalogue_) : DecodedTable();
+    Print(head + table + engine_.Requests().Text() + "\n");
     monitorAt_ = engine_.SimTime();
+}
+
+TAString TCliRun::DecodedTable()
+{
+    // The layout of TVehicleDataText::Table, with the state spelled out after a value
+    // that is not valid: "Seconds   o (out of range)".
+    const TSignalMonitor::TSnapshot snapshot = engine_.Signals().Snapshot();
+    std::size_t width = 0;
+    for (const TSignalRow& r : snapshot.Rows) width = std::max(width, r.Name.str().size());
+    std::string text;
+    for (const TSignalRow& r : snapshot.Rows) {
+        text += r.Name.str();
+        text.append(width - r.Name.str().size() + 1, ' ');
+        text += r.Value.str();
+        if (!r.StateCode.IsEmpty()) text += " (" + r.StateName.str() + ")";
+        text += '\n';
+    }
+    return text;
 }
 
 void TCliRun::RunLoop()

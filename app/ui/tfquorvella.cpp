@@ -294,6 +294,8 @@ void TFQuorvella::BuildControls()
     QGridLayout* d = grid(destination);
     CB_Display = check(destination, "CB_Display", "&Data Monitor", true);
     B_VehDataMon = button(destination, "B_VehDataMon", "Moni&tor");
+    B_FrameTrace = button(destination, "B_FrameTrace", "&Bus Trace");
+    B_FrameTrace->setToolTip("The frames on the bus as they leave and arrive");
     CB_SendCAN = check(destination, "CB_SendCAN", "CAN-Ada&pter", true);
     B_CfgCAN = button(destination, "B_CfgCAN", "Confi&g");
     CB_LogFile = check(destination, "CB_LogFile", "&Logfile", false);
@@ -307,6 +309,7 @@ void TFQuorvella::BuildControls()
     CB_LogReceived = check(destination, "CB_LogReceived", "Log received frames", false);
     CB_LogReceived->setToolTip(LogReceivedHint);
     d->addWidget(CB_Display, 0, 0);
+    d->addWidget(B_FrameTrace, 0, 1);
     d->addWidget(B_VehDataMon, 0, 2);
     d->addWidget(CB_SendCAN, 1, 0);
     d->addWidget(B_CfgCAN, 1, 2);
@@ -411,8 +414,8 @@ void TFQuorvella::BuildControls()
     // Controls that are hidden or disabled at the moment are passed over.
     const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog,    RB_CanLog,    RB_FzgSim,  C_Replay,
                                          CB_FromFirstFrame, E_LogFile,   B_LogFile,    B_LogLoadCancel, C_ReplayChannels,
-                                         CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_VehDataMon,
-                                         CB_SendCAN,    B_CfgCAN,        CB_LogFile,   C_LogFormat,
+                                         CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_FrameTrace,
+                                         B_VehDataMon,  CB_SendCAN,    B_CfgCAN,        CB_LogFile,   C_LogFormat,
                                          B_FileNameLogOut, CB_LogReceived, B_StartStop,  B_Info,       B_Exit};
     for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
 
@@ -427,6 +430,7 @@ void TFQuorvella::BuildControls()
     connect(B_ValidManip, &QPushButton::clicked, this, &TFQuorvella::B_ValidManipClick);
     connect(B_Options, &QPushButton::clicked, this, &TFQuorvella::B_OptionsClick);
     connect(B_VehDataMon, &QPushButton::clicked, this, &TFQuorvella::B_VehDataMonClick);
+    connect(B_FrameTrace, &QPushButton::clicked, this, &TFQuorvella::B_FrameTraceClick);
     connect(CB_SendCAN, &QCheckBox::clicked, this, &TFQuorvella::CB_SendCANClick);
     connect(B_CfgCAN, &QPushButton::clicked, this, &TFQuorvella::B_CfgCANClick);
     connect(CB_LogFile, &QCheckBox::clicked, this, &TFQuorvella::CB_LogFileClick);
@@ -574,20 +578,17 @@ void TFQuorvella::ChangeDataSourceClick()
         return;
     engine_.Stop();
     const bool simulation = RB_Simulation->isChecked();
+    // The data monitor shows what leaves for every source (a replay decoded too).
     for (QWidget* w : {static_cast<QWidget*>(RB_FzgSim), static_cast<QWidget*>(CB_VFMActive),
-                       static_cast<QWidget*>(B_ValidManip), static_cast<QWidget*>(B_VehDataMon),
-                       static_cast<QWidget*>(B_FileNameLogOut), static_cast<QWidget*>(CB_LogFile),
-                       static_cast<QWidget*>(C_LogFormat), static_cast<QWidget*>(CB_Display),
+                       static_cast<QWidget*>(B_ValidManip), static_cast<QWidget*>(B_FileNameLogOut),
+                       static_cast<QWidget*>(CB_LogFile), static_cast<QWidget*>(C_LogFormat),
                        static_cast<QWidget*>(B_Options)})
         w->setEnabled(simulation);
     for (QWidget* w : {static_cast<QWidget*>(B_LogFile), static_cast<QWidget*>(C_Replay),
                        static_cast<QWidget*>(CB_FromFirstFrame), static_cast<QWidget*>(E_LogFile),
                        static_cast<QWidget*>(C_ReplayChannels)})
         w->setEnabled(!simulation);
-    if (!simulation) {
-        CB_LogFile->setChecked(false);
-        CB_Display->setChecked(false);
-    }
+    if (!simulation) CB_LogFile->setChecked(false);
     EnableLogReceived();
     ReadControls();
     // A source with lines can be started; switching from an empty user log to the
@@ -736,6 +737,11 @@ void TFQuorvella::B_OptionsClick()
 void TFQuorvella::B_VehDataMonClick()
 {
     ToggleWindow(windows_.VehicleData);
+}
+
+void TFQuorvella::B_FrameTraceClick()
+{
+    ToggleWindow(windows_.FrameTrace);
 }
 
 void TFQuorvella::CB_SendCANClick()

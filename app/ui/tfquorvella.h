@@ -88,6 +88,7 @@ public:
         QWidget* ValidFlagManip = nullptr;
         QWidget* Options = nullptr;
         QWidget* VehicleData = nullptr;
+        QWidget* FrameTrace = nullptr;
         TFBFormUeber* About = nullptr;
         TFErrorHandler* ErrorHandler = nullptr;
         TCanChannelPort* CanChannel = nullptr;
@@ -141,6 +142,7 @@ public:
     void B_ValidManipClick();
     void B_OptionsClick();
     void B_VehDataMonClick();
+    void B_FrameTraceClick();
     void CB_SendCANClick();
     void B_CfgCANClick();
     void CB_LogFileClick();
@@ -212,6 +214,7 @@ private:
     QPushButton* B_Options = nullptr;
     QCheckBox* CB_Display = nullptr;
     QPushButton* B_VehDataMon = nullptr;
+    QPushButton* B_FrameTrace = nullptr;
     QCheckBox* CB_SendCAN = nullptr;
     QPushButton* B_CfgCAN = nullptr;
     QCheckBox* CB_LogFile = nullptr;

@@ -9,6 +9,7 @@
 #include "app/ui/tqtuserquery.h"
 #include "engine/terrortable.h"
 #include "can/vector/tcandrivervector.h"
+#include "fms/ui/tfframetrace.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
 #include "sim/ui/tfsim_lkw.h"
@@ -83,6 +84,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     options_ = std::make_unique<TFOptions>(engine_.Catalogue(), engine_.Options, query_);
     validFlagManip_ = std::make_unique<TFValidFlagManip>(engine_.Catalogue());
     vehicleData_ = std::make_unique<TFVehicleData>();
+    frameTrace_ = std::make_unique<TFFrameTrace>(engine_.Trace());
     cockpit_ = std::make_unique<TFSim_Lkw>(&settings_.FzgSim());
     about_ = std::make_unique<TFBFormUeber>(query_);
     errorHandler_ = std::make_unique<TFErrorHandler>(query_);
@@ -101,6 +103,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     windows.ValidFlagManip = validFlagManip_.get();
     windows.Options = options_.get();
     windows.VehicleData = vehicleData_.get();
+    windows.FrameTrace = frameTrace_.get();
     windows.About = about_.get();
     windows.ErrorHandler = errorHandler_.get();
     windows.CanChannel = canChannel_;

@@ -40,6 +40,7 @@ class TFQuorvella;
 class TFSim_Lkw;
 class TFValidFlagManip;
 class TFVehicleData;
+class TFFrameTrace;
 class TUserQuery;
 
 class TQuorvellaApp {
@@ -85,6 +86,7 @@ public:
     TFOptions& Options() { return *options_; }
     TFValidFlagManip& ValidFlagManip() { return *validFlagManip_; }
     TFVehicleData& VehicleData() { return *vehicleData_; }
+    TFFrameTrace& FrameTrace() { return *frameTrace_; }
     TFSim_Lkw& Cockpit() { return *cockpit_; }
     TFBFormUeber& About() { return *about_; }
     TFErrorHandler& ErrorHandler() { return *errorHandler_; }
@@ -110,6 +112,7 @@ private:
     std::unique_ptr<TFOptions> options_;
     std::unique_ptr<TFValidFlagManip> validFlagManip_;
     std::unique_ptr<TFVehicleData> vehicleData_;
+    std::unique_ptr<TFFrameTrace> frameTrace_;
     std::unique_ptr<TFSim_Lkw> cockpit_;
     std::unique_ptr<TFBFormUeber> about_;
     std::unique_ptr<TFErrorHandler> errorHandler_;

@@ -15,6 +15,7 @@
 #include "can/tcandriver.h"
 #include "can/vector/tcandrivervector.h"
 #include "fakeuserquery.h"
+#include "fms/ui/tfframetrace.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
 #include "sim/ui/tfsim_lkw.h"
@@ -213,7 +214,8 @@ private slots:
             {"CB_FromFirstFrame", "Start at first frame", false, false},
             {"CB_VFMActive", "Valid Manipulation", true, true},  {"B_ValidManip", "Config", false, true},
             {"B_Options", "Options", false, true},               {"CB_Display", "Data Monitor", true, true},
-            {"B_VehDataMon", "Monitor", false, true},            {"CB_SendCAN", "CAN-Adapter", false, true},
+            {"B_VehDataMon", "Monitor", false, true},            {"B_FrameTrace", "Bus Trace", false, true},
+            {"CB_SendCAN", "CAN-Adapter", false, true},
             {"B_CfgCAN", "Config", false, true},                 {"CB_LogFile", "Logfile", false, true},
             {"B_FileNameLogOut", "Save", false, true},           {"B_StartStop", "Start", false, true},
             {"B_Info", "Info", false, true},                     {"B_Exit", "Close", false, true},
@@ -344,10 +346,12 @@ private slots:
     void sourceSwitchingEnablesExactlyItsControls()
     {
         auto app = Start();
-        const char* simulationOnly[] = {"RB_FzgSim",  "CB_VFMActive", "B_ValidManip", "B_VehDataMon", "B_FileNameLogOut",
-                                        "CB_LogFile", "C_LogFormat",  "CB_Display",   "B_Options"};
+        const char* simulationOnly[] = {"RB_FzgSim",  "CB_VFMActive", "B_ValidManip", "B_FileNameLogOut",
+                                        "CB_LogFile", "C_LogFormat",  "B_Options"};
         const char* logOnly[] = {"B_LogFile", "C_Replay", "CB_FromFirstFrame", "E_LogFile"};
-        const char* always[] = {"RB_Simulation", "RB_InternLog", "RB_CanLog", "CB_SendCAN", "B_CfgCAN", "B_Info", "B_Exit"};
+        // The data monitor and the trace show what leaves for every source.
+        const char* always[] = {"RB_Simulation", "RB_InternLog", "RB_CanLog", "CB_Display", "B_VehDataMon",
+                                "B_FrameTrace", "CB_SendCAN", "B_CfgCAN", "B_Info", "B_Exit"};
         auto expect = [&](bool simulation) {
             for (const char* n : simulationOnly) QVERIFY2(Enabled(*app, n) == simulation, n);
             for (const char* n : logOnly) QVERIFY2(Enabled(*app, n) == !simulation, n);
@@ -360,8 +364,8 @@ private slots:
         QVERIFY(!app->Engine().Running());   // a source change stops the run
         expect(false);
         QVERIFY(!Checked(*app, "CB_LogFile"));
-        QVERIFY(!Checked(*app, "CB_Display"));
-        QVERIFY(!app->Engine().Controls.Display);
+        QVERIFY(Checked(*app, "CB_Display"));   // the monitor shows the replay decoded
+        QVERIFY(app->Engine().Controls.Display);
         QVERIFY(!app->Engine().Controls.Simulation);
         QVERIFY(app->Engine().Controls.InternalLog);
         QVERIFY(Enabled(*app, "B_StartStop"));   // the internal log has its lines
@@ -379,7 +383,7 @@ private slots:
         expect(true);
         QVERIFY(Enabled(*app, "B_StartStop"));
         QVERIFY(app->Engine().Controls.Simulation);
-        QVERIFY(!Checked(*app, "CB_Display"));   // switched off by the log source, stays off
+        QVERIFY(Checked(*app, "CB_Display"));   // never switched off by a source
     }
 
     void userLogWithABadLineIsRefused()
@@ -673,7 +677,7 @@ private slots:
         QSet<QChar> letters;
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
             if (!b->isVisibleTo(&w) || b->text() == "...") continue;
-            // The captions hold 18 letters for 19 controls: "Log received frames" has none
+            // The captions hold 19 letters for 20 controls: "Log received frames" has none
             // left and is reached with Tab.
             if (b->objectName() == "CB_LogReceived") {
                 QCOMPARE(b->text(), QString("Log received frames"));
@@ -685,7 +689,7 @@ private slots:
             QVERIFY2(!letters.contains(letter), qPrintable(b->objectName()));
             letters.insert(letter);
         }
-        QCOMPARE(letters.size(), 18);
+        QCOMPARE(letters.size(), 19);
 
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
@@ -699,7 +703,7 @@ private slots:
 
         // (Layout 5, the default format: "Log received frames" is disabled and passed over.)
         Find<QWidget>(*app, "CB_VFMActive")->setFocus();
-        for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
+        for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_FrameTrace", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
                                  "CB_LogFile", "C_LogFormat", "B_FileNameLogOut", "B_StartStop", "B_Info", "B_Exit"}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
@@ -708,7 +712,8 @@ private slots:
         // that stay open to logs.
         Click(*app, "RB_CanLog");
         Find<QWidget>(*app, "RB_CanLog")->setFocus();
-        for (const char* next : {"C_Replay", "CB_FromFirstFrame", "E_LogFile", "B_LogFile", "CB_SendCAN"}) {
+        for (const char* next : {"C_Replay", "CB_FromFirstFrame", "E_LogFile", "B_LogFile", "CB_Display", "B_FrameTrace",
+                                 "B_VehDataMon", "CB_SendCAN"}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
         }
@@ -894,7 +899,8 @@ private slots:
         } pairs[] = {{"RB_FzgSim", &app->Cockpit()},
                      {"B_ValidManip", &app->ValidFlagManip()},
                      {"B_Options", &app->Options()},
-                     {"B_VehDataMon", &app->VehicleData()}};
+                     {"B_VehDataMon", &app->VehicleData()},
+                     {"B_FrameTrace", &app->FrameTrace()}};
         for (const auto& p : pairs) {
             Click(*app, p.button);
             QVERIFY2(p.window->isVisible(), p.button);
