@@ -13,7 +13,12 @@
 #include "engine/trunengine.h"
 #include "engine/trunvalidity.h"
 #include "engine/ttimesource.h"
+#include "engine/tscenario.h"
+#include "engine/tscenariocockpit.h"
+#include "engine/tscenarioplayer.h"
 #include "engine/ttimingreport.h"
+#include "engine/tvehiclechecks.h"
+#include "engine/tvehiclecommands.h"
 #include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
@@ -21,9 +26,6 @@
 #include "fms/tbusfmsstandard.h"
 #include "fms/tvalidmanip.h"
 #include "fms/tvehicledatatext.h"
-#include "sim/tcockpittable.h"
-#include "sim/teditrule.h"
-#include "sim/tmodelinputs.h"
 #include "support/Communication/tathread.h"
 #include "support/tbaseerror.h"
 #include "support/tsafefile.h"
@@ -380,6 +382,18 @@ private:
     TMultimediaTimer timer_;
     double ranSeconds_ = 0;
     int64_t monitorAt_ = -1;   // when the monitor was printed last
+
+    // The scenario acts on the model before its steps.
+    std::optional<int> LoadScenario();
+    // µs at which the run ends: --duration, or a scenario's stop when that comes first.
+    int64_t EndMicros() const;
+    // After each tick: whether the scenario ended the run.
+    bool DriveEnded();
+    TVehicleChecks checks_{cockpit_.Lkw()};
+    TVehicleCommands commands_{cockpit_.Lkw(), validity_.manip, engine_.Options, catalogue_};
+    TScenarioPlayer player_{commands_};
+    TScenarioCockpit driven_{cockpit_, player_, commands_, engine_};
+    std::optional<TScenario> scenario_;
 };
 
 // --export-dbc: the file is written and nothing runs. It goes through the safe writer:
@@ -412,6 +426,8 @@ std::optional<TAString> TCliRun::SameAsInput(const TAString& output, const char*
         std::optional<TAString> file;
     } inputs[] = {
         {"--settings", o_.SettingsFile},
+        {"--scenario", o_.Scenario},
+        {"--control-token", o_.ControlToken},
         {"--source log", o_.Source == TCliOptions::TSource::Log ? std::optional<TAString>(o_.LogFile) : std::nullopt},
     };
     for (const auto& input : inputs) {
@@ -440,6 +456,7 @@ std::optional<int> TCliRun::CheckInputs()
     }
     if (auto exit = SetUpVehicle()) return exit;
     if (auto exit = SetUpOptions()) return exit;
+    if (auto exit = LoadScenario()) return exit;
     if (auto exit = LoadSource()) return exit;
     return CheckOutputs();
 }
@@ -486,24 +503,16 @@ std::optional<int> TCliRun::ReadSettings()
 // The vehicle and its signals.
 std::optional<int> TCliRun::SetUpVehicle()
 {
-    TLkw& lkw = cockpit_.Lkw();
+    // The checks and the commands a scenario and the control API go through too.
     for (const auto& [name, value] : o_.Sets) {
-        if (lkw.GetMV(name) == TLkw::NoValue)
+        if (!checks_.HasValue(name))
             return Usage("--set: the vehicle model has no value named '" + name + "'; it has these:\n" +
-                         TModelValueNames::Text(lkw));
+                         TModelValueNames::Text(cockpit_.Lkw()));
         // What the cockpit cannot set never reaches the model: out of range, or an index
         // its signal has no entry for.
-        if (const TAString refusal = TModelInputs::Refusal(name, value); !refusal.IsEmpty())
+        if (const TAString refusal = checks_.Set(name, value); !refusal.IsEmpty())
             return Usage("--set " + name + ": " + refusal);
-        if (name == "Gaspedal") {
-            lkw.SetAccelerator(value);
-        } else if (name == "Bremspedal") {
-            lkw.SetBrake(value);
-        } else if (name == "Gang") {
-            lkw.SetGear(static_cast<int>(value));
-        } else {
-            lkw.SetMV(name, value);
-        }
+        commands_.Set(name, value);
     }
     // Identifications go on the bus as given or not at all: never cut, never with a byte
     // a receiver would read as the end of the field.
@@ -514,20 +523,12 @@ std::optional<int> TCliRun::SetUpVehicle()
     } ids[] = {{"--vin", "E_FzgID", o_.Vin}, {"--driver1", "E_DID1", o_.Driver1}, {"--driver2", "E_DID2", o_.Driver2}};
     for (const auto& id : ids) {
         if (!id.Text) continue;
-        const TCockpitControl* field = TCockpitTable::FindName(id.Field);
-        const TAString refusal =
-            TIdTextRule::Refusal(*id.Text, static_cast<int>(field->Min), static_cast<int>(field->Max));
-        if (!refusal.IsEmpty()) return Usage(TAString(id.Option) + ": the text " + refusal);
+        const TAString refusal = TVehicleChecks::Identification(id.Field, *id.Text);
+        if (!refusal.IsEmpty()) return Usage(TAString(id.Option) + ": " + refusal);
     }
-    if (o_.Vin) lkw.SetVehicleId(*o_.Vin);
-    if (o_.Driver1) lkw.SetDriverId1(*o_.Driver1);
-    if (o_.Driver2) lkw.SetDriverId2(*o_.Driver2);
-    if (!o_.TellTales.empty()) {
-        std::string tellTales = lkw.GetTellTales().str();
-        tellTales.resize(41, '0');
-        for (const auto& [n, state] : o_.TellTales) tellTales[static_cast<size_t>(n - 1)] = char('0' + state);
-        lkw.SetTellTales(TAString(tellTales));
-    }
+    for (const auto& id : ids)
+        if (id.Text) commands_.SetIdentification(id.Field, *id.Text);
+    for (const auto& [n, state] : o_.TellTales) commands_.SetTellTale(n, state);
     for (const auto& [name, word] : o_.Forces) {
         const int row = validity_.manip.FindRow(name);
         if (row < 0) return Usage("--force: no signal is named '" + name + "'");
@@ -536,7 +537,7 @@ std::optional<int> TCliRun::SetUpVehicle()
             for (const TAString& item : validity_.manip.Row(row).Items) offered += (offered.IsEmpty() ? "" : ", ") + item;
             return Usage("--force " + name + ": '" + word + "' is not a choice of this signal (" + offered + ")");
         }
-        validity_.manip.Force(name, word);
+        commands_.Force(name, word);
     }
     return std::nullopt;
 }
@@ -715,11 +716,13 @@ void TCliRun::PrintMonitor()
 void TCliRun::RunLoop()
 {
     const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
-    const int64_t durationMicros = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
+    const int64_t durationMicros = EndMicros();
+    const bool capped = durationMicros != INT64_MAX;
     engine_.Start();
     startMicros_ = static_cast<int64_t>(engine_.StartTime() * 1000000.0L);
-    if (o_.Duration) engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
+    if (capped) engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
     if (o_.Starter && Simulation()) cockpit_.StartEngine();
+    if (scenario_) player_.Play(*scenario_, engine_.SimTime());
 
     int64_t nextMonitor = 1000000;
     timespec next{};
@@ -742,8 +745,9 @@ void TCliRun::RunLoop()
         }
         const int64_t stalls = engine_.Stalls();
         engine_.TimerSysTimer();
+        if (DriveEnded()) break;
         // A stall moved the run's start: its end moves with it.
-        if (o_.Duration && engine_.Stalls() != stalls)
+        if (capped && engine_.Stalls() != stalls)
             engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
         if (o_.Monitor && engine_.SimTime() >= nextMonitor) {
             PrintMonitor();
@@ -820,6 +824,45 @@ int TCliRun::Finish()
     if (o_.StrictTiming && engine_.Stalls() > 0) return TCliRunner::ExitFailed;
     if (cutShort_ != 0) return TCliRunner::ExitSignalBase + cutShort_;
     return TCliRunner::ExitOk;
+}
+
+// --scenario: read, parsed and checked against the vehicle before anything runs.
+std::optional<int> TCliRun::LoadScenario()
+{
+    if (!o_.Scenario) return std::nullopt;
+    const TAString& file = *o_.Scenario;
+    TAString text;
+    try {
+        // Only a regular file of reasonable size: never a device, a FIFO or a folder.
+        text = TSafeFile::ReadInput(file, TSafeFile::SettingsLimit);
+    } catch (const TBaseError& e) {
+        return Failed(TBaseError("TCliRunner::LoadScenario", "Scenario not read", e.Detail()));
+    } catch (const std::bad_alloc&) {
+        return Failed(TBaseError("TCliRunner::LoadScenario", "Scenario not read",
+                                 FileReason(file, "not enough memory to load it")));
+    }
+    TScenarioParse parse = ParseScenario(text);
+    if (parse.Refusal) return Usage("--scenario " + file + ": " + parse.Refusal->Describe());
+    if (const std::optional<TScenarioRefusal> refusal = TScenarioPlayer::Check(parse.Scenario, checks_))
+        return Usage("--scenario " + file + ": " + refusal->Describe());
+    if (o_.Fast && !o_.Duration && !parse.Scenario.StopTime())
+        return Usage("--fast with a --scenario that never reaches a stop step needs --duration");
+    scenario_ = std::move(parse.Scenario);
+    engine_.SetCockpit(&driven_);
+    return std::nullopt;
+}
+
+int64_t TCliRun::EndMicros() const
+{
+    int64_t end = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
+    if (scenario_)
+        if (const std::optional<int64_t> stop = scenario_->StopTime()) end = std::min(end, *stop);
+    return end;
+}
+
+bool TCliRun::DriveEnded()
+{
+    return player_.StopReached();
 }
 
 }  // namespace
