@@ -8,6 +8,7 @@
 #include "engine/trunengine.h"
 #include "engine/trunvalidity.h"
 #include "engine/tscenariocockpit.h"
+#include "engine/tscenariorecorder.h"
 #include "engine/ttimesource.h"
 #include "engine/tvehiclechecks.h"
 #include "engine/tvehiclecommands.h"
@@ -304,6 +305,66 @@ TEST(TScenarioPlayer, CheckRefusesWhatTheVehicleLacksWithTheLine)
     const std::optional<TScenarioRefusal> refusal = TScenarioPlayer::Check(parse.Scenario, rig.checks);
     ASSERT_TRUE(refusal);
     EXPECT_NE(refusal->Expected.Find("'Reserved 9' is not a choice of 'Engine speed'"), -1) << refusal->Expected.str();
+}
+
+// A drive done by hand (each action between two ticks, as the cockpit does it) and
+// recorded, played back from its scenario: the same frames at the same times.
+TEST(TScenarioPlayer, RecordedDrivePlaysBackTheSameFrames)
+{
+    TRig live;
+    TScenarioRecorder recorder;
+    live.engine.Start();
+    recorder.Start(live.engine.SimTime());
+    const struct {
+        int64_t atMs;
+        std::function<void(TVehicleCommands&, TScenarioRecorder&, int64_t)> act;
+    } drive[] = {
+        {300, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.Set("Gaspedal", 40); r.Set(t, "Gaspedal", 40); }},
+        {300, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.Set("Gang", 3); r.Set(t, "Gang", 3); }},
+        {650, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.Starter(); r.Starter(t); }},
+        {900, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.SetTellTale(7, 1); r.TellTale(t, 7, 1); }},
+        {1000, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) {
+             c.Force("Engine speed", "error");
+             r.Force(t, "Engine speed", "error");
+         }},
+        {1250, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) {
+             c.SetIdentification("E_DID1", "DRIVER 0001");
+             r.Identification(t, "E_DID1", "DRIVER 0001");
+         }},
+        {1400, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.Release("Engine speed"); r.Release(t, "Engine speed"); }},
+        {1600, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.SendGroup(0xFEF1, false); r.SendGroup(t, 0xFEF1, false); }},
+        {1850, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.Set("Bremspedal", 12.5); r.Set(t, "Bremspedal", 12.5); }},
+        {2200, [](TVehicleCommands& c, TScenarioRecorder& r, int64_t t) { c.SendGroup(0xFEF1, true); r.SendGroup(t, 0xFEF1, true); }},
+    };
+    for (const auto& d : drive) {
+        live.RunUntil(d.atMs);
+        d.act(live.commands, recorder, live.engine.SimTime());
+    }
+    live.RunUntil(3000);
+    recorder.Finish(live.engine.SimTime());
+
+    TRig played;
+    played.Play(recorder.Text().c_str());
+    played.RunUntil(3000);
+    ASSERT_EQ(played.transmit.sent.size(), live.transmit.sent.size()) << recorder.Text().str();
+    for (std::size_t i = 0; i < live.transmit.sent.size(); ++i) {
+        const TSentFrame& a = live.transmit.sent[i];
+        const TSentFrame& b = played.transmit.sent[i];
+        ASSERT_EQ(a.SimTime, b.SimTime) << i;
+        ASSERT_EQ(a.Frame.Id, b.Frame.Id) << i;
+        ASSERT_EQ(a.Frame.Data, b.Frame.Data) << i << " at " << a.SimTime;
+    }
+    // The drive changed the frames: the same run without it sends others.
+    TRig idle;
+    idle.Play("3 stop\n");
+    idle.RunUntil(3000);
+    bool differs = idle.transmit.sent.size() != live.transmit.sent.size();
+    for (std::size_t i = 0; i < std::min(idle.transmit.sent.size(), live.transmit.sent.size()); ++i)
+        differs = differs || idle.transmit.sent[i].Frame.Data != live.transmit.sent[i].Frame.Data;
+    EXPECT_TRUE(differs);
+    played.RunUntil(3100);
+    EXPECT_TRUE(played.player.StopReached());   // the recording ends with a stop at 3 s
+    EXPECT_NE(recorder.Text().Find("1 force \"Engine speed=error\""), -1) << recorder.Text().str();
 }
 
 }  // namespace
