@@ -11,8 +11,12 @@
 #include "engine/toptionseditor.h"
 #include "engine/trecordingcockpit.h"
 #include "engine/trunengine.h"
+#include "engine/treceivedframesink.h"
 #include "engine/trunvalidity.h"
 #include "engine/ttimesource.h"
+#include "app/control/tcontrolserver.h"
+#include "engine/tcontrolapi.h"
+#include "engine/tcontrolhub.h"
 #include "engine/tscenario.h"
 #include "engine/tscenariocockpit.h"
 #include "engine/tscenarioplayer.h"
@@ -215,6 +219,13 @@ private:
     bool capped_ = false;
 };
 
+// Counts what the channel received, for the control API's status.
+class TReceivedCount final : public TReceivedFrameSink {
+public:
+    void FrameReceived(const TCanFrame&) override { ++count; }
+    uint64_t count = 0;
+};
+
 // The validity window without the window: the same choices, applied from the command line.
 class TCliValidity final : public TRunValidity {
 public:
@@ -383,17 +394,23 @@ private:
     double ranSeconds_ = 0;
     int64_t monitorAt_ = -1;   // when the monitor was printed last
 
-    // The scenario acts on the model before its steps.
+    // The scenario and the control API act on the model before its steps.
     std::optional<int> LoadScenario();
+    std::optional<int> StartControl();
     // µs at which the run ends: --duration, or a scenario's stop when that comes first.
     int64_t EndMicros() const;
-    // After each tick: whether the scenario ended the run.
+    // After each tick: the status published to the control API, and whether it or the
+    // scenario ended the run.
     bool DriveEnded();
     TVehicleChecks checks_{cockpit_.Lkw()};
     TVehicleCommands commands_{cockpit_.Lkw(), validity_.manip, engine_.Options, catalogue_};
     TScenarioPlayer player_{commands_};
     TScenarioCockpit driven_{cockpit_, player_, commands_, engine_};
     std::optional<TScenario> scenario_;
+    TReceivedCount received_;
+    TControlHub hub_{&engine_.Signals(), &engine_.Trace()};
+    std::unique_ptr<TControlApi> controlApi_;
+    std::unique_ptr<TControlServer> controlServer_;   // declared after what its thread reads: stopped first
 };
 
 // --export-dbc: the file is written and nothing runs. It goes through the safe writer:
@@ -683,7 +700,7 @@ std::optional<int> TCliRun::OpenOutputs()
         engine_.Controls.LogFile = true;
         engine_.Controls.LogReceived = o_.LogRx;
     }
-    return std::nullopt;
+    return StartControl();
 }
 
 void TCliRun::Print(const TAString& text)
@@ -758,6 +775,10 @@ void TCliRun::RunLoop()
     if (o_.Monitor && cutShort_ == 0 && monitorAt_ != engine_.SimTime()) PrintMonitor();
     ranSeconds_ = static_cast<double>(engine_.SimTime()) / 1e6;
     engine_.Stop();
+    if (controlServer_) {
+        hub_.Publish(driven_.Status(reporter_.count + channelReports_.Count(), received_.count));
+        controlServer_->Stop();
+    }
 }
 
 int TCliRun::Finish()
@@ -852,6 +873,43 @@ std::optional<int> TCliRun::LoadScenario()
     return std::nullopt;
 }
 
+// --control: the token is read and the server bound before the run starts; a port in use
+// or a token that cannot be read ends the run before it began.
+std::optional<int> TCliRun::StartControl()
+{
+    if (!o_.ControlPort) return std::nullopt;
+    static const char* const op = "TCliRunner::StartControl";
+    static const char* const message = "Control API not started";
+    const TAString address = o_.ControlAddress.value_or("127.0.0.1");
+    std::string token;
+    if (o_.ControlToken) {
+        try {
+            token = TSafeFile::ReadInput(*o_.ControlToken, 4096).str();
+        } catch (const TBaseError& e) {
+            return Failed(TBaseError(op, message, e.Detail()));
+        }
+        while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' ')) token.pop_back();
+        if (token.empty() || token.find_first_of(" \t\r\n") != std::string::npos)
+            return Failed(TBaseError(op, message, FileReason(*o_.ControlToken, "holds no token (one line without blanks)")));
+    } else if (!TControlServer::IsLoopback(address)) {
+        return Usage("--control " + address + ": an address other than the loopback address needs --control-token FILE");
+    }
+    if (Simulation()) engine_.SetCockpit(&driven_);
+    engine_.SetReceivedFrameSink(&received_);
+    driven_.SetControl(&hub_);
+    controlApi_ = std::make_unique<TControlApi>(hub_, checks_, token);
+    controlServer_ = std::make_unique<TControlServer>(*controlApi_);
+    try {
+        const uint16_t port = controlServer_->Start(address, *o_.ControlPort);
+        Print("control API listening on " + (address.Find(":") >= 0 ? "[" + address + "]" : address) + ":" +
+              TAString(static_cast<int32_t>(port)) + "\n");
+    } catch (const TBaseError& e) {
+        controlServer_.reset();
+        return Failed(e);
+    }
+    return std::nullopt;
+}
+
 int64_t TCliRun::EndMicros() const
 {
     int64_t end = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
@@ -862,6 +920,11 @@ int64_t TCliRun::EndMicros() const
 
 bool TCliRun::DriveEnded()
 {
+    if (controlServer_) {
+        hub_.Publish(driven_.Status(reporter_.count + channelReports_.Count(), received_.count));
+        if (hub_.TakeRunRequest() == TControlHub::TRunRequest::Stop) return true;
+    }
+    // A scenario posted to the control API may stop the run as well.
     return player_.StopReached();
 }
 
