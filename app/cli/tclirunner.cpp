@@ -475,7 +475,9 @@ std::optional<int> TCliRun::CheckInputs()
     if (auto exit = SetUpOptions()) return exit;
     if (auto exit = LoadScenario()) return exit;
     if (auto exit = LoadSource()) return exit;
-    return CheckOutputs();
+    if (auto exit = CheckOutputs()) return exit;
+    // A port in use or a token that cannot be read is found before any output changes.
+    return StartControl();
 }
 
 std::optional<int> TCliRun::ReadSettings()
@@ -700,7 +702,7 @@ std::optional<int> TCliRun::OpenOutputs()
         engine_.Controls.LogFile = true;
         engine_.Controls.LogReceived = o_.LogRx;
     }
-    return StartControl();
+    return std::nullopt;
 }
 
 void TCliRun::Print(const TAString& text)
@@ -873,8 +875,9 @@ std::optional<int> TCliRun::LoadScenario()
     return std::nullopt;
 }
 
-// --control: the token is read and the server bound before the run starts; a port in use
-// or a token that cannot be read ends the run before it began.
+// --control: the token is read and the server bound once the inputs are checked, before
+// the channel and the outputs are opened; a port in use or a token that cannot be read
+// ends the run before anything changed. Until the run starts the API says it is not going.
 std::optional<int> TCliRun::StartControl()
 {
     if (!o_.ControlPort) return std::nullopt;

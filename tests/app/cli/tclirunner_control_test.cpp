@@ -8,6 +8,10 @@
 
 #include <string>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 namespace {
 
 using clitest::TCliRunFixture;
@@ -71,6 +75,25 @@ TEST_F(TCliRunnerControl, OtherAddressNeedsAReadableToken)
     EXPECT_NE(out_.find("control API listening on 0.0.0.0:"), std::string::npos) << out_;
     EXPECT_EQ(Run({"--duration", "0.1", "--control", "0"}), 0) << err_;
     EXPECT_NE(out_.find("control API listening on 127.0.0.1:"), std::string::npos) << out_;
+}
+
+// A port another program holds: the run fails before the output log is made.
+TEST_F(TCliRunnerControl, PortInUseFailsBeforeAnyOutputChanges)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+    ASSERT_EQ(::listen(fd, 1), 0);
+    socklen_t size = sizeof at;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&at), &size);
+    const std::string port = std::to_string(ntohs(at.sin_port));
+    const std::string log = Path("out.l5");
+    EXPECT_EQ(Run({"--duration", "0.1", "--control", port, "--log-out", log}), TCliRunner::ExitFailed);
+    EXPECT_NE(err_.find("cannot listen on 127.0.0.1:" + port), std::string::npos) << err_;
+    EXPECT_FALSE(std::filesystem::exists(log));
+    ::close(fd);
 }
 
 }  // namespace
