@@ -5,6 +5,7 @@ set -euo pipefail
 packages=(
   cmake g++ make pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev qt6-serialbus-dev libqt6serialbus6-bin
+  qt6-httpserver-dev qt6-websockets-dev   # the control API's HTTP server (its CMake package needs both)
   libgl-dev libgtest-dev libgmock-dev
   python3 python3-canmatrix
   python3-can   # the peer the log format tests and benchmarks compare with

@@ -1,5 +1,7 @@
 #include "app/cli/tclioptions.h"
 
+#include "engine/tscenario.h"
+
 #include "engine/tmodelvaluenames.h"
 #include "engine/trecordingcockpit.h"
 #include "support/tbaseerror.h"
@@ -34,6 +36,53 @@ TAString ModelValuesHelp()
     TRecordingCockpit cockpit;
     return "\nValues of the vehicle model for --set NAME=VALUE (meaning, unit [range]):\n" +
            TModelValueNames::Text(cockpit.Lkw());
+}
+
+// --scenario, --control and --control-token: none when option is none of them, else the
+// error (empty when the value is good). i moves past a value taken from the next argument.
+std::optional<TAString> ParseDriveOption(const TAString& option, const std::vector<TAString>& args, size_t& i,
+                                         bool hasInline, const TAString& inlineValue, TCliOptions& o)
+{
+    if (option != "--scenario" && option != "--control" && option != "--control-token") return std::nullopt;
+    TAString v;
+    if (hasInline) {
+        v = inlineValue;
+    } else if (i + 1 < args.size()) {
+        v = args[++i];
+    } else {
+        return option + " needs a value" +
+               (option == "--control" ? ": a port, or ADDRESS:PORT" : option == "--scenario" ? ": a scenario file" : ": a file holding the token");
+    }
+    if (option == "--scenario") {
+        if (v.IsEmpty()) return TAString("--scenario needs a value: a scenario file");
+        o.Scenario = v;
+    } else if (option == "--control-token") {
+        if (v.IsEmpty()) return TAString("--control-token needs a value: a file holding the token");
+        o.ControlToken = v;
+    } else {
+        // "8080", "0.0.0.0:8080", "[::1]:8080", "::1:8080" (the last colon ends the address).
+        const std::string text = v.str();
+        const std::size_t colon = text.rfind(':');
+        std::string address = colon == std::string::npos ? "127.0.0.1" : text.substr(0, colon);
+        const std::string port = colon == std::string::npos ? text : text.substr(colon + 1);
+        if (address.size() >= 2 && address.front() == '[' && address.back() == ']') address = address.substr(1, address.size() - 2);
+        const std::optional<double> number = Decimal(TAString(port), 0, 65535);
+        if (address.empty() || !number || std::floor(*number) != *number)
+            return "--control " + v + ": a port 0 to 65535, or ADDRESS:PORT such as 127.0.0.1:8080";
+        o.ControlAddress = TAString(address);
+        o.ControlPort = static_cast<uint16_t>(*number);
+    }
+    return TAString();
+}
+
+// What the scenario and control options need of the others; empty when they fit.
+TAString CheckDriveOptions(const TCliOptions& o)
+{
+    if (o.Scenario && o.Source != TCliOptions::TSource::Sim) return "--scenario goes with --source sim";
+    if (o.ControlPort && o.Fast)
+        return "--control goes with real time, not --fast: on virtual time there is no present for a request to act in";
+    if (o.ControlToken && !o.ControlPort) return "--control-token goes with --control";
+    return {};
 }
 
 }  // namespace
@@ -185,6 +234,8 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
         } else if (option == "--export-dbc") {
             if (!value(v) || v.IsEmpty()) return fail(missing + ": a file name for the DBC");
             o.ExportDbc = v;
+        } else if (const std::optional<TAString> error = ParseDriveOption(option, args, i, hasInline, inlineValue, o)) {
+            if (!error->IsEmpty()) return fail(*error);
         } else {
             return fail("unknown argument '" + arg + "' (see --help)");
         }
@@ -204,7 +255,9 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
     if (o.LogRx && o.LogFormat.value_or(TLogOutFormat::Layout5) == TLogOutFormat::Layout5)
         return fail("--log-rx needs --log-format asc or candump (or a --log-out name ending in .asc or .log): layout 5 "
                     "has no direction to tell received frames from sent ones");
-    if (o.Fast && !o.Duration && o.Source == TCliOptions::TSource::Sim)
+    if (const TAString error = CheckDriveOptions(o); !error.IsEmpty()) return fail(error);
+    // A scenario's stop can end the run; whether it does is known once the file is read.
+    if (o.Fast && !o.Duration && o.Source == TCliOptions::TSource::Sim && !o.Scenario)
         return fail("--fast with --source sim needs --duration");
     if (o.Fast && o.Repeat && !o.Duration) return fail("--fast with --repeat needs --duration");
     return result;
@@ -293,6 +346,19 @@ Other:
   --strict-timing              exit with status 1 when the timing self-check flags a group
   --export-dbc FILE            write a DBC file of every parameter group and signal, with the
                                source address and priority of --sa and --prio, and run nothing
+
+Driving a run (simulation source):
+  --scenario FILE              play a drive: one timed step a line, "TIME ACTION"; TIME is seconds
+                               from the start (12.5) or +SECONDS after the line before; "#" starts a
+                               comment; steps of the same time keep file order; a step acts at the
+                               model's first 20 ms step at or after its time. A bad line refuses the
+                               file, with its number, before anything runs. With --fast, a scenario
+                               that reaches "stop" needs no --duration. The actions:
+)" + ScenarioActionsHelp() + R"(  --control [ADDRESS:]PORT     serve the control API (JSON over HTTP, see the README) on ADDRESS
+                               (default the loopback address 127.0.0.1) during a real-time run;
+                               port 0 lets the system choose (the address is printed)
+  --control-token FILE         the bearer token clients must send (Authorization: Bearer TOKEN);
+                               needed when ADDRESS is not a loopback address
   --help                       this text
 
 At the end of a run the timing self-check is printed: per parameter group the frames sent,

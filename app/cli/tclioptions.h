@@ -46,6 +46,12 @@ struct TCliOptions {
     std::optional<TAString> ReportFile;
     bool StrictTiming = false;
     std::optional<TAString> ExportDbc;       // --export-dbc FILE: write the DBC, no run
+
+    std::optional<TAString> Scenario;        // --scenario FILE: a drive of timed steps
+    // --control [ADDRESS:]PORT: the control API (the loopback address unless one is given).
+    std::optional<TAString> ControlAddress;
+    std::optional<uint16_t> ControlPort;
+    std::optional<TAString> ControlToken;    // --control-token FILE
     bool Help = false;
 };
 

@@ -11,10 +11,19 @@
 #include "engine/toptionseditor.h"
 #include "engine/trecordingcockpit.h"
 #include "engine/trunengine.h"
+#include "engine/treceivedframesink.h"
 #include "engine/tsignalmonitor.h"
 #include "engine/trunvalidity.h"
 #include "engine/ttimesource.h"
+#include "app/control/tcontrolserver.h"
+#include "engine/tcontrolapi.h"
+#include "engine/tcontrolhub.h"
+#include "engine/tscenario.h"
+#include "engine/tscenariocockpit.h"
+#include "engine/tscenarioplayer.h"
 #include "engine/ttimingreport.h"
+#include "engine/tvehiclechecks.h"
+#include "engine/tvehiclecommands.h"
 #include "can/qtcanbus/qtcanbusdriverentry.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
@@ -22,9 +31,6 @@
 #include "fms/tbusfmsstandard.h"
 #include "fms/tvalidmanip.h"
 #include "fms/tvehicledatatext.h"
-#include "sim/tcockpittable.h"
-#include "sim/teditrule.h"
-#include "sim/tmodelinputs.h"
 #include "support/Communication/tathread.h"
 #include "support/tbaseerror.h"
 #include "support/tsafefile.h"
@@ -185,6 +191,13 @@ private:
     const TTimeSource& base_;
     long double cap_ = 0;
     bool capped_ = false;
+};
+
+// Counts what the channel received, for the control API's status.
+class TReceivedCount final : public TReceivedFrameSink {
+public:
+    void FrameReceived(const TCanFrame&) override { ++count; }
+    uint64_t count = 0;
 };
 
 // The validity window without the window: the same choices, applied from the command line.
@@ -354,6 +367,24 @@ private:
     TMultimediaTimer timer_;
     double ranSeconds_ = 0;
     int64_t monitorAt_ = -1;   // when the monitor was printed last
+
+    // The scenario and the control API act on the model before its steps.
+    std::optional<int> LoadScenario();
+    std::optional<int> StartControl();
+    // µs at which the run ends: --duration, or a scenario's stop when that comes first.
+    int64_t EndMicros() const;
+    // After each tick: the status published to the control API, and whether it or the
+    // scenario ended the run.
+    bool DriveEnded();
+    TVehicleChecks checks_{cockpit_.Lkw()};
+    TVehicleCommands commands_{cockpit_.Lkw(), validity_.manip, engine_.Options, catalogue_};
+    TScenarioPlayer player_{commands_};
+    TScenarioCockpit driven_{cockpit_, player_, commands_, engine_};
+    std::optional<TScenario> scenario_;
+    TReceivedCount received_;
+    TControlHub hub_{&engine_.Signals(), &engine_.Trace()};
+    std::unique_ptr<TControlApi> controlApi_;
+    std::unique_ptr<TControlServer> controlServer_;   // declared after what its thread reads: stopped first
 };
 
 // --export-dbc: the file is written and nothing runs. It goes through the safe writer:
@@ -386,6 +417,8 @@ std::optional<TAString> TCliRun::SameAsInput(const TAString& output, const char*
         std::optional<TAString> file;
     } inputs[] = {
         {"--settings", o_.SettingsFile},
+        {"--scenario", o_.Scenario},
+        {"--control-token", o_.ControlToken},
         {"--source log", o_.Source == TCliOptions::TSource::Log ? std::optional<TAString>(o_.LogFile) : std::nullopt},
     };
     for (const auto& input : inputs) {
@@ -414,8 +447,11 @@ std::optional<int> TCliRun::CheckInputs()
     }
     if (auto exit = SetUpVehicle()) return exit;
     if (auto exit = SetUpOptions()) return exit;
+    if (auto exit = LoadScenario()) return exit;
     if (auto exit = LoadSource()) return exit;
-    return CheckOutputs();
+    if (auto exit = CheckOutputs()) return exit;
+    // A port in use or a token that cannot be read is found before any output changes.
+    return StartControl();
 }
 
 std::optional<int> TCliRun::ReadSettings()
@@ -460,24 +496,16 @@ std::optional<int> TCliRun::ReadSettings()
 // The vehicle and its signals.
 std::optional<int> TCliRun::SetUpVehicle()
 {
-    TLkw& lkw = cockpit_.Lkw();
+    // The checks and the commands a scenario and the control API go through too.
     for (const auto& [name, value] : o_.Sets) {
-        if (lkw.GetMV(name) == TLkw::NoValue)
+        if (!checks_.HasValue(name))
             return Usage("--set: the vehicle model has no value named '" + name + "'; it has these:\n" +
-                         TModelValueNames::Text(lkw));
+                         TModelValueNames::Text(cockpit_.Lkw()));
         // What the cockpit cannot set never reaches the model: out of range, or an index
         // its signal has no entry for.
-        if (const TAString refusal = TModelInputs::Refusal(name, value); !refusal.IsEmpty())
+        if (const TAString refusal = checks_.Set(name, value); !refusal.IsEmpty())
             return Usage("--set " + name + ": " + refusal);
-        if (name == "Gaspedal") {
-            lkw.SetAccelerator(value);
-        } else if (name == "Bremspedal") {
-            lkw.SetBrake(value);
-        } else if (name == "Gang") {
-            lkw.SetGear(static_cast<int>(value));
-        } else {
-            lkw.SetMV(name, value);
-        }
+        commands_.Set(name, value);
     }
     // Identifications go on the bus as given or not at all: never cut, never with a byte
     // a receiver would read as the end of the field.
@@ -488,20 +516,12 @@ std::optional<int> TCliRun::SetUpVehicle()
     } ids[] = {{"--vin", "E_FzgID", o_.Vin}, {"--driver1", "E_DID1", o_.Driver1}, {"--driver2", "E_DID2", o_.Driver2}};
     for (const auto& id : ids) {
         if (!id.Text) continue;
-        const TCockpitControl* field = TCockpitTable::FindName(id.Field);
-        const TAString refusal =
-            TIdTextRule::Refusal(*id.Text, static_cast<int>(field->Min), static_cast<int>(field->Max));
-        if (!refusal.IsEmpty()) return Usage(TAString(id.Option) + ": the text " + refusal);
+        const TAString refusal = TVehicleChecks::Identification(id.Field, *id.Text);
+        if (!refusal.IsEmpty()) return Usage(TAString(id.Option) + ": " + refusal);
     }
-    if (o_.Vin) lkw.SetVehicleId(*o_.Vin);
-    if (o_.Driver1) lkw.SetDriverId1(*o_.Driver1);
-    if (o_.Driver2) lkw.SetDriverId2(*o_.Driver2);
-    if (!o_.TellTales.empty()) {
-        std::string tellTales = lkw.GetTellTales().str();
-        tellTales.resize(41, '0');
-        for (const auto& [n, state] : o_.TellTales) tellTales[static_cast<size_t>(n - 1)] = char('0' + state);
-        lkw.SetTellTales(TAString(tellTales));
-    }
+    for (const auto& id : ids)
+        if (id.Text) commands_.SetIdentification(id.Field, *id.Text);
+    for (const auto& [n, state] : o_.TellTales) commands_.SetTellTale(n, state);
     for (const auto& [name, word] : o_.Forces) {
         const int row = validity_.manip.FindRow(name);
         if (row < 0) return Usage("--force: no signal is named '" + name + "'");
@@ -510,7 +530,7 @@ std::optional<int> TCliRun::SetUpVehicle()
             for (const TAString& item : validity_.manip.Row(row).Items) offered += (offered.IsEmpty() ? "" : ", ") + item;
             return Usage("--force " + name + ": '" + word + "' is not a choice of this signal (" + offered + ")");
         }
-        validity_.manip.Force(name, word);
+        commands_.Force(name, word);
     }
     return std::nullopt;
 }
@@ -710,11 +730,13 @@ void TCliRun::RunLoop()
 {
     const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
     constexpr int64_t PollMicros = 1000;
-    const int64_t durationMicros = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
+    const int64_t durationMicros = EndMicros();
+    const bool capped = durationMicros != INT64_MAX;
     engine_.Start();
     startMicros_ = static_cast<int64_t>(engine_.StartTime() * 1000000.0L);
-    if (o_.Duration) engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
+    if (capped) engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
     if (o_.Starter && Simulation()) cockpit_.StartEngine();
+    if (scenario_) player_.Play(*scenario_, engine_.SimTime());
 
     int64_t nextMonitor = 1000000;
     timespec next{};
@@ -743,8 +765,9 @@ void TCliRun::RunLoop()
         }
         const int64_t stalls = engine_.Stalls();
         engine_.TimerSysTimer();
+        if (DriveEnded()) break;
         // A stall moved the run's start: its end moves with it.
-        if (o_.Duration && engine_.Stalls() != stalls)
+        if (capped && engine_.Stalls() != stalls)
             engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
         if (o_.Monitor && engine_.SimTime() >= nextMonitor) {
             PrintMonitor();
@@ -755,6 +778,10 @@ void TCliRun::RunLoop()
     if (o_.Monitor && cutShort_ == 0 && monitorAt_ != engine_.SimTime()) PrintMonitor();
     ranSeconds_ = static_cast<double>(engine_.SimTime()) / 1e6;
     engine_.Stop();
+    if (controlServer_) {
+        hub_.Publish(driven_.Status(reporter_.count + channelReports_.Count(), received_.count));
+        controlServer_->Stop();
+    }
 }
 
 int TCliRun::Finish()
@@ -824,6 +851,88 @@ int TCliRun::Finish()
     if (o_.StrictTiming && engine_.Stalls() > 0) return TCliRunner::ExitFailed;
     if (cutShort_ != 0) return TCliRunner::ExitSignalBase + cutShort_;
     return TCliRunner::ExitOk;
+}
+
+// --scenario: read, parsed and checked against the vehicle before anything runs.
+std::optional<int> TCliRun::LoadScenario()
+{
+    if (!o_.Scenario) return std::nullopt;
+    const TAString& file = *o_.Scenario;
+    TAString text;
+    try {
+        // Only a regular file of reasonable size: never a device, a FIFO or a folder.
+        text = TSafeFile::ReadInput(file, TSafeFile::SettingsLimit);
+    } catch (const TBaseError& e) {
+        return Failed(TBaseError("TCliRunner::LoadScenario", "Scenario not read", e.Detail()));
+    } catch (const std::bad_alloc&) {
+        return Failed(TBaseError("TCliRunner::LoadScenario", "Scenario not read",
+                                 FileReason(file, "not enough memory to load it")));
+    }
+    TScenarioParse parse = ParseScenario(text);
+    if (parse.Refusal) return Usage("--scenario " + file + ": " + parse.Refusal->Describe());
+    if (const std::optional<TScenarioRefusal> refusal = TScenarioPlayer::Check(parse.Scenario, checks_))
+        return Usage("--scenario " + file + ": " + refusal->Describe());
+    if (o_.Fast && !o_.Duration && !parse.Scenario.StopTime())
+        return Usage("--fast with a --scenario that never reaches a stop step needs --duration");
+    scenario_ = std::move(parse.Scenario);
+    engine_.SetCockpit(&driven_);
+    return std::nullopt;
+}
+
+// --control: the token is read and the server bound once the inputs are checked, before
+// the channel and the outputs are opened; a port in use or a token that cannot be read
+// ends the run before anything changed. Until the run starts the API says it is not going.
+std::optional<int> TCliRun::StartControl()
+{
+    if (!o_.ControlPort) return std::nullopt;
+    static const char* const op = "TCliRunner::StartControl";
+    static const char* const message = "Control API not started";
+    const TAString address = o_.ControlAddress.value_or("127.0.0.1");
+    std::string token;
+    if (o_.ControlToken) {
+        try {
+            token = TSafeFile::ReadInput(*o_.ControlToken, 4096).str();
+        } catch (const TBaseError& e) {
+            return Failed(TBaseError(op, message, e.Detail()));
+        }
+        while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' ')) token.pop_back();
+        if (token.empty() || token.find_first_of(" \t\r\n") != std::string::npos)
+            return Failed(TBaseError(op, message, FileReason(*o_.ControlToken, "holds no token (one line without blanks)")));
+    } else if (!TControlServer::IsLoopback(address)) {
+        return Usage("--control " + address + ": an address other than the loopback address needs --control-token FILE");
+    }
+    if (Simulation()) engine_.SetCockpit(&driven_);
+    engine_.SetReceivedFrameSink(&received_);
+    driven_.SetControl(&hub_);
+    controlApi_ = std::make_unique<TControlApi>(hub_, checks_, token);
+    controlServer_ = std::make_unique<TControlServer>(*controlApi_);
+    try {
+        const uint16_t port = controlServer_->Start(address, *o_.ControlPort);
+        Print("control API listening on " + (address.Find(":") >= 0 ? "[" + address + "]" : address) + ":" +
+              TAString(static_cast<int32_t>(port)) + "\n");
+    } catch (const TBaseError& e) {
+        controlServer_.reset();
+        return Failed(e);
+    }
+    return std::nullopt;
+}
+
+int64_t TCliRun::EndMicros() const
+{
+    int64_t end = o_.Duration ? static_cast<int64_t>(*o_.Duration * 1e6 + 0.5) : INT64_MAX;
+    if (scenario_)
+        if (const std::optional<int64_t> stop = scenario_->StopTime()) end = std::min(end, *stop);
+    return end;
+}
+
+bool TCliRun::DriveEnded()
+{
+    if (controlServer_) {
+        hub_.Publish(driven_.Status(reporter_.count + channelReports_.Count(), received_.count));
+        if (hub_.TakeRunRequest() == TControlHub::TRunRequest::Stop) return true;
+    }
+    // A scenario posted to the control API may stop the run as well.
+    return player_.StopReached();
 }
 
 }  // namespace
