@@ -8,6 +8,7 @@
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
+#include "app/ui/tfplot.h"
 #include "can/vector/tsharedlibrary.h"
 #include "can/tcanadapters.h"
 #include "can/vector/tcandrivervector.h"
@@ -299,6 +300,9 @@ void TFQuorvella::BuildControls()
     QGridLayout* d = grid(destination);
     CB_Display = check(destination, "CB_Display", "&Data Monitor", true);
     B_VehDataMon = button(destination, "B_VehDataMon", "Moni&tor");
+    // Every letter of "Plot" is another control's mnemonic: it is reached with Tab only.
+    B_Plot = button(destination, "B_Plot", "Plot");
+    B_Plot->setToolTip("Plot signals over time (pick them in the data monitor or in the plot window)");
     CB_SendCAN = check(destination, "CB_SendCAN", "CAN-Ada&pter", true);
     B_CfgCAN = button(destination, "B_CfgCAN", "Confi&g");
     CB_LogFile = check(destination, "CB_LogFile", "&Logfile", false);
@@ -312,6 +316,7 @@ void TFQuorvella::BuildControls()
     CB_LogReceived = check(destination, "CB_LogReceived", "Log received frames", false);
     CB_LogReceived->setToolTip(LogReceivedHint);
     d->addWidget(CB_Display, 0, 0);
+    d->addWidget(B_Plot, 0, 1, Qt::AlignRight);
     d->addWidget(B_VehDataMon, 0, 2);
     d->addWidget(CB_SendCAN, 1, 0);
     d->addWidget(B_CfgCAN, 1, 2);
@@ -427,7 +432,7 @@ void TFQuorvella::BuildControls()
     // Controls that are hidden or disabled at the moment are passed over.
     const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog,    RB_CanLog,    RB_FzgSim,  C_Replay,
                                          CB_FromFirstFrame, E_LogFile,   B_LogFile,    B_LogLoadCancel, C_ReplayChannels,
-                                         CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_VehDataMon,
+                                         CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_Plot, B_VehDataMon,
                                          CB_SendCAN,    B_CfgCAN,        CB_LogFile,   C_LogFormat,
                                          B_FileNameLogOut, CB_LogReceived, B_StartStop,  B_Info,       B_Exit};
     for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
@@ -443,6 +448,7 @@ void TFQuorvella::BuildControls()
     connect(B_ValidManip, &QPushButton::clicked, this, &TFQuorvella::B_ValidManipClick);
     connect(B_Options, &QPushButton::clicked, this, &TFQuorvella::B_OptionsClick);
     connect(B_VehDataMon, &QPushButton::clicked, this, &TFQuorvella::B_VehDataMonClick);
+    connect(B_Plot, &QPushButton::clicked, this, &TFQuorvella::B_PlotClick);
     connect(CB_SendCAN, &QCheckBox::clicked, this, &TFQuorvella::CB_SendCANClick);
     connect(B_CfgCAN, &QPushButton::clicked, this, &TFQuorvella::B_CfgCANClick);
     connect(CB_LogFile, &QCheckBox::clicked, this, &TFQuorvella::CB_LogFileClick);
@@ -576,6 +582,7 @@ void TFQuorvella::RunStateChanged(bool running)
         started_ = true;
         runErrors_ = 0;
         if (windows_.ErrorHandler) windows_.ErrorHandler->Clear();
+        if (windows_.Plot) windows_.Plot->RunStarted();
         timerSys_.start();
     } else {
         timerSys_.stop();
@@ -811,6 +818,11 @@ void TFQuorvella::B_OptionsClick()
 void TFQuorvella::B_VehDataMonClick()
 {
     ToggleWindow(windows_.VehicleData);
+}
+
+void TFQuorvella::B_PlotClick()
+{
+    ToggleWindow(windows_.Plot);
 }
 
 void TFQuorvella::CB_SendCANClick()

@@ -57,6 +57,7 @@ class TCanAdapters;
 class TCanChannelPort;
 class TFBFormUeber;
 class TFErrorHandler;
+class TFPlot;
 class TRunEngine;
 class TSettingsFile;
 class TTreeKey;
@@ -92,6 +93,7 @@ public:
         TFBFormUeber* About = nullptr;
         TFErrorHandler* ErrorHandler = nullptr;
         TCanChannelPort* CanChannel = nullptr;
+        TFPlot* Plot = nullptr;
     };
     void SetWindows(const TWindows& windows) { windows_ = windows; }
     // The transmit timer whose scheduling the status panel shows; it must outlive the
@@ -151,6 +153,8 @@ public:
     void B_ValidManipClick();
     void B_OptionsClick();
     void B_VehDataMonClick();
+    // "Plot" (B_Plot): shows or hides the plot window.
+    void B_PlotClick();
     void CB_SendCANClick();
     void B_CfgCANClick();
     void CB_LogFileClick();
@@ -226,6 +230,7 @@ private:
     QPushButton* B_Options = nullptr;
     QCheckBox* CB_Display = nullptr;
     QPushButton* B_VehDataMon = nullptr;
+    QPushButton* B_Plot = nullptr;
     QCheckBox* CB_SendCAN = nullptr;
     QPushButton* B_CfgCAN = nullptr;
     QCheckBox* CB_LogFile = nullptr;

@@ -5,6 +5,7 @@
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfoptions.h"
+#include "app/ui/tfplot.h"
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tqtuserquery.h"
 #include "engine/terrortable.h"
@@ -81,6 +82,8 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     options_ = std::make_unique<TFOptions>(engine_.Catalogue(), engine_.Options, query_);
     validFlagManip_ = std::make_unique<TFValidFlagManip>(engine_.Catalogue());
     vehicleData_ = std::make_unique<TFVehicleData>();
+    plot_ = std::make_unique<TFPlot>(query_);
+    plot_->SetCatalogue(plotFeed_);
     cockpit_ = std::make_unique<TFSim_Lkw>(&settings_.FzgSim());
     about_ = std::make_unique<TFBFormUeber>(query_);
     errorHandler_ = std::make_unique<TFErrorHandler>(query_);
@@ -102,6 +105,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     windows.About = about_.get();
     windows.ErrorHandler = errorHandler_.get();
     windows.CanChannel = canChannel_;
+    windows.Plot = plot_.get();
     main_->SetWindows(windows);
     main_->SetTransmitTimer(canTimer_.get());
     main_->SetOnTerminate([this] { Terminate(); });
@@ -181,6 +185,7 @@ void TQuorvellaApp::Shutdown()
         if (CloseSignal() == 0) query_.Message(main_.get(), TErrorTable::Caption, text, TUserQuery::icError);
     }
     for (QWidget* w : {static_cast<QWidget*>(cockpit_.get()), static_cast<QWidget*>(vehicleData_.get()),
+                       static_cast<QWidget*>(plot_.get()),
                        static_cast<QWidget*>(validFlagManip_.get()), static_cast<QWidget*>(options_.get()),
                        static_cast<QWidget*>(main_.get())})
         w->hide();

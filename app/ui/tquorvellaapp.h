@@ -19,6 +19,7 @@
 #include "engine/tcanbuffer.h"
 #include "engine/tcanbuffertransmit.h"
 #include "engine/tmultimediatimer.h"
+#include "engine/tplotfeed.h"
 #include "engine/trunengine.h"
 #include "engine/tsettingsfile.h"
 #include "can/tcanadapters.h"
@@ -36,6 +37,7 @@ class TCanChannelPort;
 class TFBFormUeber;
 class TFErrorHandler;
 class TFOptions;
+class TFPlot;
 class TFQuorvella;
 class TFSim_Lkw;
 class TFValidFlagManip;
@@ -85,6 +87,7 @@ public:
     TFOptions& Options() { return *options_; }
     TFValidFlagManip& ValidFlagManip() { return *validFlagManip_; }
     TFVehicleData& VehicleData() { return *vehicleData_; }
+    TFPlot& Plot() { return *plot_; }
     TFSim_Lkw& Cockpit() { return *cockpit_; }
     TFBFormUeber& About() { return *about_; }
     TFErrorHandler& ErrorHandler() { return *errorHandler_; }
@@ -110,6 +113,8 @@ private:
     std::unique_ptr<TFOptions> options_;
     std::unique_ptr<TFValidFlagManip> validFlagManip_;
     std::unique_ptr<TFVehicleData> vehicleData_;
+    TPlotFeed plotFeed_;   // reads the plotted signals out of the frames that left
+    std::unique_ptr<TFPlot> plot_;
     std::unique_ptr<TFSim_Lkw> cockpit_;
     std::unique_ptr<TFBFormUeber> about_;
     std::unique_ptr<TFErrorHandler> errorHandler_;

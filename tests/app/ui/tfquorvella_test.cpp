@@ -717,10 +717,10 @@ private slots:
         QSet<QChar> letters;
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
             if (!b->isVisibleTo(&w) || b->text() == "...") continue;
-            // The captions hold 18 letters for 19 controls: "Log received frames" has none
-            // left and is reached with Tab.
-            if (b->objectName() == "CB_LogReceived") {
-                QCOMPARE(b->text(), QString("Log received frames"));
+            // The captions hold 18 letters for 20 controls: "Log received frames" and
+            // "Plot" have none left and are reached with Tab.
+            if (b->objectName() == "CB_LogReceived" || b->objectName() == "B_Plot") {
+                QCOMPARE(b->text().contains('&'), false);
                 continue;
             }
             const int at = b->text().indexOf('&');
@@ -743,16 +743,16 @@ private slots:
 
         // (Layout 5, the default format: "Log received frames" is disabled and passed over.)
         Find<QWidget>(*app, "CB_VFMActive")->setFocus();
-        for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
+        for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_Plot", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
                                  "CB_LogFile", "C_LogFormat", "B_FileNameLogOut", "B_StartStop", "B_Info", "B_Exit"}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
         }
-        // With a user log as the source: the replay's boxes and the file, then the destinations
-        // that stay open to logs.
+        // With a user log as the source: the replay's boxes and the file, then the plot (a
+        // replay's frames are plotted too) and the destinations that stay open to logs.
         Click(*app, "RB_CanLog");
         Find<QWidget>(*app, "RB_CanLog")->setFocus();
-        for (const char* next : {"C_Replay", "CB_FromFirstFrame", "E_LogFile", "B_LogFile", "CB_SendCAN"}) {
+        for (const char* next : {"C_Replay", "CB_FromFirstFrame", "E_LogFile", "B_LogFile", "B_Plot", "CB_SendCAN"}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
         }
