@@ -68,6 +68,8 @@ void TRunEngine::Start()
     lateFrames_ = 0;
     latestDue_ = 0;
 
+    signals_.Clear();
+    signals_.SetNow(0);
     try {
         catalogue_.Reset();
     } catch (const TBaseError& e) {
@@ -142,8 +144,9 @@ void TRunEngine::TimerSysTimer()
     }
     // Stop may also come from the user while an error box is open.
     while (running_ && simTime_ < elapsed) {
-        if (!DoStep(monitorDue, cockpitRefresh)) return;
+        if (!DoStep(monitorDue, cockpitRefresh)) break;
     }
+    signals_.SetNow(simTime_);
 }
 
 bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
@@ -163,8 +166,13 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
         // The run ends once the last frame of the log has left, not when it was
         // released: frames the transmit buffer could not take yet leave in later steps.
         if (result == TLogReplay::rrAllQueued && held_.empty() && sendQueue_.Count() == 0) {
+            ShowSignals();
             Stop();
             return false;
+        }
+        if (monitorDue) {
+            monitorDue = false;
+            ShowSignals();
         }
     }
 
@@ -182,6 +190,12 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
 
     simTime_ += StepMicros;
     return true;
+}
+
+void TRunEngine::ShowSignals()
+{
+    // What left of a replayed log, decoded (the catalogue is not used by a replay).
+    if (Controls.Display && monitor_) monitor_->ShowSignals(signals_);
 }
 
 void TRunEngine::ReleaseHeld()
@@ -232,6 +246,8 @@ void TRunEngine::Emit(const TCanFrame& frame)
     TCanFrame left = frame;
     left.Time = Departure(frame);
     NoteLateness(frame, left.Time);
+    trace_.Append(TTraceFrame::Tx, left.Time, left.Id, left.Extended, left.Dlc, left.Data);
+    signals_.Frame(left.Id, left.Extended, left.Dlc, left.Data, left.Time);
     if (!Controls.Simulation) transferWatch_.Frame(left);
     if (Controls.SendCan && canChannel_ && Transmit(frame)) ++framesSent_;
     if (Controls.LogFile && logOut_.IsOpen()) {
@@ -275,6 +291,7 @@ void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
         }
+        monitor_->ShowSignals(signals_);
     }
     try {
         QueueDueGroups();
@@ -325,6 +342,7 @@ void TRunEngine::ReadReceived()
 TCanFrame TRunEngine::LogReceived(TCanFrame frame)
 {
     frame.Time = simTime_;
+    trace_.Append(TTraceFrame::Rx, frame.Time, frame.Id, frame.Extended, frame.Dlc, frame.Data);
     if (Controls.LogFile && Controls.LogReceived && logOut_.IsOpen()) {
         if (logOut_.Append(frame, TLogDirection::Received)) {
             ++framesLogged_;

@@ -32,6 +32,8 @@
 #include "engine/truncontrols.h"
 #include "engine/ttransfergate.h"
 #include "engine/ttimesource.h"
+#include "engine/tframetrace.h"
+#include "engine/tsignalmonitor.h"
 #include "fms/tbusfmsstandard.h"
 #include "fms/tcanhighdb.h"
 #include "fms/ttransferwatch.h"
@@ -173,6 +175,15 @@ public:
     bool OpenLogOut(const TAString& fileName, TLogOut::TOpenMode mode = TLogOut::omAppend);
     TLogOut& LogOut() { return logOut_; }
 
+    // What left on the bus, decoded signal by signal (TSignalMonitor), and the frames
+    // themselves as they left and arrived (TFrameTrace), for the monitor and trace
+    // windows, the runner and any thread that reads them. Every frame that leaves
+    // (stamped with its departure) and every frame read from the channel (stamped as
+    // LogReceived stamps it) goes to the trace; the frames that leave also to the
+    // monitor, which Start empties. The trace's sequence numbers go on across runs.
+    TSignalMonitor& Signals() { return signals_; }
+    const TFrameTrace& Trace() const { return trace_; }
+
     TBusFmsStandard& Catalogue() { return catalogue_; }
     TCanHighDB& SendQueue() { return sendQueue_; }
     const TLogReplay& Replay() const { return replay_; }
@@ -221,6 +232,8 @@ private:
     void TellLateness();
     void TellStalls();
     void WatchFrame(const TCanFrame& frame);
+    // The data monitor's refresh from the signal monitor (log sources).
+    void ShowSignals();
     void Show(const TBaseError& error);
     void ShowOncePerRun(TErrorSource source, const TBaseError& error);
     void NotifyControls();
@@ -236,6 +249,8 @@ private:
     TReceivedFrameSink* received_ = nullptr;
 
     TBusFmsStandard catalogue_;
+    TSignalMonitor signals_;
+    TFrameTrace trace_;
     TCanHighDB sendQueue_;
     TCanChannel* canChannel_ = nullptr;
     TCanLog userLines_;

@@ -4,6 +4,7 @@
 #include "engine/trequestcounts.h"
 
 class TBusFmsStandard;
+class TSignalMonitor;
 
 class TRunMonitor {
 public:
@@ -15,6 +16,9 @@ public:
     // Shows what became of the run's requests; called with every refresh and at the
     // start of a run (all 0).
     virtual void ShowRequests(const TRequestCounts&) {}
+    // Shows what left on the bus, decoded (the run engine's TSignalMonitor); called with
+    // every refresh, for every source.
+    virtual void ShowSignals(const TSignalMonitor&) {}
 
 protected:
     TRunMonitor() = default;
