@@ -1,5 +1,6 @@
 #include "engine/tplotfeed.h"
 
+#include "engine/tframetrace.h"
 #include "fms/tbusfmsstandard.h"
 #include "fms/tfmsmeasval.h"
 #include "fms/tmeasval.h"
@@ -60,6 +61,15 @@ void TPlotFeed::Frame(uint32_t id, bool extended, uint8_t length, const std::arr
         char state = 0;
         if (Decode(catalogue_->Signal(index), data, length, value, state)) store.Append(index, time, value, state);
     }
+}
+
+uint64_t TPlotFeed::FromTrace(const TFrameTrace& trace, uint64_t after, TPlotStore& store) const
+{
+    const TFrameTrace::TBatch batch = trace.Since(after);
+    if (batch.Missed > 0) store.NoteMissed(batch.Missed);
+    for (const TTraceFrame& f : batch.Frames)
+        if (f.Direction == TTraceFrame::Tx) Frame(f.Id, f.Extended, f.Length, f.Data, f.Time, store);
+    return batch.Until;
 }
 
 bool TPlotFeed::Decode(const TFmsMeasVal& signal, const std::array<uint8_t, 8>& data, uint8_t length, double& value,

@@ -23,6 +23,7 @@
 #include <vector>
 
 class TBusFmsStandard;
+class TFrameTrace;
 class TFmsMeasVal;
 
 class TPlotFeed {
@@ -39,6 +40,11 @@ public:
     // Appends to store a point for every plotted signal the frame carries.
     void Frame(uint32_t id, bool extended, uint8_t length, const std::array<uint8_t, 8>& data, int64_t time,
                TPlotStore& store) const;
+
+    // Reads the frames the trace holds after sequence number after: every frame that
+    // left (Tx) goes through Frame; frames the ring no longer held are counted in the
+    // store (NoteMissed). Returns the sequence number to pass next time.
+    uint64_t FromTrace(const TFrameTrace& trace, uint64_t after, TPlotStore& store) const;
 
     // The value of signal in the first length bytes of data; false when its field does
     // not lie within them. state is 0 for a valid value.

@@ -70,6 +70,7 @@ void TPlotStore::RemoveAll()
 
 void TPlotStore::ClearSeries()
 {
+    missed_ = 0;
     for (auto& s : signals_) s->Series.Clear();
 }
 

@@ -61,6 +61,9 @@ public:
     // Points of every series replaced by newer ones, or refused as out of order.
     uint64_t Dropped() const;
     uint64_t OutOfOrder() const;
+    // Frames that passed the feed by before it could read them (since ClearSeries).
+    void NoteMissed(uint64_t frames) { missed_ += frames; }
+    uint64_t Missed() const { return missed_; }
 
     // The points in [from, to] of every signal, as described above.
     std::string Csv(int64_t from, int64_t to) const;
@@ -74,6 +77,7 @@ private:
     void Reindex();
 
     std::size_t capacity_;
+    uint64_t missed_ = 0;
     std::vector<std::unique_ptr<TSignal>> signals_;
     std::vector<int> slots_;   // catalogue index -> position in signals_, -1 when not plotted
 };

@@ -150,6 +150,7 @@ void TFPlot::UnplotAll()
 
 void TFPlot::RunStarted()
 {
+    if (restart_) restart_();
     store_.ClearSeries();
     viewTo_ = span_;
     SetPaused(false);
@@ -285,7 +286,10 @@ void TFPlot::ShowStatus(const QString& text, bool problem)
                         .arg(TSignalSeries::DefaultCapacity);
         if (store_.OutOfOrder() > 0)
             line += QString("; %1 values earlier than the latest one not plotted").arg(store_.OutOfOrder());
-        problem = store_.Dropped() > 0 || store_.OutOfOrder() > 0;
+        if (store_.Missed() > 0)
+            line += QString("; %1 frames left faster than the plot could read them: their values are missing")
+                        .arg(store_.Missed());
+        problem = store_.Dropped() > 0 || store_.OutOfOrder() > 0 || store_.Missed() > 0;
     }
     QPalette palette = L_PlotStatus->palette();
     palette.setColor(QPalette::WindowText, problem ? Qt::red : this->palette().color(QPalette::WindowText));

@@ -51,8 +51,13 @@ public:
 
     // The signals offered in C_AddSignal: those the feed can plot.
     void SetCatalogue(const TPlotFeed& feed);
-    // Appends to the store what was sent since the last call.
-    void SetFeed(std::function<void(TPlotStore&)> feed) { feed_ = std::move(feed); }
+    // feed appends to the store what was sent since its last call; restart makes it
+    // pass over what it has not read yet (a new run starts).
+    void SetFeed(std::function<void(TPlotStore&)> feed, std::function<void()> restart = {})
+    {
+        feed_ = std::move(feed);
+        restart_ = std::move(restart);
+    }
 
     // Starts plotting a signal (its catalogue index); false when it is plotted already.
     bool Plot(int index, const TAString& name, const TAString& unit);
@@ -107,6 +112,7 @@ private:
     TUserQuery& query_;
     TPlotStore store_;
     std::function<void(TPlotStore&)> feed_;
+    std::function<void()> restart_;
     QTimer refresh_;
     bool paused_ = false;
     int64_t span_ = DefaultSpan;

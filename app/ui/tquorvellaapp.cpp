@@ -84,6 +84,9 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     vehicleData_ = std::make_unique<TFVehicleData>();
     plot_ = std::make_unique<TFPlot>(query_);
     plot_->SetCatalogue(plotFeed_);
+    // The plot reads what left from the engine's frame trace, from where it stopped.
+    plot_->SetFeed([this](TPlotStore& store) { plotSeen_ = plotFeed_.FromTrace(engine_.Trace(), plotSeen_, store); },
+                   [this] { plotSeen_ = engine_.Trace().Last(); });
     cockpit_ = std::make_unique<TFSim_Lkw>(&settings_.FzgSim());
     about_ = std::make_unique<TFBFormUeber>(query_);
     errorHandler_ = std::make_unique<TFErrorHandler>(query_);

@@ -115,6 +115,7 @@ private:
     std::unique_ptr<TFVehicleData> vehicleData_;
     TPlotFeed plotFeed_;   // reads the plotted signals out of the frames that left
     std::unique_ptr<TFPlot> plot_;
+    uint64_t plotSeen_ = 0;   // the last frame of the trace the plot has read
     std::unique_ptr<TFSim_Lkw> cockpit_;
     std::unique_ptr<TFBFormUeber> about_;
     std::unique_ptr<TFErrorHandler> errorHandler_;

@@ -4,6 +4,7 @@
 
 #include "engine/tplotfeed.h"
 
+#include "engine/tframetrace.h"
 #include "engine/trecordingcockpit.h"
 #include "engine/trunengine.h"
 #include "engine/ttimesource.h"
@@ -163,6 +164,59 @@ TEST(TPlotFeed, EveryFrameThatLeftIsOnePointWithTheValueItCarried)
     EXPECT_EQ(store.OutOfOrder(), 0u);
     EXPECT_EQ(rig.engine.MaxLateness(), 0);
     EXPECT_TRUE(rig.errors.shown.empty());
+
+    // The engine's own frame trace, read in two pieces as the window reads it, gives the
+    // very same points.
+    TPlotStore traced;
+    traced.Add(rpm, "Engine speed", "rpm");
+    traced.Add(kmh, "Wheel based speed", "km/h");
+    const uint64_t half = rig.engine.Trace().Last() / 2;
+    uint64_t seen = 0;
+    TFrameTrace::TBatch first = rig.engine.Trace().Since(0, half);
+    for (const TTraceFrame& f : first.Frames)
+        if (f.Direction == TTraceFrame::Tx) feed.Frame(f.Id, f.Extended, f.Length, f.Data, f.Time, traced);
+    seen = first.Until;
+    seen = feed.FromTrace(rig.engine.Trace(), seen, traced);
+    EXPECT_EQ(seen, rig.engine.Trace().Last());
+    EXPECT_EQ(traced.Missed(), 0u);
+    for (int index : {rpm, kmh}) {
+        const TSignalSeries& a = store.Find(index)->Series;
+        const TSignalSeries& b = traced.Find(index)->Series;
+        ASSERT_EQ(a.Size(), b.Size());
+        for (std::size_t i = 0; i < a.Size(); ++i) {
+            EXPECT_EQ(a.At(i).Time, b.At(i).Time);
+            EXPECT_EQ(a.At(i).Value, b.At(i).Value);
+        }
+    }
+}
+
+// Frames the trace's ring no longer holds are counted as missed; received frames are
+// not values sent and are passed over.
+TEST(TPlotFeed, FramesTheTraceNoLongerHeldAreCountedAsMissed)
+{
+    TPlotFeed feed;
+    TPlotStore store;
+    const int rpm = SignalIndex(feed.Catalogue(), "Engine speed");
+    store.Add(rpm, "Engine speed", "rpm");
+    TFrameTrace trace(4);
+    // Ten EEC1 frames 20 ms apart, 1000 rpm + 100 rpm each (raw 8000 + 800 n), and one
+    // received frame at the end.
+    for (int n = 0; n < 10; ++n) {
+        const uint16_t raw = static_cast<uint16_t>(8000 + 800 * n);
+        trace.Append(TTraceFrame::Tx, 20000 * n, 0x0CF00400, true, 8,
+                     {0xFF, 0xFF, 0xFF, static_cast<uint8_t>(raw & 0xFF), static_cast<uint8_t>(raw >> 8), 0xFF, 0xFF, 0xFF});
+    }
+    trace.Append(TTraceFrame::Rx, 200000, 0x0CF00400, true, 8, {0xFF, 0xFF, 0xFF, 0, 0, 0xFF, 0xFF, 0xFF});
+    EXPECT_EQ(feed.FromTrace(trace, 0, store), 11u);
+    EXPECT_EQ(store.Missed(), 7u);   // frames 1 .. 7 are gone from a ring of 4
+    const TSignalSeries& s = store.Find(rpm)->Series;
+    ASSERT_EQ(s.Size(), 3u);        // frames 8, 9, 10 (the 11th was received)
+    EXPECT_EQ(s.At(0).Time, 140000);
+    EXPECT_EQ(s.At(0).Value, 1700.0);
+    EXPECT_EQ(s.At(2).Time, 180000);
+    EXPECT_EQ(s.At(2).Value, 1900.0);
+    store.ClearSeries();
+    EXPECT_EQ(store.Missed(), 0u);
 }
 
 // The field of a frame read as a receiver reads it: the indicator bytes as states, a

@@ -3,7 +3,12 @@
 #include "app/ui/tfplot.h"
 #include "app/ui/tplotview.h"
 #include "fakeuserquery.h"
+#include "engine/tframetrace.h"
 #include "engine/tplotfeed.h"
+#include "engine/trecordingcockpit.h"
+#include "engine/trunengine.h"
+#include "engine/ttimesource.h"
+#include "tests/engine/runfakes.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -55,6 +60,68 @@ class TFPlotTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Through the real engine: the vehicle simulation drives off for two seconds, the
+    // window reads the engine's frame trace on its refresh, and every frame of EEC1
+    // that left is one point of engine speed at its time with the value it carried
+    // (bytes 3 and 4, 0.125 rpm a bit); a new run starts the plot again.
+    void plotHoldsTheValuesSentThroughTheEngine()
+    {
+        TManualTimeSource clock{1000500000};
+        TRecordingTransmit transmit;
+        TFakeChannel channel;
+        TRecordingErrors errors;
+        TRecordingCockpit cockpit;
+        TRunEngine engine{clock, transmit};
+        transmit.engine = &engine;
+        engine.SetCockpit(&cockpit);
+        engine.SetErrorReporter(&errors);
+        engine.SetCanChannel(&channel);
+        engine.Controls.SendCan = true;
+
+        Window w;
+        TPlotFeed feed;
+        uint64_t seen = 0;
+        w.plot.SetFeed([&](TPlotStore& store) { seen = feed.FromTrace(engine.Trace(), seen, store); },
+                       [&] { seen = engine.Trace().Last(); });
+        int rpm = -1;
+        for (int i = 0; i < feed.Catalogue().SignalCount(); ++i)
+            if (feed.Catalogue().Signal(i).Name == "Engine speed") rpm = i;
+        QVERIFY(w.plot.Plot(rpm, "Engine speed", "rpm"));
+
+        for (int run = 0; run < 2; ++run) {
+            transmit.sent.clear();
+            engine.Start();
+            w.plot.RunStarted();
+            cockpit.StartEngine();
+            for (int tick = 0; tick < 40; ++tick) {
+                clock.AdvanceMicros(TRunEngine::TickIntervalMs * 1000);
+                engine.TimerSysTimer();
+                if (tick % 2 == 1) w.plot.Refresh();   // the window's refresh, every 100 ms
+            }
+            engine.Stop();
+            w.plot.Refresh();
+
+            std::vector<std::pair<int64_t, double>> sent;
+            for (const TSentFrame& f : transmit.sent)
+                if (((f.Frame.Id >> 8) & 0xFFFF) == 61444)
+                    sent.push_back({f.Frame.Time, (f.Frame.Data[3] | f.Frame.Data[4] << 8) * 0.125});
+            const TSignalSeries& series = w.plot.Store().Find(rpm)->Series;
+            QCOMPARE(series.Size(), sent.size());
+            QVERIFY(sent.size() >= 99);   // every 20 ms for 2 s
+            bool moved = false;
+            for (std::size_t i = 0; i < sent.size(); ++i) {
+                QCOMPARE(series.At(i).Time, sent[i].first);
+                QCOMPARE(series.At(i).Value, sent[i].second);
+                moved |= sent[i].second != sent[0].second;
+            }
+            QVERIFY(moved);   // the engine started: the values are not all alike
+            QCOMPARE(w.plot.Plots()[0]->To(), TFPlot::DefaultSpan);   // 2 s of a 30 s span
+            QVERIFY(errors.shown.empty());
+            QVERIFY(w.plot.StatusText().startsWith("1 signals, "));
+        }
+        QCOMPARE(engine.MaxLateness(), int64_t(0));   // every frame left at its time
+    }
+
     // One plot per unit, in the order the units were first picked; a signal picked twice
     // is plotted once; removing every signal removes the plots.
     void onePlotPerUnitInTheOrderPicked()
