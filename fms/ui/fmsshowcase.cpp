@@ -50,7 +50,8 @@ void VehicleData(TFVehicleData& window)
     engine.SetMonitor(&window);
     engine.Start();
     cockpit.StartEngine();
-    for (int t = 0; t < 3000; t += TRunEngine::TickIntervalMs) {
+    // Past the first driver identification (due at 5012 ms, its transfer 0.5 s long).
+    for (int t = 0; t < 6000; t += TRunEngine::TickIntervalMs) {
         clock.AdvanceMicros(TRunEngine::TickIntervalMs * 1000);
         engine.TimerSysTimer();
     }

@@ -12,6 +12,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QScrollArea>
@@ -59,6 +60,12 @@ void TFValidFlagManip::Build()
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint);
 
+    filter_ = new QLineEdit(this);
+    filter_->setObjectName("E_Filter");
+    filter_->setPlaceholderText("Filter: name, group, PGN or SPN");
+    filter_->setClearButtonEnabled(true);
+    connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) { SetFilter(text); });
+
     auto* nameHeading = new QLabel("Measured Value Name", this);
     nameHeading->setObjectName("L_MeasuredValueName");
     auto* rangeHeading = new QLabel("Range Name", this);
@@ -70,7 +77,18 @@ void TFValidFlagManip::Build()
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     auto* rows = new QWidget;
+    rows_ = rows;
     const int n = manip_.RowCount();
+    // The catalogue's group, PGN and SPN of each row, by its name.
+    const std::vector<TSignalRow> catalogueRows = TSignalMonitor::CatalogueRows();
+    shown_.assign(static_cast<std::size_t>(n), true);
+    for (int i = 0; i < n; ++i) {
+        TSignalRow row;
+        row.Name = manip_.Row(i).Name;
+        for (const TSignalRow& c : catalogueRows)
+            if (c.Name == row.Name) row = c;
+        signals_.push_back(row);
+    }
     boxes_.reserve(static_cast<std::size_t>(n));
     std::vector<QLabel*>& labels = labels_;
     outOfRange_.assign(static_cast<std::size_t>(n), false);
@@ -124,13 +142,22 @@ void TFValidFlagManip::Build()
         boxes_[static_cast<std::size_t>(i)]->setGeometry(boxLeft, y, boxWidth, boxHeight);
     }
     rows->resize(boxLeft + boxWidth + Gap, pitch * n + RowTop + Gap);
+    boxLeft_ = boxLeft;
+    boxWidth_ = boxWidth;
+    boxHeight_ = boxHeight;
+    pitch_ = pitch;
     scroll_->setWidget(rows);
     TWheelGuard::Install(rows);
 
-    scrollTop_ = std::max(ScrollTop, nameHeading->sizeHint().height() + 8);
+    // The filter field above the headings.
+    const int filterTop = 4;
+    const int filterHeight = filter_->sizeHint().height();
+    const int headingsTop = filterTop + filterHeight;
+    scrollTop_ = headingsTop + std::max(ScrollTop, nameHeading->sizeHint().height() + 8);
     scrollWidth_ = std::max(ScrollWidth, rows->width() + 2 * scroll_->frameWidth() +
                                              scroll_->verticalScrollBar()->sizeHint().width());
-    nameHeading->move(2 * ScrollLeft, (scrollTop_ - nameHeading->sizeHint().height()) / 2);
+    filter_->setGeometry(ScrollLeft, filterTop, scrollWidth_, filterHeight);
+    nameHeading->move(2 * ScrollLeft, headingsTop + (scrollTop_ - headingsTop - nameHeading->sizeHint().height()) / 2);
     rangeHeading->move(ScrollLeft + boxLeft, nameHeading->y());
     nameHeading->resize(nameHeading->sizeHint());
     rangeHeading->resize(rangeHeading->sizeHint());
@@ -219,6 +246,29 @@ void TFValidFlagManip::Execute(TBusFmsStandard& catalogue)
         label->setPalette(palette);
         label->setToolTip(out ? "o: outside its range, sent as the nearest end of it" : QString());
     }
+}
+
+void TFValidFlagManip::SetFilter(const QString& filter)
+{
+    const std::string text = filter.toUtf8().toStdString();
+    int shown = 0;
+    for (std::size_t i = 0; i < boxes_.size(); ++i) {
+        const bool match = TSignalMonitor::Matches(signals_[i], text);
+        shown_[i] = match;
+        labels_[i]->setVisible(match);
+        boxes_[i]->setVisible(match);
+        if (!match) continue;
+        const int y = pitch_ * shown + RowTop;
+        labels_[i]->move(LabelLeft, y + (boxHeight_ - labels_[i]->height()) / 2);
+        boxes_[i]->setGeometry(boxLeft_, y, boxWidth_, boxHeight_);
+        ++shown;
+    }
+    rows_->resize(rows_->width(), pitch_ * shown + RowTop + Gap);
+}
+
+bool TFValidFlagManip::RowShown(int row) const
+{
+    return row >= 0 && row < static_cast<int>(shown_.size()) && shown_[static_cast<std::size_t>(row)];
 }
 
 bool TFValidFlagManip::ShowsOutOfRange(int row) const

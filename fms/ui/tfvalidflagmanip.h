@@ -4,12 +4,17 @@
 // The window only records the choices; the main tick calls Execute, which forces the
 // applied choices onto the catalogue. Modeless; hidden and shown as needed.
 //
+// A filter field above the rows ("E_Filter") keeps the rows whose signal's name, group,
+// PGN or SPN match as the user types (TSignalMonitor::Matches); the choices of the rows
+// it hides stay as they are.
+//
 // Object names: the combo box of row i is "C_Range<i>" and its label "L_Name<i>";
 // "CB_Autoapply", "B_Apply", "B_OK", "B_Cancel"; the scroll box "SB_Rows" and the
 // button panel "P_Buttons". In the scrolling list the mouse wheel scrolls; a combo box
 // takes the wheel only while it has the focus.
 
 #include "engine/trunvalidity.h"
+#include "engine/tsignalmonitor.h"
 #include "fms/tvalidmanip.h"
 
 #include <QWidget>
@@ -20,6 +25,7 @@ class QCheckBox;
 class QComboBox;
 class QKeyEvent;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QScrollArea;
 class TBusFmsStandard;
@@ -57,6 +63,10 @@ public:
     // Where an error of a change event is shown; nullptr (the default) drops it.
     void SetErrorReporter(TErrorReporter* reporter) { errors_ = reporter; }
 
+    // Shows only the rows that match filter (all for an empty one), one under the other.
+    void SetFilter(const QString& filter);
+    bool RowShown(int row) const;
+
     const TValidManip& Manip() const { return manip_; }
     QComboBox* RangeBox(int row) const { return boxes_.at(static_cast<std::size_t>(row)); }
 
@@ -74,6 +84,14 @@ private:
     std::vector<QComboBox*> boxes_;
     std::vector<QLabel*> labels_;
     std::vector<bool> outOfRange_;   // what each row's name shows
+    std::vector<TSignalRow> signals_;   // what the filter matches, per row
+    std::vector<bool> shown_;
+    QLineEdit* filter_ = nullptr;
+    QWidget* rows_ = nullptr;
+    int boxLeft_ = 0;
+    int boxWidth_ = 0;
+    int boxHeight_ = 0;
+    int pitch_ = 0;
     QScrollArea* scroll_ = nullptr;
     QWidget* panel_ = nullptr;
     QCheckBox* autoapply_ = nullptr;

@@ -1,39 +1,30 @@
 #include "fms/ui/tfvehicledata.h"
 
-#include "fms/tvehicledatatext.h"
+#include "engine/tsignalmonitor.h"
+#include "fms/ui/tsignaltablemodel.h"
 #include "support/ui/tscreenfit.h"
 #include "support/ui/tqtext.h"
 
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QKeyEvent>
 #include <QPushButton>
-#include <QResizeEvent>
-#include <QScrollArea>
 #include <QScrollBar>
-#include <QStyle>
+#include <QTableView>
+#include <QVBoxLayout>
 
 #include <algorithm>
 
 namespace {
 
-// The designed geometry (pixels); a larger font moves the columns apart and the rows
-// further down, so that every name and the usual values are shown whole.
-constexpr int ScrollLeft = 8;
-constexpr int ScrollTop = 28;
-constexpr int ScrollWidth = 361;
-constexpr int RowPitch = 24;
-constexpr int RowTop = 16;
-constexpr int LabelLeft = 16;
-constexpr int FieldLeft = 208;
-constexpr int FieldWidth = 121;
-constexpr int FieldHeight = 21;
-constexpr int Gap = 8;
-// The longest values the simulation sends as it starts: its vehicle identification
-// with its end mark, and the 41 digits of the tell-tale states.
-constexpr const char* WidestValues[] = {"Vehicle_ID_0001_abcdefg*", "00000000000000000000000000000000000000000"};
-
 using qv::Q;
+
+// The widest texts a column shows as the simulation starts: its vehicle identification
+// with its end mark, a state spelled out. (The 41 tell-tale digits show whole in the hint.)
+constexpr const char* WidestValue = "Vehicle_ID_0001_abcdefg*";
+constexpr const char* WidestState = "parameter specific";
 
 }  // namespace
 
@@ -46,97 +37,78 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
 
     auto* heading = new QLabel("Actual Data", this);
     heading->setObjectName("L_ActualData");
-    heading->move(8, 8);
-    heading->resize(heading->sizeHint());
-
     requests_ = new QLabel(Q(TRequestCounts().Text()), this);
     requests_->setObjectName("L_Requests");
     requests_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
 
-    scroll_ = new QScrollArea(this);
-    scroll_->setObjectName("SB_Rows");
-    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    auto* rows = new QWidget;
-    const std::vector<TAString> names = TVehicleDataText::Names();
-    const int n = static_cast<int>(names.size());
-    fields_.reserve(names.size());
-    std::vector<QLabel*> labels;
-    for (int i = 0; i < n; ++i) {
-        auto* label = new QLabel(Q(names[static_cast<std::size_t>(i)]), rows);
-        label->setObjectName(QString("L_Name%1").arg(i));
-        label->resize(label->sizeHint());
-        labels.push_back(label);
-        auto* field = new QLineEdit(rows);
-        field->setObjectName(QString("E_Value%1").arg(i));
-        field->setReadOnly(true);
-        fields_.push_back(field);
-    }
+    filter_ = new QLineEdit(this);
+    filter_->setObjectName("E_Filter");
+    filter_->setPlaceholderText("Filter: name, group, PGN or SPN");
+    filter_->setClearButtonEnabled(true);
 
-    // Columns and rows as designed, or wider and taller where the font needs it
-    // (measured as the style will draw them).
-    rows->ensurePolished();
-    int nameWidth = 0;
-    for (QLabel* label : labels)
-        nameWidth = std::max(nameWidth, label->width());
-    QLineEdit* sample = fields_.front();
-    int fieldWidth = FieldWidth;
-    for (const char* value : WidestValues)
-        fieldWidth = std::max(fieldWidth, sample->fontMetrics().horizontalAdvance(value) +
-                                              2 * sample->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 8);
-    const int fieldHeight = std::max(FieldHeight, sample->sizeHint().height());
-    const int fieldLeft = std::max(FieldLeft, LabelLeft + nameWidth + Gap);
-    const int pitch = std::max(RowPitch, fieldHeight + 3);
-    for (int i = 0; i < n; ++i) {
-        const int y = pitch * i + RowTop;
-        QLabel* label = labels[static_cast<std::size_t>(i)];
-        label->move(LabelLeft, y + (fieldHeight - label->height()) / 2);
-        fields_[static_cast<std::size_t>(i)]->setGeometry(fieldLeft, y, fieldWidth, fieldHeight);
-    }
-    rows->resize(fieldLeft + fieldWidth + Gap, pitch * n + RowTop + Gap);
-    scroll_->setWidget(rows);
-    scrollTop_ = std::max(ScrollTop, heading->y() + heading->height() + 4);
-    scrollWidth_ = std::max(ScrollWidth, rows->width() + 2 * scroll_->frameWidth() +
-                                             scroll_->verticalScrollBar()->sizeHint().width());
+    model_ = new TSignalTableModel(this);
+    proxy_ = new TSignalFilterModel(this);
+    proxy_->setSourceModel(model_);
+    view_ = new QTableView(this);
+    view_->setObjectName("TV_Signals");
+    view_->setModel(proxy_);
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setWordWrap(false);
+    view_->verticalHeader()->hide();
+    view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 6);
+    view_->horizontalHeader()->setStretchLastSection(true);
+    // Columns as wide as their longest fixed text; values and states as wide as the
+    // widest ones the run brings, so that the columns do not jump while it runs.
+    view_->resizeColumnsToContents();
+    const QFontMetrics fm = view_->fontMetrics();
+    view_->setColumnWidth(TSignalTableModel::colValue, fm.horizontalAdvance(WidestValue) + 16);
+    view_->setColumnWidth(TSignalTableModel::colState, fm.horizontalAdvance(WidestState) + 16);
+    view_->setColumnWidth(TSignalTableModel::colRaw, fm.horizontalAdvance("FF FF FF FF") + 16);
+    view_->setColumnWidth(TSignalTableModel::colAge, fm.horizontalAdvance("0000.0 s") + 16);
 
     hide_ = new QPushButton("Hide", this);
     hide_->setObjectName("B_Hide");
-    hide_->resize(std::max(75, hide_->sizeHint().width()), std::max(25, hide_->sizeHint().height()));
+    hide_->setMinimumWidth(75);
     connect(hide_, &QPushButton::clicked, this, [this] { B_HideClick(); });
+    connect(filter_, &QLineEdit::textChanged, this, [this](const QString& text) { proxy_->SetFilter(text); });
 
-    // The request counts right-aligned beside the heading, as wide as six-digit counts
-    // need; on a line of their own under it when the font leaves no room beside it.
-    TRequestCounts widest;
-    widest.Received = widest.Answered = widest.Refused = 999999;
-    requests_->ensurePolished();
-    const int requestsWidth = requests_->fontMetrics().horizontalAdvance(Q(widest.Text())) + 2 * requests_->margin() + 4;
-    const int requestsHeight = std::max(18, requests_->sizeHint().height());
-    const int rightMargin = FixedWidth - ScrollLeft - ScrollWidth;
-    const int width = std::max({FixedWidth, ScrollLeft + scrollWidth_ + rightMargin, heading->x() + requestsWidth + rightMargin});
-    int requestsTop = 6;
-    if (heading->x() + heading->width() + Gap + requestsWidth > width - rightMargin) {
-        requestsTop = heading->y() + heading->height() + 2;
-        scrollTop_ = std::max(scrollTop_, requestsTop + requestsHeight + 4);
-    }
-    requests_->setGeometry(width - rightMargin - requestsWidth, requestsTop, requestsWidth, requestsHeight);
-    setFixedWidth(width);
+    auto* top = new QHBoxLayout;
+    top->addWidget(heading);
+    top->addStretch(1);
+    top->addWidget(requests_);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(hide_);
+    bottom->addStretch(1);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    layout->addLayout(top);
+    layout->addWidget(filter_);
+    layout->addWidget(view_, 1);
+    layout->addLayout(bottom);
+
+    int width = 2 * view_->frameWidth() + view_->verticalScrollBar()->sizeHint().width() + 16;
+    for (int c = 0; c < TSignalTableModel::ColumnCount; ++c) width += view_->columnWidth(c);
     resize(width, InitialHeight);
     TScreenFit::TopLeft(*this);
     TScreenFit::Keep(*this);
-    Layout();
 }
 
-void TFVehicleData::Layout()
+int TFVehicleData::RowCount() const
 {
-    const int h = height();
-    scroll_->setGeometry(ScrollLeft, scrollTop_, scrollWidth_, std::max(0, h - scrollTop_ - 42));
-    hide_->move((width() - hide_->width()) / 2, h - 32);
+    return model_->rowCount();
 }
 
-void TFVehicleData::resizeEvent(QResizeEvent* event)
+int TFVehicleData::ShownRows() const
 {
-    QWidget::resizeEvent(event);
-    Layout();
+    return proxy_->rowCount();
+}
+
+QString TFVehicleData::Text(int row, int column) const
+{
+    return model_->data(model_->index(row, column)).toString();
 }
 
 void TFVehicleData::ShowRequests(const TRequestCounts& counts)
@@ -157,14 +129,10 @@ void TFVehicleData::keyPressEvent(QKeyEvent* event)
 
 void TFVehicleData::ShowValues(const TBusFmsStandard* catalogue)
 {
-    const std::vector<TAString> values = TVehicleDataText::Values(catalogue, RowCount());
-    for (std::size_t i = 0; i < fields_.size(); ++i) {
-        const QString text = Q(values[i]);
-        if (fields_[i]->text() != text) {
-            fields_[i]->setText(text);
-            // A value longer than its field shows its beginning, and whole as the hint.
-            fields_[i]->setCursorPosition(0);
-            fields_[i]->setToolTip(text);
-        }
-    }
+    if (!catalogue) model_->Empty();
+}
+
+void TFVehicleData::ShowSignals(const TSignalMonitor& monitor)
+{
+    model_->Refresh(monitor.Snapshot());
 }

@@ -1,59 +1,64 @@
 #pragma once
-// The data monitor window: one row per signal of the catalogue with its name and a
-// read-only field showing the text of its current value (TVehicleDataText), and
-// "Hide". The main tick refreshes it during a run and empties it when a run starts.
-// Modeless; hidden and shown as needed.
+// The data monitor window: a table of every signal of the catalogue with its value,
+// unit, state spelled out, the bytes of its field, its group and the age of the frame
+// that carried it last (TSignalTableModel over the run engine's TSignalMonitor, so it
+// shows what left on the bus for every source, a replayed log too). The value column
+// keeps the one-letter code of a value that is not valid ("e"); the state column
+// spells it out ("error"). A filter field keeps the rows whose name, group, PGN or SPN
+// match as the user types. The main tick refreshes it during a run and empties it when
+// a run starts; rows change in place. Modeless; hidden and shown as needed.
 //
-// Object names: the field of row i is "E_Value<i>" and its label "L_Name<i>";
-// "L_ActualData", the scroll box "SB_Rows", the button "B_Hide" and, beside the
-// heading, "L_Requests" with the run's J1939 requests ("Requests: 3 received,
-// 2 answered, 1 refused").
+// Object names: "L_ActualData", "L_Requests" beside the heading with the run's J1939
+// requests ("Requests: 3 received, 2 answered, 1 refused"), "E_Filter", the table
+// "TV_Signals" and the button "B_Hide".
 
 #include "engine/trunmonitor.h"
 
 #include <QWidget>
 
-#include <vector>
-
 class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QScrollArea;
+class QTableView;
 class TBusFmsStandard;
+class TSignalFilterModel;
+class TSignalTableModel;
 
 class TFVehicleData : public QWidget, public TRunMonitor {
     Q_OBJECT
 public:
-    // The designed width and height. The window is wider where the names and values
-    // need it in its font, and no higher than the usable area of the screen.
-    static constexpr int FixedWidth = 386;
+    // The designed height; the window is as wide as its columns need.
     static constexpr int InitialHeight = 484;
 
     explicit TFVehicleData(QWidget* parent = nullptr);
 
-    // Field i shows Write() of signal i; with nullptr every field is emptied.
-    // Passes on Write's TBaseError ("unknown type"), leaving the fields as they were.
+    // With nullptr every row is emptied (the start of a run). The values themselves
+    // come from ShowSignals: the catalogue holds what the simulation meant to send,
+    // the monitor what left.
     void ShowValues(const TBusFmsStandard* catalogue) override;
+    void ShowSignals(const TSignalMonitor& monitor) override;
     void ShowRequests(const TRequestCounts& counts) override;
 
     void B_HideClick() { hide(); }
 
-    int RowCount() const { return static_cast<int>(fields_.size()); }
-    QLineEdit* ValueField(int row) const { return fields_.at(static_cast<std::size_t>(row)); }
+    // Rows of the catalogue, and of them the ones the filter shows.
+    int RowCount() const;
+    int ShownRows() const;
+    const TSignalTableModel& Model() const { return *model_; }
+    QTableView* View() const { return view_; }
+    // The text of a column of catalogue row `row`, as the table shows it.
+    QString Text(int row, int column) const;
 
 protected:
-    void resizeEvent(QResizeEvent* event) override;
     // Escape: Hide.
     void keyPressEvent(QKeyEvent* event) override;
 
 private:
-    void Layout();
-
-    std::vector<QLineEdit*> fields_;
-    QScrollArea* scroll_ = nullptr;
+    TSignalTableModel* model_ = nullptr;
+    TSignalFilterModel* proxy_ = nullptr;
+    QTableView* view_ = nullptr;
+    QLineEdit* filter_ = nullptr;
     QLabel* requests_ = nullptr;
     QPushButton* hide_ = nullptr;
-    int scrollTop_ = 0;
-    int scrollWidth_ = 0;
 };

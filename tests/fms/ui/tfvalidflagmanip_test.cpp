@@ -348,6 +348,52 @@ private slots:
         QVERIFY(!w.findChild<QPushButton*>("B_Apply")->isEnabled());
     }
 
+    void FilterShowsTheMatchingRowsAndKeepsEveryChoice()
+    {
+        Rig r;
+        r.Choose(FuelLevel, "FF = not available");
+        r.Click("B_Apply");
+        auto* filter = r.window.findChild<QLineEdit*>("E_Filter");
+        QVERIFY(filter);
+        QTest::keyClicks(filter, "engine speed");
+        for (int i = 0; i < 86; ++i)
+            QCOMPARE(r.window.RowShown(i), i == EngineSpeed);
+        // The one row left moves to the top of the list, where it can be used.
+        QComboBox* box = r.Box(EngineSpeed);
+        QVERIFY(box->isVisible());
+        QVERIFY(!r.Box(FuelLevel)->isVisible());
+        QCOMPARE(box->y(), 16);
+        r.Choose(EngineSpeed, "FE = Error");
+        r.Click("B_Apply");
+
+        // By PGN (EEC1), by SPN (seconds) and by group (the two door control groups).
+        filter->clear();
+        QTest::keyClicks(filter, "61444");
+        QVERIFY(r.window.RowShown(EngineSpeed));
+        filter->clear();
+        QTest::keyClicks(filter, "959");
+        QVERIFY(r.window.RowShown(63));
+        QVERIFY(!r.window.RowShown(EngineSpeed));
+        filter->clear();
+        QTest::keyClicks(filter, "door control");
+        int shown = 0;
+        for (int i = 0; i < 86; ++i) shown += r.window.RowShown(i) ? 1 : 0;
+        QCOMPARE(shown, 33);
+
+        // Every row back, each where it was built, with the choices made before.
+        filter->clear();
+        const int pitch = r.Box(1)->y() - r.Box(0)->y();
+        for (int i = 0; i < 86; ++i) {
+            QVERIFY(r.window.RowShown(i));
+            QCOMPARE(r.Box(i)->y(), pitch * i + 16);
+        }
+        QCOMPARE(r.Box(FuelLevel)->currentText(), QString("FF = not available"));
+        QCOMPARE(r.Box(EngineSpeed)->currentText(), QString("FE = Error"));
+        r.run.engine.Start();
+        r.run.RunFor(200);
+        QVERIFY(AllEec1Are(r.run, 0, 0xFF, 0xFE));
+    }
+
     void ShowcaseAppliesAFewRows()
     {
         TFValidFlagManip w;

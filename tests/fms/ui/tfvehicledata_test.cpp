@@ -1,17 +1,22 @@
-// The data monitor, refreshed by the main tick as in a run.
+// The data monitor, refreshed by the main tick as in a run: the table of what left on
+// the bus, its filter, the states spelled out, a replay decoded, rows changed in place.
 #include "fms/ui/tfvehicledata.h"
 
+#include "logs/tcanlogreader.h"
 #include "fms/ui/fmsshowcase.h"
 #include "fms/ui/tfvalidflagmanip.h"
+#include "fms/ui/tsignaltablemodel.h"
 #include "runharness.h"
 
 #include <QComboBox>
+#include <QGuiApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QGuiApplication>
 #include <QScreen>
-#include <QScrollArea>
+#include <QSignalSpy>
+#include <QTableView>
 #include <QtTest>
 
 #include <algorithm>
@@ -20,6 +25,9 @@ namespace {
 
 constexpr int EngineSpeed = 8;
 constexpr int Vin = 10;
+constexpr int Seconds = 63;
+
+using M = TSignalTableModel;
 
 }  // namespace
 
@@ -32,9 +40,13 @@ private:
     {
         return TAString(text.toLatin1().toHex().toUpper().toStdString());
     }
-    static QString Field(const TFVehicleData& w, int row)
+    // The names of the rows the table shows, top to bottom.
+    static QStringList ShownNames(const TFVehicleData& w)
     {
-        return w.findChild<QLineEdit*>(QString("E_Value%1").arg(row))->text();
+        QStringList names;
+        const QAbstractItemModel* m = w.View()->model();
+        for (int r = 0; r < m->rowCount(); ++r) names << m->index(r, M::colName).data().toString();
+        return names;
     }
 
 private slots:
@@ -43,91 +55,108 @@ private slots:
         TFVehicleData w;
         QCOMPARE(w.windowTitle(), QString("Tessmar - Data Monitor"));
         const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
-        QVERIFY(w.width() >= 386);
         QCOMPARE(w.height(), std::min(484, area.height()));
         QCOMPARE(w.pos(), area.topLeft());
         QCOMPARE(w.findChild<QLabel*>("L_ActualData")->text(), QString("Actual Data"));
-        QCOMPARE(w.findChild<QLabel*>("L_ActualData")->pos(), QPoint(8, 8));
-        QCOMPARE(w.findChildren<QLineEdit*>().size(), 86);
-        QCOMPARE(w.findChild<QLabel*>("L_Name0")->text(), QString("Parking Brake Switch"));
-        QCOMPARE(w.findChild<QLabel*>("L_Name85")->text(), QString("Tell Tale Status"));
-        // Names from x 16, the fields in a column at x 208 or further right (past the
-        // longest name), at least 121 wide, 24 pixels or more apart.
-        QLineEdit* first = w.findChild<QLineEdit*>("E_Value0");
-        const int pitch = w.findChild<QLineEdit*>("E_Value1")->y() - first->y();
-        QVERIFY(first->x() >= 208);
-        QVERIFY(first->width() >= 121);
-        QVERIFY(pitch >= 24);
-        for (int i = 0; i < 86; ++i) {
-            QLineEdit* e = w.findChild<QLineEdit*>(QString("E_Value%1").arg(i));
-            QLabel* name = w.findChild<QLabel*>(QString("L_Name%1").arg(i));
-            QVERIFY(e->isReadOnly());
-            QCOMPARE(e->geometry(), QRect(first->x(), pitch * i + 16, first->width(), first->height()));
-            QCOMPARE(name->x(), 16);
-            QVERIFY2(name->geometry().right() < e->x(), qPrintable(name->text()));
-        }
+        auto* view = w.findChild<QTableView*>("TV_Signals");
+        QVERIFY(view);
+        QCOMPARE(view->model()->rowCount(), 86);
+        const QStringList headers = {"Signal", "Value", "Unit", "State", "Raw bytes", "Group", "Age"};
+        for (int c = 0; c < headers.size(); ++c)
+            QCOMPARE(view->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+        QCOMPARE(w.Text(0, M::colName), QString("Parking Brake Switch"));
+        QCOMPARE(w.Text(85, M::colName), QString("Tell Tale Status"));
+        QCOMPARE(w.Text(EngineSpeed, M::colUnit), QString("rpm"));
+        QCOMPARE(w.Text(EngineSpeed, M::colGroup), QString("Electronic Engine Controller #1"));
+        QCOMPARE(w.Text(EngineSpeed, M::colState), QString("no frame yet"));
+        // Every column shows whole within the window as it opens.
+        int columns = 0;
+        for (int c = 0; c < M::ColumnCount; ++c) columns += view->columnWidth(c);
+        QVERIFY(columns <= view->width() || w.width() >= area.width());
 
-        auto* scroll = w.findChild<QScrollArea*>("SB_Rows");
-        const int top = scroll->y();
-        QVERIFY(top >= 28);
-        QCOMPARE(scroll->geometry(), QRect(8, top, w.width() - 25, w.height() - top - 42));
-        const int width = w.width();
-        w.show();   // a hidden window gets its resize event when shown
-        w.resize(500, 300);
-        QTRY_COMPARE(w.height(), 300);
-        QCOMPARE(w.width(), width);
-        QCOMPARE(scroll->height(), 300 - top - 42);
-        QCOMPARE(w.findChild<QPushButton*>("B_Hide")->y(), 300 - 32);
-        QVERIFY(scroll->widget()->width() <= scroll->viewport()->width());
-
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
         QTest::mouseClick(w.findChild<QPushButton*>("B_Hide"), Qt::LeftButton);
+        QVERIFY(!w.isVisible());
+        w.show();
+        QTest::keyClick(&w, Qt::Key_Escape);
         QVERIFY(!w.isVisible());
     }
 
-    void EmptyAtTheStartThenTheValuesOfTheRun()
+    void FilterKeepsTheRowsThatMatchAsTheUserTypes()
+    {
+        TFVehicleData w;
+        auto* filter = w.findChild<QLineEdit*>("E_Filter");
+        QVERIFY(filter);
+        QTest::keyClicks(filter, "engine speed");
+        QCOMPARE(ShownNames(w), QStringList{"Engine speed"});
+        filter->clear();
+        QCOMPARE(w.ShownRows(), 86);
+        // By the PGN of EEC1, in decimal and in hex, and by the SPN of the seconds.
+        QTest::keyClicks(filter, "61444");
+        QCOMPARE(ShownNames(w), QStringList{"Engine speed"});
+        filter->clear();
+        QTest::keyClicks(filter, "F004");
+        QCOMPARE(ShownNames(w), QStringList{"Engine speed"});
+        filter->clear();
+        QTest::keyClicks(filter, "959");
+        QCOMPARE(ShownNames(w), QStringList{"Seconds"});
+        // By group: Door Control 1 has 3 signals, Door Control 2 has 30.
+        filter->clear();
+        QTest::keyClicks(filter, "door control");
+        QCOMPARE(w.ShownRows(), 33);
+        filter->clear();
+        QTest::keyClicks(filter, "no such signal");
+        QCOMPARE(w.ShownRows(), 0);
+    }
+
+    void EmptyAtTheStartThenTheValuesThatLeft()
     {
         TRunHarness run;
         TFVehicleData w;
         run.cockpit.SetField(EngineSpeed, "1500.000");
         run.cockpit.SetField(Vin, "*");   // the model supplies no VIN
         run.engine.SetMonitor(&w);
-        w.ShowValues(&run.engine.Catalogue());   // what a previous run left
-        QCOMPARE(Field(w, 0), QString("*"));
-
         run.engine.Start();
-        for (int i = 0; i < 86; ++i)
-            QCOMPARE(Field(w, i), QString());
-
         run.RunFor(400);
-        QCOMPARE(Field(w, EngineSpeed), QString("1500.000"));
-        QCOMPARE(Field(w, Vin), QString("*"));
+        QCOMPARE(w.Text(EngineSpeed, M::colValue), QString("1500.000"));
+        QCOMPARE(w.Text(EngineSpeed, M::colState), QString("valid"));
+        QCOMPARE(w.Text(EngineSpeed, M::colRaw), QString("E0 2E"));   // 12000 at 0.125 rpm a bit
+        QVERIFY(!w.Text(EngineSpeed, M::colAge).isEmpty());
+        // A VIN without content leaves as 0xFF bytes: not available on the bus.
+        QCOMPARE(w.Text(Vin, M::colValue), QString("n"));
+        QCOMPARE(w.Text(Vin, M::colState), QString("not available"));
+
+        // The next run starts empty.
+        run.engine.Stop();
+        run.engine.Start();
+        for (int i = 0; i < 86; ++i) {
+            QCOMPARE(w.Text(i, M::colValue), QString());
+            QCOMPARE(w.Text(i, M::colState), QString("no frame yet"));
+            QCOMPARE(w.Text(i, M::colAge), QString());
+        }
     }
 
-    void VehicleIdentificationShowsWholeOrFromItsStart()
+    void VehicleIdentificationShowsWholeInItsHint()
     {
         TRunHarness run;
         TFVehicleData w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&w));
         run.engine.SetMonitor(&w);
         run.cockpit.SetField(Vin, HexOf("Vehicle_ID_0001_abcdefg"));
         run.engine.Start();
-        run.RunFor(400);
-        QLineEdit* vin = w.findChild<QLineEdit*>(QString("E_Value%1").arg(Vin));
-        QCOMPARE(vin->text(), QString("Vehicle_ID_0001_abcdefg"));
-        // The start-up VIN fits its field (frame and text margins of 2 + 2 pixels a side).
-        QVERIFY(vin->fontMetrics().horizontalAdvance(vin->text()) <= vin->width() - 8);
+        // A transfer of 4 packets, 100 ms apart.
+        run.RunFor(800);
+        QCOMPARE(w.Text(Vin, M::colValue), QString("Vehicle_ID_0001_abcdefg"));
 
-        // A longer one is shown from its first character, and whole as the hint.
         const QString longer = "WDB9634031L123456_and_a_long_fleet_number_0001";
         run.cockpit.SetField(Vin, HexOf(longer));
-        run.RunFor(400);
-        QCOMPARE(vin->text(), longer);
-        QCOMPARE(vin->cursorPosition(), 0);
-        QCOMPARE(vin->toolTip(), longer);
+        run.RunFor(11000);   // the group leaves every 10 s
+        QCOMPARE(w.Text(Vin, M::colValue), longer);
+        const QModelIndex cell = w.Model().index(Vin, M::colValue);
+        QCOMPARE(w.Model().data(cell, Qt::ToolTipRole).toString(), longer);
     }
 
-    void ForcedErrorShowsE()
+    void ForcedErrorIsSpelledOutAndKeepsItsLetter()
     {
         TRunHarness run;
         TFVehicleData w;
@@ -141,7 +170,59 @@ private slots:
 
         run.engine.Start();
         run.RunFor(400);
-        QCOMPARE(Field(w, EngineSpeed), QString("e"));
+        QCOMPARE(w.Text(EngineSpeed, M::colValue), QString("e"));
+        QCOMPARE(w.Text(EngineSpeed, M::colState), QString("error"));
+        QCOMPARE(w.Text(EngineSpeed, M::colRaw), QString("FF FE"));
+        QCOMPARE(w.Model().data(w.Model().index(EngineSpeed, M::colState), Qt::ToolTipRole).toString(),
+                 QString("error (e)"));
+    }
+
+    void AReplayShowsTheLogsValuesDecoded()
+    {
+        TRunHarness run;
+        TFVehicleData w;
+        run.engine.SetMonitor(&w);
+        run.engine.Controls.Simulation = false;
+        run.engine.Controls.InternalLog = true;
+        // Engine speed 0x2EE0 * 0.125 = 1500 rpm; seconds 0xF4 * 0.25 = 61 s, beyond 60.
+        run.engine.InternalLines = TCanLogReader::Parse("000.0010 0CF00400FFFFFFE02EFFFFFF\n"
+                                                        "000.0020 18FEE600F4FFFFFFFFFFFFFF\n"
+                                                        "000.3000 0CF00400FFFFFFE02EFFFFFF\n");
+        run.engine.Start();
+        run.RunFor(250);
+        QCOMPARE(w.Text(EngineSpeed, M::colValue), QString("1500.000"));
+        QCOMPARE(w.Text(EngineSpeed, M::colState), QString("valid"));
+        QCOMPARE(w.Text(Seconds, M::colValue), QString("o"));
+        QCOMPARE(w.Text(Seconds, M::colState), QString("out of range"));
+        QCOMPARE(w.Text(Seconds, M::colRaw), QString("F4"));
+        QCOMPARE(w.Text(0, M::colState), QString("no frame yet"));
+    }
+
+    void RowsChangeInPlace()
+    {
+        TRunHarness run;
+        TFVehicleData w;
+        run.cockpit.SetField(EngineSpeed, "1500.000");
+        run.engine.SetMonitor(&w);
+        run.engine.Start();
+        run.RunFor(400);
+        QSignalSpy resets(&w.Model(), &QAbstractItemModel::modelReset);
+        QSignalSpy changes(&w.Model(), &QAbstractItemModel::dataChanged);
+        run.cockpit.SetField(EngineSpeed, "1600.000");
+        run.RunFor(200);
+        QCOMPARE(w.Text(EngineSpeed, M::colValue), QString("1600.000"));
+        QCOMPARE(resets.count(), 0);
+        // The value columns of the engine speed's row changed; rows whose values stayed
+        // (the parking brake's) were not touched, only the age column of every row.
+        bool engineSpeed = false;
+        for (const QList<QVariant>& c : changes) {
+            const auto from = c[0].value<QModelIndex>();
+            const auto to = c[1].value<QModelIndex>();
+            if (from.column() == M::colAge && to.column() == M::colAge) continue;
+            QVERIFY(from.row() > 0);
+            engineSpeed = engineSpeed || (from.row() <= EngineSpeed && to.row() >= EngineSpeed);
+        }
+        QVERIFY(engineSpeed);
     }
 
     void NoRefreshWhileTheDisplayIsOff()
@@ -152,7 +233,7 @@ private slots:
         run.engine.Controls.Display = false;
         run.engine.Start();
         run.RunFor(400);
-        QCOMPARE(Field(w, EngineSpeed), QString());
+        QCOMPARE(w.Text(EngineSpeed, M::colValue), QString());
     }
 
     void RequestCountsBesideTheHeading()
@@ -161,8 +242,6 @@ private slots:
         TFVehicleData w;
         auto* requests = w.findChild<QLabel*>("L_Requests");
         QCOMPARE(requests->text(), QString("Requests: 0 received, 0 answered, 0 refused"));
-        QVERIFY(requests->geometry().right() < w.width());
-        QVERIFY(requests->geometry().bottom() < w.findChild<QWidget*>("SB_Rows")->y());   // above the rows
         TRequestCounts counts;
         counts.Received = 12;
         counts.Answered = 10;
@@ -181,8 +260,8 @@ private slots:
         TFVehicleData w;
         FmsShowcase::VehicleData(w);
         for (int i = 0; i < 86; ++i)
-            QVERIFY2(!Field(w, i).isEmpty(), qPrintable(QString::number(i)));
-        QVERIFY(Field(w, EngineSpeed).toDouble() > 0.0);
+            QVERIFY2(!w.Text(i, M::colValue).isEmpty(), qPrintable(QString::number(i)));
+        QVERIFY(w.Text(EngineSpeed, M::colValue).toDouble() > 0.0);
     }
 };
 

@@ -1,0 +1,458 @@
+#include "fms/ui/tfframetrace.h"
+
+#include "engine/tframetrace.h"
+#include "engine/ttransportassembler.h"
+#include "fms/tbusfmsstandard.h"
+#include "support/ui/tqtext.h"
+#include "support/ui/tscreenfit.h"
+
+#include <QAbstractTableModel>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <array>
+#include <deque>
+#include <map>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using TMessage = TTransportAssembler::TMessage;
+
+// One line of the list: a frame, or the message a transfer carried (beneath the frame
+// that completed it, with that frame's time, direction and sequence number).
+struct TRow {
+    TTraceFrame Frame;
+    std::shared_ptr<const TMessage> Transfer;   // nullptr: a frame
+    uint64_t Count = 1;                         // Fixed mode: frames of this identifier
+    int64_t Period = -1;                        // Fixed mode: µs between its last two; -1 none
+};
+
+using qv::Q;
+
+QString Hex(uint32_t v, int digits)
+{
+    return QString("%1").arg(v, digits, 16, QChar('0')).toUpper();
+}
+
+uint32_t PgnOf(const TRow& r)
+{
+    return r.Transfer ? r.Transfer->Pgn : r.Frame.Pgn();
+}
+
+QString GroupOf(const TRow& r)
+{
+    if (!r.Transfer) return Q(r.Frame.GroupName());
+    const TAString name = r.Transfer->Pgn <= 0xFFFF ? TBusFmsStandard::GetPgnName(r.Transfer->Pgn << 8, 0) : "";
+    return "reassembled: " + (name == TAString("Not Fms") || name.IsEmpty() ? QString("PGN %1").arg(r.Transfer->Pgn)
+                                                                             : Q(name));
+}
+
+QString IdOf(const TRow& r)
+{
+    if (r.Transfer) return QString();
+    return r.Frame.Extended ? Hex(r.Frame.Id, 8) : Hex(r.Frame.Id, 3);
+}
+
+QString DataOf(const TRow& r)
+{
+    if (!r.Transfer) return Q(r.Frame.DataText());
+    QString text;
+    text.reserve(static_cast<qsizetype>(r.Transfer->Data.size()) * 3);
+    for (std::size_t k = 0; k < r.Transfer->Data.size(); ++k) {
+        if (k > 0) text += ' ';
+        text += Hex(r.Transfer->Data[k], 2);
+    }
+    return text;
+}
+
+QString Cell(const TRow& r, int column)
+{
+    switch (column) {
+    case TFFrameTrace::colTime: return QString::number(static_cast<double>(r.Frame.Time) / 1e6, 'f', 4);
+    case TFFrameTrace::colDirection: return r.Frame.Direction == TTraceFrame::Rx ? "Rx" : "Tx";
+    case TFFrameTrace::colId: return IdOf(r);
+    case TFFrameTrace::colPgn: return r.Frame.Extended ? QString::number(PgnOf(r)) : QString();
+    case TFFrameTrace::colSource:
+        return r.Transfer ? Hex(r.Transfer->Source, 2) : (r.Frame.Extended ? Hex(r.Frame.SourceAddress(), 2) : QString());
+    case TFFrameTrace::colLength:
+        return QString::number(r.Transfer ? static_cast<qulonglong>(r.Transfer->Data.size()) : r.Frame.Length);
+    case TFFrameTrace::colData: return DataOf(r);
+    case TFFrameTrace::colGroup: return GroupOf(r);
+    case TFFrameTrace::colCount: return QString::number(r.Count);
+    case TFFrameTrace::colPeriod:
+        return r.Period < 0 ? QString() : QString::number(static_cast<double>(r.Period) / 1e3, 'f', 1);
+    default: return QString();
+    }
+}
+
+const char* const Headers[TFFrameTrace::ColumnCount] = {"Time (s)", "Dir", "Identifier", "PGN", "SA",
+                                                          "Len", "Data", "Group", "Count", "Period (ms)"};
+
+struct TFilter {
+    QString Text;    // upper case, trimmed
+    int Direction = 0;   // 0 both, 1 Tx, 2 Rx
+
+    bool Accepts(const TRow& r) const
+    {
+        if (Direction == 1 && r.Frame.Direction != TTraceFrame::Tx) return false;
+        if (Direction == 2 && r.Frame.Direction != TTraceFrame::Rx) return false;
+        if (Text.isEmpty()) return true;
+        const uint32_t pgn = PgnOf(r);
+        return IdOf(r).contains(Text) || (r.Frame.Extended && QString::number(pgn).contains(Text)) ||
+               (r.Frame.Extended && Hex(pgn, 4).contains(Text)) || GroupOf(r).toUpper().contains(Text);
+    }
+};
+
+}  // namespace
+
+// Every frame in order, the filtered ones shown; at most the trace's capacity of frames.
+class TFFrameTrace::TListModel final : public QAbstractTableModel {
+public:
+    explicit TListModel(std::size_t capacity, QObject* parent) : QAbstractTableModel(parent), capacity_(capacity) {}
+
+    int rowCount(const QModelIndex& parent) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+    }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : colGroup + 1; }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+        const TRow& r = shown_[static_cast<std::size_t>(index.row())];
+        if (role == Qt::ToolTipRole) return index.column() == colData ? DataOf(r) : QVariant();
+        return Cell(r, index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+            return {};
+        return QString(Headers[section]);
+    }
+
+    void Add(const std::vector<TRow>& rows)
+    {
+        std::vector<TRow> accepted;
+        for (const TRow& r : rows) {
+            all_.push_back(r);
+            if (!r.Transfer) ++frames_;
+            if (filter_.Accepts(r)) accepted.push_back(r);
+        }
+        if (!accepted.empty()) {
+            const int first = static_cast<int>(shown_.size());
+            beginInsertRows(QModelIndex(), first, first + static_cast<int>(accepted.size()) - 1);
+            shown_.insert(shown_.end(), accepted.begin(), accepted.end());
+            endInsertRows();
+        }
+        // The oldest frames (and the transfers they completed) leave beyond the capacity.
+        while (frames_ > capacity_) {
+            if (!all_.front().Transfer) --frames_;
+            all_.pop_front();
+        }
+        while (!all_.empty() && all_.front().Transfer) all_.pop_front();
+        const uint64_t oldest = all_.empty() ? UINT64_MAX : all_.front().Frame.Seq;
+        std::size_t gone = 0;
+        while (gone < shown_.size() && shown_[gone].Frame.Seq < oldest) ++gone;
+        if (gone > 0) {
+            beginRemoveRows(QModelIndex(), 0, static_cast<int>(gone) - 1);
+            shown_.erase(shown_.begin(), shown_.begin() + static_cast<std::ptrdiff_t>(gone));
+            endRemoveRows();
+        }
+    }
+    void SetFilter(const TFilter& filter)
+    {
+        beginResetModel();
+        filter_ = filter;
+        shown_.clear();
+        for (const TRow& r : all_)
+            if (filter_.Accepts(r)) shown_.push_back(r);
+        endResetModel();
+    }
+    void Clear()
+    {
+        beginResetModel();
+        all_.clear();
+        shown_.clear();
+        frames_ = 0;
+        endResetModel();
+    }
+
+private:
+    std::size_t capacity_;
+    std::size_t frames_ = 0;
+    std::deque<TRow> all_;
+    std::deque<TRow> shown_;
+    TFilter filter_;
+};
+
+// One row per identifier and direction (and per transfer's PGN, source and direction),
+// in the order they first came, updated in place.
+class TFFrameTrace::TFixedModel final : public QAbstractTableModel {
+public:
+    explicit TFixedModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+    int rowCount(const QModelIndex& parent) const override
+    {
+        return parent.isValid() ? 0 : static_cast<int>(shown_.size());
+    }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : ColumnCount; }
+    QVariant data(const QModelIndex& index, int role) const override
+    {
+        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
+        const TRow& r = all_[static_cast<std::size_t>(shown_[static_cast<std::size_t>(index.row())])];
+        if (role == Qt::ToolTipRole) return index.column() == colData ? DataOf(r) : QVariant();
+        return Cell(r, index.column());
+    }
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
+    {
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+            return {};
+        return QString(Headers[section]);
+    }
+
+    void Add(const std::vector<TRow>& rows)
+    {
+        int low = INT32_MAX;
+        int high = -1;
+        std::vector<int> added;
+        for (const TRow& r : rows) {
+            const uint64_t key = KeyOf(r);
+            auto it = index_.find(key);
+            if (it == index_.end()) {
+                const int at = static_cast<int>(all_.size());
+                all_.push_back(r);
+                index_.emplace(key, at);
+                allToShown_.push_back(-1);
+                if (filter_.Accepts(r)) added.push_back(at);
+                continue;
+            }
+            TRow& row = all_[static_cast<std::size_t>(it->second)];
+            // A new run starts its times at 0 again: no period across runs.
+            row.Period = r.Frame.Time >= row.Frame.Time ? r.Frame.Time - row.Frame.Time : -1;
+            row.Count += 1;
+            row.Frame = r.Frame;
+            row.Transfer = r.Transfer;
+            const int shown = allToShown_[static_cast<std::size_t>(it->second)];
+            if (shown >= 0) {
+                low = std::min(low, shown);
+                high = std::max(high, shown);
+            }
+        }
+        if (high >= 0) emit dataChanged(index(low, 0), index(high, ColumnCount - 1));
+        if (!added.empty()) {
+            const int first = static_cast<int>(shown_.size());
+            beginInsertRows(QModelIndex(), first, first + static_cast<int>(added.size()) - 1);
+            for (int at : added) {
+                allToShown_[static_cast<std::size_t>(at)] = static_cast<int>(shown_.size());
+                shown_.push_back(at);
+            }
+            endInsertRows();
+        }
+    }
+    void SetFilter(const TFilter& filter)
+    {
+        beginResetModel();
+        filter_ = filter;
+        shown_.clear();
+        for (std::size_t i = 0; i < all_.size(); ++i) {
+            allToShown_[i] = -1;
+            if (filter_.Accepts(all_[i])) {
+                allToShown_[i] = static_cast<int>(shown_.size());
+                shown_.push_back(static_cast<int>(i));
+            }
+        }
+        endResetModel();
+    }
+    void Clear()
+    {
+        beginResetModel();
+        all_.clear();
+        shown_.clear();
+        allToShown_.clear();
+        index_.clear();
+        endResetModel();
+    }
+
+private:
+    static uint64_t KeyOf(const TRow& r)
+    {
+        const uint64_t dir = r.Frame.Direction == TTraceFrame::Rx ? 1 : 0;
+        if (r.Transfer)
+            return uint64_t{1} << 50 | dir << 48 | static_cast<uint64_t>(r.Transfer->Pgn) << 16 |
+                   static_cast<uint64_t>(r.Transfer->Source) << 8 | r.Transfer->Destination;
+        return dir << 48 | static_cast<uint64_t>(r.Frame.Extended ? 1 : 0) << 40 | r.Frame.Id;
+    }
+
+    std::vector<TRow> all_;
+    std::vector<int> shown_;
+    std::vector<int> allToShown_;
+    std::map<uint64_t, int> index_;
+    TFilter filter_;
+};
+
+TFFrameTrace::TFFrameTrace(const TFrameTrace& trace, QWidget* parent) : QWidget(parent, Qt::Window), trace_(trace)
+{
+    setObjectName("TFFrameTrace");
+    setWindowTitle("Tessmar - Frame Trace");
+
+    filter_ = new QLineEdit(this);
+    filter_->setObjectName("E_Filter");
+    filter_->setPlaceholderText("Filter: identifier, PGN or group");
+    filter_->setClearButtonEnabled(true);
+    direction_ = new QComboBox(this);
+    direction_->setObjectName("C_Direction");
+    direction_->addItems({"Tx and Rx", "Tx", "Rx"});
+    pause_ = new QCheckBox("&Pause", this);
+    pause_->setObjectName("CB_Pause");
+    fixedMode_ = new QCheckBox("&Fixed", this);
+    fixedMode_->setObjectName("CB_Fixed");
+    fixedMode_->setToolTip("One row per identifier, updated in place, with its count and period");
+    auto* clear = new QPushButton("C&lear", this);
+    clear->setObjectName("B_Clear");
+
+    view_ = new QTableView(this);
+    view_->setObjectName("TV_Frames");
+    view_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    view_->setWordWrap(false);
+    view_->verticalHeader()->hide();
+    // Fixed row heights: a list of 100,000 rows is never measured row by row.
+    view_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
+    view_->horizontalHeader()->setStretchLastSection(true);
+    view_->setFont(QFont("Monospace"));
+
+    list_ = new TListModel(trace.Capacity(), this);
+    fixed_ = new TFixedModel(this);
+    view_->setModel(list_);
+
+    status_ = new QLabel(this);
+    status_->setObjectName("L_Status");
+    auto* hide = new QPushButton("Hide", this);
+    hide->setObjectName("B_Hide");
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(filter_, 1);
+    top->addWidget(direction_);
+    top->addWidget(pause_);
+    top->addWidget(fixedMode_);
+    top->addWidget(clear);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(status_, 1);
+    bottom->addWidget(hide);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(top);
+    layout->addWidget(view_, 1);
+    layout->addLayout(bottom);
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(PollIntervalMs);
+    connect(timer_, &QTimer::timeout, this, [this] { Poll(); });
+    connect(filter_, &QLineEdit::textChanged, this, [this] { FilterChanged(); });
+    connect(direction_, &QComboBox::currentIndexChanged, this, [this] { FilterChanged(); });
+    connect(fixedMode_, &QCheckBox::toggled, this, [this] { ModeChanged(); });
+    connect(pause_, &QCheckBox::toggled, this, [this] { ShowStatus(); });
+    connect(clear, &QPushButton::clicked, this, [this] { Clear(); });
+    connect(hide, &QPushButton::clicked, this, [this] { this->hide(); });
+
+    // Only what comes from now on: the window shows the bus from the moment it exists.
+    last_ = trace_.Last();
+    resize(900, 500);
+    TScreenFit::Centre(*this);
+    TScreenFit::Keep(*this);
+    ShowStatus();
+}
+
+TFFrameTrace::~TFFrameTrace() = default;
+
+void TFFrameTrace::Poll()
+{
+    if (pause_->isChecked()) return;
+    TFrameTrace::TBatch batch = trace_.Since(last_);
+    last_ = batch.Until;
+    missed_ += batch.Missed;
+    if (batch.Frames.empty()) {
+        if (batch.Missed > 0) ShowStatus();
+        return;
+    }
+    std::vector<TRow> rows;
+    rows.reserve(batch.Frames.size() + 8);
+    for (const TTraceFrame& f : batch.Frames) {
+        rows.push_back(TRow{f, nullptr});
+        TTransportAssembler& a = assemblers_[f.Direction == TTraceFrame::Rx ? 1 : 0];
+        if (auto message = a.Frame(f.Id, f.Extended, f.Length, f.Data))
+            rows.push_back(TRow{f, std::make_shared<const TMessage>(std::move(*message))});
+    }
+    taken_ += batch.Frames.size();
+    QScrollBar* bar = view_->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    list_->Add(rows);
+    fixed_->Add(rows);
+    if (atEnd && view_->model() == list_) view_->scrollToBottom();
+    ShowStatus();
+}
+
+void TFFrameTrace::Clear()
+{
+    list_->Clear();
+    fixed_->Clear();
+    for (TTransportAssembler& a : assemblers_) a.Clear();
+    taken_ = 0;
+    missed_ = 0;
+    ShowStatus();
+}
+
+void TFFrameTrace::FilterChanged()
+{
+    TFilter f;
+    f.Text = filter_->text().trimmed().toUpper();
+    f.Direction = direction_->currentIndex();
+    list_->SetFilter(f);
+    fixed_->SetFilter(f);
+}
+
+void TFFrameTrace::ModeChanged()
+{
+    view_->setModel(fixedMode_->isChecked() ? static_cast<QAbstractItemModel*>(fixed_)
+                                            : static_cast<QAbstractItemModel*>(list_));
+}
+
+void TFFrameTrace::ShowStatus()
+{
+    QString text = QString("%1 frames").arg(taken_);
+    if (missed_ > 0) text += QString(", %1 missed (the trace held no more)").arg(missed_);
+    if (pause_->isChecked()) text += ", paused";
+    status_->setText(text);
+}
+
+void TFFrameTrace::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    timer_->start();
+}
+
+void TFFrameTrace::hideEvent(QHideEvent* event)
+{
+    timer_->stop();
+    QWidget::hideEvent(event);
+}
+
+void TFFrameTrace::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        hide();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}

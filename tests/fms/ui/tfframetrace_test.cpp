@@ -1,0 +1,183 @@
+// The frame trace window over the run engine's trace: the list in order with the
+// transfers reassembled beneath their last frame, fixed mode, the filter, pause, and a
+// list that falls behind the trace.
+#include "fms/ui/tfframetrace.h"
+
+#include "logs/tcanlogreader.h"
+#include "engine/tframetrace.h"
+#include "runharness.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTableView>
+#include <QtTest>
+
+namespace {
+
+using W = TFFrameTrace;
+
+// EEC1 twice 290 ms apart, CCVS, and a VIN of 11 bytes in a broadcast transfer.
+const char* const Log = "000.0010 0CF00400FFFFFFE02EFFFFFF\n"
+                        "000.0010 18FEF100F3003211FFFFFFFF\n"
+                        "000.0020 18ECFF00200B0002FFECFE00\n"
+                        "000.0120 18EBFF000157444231323334\n"
+                        "000.0220 18EBFF00023536372AFFFFFF\n"
+                        "000.3000 0CF00400FFFFFF002FFFFFFF\n";
+
+QString Cell(const TFFrameTrace& w, int row, int column)
+{
+    const QAbstractItemModel* m = w.View()->model();
+    return m->index(row, column).data().toString();
+}
+
+QStringList Column(const TFFrameTrace& w, int column)
+{
+    QStringList r;
+    for (int row = 0; row < w.View()->model()->rowCount(); ++row) r << Cell(w, row, column);
+    return r;
+}
+
+void Replay(TRunHarness& run)
+{
+    run.engine.Controls.Simulation = false;
+    run.engine.Controls.InternalLog = true;
+    run.engine.InternalLines = TCanLogReader::Parse(Log);
+    run.engine.Start();
+    run.RunFor(500);
+}
+
+}  // namespace
+
+class TFFrameTraceTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void FramesInOrderWithTheTransferBeneath()
+    {
+        TRunHarness run;
+        TFFrameTrace w(run.engine.Trace());
+        QCOMPARE(w.windowTitle(), QString("Tessmar - Frame Trace"));
+        Replay(run);
+        w.Poll();
+        QCOMPARE(Column(w, W::colId), (QStringList{"0CF00400", "18FEF100", "18ECFF00", "18EBFF00", "18EBFF00", "",
+                                                   "0CF00400"}));
+        QCOMPARE(Column(w, W::colDirection), (QStringList{"Tx", "Tx", "Tx", "Tx", "Tx", "Tx", "Tx"}));
+        QCOMPARE(Column(w, W::colPgn), (QStringList{"61444", "65265", "60416", "60160", "60160", "65260", "61444"}));
+        QCOMPARE(Cell(w, 0, W::colTime), QString("0.0010"));
+        QCOMPARE(Cell(w, 0, W::colSource), QString("00"));
+        QCOMPARE(Cell(w, 0, W::colLength), QString("8"));
+        QCOMPARE(Cell(w, 0, W::colData), QString("FF FF FF E0 2E FF FF FF"));
+        QCOMPARE(Cell(w, 0, W::colGroup), QString("Electronic Engine Controller #1"));
+        QCOMPARE(Cell(w, 2, W::colGroup), QString("TP.CM"));
+        // The transfer, beneath the frame that completed it: the announced 11 bytes.
+        QCOMPARE(Cell(w, 5, W::colTime), Cell(w, 4, W::colTime));
+        QCOMPARE(Cell(w, 5, W::colLength), QString("11"));
+        QCOMPARE(Cell(w, 5, W::colData), QString("57 44 42 31 32 33 34 35 36 37 2A"));
+        QCOMPARE(Cell(w, 5, W::colGroup), QString("reassembled: Vehicle Identification"));
+        QCOMPARE(w.findChild<QLabel*>("L_Status")->text(), QString("6 frames"));
+
+        // Only what comes later is added.
+        w.Poll();
+        QCOMPARE(w.View()->model()->rowCount(), 7);
+    }
+
+    void FixedModeShowsOneRowPerIdentifierWithCountAndPeriod()
+    {
+        TRunHarness run;
+        TFFrameTrace w(run.engine.Trace());
+        Replay(run);
+        w.Poll();
+        QTest::mouseClick(w.findChild<QCheckBox*>("CB_Fixed"), Qt::LeftButton);
+        QCOMPARE(Column(w, W::colId), (QStringList{"0CF00400", "18FEF100", "18ECFF00", "18EBFF00", ""}));
+        QCOMPARE(Column(w, W::colCount), (QStringList{"2", "1", "1", "2", "1"}));
+        // EEC1 at 1 ms and 300 ms; the log's TP.DT frames at 12 and 22 ms.
+        QCOMPARE(Column(w, W::colPeriod), (QStringList{"299.0", "", "", "10.0", ""}));
+        QCOMPARE(Cell(w, 0, W::colData), QString("FF FF FF 00 2F FF FF FF"));   // the last one
+        QCOMPARE(Cell(w, 4, W::colGroup), QString("reassembled: Vehicle Identification"));
+
+        // The same identifier again updates its row in place.
+        QSignalSpy inserted(w.View()->model(), &QAbstractItemModel::rowsInserted);
+        QSignalSpy changed(w.View()->model(), &QAbstractItemModel::dataChanged);
+        run.engine.Start();
+        run.RunFor(500);
+        w.Poll();
+        QCOMPARE(inserted.count(), 0);
+        QVERIFY(changed.count() > 0);
+        QCOMPARE(Column(w, W::colCount), (QStringList{"4", "2", "2", "4", "2"}));
+
+        QTest::mouseClick(w.findChild<QCheckBox*>("CB_Fixed"), Qt::LeftButton);
+        QCOMPARE(w.View()->model()->rowCount(), 14);
+    }
+
+    void FilterByIdentifierPgnAndDirection()
+    {
+        TRunHarness run;
+        TFFrameTrace w(run.engine.Trace());
+        Replay(run);
+        w.Poll();
+        auto* filter = w.findChild<QLineEdit*>("E_Filter");
+        QTest::keyClicks(filter, "f004");
+        QCOMPARE(Column(w, W::colId), (QStringList{"0CF00400", "0CF00400"}));
+        filter->clear();
+        QTest::keyClicks(filter, "65260");   // the VIN's PGN: its transfer
+        QCOMPARE(Column(w, W::colGroup), QStringList{"reassembled: Vehicle Identification"});
+        filter->clear();
+        QTest::keyClicks(filter, "18EB");
+        QCOMPARE(Column(w, W::colId), (QStringList{"18EBFF00", "18EBFF00"}));
+        filter->clear();
+        auto* direction = w.findChild<QComboBox*>("C_Direction");
+        direction->setCurrentIndex(direction->findText("Rx"));
+        QCOMPARE(w.View()->model()->rowCount(), 0);
+        direction->setCurrentIndex(direction->findText("Tx"));
+        QCOMPARE(w.View()->model()->rowCount(), 7);
+        // The filter holds for the frames that come later too.
+        QTest::keyClicks(filter, "FEF1");
+        run.engine.Start();
+        run.RunFor(500);
+        w.Poll();
+        QCOMPARE(Column(w, W::colId), (QStringList{"18FEF100", "18FEF100"}));
+    }
+
+    void PauseStopsTheListAndResumeGoesOnWhereItStopped()
+    {
+        TRunHarness run;
+        TFFrameTrace w(run.engine.Trace());
+        Replay(run);
+        w.Poll();
+        QTest::mouseClick(w.findChild<QCheckBox*>("CB_Pause"), Qt::LeftButton);
+        run.engine.Start();
+        run.RunFor(500);
+        w.Poll();
+        QCOMPARE(w.View()->model()->rowCount(), 7);
+        QCOMPARE(w.findChild<QLabel*>("L_Status")->text(), QString("6 frames, paused"));
+        QTest::mouseClick(w.findChild<QCheckBox*>("CB_Pause"), Qt::LeftButton);
+        w.Poll();
+        QCOMPARE(w.View()->model()->rowCount(), 14);
+        QCOMPARE(w.Missed(), 0u);
+    }
+
+    void AListBehindTheTraceCountsWhatItMissedAndKeepsTheNewest()
+    {
+        TFrameTrace trace(4);
+        TFFrameTrace w(trace);
+        for (uint32_t k = 1; k <= 10; ++k)
+            trace.Append(TTraceFrame::Tx, 1000 * k, 0x18FEF100 + k, true, 8, {});
+        w.Poll();
+        QCOMPARE(w.Missed(), 6u);
+        QCOMPARE(Column(w, W::colId), (QStringList{"18FEF107", "18FEF108", "18FEF109", "18FEF10A"}));
+        QCOMPARE(w.findChild<QLabel*>("L_Status")->text(), QString("4 frames, 6 missed (the trace held no more)"));
+        // The list itself holds as many frames as the trace: the oldest leave.
+        for (uint32_t k = 11; k <= 13; ++k)
+            trace.Append(TTraceFrame::Rx, 1000 * k, 0x100 + k, false, 1, {static_cast<uint8_t>(k)});
+        w.Poll();
+        QCOMPARE(Column(w, W::colId), (QStringList{"18FEF10A", "10B", "10C", "10D"}));
+        QCOMPARE(Cell(w, 1, W::colDirection), QString("Rx"));
+        QCOMPARE(Cell(w, 1, W::colPgn), QString());
+        QCOMPARE(Cell(w, 1, W::colData), QString("0B"));
+    }
+};
+
+QTEST_MAIN(TFFrameTraceTest)
+#include "tfframetrace_test.moc"
