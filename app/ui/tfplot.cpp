@@ -6,9 +6,13 @@
 #include "fms/tfmsmeasval.h"
 #include "support/ui/tqtext.h"
 
+#include <QAbstractItemView>
+#include <QAbstractProxyModel>
+#include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPixmap>
@@ -117,6 +121,7 @@ TFPlot::TFPlot(TUserQuery& query, QWidget* parent) : QWidget(parent, Qt::Window)
 
 void TFPlot::SetCatalogue(const TPlotFeed& feed)
 {
+    offeredBy_ = &feed;
     offered_.clear();
     C_AddSignal->clear();
     const TBusFmsStandard& catalogue = feed.Catalogue();
@@ -126,6 +131,48 @@ void TFPlot::SetCatalogue(const TPlotFeed& feed)
         offered_.push_back({i, s.Name, s.Unit});
         C_AddSignal->addItem(Q(s.Name) + (s.Unit.IsEmpty() ? QString() : QString(" [%1]").arg(Q(s.Unit))), i);
     }
+}
+
+void TFPlot::PickFrom(QAbstractItemView& view)
+{
+    auto* action = new QAction("Plot", &view);
+    action->setObjectName("A_Plot");
+    action->setToolTip("Plot the selected signals over time");
+    action->setShortcut(QKeySequence("Ctrl+P"));
+    action->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    view.addAction(action);
+    view.setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(action, &QAction::triggered, this, [this, &view] {
+        std::vector<int> picked;
+        if (view.selectionModel())
+            for (QModelIndex index : view.selectionModel()->selectedRows()) {
+                while (auto* proxy = qobject_cast<const QAbstractProxyModel*>(index.model()))
+                    index = proxy->mapToSource(index);
+                picked.push_back(index.row());
+            }
+        std::sort(picked.begin(), picked.end());
+        PlotPicked(picked);
+        show();
+        raise();
+    });
+}
+
+int TFPlot::PlotPicked(const std::vector<int>& indices)
+{
+    int added = 0;
+    QStringList passed;
+    for (int index : indices) {
+        const auto it = std::find_if(offered_.begin(), offered_.end(), [index](const TOffered& o) { return o.Index == index; });
+        if (it != offered_.end()) {
+            added += Plot(it->Index, it->Name, it->Unit) ? 1 : 0;
+        } else if (offeredBy_ && index >= 0 && index < offeredBy_->Catalogue().SignalCount()) {
+            passed << Q(offeredBy_->Catalogue().Signal(index).Name);
+        }
+    }
+    lastExport_ = passed.isEmpty() ? QString()
+                                   : QString("Not plotted, as they have no number on an axis: %1").arg(passed.join(", "));
+    ShowStatus(lastExport_, !passed.isEmpty());
+    return added;
 }
 
 bool TFPlot::Plot(int index, const TAString& name, const TAString& unit)

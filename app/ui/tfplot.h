@@ -31,6 +31,7 @@
 #include <functional>
 #include <vector>
 
+class QAbstractItemView;
 class QComboBox;
 class QLabel;
 class QPushButton;
@@ -58,6 +59,14 @@ public:
         feed_ = std::move(feed);
         restart_ = std::move(restart);
     }
+
+    // The data monitor's list: its rows get "Plot" in their context menu (also Ctrl+P),
+    // which plots the selected signals and shows this window. Its rows are the signals
+    // in catalogue order behind any proxy (a filter).
+    void PickFrom(QAbstractItemView& view);
+    // Plots the signals of these catalogue indices that the feed can plot, and says in
+    // L_PlotStatus which ones were passed over and why. Returns how many were added.
+    int PlotPicked(const std::vector<int>& indices);
 
     // Starts plotting a signal (its catalogue index); false when it is plotted already.
     bool Plot(int index, const TAString& name, const TAString& unit);
@@ -129,6 +138,7 @@ private:
         TAString Unit;
     };
     std::vector<TOffered> offered_;
+    const TPlotFeed* offeredBy_ = nullptr;
 
     QPushButton* B_Pause = nullptr;
     QPushButton* B_ZoomIn = nullptr;

@@ -17,6 +17,7 @@
 #include "support/tbaseerror.h"
 
 #include <QApplication>
+#include <QTableView>
 #include <QEventLoop>
 #include <QMessageBox>
 
@@ -87,6 +88,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     // The plot reads what left from the engine's frame trace, from where it stopped.
     plot_->SetFeed([this](TPlotStore& store) { plotSeen_ = plotFeed_.FromTrace(engine_.Trace(), plotSeen_, store); },
                    [this] { plotSeen_ = engine_.Trace().Last(); });
+    plot_->PickFrom(*vehicleData_->View());
     cockpit_ = std::make_unique<TFSim_Lkw>(&settings_.FzgSim());
     about_ = std::make_unique<TFBFormUeber>(query_);
     errorHandler_ = std::make_unique<TFErrorHandler>(query_);

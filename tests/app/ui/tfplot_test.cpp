@@ -3,6 +3,7 @@
 #include "app/ui/tfplot.h"
 #include "app/ui/tplotview.h"
 #include "fakeuserquery.h"
+#include "fms/ui/tfvehicledata.h"
 #include "engine/tframetrace.h"
 #include "engine/tplotfeed.h"
 #include "engine/trecordingcockpit.h"
@@ -10,7 +11,10 @@
 #include "engine/ttimesource.h"
 #include "tests/engine/runfakes.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QLineEdit>
+#include <QTableView>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
@@ -150,6 +154,46 @@ private slots:
         QCOMPARE(w.plot.Plots().size(), std::size_t(1));
         QCOMPARE(w.plot.Store().Signals()[0]->Name, TAString("Wheel based speed"));
         QCOMPARE(w.plot.Store().Signals()[0]->Index, offered->itemData(i).toInt());
+    }
+
+    // Signals picked in the data monitor (filtered) are plotted by its rows' "Plot": the
+    // ones with a number; the others are named in the status line.
+    void signalsPickedInTheMonitorArePlotted()
+    {
+        Window w;
+        TPlotFeed feed;
+        w.plot.SetCatalogue(feed);
+        w.plot.hide();
+        TFVehicleData monitor;
+        w.plot.PickFrom(*monitor.View());
+        monitor.show();
+        auto* filter = monitor.findChild<QLineEdit*>("E_Filter");
+        QTest::keyClicks(filter, "65265");   // CCVS by its PGN: wheel based speed and switches
+        QVERIFY(monitor.ShownRows() >= 2);
+        monitor.View()->selectAll();
+        auto* plot = monitor.View()->findChild<QAction*>("A_Plot");
+        QVERIFY(plot);
+        QCOMPARE(plot->shortcut(), QKeySequence("Ctrl+P"));
+        plot->trigger();
+        QVERIFY(w.plot.isVisible());
+        QCOMPARE(w.plot.Store().Signals().size(), std::size_t(1));
+        QCOMPARE(w.plot.Store().Signals()[0]->Name, TAString("Wheel based speed"));
+        QCOMPARE(w.plot.Store().Signals()[0]->Unit, TAString("Km/h"));
+        QVERIFY2(w.plot.StatusText().startsWith("Not plotted, as they have no number on an axis: ") &&
+                     w.plot.StatusText().contains("Parking Brake Switch"),
+                 qPrintable(w.plot.StatusText()));
+
+        filter->clear();
+        QTest::keyClicks(filter, "engine speed");
+        QVERIFY(monitor.ShownRows() >= 1);
+        monitor.View()->clearSelection();
+        for (int row = 0; row < monitor.ShownRows(); ++row)
+            if (monitor.View()->model()->index(row, 0).data().toString() == "Engine speed") monitor.View()->selectRow(row);
+        plot->trigger();
+        QCOMPARE(w.plot.Store().Signals().size(), std::size_t(2));
+        QCOMPARE(w.plot.Store().Signals()[1]->Name, TAString("Engine speed"));
+        QCOMPARE(w.plot.Plots().size(), std::size_t(2));   // km/h and rpm
+        QVERIFY(w.plot.StatusText().startsWith("2 signals, "));
     }
 
     // The axis follows the run, the zoom buttons halve and double the span, Pause holds
