@@ -133,7 +133,10 @@ void TPlotView::paintEvent(QPaintEvent*)
     auto yOf = [&](double v) { return area.bottom() - (v - low_) / (high_ - low_) * area.height(); };
 
     // Value axis: about one label per 40 pixels.
-    const double valueStep = NiceStep((high_ - low_) / std::max(1, area.height() / 40));
+    // At least two labels: a narrow range (45.1 .. 49.7 km/h) takes a finer step.
+    double valueStep = NiceStep((high_ - low_) / std::max(1, area.height() / 40));
+    for (int finer = 0; finer < 4 && std::floor(high_ / valueStep) - std::ceil(low_ / valueStep) < 1; ++finer)
+        valueStep = NiceStep(valueStep / 2.5);
     for (double v = std::ceil(low_ / valueStep) * valueStep; v <= high_; v += valueStep) {
         const int y = static_cast<int>(std::lround(yOf(v)));
         p.setPen(QPen(grid, 0, Qt::DotLine));
