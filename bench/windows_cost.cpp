@@ -13,7 +13,7 @@
 // and the late ones (TRunEngine::MaxLateness, LateFrames). Exit status 1 when the
 // windows cost more than the budget or the timing differs.
 //
-// Usage: windows_cost [--seconds 20] [--budget 2]
+// Usage: windows_cost [--seconds 20] [--budget 2] [--open both|plot|trace]
 
 #include "app/ui/tfplot.h"
 #include "app/ui/tuserquery.h"
@@ -28,6 +28,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string>
 
 using namespace bench;
 
@@ -59,6 +60,9 @@ struct TRunFigures {
     uint64_t PlotMissed = 0;
 };
 
+// Which windows are open: "both", or only the "plot" or the "trace".
+std::string g_open = "both";
+
 TRunFigures Run(double seconds, bool windows, TCanChannel* channel)
 {
     const TTimeSource& clock = TMonotonicTimeSource::Instance();
@@ -80,10 +84,12 @@ TRunFigures Run(double seconds, bool windows, TCanChannel* channel)
     uint64_t seen = 0;
     std::unique_ptr<TFPlot> plot;
     std::unique_ptr<TFFrameTrace> trace;
-    if (windows) {
+    if (windows && g_open != "plot") {
         trace = std::make_unique<TFFrameTrace>(engine.Trace());
         trace->resize(900, 600);
         trace->show();
+    }
+    if (windows && g_open != "trace") {
         plot = std::make_unique<TFPlot>(query);
         const TBusFmsStandard& catalogue = feed.Catalogue();
         int plotted = 0;
@@ -174,10 +180,15 @@ int main(int argc, char** argv)
     const TFlags flags(argc, argv);
     const double seconds = flags.Number("--seconds", 20);
     const double budget = flags.Number("--budget", 2);
+    for (int i = 1; i + 1 < argc; ++i)
+        if (std::string(argv[i]) == "--open") g_open = argv[i + 1];
     try {
-        std::printf("windows_cost: 2 x 2 real-time runs of %.0f s, simulation source, channel; frame trace and "
-                    "a plot of 10 signals open (offscreen) or no window\n",
-                    seconds / 2);
+        std::printf("windows_cost: 2 x 2 real-time runs of %.0f s, simulation source, channel; %s open (offscreen) "
+                    "or no window\n",
+                    seconds / 2,
+                    g_open == "both"   ? "frame trace and a plot of 10 signals"
+                    : g_open == "plot" ? "a plot of 10 signals"
+                                       : "frame trace");
         std::fflush(stdout);
         TCanAdapters adapters;
         TCanChannel* channel = adapters.OpenChannel("Simulation RAM 1 2");
@@ -195,7 +206,7 @@ int main(int argc, char** argv)
         std::printf("results\n");
         for (int i = 0; i < 2; ++i) {
             Print("no window", closed[i]);
-            Print("trace + plots", open[i]);
+            Print(g_open == "both" ? "trace + plots" : g_open == "plot" ? "plots" : "trace", open[i]);
         }
         const double closedCpu = (closed[0].CpuPerSecond + closed[1].CpuPerSecond) / 2;
         const double openCpu = (open[0].CpuPerSecond + open[1].CpuPerSecond) / 2;

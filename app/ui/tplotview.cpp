@@ -127,7 +127,7 @@ void TPlotView::paintEvent(QPaintEvent*)
     const QRect area = PlotArea();
     p.fillRect(area, palette().color(QPalette::Base));
     const QFontMetrics m = fontMetrics();
-    const QColor grid = palette().color(QPalette::Mid);
+    const QColor grid = palette().color(QPalette::Midlight);
     const QColor text = palette().color(QPalette::WindowText);
 
     auto yOf = [&](double v) { return area.bottom() - (v - low_) / (high_ - low_) * area.height(); };
@@ -139,7 +139,7 @@ void TPlotView::paintEvent(QPaintEvent*)
         valueStep = NiceStep(valueStep / 2.5);
     for (double v = std::ceil(low_ / valueStep) * valueStep; v <= high_; v += valueStep) {
         const int y = static_cast<int>(std::lround(yOf(v)));
-        p.setPen(QPen(grid, 0, Qt::DotLine));
+        p.setPen(QPen(grid, 0));
         p.drawLine(area.left(), y, area.right(), y);
         p.setPen(text);
         const QString label = AxisNumber(v, valueStep);
@@ -151,7 +151,7 @@ void TPlotView::paintEvent(QPaintEvent*)
     for (double t = std::ceil(static_cast<double>(from_) / 1e6 / timeStep) * timeStep; t * 1e6 <= static_cast<double>(to_);
          t += timeStep) {
         const int x = XOf(static_cast<int64_t>(std::llround(t * 1e6)));
-        p.setPen(QPen(grid, 0, Qt::DotLine));
+        p.setPen(QPen(grid, 0));
         p.drawLine(x, area.top(), x, area.bottom());
         p.setPen(text);
         const QString label = AxisNumber(t, timeStep) + (x + 40 > area.right() ? QString(" s") : QString());
@@ -169,7 +169,7 @@ void TPlotView::paintEvent(QPaintEvent*)
         const TPlotStore::TSignal& s = *all[n];
         if (s.Unit != unit_) continue;
         const QColor colour = Colour(static_cast<int>(n));
-        p.setPen(QPen(colour, 1.5));
+        p.setPen(QPen(colour, 0));   // cosmetic: the raster engine's fast path
         const TSignalSeries& series = s.Series;
         // From the point before the range (the line comes in from the left) to the one after it.
         std::size_t i = series.LowerBound(from_);
