@@ -19,6 +19,7 @@
 #include "fakeuserquery.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
+#include "fms/ui/tsignaltablemodel.h"
 #include "sim/ui/cockpitscreenshot.h"
 #include "sim/ui/tfsim_lkw.h"
 #include "support/tbaseerror.h"
@@ -247,7 +248,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(app_->Engine().SimTime() >= 500000, 10000);
         app_->MainWindow().B_StartStopClick();
         Show(app_->VehicleData());
-        QVERIFY(!app_->VehicleData().ValueField(10)->text().isEmpty());   // the VIN
+        QVERIFY(!app_->VehicleData().Text(8, TSignalTableModel::colValue).isEmpty());   // engine speed, every 20 ms
         Expect(app_->VehicleData());
     }
 
