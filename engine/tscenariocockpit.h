@@ -22,7 +22,7 @@ public:
     // The control API's commands (nullptr: none); not owned.
     void SetControl(TControlHub* hub) { hub_ = hub; }
 
-    TAString Step(double dt, bool refresh) override
+    const TSignalSnapshot& Step(double dt, bool refresh) override
     {
         const int64_t now = engine_.SimTime();
         if (hub_)
@@ -30,7 +30,7 @@ public:
         player_.Advance(now);
         return cockpit_.Step(dt, refresh);
     }
-    TAString ValueLine() override { return cockpit_.ValueLine(); }
+    const TSignalSnapshot& Values() override { return cockpit_.Values(); }
 
     // What the control API shows of the run: errors and received frames as the owner
     // counts them.

@@ -6,6 +6,8 @@
 #   tools/bench.sh                      every benchmark at its short length (~4 min in all)
 #   tools/bench.sh --full               full lengths: periodic_timing 60 s, soak 24 h virtual
 #   tools/bench.sh cpu soak             only the named ones
+#   tools/bench.sh windows              the frame trace and plots open beside a run: built
+#                                       with the windows (in build-bench-gui/), run offscreen
 #
 # engine_latency runs twice: as the machine is, and with two busy processes it starts
 # itself (one endless loop per core).
@@ -22,7 +24,7 @@ names=()
 for arg in "$@"; do
   case "$arg" in
     --full) full=1 ;;
-    -h|--help) sed -n '2,11p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
     *) names+=("$arg") ;;
   esac
 done
@@ -39,12 +41,24 @@ if ! (cd / && "$python" -I -c 'import can' 2>/dev/null); then
   fi
 fi
 
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_BUILD_TESTS=OFF \
-  -DQV_WITH_GUI=OFF >/dev/null
-targets=()
-for name in "${names[@]}"; do targets+=("bench_$name"); done
-[[ " ${names[*]} " == *" fast_run "* ]] && targets+=(quorvella-cli)
-cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
+# The windows' benchmark needs Qt Widgets: a build of its own, so that the others stay
+# built without the windows.
+gui_build=${QV_BENCH_GUI_DIR:-$top/build-bench-gui}
+plain=()
+for name in "${names[@]}"; do [ "$name" = windows ] || plain+=("$name"); done
+if ((${#plain[@]})); then
+  cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_BUILD_TESTS=OFF \
+    -DQV_WITH_GUI=OFF >/dev/null
+  targets=()
+  for name in "${plain[@]}"; do targets+=("bench_$name"); done
+  [[ " ${plain[*]} " == *" fast_run "* ]] && targets+=(quorvella-cli)
+  cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
+fi
+if [[ " ${names[*]} " == *" windows "* ]]; then
+  cmake -S "$top" -B "$gui_build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_BUILD_TESTS=OFF \
+    -DQV_WITH_GUI=ON >/dev/null
+  cmake --build "$gui_build" -j "$(nproc)" --target bench_windows_cost >/dev/null
+fi
 
 args_for() {
   case "$1" in
@@ -56,12 +70,17 @@ args_for() {
   esac
 }
 
+mkdir -p "$build"
 results="$build/bench-results.txt"
 {
   echo "# $(date -u '+%Y-%m-%d %H:%M UTC'), $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg), commit $(git -C "$top" rev-parse --short HEAD 2>/dev/null || echo '?')"
   status=0
   for name in "${names[@]}"; do
     echo
+    if [ "$name" = windows ]; then
+      (cd "$gui_build" && QT_QPA_PLATFORM=offscreen ./bench/windows_cost) || status=1
+      continue
+    fi
     # shellcheck disable=SC2046
     (cd "$build" && "./bench/$name" $(args_for "$name")) || status=1
   done

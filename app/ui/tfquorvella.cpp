@@ -8,6 +8,7 @@
 #include "app/ui/tcanchannelport.h"
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
+#include "app/ui/tfplot.h"
 #include "can/vector/tsharedlibrary.h"
 #include "can/tcanadapters.h"
 #include "can/vector/tcandrivervector.h"
@@ -35,6 +36,8 @@
 #include <QRadioButton>
 #include <QResizeEvent>
 #include <QVBoxLayout>
+#include <QScrollArea>
+#include <QStyle>
 
 #include <algorithm>
 #include <filesystem>
@@ -132,6 +135,9 @@ constexpr const char* LogReceivedHint =
     "as \"Rx\" lines in ASC, as \"R\" lines in a candump log (sent frames: \"Tx\", \"T\")";
 constexpr const char* LogReceivedRefused =
     "Layout 5 has no direction to tell received frames from sent ones: choose ASC or candump to log them";
+// The child key of "CanAdapter" in the settings of a first start: no adapter chosen yet.
+constexpr const char* NoAdapterKey = "-";
+constexpr const char* NoAdapterHint = "none configured: choose one with Config beside CAN-Adapter";
 // The user log's progress bar counts in tenths of a percent.
 constexpr int LogLoadSteps = 1000;
 
@@ -296,6 +302,9 @@ void TFQuorvella::BuildControls()
     B_VehDataMon = button(destination, "B_VehDataMon", "Moni&tor");
     B_FrameTrace = button(destination, "B_FrameTrace", "&Bus Trace");
     B_FrameTrace->setToolTip("The frames on the bus as they leave and arrive");
+    // Every letter of "Plot" is another control's mnemonic: it is reached with Tab only.
+    B_Plot = button(destination, "B_Plot", "Plot");
+    B_Plot->setToolTip("Plot signals over time (pick them in the data monitor or in the plot window)");
     CB_SendCAN = check(destination, "CB_SendCAN", "CAN-Ada&pter", true);
     B_CfgCAN = button(destination, "B_CfgCAN", "Confi&g");
     CB_LogFile = check(destination, "CB_LogFile", "&Logfile", false);
@@ -309,7 +318,14 @@ void TFQuorvella::BuildControls()
     CB_LogReceived = check(destination, "CB_LogReceived", "Log received frames", false);
     CB_LogReceived->setToolTip(LogReceivedHint);
     d->addWidget(CB_Display, 0, 0);
-    d->addWidget(B_FrameTrace, 0, 1);
+    {
+        // Plot and Bus Trace share the cell between the monitor's box and its button.
+        auto* views = new QHBoxLayout;
+        views->setContentsMargins(0, 0, 0, 0);
+        views->addWidget(B_Plot);
+        views->addWidget(B_FrameTrace);
+        d->addLayout(views, 0, 1, Qt::AlignRight);
+    }
     d->addWidget(B_VehDataMon, 0, 2);
     d->addWidget(CB_SendCAN, 1, 0);
     d->addWidget(B_CfgCAN, 1, 2);
@@ -324,10 +340,12 @@ void TFQuorvella::BuildControls()
 
     // The status line: what the run is doing and where its frames went.
     auto* status = new QFrame(this);
+    status_ = status;
     status->setObjectName("P_Status");
     status->setFrameShape(QFrame::StyledPanel);
     status->setFrameShadow(QFrame::Sunken);
     auto* lines = new QGridLayout(status);
+    statusLines_ = lines;
     lines->setContentsMargins(6, 3, 6, 3);
     lines->setVerticalSpacing(1);
     lines->setColumnStretch(1, 1);
@@ -341,7 +359,8 @@ void TFQuorvella::BuildControls()
                 {TRunStatus::WrittenCaption, "L_WrittenStatus", L_WrittenStatus},
                 {nullptr, "L_LogProblem", L_LogProblem},
                 {TRunStatus::TimerCaption, "L_TimerStatus", L_TimerStatus},
-                {"Library:", "L_LibraryStatus", L_LibraryStatus}};
+                {"Library:", "L_LibraryStatus", L_LibraryStatus},
+                {"Adapter:", "L_AdapterStatus", L_AdapterStatus}};
     int row = 0;
     for (const auto& r : rows) {
         if (r.caption == nullptr) {
@@ -366,11 +385,19 @@ void TFQuorvella::BuildControls()
     // are shortened in the middle, whole in their hint.
     // The timer's longest scheduling text stays whole too.
     const QFontMetrics metrics = L_SentStatus->fontMetrics();
-    lines->setColumnMinimumWidth(1, std::max({metrics.horizontalAdvance("9999999 frames (CAN-Adapter off)"),
-                                              metrics.horizontalAdvance("real-time (SCHED_FIFO 10), memory not locked"),
-                                              metrics.horizontalAdvance("normal (no permission for real-time scheduling)")}));
+    statusWidth_ = std::max({metrics.horizontalAdvance("9999999 frames (CAN-Adapter off)"),
+                             metrics.horizontalAdvance("real-time (SCHED_FIFO 10), memory not locked"),
+                             metrics.horizontalAdvance("normal (no permission for real-time scheduling)")});
+    lines->setColumnMinimumWidth(1, statusWidth_);
+    // Shown only while no adapter is configured: where to configure one.
+    L_AdapterStatus->setVisible(false);
+    findChild<QWidget*>("L_AdapterCaption")->setVisible(false);
 
-    auto* column = new QVBoxLayout(this);
+    // Everything stands in a scroll area that shows scroll bars only on a screen too
+    // small for the window, so that no control is ever squeezed below its size.
+    body_ = new QWidget;
+    body_->setObjectName("P_Body");
+    auto* column = new QVBoxLayout(body_);
     column->setContentsMargins(8, 6, 8, 6);
     column->addWidget(source);
     column->addWidget(manipulation);
@@ -414,7 +441,7 @@ void TFQuorvella::BuildControls()
     // Controls that are hidden or disabled at the moment are passed over.
     const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog,    RB_CanLog,    RB_FzgSim,  C_Replay,
                                          CB_FromFirstFrame, E_LogFile,   B_LogFile,    B_LogLoadCancel, C_ReplayChannels,
-                                         CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_FrameTrace,
+                                         CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_Plot, B_FrameTrace,
                                          B_VehDataMon,  CB_SendCAN,    B_CfgCAN,        CB_LogFile,   C_LogFormat,
                                          B_FileNameLogOut, CB_LogReceived, B_StartStop,  B_Info,       B_Exit};
     for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
@@ -431,6 +458,7 @@ void TFQuorvella::BuildControls()
     connect(B_Options, &QPushButton::clicked, this, &TFQuorvella::B_OptionsClick);
     connect(B_VehDataMon, &QPushButton::clicked, this, &TFQuorvella::B_VehDataMonClick);
     connect(B_FrameTrace, &QPushButton::clicked, this, &TFQuorvella::B_FrameTraceClick);
+    connect(B_Plot, &QPushButton::clicked, this, &TFQuorvella::B_PlotClick);
     connect(CB_SendCAN, &QCheckBox::clicked, this, &TFQuorvella::CB_SendCANClick);
     connect(B_CfgCAN, &QPushButton::clicked, this, &TFQuorvella::B_CfgCANClick);
     connect(CB_LogFile, &QCheckBox::clicked, this, &TFQuorvella::CB_LogFileClick);
@@ -442,9 +470,55 @@ void TFQuorvella::BuildControls()
         connect(c, &QCheckBox::clicked, this, &TFQuorvella::ReadControls);
     connect(Edit2, &QLineEdit::textChanged, this, &TFQuorvella::ReadControls);
 
-    // The designed size where the font allows it, larger where it needs more room.
-    column->activate();
-    setFixedSize(minimumSizeHint().expandedTo(QSize(ClientWidth, ClientHeight + status->sizeHint().height())));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* frame = new QScrollArea(this);
+    frame->setObjectName("SB_Window");
+    frame->setFrameShape(QFrame::NoFrame);
+    frame->setWidgetResizable(true);
+    frame->setWidget(body_);
+    outer->addWidget(frame);
+    FitWindow();
+}
+
+void TFQuorvella::KeepWhole(QLabel* line, const QString& text)
+{
+    const int need = line->fontMetrics().horizontalAdvance(text) + 2 * line->margin() + 2;
+    if (need <= statusWidth_) return;
+    statusWidth_ = need;
+    statusLines_->setColumnMinimumWidth(1, statusWidth_);
+    FitWindow();
+}
+
+void TFQuorvella::FitWindow()
+{
+    // The designed size where the font allows it, larger where it needs more room, and
+    // no larger than the usable area of the screen. A window cut to the screen scrolls;
+    // it is made wider (higher) by the scroll bar where the screen allows, so that it
+    // need not scroll both ways.
+    // A status line's new width reaches the window only once every layout on the way
+    // forgets what it measured before.
+    statusLines_->invalidate();
+    status_->updateGeometry();
+    body_->layout()->invalidate();
+    body_->layout()->activate();
+    const QSize want =
+        body_->minimumSizeHint().expandedTo(QSize(ClientWidth, ClientHeight + status_->sizeHint().height()));
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    setFixedSize(want);
+    TScreenFit::Apply(*this);
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const QSize cut = size();
+    if (cut.height() < want.height() && cut.width() >= want.width()) {
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        setFixedSize(want.width() + bar, cut.height());
+        TScreenFit::Apply(*this);
+    } else if (cut.width() < want.width() && cut.height() >= want.height()) {
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        setFixedSize(cut.width(), want.height() + bar);
+        TScreenFit::Apply(*this);
+    }
 }
 
 void TFQuorvella::ShowStatus()
@@ -466,13 +540,26 @@ void TFQuorvella::ShowStatus()
     f.RunErrors = runErrors_;
     if (transmitTimer_ && transmitTimer_->Scheduling() != TMultimediaTimer::scUnknown)
         f.TimerScheduling = transmitTimer_->SchedulingText();
+    else if (!transmitTimer_)
+        f.TimerScheduling = timerScheduling_;
     const TRunStatusText text = TRunStatus::Text(f);
     static_cast<TStatusLine*>(L_RunStatus)->SetLine(Q(text.Run), QString());
     static_cast<TStatusLine*>(L_SentStatus)->SetLine(Q(text.Sent), QString());
     static_cast<TStatusLine*>(L_LogStatus)->SetLine(Q(text.Log), Q(logOutFileName_));
     static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
     static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem.IsEmpty() ? startRefusal_ : text.Problem), QString());
+    // The timer's scheduling and the adapter hint are never cut: a text longer than its
+    // line makes the window wider.
+    KeepWhole(L_TimerStatus, Q(text.Timer));
     static_cast<TStatusLine*>(L_TimerStatus)->SetLine(Q(text.Timer), QString());
+    const bool hint = !adapterHint_.IsEmpty();
+    if (hint) KeepWhole(L_AdapterStatus, Q(adapterHint_));
+    static_cast<TStatusLine*>(L_AdapterStatus)->SetLine(Q(adapterHint_), QString());
+    if (L_AdapterStatus->isVisibleTo(this) != hint) {
+        L_AdapterStatus->setVisible(hint);
+        findChild<QWidget*>("L_AdapterCaption")->setVisible(hint);
+        FitWindow();
+    }
     // The vendor library code was loaded from: settings may name one, so the user sees
     // which. The line is there only while one is loaded (the window stays as small as it
     // was without one).
@@ -505,6 +592,7 @@ void TFQuorvella::RunStateChanged(bool running)
         started_ = true;
         runErrors_ = 0;
         if (windows_.ErrorHandler) windows_.ErrorHandler->Clear();
+        if (windows_.Plot) windows_.Plot->RunStarted();
         timerSys_.start();
     } else {
         timerSys_.stop();
@@ -744,6 +832,11 @@ void TFQuorvella::B_FrameTraceClick()
     ToggleWindow(windows_.FrameTrace);
 }
 
+void TFQuorvella::B_PlotClick()
+{
+    ToggleWindow(windows_.Plot);
+}
+
 void TFQuorvella::CB_SendCANClick()
 {
     ReadControls();
@@ -766,6 +859,7 @@ void TFQuorvella::B_CfgCANClick()
                 InitCan(key);
                 // The user configured the adapter to use it: the destination is on.
                 if (engine_.CanChannel()) {
+                    adapterHint_ = TAString();
                     CB_SendCAN->setChecked(true);
                     ReadControls();
                 }
@@ -816,7 +910,17 @@ void TFQuorvella::InitCan(const TTreeKey& key)
 
 void TFQuorvella::OpenConfiguredChannel()
 {
+    adapterHint_ = TAString();
     try {
+        // The settings of a first start name no adapter ("-"): the adapter stays off
+        // without an error, and the status panel says where to choose one.
+        if (settings_.CanAdapter().GetElement(0).Name() == NoAdapterKey) {
+            CB_SendCAN->setChecked(false);
+            ReadControls();
+            adapterHint_ = NoAdapterHint;
+            ShowStatus();
+            return;
+        }
         InitCan(settings_.CanAdapter().GetElement(0));
     } catch (...) {
         CB_SendCAN->setChecked(false);

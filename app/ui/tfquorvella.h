@@ -13,7 +13,7 @@
 // window's client area and are never shown.
 //
 // Below the buttons a status panel ("P_Status": "L_RunStatus", "L_SentStatus",
-// "L_LogStatus", "L_WrittenStatus", "L_LogProblem", "L_TimerStatus", "L_LibraryStatus") says what the run is
+// "L_LogStatus", "L_WrittenStatus", "L_LogProblem", "L_TimerStatus", "L_LibraryStatus", "L_AdapterStatus") says what the run is
 // doing, where its frames went and which scheduling the transmit timer got (TRunStatus); a failure to open or write the output log is shown there and in
 // the error dialog. Every button and check box
 // has a mnemonic of its own.
@@ -46,6 +46,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QLabel;
 class QProgressBar;
 class QLineEdit;
@@ -56,6 +57,7 @@ class TCanAdapters;
 class TCanChannelPort;
 class TFBFormUeber;
 class TFErrorHandler;
+class TFPlot;
 class TRunEngine;
 class TSettingsFile;
 class TTreeKey;
@@ -92,6 +94,7 @@ public:
         TFBFormUeber* About = nullptr;
         TFErrorHandler* ErrorHandler = nullptr;
         TCanChannelPort* CanChannel = nullptr;
+        TFPlot* Plot = nullptr;
     };
     void SetWindows(const TWindows& windows) { windows_ = windows; }
     // The transmit timer whose scheduling the status panel shows; it must outlive the
@@ -99,6 +102,13 @@ public:
     void SetTransmitTimer(const TMultimediaTimer* timer)
     {
         transmitTimer_ = timer;
+        ShowStatus();
+    }
+    // The scheduling the "Timer:" line shows while no transmit timer is set (a timer
+    // elsewhere, or tests): its words as TMultimediaTimer::SchedulingText gives them.
+    void SetTimerScheduling(const TAString& text)
+    {
+        timerScheduling_ = text;
         ShowStatus();
     }
 
@@ -110,7 +120,9 @@ public:
     // again. Every failure unchecks CB_SendCAN and is shown.
     void InitCan(const TTreeKey& key);
     // Start-up: InitCan with the first child key of "CanAdapter"; CB_SendCAN is
-    // unchecked when there is none.
+    // unchecked when there is none. The settings of a first start name no adapter (the
+    // key "-"): nothing is opened and no error shown; "L_AdapterStatus" in the status
+    // panel says where to choose one until a channel is configured.
     void OpenConfiguredChannel();
 
     // The handlers.
@@ -143,6 +155,8 @@ public:
     void B_OptionsClick();
     void B_VehDataMonClick();
     void B_FrameTraceClick();
+    // "Plot" (B_Plot): shows or hides the plot window.
+    void B_PlotClick();
     void CB_SendCANClick();
     void B_CfgCANClick();
     void CB_LogFileClick();
@@ -174,6 +188,10 @@ private:
     void BuildControls();
     void ReadControls();
     void ShowStatus();
+    // The window's size from its contents, limited to the screen (scrolling there).
+    void FitWindow();
+    // Makes the status texts' column wide enough for text in line.
+    void KeepWhole(QLabel* line, const QString& text);
     void LogLoadTimer();
     void ApplyLogFormat();
     void EnableLogReceived();
@@ -215,6 +233,7 @@ private:
     QCheckBox* CB_Display = nullptr;
     QPushButton* B_VehDataMon = nullptr;
     QPushButton* B_FrameTrace = nullptr;
+    QPushButton* B_Plot = nullptr;
     QCheckBox* CB_SendCAN = nullptr;
     QPushButton* B_CfgCAN = nullptr;
     QCheckBox* CB_LogFile = nullptr;
@@ -235,5 +254,12 @@ private:
     QLabel* L_LogProblem = nullptr;
     QLabel* L_TimerStatus = nullptr;
     QLabel* L_LibraryStatus = nullptr;   // the vendor libraries loaded, with their paths
+    QLabel* L_AdapterStatus = nullptr;   // where to configure an adapter while none is
+    QWidget* body_ = nullptr;            // every control, in the scroll area "SB_Window"
+    QWidget* status_ = nullptr;
+    QGridLayout* statusLines_ = nullptr;
+    int statusWidth_ = 0;                // the status texts' column, pixels
+    TAString timerScheduling_;
+    TAString adapterHint_;
     const TMultimediaTimer* transmitTimer_ = nullptr;
 };

@@ -5,6 +5,7 @@
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfoptions.h"
+#include "app/ui/tfplot.h"
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tqtuserquery.h"
 #include "engine/terrortable.h"
@@ -17,6 +18,7 @@
 #include "support/tbaseerror.h"
 
 #include <QApplication>
+#include <QTableView>
 #include <QEventLoop>
 #include <QMessageBox>
 
@@ -85,6 +87,12 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     validFlagManip_ = std::make_unique<TFValidFlagManip>(engine_.Catalogue());
     vehicleData_ = std::make_unique<TFVehicleData>();
     frameTrace_ = std::make_unique<TFFrameTrace>(engine_.Trace());
+    plot_ = std::make_unique<TFPlot>(query_);
+    plot_->SetCatalogue(plotFeed_);
+    // The plot reads what left from the engine's frame trace, from where it stopped.
+    plot_->SetFeed([this](TPlotStore& store) { plotSeen_ = plotFeed_.FromTrace(engine_.Trace(), plotSeen_, store); },
+                   [this] { plotSeen_ = engine_.Trace().Last(); });
+    plot_->PickFrom(*vehicleData_->View());
     cockpit_ = std::make_unique<TFSim_Lkw>(&settings_.FzgSim());
     about_ = std::make_unique<TFBFormUeber>(query_);
     errorHandler_ = std::make_unique<TFErrorHandler>(query_);
@@ -107,6 +115,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     windows.About = about_.get();
     windows.ErrorHandler = errorHandler_.get();
     windows.CanChannel = canChannel_;
+    windows.Plot = plot_.get();
     main_->SetWindows(windows);
     main_->SetTransmitTimer(canTimer_.get());
     main_->SetOnTerminate([this] { Terminate(); });
@@ -186,6 +195,7 @@ void TQuorvellaApp::Shutdown()
         if (CloseSignal() == 0) query_.Message(main_.get(), TErrorTable::Caption, text, TUserQuery::icError);
     }
     for (QWidget* w : {static_cast<QWidget*>(cockpit_.get()), static_cast<QWidget*>(vehicleData_.get()),
+                       static_cast<QWidget*>(plot_.get()),
                        static_cast<QWidget*>(validFlagManip_.get()), static_cast<QWidget*>(options_.get()),
                        static_cast<QWidget*>(main_.get())})
         w->hide();

@@ -19,6 +19,7 @@
 #include "engine/tcanbuffer.h"
 #include "engine/tcanbuffertransmit.h"
 #include "engine/tmultimediatimer.h"
+#include "engine/tplotfeed.h"
 #include "engine/trunengine.h"
 #include "engine/tsettingsfile.h"
 #include "can/tcanadapters.h"
@@ -36,6 +37,7 @@ class TCanChannelPort;
 class TFBFormUeber;
 class TFErrorHandler;
 class TFOptions;
+class TFPlot;
 class TFQuorvella;
 class TFSim_Lkw;
 class TFValidFlagManip;
@@ -87,6 +89,7 @@ public:
     TFValidFlagManip& ValidFlagManip() { return *validFlagManip_; }
     TFVehicleData& VehicleData() { return *vehicleData_; }
     TFFrameTrace& FrameTrace() { return *frameTrace_; }
+    TFPlot& Plot() { return *plot_; }
     TFSim_Lkw& Cockpit() { return *cockpit_; }
     TFBFormUeber& About() { return *about_; }
     TFErrorHandler& ErrorHandler() { return *errorHandler_; }
@@ -113,6 +116,9 @@ private:
     std::unique_ptr<TFValidFlagManip> validFlagManip_;
     std::unique_ptr<TFVehicleData> vehicleData_;
     std::unique_ptr<TFFrameTrace> frameTrace_;
+    TPlotFeed plotFeed_;   // reads the plotted signals out of the frames that left
+    std::unique_ptr<TFPlot> plot_;
+    uint64_t plotSeen_ = 0;   // the last frame of the trace the plot has read
     std::unique_ptr<TFSim_Lkw> cockpit_;
     std::unique_ptr<TFBFormUeber> about_;
     std::unique_ptr<TFErrorHandler> errorHandler_;

@@ -233,6 +233,22 @@ void TFSim_Lkw::ReadPosition()
     const QSize designed = size();
     TScreenFit::Apply(*this);
     auto* body = findChild<QWidget*>("P_Body");
+    // On a screen narrower than the window the measured values go below the cockpit,
+    // so that nothing lies beyond the window's right edge (the doors' columns did):
+    // the window then scrolls up and down only, made wider by the scroll bar.
+    if (width() < designed.width()) {
+        groups_->setDirection(QBoxLayout::TopToBottom);
+        measured_->setMinimumHeight(std::max(measured_->minimumSizeHint().height(), StackedMeasuredHeight));
+        body->layout()->activate();
+        const QSize stacked = body->minimumSizeHint();
+        const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        setFixedSize(stacked.width() + bar, stacked.height());
+        TScreenFit::Apply(*this);
+        TScreenFit::Keep(*this);
+        return;
+    }
     // A window cut to the screen allows for a few pixels more of frame once it is shown.
     constexpr int FrameSlack = 8;
     const bool cut = height() < designed.height();
@@ -323,9 +339,11 @@ void TFSim_Lkw::BuildWindow()
     auto* top = new QVBoxLayout(body);
     top->setContentsMargins(6, 6, 6, 6);
     auto* groups = new QHBoxLayout;
+    groups_ = groups;
     top->addLayout(groups, 1);
     groups->addWidget(BuildCockpitGroup(body), 1);
-    groups->addWidget(BuildMeasuredGroup(body));
+    measured_ = BuildMeasuredGroup(body);
+    groups->addWidget(measured_);
 
     auto* bottom = new QHBoxLayout;
     top->addLayout(bottom);

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 
+class QBoxLayout;
 class QCheckBox;
 class QLabel;
 class QPushButton;
@@ -39,6 +40,9 @@ public:
     // and no larger than the usable area of its screen (its body then scrolls).
     static constexpr int ClientWidth = 792;
     static constexpr int ClientHeight = 567;
+    // The measured values' height below the cockpit on a narrow screen: a few groups
+    // of the list in view.
+    static constexpr int StackedMeasuredHeight = 320;
 
     // settings: the "FzgSim" key of the settings tree, or nullptr (the window then
     // starts at 0, 0 and stores nothing). It must outlive the window.
@@ -136,6 +140,8 @@ private:
     QLabel* ImgTacho = nullptr;
     QLabel* ImgDrehzahl = nullptr;
     TTellTaleField* ImgTellTale = nullptr;
+    QBoxLayout* groups_ = nullptr;      // the cockpit beside (or above) the measured values
+    QWidget* measured_ = nullptr;       // "Measured values"
 
     // Signal controls by object name, and the edit wrapper of each edit.
     std::map<std::string, QWidget*> controls_;

@@ -36,12 +36,12 @@ public:
 // after the scenario's steps of that step were carried out.
 class TWatchedCockpit final : public TRunCockpit {
 public:
-    TAString Step(double dt, bool refresh) override
+    const TSignalSnapshot& Step(double dt, bool refresh) override
     {
         if (engine && !watch.IsEmpty()) seen.push_back({engine->SimTime(), inner.Lkw().GetMV(watch)});
         return inner.Step(dt, refresh);
     }
-    TAString ValueLine() override { return inner.ValueLine(); }
+    const TSignalSnapshot& Values() override { return inner.Values(); }
 
     struct TSeen {
         int64_t SimTime;

@@ -171,7 +171,7 @@ TEST(TSignalMonitor, TheSimulationsValuesReadBackFromTheBus)
     // once each group has left at least once (the driver identification from 5 s on).
     TRig rig;
     TRecordingCockpit start;
-    TFixedCockpit cockpit(start.ValueLine());
+    TFixedCockpit cockpit(start.Values());
     rig.engine.SetCockpit(&cockpit);
     rig.engine.Start();
     for (int tick = 0; tick < 6000 / TRunEngine::TickIntervalMs; ++tick) {

@@ -261,14 +261,19 @@ private slots:
                 && canDialog_.Offered[4]);
     }
 
-    void firstStartReportsTheAdapterAndWritesTheSettingsAtShutdown()
+    // The first start names no adapter: the window opens without an error, the adapter
+    // off and the status panel saying where to choose one; once a channel is configured
+    // the hint goes.
+    void firstStartOpensWithoutAnErrorAndWritesTheSettingsAtShutdown()
     {
         QVERIFY(!QFile::exists(Path("Quorvella.xml")));
         auto app = Start();
-        QCOMPARE(query_.Boxes.size(), size_t{1});
-        QCOMPARE(S(query_.Boxes[0].Text), QString(FirstStartBox));
-        QCOMPARE(S(query_.Boxes[0].Caption), QString("Tessmar - Quorvella"));
-        QCOMPARE(query_.Boxes[0].Icon, TUserQuery::icError);
+        QVERIFY2(query_.Boxes.empty(), query_.Boxes.empty() ? "" : query_.Boxes[0].Text.c_str());
+        QVERIFY(!app->ErrorHandler().isVisible());
+        auto* hint = Find<QLabel>(*app, "L_AdapterStatus");
+        QVERIFY(hint->isVisibleTo(&app->MainWindow()));
+        QCOMPARE(hint->text(), QString("none configured: choose one with Config beside CAN-Adapter"));
+        QVERIFY(Find<QLabel>(*app, "L_AdapterCaption")->isVisibleTo(&app->MainWindow()));
         QVERIFY(!Checked(*app, "CB_SendCAN"));
         QVERIFY(!app->Engine().Controls.SendCan);
         QVERIFY(app->Engine().CanChannel() == nullptr);
@@ -284,6 +289,43 @@ private slots:
         QCOMPARE(S(saved["CanAdapter"].GetElement(0).Name()), QString("-"));
         QVERIFY(saved.Contains("FzgSim"));
         QVERIFY(!saved.Contains("FileNameVectorDll"));
+
+        // The next start with these settings opens as quietly.
+        app.reset();
+        auto again = Start();
+        QVERIFY(query_.Boxes.empty());
+        QVERIFY(Find<QLabel>(*again, "L_AdapterStatus")->isVisibleTo(&again->MainWindow()));
+        // A channel configured: the adapter is on and the hint gone.
+        canDialog_.Answer = true;
+        canDialog_.Result = TTreeKey("Simulation");
+        canDialog_.Result["Comm"]("<TEXT>") = "RAM 92 92";
+        Click(*again, "B_CfgCAN");
+        QVERIFY(again->Engine().CanChannel() != nullptr);
+        QVERIFY(Checked(*again, "CB_SendCAN"));
+        QVERIFY(!Find<QLabel>(*again, "L_AdapterStatus")->isVisibleTo(&again->MainWindow()));
+        QVERIFY(query_.Boxes.empty());
+    }
+
+    // The "Timer:" line shows the whole scheduling, however long the reason real-time
+    // scheduling was refused: the window grows wider for it and stays on the screen.
+    void timerLineIsShownWhole()
+    {
+        auto app = Start();
+        TFQuorvella& w = app->MainWindow();
+        w.SetTransmitTimer(nullptr);
+        auto* line = Find<QLabel>(*app, "L_TimerStatus");
+        const int before = w.width();
+        for (const char* text : {"normal (no permission for real-time scheduling)",
+                                 "normal (real-time scheduling refused: Resource temporarily unavailable)",
+                                 "real-time (SCHED_FIFO 10), memory not locked: Cannot allocate memory"}) {
+            w.SetTimerScheduling(text);
+            QApplication::processEvents();
+            QCOMPARE(line->text(), QString(text));
+            QVERIFY(line->contentsRect().width() >= line->fontMetrics().horizontalAdvance(text));
+            QCOMPARE(line->toolTip(), QString());
+        }
+        QVERIFY(w.width() > before);
+        QVERIFY(w.screen()->availableGeometry().contains(w.frameGeometry()));
     }
 
     void damagedSettingsAreReportedOnce()
@@ -292,7 +334,9 @@ private slots:
         auto app = Start();
         QCOMPARE(BoxesWith(TUserQuery::icWarning), 1);
         QVERIFY(S(query_.Boxes[0].Text).contains("could not be read"));
-        QCOMPARE(S(query_.Boxes[1].Text), QString(FirstStartBox));
+        // The defaults name no adapter: no box about it, the hint in the status panel.
+        QCOMPARE(query_.Boxes.size(), size_t{1});
+        QVERIFY(Find<QLabel>(*app, "L_AdapterStatus")->isVisibleTo(&app->MainWindow()));
         QVERIFY(QFile::exists(Path("Quorvella.xml.bad")));
         app->Shutdown();
         QCOMPARE(BoxesWith(TUserQuery::icWarning), 1);
@@ -311,8 +355,8 @@ private slots:
         QVERIFY(!app->Engine().Running());
         QCOMPARE(Caption(*app, "B_StartStop"), QString("Start"));
         QVERIFY(!w.TimerSys().isActive());
-        // Nothing but the first start's adapter box: the run itself raised no error.
-        QCOMPARE(query_.Boxes.size(), size_t{1});
+        // No box: the first start names no adapter, and the run itself raised no error.
+        QVERIFY(query_.Boxes.empty());
 
         // The cockpit's starter starts a run through the same button.
         QTest::mouseClick(app->Cockpit().findChild<QPushButton*>("Starter"), Qt::LeftButton);
@@ -677,10 +721,10 @@ private slots:
         QSet<QChar> letters;
         for (QAbstractButton* b : w.findChildren<QAbstractButton*>()) {
             if (!b->isVisibleTo(&w) || b->text() == "...") continue;
-            // The captions hold 19 letters for 20 controls: "Log received frames" has none
-            // left and is reached with Tab.
-            if (b->objectName() == "CB_LogReceived") {
-                QCOMPARE(b->text(), QString("Log received frames"));
+            // The captions hold 19 letters for 21 controls: "Log received frames" and
+            // "Plot" have none left and are reached with Tab.
+            if (b->objectName() == "CB_LogReceived" || b->objectName() == "B_Plot") {
+                QCOMPARE(b->text().contains('&'), false);
                 continue;
             }
             const int at = b->text().indexOf('&');
@@ -703,16 +747,16 @@ private slots:
 
         // (Layout 5, the default format: "Log received frames" is disabled and passed over.)
         Find<QWidget>(*app, "CB_VFMActive")->setFocus();
-        for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_FrameTrace", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
+        for (const char* next : {"B_ValidManip", "B_Options", "CB_Display", "B_Plot", "B_FrameTrace", "B_VehDataMon", "CB_SendCAN", "B_CfgCAN",
                                  "CB_LogFile", "C_LogFormat", "B_FileNameLogOut", "B_StartStop", "B_Info", "B_Exit"}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
         }
-        // With a user log as the source: the replay's boxes and the file, then the destinations
-        // that stay open to logs.
+        // With a user log as the source: the replay's boxes and the file, then the plot (a
+        // replay's frames are plotted too) and the destinations that stay open to logs.
         Click(*app, "RB_CanLog");
         Find<QWidget>(*app, "RB_CanLog")->setFocus();
-        for (const char* next : {"C_Replay", "CB_FromFirstFrame", "E_LogFile", "B_LogFile", "CB_Display", "B_FrameTrace",
+        for (const char* next : {"C_Replay", "CB_FromFirstFrame", "E_LogFile", "B_LogFile", "CB_Display", "B_Plot", "B_FrameTrace",
                                  "B_VehDataMon", "CB_SendCAN"}) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QCOMPARE(QApplication::focusWidget()->objectName(), QString(next));
