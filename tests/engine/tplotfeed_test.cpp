@@ -29,19 +29,19 @@ int SignalIndex(const TBusFmsStandard& catalogue, const char* name)
 }
 
 // The start-up cockpit whose engine speed and vehicle speed the test sets: the model
-// steps, then the scripted values replace its own before the value line is built.
+// steps, then the scripted values replace its own before the values are handed over.
 class TScriptedCockpit final : public TRunCockpit {
 public:
-    TAString Step(double dt, bool refresh) override
+    const TSignalSnapshot& Step(double dt, bool refresh) override
     {
         inner.Step(dt, refresh);
         Apply();
-        return inner.ValueLine();
+        return inner.Values();
     }
-    TAString ValueLine() override
+    const TSignalSnapshot& Values() override
     {
         Apply();
-        return inner.ValueLine();
+        return inner.Values();
     }
     void Apply()
     {
