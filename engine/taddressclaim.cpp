@@ -16,8 +16,8 @@ std::optional<TCanHigh> TAddressClaim::Start(uint8_t address, int64_t now)
         return std::nullopt;
     }
     if (address == NullAddress || address == GlobalAddress) {
-        state_ = TState::Lost;
-        return Message(now);
+        state_ = TState::Unclaimable;
+        return std::nullopt;
     }
     state_ = TState::Claimed;
     if (address >= FirstWaitAddress && address <= LastWaitAddress) waitUntil_ = now + ClaimWait;
@@ -69,9 +69,16 @@ std::optional<TCanHigh> TAddressClaim::Message(int64_t now) const
     switch (state_) {
     case TState::Claimed: return Build(address_, now);
     case TState::Lost: return Build(NullAddress, now);
-    case TState::Off: break;
+    case TState::Off:
+    case TState::Unclaimable: break;
     }
     return std::nullopt;
+}
+
+int64_t TAddressClaim::ScheduleDelay() const
+{
+    if (state_ == TState::Off || state_ == TState::Unclaimable) return 0;
+    return std::max(waitUntil_ - startedAt_, ClaimStep);
 }
 
 bool TAddressClaim::Silent(int64_t now) const
@@ -150,9 +157,11 @@ TAString TAddressClaim::StateText(int64_t now) const
             text += ", waiting until " + TAString(static_cast<double>(waitUntil_) / 1e6, 0, 3) + " s";
         return text;
     }
+    case TState::Unclaimable:
+        return "not claimed: " + TAString(address) +
+               (address_ == NullAddress ? " is the null address" : " is the global address") +
+               ", no node's; the frames go out without a claim";
     case TState::Lost:
-        if (address_ == NullAddress || address_ == GlobalAddress)
-            return "cannot claim " + TAString(address) + " (not a node's address): sending nothing";
         return "lost " + TAString(address) + " to NAME " + NameText(winner_) + ": sending nothing";
     }
     return "off";

@@ -14,13 +14,17 @@
 //   bits 32..34  ECU instance           bits 49..55  vehicle system
 //   bits 35..39  function instance      bits 56..59  vehicle system instance
 //   bits 60..62  industry group         bit  63      arbitrary address capable
+// The null address 254 and the global address 255 are no node's: a source address of
+// either is not claimed (the traffic goes out as before, and the user is told).
+//
 // The numerically lower NAME has the higher priority. The simulator cannot pick
 // another address (bit 63 is 0 in its default and is not looked at): a node that
 // loses its address falls silent.
 //
 // A node that claims an address of 128 to 247 sends nothing else for ClaimWait after
 // its claim, so that a node of higher priority can still contest it; below 128 and
-// from 248 on it goes on at once. The send schedule then starts when the wait is over
+// from 248 on it goes on in the next millisecond (the claim has the run's first
+// millisecond to itself). The send schedule then starts when the wait is over
 // (ScheduleDelay: every group's times move by the wait, so periods and phases stay
 // those of the schedule); answers to requests that come during the wait are held and
 // leave when it is over.
@@ -43,6 +47,7 @@ public:
     static constexpr uint8_t GlobalAddress = 0xFF;
     static constexpr uint8_t ClaimPriority = 6;
     static constexpr int64_t ClaimWait = 250000;         // µs
+    static constexpr int64_t ClaimStep = 1000;           // µs, the claim's own millisecond
     static constexpr uint8_t FirstWaitAddress = 128;     // addresses 128..247 wait
     static constexpr uint8_t LastWaitAddress = 247;
     // Industry group 1 (on-highway equipment), identity number 1, every other field 0,
@@ -53,6 +58,7 @@ public:
         Off,       // no claim: switched off, not in simulation mode, or no run yet
         Claimed,   // the address is ours (during the wait too)
         Lost,      // a node with a NAME of higher priority claimed it: silent
+        Unclaimable,   // the source address is 254 or 255: no claim, traffic as without one
     };
 
     // What a received frame asks of the node.
@@ -71,7 +77,7 @@ public:
     // A run starts (now, µs) with the source address: with the claim on, the state is
     // Claimed and the Address Claimed message is returned, due at now; with it off,
     // the state is Off and nothing is returned. The null and global addresses are no
-    // node's: the state is Lost at once and Cannot Claim is returned.
+    // node's: the state is Unclaimable and nothing is returned.
     std::optional<TCanHigh> Start(uint8_t address, int64_t now);
     // A run without a claim (a log is replayed with its own addresses): the state is Off.
     void Reset();
@@ -99,8 +105,8 @@ public:
     uint64_t Winner() const { return winner_; }
 
     // How much later than the run's start the send schedule starts: ClaimWait for a
-    // claimed address of 128 to 247, else 0.
-    int64_t ScheduleDelay() const { return state_ == TState::Off ? 0 : waitUntil_ - startedAt_; }
+    // claimed address of 128 to 247, ClaimStep for the others, 0 without a claim.
+    int64_t ScheduleDelay() const;
     // During the wait: keeps m to leave when the wait is over. False when there is no
     // wait now (the caller sends m as usual).
     bool Hold(const TCanHigh& m, int64_t now);
@@ -114,7 +120,8 @@ public:
     // "claimed 0x21, NAME 1000000000000001" (", waiting until 0.250 s" during the
     // wait), "lost 0x21 to NAME 0FFFFFFFFFFFFFFF: sending nothing"; with no claim in
     // this run "claims at the start of a simulation run, NAME 1000000000000001", or
-    // "off" when switched off.
+    // "off" when switched off; "not claimed: 0xFE is the null address, no node's; the
+    // frames go out without a claim".
     TAString StateText(int64_t now) const;
     // 16 hexadecimal digits, as --name takes it.
     static TAString NameText(uint64_t name);

@@ -115,7 +115,7 @@ std::optional<TCanHigh> TRequestResponder::Answer(const TCanFrame& frame, TBusFm
 std::optional<std::optional<TCanHigh>> TRequestResponder::AnswerForClaim(const TRequest& request, bool toUs,
                                                                          bool toAll, int64_t now)
 {
-    if (!claim_ || claim_->State() == TAddressClaim::TState::Off) return std::nullopt;
+    if (!claim_ || (claim_->State() != TAddressClaim::TState::Claimed && !claim_->Lost())) return std::nullopt;
     const bool lost = claim_->Lost();
     // The address is not ours any more: only a request to all is still for us.
     if (lost) toUs = false;

@@ -368,10 +368,10 @@ void TRunEngine::ClaimAtStart()
         return;
     }
     const std::optional<TCanHigh> m = claim_.Start(Options.SourceAddress, simTime_);
-    if (!m) return;
-    // The null or global address: Cannot Claim at once.
-    if (claim_.Lost()) ClaimLost();
-    sendQueue_.AddCanHigh(*m);
+    if (m) sendQueue_.AddCanHigh(*m);
+    // The null or global address: sent as before, and the user hears why unclaimed.
+    if (claim_.State() == TAddressClaim::TState::Unclaimable && errors_)
+        errors_->ShowNotice(TBaseError("TRunEngine::AddressClaim", "Address not claimed", claim_.StateText(simTime_)));
 }
 
 void TRunEngine::ClaimReceived(const TCanFrame& frame)

@@ -122,14 +122,15 @@ TEST(TRunEngineClaim, ClaimsAtStartAndWaitsOnlyFor128To247)
         if (row.firstOtherMicros == 1000) continue;
 
         // The schedule starts when the wait is over: every group's times are those of a
-        // node that does not wait, 250 ms later (the vehicle identification's transfer
-        // at 262 ms instead of 12 ms, its packets 100 ms apart from there).
+        // node that does not wait (whose schedule starts 1 ms after its claim), 249 ms
+        // later: the vehicle identification's transfer at 262 ms instead of 13 ms, its
+        // packets 100 ms apart from there.
         TNode prompt(0x00);
         prompt.engine.Start();
         prompt.RunFor(1000);
         std::multiset<std::pair<uint32_t, int64_t>> expected, got;
         for (const TSentFrame& s : prompt.transmit.sent)
-            if (!IsClaim(s.Frame.Id) && s.Frame.Time < 650000) expected.insert({s.Frame.Id & ~0xFFu, s.Frame.Time + 250000});
+            if (!IsClaim(s.Frame.Id) && s.Frame.Time < 651000) expected.insert({s.Frame.Id & ~0xFFu, s.Frame.Time + 249000});
         for (const TSentFrame& s : node.transmit.sent)
             if (!IsClaim(s.Frame.Id) && s.Frame.Time < 900000) got.insert({s.Frame.Id & ~0xFFu, s.Frame.Time});
         EXPECT_GT(expected.size(), 20u);
@@ -364,19 +365,30 @@ TEST(TRunEngineClaim, LostClaimWithdrawsWhatIsQueuedAndFallsSilent)
     }
 }
 
-// A source address that is no node's (254, 255) cannot be claimed: Cannot Claim at
-// Start, nothing else, and the user is told.
-TEST(TRunEngineClaim, NullOrGlobalSourceAddressCannotBeClaimed)
+// A source address that is no node's (254 null, 255 global) cannot be claimed: no
+// claim, the traffic goes out as without one (from the run's first millisecond), and
+// the user is told in a notice.
+TEST(TRunEngineClaim, NullOrGlobalSourceAddressIsNotClaimed)
 {
-    for (uint8_t sa : {uint8_t(0xFE), uint8_t(0xFF)}) {
-        SCOPED_TRACE(int(sa));
-        TNode node(sa);
+    const struct {
+        uint8_t sa;
+        const char* state;
+    } rows[] = {
+        {0xFE, "not claimed: 0xFE is the null address, no node's; the frames go out without a claim"},
+        {0xFF, "not claimed: 0xFF is the global address, no node's; the frames go out without a claim"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.state);
+        TNode node(row.sa);
         node.engine.Start();
         node.RunFor(500);
-        ASSERT_EQ(node.transmit.sent.size(), 1u);
-        EXPECT_EQ(node.transmit.sent[0].Frame.Id, 0x18EEFFFEu);
+        ASSERT_GT(node.transmit.sent.size(), 20u);
+        EXPECT_EQ(node.transmit.sent[0].SimTime, 0);
+        for (const TSentFrame& s : node.transmit.sent) EXPECT_FALSE(IsClaim(s.Frame.Id)) << std::hex << s.Frame.Id;
+        EXPECT_EQ(node.engine.AddressClaim().StateText(node.engine.SimTime()), row.state);
         ASSERT_EQ(node.errors.shown.size(), 1u);
-        EXPECT_EQ(node.errors.shown[0].Message(), "Address claim lost");
+        EXPECT_EQ(node.errors.shown[0].Message(), "Address not claimed");
+        EXPECT_EQ(node.errors.shown[0].Detail(), row.state);
     }
 }
 
