@@ -143,6 +143,19 @@ std::optional<uint64_t> TAddressClaim::ParseName(const TAString& text)
     return name;
 }
 
+TAString TAddressClaim::ShortText() const
+{
+    char address[8];
+    std::snprintf(address, sizeof address, "0x%02X", address_);
+    switch (state_) {
+    case TState::Off: break;
+    case TState::Claimed: return TAString(address) + " claimed";
+    case TState::Lost: return TAString(address) + " lost, sending nothing";
+    case TState::Unclaimable: return TAString(address) + " not claimed";
+    }
+    return TAString();
+}
+
 TAString TAddressClaim::StateText(int64_t now) const
 {
     char address[8];

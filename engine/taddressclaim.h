@@ -123,6 +123,9 @@ public:
     // "off" when switched off; "not claimed: 0xFE is the null address, no node's; the
     // frames go out without a claim".
     TAString StateText(int64_t now) const;
+    // The state in a few words for a status line: "0x21 claimed", "0x21 lost, sending
+    // nothing", "0xFE not claimed"; empty when no claim was made in this run.
+    TAString ShortText() const;
     // 16 hexadecimal digits, as --name takes it.
     static TAString NameText(uint64_t name);
     // Parses 1 to 16 hexadecimal digits (an optional "0x" or "x" before them): the

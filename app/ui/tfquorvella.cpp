@@ -177,6 +177,11 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
         // A key without text: not ticked.
     }
     ApplyLogFormat();
+    // The vehicle as a J1939 node, as the settings file has it.
+    const TSettingsFile::TClaimSettings claim = TSettingsFile::AddressClaim(settings_.Config());
+    engine_.AddressClaim().SetEnabled(claim.Enabled);
+    engine_.AddressClaim().SetName(claim.Name);
+    claimProblem_ = claim.Problem;
 
     engine_.InternalLines = TInternalLog::Log();
     ReadControls();
@@ -462,12 +467,16 @@ void TFQuorvella::ShowStatus()
     f.RunErrors = runErrors_;
     if (transmitTimer_ && transmitTimer_->Scheduling() != TMultimediaTimer::scUnknown)
         f.TimerScheduling = transmitTimer_->SchedulingText();
+    f.AddressClaim = engine_.AddressClaim().ShortText();
     const TRunStatusText text = TRunStatus::Text(f);
     static_cast<TStatusLine*>(L_RunStatus)->SetLine(Q(text.Run), QString());
-    static_cast<TStatusLine*>(L_SentStatus)->SetLine(Q(text.Sent), QString());
+    // The claim's whole state is the Sent line's tooltip.
+    static_cast<TStatusLine*>(L_SentStatus)
+        ->SetLine(Q(text.Sent), Q("Address claim: " + engine_.AddressClaim().StateText(engine_.SimTime())));
     static_cast<TStatusLine*>(L_LogStatus)->SetLine(Q(text.Log), Q(logOutFileName_));
     static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
-    static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem.IsEmpty() ? startRefusal_ : text.Problem), QString());
+    const TAString& problem = !text.Problem.IsEmpty() ? text.Problem : !startRefusal_.IsEmpty() ? startRefusal_ : claimProblem_;
+    static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(problem), QString());
     static_cast<TStatusLine*>(L_TimerStatus)->SetLine(Q(text.Timer), QString());
     // The vendor library code was loaded from: settings may name one, so the user sees
     // which. The line is there only while one is loaded (the window stays as small as it

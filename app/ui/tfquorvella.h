@@ -232,5 +232,6 @@ private:
     QLabel* L_LogProblem = nullptr;
     QLabel* L_TimerStatus = nullptr;
     QLabel* L_LibraryStatus = nullptr;   // the vendor libraries loaded, with their paths
+    TAString claimProblem_;              // why a settings entry of the address claim was not used
     const TMultimediaTimer* transmitTimer_ = nullptr;
 };

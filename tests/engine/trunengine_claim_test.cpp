@@ -279,6 +279,7 @@ TEST(TRunEngineClaim, ContentionKeepsOrLosesTheAddress)
             EXPECT_EQ(claim.Winner(), row.otherName);
             const TAString text = "lost 0x00 to NAME " + TAddressClaim::NameText(row.otherName) + ": sending nothing";
             EXPECT_EQ(claim.StateText(node.engine.SimTime()), text);
+            EXPECT_EQ(claim.ShortText(), "0x00 lost, sending nothing");
             ASSERT_EQ(node.errors.shown.size(), 1u);
             EXPECT_EQ(node.errors.shown[0].Message(), "Address claim lost");
             EXPECT_NE(node.errors.shown[0].Detail().Find(text), -1) << node.errors.shown[0].Detail().str();
