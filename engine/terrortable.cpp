@@ -25,6 +25,11 @@ constexpr TErrorRow kRows[] = {
     {"TRunEngine::TimerSysTimer", "transfers incomplete", "Transport notice",
      "Transport transfers of the log were incomplete or malformed; they were sent as the log has them"},
     {"TRunEngine::TimerSysTimer", "run stalled", "Timing notice", "The run was held up and went on from the present"},
+    // Another J1939 node of higher priority took the simulator's source address.
+    {"TRunEngine::AddressClaim", "Address claim lost", "J1939 error",
+     "Address claim lost: another node has the source address, the simulator sends nothing more"},
+    {"TRunEngine::AddressClaim", "Address not claimed", "J1939 notice",
+     "The source address is no node's address and was not claimed"},
     {"TCanAdapters::OpenChannel", "Driver not supported", "CAN configuration error", "Selected driver not supported"},
     {"TCanDrvVector::TCanDrvVector", "ncdOpenDriver#", "VECTOR initialisation error", "Opening driver failed. Errorcode="},
     {"TCanDrvVector::TCanDrvVector", "ncdGetDriverConfig#", "VECTOR initialisation error", "Reading driver configuration failed. Errorcode="},

@@ -1,5 +1,6 @@
 #include "engine/trequestresponder.h"
 
+#include "engine/taddressclaim.h"
 #include "fms/tbusfmsstandard.h"
 
 namespace {
@@ -82,6 +83,7 @@ std::optional<TCanHigh> TRequestResponder::Answer(const TCanFrame& frame, TBusFm
     // 0xFF is every node's address, never one node's, even when the options give it as ours.
     const bool toAll = request->Destination == GlobalAddress;
     const bool toUs = !toAll && request->Destination == options.SourceAddress;
+    if (std::optional<std::optional<TCanHigh>> claim = AnswerForClaim(*request, toUs, toAll, now)) return *claim;
     if (!toUs && !toAll) return std::nullopt;
     ++counts_.Received;
 
@@ -106,6 +108,28 @@ std::optional<TCanHigh> TRequestResponder::Answer(const TCanFrame& frame, TBusFm
     m.SetPriority(options.Priority);
     m.Time = now;
     waiting_.insert(GroupKey(canId));
+    ++counts_.Answered;
+    return m;
+}
+
+std::optional<std::optional<TCanHigh>> TRequestResponder::AnswerForClaim(const TRequest& request, bool toUs,
+                                                                         bool toAll, int64_t now)
+{
+    if (!claim_ || (claim_->State() != TAddressClaim::TState::Claimed && !claim_->Lost())) return std::nullopt;
+    const bool lost = claim_->Lost();
+    // The address is not ours any more: only a request to all is still for us.
+    if (lost) toUs = false;
+    if (request.Pgn != TAddressClaim::ClaimPgn) {
+        if (lost) return std::optional<TCanHigh>();
+        return std::nullopt;
+    }
+    if (!toUs && !toAll) return std::optional<TCanHigh>();
+    ++counts_.Received;
+    std::optional<TCanHigh> m = claim_->Message(now);
+    if (!m || !waiting_.insert(GroupKey(m->Id)).second) {
+        ++counts_.Served;
+        return std::optional<TCanHigh>();
+    }
     ++counts_.Answered;
     return m;
 }

@@ -20,6 +20,12 @@
 // A request to all for any other PGN gets nothing; requests addressed to other nodes
 // are not ours.
 //
+// A request for Address Claimed (PGN 60928, data 00 EE 00) is answered by the node's
+// address claim (TAddressClaim) when it is on: Address Claimed 0x18EEFF00 for a request to
+// us or to all, Cannot Claim 0x18EEFFFE for one to all once the address is lost; a node
+// that lost its address answers nothing else. With the claim off it is a PGN like any
+// other the simulator does not send.
+//
 // An answer that is still waiting in the send queue serves every further identical
 // request until its first frame leaves: a device that asks again and again gets one
 // answer per wait, and the queue cannot grow without bound.
@@ -33,6 +39,7 @@
 #include <optional>
 #include <set>
 
+class TAddressClaim;
 class TBusFmsStandard;
 
 class TRequestResponder {
@@ -66,6 +73,9 @@ public:
     std::optional<TCanHigh> Answer(const TCanFrame& frame, TBusFmsStandard& catalogue, const TFrameOptions& options,
                                    int64_t now);
 
+    // The node's address claim; not owned, nullptr: none (as with the claim off).
+    void SetAddressClaim(const TAddressClaim* claim) { claim_ = claim; }
+
     // A frame left the send queue: an answer of its kind no longer waits.
     void Sent(const TCanFrame& frame);
 
@@ -80,6 +90,12 @@ private:
     static uint64_t GroupKey(uint32_t canId) { return canId & TCanHigh::GroupMask; }
     static uint64_t NackKey(uint8_t requester, uint32_t pgn) { return (1ull << 40) | (uint64_t(requester) << 24) | pgn; }
 
+    // The claim's say on request: an answer (or none) when the claim decides it (a
+    // request for Address Claimed, or any request once the address is lost), else
+    // nothing and the request is answered as usual.
+    std::optional<std::optional<TCanHigh>> AnswerForClaim(const TRequest& request, bool toUs, bool toAll, int64_t now);
+
     std::set<uint64_t> waiting_;
+    const TAddressClaim* claim_ = nullptr;
     TRequestCounts counts_;
 };

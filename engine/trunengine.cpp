@@ -36,6 +36,7 @@ TAString BitText(const TCanFrame& frame)
 TRunEngine::TRunEngine(const TTimeSource& clock, TCanTransmit& transmit)
     : InternalLines(TInternalLog::Log()), clock_(clock), transmit_(transmit), catalogue_("00.02")
 {
+    responder_.SetAddressClaim(&claim_);
 }
 
 TRunEngine::~TRunEngine() = default;
@@ -63,6 +64,7 @@ void TRunEngine::Start()
     transferWatch_.Clear();
     transfers_.Clear();
     responder_.Reset();
+    ClaimAtStart();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
     tickNow_ = 0;
@@ -107,6 +109,7 @@ void TRunEngine::Stop()
 {
     if (!running_) return;
     running_ = false;
+    claim_.Stop();
     if (!Controls.Simulation) EndTransfers();
     TellLateness();
     TellStalls();
@@ -195,6 +198,7 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
     ReadReceived();
 
     if (Controls.Simulation) {
+        ReleaseClaimHeld();
         const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
         if (!frame.IsNone()) {
             transfers_.Sent(frame, simTime_, sendQueue_);
@@ -412,7 +416,9 @@ void TRunEngine::ApplyValidity()
 
 void TRunEngine::QueueDueGroups()
 {
-    std::vector<TCanHigh> due = catalogue_.GetCanHighs(simTime_ + RequestLead);
+    // After a claim that has to wait, the schedule starts when the wait is over.
+    const int64_t delay = claim_.ScheduleDelay();
+    std::vector<TCanHigh> due = catalogue_.GetCanHighs(simTime_ + RequestLead - delay);
     const auto& ids = catalogue_.FrameIds();
     for (TCanHigh& m : due) {
         bool dropped = false;
@@ -425,7 +431,8 @@ void TRunEngine::QueueDueGroups()
         if (dropped) continue;
         m.SetSourceAddress(Options.SourceAddress);
         m.SetPriority(Options.Priority);
-        transfers_.Queue(m, sendQueue_);
+        m.Time += delay;
+        QueueOwn(m);
     }
 }
 
@@ -445,7 +452,10 @@ void TRunEngine::ReadReceived()
         if (frame.IsNone()) return;
         frame = LogReceived(frame);
         if (received_) received_->FrameReceived(frame);
-        if (Controls.Simulation) AnswerRequest(frame);
+        if (Controls.Simulation) {
+            ClaimReceived(frame);
+            AnswerRequest(frame);
+        }
     }
 }
 
@@ -475,6 +485,10 @@ void TRunEngine::AnswerRequest(const TCanFrame& frame)
         ApplyValidity();
         std::optional<TCanHigh> answer = responder_.Answer(frame, catalogue_, Options, simTime_);
         if (!answer) return;
+        if (!TAddressClaim::IsClaim(answer->Id)) {
+            // Nothing of ours once the address is lost; held while the claim waits.
+            if (claim_.Lost() || claim_.Hold(*answer, simTime_)) return;
+        }
         if (answer->Length() > 8) {
             // A transfer keeps to the gate and the schedule's lead: on the wire it must
             // not overlap one of ours still on its way there.
@@ -489,6 +503,60 @@ void TRunEngine::AnswerRequest(const TCanFrame& frame)
     } catch (const TBaseError& e) {
         ShowOncePerRun(esSimulation, e);
     }
+}
+
+void TRunEngine::ClaimAtStart()
+{
+    // A replay sends the log's traffic with the log's addresses: no claim.
+    if (!Controls.Simulation) {
+        claim_.Reset();
+        return;
+    }
+    const std::optional<TCanHigh> m = claim_.Start(Options.SourceAddress, simTime_);
+    if (m) sendQueue_.AddCanHigh(*m);
+    // The null or global address: sent as before, and the user hears why unclaimed.
+    if (claim_.State() == TAddressClaim::TState::Unclaimable && errors_)
+        errors_->ShowNotice(TBaseError("TRunEngine::AddressClaim", "Address not claimed", claim_.StateText(simTime_)));
+}
+
+void TRunEngine::ClaimReceived(const TCanFrame& frame)
+{
+    switch (claim_.Received(frame, simTime_)) {
+    case TAddressClaim::TOutcome::None: return;
+    case TAddressClaim::TOutcome::ClaimAgain: break;
+    case TAddressClaim::TOutcome::Lost: ClaimLost(); break;
+    }
+    // Address Claimed again, or Cannot Claim.
+    if (const std::optional<TCanHigh> m = claim_.Message(simTime_)) sendQueue_.AddCanHigh(*m);
+}
+
+void TRunEngine::QueueOwn(const TCanHigh& m)
+{
+    if (TAddressClaim::IsClaim(m.Id)) {
+        sendQueue_.AddCanHigh(m);
+        return;
+    }
+    if (claim_.Lost() || claim_.Hold(m, simTime_)) return;
+    transfers_.Queue(m, sendQueue_);
+}
+
+void TRunEngine::ReleaseClaimHeld()
+{
+    for (const TCanHigh& m : claim_.TakeHeld(simTime_)) transfers_.Queue(m, sendQueue_);
+}
+
+void TRunEngine::ClaimLost()
+{
+    // The address is another node's now: nothing of ours may follow the Cannot Claim.
+    // What is still queued is withdrawn (counted, not reported as undelivered).
+    const auto withdrawn = static_cast<int64_t>(held_.size()) + sendQueue_.Count() + transfers_.Waiting() +
+                           static_cast<int64_t>(claim_.DropHeld());
+    sendQueue_.Clear();
+    held_.clear();
+    transfers_.Clear();
+    Show(TBaseError("TRunEngine::AddressClaim", "Address claim lost",
+                    claim_.StateText(simTime_) + "; " + TAString(std::to_string(withdrawn)) +
+                        " messages still queued were withdrawn"));
 }
 
 int64_t TRunEngine::SkipIdleTime(int64_t limit)

@@ -38,6 +38,7 @@
 #include "fms/tcanhighdb.h"
 #include "fms/ttransferwatch.h"
 #include "support/tbaseerror.h"
+#include "engine/taddressclaim.h"
 
 #include <atomic>
 #include <cstdint>
@@ -191,6 +192,14 @@ public:
     const TLogReplay& Replay() const { return replay_; }
     // The requests of this run (simulation mode; TRequestResponder).
     const TRequestCounts& Requests() const { return responder_.Counts(); }
+    // The simulated vehicle as a J1939 node (simulation mode): switched on and given its
+    // NAME before Start, it claims Options.SourceAddress at Start, holds its traffic for
+    // the wait of addresses 128..247, answers requests for Address Claimed, and when
+    // another node takes the address it sends Cannot Claim, withdraws what of its own is
+    // still queued, sends nothing more in the run and shows "Address claim lost".
+    // Claims are sent as they are due and never wait.
+    TAddressClaim& AddressClaim() { return claim_; }
+    const TAddressClaim& AddressClaim() const { return claim_; }
 
     // Counts of the current run, from its Start: frames the CAN adapter's medium took
     // (with a transmit side that reports departures; else frames handed to it), frames
@@ -256,6 +265,14 @@ private:
     void EmitNow(const TCanFrame& frame);
     // The frame left for the adapter at departure (µs, WireTime scale).
     void Departed(const TCanFrame& frame, int64_t departure, bool answer);
+    // The address claim's part of the run (TAddressClaim).
+    void ClaimAtStart();
+    void ClaimReceived(const TCanFrame& frame);
+    // A message of ours for the send queue: claims at once; nothing once the address is
+    // lost; held during the claim's wait; else as usual.
+    void QueueOwn(const TCanHigh& m);
+    void ReleaseClaimHeld();
+    void ClaimLost();
     // The replay's due frames, as far as the transmit buffer takes them.
     void ReleaseHeld();
     // One frame leaving for the destinations.
@@ -302,6 +319,7 @@ private:
     TTransferWatch transferWatch_;
     TRequestResponder responder_;
     TTransferGate transfers_;
+    TAddressClaim claim_;
 
     bool running_ = false;
     bool inTick_ = false;

@@ -47,6 +47,7 @@ TRunStatusText TRunStatus::Text(const TRunStatusFacts& f)
         t.Run = (f.Running ? "Running " : "Stopped ") + Elapsed(f.SimTimeMicros);
     t.Sent = Frames(f.FramesSent);
     if (!f.SendCan) t.Sent += " (CAN-Adapter off)";
+    if (!f.AddressClaim.IsEmpty()) t.Sent += ", address " + f.AddressClaim;
     t.Timer = f.TimerScheduling.IsEmpty() ? TAString("not started") : f.TimerScheduling;
 
     if (f.RunErrors > 0)

@@ -3,7 +3,8 @@
 // went, as five short values beside their captions:
 //
 //   Run:         Running 0:01:23            ("Stopped 0:01:23"; "Ready" before a run)
-//   Sent:        4151 frames                ("... (CAN-Adapter off)")
+//   Sent:        4151 frames                ("... (CAN-Adapter off)"; ", address 0x00
+//                                            claimed" once the run made an address claim)
 //   Output log:  drive.asc                  ("none chosen")
 //   Written:     4151 frames                ("... (Logfile off)", "none (cannot open)",
 //                                            "... (write failed)"; "4154 frames, 3 received"
@@ -36,6 +37,7 @@ struct TRunStatusFacts {
     TAString LogError;           // why it could not be opened or written; empty: it could
     TAString TimerScheduling;    // the transmit timer's scheduling in words; empty: not started
     int RunErrors = 0;           // errors of this run listed in the error window
+    TAString AddressClaim;       // TAddressClaim::ShortText; empty: no claim to show
 };
 
 struct TRunStatusText {

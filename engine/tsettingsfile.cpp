@@ -35,6 +35,39 @@ void SyncDirectory(const std::filesystem::path& file)
 
 }  // namespace
 
+TSettingsFile::TClaimSettings TSettingsFile::AddressClaim(const TXmlElement& config)
+{
+    TClaimSettings claim;
+    // A key without text reads as empty text.
+    auto text = [&config](const char* key) -> std::optional<TAString> {
+        if (!config.Contains(key)) return std::nullopt;
+        try {
+            return config[key]("<TEXT>");
+        } catch (const TBaseError&) {
+            return TAString();
+        }
+    };
+    if (const std::optional<TAString> on = text(ClaimKey)) {
+        if (*on == "0") {
+            claim.Enabled = false;
+        } else if (*on != "1") {
+            claim.Problem = TAString("settings entry \"") + ClaimKey + "\" is '" + *on +
+                            "', not 1 (claim) or 0 (no claim): the address is claimed";
+        }
+    }
+    if (const std::optional<TAString> name = text(NameKey)) {
+        if (const std::optional<uint64_t> parsed = TAddressClaim::ParseName(*name)) {
+            claim.Name = *parsed;
+        } else {
+            if (!claim.Problem.IsEmpty()) claim.Problem += "; ";
+            claim.Problem += TAString("settings entry \"") + NameKey + "\" is '" + *name +
+                             "', not 1 to 16 hexadecimal digits: the NAME is " +
+                             TAddressClaim::NameText(TAddressClaim::DefaultName);
+        }
+    }
+    return claim;
+}
+
 TSettingsFile::TSettingsFile() : path_(TFullFileName().Resolve(FileName)) {}
 
 TSettingsFile::TSettingsFile(const TAString& directory)

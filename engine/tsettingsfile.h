@@ -9,6 +9,10 @@
 //   "FzgSim Position Left"
 //   "LogFileFormat"          the output log's format: "l5", "asc" or "candump"
 //   "LogReceivedFrames"      "1": the output log records the frames received too
+//   "AddressClaim"           "0": the simulated vehicle makes no J1939 address claim; "1"
+//                            or no key: it claims its source address (TAddressClaim)
+//   "J1939Name"              the simulated vehicle's J1939 NAME, 1 to 16 hexadecimal
+//                            digits; no key: 1000000000000001 (TAddressClaim::DefaultName)
 // Keys the program does not know are kept and written back unchanged.
 //
 // Loading never throws. A missing file gives the defaults: root "Quorvella" with the schema
@@ -29,6 +33,7 @@
 // settings file. A symlinked "Quorvella.xml" stays a link: the file it names is written
 // (and, when malformed, moved aside beside itself).
 
+#include "engine/taddressclaim.h"
 #include "support/tastring.h"
 #include "support/txmlelement.h"
 
@@ -59,6 +64,18 @@ public:
     const TXmlElement& Config() const { return config_; }
     TXmlElement& CanAdapter() { return config_["CanAdapter"]; }
     TXmlElement& FzgSim() { return config_["FzgSim"]; }
+
+    // The address claim's entries of config (the tree of a settings file). An entry
+    // that is not what it should be gives the default; Problem then names the entry and
+    // says why (empty when both are good).
+    struct TClaimSettings {
+        bool Enabled = true;
+        uint64_t Name = TAddressClaim::DefaultName;
+        TAString Problem;
+    };
+    static constexpr const char* ClaimKey = "AddressClaim";
+    static constexpr const char* NameKey = "J1939Name";
+    static TClaimSettings AddressClaim(const TXmlElement& config);
 
     // The Vector library's file name: the text of "FileNameVectorDll" as loaded, else "vcand32.dll".
     const TAString& VectorDllPath() const { return vectorDllPath_; }

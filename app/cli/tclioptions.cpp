@@ -4,6 +4,7 @@
 
 #include "engine/tmodelvaluenames.h"
 #include "engine/trecordingcockpit.h"
+#include "engine/taddressclaim.h"
 #include "support/tbaseerror.h"
 
 #include <cmath>
@@ -216,6 +217,12 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
             } catch (const TBaseError&) {
                 return fail("--drop " + v + ": a parameter group number is four hexadecimal digits such as FEF1");
             }
+        } else if (option == "--name") {
+            if (!value(v)) return fail(missing + ": the J1939 NAME, 1 to 16 hexadecimal digits");
+            o.Name = TAddressClaim::ParseName(v);
+            if (!o.Name) return fail("--name " + v + ": the J1939 NAME is 1 to 16 hexadecimal digits, e.g. 1000000000000001");
+        } else if (option == "--no-address-claim") {
+            o.NoAddressClaim = true;
         } else if (option == "--duration") {
             if (!value(v)) return fail(missing + ": seconds");
             const std::optional<double> d = Decimal(v, 0.001, 1e9);
@@ -241,12 +248,14 @@ TCliParse ParseCommandLine(const std::vector<TAString>& args)
         }
         if (hasInline && (option == "--help" || option == "--repeat" || option == "--from-first-frame" ||
                           option == "--log-rx" || option == "--monitor" || option == "--starter" ||
-                          option == "--fast" || option == "--strict-timing"))
+                          option == "--fast" || option == "--strict-timing" || option == "--no-address-claim"))
             return fail(option + " takes no value");
     }
     if (o.Repeat && o.Source == TCliOptions::TSource::Sim) return fail("--repeat goes with --source internal or --source log FILE");
     if (o.FromFirstFrame && o.Source == TCliOptions::TSource::Sim)
         return fail("--from-first-frame goes with --source internal or --source log FILE");
+    if (o.Name && o.Source != TCliOptions::TSource::Sim)
+        return fail("--name goes with --source sim: a replay sends the log's traffic as it is, without a claim");
     if (o.LogFormat && !o.LogOut) return fail("--log-format goes with --log-out FILE");
     if (!o.ReplayChannels.empty() && o.Source != TCliOptions::TSource::Log)
         return fail("--replay-channels goes with --source log FILE");
@@ -332,6 +341,16 @@ Vehicle and signals (simulation source):
   --sa xHH                     source address of every message (hexadecimal), e.g. --sa xFE
   --prio N                     priority 0..7 of every message
   --drop PGN                   leave a parameter group out, e.g. --drop FEF1 (repeatable)
+  --name HEX                   the vehicle's J1939 NAME, 1 to 16 hexadecimal digits (default
+                               1000000000000001, or "J1939Name" of --settings): at the start it
+                               claims its source address with it (Address Claimed, PGN EE00,
+                               priority 6, to all; addresses 128 to 247 then send nothing else
+                               for 250 ms) and answers requests for Address Claimed. When
+                               another node claims the address with a NAME of higher priority
+                               (a lower number), it sends Cannot Claim from address 254, sends
+                               nothing more and the exit status is 1; against a lower priority
+                               it claims again. The state is printed at the end
+  --no-address-claim           no address claim (also "AddressClaim" 0 in --settings)
 
 Time:
   --duration SECONDS           run length; without it a log runs to its end, the simulation until

@@ -39,6 +39,8 @@ struct TCliOptions {
     std::optional<TAString> SourceAddress;   // --sa xFE (text as the options window takes it)
     std::optional<TAString> Priority;        // --prio 3
     std::vector<uint32_t> Drops;             // --drop FEF1: parameter group numbers
+    std::optional<uint64_t> Name;            // --name HEX: the vehicle's J1939 NAME
+    bool NoAddressClaim = false;             // --no-address-claim
 
     std::optional<double> Duration;          // seconds; none: until the log ends or a signal
     bool Fast = false;

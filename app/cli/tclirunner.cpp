@@ -35,6 +35,7 @@
 #include "support/tbaseerror.h"
 #include "support/tsafefile.h"
 #include "support/txmlelement.h"
+#include "engine/tsettingsfile.h"
 
 #include <algorithm>
 #include <atomic>
@@ -356,6 +357,7 @@ private:
     TBusFmsStandard& catalogue_;
     TCliValidity validity_;
     std::vector<bool> leftOut_;
+    TSettingsFile::TClaimSettings claim_;   // the settings file's address claim entries
 
     TCanAdapters adapters_;
     TCanChannel* opened_ = nullptr;
@@ -474,6 +476,8 @@ std::optional<int> TCliRun::ReadSettings()
     } catch (const std::bad_alloc&) {
         return Failed(TBaseError(op, message, FileReason(file, "not enough memory to load it")));
     }
+    claim_ = TSettingsFile::AddressClaim(config);
+    if (!claim_.Problem.IsEmpty()) return Failed(TBaseError(op, message, FileReason(file, claim_.Problem)));
     // The Vector library's location, as the windowed program takes it at start-up.
     if (config.Contains("FileNameVectorDll") && config["FileNameVectorDll"].Contains("<TEXT>")) {
         const TAString& dll = config["FileNameVectorDll"]("<TEXT>");
@@ -548,6 +552,9 @@ std::optional<int> TCliRun::SetUpOptions()
         if (Simulation()) leftOut_[static_cast<size_t>(index)] = true;
     }
     engine_.Options = TOptionsEditor::Apply(o_.SourceAddress.value_or("x00"), o_.Priority.value_or("6"), checked).Options;
+    // The vehicle as a J1939 node: the settings file's entries, then the command line.
+    engine_.AddressClaim().SetEnabled(claim_.Enabled && !o_.NoAddressClaim);
+    engine_.AddressClaim().SetName(o_.Name.value_or(claim_.Name));
     return std::nullopt;
 }
 
@@ -703,8 +710,9 @@ void TCliRun::PrintMonitor()
     std::snprintf(head, sizeof head, "--- data monitor at %.3f s\n", static_cast<double>(engine_.SimTime()) / 1e6);
     // A log source's values are the frames that left, decoded; the catalogue holds only
     // what the simulation sends.
-    const TAString table = Simulation() ? TVehicleDataText::Table(catalogue_) : DecodedTable();
-    Print(head + table + engine_.Requests().Text() + "\n");
+    TAString text = head + (Simulation() ? TVehicleDataText::Table(catalogue_) : DecodedTable()) + engine_.Requests().Text() + "\n";
+    if (Simulation()) text += "Address claim: " + engine_.AddressClaim().StateText(engine_.SimTime()) + "\n";
+    Print(text);
     monitorAt_ = engine_.SimTime();
 }
 
@@ -832,6 +840,7 @@ int TCliRun::Finish()
         Print("stalls: " + TAString(std::to_string(engine_.Stalls())) + ", " +
               TAString(static_cast<double>(engine_.StallShift()) / 1e6, 0, 3) + " s in all\n");
     if (Simulation()) Print("J1939 " + engine_.Requests().Text() + "\n");
+    if (Simulation()) Print("address claim: " + engine_.AddressClaim().StateText(engine_.SimTime()) + "\n");
     // A replay sends transport frames as the log has them; this says what they amounted to.
     if (!Simulation()) Print("transport: " + engine_.Transfers().Summary() + "\n");
     if (o_.LogRx)

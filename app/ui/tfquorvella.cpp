@@ -183,6 +183,11 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
         // A key without text: not ticked.
     }
     ApplyLogFormat();
+    // The vehicle as a J1939 node, as the settings file has it.
+    const TSettingsFile::TClaimSettings claim = TSettingsFile::AddressClaim(settings_.Config());
+    engine_.AddressClaim().SetEnabled(claim.Enabled);
+    engine_.AddressClaim().SetName(claim.Name);
+    claimProblem_ = claim.Problem;
 
     engine_.InternalLines = TInternalLog::Log();
     ReadControls();
@@ -542,12 +547,16 @@ void TFQuorvella::ShowStatus()
         f.TimerScheduling = transmitTimer_->SchedulingText();
     else if (!transmitTimer_)
         f.TimerScheduling = timerScheduling_;
+    f.AddressClaim = engine_.AddressClaim().ShortText();
     const TRunStatusText text = TRunStatus::Text(f);
     static_cast<TStatusLine*>(L_RunStatus)->SetLine(Q(text.Run), QString());
-    static_cast<TStatusLine*>(L_SentStatus)->SetLine(Q(text.Sent), QString());
+    // The claim's whole state is the Sent line's tooltip.
+    static_cast<TStatusLine*>(L_SentStatus)
+        ->SetLine(Q(text.Sent), Q("Address claim: " + engine_.AddressClaim().StateText(engine_.SimTime())));
     static_cast<TStatusLine*>(L_LogStatus)->SetLine(Q(text.Log), Q(logOutFileName_));
     static_cast<TStatusLine*>(L_WrittenStatus)->SetLine(Q(text.Written), QString());
-    static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(text.Problem.IsEmpty() ? startRefusal_ : text.Problem), QString());
+    const TAString& problem = !text.Problem.IsEmpty() ? text.Problem : !startRefusal_.IsEmpty() ? startRefusal_ : claimProblem_;
+    static_cast<TStatusLine*>(L_LogProblem)->SetLine(Q(problem), QString());
     // The timer's scheduling and the adapter hint are never cut: a text longer than its
     // line makes the window wider.
     KeepWhole(L_TimerStatus, Q(text.Timer));

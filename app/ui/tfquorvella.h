@@ -261,5 +261,6 @@ private:
     int statusWidth_ = 0;                // the status texts' column, pixels
     TAString timerScheduling_;
     TAString adapterHint_;
+    TAString claimProblem_;              // why a settings entry of the address claim was not used
     const TMultimediaTimer* transmitTimer_ = nullptr;
 };

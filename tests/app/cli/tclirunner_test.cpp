@@ -79,12 +79,15 @@ TEST_F(TCliRunnerTest, FastSixtySecondsGiveTheWholeScheduleAndTheSameLogTwice)
     textA.LoadFromFile(a, false);
     textB.LoadFromFile(b, false);
     EXPECT_EQ(textA, textB);
-    EXPECT_EQ(textA.SubString(0, 35), "000.0000 18FEF100F315000CFFFFFFFF\r\n");
+    // The address claim in the run's first millisecond, the schedule from the next.
+    EXPECT_EQ(textA.SubString(0, 70),
+              "000.0000 18EEFF000100000000000010\r\n000.0010 18FEF100F315000CFFFFFFFF\r\n");
 
     std::set<uint32_t> ids;
     for (const TCanFrame& f : Frames(a)) ids.insert(f.Id);
-    // 20 single-frame groups, the two transfers' TP.CM and TP.DT identifiers.
-    EXPECT_EQ(ids.size(), 22u);
+    // 20 single-frame groups, the two transfers' TP.CM and TP.DT identifiers, the claim.
+    EXPECT_EQ(ids.size(), 23u);
+    EXPECT_TRUE(ids.count(0x18EEFF00u));
     EXPECT_TRUE(ids.count(0x18ECFF00u));
     EXPECT_TRUE(ids.count(0x18EBFF00u));
 
@@ -278,7 +281,7 @@ TEST_F(TCliRunnerTest, VirtualCanBusPeerReceivesTheWholeSchedule)
     std::map<uint32_t, int> perId;
     int total = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (total < 1913 && std::chrono::steady_clock::now() < deadline) {
+    while (total < 1914 && std::chrono::steady_clock::now() < deadline) {
         const TCanFrame f = peer->Read();
         if (f.IsNone()) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -288,9 +291,10 @@ TEST_F(TCliRunnerTest, VirtualCanBusPeerReceivesTheWholeSchedule)
         ++total;
     }
     adapters.CloseChannel(peer);
-    // 10 s of the schedule: 20 single-frame groups plus the VIN and driver
-    // identification transfers (TP.CM and TP.DT), every frame once.
-    EXPECT_EQ(perId.size(), 22u);
+    // The address claim and 10 s of the schedule: 20 single-frame groups plus the VIN
+    // and driver identification transfers (TP.CM and TP.DT), every frame once.
+    EXPECT_EQ(perId.size(), 23u);
+    EXPECT_EQ(perId[0x18EEFF00u], 1);
     EXPECT_EQ(perId[0x18F00400u], 500);   // EEC1 every 20 ms
     EXPECT_EQ(perId[0x18FEF100u], 100);   // CCVS every 100 ms
     EXPECT_EQ(perId[0x18FEE900u], 10);    // fuel consumption every second
@@ -380,11 +384,12 @@ TEST_F(TCliRunnerTest, NoPeerFailsTheRunSayingHowManyFramesWereNotDelivered)
                                 + std::to_string(commtest::FreePort()) + " 1";
     EXPECT_EQ(Run({"--fast", "--duration", "60", "--channel", channel.c_str(), "--drain", "0.2"}),
               TCliRunner::ExitFailed);
-    EXPECT_NE(err_.find("CAN error: Frames could not be delivered: 11478 frames written to the CAN channel could "
+    // The address claim and 11478 frames of the schedule.
+    EXPECT_NE(err_.find("CAN error: Frames could not be delivered: 11479 frames written to the CAN channel could "
                         "not be delivered"),
               std::string::npos)
         << err_;
-    EXPECT_NE(err_.find("after 0.2 s (11478 frames were written)"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("after 0.2 s (11479 frames were written)"), std::string::npos) << err_;
 }
 
 TEST_F(TCliRunnerTest, ChannelThreadErrorsAndCutRecordsFailTheRun)
