@@ -76,6 +76,7 @@ void TRunEngine::Start()
 
     signals_.Clear();
     signals_.SetNow(0);
+    signals_.SetSentOutOfRange({});
     try {
         catalogue_.Reset();
     } catch (const TBaseError& e) {
@@ -412,6 +413,12 @@ void TRunEngine::ApplyValidity()
         validity_->Execute(catalogue_);
     else
         catalogue_.RestoreOwnStates();
+    // A value outside its range leaves as the nearest end of the range: the monitor, which
+    // reads the bus, is told which ones so that they keep their "o".
+    std::vector<bool> outOfRange(static_cast<std::size_t>(catalogue_.SignalCount()));
+    for (int i = 0; i < catalogue_.SignalCount(); ++i)
+        outOfRange[static_cast<std::size_t>(i)] = catalogue_.Signal(i).MeasVal->State == msOutOfRange;
+    signals_.SetSentOutOfRange(std::move(outOfRange));
 }
 
 void TRunEngine::QueueDueGroups()

@@ -251,6 +251,9 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
             }
         }
         d.State = v.State;
+        if (d.State == msValid && static_cast<std::size_t>(i) < sentOutOfRange_.size() &&
+            sentOutOfRange_[static_cast<std::size_t>(i)])
+            d.State = msOutOfRange;
         try {
             d.Value = s.Write();
         } catch (const TBaseError&) {

@@ -84,6 +84,11 @@ public:
     void Frame(uint32_t id, bool extended, uint8_t length, const std::array<uint8_t, 8>& data, int64_t time);
     // The run's time, for the rows' age.
     void SetNow(int64_t now) { now_.store(now, std::memory_order_relaxed); }
+    // The sender's own marks (simulation): marks[i] when the sending catalogue holds
+    // signal i outside its range. Such a value leaves as the nearest end of its range,
+    // which reads as valid on the bus; its row says "o" (out of range) beside the value
+    // that left. Taken for the frames decoded from now on; empty for a replay.
+    void SetSentOutOfRange(std::vector<bool> marks) { sentOutOfRange_ = std::move(marks); }
 
     TSnapshot Snapshot() const;
     // Counts every change of a row's value, state or bytes, and every Clear.
@@ -98,6 +103,7 @@ private:
     TTransportAssembler transfers_;              // engine thread only
     std::size_t rowCount_ = 0;
     std::string tellTales_;                      // engine thread only: the digits seen so far
+    std::vector<bool> sentOutOfRange_;           // engine thread only
 
     mutable std::mutex mutex_;
     std::vector<TSignalRow> rows_;   // guarded by mutex_

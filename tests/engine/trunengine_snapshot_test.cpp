@@ -7,6 +7,7 @@
 
 #include "engine/trecordingcockpit.h"
 #include "engine/trunmonitor.h"
+#include "engine/tsignalmonitor.h"
 #include "engine/trunvalidity.h"
 #include "engine/ttimesource.h"
 #include "fms/tbusfmsstandard.h"
@@ -133,6 +134,10 @@ TEST(TRunEngineSnapshot, ValuesOutsideTheirRangeLeaveAsTheNearestValidRawValueSh
         for (const TCanFrame& f : frames) EXPECT_EQ(TRig::Field(f, r.bit, r.bits), r.raw);
         ASSERT_EQ(rig.monitor.values.size(), 86u);
         EXPECT_EQ(rig.monitor.values[static_cast<size_t>(SignalIndex(r.id))], "o");
+        // The monitor of the bus reads the valid end value and keeps the sender's "o".
+        const TSignalRow row = rig.engine.Signals().Snapshot().Rows[static_cast<size_t>(SignalIndex(r.id))];
+        EXPECT_EQ(row.StateCode.str(), "o");
+        EXPECT_EQ(row.StateName.str(), "out of range");
         EXPECT_TRUE(rig.errors.shown.empty());
     }
 }
@@ -156,6 +161,7 @@ TEST(TRunEngineSnapshot, TiesRoundAwayFromZeroInEveryField)
             ASSERT_FALSE(frames.empty());
             for (const TCanFrame& f : frames) EXPECT_EQ(TRig::Field(f, n.Bit, n.Bits), expected);
             EXPECT_NE(rig.monitor.values[static_cast<size_t>(n.Pos)], "o");
+            EXPECT_EQ(rig.engine.Signals().Snapshot().Rows[static_cast<size_t>(n.Pos)].StateName.str(), "valid");
             ++checked;
         }
         EXPECT_EQ(checked, 26);
