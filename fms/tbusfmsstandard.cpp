@@ -261,6 +261,8 @@ void TBusFmsStandard::RestoreOwnStates()
 
 void TBusFmsStandard::ReadValues(const TAString& text)
 {
+    std::vector<std::unique_ptr<TMeasVal>> read;
+    read.reserve(signals_.size());
     int from = 0;
     for (int i = 0; i < SignalCount(); ++i) {
         TAString field;
@@ -269,10 +271,10 @@ void TBusFmsStandard::ReadValues(const TAString& text)
             field = text.SubString(from, end - from);
             from = end + 1;
         }
-        TFmsMeasVal& sig = *signals_[static_cast<std::size_t>(i)];
         // The line writes each number exactly, with as many decimals as that takes.
-        sig.MeasVal = sig.Read(field, TFmsMeasVal::TDecimals::Any);
+        read.push_back(signals_[static_cast<std::size_t>(i)]->Read(field, TFmsMeasVal::TDecimals::Any));
     }
+    for (std::size_t i = 0; i < read.size(); ++i) signals_[i]->MeasVal = std::move(read[i]);
 }
 
 TAString TBusFmsStandard::GetPgnName(uint32_t identifier, int kind)

@@ -71,8 +71,8 @@ public:
     // Text edge for tests and tools, not used by a run:
     // sets every signal's value from one text: field i (up to the next ":", a missing
     // field empty) through Signals[i].Read, numbers with any number of decimals (the
-    // vehicle model writes them exactly). An error stops at that field: the signals
-    // before it have their new values, the others keep theirs.
+    // vehicle model writes them exactly). All or nothing: a bad field throws and every
+    // signal keeps the value it had.
     void ReadValues(const TAString& text);
 
     // Names by PGN, (identifier >> 8) & 0xFFFF: kind 0 the group's name ("Cruise

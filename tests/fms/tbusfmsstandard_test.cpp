@@ -204,20 +204,24 @@ TEST(TBusFmsStandard, ValuesMustBeSetBeforeTheFirstGroup)
     ExpectError([&] { (void)c.GetCanHighs(0); }, "TFmsMeasVal::WriteToCan", "Error flag not supported");
 }
 
-TEST(TBusFmsStandard, ReadValuesStopsAtTheFirstBadField)
+TEST(TBusFmsStandard, ReadValuesIsAllOrNothing)
 {
     TBusFmsStandard c("00.02");
-    // Fields 0..4 are there, field 5 (a number) is missing.
+    // Fields 0..4 are there, field 5 (a number) is missing: no signal takes a value.
     ExpectError([&] { c.ReadValues("1:85.5:1:0:1"); }, "TFmsMeasVal::Read", "too short");
-    EXPECT_EQ(c.Signal(4).MeasVal->State, msValid);
-    EXPECT_EQ(c.Signal(1).Write(), "85.500");
-    EXPECT_EQ(c.Signal(5).MeasVal->State, msNotSet);
+    for (int i = 0; i < c.SignalCount(); ++i) EXPECT_EQ(c.Signal(i).MeasVal->State, msNotSet) << i;
 
-    // An error in the middle keeps the earlier values and leaves the later ones alone.
+    // An error in the middle of a whole line changes nothing either, before or after it.
+    c.ReadValues(GoldenLine());
+    const TAString first = c.Signal(0).Write();
+    const TAString last = c.Signal(85).Write();
     std::string line = GoldenLine();
-    line.replace(line.find(":42.4:"), 6, ":4242.4:");
+    line.replace(line.find(":42.4:"), 6, ":4242.4:");   // field 5 too long
+    line.replace(0, line.find(':'), "0");                // field 0 changed before it
     ExpectError([&] { c.ReadValues(line); }, "TFmsMeasVal::Read", "too long");
-    EXPECT_EQ(c.Signal(5).MeasVal->State, msNotSet);
+    EXPECT_EQ(c.Signal(0).Write(), first);
+    EXPECT_NE(first, TAString("0"));
+    EXPECT_EQ(c.Signal(85).Write(), last);
     c.ReadValues(GoldenLine());
     for (int i = 0; i < c.SignalCount(); ++i) {
         if (i != 22 && i != 57 && i != 62 && i != 80) {
