@@ -24,6 +24,7 @@ public:
     {
         for (int i = 0; i < catalogue.SignalCount(); ++i) catalogue.Signal(i).MeasVal->State = msValid;
     }
+    uint64_t ChoicesVersion() const override { return 0; }   // the same for the whole run
 };
 
 class TFirstError final : public TErrorReporter {

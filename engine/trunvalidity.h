@@ -13,9 +13,10 @@ public:
     // The tick calls it only when the catalogue's values or ChoicesVersion changed.
     virtual void Execute(TBusFmsStandard& catalogue) = 0;
 
-    // A number that changes whenever the applied choices change. One whose choices are
-    // fixed once the run starts may keep the default.
-    virtual uint64_t ChoicesVersion() const { return 0; }
+    // A number that changes whenever the applied choices change (a scenario, the control
+    // API or the window may force a state during the run). Every implementer says it: a
+    // forgotten one would leave a forced state unsent.
+    virtual uint64_t ChoicesVersion() const = 0;
 
 protected:
     TRunValidity() = default;

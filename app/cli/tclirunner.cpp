@@ -206,6 +206,7 @@ class TCliValidity final : public TRunValidity {
 public:
     explicit TCliValidity(const TBusFmsStandard& catalogue) : manip(catalogue) {}
     void Execute(TBusFmsStandard& catalogue) override { manip.Execute(catalogue); }
+    uint64_t ChoicesVersion() const override { return manip.Version(); }
     TValidManip manip;
 };
 

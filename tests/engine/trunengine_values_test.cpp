@@ -38,6 +38,7 @@ public:
 class TAllValid final : public TRunValidity {
 public:
     void Execute(TBusFmsStandard& catalogue) override { manip.Execute(catalogue); }
+    uint64_t ChoicesVersion() const override { return manip.Version(); }
     TValidManip manip;
 };
 

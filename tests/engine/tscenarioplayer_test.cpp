@@ -29,6 +29,7 @@ namespace {
 class TManip final : public TRunValidity {
 public:
     void Execute(TBusFmsStandard& catalogue) override { manip.Execute(catalogue); }
+    uint64_t ChoicesVersion() const override { return manip.Version(); }
     TValidManip manip;
 };
 

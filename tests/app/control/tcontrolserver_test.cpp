@@ -40,6 +40,7 @@ using httptest::Request;
 class TManip final : public TRunValidity {
 public:
     void Execute(TBusFmsStandard& catalogue) override { manip.Execute(catalogue); }
+    uint64_t ChoicesVersion() const override { return manip.Version(); }
     TValidManip manip;
 };
 
