@@ -139,3 +139,30 @@ TEST(TCliOptionsScenario, ScenarioGoesWithTheSimulationAndHelpListsTheActions)
 }
 
 }  // namespace
+
+// A state forced and released during the run reaches the frames of the next model step:
+// engine speed (EEC1, bytes 3 and 4) is FExx from 1.5 s to 2 s and a number after it.
+TEST_F(TCliRunnerScenario, ForceAndReleaseDuringTheRunReachTheFrames)
+{
+    const std::string drive = Path("force.txt");
+    const std::string log = Path("force.l5");
+    Write(drive, "0 starter\n1.5 force \"Engine speed=error\"\n2 release \"Engine speed\"\n2.5 stop\n");
+    ASSERT_EQ(Run({"--fast", "--scenario", drive, "--log-out", log}), 0) << err_;
+    std::istringstream in(Read(log));
+    std::string line;
+    int forced = 0, free = 0;
+    while (std::getline(in, line)) {
+        if (line.size() < 33 || line.compare(9, 6, "18F004") != 0) continue;
+        const double time = std::stod(line.substr(0, 8));
+        const bool error = line.compare(25, 2, "FE") == 0;   // the top byte of engine speed
+        if (time >= 1.5 && time < 2.0) {
+            EXPECT_TRUE(error) << line;
+            ++forced;
+        } else if (time >= 1.0) {
+            EXPECT_FALSE(error) << line;
+            ++free;
+        }
+    }
+    EXPECT_EQ(forced, 25);   // every 20 ms for 0.5 s
+    EXPECT_GT(free, 40);
+}
