@@ -140,13 +140,14 @@ TEST(TCliOptionsScenario, ScenarioGoesWithTheSimulationAndHelpListsTheActions)
 
 }  // namespace
 
-// A state forced and released during the run reaches the frames of the next model step:
-// engine speed (EEC1, bytes 3 and 4) is FExx from 1.5 s to 2 s and a number after it.
+// A state forced and released during the run reaches the frames of the next model step,
+// also while the vehicle stands still and its values do not change: engine speed (EEC1,
+// bytes 3 and 4) is FExx from 1.5 s to 2 s and a number after it.
 TEST_F(TCliRunnerScenario, ForceAndReleaseDuringTheRunReachTheFrames)
 {
     const std::string drive = Path("force.txt");
     const std::string log = Path("force.l5");
-    Write(drive, "0 starter\n1.5 force \"Engine speed=error\"\n2 release \"Engine speed\"\n2.5 stop\n");
+    Write(drive, "1.5 force \"Engine speed=error\"\n2 release \"Engine speed\"\n2.5 stop\n");
     ASSERT_EQ(Run({"--fast", "--scenario", drive, "--log-out", log}), 0) << err_;
     std::istringstream in(Read(log));
     std::string line;
