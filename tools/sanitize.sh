@@ -3,7 +3,7 @@
 #   tools/sanitize.sh address   everything with AddressSanitizer + UndefinedBehaviorSanitizer
 #   tools/sanitize.sh thread    the threaded tests (transmit buffer, timer, channels,
 #                               adapters, the tick with the real timer, background log
-#                               loading) with ThreadSanitizer
+#                               loading, the frame trace, the control server) with ThreadSanitizer
 # Any sanitizer report fails the run.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +25,7 @@ case "$kind" in
     # Qt's libraries are not built for ThreadSanitizer, so the window tests stay out.
     QV_BUILD_TYPE=Debug QV_BUILD_DIR=$build "$top/tools/build.sh" -DQV_SANITIZE_THREAD=ON -DQV_WITH_GUI=OFF -DQV_BUILD_TESTS=ON
     ctest --test-dir "$build" --output-on-failure -j "$(nproc)" --timeout 900 \
-      -R 'TCanBuffer|TMultimediaTimer|TLogLoadTask|TCanBufferTransmit|Channel|TAThread|TABuffer|TComm|TRs232|Socket|TCanAdapters|TCanChannelSim|TCanDriver|TCliRunner|QtCanBus'
+      -R 'TCanBuffer|TMultimediaTimer|TLogLoadTask|TCanBufferTransmit|Channel|TAThread|TABuffer|TComm|TRs232|Socket|TCanAdapters|TCanChannelSim|TCanDriver|TCliRunner|QtCanBus|TQuorvellaCli|TRunEngineWire|TFrameTrace|TSignalMonitor|TControlServer|TReadmeControl'
     ;;
   *)
     echo "usage: $0 address|thread" >&2
