@@ -313,7 +313,7 @@ void TRunEngine::LogSent(const TCanFrame& left)
 {
     // The frame has left: the trace and the monitor see it at its departure.
     trace_.Append(TTraceFrame::Tx, left.Time, left.Id, left.Extended, left.Dlc, left.Data);
-    signals_.Frame(left.Id, left.Extended, left.Dlc, left.Data, left.Time);
+    if (watchSignals_) signals_.Frame(left.Id, left.Extended, left.Dlc, left.Data, left.Time);
     if (!Controls.LogFile || !logOut_.IsOpen()) return;
     if (logOut_.Append(left)) {
         ++framesLogged_;

@@ -185,6 +185,10 @@ public:
     // LogReceived stamps it) goes to the trace; the frames that leave also to the
     // monitor, which Start empties. The trace's sequence numbers go on across runs.
     TSignalMonitor& Signals() { return signals_; }
+    // Whether the frames that leave are decoded into Signals() (default on). Decoding
+    // costs more than the rest of a frame's way together, so a run whose monitor nobody
+    // reads (the runner without --monitor or --control) switches it off before Start.
+    void WatchSignals(bool on) { watchSignals_ = on; }
     const TFrameTrace& Trace() const { return trace_; }
 
     TBusFmsStandard& Catalogue() { return catalogue_; }
@@ -305,6 +309,7 @@ private:
 
     TBusFmsStandard catalogue_;
     TSignalMonitor signals_;
+    bool watchSignals_ = true;
     TFrameTrace trace_;
     TCanHighDB sendQueue_;
     TCanChannel* canChannel_ = nullptr;

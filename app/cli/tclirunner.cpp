@@ -741,6 +741,8 @@ void TCliRun::RunLoop()
     constexpr int64_t PollMicros = 1000;
     const int64_t durationMicros = EndMicros();
     const bool capped = durationMicros != INT64_MAX;
+    // The decoded values are read by --monitor and the control API only.
+    engine_.WatchSignals(o_.Monitor || o_.ControlPort.has_value());
     engine_.Start();
     startMicros_ = static_cast<int64_t>(engine_.StartTime() * 1000000.0L);
     if (capped) engineClock_.SetCap(engine_.StartTime() + static_cast<long double>(durationMicros) / 1e6L);
