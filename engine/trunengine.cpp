@@ -67,6 +67,7 @@ void TRunEngine::Start()
     ClaimAtStart();
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
+    recordOrigin_ = startMicros_ + TransmitLead;
     tickNow_ = 0;
     logOut_.StartRun();
     for (bool& shown : shown_) shown = false;
@@ -282,6 +283,7 @@ void TRunEngine::Emit(const TCanFrame& frame)
     }
     NoteLateness(frame, left.Time);
     if (sent) Departed(frame, left.Time, false);
+    left.Time += StallShift();
     LogSent(left);
     WatchFrame(frame);
 }
@@ -299,6 +301,7 @@ void TRunEngine::EmitNow(const TCanFrame& frame)
     TCanFrame left = frame;
     left.Time = std::max<int64_t>(0, WireTime());
     if (sent) Departed(frame, left.Time, true);
+    left.Time += StallShift();
     LogSent(left);
     WatchFrame(frame);
 }
@@ -337,6 +340,8 @@ void TRunEngine::CollectDepartures()
         left.Time = d.Frame.Time + (d.Departure - d.Due);
         if (!d.Now) NoteLateness(d.Frame, left.Time);
         Departed(d.Frame, left.Time, d.Now);
+        // The record stamps the wire: the time since the start, a stall's silence in it.
+        left.Time = std::max<int64_t>(0, d.Departure - recordOrigin_);
         LogSent(left);
     }
 }
@@ -471,9 +476,12 @@ TCanFrame TRunEngine::LogReceived(TCanFrame frame)
     // On the clock sent frames are stamped on; a frame that came in the TransmitLead
     // after Start, before any of ours could leave, is stamped 0.
     frame.Time = std::max<int64_t>(0, WireTime());
-    trace_.Append(TTraceFrame::Rx, frame.Time, frame.Id, frame.Extended, frame.Dlc, frame.Data);
+    // The record stamps the wire, a stall's silence in it (as for sent frames).
+    TCanFrame arrived = frame;
+    arrived.Time += StallShift();
+    trace_.Append(TTraceFrame::Rx, arrived.Time, arrived.Id, arrived.Extended, arrived.Dlc, arrived.Data);
     if (Controls.LogFile && Controls.LogReceived && logOut_.IsOpen()) {
-        if (logOut_.Append(frame, TLogDirection::Received)) {
+        if (logOut_.Append(arrived, TLogDirection::Received)) {
             ++framesLogged_;
             ++receivedLogged_;
         } else {

@@ -141,7 +141,8 @@ public:
     // moves the run's start by the time missed, less one step: the run goes on from
     // the present. Stalls() counts them; StallShift() is the time moved in all, µs
     // (read from any thread: the runner's timing stamps on the transmit thread); the
-    // run's stop tells them in a notice.
+    // run's stop tells them in a notice. The record (output log, trace, monitor) stamps
+    // the wire, not the schedule: there a stall is the silence it was.
     static constexpr int64_t StallLimit = 200000;   // µs
     int64_t Stalls() const { return stalls_; }
     int64_t StallShift() const { return stallShift_.load(std::memory_order_relaxed); }
@@ -336,6 +337,7 @@ private:
     uint64_t receivedLogged_ = 0;
     long double startTime_ = 0.0L;
     int64_t startMicros_ = 0;
+    int64_t recordOrigin_ = 0;   // µs, the unshifted start plus the lead: the record's zero
     bool shown_[esCount] = {};
     int64_t maxLateness_ = 0;
     int64_t lateFrames_ = 0;

@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <set>
 #include <string>
 #include <thread>
@@ -100,13 +102,26 @@ TEST_F(TQuorvellaCli, StalledRunGoesOnFromThePresentAndFailsStrictTiming)
     EXPECT_NE(out.find("\nstalls: "), std::string::npos) << out;
     const std::string err = Read(Path("stderr"));
     EXPECT_NE(err.find("Timing notice: The run was held up and went on from the present"), std::string::npos) << err;
-    // Eight seconds of the schedule (about 191 frames a second), each frame in its own
-    // millisecond.
+    // Eight seconds of the schedule (about 191 frames a second). The log stamps the
+    // wire: the stall is a silence of about its length, and what fell due in it did not
+    // leave at once afterwards. (A tick a busy machine delays by a few milliseconds
+    // rightly sends the frames due meanwhile together; a burst of the missed 700 ms
+    // would put over a hundred frames in one stamp.)
     const std::string text = Read(log);
-    std::set<std::string> stamps;
+    std::map<std::string, int> perStamp;
+    double lastStamp = 0, longestSilence = 0;
     size_t lines = 0;
-    for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1, ++lines) stamps.insert(text.substr(at, 8));
-    EXPECT_EQ(stamps.size(), lines);
+    for (size_t at = 0; at < text.size(); at = text.find('\n', at) + 1, ++lines) {
+        const std::string stamp = text.substr(at, 8);
+        ++perStamp[stamp];
+        const double seconds = std::stod(stamp);
+        longestSilence = std::max(longestSilence, seconds - lastStamp);
+        lastStamp = seconds;
+    }
+    int crowded = 0;
+    for (const auto& [stamp, count] : perStamp) crowded = std::max(crowded, count);
+    EXPECT_LE(crowded, 10);
+    EXPECT_GE(longestSilence, 0.6);
     EXPECT_GT(lines, 1400u);
     EXPECT_LT(lines, 1700u);
 }
