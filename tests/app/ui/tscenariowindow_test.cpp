@@ -6,6 +6,7 @@
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfoptions.h"
 #include "app/ui/tfquorvella.h"
+#include "app/ui/tquorvellaapp.h"
 #include "can/tcanadapters.h"
 #include "can/tcanchannel.h"
 #include "engine/tcantransmit.h"
@@ -472,6 +473,42 @@ private slots:
         TRig rig({{TSettingsFile::ControlKey, "1"}, {TSettingsFile::ControlPortKey, QString::number(port)}});
         QCOMPARE(httptest::Request("127.0.0.1", port, "GET", "/status").Status, 200);
         rig.main.close();
+        QCOMPARE(httptest::Request("127.0.0.1", port, "GET", "/status").Status, 0);
+    }
+
+    // The program wires the same: the settings file switches the API on at start-up, the
+    // cockpit records through the file dialog, and the shutdown ends the server.
+    void programServesTheApiFromItsSettingsAndEndsItAtShutdown()
+    {
+        QTemporaryDir dir;
+        const uint16_t port = FreePort();
+        {
+            TSettingsFile file(TAString(dir.path().toStdString()));
+            file.Load();
+            file.Config()[TSettingsFile::ControlKey]("<TEXT>") = "1";
+            file.Config()[TSettingsFile::ControlPortKey]("<TEXT>") = TAString(static_cast<int32_t>(port));
+            QVERIFY(file.Save());
+        }
+        TFakeUserQuery query;
+        TQuorvellaApp::TSetup setup;
+        setup.WorkingDirectory = TAString(dir.path().toStdString());
+        setup.Drivers = {};
+        TQuorvellaApp app(query, std::move(setup));
+        QCOMPARE(app.MainWindow().ControlPort(), port);
+        httptest::TAnswer answer = httptest::Request("127.0.0.1", port, "GET", "/status");
+        QCOMPARE(answer.Status, 200);
+        QVERIFY2(answer.Body.find("\"state\": \"stopped\"") != std::string::npos, answer.Body.c_str());
+
+        QTest::mouseClick(app.Cockpit().findChild<QPushButton*>("B_Record"), Qt::LeftButton);
+        QVERIFY(app.Engine().Running());
+        QVERIFY(app.Cockpit().Recording());
+        const QString recorded = dir.filePath("recorded.txt");
+        query.SaveAnswers.push_back(TAString(recorded.toStdString()));
+        QTest::mouseClick(app.Cockpit().findChild<QPushButton*>("B_Record"), Qt::LeftButton);
+        QVERIFY(QFile::exists(recorded));
+        QCOMPARE(query.SaveRequests.size(), std::size_t{1});
+
+        app.Shutdown();
         QCOMPARE(httptest::Request("127.0.0.1", port, "GET", "/status").Status, 0);
     }
 
