@@ -130,6 +130,19 @@ QSlider* TrackBar(const char* name, int max, int position, QWidget* parent)
     return bar;
 }
 
+// Counts a nesting for as long as it lives: actions inside another one (or inside the
+// model's step) are not recorded on their own.
+class TDepth {
+public:
+    explicit TDepth(int& depth) : depth_(depth) { ++depth_; }
+    ~TDepth() { --depth_; }
+    TDepth(const TDepth&) = delete;
+    TDepth& operator=(const TDepth&) = delete;
+
+private:
+    int& depth_;
+};
+
 QGroupBox* Group(const char* caption, QWidget* parent)
 {
     auto* box = new QGroupBox(caption, parent);
@@ -663,17 +676,17 @@ void TFSim_Lkw::MVCockpitChange(QWidget* sender)
 {
     if (!ready_) return;
     Recorded([&] {
-    const int tag = sender ? sender->property(TagProperty).toInt() : 0;
-    if (!sender || tag >= 1) {
-        TCockpitSignals::Change(*lkw_, TControlValues(*this), tag);
-        return;
-    }
-    // A time or date field the user changed writes every control but the fields that
-    // show the running model: those hold what the model computed a moment ago, and
-    // writing them back would set the vehicle back to it.
-    const TControlValues values(*this);
-    for (const TCockpitControl* c : TCockpitTable::InTagOrder())
-        if (!ModelFed(*c)) TCockpitSignals::Apply(*lkw_, values, *c);
+        const int tag = sender ? sender->property(TagProperty).toInt() : 0;
+        if (!sender || tag >= 1) {
+            TCockpitSignals::Change(*lkw_, TControlValues(*this), tag);
+            return;
+        }
+        // A time or date field the user changed writes every control but the fields that
+        // show the running model: those hold what the model computed a moment ago, and
+        // writing them back would set the vehicle back to it.
+        const TControlValues values(*this);
+        for (const TCockpitControl* c : TCockpitTable::InTagOrder())
+            if (!ModelFed(*c)) TCockpitSignals::Apply(*lkw_, values, *c);
     });
 }
 
@@ -704,11 +717,7 @@ const TSignalSnapshot& TFSim_Lkw::Step(double dt, bool refresh)
 {
     // What the display writes back while the model steps is the model's own doing, not
     // the user's: never recorded.
-    struct TNotRecorded {
-        int& depth;
-        explicit TNotRecorded(int& d) : depth(d) { ++depth; }
-        ~TNotRecorded() { --depth; }
-    } quiet(recordDepth_);
+    const TDepth quiet(recordDepth_);
     if (!CB_Manual->isChecked()) {
         lkw_->Step(dt);
         if (refresh) UpdateDisplay();
@@ -873,11 +882,7 @@ template <class F> void TFSim_Lkw::Recorded(F&& action)
     }
     const TModelState before = Capture();
     {
-        struct TInside {
-            int& depth;
-            explicit TInside(int& d) : depth(d) { ++depth; }
-            ~TInside() { --depth; }
-        } inside(recordDepth_);
+        const TDepth inside(recordDepth_);
         action();
     }
     const TModelState after = Capture();
