@@ -261,8 +261,8 @@ void TFQuorvella::BuildControls()
     RB_Simulation = radio(source, "RB_Simulation", "Ve&hicle Simulation");
     RB_Simulation->setChecked(true);
     RB_FzgSim = button(source, "RB_FzgSim", "Si&mulation");
-    // Every letter of "Scenario..." and "Play" is another control's mnemonic: they are
-    // reached with Tab only.
+    // Every letter of "Scenario..." is another control's mnemonic, and so is every letter
+    // of "Stop", which "Play" turns into while a scenario plays: both are reached with Tab.
     B_Scenario = button(source, "B_Scenario", "Scenario...");
     B_Scenario->setToolTip("Load a scenario: a drive written as timed steps, one a line");
     B_ScenarioPlay = button(source, "B_ScenarioPlay", "Play");
