@@ -86,6 +86,13 @@ constexpr TErrorRow kRows[] = {
     {"TSettingsFile::Save", "Settings not saved", "Settings error", "The settings could not be saved"},
     {"TCliRunner::ExportDbc", "DBC not written", "DBC file error", "Writing the DBC file failed"},
     {"TCliRunner::Start", "Thread not started", "Resource error", "A thread could not be started"},
+    // The window's scenario, its recording and its control API; the detail says which
+    // line, file or port and why.
+    {"TFQuorvella::LoadScenario", "Scenario not loaded", "Scenario error", "The scenario cannot be played"},
+    {"TFQuorvella::StartControl", "Control API not started", "Control API error", "The control API could not be started"},
+    {"TControlServer::Start", "Control API not started", "Control API error", "The control API could not be started"},
+    {"TFSim_Lkw::Record", "Recording not written", "Scenario error", "The recorded drive could not be written"},
+    {"TFSim_Lkw::Record", "Recording incomplete", "Scenario error", "The recording does not hold everything that was done"},
 };
 
 bool StartsWith(const std::string& text, std::string_view prefix)

@@ -68,6 +68,55 @@ TSettingsFile::TClaimSettings TSettingsFile::AddressClaim(const TXmlElement& con
     return claim;
 }
 
+TSettingsFile::TControlSettings TSettingsFile::Control(const TXmlElement& config)
+{
+    TControlSettings control;
+    auto text = [&config](const char* key) -> std::optional<TAString> {
+        if (!config.Contains(key)) return std::nullopt;
+        try {
+            return config[key]("<TEXT>");
+        } catch (const TBaseError&) {
+            return TAString();
+        }
+    };
+    auto problem = [&control](const TAString& what) {
+        control.Problem += (control.Problem.IsEmpty() ? "" : "; ") + what;
+    };
+    bool wanted = false;
+    if (const std::optional<TAString> on = text(ControlKey)) {
+        if (*on == "1") {
+            wanted = true;
+        } else if (*on != "0") {
+            problem(TAString("settings entry \"") + ControlKey + "\" is '" + *on + "', not 1 (on) or 0 (off)");
+        }
+    }
+    if (const std::optional<TAString> port = text(ControlPortKey)) {
+        const std::string& digits = port->str();
+        long value = 0;
+        const bool number = !digits.empty() && digits.size() <= 5 &&
+                            digits.find_first_not_of("0123456789") == std::string::npos &&
+                            (value = std::stol(digits)) >= 1 && value <= 65535;
+        if (number) {
+            control.Port = static_cast<uint16_t>(value);
+        } else {
+            problem(TAString("settings entry \"") + ControlPortKey + "\" is '" + *port + "', not a port 1 to 65535");
+        }
+    }
+    if (const std::optional<TAString> address = text(ControlAddressKey)) control.Address = *address;
+    if (const std::optional<TAString> token = text(ControlTokenKey)) control.TokenFile = *token;
+    control.Enabled = wanted && control.Problem.IsEmpty();
+    if (wanted && !control.Enabled) control.Problem += ": the control API is off";
+    return control;
+}
+
+void TSettingsFile::SetControl(TXmlElement& config, const TControlSettings& control)
+{
+    config[ControlKey]("<TEXT>") = control.Enabled ? "1" : "0";
+    config[ControlPortKey]("<TEXT>") = TAString(static_cast<int32_t>(control.Port));
+    config[ControlAddressKey]("<TEXT>") = control.Address;
+    config[ControlTokenKey]("<TEXT>") = control.TokenFile;
+}
+
 TSettingsFile::TSettingsFile() : path_(TFullFileName().Resolve(FileName)) {}
 
 TSettingsFile::TSettingsFile(const TAString& directory)

@@ -13,6 +13,10 @@
 //                            or no key: it claims its source address (TAddressClaim)
 //   "J1939Name"              the simulated vehicle's J1939 NAME, 1 to 16 hexadecimal
 //                            digits; no key: 1000000000000001 (TAddressClaim::DefaultName)
+//   "ControlApi"             "1": the window serves the HTTP control API; "0" or no key: not
+//   "ControlPort"            its port, 1 to 65535; no key: 8080
+//   "ControlAddress"         the address it listens on; no key or empty: the loopback address
+//   "ControlTokenFile"       the file holding the bearer token (needed for any other address)
 // Keys the program does not know are kept and written back unchanged.
 //
 // Loading never throws. A missing file gives the defaults: root "Quorvella" with the schema
@@ -76,6 +80,23 @@ public:
     static constexpr const char* ClaimKey = "AddressClaim";
     static constexpr const char* NameKey = "J1939Name";
     static TClaimSettings AddressClaim(const TXmlElement& config);
+
+    // The window's control API entries of config. An entry that is not what it should be
+    // gives the default and Problem names it; the API then stays off, so that a
+    // damaged entry never opens a port nobody asked for.
+    struct TControlSettings {
+        bool Enabled = false;
+        uint16_t Port = 8080;
+        TAString Address;     // empty: the loopback address
+        TAString TokenFile;   // empty: none
+        TAString Problem;
+    };
+    static constexpr const char* ControlKey = "ControlApi";
+    static constexpr const char* ControlPortKey = "ControlPort";
+    static constexpr const char* ControlAddressKey = "ControlAddress";
+    static constexpr const char* ControlTokenKey = "ControlTokenFile";
+    static TControlSettings Control(const TXmlElement& config);
+    static void SetControl(TXmlElement& config, const TControlSettings& control);
 
     // The Vector library's file name: the text of "FileNameVectorDll" as loaded, else "vcand32.dll".
     const TAString& VectorDllPath() const { return vectorDllPath_; }

@@ -24,6 +24,9 @@ void TVehicleCommands::Set(const TAString& name, double value)
         lkw_.SetBrake(value);
     } else if (name == "Gang") {
         lkw_.SetGear(static_cast<int>(value));
+    } else if (name == "Tempomat") {
+        // Switching takes the present speed as the set speed, as the cockpit's box does.
+        lkw_.SetCruiseControl(value != 0.0);
     } else {
         lkw_.SetMV(name, value);
     }

@@ -2,10 +2,13 @@
 
 #include "engine/toptionseditor.h"
 #include "app/ui/tuserquery.h"
+#include "engine/tsettingsfile.h"
 #include "fms/tbusfmsstandard.h"
+#include "support/txmlelement.h"
 #include "support/ui/tscreenfit.h"
 #include "support/ui/tqtext.h"
 
+#include <QCheckBox>
 #include <QEvent>
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -71,6 +74,41 @@ TFOptions::TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, T
     B_Apply->setEnabled(false);
     B_Cancel = new QPushButton("Cancel", this);
     B_Cancel->setObjectName("B_Cancel");
+    auto* control = new QGroupBox("Control API", this);
+    control->setObjectName("GB_Control");
+    CB_Control = new QCheckBox("Serve the HTTP control API", control);
+    CB_Control->setObjectName("CB_Control");
+    CB_Control->setToolTip("Tests drive the run over HTTP: GET /status, PUT /model/NAME, POST /scenario, ...");
+    E_ControlPort = new QLineEdit("8080", control);
+    E_ControlPort->setObjectName("E_ControlPort");
+    E_ControlPort->setFixedWidth(std::max(80, E_ControlPort->fontMetrics().horizontalAdvance("000000") + 16));
+    E_ControlAddress = new QLineEdit(control);
+    E_ControlAddress->setObjectName("E_ControlAddress");
+    E_ControlAddress->setPlaceholderText("127.0.0.1");
+    E_ControlAddress->setToolTip("The address it listens on; empty: the loopback address only");
+    E_ControlToken = new QLineEdit(control);
+    E_ControlToken->setObjectName("E_ControlToken");
+    E_ControlToken->setToolTip("A file holding the bearer token every request must carry (needed for any "
+                               "address but the loopback address)");
+    auto* controlFields = new QGridLayout(control);
+    controlFields->addWidget(CB_Control, 0, 0, 1, 2);
+    const struct {
+        const char* caption;
+        QLineEdit* edit;
+    } controlRows[] = {{"Port", E_ControlPort}, {"Address", E_ControlAddress}, {"Token file", E_ControlToken}};
+    int controlRow = 1;
+    for (const auto& r : controlRows) {
+        auto* caption = new QLabel(r.caption, control);
+        caption->setBuddy(r.edit);
+        controlFields->addWidget(caption, controlRow, 0);
+        controlFields->addWidget(r.edit, controlRow, 1, Qt::AlignLeft);
+        ++controlRow;
+    }
+    E_ControlAddress->setMinimumWidth(E_ControlAddress->fontMetrics().horizontalAdvance("000.000.000.000") + 16);
+    E_ControlToken->setMinimumWidth(E_ControlAddress->minimumWidth() * 2);
+    controlFields->setColumnStretch(2, 1);
+    control->setEnabled(false);
+
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     for (QPushButton* b : {B_OK, B_Apply, B_Cancel}) {
@@ -85,6 +123,7 @@ TFOptions::TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, T
     column->setContentsMargins(8, 8, 8, 8);
     column->addWidget(frameOptions);
     column->addWidget(frames, 1);
+    column->addWidget(control);
     column->addLayout(buttons);
     column->activate();
     setFixedSize(minimumSizeHint().expandedTo(QSize(ClientWidth, ClientHeight)));
@@ -98,6 +137,14 @@ TFOptions::TFOptions(const TBusFmsStandard& catalogue, TFrameOptions& applied, T
     connect(B_Apply, &QPushButton::clicked, this, &TFOptions::B_ApplyClick);
     connect(B_OK, &QPushButton::clicked, this, &TFOptions::B_OKClick);
     connect(B_Cancel, &QPushButton::clicked, this, &TFOptions::B_CancelClick);
+    connect(CB_Control, &QCheckBox::toggled, this, &TFOptions::CB_FormClick);
+    for (QLineEdit* e : {E_ControlPort, E_ControlAddress, E_ControlToken})
+        connect(e, &QLineEdit::textEdited, this, &TFOptions::CB_FormClick);
+    connect(E_ControlPort, &QLineEdit::textChanged, this, [this] {
+        bool ok = false;
+        const uint port = E_ControlPort->text().trimmed().toUInt(&ok);
+        SetTextColour(E_ControlPort, ok && port >= 1 && port <= 65535);
+    });
     E_SourceAdr->installEventFilter(this);
     E_Prio->installEventFilter(this);
     CLB_Frames->viewport()->installEventFilter(this);
@@ -175,6 +222,47 @@ void TFOptions::Apply()
         query_.Message(this, TOptionsEditor::NotConformCaption, TOptionsEditor::NotConformText, TUserQuery::icNone);
     B_Apply->setEnabled(false);
     applied_ = edited.Options;
+    ApplyControl();
+}
+
+void TFOptions::SetControl(TXmlElement& config, std::function<void()> changed)
+{
+    config_ = &config;
+    controlChanged_ = std::move(changed);
+    findChild<QWidget*>("GB_Control")->setEnabled(true);
+    const bool applyEnabled = B_Apply->isEnabled();
+    ShowControl();
+    B_Apply->setEnabled(applyEnabled);
+}
+
+void TFOptions::ShowControl()
+{
+    if (!config_) return;
+    const TSettingsFile::TControlSettings control = TSettingsFile::Control(*config_);
+    CB_Control->setChecked(control.Enabled);
+    E_ControlPort->setText(QString::number(control.Port));
+    E_ControlAddress->setText(Q(control.Address));
+    E_ControlToken->setText(Q(control.TokenFile));
+}
+
+void TFOptions::ApplyControl()
+{
+    if (!config_) return;
+    const TSettingsFile::TControlSettings before = TSettingsFile::Control(*config_);
+    TSettingsFile::TControlSettings after = before;
+    after.Enabled = CB_Control->isChecked();
+    // A port that is none keeps the one applied, as a bad source address does.
+    bool ok = false;
+    const uint port = E_ControlPort->text().trimmed().toUInt(&ok);
+    if (ok && port >= 1 && port <= 65535) after.Port = static_cast<uint16_t>(port);
+    E_ControlPort->setText(QString::number(after.Port));
+    after.Address = T(E_ControlAddress->text().trimmed());
+    after.TokenFile = T(E_ControlToken->text().trimmed());
+    const bool same = after.Enabled == before.Enabled && after.Port == before.Port && after.Address == before.Address &&
+                      after.TokenFile == before.TokenFile && before.Problem.IsEmpty();
+    if (same) return;
+    TSettingsFile::SetControl(*config_, after);
+    if (controlChanged_) controlChanged_();
 }
 
 void TFOptions::B_ApplyClick()
@@ -196,6 +284,7 @@ void TFOptions::B_CancelClick()
     E_Prio->setText(Q(TOptionsEditor::PriorityText(applied_.Priority)));
     for (int i = 0; i < CLB_Frames->count() && i < TFrameOptions::MaxFlags; ++i)
         CLB_Frames->item(i)->setCheckState(applied_.FrameFlags[static_cast<size_t>(i)] ? Qt::Checked : Qt::Unchecked);
+    ShowControl();
     B_Apply->setEnabled(applyEnabled);
     hide();
 }

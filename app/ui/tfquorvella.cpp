@@ -9,6 +9,7 @@
 #include "app/ui/tfbformueber.h"
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfplot.h"
+#include "app/ui/tscenariodrive.h"
 #include "can/vector/tsharedlibrary.h"
 #include "can/tcanadapters.h"
 #include "can/vector/tcandrivervector.h"
@@ -42,6 +43,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iterator>
+#include <new>
 #include <optional>
 #include <system_error>
 #include <vector>
@@ -143,6 +145,11 @@ constexpr int LogLoadSteps = 1000;
 
 }  // namespace
 
+struct TFQuorvella::TLoadedScenario {
+    TScenario Scenario;
+    TAString FileName;   // without its folder
+};
+
 TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::vector<TCanDriverEntry>& drivers,
                          TSettingsFile& settings, TUserQuery& query, QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::MSWindowsFixedSizeDialogHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint
@@ -156,6 +163,7 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     OD_LogFile = TFileRequest{"", "", "asc", "CAN logs|*.asc;*.log|*.asc|*.asc|*.log|*.log"};
     SD_LogFileOut = TFileRequest{"", "", "asc", "*.asc|*.asc"};
     OpenDialog2 = TFileRequest{"File 'vcand32.dll' not found. Please enter path", "vcand32.dll", "", ""};
+    OD_Scenario = TFileRequest{"Scenario", "", "txt", "Scenarios|*.txt;*.scn|All files|*"};
 
     BuildControls();
 
@@ -164,6 +172,10 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     connect(&timerSys_, &QTimer::timeout, this, &TFQuorvella::TimerSysTimer);
     logLoadTimer_.setInterval(TRunEngine::TickIntervalMs);
     connect(&logLoadTimer_, &QTimer::timeout, this, &TFQuorvella::LogLoadTimer);
+    controlTimer_.setInterval(TRunEngine::TickIntervalMs);
+    connect(&controlTimer_, &QTimer::timeout, this, [this] {
+        if (!engine_.Running()) DriveTick();
+    });
 
     // The output log's format as the user left it.
     try {
@@ -202,6 +214,15 @@ TFQuorvella::~TFQuorvella()
 {
     timerSys_.stop();
     logLoadTimer_.stop();
+    controlTimer_.stop();
+    // The server's thread ends before the hub and the checks it reads; the cockpit may
+    // be gone already, so the engine is left without one.
+    if (drive_) {
+        drive_->StopControl();
+        engine_.SetCockpit(nullptr);
+        engine_.SetReceivedFrameSink(nullptr);
+        drive_.reset();
+    }
     engine_.SetView(nullptr);
     engine_.SetErrorReporter(nullptr);
 }
@@ -240,6 +261,13 @@ void TFQuorvella::BuildControls()
     RB_Simulation = radio(source, "RB_Simulation", "Ve&hicle Simulation");
     RB_Simulation->setChecked(true);
     RB_FzgSim = button(source, "RB_FzgSim", "Si&mulation");
+    // Every letter of "Scenario..." is another control's mnemonic, and so is every letter
+    // of "Stop", which "Play" turns into while a scenario plays: both are reached with Tab.
+    B_Scenario = button(source, "B_Scenario", "Scenario...");
+    B_Scenario->setToolTip("Load a scenario: a drive written as timed steps, one a line");
+    B_ScenarioPlay = button(source, "B_ScenarioPlay", "Play");
+    B_ScenarioPlay->setToolTip("Play the scenario on the run's clock (starts the run when none goes), or stop it");
+    B_ScenarioPlay->setEnabled(false);
     RB_InternLog = radio(source, "RB_InternLog", "I&nternal LogFile");
     RB_CanLog = radio(source, "RB_CanLog", "&User Logfile");
     C_Replay = check(source, "C_Replay", "&Repeat", false);
@@ -275,7 +303,9 @@ void TFQuorvella::BuildControls()
     s->addWidget(RB_Simulation, 0, 0);
     s->addWidget(RB_FzgSim, 0, 2);
     s->addWidget(RB_InternLog, 1, 0);
+    s->addWidget(B_Scenario, 1, 2);
     s->addWidget(RB_CanLog, 2, 0);
+    s->addWidget(B_ScenarioPlay, 2, 2);
     auto* replay = new QHBoxLayout;
     replay->addWidget(C_Replay);
     replay->addSpacing(12);
@@ -365,7 +395,9 @@ void TFQuorvella::BuildControls()
                 {nullptr, "L_LogProblem", L_LogProblem},
                 {TRunStatus::TimerCaption, "L_TimerStatus", L_TimerStatus},
                 {"Library:", "L_LibraryStatus", L_LibraryStatus},
-                {"Adapter:", "L_AdapterStatus", L_AdapterStatus}};
+                {"Adapter:", "L_AdapterStatus", L_AdapterStatus},
+                {"Scenario:", "L_ScenarioStatus", L_ScenarioStatus},
+                {"Control:", "L_ControlStatus", L_ControlStatus}};
     int row = 0;
     for (const auto& r : rows) {
         if (r.caption == nullptr) {
@@ -397,6 +429,9 @@ void TFQuorvella::BuildControls()
     // Shown only while no adapter is configured: where to configure one.
     L_AdapterStatus->setVisible(false);
     findChild<QWidget*>("L_AdapterCaption")->setVisible(false);
+    // Shown once a scenario is loaded, and while the control API is on.
+    for (const char* line : {"L_ScenarioStatus", "L_ScenarioCaption", "L_ControlStatus", "L_ControlCaption"})
+        findChild<QWidget*>(line)->setVisible(false);
 
     // Everything stands in a scroll area that shows scroll bars only on a screen too
     // small for the window, so that no control is ever squeezed below its size.
@@ -418,9 +453,11 @@ void TFQuorvella::BuildControls()
 
     // The right column's buttons all as wide as the widest one.
     int buttonWidth = 82;
-    for (QPushButton* b : {RB_FzgSim, B_ValidManip, B_Options, B_VehDataMon, B_CfgCAN, B_FileNameLogOut})
+    for (QPushButton* b : {RB_FzgSim, B_Scenario, B_ScenarioPlay, B_ValidManip, B_Options, B_VehDataMon, B_CfgCAN,
+                           B_FileNameLogOut})
         buttonWidth = std::max(buttonWidth, b->sizeHint().width());
-    for (QPushButton* b : {RB_FzgSim, B_ValidManip, B_Options, B_VehDataMon, B_CfgCAN, B_FileNameLogOut})
+    for (QPushButton* b : {RB_FzgSim, B_Scenario, B_ScenarioPlay, B_ValidManip, B_Options, B_VehDataMon, B_CfgCAN,
+                           B_FileNameLogOut})
         b->setFixedWidth(buttonWidth);
 
     // The frame watch: beyond the client area, never shown.
@@ -444,7 +481,8 @@ void TFQuorvella::BuildControls()
 
     // Sources, manipulation, destinations, then Start, Info and Close.
     // Controls that are hidden or disabled at the moment are passed over.
-    const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog,    RB_CanLog,    RB_FzgSim,  C_Replay,
+    const std::vector<QWidget*> chain = {RB_Simulation, RB_InternLog,    RB_CanLog,    RB_FzgSim,  B_Scenario,
+                                         B_ScenarioPlay, C_Replay,
                                          CB_FromFirstFrame, E_LogFile,   B_LogFile,    B_LogLoadCancel, C_ReplayChannels,
                                          CB_VFMActive,  B_ValidManip,    B_Options,    CB_Display, B_Plot, B_FrameTrace,
                                          B_VehDataMon,  CB_SendCAN,    B_CfgCAN,        CB_LogFile,   C_LogFormat,
@@ -459,6 +497,8 @@ void TFQuorvella::BuildControls()
     connect(C_ReplayChannels, &QComboBox::activated, this, &TFQuorvella::C_ReplayChannelsChange);
     connect(C_LogFormat, &QComboBox::activated, this, &TFQuorvella::C_LogFormatChange);
     connect(RB_FzgSim, &QPushButton::clicked, this, &TFQuorvella::RB_FzgSimClick);
+    connect(B_Scenario, &QPushButton::clicked, this, &TFQuorvella::B_ScenarioClick);
+    connect(B_ScenarioPlay, &QPushButton::clicked, this, &TFQuorvella::B_ScenarioPlayClick);
     connect(B_ValidManip, &QPushButton::clicked, this, &TFQuorvella::B_ValidManipClick);
     connect(B_Options, &QPushButton::clicked, this, &TFQuorvella::B_OptionsClick);
     connect(B_VehDataMon, &QPushButton::clicked, this, &TFQuorvella::B_VehDataMonClick);
@@ -577,6 +617,7 @@ void TFQuorvella::ShowStatus()
     static_cast<TStatusLine*>(L_LibraryStatus)->SetLine(Q(libraries), Q(libraries));
     L_LibraryStatus->setVisible(!libraries.IsEmpty());
     if (QWidget* caption = findChild<QWidget*>("L_LibraryCaption")) caption->setVisible(!libraries.IsEmpty());
+    ShowDriveStatus();
 }
 
 void TFQuorvella::ReadControls()
@@ -602,9 +643,15 @@ void TFQuorvella::RunStateChanged(bool running)
         runErrors_ = 0;
         if (windows_.ErrorHandler) windows_.ErrorHandler->Clear();
         if (windows_.Plot) windows_.Plot->RunStarted();
+        if (drive_) drive_->RunStarted();
         timerSys_.start();
     } else {
         timerSys_.stop();
+        // The run ended under the scenario: it ends with it.
+        if (drive_ && drive_->Player().Playing()) {
+            drive_->Halt();
+            scenarioEnd_ = "stopped with the run at line " + TAString(static_cast<int32_t>(drive_->Player().Line()));
+        }
     }
     ShowStatus();
 }
@@ -643,6 +690,7 @@ void TFQuorvella::ShowError(const TBaseError& error)
 void TFQuorvella::TimerSysTimer()
 {
     engine_.TimerSysTimer();
+    DriveTick();
     ShowStatus();
 }
 
@@ -687,6 +735,7 @@ void TFQuorvella::ChangeDataSourceClick()
         w->setEnabled(!simulation);
     if (!simulation) CB_LogFile->setChecked(false);
     EnableLogReceived();
+    EnableScenario();
     ReadControls();
     // A source with lines can be started; switching from an empty user log to the
     // internal log must not leave Start disabled.
@@ -1042,5 +1091,221 @@ void TFQuorvella::closeEvent(QCloseEvent* event)
     event->accept();
     if (terminated_) return;
     terminated_ = true;
+    // Nobody answers requests once the window is gone.
+    controlTimer_.stop();
+    if (drive_) drive_->StopControl();
     if (onTerminate_) onTerminate_();
+}
+
+// ---------------------------------------------------------------- scenario and control API
+
+void TFQuorvella::SetVehicle(TRunCockpit& cockpit, TLkw& lkw, TValidManip& validity)
+{
+    ReleaseVehicle();
+    plainCockpit_ = &cockpit;
+    drive_ = std::make_unique<TScenarioDrive>(engine_, cockpit, lkw, validity);
+    engine_.SetCockpit(&drive_->Cockpit());
+    engine_.SetReceivedFrameSink(&drive_->Received());
+    EnableScenario();
+    ApplyControlSetting();
+}
+
+void TFQuorvella::ReleaseVehicle()
+{
+    if (!drive_) return;
+    controlTimer_.stop();
+    drive_->StopControl();
+    engine_.SetCockpit(plainCockpit_);
+    engine_.SetReceivedFrameSink(nullptr);
+    drive_.reset();
+    scenario_.reset();
+    controlPort_ = 0;
+    controlText_ = TAString();
+    EnableScenario();
+    ShowStatus();
+}
+
+void TFQuorvella::TellDrive(const TBaseError& error)
+{
+    // Never a modal box: a test bench may drive the window with nobody at it.
+    if (windows_.ErrorHandler) {
+        windows_.ErrorHandler->Report(error);
+        return;
+    }
+    query_.Message(this, TErrorTable::Caption, TErrorTable::Lookup(error).BoxText, TUserQuery::icError);
+}
+
+void TFQuorvella::EnableScenario()
+{
+    const bool simulation = RB_Simulation->isChecked();
+    B_Scenario->setEnabled(simulation && drive_);
+    B_ScenarioPlay->setEnabled(simulation && drive_ && (scenario_ || drive_->Player().Playing()));
+}
+
+bool TFQuorvella::ScenarioPlaying() const
+{
+    return drive_ && drive_->Player().Playing();
+}
+
+void TFQuorvella::B_ScenarioClick()
+{
+    if (const std::optional<TAString> file = query_.OpenFileName(this, OD_Scenario)) LoadScenario(*file);
+}
+
+bool TFQuorvella::LoadScenario(const TAString& file)
+{
+    static const char* const op = "TFQuorvella::LoadScenario";
+    static const char* const message = "Scenario not loaded";
+    if (!drive_) return false;
+    TAString text;
+    try {
+        // Only a regular file of reasonable size: never a device, a FIFO or a folder.
+        text = TSafeFile::ReadInput(file, TSafeFile::SettingsLimit);
+    } catch (const TBaseError& e) {
+        TellDrive(TBaseError(op, message, e.Detail().IsEmpty() ? "'" + file + "': " + e.Message() : e.Detail()));
+        return false;
+    } catch (const std::bad_alloc&) {
+        TellDrive(TBaseError(op, message, "'" + file + "': not enough memory to load it"));
+        return false;
+    }
+    TScenarioDrive::TLoad load = drive_->Load(text);
+    const TAString name(QFileInfo(Q(file)).fileName().toStdString());
+    if (load.Refusal) {
+        TellDrive(TBaseError(op, message, "'" + file + "' " + load.Refusal->Describe()));
+        if (!ScenarioPlaying()) scenarioEnd_ = name + " refused, " + load.Refusal->Describe();
+        ShowStatus();
+        return false;
+    }
+    if (ScenarioPlaying()) drive_->Halt();
+    scenario_ = std::make_unique<TLoadedScenario>();
+    scenario_->Scenario = std::move(*load.Scenario);
+    scenario_->FileName = name;
+    scenarioEnd_ = TAString();
+    EnableScenario();
+    ShowStatus();
+    return true;
+}
+
+void TFQuorvella::B_ScenarioPlayClick()
+{
+    if (!drive_) return;
+    // Whatever plays (a scenario posted to the control API too) is stopped.
+    if (drive_->Player().Playing()) {
+        drive_->Halt();
+        scenarioEnd_ = "stopped at line " + TAString(static_cast<int32_t>(drive_->Player().Line()));
+        ShowStatus();
+        return;
+    }
+    if (!scenario_) return;
+    ReadControls();
+    if (!engine_.Controls.Simulation) return;
+    // From the run's start when Play starts it, otherwise from now.
+    if (!engine_.Running()) B_StartStopClick();
+    if (!engine_.Running()) return;
+    drive_->Play(scenario_->Scenario);
+    stopSeen_ = false;
+    scenarioEnd_ = TAString();
+    ShowStatus();
+}
+
+void TFQuorvella::DriveTick()
+{
+    if (!drive_) return;
+    if (drive_->Player().StopReached() && !stopSeen_) {
+        stopSeen_ = true;
+        scenarioEnd_ = "ended at line " + TAString(static_cast<int32_t>(drive_->Player().Line())) + ": " +
+                       drive_->Player().LineText();
+        if (engine_.Running()) engine_.Stop();
+    }
+    switch (drive_->Publish(runErrors_)) {
+    case TControlHub::TRunRequest::Start:
+        if (!engine_.Running()) B_StartStopClick();
+        break;
+    case TControlHub::TRunRequest::Stop: engine_.Stop(); break;
+    case TControlHub::TRunRequest::None: break;
+    }
+    ShowDriveStatus();
+}
+
+void TFQuorvella::ShowDriveStatus()
+{
+    if (!L_ScenarioStatus) return;
+    TAString scenario;
+    if (ScenarioPlaying()) {
+        const TScenarioPlayer& player = drive_->Player();
+        scenario = player.Line() == 0 ? (scenario_ ? scenario_->FileName : TAString("scenario")) + ": playing"
+                                      : "line " + TAString(static_cast<int32_t>(player.Line())) + ": " + player.LineText();
+    } else if (!scenarioEnd_.IsEmpty()) {
+        scenario = scenarioEnd_;
+    } else if (scenario_) {
+        scenario = scenario_->FileName + ": loaded, " +
+                   TAString(static_cast<int32_t>(scenario_->Scenario.Steps.size())) + " steps";
+    }
+    if (B_ScenarioPlay) {
+        B_ScenarioPlay->setText(ScenarioPlaying() ? "Stop" : "Play");
+        EnableScenario();
+    }
+    const struct {
+        QLabel* line;
+        const char* caption;
+        const TAString& text;
+    } lines[] = {{L_ScenarioStatus, "L_ScenarioCaption", scenario}, {L_ControlStatus, "L_ControlCaption", controlText_}};
+    for (const auto& l : lines) {
+        static_cast<TStatusLine*>(l.line)->SetLine(Q(l.text), Q(l.text));
+        const bool shown = !l.text.IsEmpty();
+        if (l.line->isVisibleTo(this) != shown) {
+            l.line->setVisible(shown);
+            findChild<QWidget*>(l.caption)->setVisible(shown);
+            FitWindow();
+        }
+    }
+}
+
+void TFQuorvella::ApplyControlSetting()
+{
+    static const char* const op = "TFQuorvella::StartControl";
+    static const char* const message = "Control API not started";
+    if (!drive_) return;
+    controlTimer_.stop();
+    drive_->StopControl();
+    controlPort_ = 0;
+    controlText_ = TAString();
+    const TSettingsFile::TControlSettings control = TSettingsFile::Control(settings_.Config());
+    auto refuse = [&](const TAString& why) {
+        controlText_ = "off: " + why;
+        TellDrive(TBaseError(op, message, why));
+        ShowStatus();
+    };
+    if (!control.Problem.IsEmpty()) return refuse(control.Problem);
+    if (!control.Enabled) {
+        ShowStatus();
+        return;
+    }
+    const TAString address = control.Address.IsEmpty() ? TAString("127.0.0.1") : control.Address;
+    std::string token;
+    if (!control.TokenFile.IsEmpty()) {
+        try {
+            token = TSafeFile::ReadInput(control.TokenFile, 4096).str();
+        } catch (const TBaseError& e) {
+            return refuse(e.Detail().IsEmpty() ? "'" + control.TokenFile + "': " + e.Message() : e.Detail());
+        }
+        while (!token.empty() && (token.back() == '\n' || token.back() == '\r' || token.back() == ' ')) token.pop_back();
+        if (token.empty() || token.find_first_of(" \t\r\n") != std::string::npos)
+            return refuse("'" + control.TokenFile + "' holds no token (one line without blanks)");
+    } else if (!TControlServer::IsLoopback(address)) {
+        return refuse("the address " + address + " is not the loopback address: it needs a token file");
+    }
+    try {
+        controlPort_ = drive_->StartControl(address, control.Port, token);
+    } catch (const TBaseError& e) {
+        controlText_ = "off: " + (e.Detail().IsEmpty() ? e.Message() : e.Detail());
+        TellDrive(e);
+        ShowStatus();
+        return;
+    }
+    controlText_ = "http://" + (address.Find(":") >= 0 ? "[" + address + "]" : address) + ":" +
+                   TAString(static_cast<int32_t>(controlPort_)) + (token.empty() ? "" : " (token required)");
+    controlTimer_.start();
+    DriveTick();
+    ShowStatus();
 }

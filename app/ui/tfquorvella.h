@@ -24,6 +24,20 @@
 // A log of several channels (ASC) or interfaces (candump) offers them in
 // "C_ReplayChannels" below the file name: all of them merged (the default) or one.
 //
+// "Scenario..." (B_Scenario) below the vehicle simulation's button opens a scenario file:
+// a bad one is refused in the error display with its line number, the line and what
+// was expected, and nothing is loaded. "Play" (B_ScenarioPlay) plays the loaded one on
+// the run's simulated clock from the run's start (it starts the run when none goes) or
+// from now; "Stop" ends the playing, and the run goes on. A "stop" step ends the run.
+// The status panel's "Scenario:" line (L_ScenarioStatus) shows the step carried out
+// last while it plays, and that it ended or was stopped.
+//
+// The HTTP control API is a setting (TSettingsFile::Control, off by default): when on,
+// the window serves it from the vehicle's start-up until the window closes, across
+// runs (so that POST /run/start can start one); "Control:" (L_ControlStatus) shows
+// where it listens or why it is not. A port in use is told in the error display and
+// everything else goes on.
+//
 // Layout 5 holds only 29-bit frames of 8 bytes: Start with a user log holding other
 // frames and an output log in layout 5 is refused, and the status panel says why.
 
@@ -42,6 +56,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <vector>
 
 class QCheckBox;
@@ -58,7 +74,11 @@ class TCanChannelPort;
 class TFBFormUeber;
 class TFErrorHandler;
 class TFPlot;
+class TLkw;
+class TRunCockpit;
 class TRunEngine;
+class TScenarioDrive;
+class TValidManip;
 class TSettingsFile;
 class TTreeKey;
 
@@ -111,6 +131,29 @@ public:
         timerScheduling_ = text;
         ShowStatus();
     }
+
+    // The vehicle a scenario and the control API drive: the cockpit window that owns
+    // lkw, and the validity choices. The engine then steps the cockpit through the
+    // scenario player; the control API starts when the settings say so. Each must
+    // outlive the window, or ReleaseVehicle be called first.
+    void SetVehicle(TRunCockpit& cockpit, TLkw& lkw, TValidManip& validity);
+    // Ends the control API's thread and gives the engine the cockpit itself again.
+    void ReleaseVehicle();
+
+    // "Scenario...": asks for a file (OD_Scenario) and loads it.
+    void B_ScenarioClick();
+    // Reads, parses and checks file; true when it is the loaded scenario now. A refusal
+    // or a file that cannot be read is shown in the error display, and the scenario
+    // loaded before stays.
+    bool LoadScenario(const TAString& file);
+    // Play / Stop.
+    void B_ScenarioPlayClick();
+    bool ScenarioPlaying() const;
+
+    // (Re)starts or stops the control API as the settings now say; the options window
+    // calls it after Apply. The port it listens on, 0 while it does not.
+    void ApplyControlSetting();
+    uint16_t ControlPort() const { return controlPort_; }
 
     // Called once when the user ends the program (Close, or closing the window).
     void SetOnTerminate(std::function<void()> onTerminate) { onTerminate_ = std::move(onTerminate); }
@@ -180,6 +223,7 @@ public:
     TFileRequest OD_LogFile;
     TFileRequest SD_LogFileOut;
     TFileRequest OpenDialog2;
+    TFileRequest OD_Scenario;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -197,6 +241,12 @@ private:
     void EnableLogReceived();
     void ShowLogLoading(bool loading);
     static void ToggleWindow(QWidget* window);
+    // The scenario and the control API after each tick and, while no run goes and the
+    // API is on, every tick's time as well.
+    void DriveTick();
+    void ShowDriveStatus();
+    void TellDrive(const TBaseError& error);
+    void EnableScenario();
 
     TRunEngine& engine_;
     TCanAdapters& adapters_;
@@ -263,4 +313,19 @@ private:
     TAString adapterHint_;
     TAString claimProblem_;              // why a settings entry of the address claim was not used
     const TMultimediaTimer* transmitTimer_ = nullptr;
+
+    // The scenario and the control API.
+    std::unique_ptr<TScenarioDrive> drive_;
+    TRunCockpit* plainCockpit_ = nullptr;
+    struct TLoadedScenario;
+    std::unique_ptr<TLoadedScenario> scenario_;
+    TAString scenarioEnd_;       // how the last playing ended ("ended at line 9: stop")
+    bool stopSeen_ = false;      // the scenario's stop step has ended the run
+    uint16_t controlPort_ = 0;
+    TAString controlText_;       // the "Control:" line
+    QTimer controlTimer_;        // the API's requests while no run goes
+    QPushButton* B_Scenario = nullptr;
+    QPushButton* B_ScenarioPlay = nullptr;
+    QLabel* L_ScenarioStatus = nullptr;
+    QLabel* L_ControlStatus = nullptr;
 };

@@ -105,6 +105,11 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     engine_.SetValidity(validFlagManip_.get());
     engine_.SetMonitor(vehicleData_.get());
     engine_.SetCockpit(cockpit_.get());
+    // Scenarios, the cockpit's recording and the control API drive the same vehicle.
+    cockpit_->SetRecording([this] { return engine_.SimTime(); }, [this] {
+        return query_.SaveFileName(cockpit_.get(), TFileRequest{"Save the recorded drive", "drive.txt", "txt",
+                                                                "Scenarios|*.txt;*.scn"});
+    });
 
     TFQuorvella::TWindows windows;
     windows.Cockpit = cockpit_.get();
@@ -119,6 +124,9 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     main_->SetWindows(windows);
     main_->SetTransmitTimer(canTimer_.get());
     main_->SetOnTerminate([this] { Terminate(); });
+    // After the windows: a port in use is told in the error display, never in a box.
+    main_->SetVehicle(*cockpit_, cockpit_->Lkw(), validFlagManip_->Manip());
+    options_->SetControl(settings_.Config(), [this] { main_->ApplyControlSetting(); });
 
     const TAString notice = settings_.TakeNotice();
     if (!notice.IsEmpty()) query_.Message(main_.get(), TErrorTable::Caption, notice, TUserQuery::icWarning);
@@ -173,6 +181,8 @@ void TQuorvellaApp::Shutdown()
     if (shutDown_) return;
     shutDown_ = true;
     engine_.Stop();
+    // The control API's thread ends before anything it reads.
+    main_->ReleaseVehicle();
     // The channel first: what it took before it closes still reaches the output log.
     if (canTimer_) canTimer_->Stop();
     canTimer_.reset();

@@ -69,6 +69,8 @@ public:
     bool RowShown(int row) const;
 
     const TValidManip& Manip() const { return manip_; }
+    // What a scenario and the control API force through (on the window thread).
+    TValidManip& Manip() { return manip_; }
     QComboBox* RangeBox(int row) const { return boxes_.at(static_cast<std::size_t>(row)); }
 
 protected:

@@ -5,7 +5,11 @@
 #include "sim/ui/tanzeigerund.h"
 #include "sim/ui/tastringedit.h"
 #include "sim/ui/telltales/ttelltalesymbols.h"
+#include "engine/tscenario.h"
+#include "engine/tscenarioplayer.h"
+#include "engine/tvehiclechecks.h"
 #include "support/tbaseerror.h"
+#include "support/tsafefile.h"
 #include "support/txmlelement.h"
 #include "support/ui/tscreenfit.h"
 #include "support/ui/twheelguard.h"
@@ -125,6 +129,19 @@ QSlider* TrackBar(const char* name, int max, int position, QWidget* parent)
     bar->setMinimumHeight(90);
     return bar;
 }
+
+// Counts a nesting for as long as it lives: actions inside another one (or inside the
+// model's step) are not recorded on their own.
+class TDepth {
+public:
+    explicit TDepth(int& depth) : depth_(depth) { ++depth_; }
+    ~TDepth() { --depth_; }
+    TDepth(const TDepth&) = delete;
+    TDepth& operator=(const TDepth&) = delete;
+
+private:
+    int& depth_;
+};
 
 QGroupBox* Group(const char* caption, QWidget* parent)
 {
@@ -286,6 +303,7 @@ void TFSim_Lkw::SetTabOrder()
     auto park = std::find(chain.begin(), chain.end(), controls_.at("C_Park"));
     std::rotate(chain.begin() + 8, park, park + 1);
     chain.push_back(CB_Manual);
+    chain.push_back(B_Record);
     chain.push_back(B_Beenden);
     for (std::size_t i = 1; i < chain.size(); ++i) setTabOrder(chain[i - 1], chain[i]);
     TB_Accel->setFocus();
@@ -352,8 +370,18 @@ void TFSim_Lkw::BuildWindow()
     B_Beenden = new QPushButton("Hide", body);
     B_Beenden->setObjectName("B_Beenden");
     connect(B_Beenden, &QPushButton::clicked, this, &QWidget::hide);
+    B_Record = new QPushButton("Record", body);
+    B_Record->setObjectName("B_Record");
+    B_Record->setCheckable(true);
+    B_Record->setToolTip("Record what is done in the cockpit, with its times, as a scenario that plays the drive back");
+    connect(B_Record, &QPushButton::clicked, this, [this] { B_RecordClick(); });
+    // A scenario has no word for these: a recording that saw them is told as incomplete.
+    connect(CB_Manual, &QCheckBox::toggled, this, [this] {
+        if (recorder_.Recording()) notRecorded_.insert("\"No automatic simulation\" switched");
+    });
     bottom->addWidget(CB_Manual);
     bottom->addStretch(1);
+    bottom->addWidget(B_Record);
     bottom->addWidget(B_Beenden);
     frame->setWidget(body);
     // The measured values scroll, and so does the whole body on a screen too short for
@@ -436,7 +464,10 @@ QWidget* TFSim_Lkw::BuildCockpitGroup(QWidget* parent)
     connect(TB_Accel, &QSlider::valueChanged, this, [this] { TB_AccelChange(); });
     connect(TB_Brake, &QSlider::valueChanged, this, [this] { TB_BrakeChange(); });
     connect(TB_Clutch, &QSlider::valueChanged, this, [this] { TB_ClutchChange(); });
-    connect(CBAutoClutch, &QCheckBox::toggled, this, [this] { TB_ClutchChange(); });
+    connect(CBAutoClutch, &QCheckBox::toggled, this, [this] {
+        if (recorder_.Recording()) notRecorded_.insert("the auto clutch switched");
+        TB_ClutchChange();
+    });
     connect(TB_Gang, &QSlider::valueChanged, this, [this] { TB_GangChange(); });
     connect(CB_Ignition, &QCheckBox::toggled, this, [this] { CB_IgnitionClick(); });
     connect(Starter, &QPushButton::clicked, this, [this] { StarterClick(); });
@@ -644,17 +675,19 @@ bool TFSim_Lkw::ModelFed(const TCockpitControl& control)
 void TFSim_Lkw::MVCockpitChange(QWidget* sender)
 {
     if (!ready_) return;
-    const int tag = sender ? sender->property(TagProperty).toInt() : 0;
-    if (!sender || tag >= 1) {
-        TCockpitSignals::Change(*lkw_, TControlValues(*this), tag);
-        return;
-    }
-    // A time or date field the user changed writes every control but the fields that
-    // show the running model: those hold what the model computed a moment ago, and
-    // writing them back would set the vehicle back to it.
-    const TControlValues values(*this);
-    for (const TCockpitControl* c : TCockpitTable::InTagOrder())
-        if (!ModelFed(*c)) TCockpitSignals::Apply(*lkw_, values, *c);
+    Recorded([&] {
+        const int tag = sender ? sender->property(TagProperty).toInt() : 0;
+        if (!sender || tag >= 1) {
+            TCockpitSignals::Change(*lkw_, TControlValues(*this), tag);
+            return;
+        }
+        // A time or date field the user changed writes every control but the fields that
+        // show the running model: those hold what the model computed a moment ago, and
+        // writing them back would set the vehicle back to it.
+        const TControlValues values(*this);
+        for (const TCockpitControl* c : TCockpitTable::InTagOrder())
+            if (!ModelFed(*c)) TCockpitSignals::Apply(*lkw_, values, *c);
+    });
 }
 
 void TFSim_Lkw::WriteModelToControls()
@@ -682,6 +715,9 @@ void TFSim_Lkw::WriteModelToControls()
 
 const TSignalSnapshot& TFSim_Lkw::Step(double dt, bool refresh)
 {
+    // What the display writes back while the model steps is the model's own doing, not
+    // the user's: never recorded.
+    const TDepth quiet(recordDepth_);
     if (!CB_Manual->isChecked()) {
         lkw_->Step(dt);
         if (refresh) UpdateDisplay();
@@ -725,32 +761,32 @@ void TFSim_Lkw::UpdateDisplay()
 
 void TFSim_Lkw::TB_AccelChange()
 {
-    if (ready_) lkw_->SetAccelerator(100 - TB_Accel->value());
+    if (ready_) Recorded([&] { lkw_->SetAccelerator(100 - TB_Accel->value()); });
 }
 
 void TFSim_Lkw::TB_BrakeChange()
 {
-    if (ready_) lkw_->SetBrake(100 - TB_Brake->value());
+    if (ready_) Recorded([&] { lkw_->SetBrake(100 - TB_Brake->value()); });
 }
 
 void TFSim_Lkw::TB_ClutchChange()
 {
-    if (ready_) lkw_->SetClutch(TB_Clutch->value(), CBAutoClutch->isChecked());
+    if (ready_) Recorded([&] { lkw_->SetClutch(TB_Clutch->value(), CBAutoClutch->isChecked()); });
 }
 
 void TFSim_Lkw::TB_GangChange()
 {
-    if (ready_) lkw_->SetGear(8 - TB_Gang->value());
+    if (ready_) Recorded([&] { lkw_->SetGear(8 - TB_Gang->value()); });
 }
 
 void TFSim_Lkw::CB_IgnitionClick()
 {
-    if (ready_) lkw_->SetIgnition(CB_Ignition->isChecked());
+    if (ready_) Recorded([&] { lkw_->SetIgnition(CB_Ignition->isChecked()); });
 }
 
 void TFSim_Lkw::CB_TempomatClick()
 {
-    if (ready_) lkw_->SetCruiseControl(CB_Tempomat->isChecked());
+    if (ready_) Recorded([&] { lkw_->SetCruiseControl(CB_Tempomat->isChecked()); });
 }
 
 void TFSim_Lkw::StarterClick()
@@ -761,7 +797,10 @@ void TFSim_Lkw::StarterClick()
     } catch (const TBaseError& e) {
         if (errors_) errors_->ShowError(e);
     }
-    if (CB_Ignition->isChecked()) lkw_->StartEngine();
+    if (CB_Ignition->isChecked()) {
+        lkw_->StartEngine();
+        if (recorder_.Recording() && recordDepth_ == 0) recorder_.Starter(RecordTime());
+    }
 }
 
 // ---------------------------------------------------------------- tell-tales
@@ -786,7 +825,7 @@ void TFSim_Lkw::ClickTellTale(int index)
 {
     if (!tellTales_.Click(index)) return;
     DrawTellTale(index);
-    lkw_->SetTellTales(tellTales_.Text());
+    Recorded([&] { lkw_->SetTellTales(tellTales_.Text()); });
     // The hint of the cell under the mouse names the new state at once.
     if (index == hintCell_) ImgTellTale->setToolTip(Q(tellTales_.Hint(index)));
 }
@@ -803,4 +842,120 @@ void TFSim_Lkw::TellTaleMoved(int x, int y)
     if (index == hintCell_) return;
     hintCell_ = index;
     ImgTellTale->setToolTip(Q(tellTales_.Hint(index)));
+}
+
+// ---------------------------------------------------------------- recording
+
+void TFSim_Lkw::SetRecording(std::function<int64_t()> now, std::function<std::optional<TAString>()> askFile)
+{
+    recordClock_ = std::move(now);
+    recordFile_ = std::move(askFile);
+}
+
+int64_t TFSim_Lkw::RecordTime()
+{
+    // A run started anew begins its clock at 0 again: the recording goes on from where
+    // it was, so that its steps stay in the order they were done.
+    const int64_t t = recordClock_ ? recordClock_() : 0;
+    if (t + recordOffset_ < recordLast_) recordOffset_ = recordLast_ - t;
+    recordLast_ = t + recordOffset_;
+    return recordLast_;
+}
+
+TFSim_Lkw::TModelState TFSim_Lkw::Capture() const
+{
+    TModelState state;
+    state.Values.reserve(static_cast<std::size_t>(lkw_->Count()));
+    for (int i = 0; i < lkw_->Count(); ++i) state.Values.push_back(lkw_->GetMV(lkw_->Name(i)));
+    state.VehicleId = lkw_->GetVehicleId();
+    state.Driver1 = lkw_->GetDriverId1();
+    state.Driver2 = lkw_->GetDriverId2();
+    state.TellTales = lkw_->GetTellTales();
+    return state;
+}
+
+template <class F> void TFSim_Lkw::Recorded(F&& action)
+{
+    if (!recorder_.Recording() || recordDepth_ > 0) {
+        action();
+        return;
+    }
+    const TModelState before = Capture();
+    {
+        const TDepth inside(recordDepth_);
+        action();
+    }
+    const TModelState after = Capture();
+    const int64_t now = RecordTime();
+    const std::size_t n = std::min(before.Values.size(), after.Values.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const double was = before.Values[i];
+        const double is = after.Values[i];
+        if (was == is || (std::isnan(was) && std::isnan(is))) continue;
+        recorder_.Set(now, lkw_->Name(static_cast<int>(i)), is);
+    }
+    if (after.VehicleId != before.VehicleId) recorder_.Identification(now, "E_FzgID", after.VehicleId);
+    if (after.Driver1 != before.Driver1) recorder_.Identification(now, "E_DID1", after.Driver1);
+    if (after.Driver2 != before.Driver2) recorder_.Identification(now, "E_DID2", after.Driver2);
+    const std::string& was = before.TellTales.str();
+    const std::string& is = after.TellTales.str();
+    for (std::size_t i = 0; i < is.size(); ++i) {
+        const char old = i < was.size() ? was[i] : '0';
+        if (is[i] != old && is[i] >= '0' && is[i] <= '7')
+            recorder_.TellTale(now, static_cast<int>(i) + 1, is[i] - '0');
+    }
+}
+
+void TFSim_Lkw::B_RecordClick()
+{
+    if (recorder_.Recording()) {
+        FinishRecording();
+        return;
+    }
+    // As the starter: a recording is of a run, so one is started when none goes.
+    try {
+        if (startRun_ && !(runInProgress_ && runInProgress_())) startRun_();
+    } catch (const TBaseError& e) {
+        if (errors_) errors_->ShowError(e);
+    }
+    notRecorded_.clear();
+    recordOffset_ = 0;
+    recordLast_ = 0;
+    recordLast_ = RecordTime();
+    recorder_.Start(recordLast_);
+    const QSignalBlocker block(B_Record);
+    B_Record->setChecked(true);
+    B_Record->setText("Stop recording");
+}
+
+void TFSim_Lkw::FinishRecording()
+{
+    static const char* const op = "TFSim_Lkw::Record";
+    recorder_.Finish(RecordTime());
+    {
+        const QSignalBlocker block(B_Record);
+        B_Record->setChecked(false);
+        B_Record->setText("Record");
+    }
+    const TAString& text = recorder_.Text();
+    // What the recording cannot play back is told before it is written: the drive is
+    // kept whole either way.
+    TAString missing;
+    for (const std::string& what : notRecorded_) missing += (missing.IsEmpty() ? "" : ", ") + TAString(what);
+    const TScenarioParse parse = ParseScenario(text);
+    std::optional<TScenarioRefusal> refusal = parse.Refusal;
+    if (!refusal) refusal = TScenarioPlayer::Check(parse.Scenario, TVehicleChecks(*lkw_));
+    if (refusal) missing += (missing.IsEmpty() ? "" : "; ") + TAString("a step it would refuse, ") + refusal->Describe();
+    if (!missing.IsEmpty() && errors_)
+        errors_->ShowError(TBaseError(op, "Recording incomplete", "not in the recorded scenario: " + missing));
+    if (!recordFile_) return;
+    const std::optional<TAString> file = recordFile_();
+    if (!file) return;
+    try {
+        TSafeFile::Write(*file, text);
+    } catch (const TBaseError& e) {
+        if (errors_)
+            errors_->ShowError(TBaseError(op, "Recording not written", e.Detail().IsEmpty() ? "'" + *file + "': " + e.Message()
+                                                                                              : e.Detail()));
+    }
 }

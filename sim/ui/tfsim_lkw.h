@@ -7,8 +7,17 @@
 //
 // Every control carries its object name; signal controls carry their J1939 SPN as the
 // dynamic property "tag" (0 for the time and date fields).
+//
+// "Record" (B_Record) writes what the user does in the cockpit, with the run's times, as
+// a scenario (TScenarioRecorder): every model value, identification and tell-tale an
+// action changed becomes a line, the starter a "starter" line. Pressed while no run
+// goes, it starts one, as the starter does. Pressed again, it ends the recording with a
+// stop step and asks for the file to write it to. What a scenario cannot say (the auto
+// clutch box, "No automatic simulation ") is told in the error display, as is a
+// recording that could not be written; the text is never cut.
 
 #include "engine/truncockpit.h"
+#include "engine/tscenariorecorder.h"
 #include "sim/tcockpitsignals.h"
 #include "sim/ttelltales.h"
 
@@ -17,8 +26,12 @@
 
 #include <functional>
 #include <map>
+#include <cstdint>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
+#include <vector>
 
 class QBoxLayout;
 class QCheckBox;
@@ -62,6 +75,16 @@ public:
     // What the starter uses to start a run: start is called when running() says that
     // no run is in progress (the main window passes the run engine's Start and Running).
     void SetRunControl(std::function<void()> start, std::function<bool()> running);
+    // The run's time in µs (the run engine's SimTime), which recorded steps are stamped
+    // with, and where a finished recording goes: the file the user chooses (nothing:
+    // cancelled). Without a clock every step is stamped 0.
+    void SetRecording(std::function<int64_t()> now, std::function<std::optional<TAString>()> askFile);
+    // "Record": starts a recording (and the run when none goes), or ends it and writes it.
+    void B_RecordClick();
+    bool Recording() const { return recorder_.Recording(); }
+    // The recording so far, or the last one.
+    const TAString& RecordedText() const { return recorder_.Text(); }
+
     // Where errors of the window's own actions are shown; nullptr: nowhere.
     void SetErrorReporter(TErrorReporter* reporter) { errors_ = reporter; }
 
@@ -116,6 +139,25 @@ private:
 
     template <class T> T* Control(const char* name) const;
 
+    // What a recording compares before and after a user's action.
+    struct TModelState {
+        std::vector<double> Values;
+        TAString VehicleId, Driver1, Driver2, TellTales;
+    };
+    TModelState Capture() const;
+    // Runs action; while recording, writes every change it made to the model.
+    template <class F> void Recorded(F&& action);
+    int64_t RecordTime();
+    void FinishRecording();
+
+    TScenarioRecorder recorder_;
+    std::function<int64_t()> recordClock_;
+    std::function<std::optional<TAString>()> recordFile_;
+    int recordDepth_ = 0;
+    int64_t recordLast_ = 0;       // the last stamp, µs of the recording's clock
+    int64_t recordOffset_ = 0;     // added when a new run starts the run's clock at 0 again
+    std::set<std::string> notRecorded_;   // what the recording could not hold
+
     TXmlElement* settings_;
     std::unique_ptr<TLkw> lkw_;
     TTellTales tellTales_;
@@ -137,6 +179,7 @@ private:
     QCheckBox* CB_Tempomat = nullptr;
     QCheckBox* CB_Manual = nullptr;
     QPushButton* B_Beenden = nullptr;
+    QPushButton* B_Record = nullptr;
     QLabel* ImgTacho = nullptr;
     QLabel* ImgDrehzahl = nullptr;
     TTellTaleField* ImgTellTale = nullptr;
