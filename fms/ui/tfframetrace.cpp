@@ -3,6 +3,7 @@
 #include "engine/tframetrace.h"
 #include "engine/ttransportassembler.h"
 #include "fms/tbusfmsstandard.h"
+#include "fms/ui/tfframetracetext.h"
 #include "support/ui/tqtext.h"
 #include "support/ui/tscreenfit.h"
 
@@ -332,6 +333,9 @@ TFFrameTrace::TFFrameTrace(const TFrameTrace& trace, QWidget* parent) : QWidget(
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     view_->horizontalHeader()->setStretchLastSection(true);
     view_->setFont(QFont("Monospace"));
+    // Cells painted without laying their text out each time: the list repaints as the
+    // frames come.
+    view_->setItemDelegate(new TFastTextDelegate(view_));
 
     list_ = new TListModel(trace.Capacity(), this);
     fixed_ = new TFixedModel(this);

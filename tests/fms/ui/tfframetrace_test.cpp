@@ -2,6 +2,7 @@
 // transfers reassembled beneath their last frame, fixed mode, the filter, pause, and a
 // list that falls behind the trace.
 #include "fms/ui/tfframetrace.h"
+#include "fms/ui/tfframetracetext.h"
 
 #include "logs/tcanlogreader.h"
 #include "engine/tframetrace.h"
@@ -11,6 +12,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTableView>
 #include <QtTest>
 
@@ -37,6 +39,29 @@ QStringList Column(const TFFrameTrace& w, int column)
     QStringList r;
     for (int row = 0; row < w.View()->model()->rowCount(); ++row) r << Cell(w, row, column);
     return r;
+}
+
+// The rightmost column of img with ink (a pixel darker than mid grey); -1 for none.
+int InkRight(const QImage& img)
+{
+    for (int x = img.width() - 1; x >= 0; --x)
+        for (int y = 0; y < img.height(); ++y)
+            if (qGray(img.pixel(x, y)) < 128) return x;
+    return -1;
+}
+
+// text painted black on white from x = 10, cut at width when width > 0.
+QImage Painted(const TFastText& t, const QString& text, qreal width)
+{
+    QImage img(600, 40, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setPen(Qt::black);
+    if (width > 0)
+        t.DrawCut(p, QPointF(10, 28), text, width);
+    else
+        t.Draw(p, QPointF(10, 28), text);
+    return img;
 }
 
 void Replay(TRunHarness& run)
@@ -176,6 +201,47 @@ private slots:
         QCOMPARE(Cell(w, 1, W::colDirection), QString("Rx"));
         QCOMPARE(Cell(w, 1, W::colPgn), QString());
         QCOMPARE(Cell(w, 1, W::colData), QString("0B"));
+    }
+
+    // The list's cells and the plots' labels are painted from a glyph table instead of
+    // laid-out text: they measure as the font does, never spill over their width, and
+    // text outside printable ASCII still comes out.
+    void CheapTextMeasuresAsTheFontAndStaysInsideItsWidth()
+    {
+        QFont font("Monospace");
+        font.setPixelSize(14);
+        TFastText t;
+        t.SetFont(font);
+        const QFontMetricsF metrics(font);
+        const struct {
+            QString Text;
+            qreal Cut;   // 0: uncut
+        } cases[] = {
+            {"18FEF100", 0},
+            {"F3 15 00 0C 2E FF FF FF", 0},
+            {"reassembled: Vehicle Identification", 0},
+            {QString::fromUtf8("Coolant [\xC2\xB0""C]"), 0},
+            {"Electronic Engine Controller #1", 120},
+            {"Electronic Engine Controller #1", 9},
+            {QString::fromUtf8("Fuel temperature [\xC2\xB0""C]"), 80},
+            {"65265", 200},
+        };
+        for (const auto& c : cases) {
+            const QString& text = c.Text;
+            const QImage img = Painted(t, text, c.Cut);
+            const int right = InkRight(img);
+            const qreal width = metrics.horizontalAdvance(text);
+            if (c.Cut == 0 || width <= c.Cut) {
+                // Whole: as wide as the font measures it, and the ink ends there.
+                QVERIFY2(qAbs(t.Width(text) - width) <= 1.0, qPrintable(text));
+                QVERIFY2(right > 10 + width - metrics.averageCharWidth() - 2 && right <= 10 + width + 1, qPrintable(text));
+            } else {
+                // Cut: nothing beyond the width.
+                QVERIFY2(right <= 10 + c.Cut, qPrintable(QString("%1 cut at %2: ink at %3").arg(text).arg(c.Cut).arg(right)));
+                if (c.Cut >= 3 * metrics.averageCharWidth()) QVERIFY2(right > 10 + c.Cut / 2, qPrintable(text));
+            }
+        }
+        QCOMPARE(t.Width(QString()), 0.0);
     }
 };
 
