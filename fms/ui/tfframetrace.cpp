@@ -25,6 +25,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -110,10 +111,24 @@ struct TFilter {
         if (Direction == 1 && r.Frame.Direction != TTraceFrame::Tx) return false;
         if (Direction == 2 && r.Frame.Direction != TTraceFrame::Rx) return false;
         if (Text.isEmpty()) return true;
+        // What the text matches depends only on the identifier of a frame (its hex, PGN
+        // and group) or the PGN of a transfer: each is formatted and matched once, and a
+        // list of 100,000 frames is filtered by looking their verdicts up.
+        const uint64_t extended = r.Frame.Extended ? 1 : 0;
+        const uint64_t key = r.Transfer ? (uint64_t{1} << 40 | extended << 39 | r.Transfer->Pgn)
+                                        : (extended << 32 | r.Frame.Id);
+        if (const auto it = verdicts_.find(key); it != verdicts_.end()) return it->second;
         const uint32_t pgn = PgnOf(r);
-        return IdOf(r).contains(Text) || (r.Frame.Extended && QString::number(pgn).contains(Text)) ||
-               (r.Frame.Extended && Hex(pgn, 4).contains(Text)) || GroupOf(r).toUpper().contains(Text);
+        const bool match = IdOf(r).contains(Text) || (r.Frame.Extended && QString::number(pgn).contains(Text)) ||
+                           (r.Frame.Extended && Hex(pgn, 4).contains(Text)) || GroupOf(r).toUpper().contains(Text);
+        // Bounded: a bus of ever new identifiers does not grow it without end.
+        if (verdicts_.size() >= 65536) verdicts_.clear();
+        verdicts_.emplace(key, match);
+        return match;
     }
+
+private:
+    mutable std::unordered_map<uint64_t, bool> verdicts_;
 };
 
 }  // namespace

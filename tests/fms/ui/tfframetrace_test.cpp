@@ -165,6 +165,48 @@ private slots:
         QCOMPARE(Column(w, W::colId), (QStringList{"18FEF100", "18FEF100"}));
     }
 
+    // Frames of one identifier recur; the filter's verdict on each identifier holds for
+    // all of its frames, for the frames that come later, and never passes from a
+    // standard identifier to an extended one with the same number.
+    void FilterHoldsForEveryFrameOfAnIdentifierOfEitherKind()
+    {
+        TFrameTrace trace;
+        TFFrameTrace w(trace);
+        auto add = [&trace](int64_t ms, uint32_t id, bool extended) {
+            trace.Append(ms % 2 ? TTraceFrame::Rx : TTraceFrame::Tx, ms * 1000, id, extended, 8, {});
+        };
+        for (int64_t ms : {1, 2}) {
+            add(10 * ms + 1, 0x00000100, true);
+            add(10 * ms + 2, 0x100, false);
+            add(10 * ms + 3, 0x18FEF100, true);
+        }
+        w.Poll();
+        const struct {
+            const char* Text;
+            QStringList Ids;   // before and after the later frames (the same again)
+        } cases[] = {
+            {"100", {"00000100", "100", "18FEF100", "00000100", "100", "18FEF100"}},
+            {"00000", {"00000100", "00000100"}},
+            {"FEF1", {"18FEF100", "18FEF100"}},
+            {"65265", {"18FEF100", "18FEF100"}},   // the PGN; a standard identifier has none
+            {"ENGINE", {}},
+            {"", {"00000100", "100", "18FEF100", "00000100", "100", "18FEF100"}},
+        };
+        auto* filter = w.findChild<QLineEdit*>("E_Filter");
+        for (const auto& c : cases) {
+            filter->setText(c.Text);
+            QCOMPARE(Column(w, W::colId), c.Ids);
+        }
+        // Later frames under a filter already set.
+        filter->setText("00000");
+        add(41, 0x100, false);
+        add(42, 0x00000100, true);
+        add(43, 0x100, false);
+        w.Poll();
+        QCOMPARE(Column(w, W::colId), (QStringList{"00000100", "00000100", "00000100"}));
+        QCOMPARE(Column(w, W::colTime), (QStringList{"0.0110", "0.0210", "0.0420"}));
+    }
+
     void PauseStopsTheListAndResumeGoesOnWhereItStopped()
     {
         TRunHarness run;
