@@ -15,8 +15,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -129,6 +131,36 @@ struct TFilter {
 
 private:
     mutable std::unordered_map<uint64_t, bool> verdicts_;
+};
+
+// Paints a cell's text left aligned and vertically centred, cut with "…" when wider
+// than the cell, on the selection's colours when its row is selected, without laying
+// the text out: the list repaints as the frames come.
+class TFastTextDelegate final : public QStyledItemDelegate {
+public:
+    explicit TFastTextDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                                                   : QPalette::Inactive;
+        if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        if (text.isEmpty()) return;
+        text_.SetFont(option.font);
+        constexpr int Margin = 3;   // as the style's item text margin
+        const QRectF box = QRectF(option.rect).adjusted(Margin, 0, -Margin, 0);
+        const qreal baseline = box.top() + (box.height() - text_.Height()) / 2 + text_.Ascent();
+        const QPen pen = painter->pen();
+        painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        text_.DrawCut(*painter, QPointF(box.left(), baseline), text, box.width());
+        painter->setPen(pen);
+    }
+
+private:
+    mutable TFastText text_;
 };
 
 }  // namespace
@@ -348,8 +380,6 @@ TFFrameTrace::TFFrameTrace(const TFrameTrace& trace, QWidget* parent) : QWidget(
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     view_->horizontalHeader()->setStretchLastSection(true);
     view_->setFont(QFont("Monospace"));
-    // Cells painted without laying their text out each time: the list repaints as the
-    // frames come.
     view_->setItemDelegate(new TFastTextDelegate(view_));
 
     list_ = new TListModel(trace.Capacity(), this);

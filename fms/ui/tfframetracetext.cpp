@@ -112,22 +112,3 @@ void TFastText::DrawCut(QPainter& painter, const QPointF& origin, const QString&
         used += advance_[text[keep++].unicode()];
     if (used + ellipsisAdvance_ <= width) Run(painter, origin, text, keep, true);
 }
-
-void TFastTextDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
-{
-    const QString text = index.data(Qt::DisplayRole).toString();
-    const bool selected = option.state & QStyle::State_Selected;
-    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
-                                       : (option.state & QStyle::State_Active) ? QPalette::Active
-                                                                               : QPalette::Inactive;
-    if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
-    if (text.isEmpty()) return;
-    text_.SetFont(option.font);
-    constexpr int Margin = 3;   // as the style's item text margin
-    const QRectF box = QRectF(option.rect).adjusted(Margin, 0, -Margin, 0);
-    const qreal baseline = box.top() + (box.height() - text_.Height()) / 2 + text_.Ascent();
-    const QPen pen = painter->pen();
-    painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
-    text_.DrawCut(*painter, QPointF(box.left(), baseline), text, box.width());
-    painter->setPen(pen);
-}

@@ -7,15 +7,13 @@
 // advances without kerning, which the monospaced and tabular texts painted with it
 // (identifiers, hex bytes, numbers, group names) do not use.
 //
-// TFastTextDelegate paints a table's cells with it: the cell's text, left aligned and
-// vertically centred, cut with "…" when it is wider than the cell, on the selection's
-// colours when the row is selected.
+// Made for the frame trace's list, whose cells it paints; the plots draw their axis
+// labels and legends with it too.
 
 #include <QFont>
 #include <QGlyphRun>
 #include <QRawFont>
 #include <QString>
-#include <QStyledItemDelegate>
 
 #include <array>
 #include <cstdint>
@@ -50,13 +48,4 @@ private:
     qreal ascent_ = 0;
     qreal height_ = 0;
     bool hasFont_ = false;
-};
-
-class TFastTextDelegate final : public QStyledItemDelegate {
-public:
-    explicit TFastTextDelegate(QObject* parent = nullptr) : QStyledItemDelegate(parent) {}
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-
-private:
-    mutable TFastText text_;
 };
