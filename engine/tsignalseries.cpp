@@ -1,6 +1,7 @@
 #include "engine/tsignalseries.h"
 
 #include <algorithm>
+#include <cmath>
 
 TSignalSeries::TSignalSeries(std::size_t capacity) : capacity_(std::max<std::size_t>(capacity, 1)) {}
 
@@ -78,4 +79,36 @@ bool TSignalSeries::Extent(int64_t from, int64_t to, double& low, double& high) 
         }
     }
     return any;
+}
+
+void TSignalSeries::Columns(int64_t from, int64_t to, int width, std::vector<TSeriesColumn>& columns) const
+{
+    columns.clear();
+    if (size_ == 0 || to <= from || width <= 0) return;
+    // Far outside the plot a column only sets the slope of the line coming in or going
+    // out; the bound keeps the column an int.
+    constexpr double Far = 1 << 24;
+    const double scale = static_cast<double>(width) / static_cast<double>(to - from);
+    std::size_t i = LowerBound(from);
+    if (i > 0) --i;
+    bool broken = false;
+    for (; i < size_; ++i) {
+        const TSeriesPoint& p = At(i);
+        if (!p.HasValue()) {
+            broken = true;
+            if (p.Time > to) break;
+            continue;
+        }
+        const int column = static_cast<int>(std::lround(std::clamp(static_cast<double>(p.Time - from) * scale, -Far, Far)));
+        if (columns.empty() || broken || columns.back().Column != column) {
+            columns.push_back({column, p.Value, p.Value, p.Value, p.Value, broken && !columns.empty()});
+            broken = false;
+        } else {
+            TSeriesColumn& c = columns.back();
+            c.Low = std::min(c.Low, p.Value);
+            c.High = std::max(c.High, p.Value);
+            c.Last = p.Value;
+        }
+        if (p.Time > to) break;
+    }
 }

@@ -26,6 +26,18 @@ struct TSeriesPoint {
     bool HasValue() const { return Value == Value; }
 };
 
+// The points of a series that fall into one pixel column of a plot, as a line through
+// them is drawn: the first, smallest, largest and last value. Break: a point without a
+// value came before this column's points, so the line does not join the column before.
+struct TSeriesColumn {
+    int Column = 0;
+    double First = 0.0;
+    double Low = 0.0;
+    double High = 0.0;
+    double Last = 0.0;
+    bool Break = false;
+};
+
 class TSignalSeries {
 public:
     // One hour of a 20 ms signal would need 180,000; 100,000 points hold 33 minutes of
@@ -59,6 +71,13 @@ public:
     // The smallest and largest value of the points in [from, to] that have one; false
     // when there is none.
     bool Extent(int64_t from, int64_t to, double& low, double& high) const;
+    // The points from the last one before from to the first one after to (so that the
+    // line comes in from the left and leaves to the right), gathered into the pixel
+    // columns of a plot width pixels wide that shows [from, to]: a point at time t falls
+    // into column round((t - from) / (to - from) * width), which is below 0 or above
+    // width for the points outside. An hour of a 20 ms signal gives no more columns than
+    // the plot has pixels. Replaces columns.
+    void Columns(int64_t from, int64_t to, int width, std::vector<TSeriesColumn>& columns) const;
 
 private:
     std::size_t Slot(std::size_t i) const

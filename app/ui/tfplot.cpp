@@ -338,9 +338,13 @@ void TFPlot::ShowStatus(const QString& text, bool problem)
                         .arg(store_.Missed());
         problem = store_.Dropped() > 0 || store_.OutOfOrder() > 0 || store_.Missed() > 0;
     }
-    QPalette palette = L_PlotStatus->palette();
-    palette.setColor(QPalette::WindowText, problem ? Qt::red : this->palette().color(QPalette::WindowText));
-    L_PlotStatus->setPalette(palette);
+    // Set only when it changes: a new palette repaints and relays the window out.
+    const QColor colour = problem ? QColor(Qt::red) : this->palette().color(QPalette::WindowText);
+    if (L_PlotStatus->palette().color(QPalette::WindowText) != colour) {
+        QPalette palette = L_PlotStatus->palette();
+        palette.setColor(QPalette::WindowText, colour);
+        L_PlotStatus->setPalette(palette);
+    }
     if (L_PlotStatus->text() != line) L_PlotStatus->setText(line);
 }
 

@@ -46,7 +46,7 @@ public:
     static constexpr int64_t DefaultSpan = 30000000;     // µs
     static constexpr int64_t MinSpan = 100000;           // 0.1 s
     static constexpr int64_t MaxSpan = 3600000000LL;     // 1 h
-    static constexpr int RefreshMs = 200;   // as often as the data monitor
+    static constexpr int RefreshMs = 250;   // four times a second, as the frame trace
 
     explicit TFPlot(TUserQuery& query, QWidget* parent = nullptr);
 

@@ -81,7 +81,11 @@ int64_t TPlotView::TimeAt(int x) const
 
 int TPlotView::XOf(int64_t time) const
 {
-    const QRect area = PlotArea();
+    return XIn(PlotArea(), time);
+}
+
+int TPlotView::XIn(const QRect& area, int64_t time) const
+{
     const double f = static_cast<double>(time - from_) / static_cast<double>(to_ - from_);
     return area.left() + static_cast<int>(std::lround(f * area.width()));
 }
@@ -123,8 +127,14 @@ void TPlotView::paintEvent(QPaintEvent*)
 {
     FitValues();
     QPainter p(this);
-    p.fillRect(rect(), palette().color(QPalette::Window));
+    text_.SetFont(font());
     const QRect area = PlotArea();
+    // Each pixel filled once: the margins around the area, then the area.
+    const QColor window = palette().color(QPalette::Window);
+    p.fillRect(QRect(0, 0, width(), area.top()), window);
+    p.fillRect(QRect(0, area.bottom() + 1, width(), height() - area.bottom() - 1), window);
+    p.fillRect(QRect(0, area.top(), area.left(), area.height()), window);
+    p.fillRect(QRect(area.right() + 1, area.top(), width() - area.right() - 1, area.height()), window);
     p.fillRect(area, palette().color(QPalette::Base));
     const QFontMetrics m = fontMetrics();
     const QColor grid = palette().color(QPalette::Midlight);
@@ -143,19 +153,19 @@ void TPlotView::paintEvent(QPaintEvent*)
         p.drawLine(area.left(), y, area.right(), y);
         p.setPen(text);
         const QString label = AxisNumber(v, valueStep);
-        p.drawText(area.left() - Pad - m.horizontalAdvance(label), y + m.ascent() / 2, label);
+        text_.Draw(p, QPointF(area.left() - Pad - text_.Width(label), y + m.ascent() / 2), label);
     }
     // Time axis in seconds: about one label per 80 pixels.
     const double span = static_cast<double>(to_ - from_) / 1e6;
     const double timeStep = NiceStep(span / std::max(1, area.width() / 80));
     for (double t = std::ceil(static_cast<double>(from_) / 1e6 / timeStep) * timeStep; t * 1e6 <= static_cast<double>(to_);
          t += timeStep) {
-        const int x = XOf(static_cast<int64_t>(std::llround(t * 1e6)));
+        const int x = XIn(area, static_cast<int64_t>(std::llround(t * 1e6)));
         p.setPen(QPen(grid, 0));
         p.drawLine(x, area.top(), x, area.bottom());
         p.setPen(text);
         const QString label = AxisNumber(t, timeStep) + (x + 40 > area.right() ? QString(" s") : QString());
-        p.drawText(x - m.horizontalAdvance(label) / 2, area.bottom() + Pad + m.ascent(), label);
+        text_.Draw(p, QPointF(x - std::floor(text_.Width(label) / 2), area.bottom() + Pad + m.ascent()), label);
     }
     p.setPen(text);
     p.drawRect(area.adjusted(0, 0, -1, -1));
@@ -165,50 +175,25 @@ void TPlotView::paintEvent(QPaintEvent*)
     p.setClipRect(area);
     int legendX = area.left();
     const std::vector<std::unique_ptr<TPlotStore::TSignal>>& all = store_.Signals();
+    QPolygonF line;
     for (std::size_t n = 0; n < all.size(); ++n) {
         const TPlotStore::TSignal& s = *all[n];
         if (s.Unit != unit_) continue;
         const QColor colour = Colour(static_cast<int>(n));
         p.setPen(QPen(colour, 0));   // cosmetic: the raster engine's fast path
-        const TSignalSeries& series = s.Series;
-        // From the point before the range (the line comes in from the left) to the one after it.
-        std::size_t i = series.LowerBound(from_);
-        if (i > 0) --i;
-        QPolygonF line;
-        int column = INT32_MIN;
-        double first = 0, low = 0, high = 0, last = 0;
-        auto flush = [&] {
-            if (column == INT32_MIN) return;
-            line << QPointF(column, yOf(first));
-            if (low != first && low != last) line << QPointF(column, yOf(low));
-            if (high != first && high != last) line << QPointF(column, yOf(high));
-            if (last != first) line << QPointF(column, yOf(last));
-        };
+        s.Series.Columns(from_, to_, area.width(), columns_);
         auto draw = [&] {
-            flush();
-            column = INT32_MIN;
             if (line.size() == 1) p.drawPoint(line.front());
             if (line.size() > 1) p.drawPolyline(line);
             line.clear();
         };
-        for (; i < series.Size(); ++i) {
-            const TSeriesPoint& pt = series.At(i);
-            if (!pt.HasValue()) {
-                draw();
-                if (pt.Time > to_) break;
-                continue;
-            }
-            const int x = XOf(pt.Time);
-            if (x != column) {
-                flush();
-                column = x;
-                first = low = high = last = pt.Value;
-            } else {
-                low = std::min(low, pt.Value);
-                high = std::max(high, pt.Value);
-                last = pt.Value;
-            }
-            if (pt.Time > to_) break;
+        for (const TSeriesColumn& c : columns_) {
+            if (c.Break) draw();
+            const double x = area.left() + c.Column;
+            line << QPointF(x, yOf(c.First));
+            if (c.Low != c.First && c.Low != c.Last) line << QPointF(x, yOf(c.Low));
+            if (c.High != c.First && c.High != c.Last) line << QPointF(x, yOf(c.High));
+            if (c.Last != c.First) line << QPointF(x, yOf(c.Last));
         }
         draw();
     }
@@ -219,13 +204,13 @@ void TPlotView::paintEvent(QPaintEvent*)
         const QString name = Q(s.Name) + (s.Unit.IsEmpty() ? QString() : QString(" [%1]").arg(Q(s.Unit)));
         p.fillRect(legendX, Pad + m.height() / 2 - 2, 12, 4, Colour(static_cast<int>(n)));
         p.setPen(text);
-        p.drawText(legendX + 16, Pad + m.ascent(), name);
-        legendX += 16 + m.horizontalAdvance(name) + 3 * Pad;
+        text_.Draw(p, QPointF(legendX + 16, Pad + m.ascent()), name);
+        legendX += 16 + static_cast<int>(std::ceil(text_.Width(name))) + 3 * Pad;
     }
 
     if (cursor_ && cursorTime_ >= from_ && cursorTime_ <= to_) {
         p.setPen(QPen(text, 0, Qt::DashLine));
-        const int x = XOf(cursorTime_);
+        const int x = XIn(area, cursorTime_);
         p.drawLine(x, area.top(), x, area.bottom());
     }
 }

@@ -11,12 +11,14 @@
 // "error") breaks the line.
 
 #include "engine/tplotstore.h"
+#include "fms/ui/tfframetracetext.h"
 #include "support/tastring.h"
 
 #include <QColor>
 #include <QWidget>
 
 #include <cstdint>
+#include <vector>
 
 class TPlotView : public QWidget {
     Q_OBJECT
@@ -60,6 +62,7 @@ protected:
 
 private:
     void FitValues();
+    int XIn(const QRect& area, int64_t time) const;
 
     const TPlotStore& store_;
     TAString unit_;
@@ -69,4 +72,7 @@ private:
     int64_t cursorTime_ = 0;
     double low_ = 0.0;
     double high_ = 1.0;
+    // Reused by each paint: the labels' glyphs and the columns of a line.
+    TFastText text_;
+    std::vector<TSeriesColumn> columns_;
 };

@@ -3,6 +3,7 @@
 #include "engine/tframetrace.h"
 #include "engine/ttransportassembler.h"
 #include "fms/tbusfmsstandard.h"
+#include "fms/ui/tfframetracetext.h"
 #include "support/ui/tqtext.h"
 #include "support/ui/tscreenfit.h"
 
@@ -14,8 +15,10 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
 #include <QTableView>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -24,6 +27,7 @@
 #include <deque>
 #include <map>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -109,10 +113,54 @@ struct TFilter {
         if (Direction == 1 && r.Frame.Direction != TTraceFrame::Tx) return false;
         if (Direction == 2 && r.Frame.Direction != TTraceFrame::Rx) return false;
         if (Text.isEmpty()) return true;
+        // What the text matches depends only on the identifier of a frame (its hex, PGN
+        // and group) or the PGN of a transfer: each is formatted and matched once, and a
+        // list of 100,000 frames is filtered by looking their verdicts up.
+        const uint64_t extended = r.Frame.Extended ? 1 : 0;
+        const uint64_t key = r.Transfer ? (uint64_t{1} << 40 | extended << 39 | r.Transfer->Pgn)
+                                        : (extended << 32 | r.Frame.Id);
+        if (const auto it = verdicts_.find(key); it != verdicts_.end()) return it->second;
         const uint32_t pgn = PgnOf(r);
-        return IdOf(r).contains(Text) || (r.Frame.Extended && QString::number(pgn).contains(Text)) ||
-               (r.Frame.Extended && Hex(pgn, 4).contains(Text)) || GroupOf(r).toUpper().contains(Text);
+        const bool match = IdOf(r).contains(Text) || (r.Frame.Extended && QString::number(pgn).contains(Text)) ||
+                           (r.Frame.Extended && Hex(pgn, 4).contains(Text)) || GroupOf(r).toUpper().contains(Text);
+        // Bounded: a bus of ever new identifiers does not grow it without end.
+        if (verdicts_.size() >= 65536) verdicts_.clear();
+        verdicts_.emplace(key, match);
+        return match;
     }
+
+private:
+    mutable std::unordered_map<uint64_t, bool> verdicts_;
+};
+
+// Paints a cell's text left aligned and vertically centred, cut with "…" when wider
+// than the cell, on the selection's colours when its row is selected, without laying
+// the text out: the list repaints as the frames come.
+class TFastTextDelegate final : public QStyledItemDelegate {
+public:
+    explicit TFastTextDelegate(QObject* parent) : QStyledItemDelegate(parent) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const bool selected = option.state & QStyle::State_Selected;
+        const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                                                   : QPalette::Inactive;
+        if (selected) painter->fillRect(option.rect, option.palette.brush(group, QPalette::Highlight));
+        if (text.isEmpty()) return;
+        text_.SetFont(option.font);
+        constexpr int Margin = 3;   // as the style's item text margin
+        const QRectF box = QRectF(option.rect).adjusted(Margin, 0, -Margin, 0);
+        const qreal baseline = box.top() + (box.height() - text_.Height()) / 2 + text_.Ascent();
+        const QPen pen = painter->pen();
+        painter->setPen(option.palette.color(group, selected ? QPalette::HighlightedText : QPalette::Text));
+        text_.DrawCut(*painter, QPointF(box.left(), baseline), text, box.width());
+        painter->setPen(pen);
+    }
+
+private:
+    mutable TFastText text_;
 };
 
 }  // namespace
@@ -332,6 +380,7 @@ TFFrameTrace::TFFrameTrace(const TFrameTrace& trace, QWidget* parent) : QWidget(
     view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + 4);
     view_->horizontalHeader()->setStretchLastSection(true);
     view_->setFont(QFont("Monospace"));
+    view_->setItemDelegate(new TFastTextDelegate(view_));
 
     list_ = new TListModel(trace.Capacity(), this);
     fixed_ = new TFixedModel(this);

@@ -35,7 +35,7 @@ class TFrameTrace;
 class TFFrameTrace : public QWidget {
     Q_OBJECT
 public:
-    static constexpr int PollIntervalMs = 100;
+    static constexpr int PollIntervalMs = 250;   // four times a second, as the plots
     // Columns of the list; Fixed mode adds Count and Period.
     enum TColumn { colTime, colDirection, colId, colPgn, colSource, colLength, colData, colGroup, colCount,
                    colPeriod, ColumnCount };

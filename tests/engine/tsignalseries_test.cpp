@@ -135,3 +135,102 @@ TEST(TSignalSeries, ExtentOfARangePassesOverPointsWithoutANumber)
     EXPECT_FALSE(s.At(2).HasValue());
     EXPECT_EQ(s.At(2).State, 'n');
 }
+
+// A plot draws a line through at most four points per pixel column (first, smallest,
+// largest, last), with the point before the range and the one after it, and breaks the
+// line where a point has no number.
+TEST(TSignalSeries, ColumnsGatherThePointsOfEachPixelColumn)
+{
+    const double none = std::nan("");
+    // 51 points 20 ms apart over one second, values 0 1 2 3 0 1 2 3 ...
+    std::vector<TAppend> saw;
+    for (int i = 0; i <= 50; ++i) saw.push_back({20000LL * i, static_cast<double>(i % 4)});
+    const struct {
+        const char* What;
+        std::vector<TAppend> Points;
+        int64_t From, To;
+        int Width;
+        std::vector<TSeriesColumn> Expected;   // Column, First, Low, High, Last, Break
+    } cases[] = {
+        // 100 ms per column: column k holds the points from (k - 0.5) to (k + 0.5) x 100 ms.
+        {"ten columns of a second",
+         saw,
+         0,
+         1000000,
+         10,
+         {{0, 0, 0, 2, 2, false},
+          {1, 3, 0, 3, 3, false},
+          {2, 0, 0, 3, 0, false},
+          {3, 1, 0, 3, 1, false},
+          {4, 2, 0, 3, 2, false},
+          {5, 3, 0, 3, 3, false},
+          {6, 0, 0, 3, 0, false},
+          {7, 1, 0, 3, 1, false},
+          {8, 2, 0, 3, 2, false},
+          {9, 3, 0, 3, 3, false},
+          {10, 0, 0, 2, 2, false}}},
+        // The line comes in from the last point before the range and leaves to the first
+        // after it; the points farther out are not drawn.
+        {"one point either side",
+         {{0, 1}, {500000, 2}, {1500000, 5}, {2500000, 4}, {3000000, 6}},
+         1000000,
+         2000000,
+         100,
+         {{-50, 2, 2, 2, 2, false}, {50, 5, 5, 5, 5, false}, {150, 4, 4, 4, 4, false}}},
+        {"a point without a number breaks the line",
+         {{0, 1}, {100000, none, 'n'}, {200000, 2}, {210000, 3}, {300000, none, 'e'}, {300000, 4}},
+         0,
+         1000000,
+         10,
+         {{0, 1, 1, 1, 1, false}, {2, 2, 2, 3, 3, true}, {3, 4, 4, 4, 4, true}}},
+        {"nothing to join before the first number",
+         {{0, none, 'n'}, {100000, 7}},
+         0,
+         1000000,
+         10,
+         {{1, 7, 7, 7, 7, false}}},
+        {"a break inside one column starts it again",
+         {{0, 1}, {10000, none, 'n'}, {20000, 2}},
+         0,
+         1000000,
+         10,
+         {{0, 1, 1, 1, 1, false}, {0, 2, 2, 2, 2, true}}},
+        {"no points", {}, 0, 1000000, 10, {}},
+        {"no width", saw, 0, 1000000, 0, {}},
+        {"an empty range", saw, 500000, 500000, 10, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        const TSignalSeries s = Filled(64, c.Points);
+        std::vector<TSeriesColumn> got{{99, 9, 9, 9, 9, true}};   // replaced, not appended to
+        s.Columns(c.From, c.To, c.Width, got);
+        ASSERT_EQ(got.size(), c.Expected.size());
+        for (std::size_t k = 0; k < got.size(); ++k) {
+            SCOPED_TRACE(k);
+            EXPECT_EQ(got[k].Column, c.Expected[k].Column);
+            EXPECT_EQ(got[k].First, c.Expected[k].First);
+            EXPECT_EQ(got[k].Low, c.Expected[k].Low);
+            EXPECT_EQ(got[k].High, c.Expected[k].High);
+            EXPECT_EQ(got[k].Last, c.Expected[k].Last);
+            EXPECT_EQ(got[k].Break, c.Expected[k].Break);
+        }
+    }
+}
+
+// An hour of a 20 ms signal on a plot 800 pixels wide: one entry per pixel column, each
+// with the extremes of its 225 points.
+TEST(TSignalSeries, AnHourOfPointsGivesNoMoreColumnsThanPixels)
+{
+    TSignalSeries s(200000);
+    for (int i = 0; i < 180000; ++i) s.Append(20000LL * i, static_cast<double>(i % 1000));
+    std::vector<TSeriesColumn> columns;
+    s.Columns(0, 3600000000LL, 800, columns);
+    ASSERT_EQ(columns.size(), 801u);
+    for (std::size_t k = 0; k < columns.size(); ++k) EXPECT_EQ(columns[k].Column, static_cast<int>(k));
+    // 4.5 s per column: column 400 holds 1797.75 s .. 1802.25 s, points 89888 .. 90112,
+    // values 888 .. 999 and 0 .. 112.
+    EXPECT_EQ(columns[400].First, 888);
+    EXPECT_EQ(columns[400].Low, 0);
+    EXPECT_EQ(columns[400].High, 999);
+    EXPECT_EQ(columns[400].Last, 112);
+}

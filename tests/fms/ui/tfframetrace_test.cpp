@@ -2,6 +2,7 @@
 // transfers reassembled beneath their last frame, fixed mode, the filter, pause, and a
 // list that falls behind the trace.
 #include "fms/ui/tfframetrace.h"
+#include "fms/ui/tfframetracetext.h"
 
 #include "logs/tcanlogreader.h"
 #include "engine/tframetrace.h"
@@ -11,6 +12,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPainter>
 #include <QTableView>
 #include <QtTest>
 
@@ -37,6 +39,29 @@ QStringList Column(const TFFrameTrace& w, int column)
     QStringList r;
     for (int row = 0; row < w.View()->model()->rowCount(); ++row) r << Cell(w, row, column);
     return r;
+}
+
+// The rightmost column of img with ink (a pixel darker than mid grey); -1 for none.
+int InkRight(const QImage& img)
+{
+    for (int x = img.width() - 1; x >= 0; --x)
+        for (int y = 0; y < img.height(); ++y)
+            if (qGray(img.pixel(x, y)) < 128) return x;
+    return -1;
+}
+
+// text painted black on white from x = 10, cut at width when width > 0.
+QImage Painted(const TFastText& t, const QString& text, qreal width)
+{
+    QImage img(600, 40, QImage::Format_RGB32);
+    img.fill(Qt::white);
+    QPainter p(&img);
+    p.setPen(Qt::black);
+    if (width > 0)
+        t.DrawCut(p, QPointF(10, 28), text, width);
+    else
+        t.Draw(p, QPointF(10, 28), text);
+    return img;
 }
 
 void Replay(TRunHarness& run)
@@ -140,6 +165,48 @@ private slots:
         QCOMPARE(Column(w, W::colId), (QStringList{"18FEF100", "18FEF100"}));
     }
 
+    // Frames of one identifier recur; the filter's verdict on each identifier holds for
+    // all of its frames, for the frames that come later, and never passes from a
+    // standard identifier to an extended one with the same number.
+    void FilterHoldsForEveryFrameOfAnIdentifierOfEitherKind()
+    {
+        TFrameTrace trace;
+        TFFrameTrace w(trace);
+        auto add = [&trace](int64_t ms, uint32_t id, bool extended) {
+            trace.Append(ms % 2 ? TTraceFrame::Rx : TTraceFrame::Tx, ms * 1000, id, extended, 8, {});
+        };
+        for (int64_t ms : {1, 2}) {
+            add(10 * ms + 1, 0x00000100, true);
+            add(10 * ms + 2, 0x100, false);
+            add(10 * ms + 3, 0x18FEF100, true);
+        }
+        w.Poll();
+        const struct {
+            const char* Text;
+            QStringList Ids;   // before and after the later frames (the same again)
+        } cases[] = {
+            {"100", {"00000100", "100", "18FEF100", "00000100", "100", "18FEF100"}},
+            {"00000", {"00000100", "00000100"}},
+            {"FEF1", {"18FEF100", "18FEF100"}},
+            {"65265", {"18FEF100", "18FEF100"}},   // the PGN; a standard identifier has none
+            {"ENGINE", {}},
+            {"", {"00000100", "100", "18FEF100", "00000100", "100", "18FEF100"}},
+        };
+        auto* filter = w.findChild<QLineEdit*>("E_Filter");
+        for (const auto& c : cases) {
+            filter->setText(c.Text);
+            QCOMPARE(Column(w, W::colId), c.Ids);
+        }
+        // Later frames under a filter already set.
+        filter->setText("00000");
+        add(41, 0x100, false);
+        add(42, 0x00000100, true);
+        add(43, 0x100, false);
+        w.Poll();
+        QCOMPARE(Column(w, W::colId), (QStringList{"00000100", "00000100", "00000100"}));
+        QCOMPARE(Column(w, W::colTime), (QStringList{"0.0110", "0.0210", "0.0420"}));
+    }
+
     void PauseStopsTheListAndResumeGoesOnWhereItStopped()
     {
         TRunHarness run;
@@ -176,6 +243,47 @@ private slots:
         QCOMPARE(Cell(w, 1, W::colDirection), QString("Rx"));
         QCOMPARE(Cell(w, 1, W::colPgn), QString());
         QCOMPARE(Cell(w, 1, W::colData), QString("0B"));
+    }
+
+    // The list's cells and the plots' labels are painted from a glyph table instead of
+    // laid-out text: they measure as the font does, never spill over their width, and
+    // text outside printable ASCII still comes out.
+    void CheapTextMeasuresAsTheFontAndStaysInsideItsWidth()
+    {
+        QFont font("Monospace");
+        font.setPixelSize(14);
+        TFastText t;
+        t.SetFont(font);
+        const QFontMetricsF metrics(font);
+        const struct {
+            QString Text;
+            qreal Cut;   // 0: uncut
+        } cases[] = {
+            {"18FEF100", 0},
+            {"F3 15 00 0C 2E FF FF FF", 0},
+            {"reassembled: Vehicle Identification", 0},
+            {QString::fromUtf8("Coolant [\xC2\xB0""C]"), 0},
+            {"Electronic Engine Controller #1", 120},
+            {"Electronic Engine Controller #1", 9},
+            {QString::fromUtf8("Fuel temperature [\xC2\xB0""C]"), 80},
+            {"65265", 200},
+        };
+        for (const auto& c : cases) {
+            const QString& text = c.Text;
+            const QImage img = Painted(t, text, c.Cut);
+            const int right = InkRight(img);
+            const qreal width = metrics.horizontalAdvance(text);
+            if (c.Cut == 0 || width <= c.Cut) {
+                // Whole: as wide as the font measures it, and the ink ends there.
+                QVERIFY2(qAbs(t.Width(text) - width) <= 1.0, qPrintable(text));
+                QVERIFY2(right > 10 + width - metrics.averageCharWidth() - 2 && right <= 10 + width + 1, qPrintable(text));
+            } else {
+                // Cut: nothing beyond the width.
+                QVERIFY2(right <= 10 + c.Cut, qPrintable(QString("%1 cut at %2: ink at %3").arg(text).arg(c.Cut).arg(right)));
+                if (c.Cut >= 3 * metrics.averageCharWidth()) QVERIFY2(right > 10 + c.Cut / 2, qPrintable(text));
+            }
+        }
+        QCOMPARE(t.Width(QString()), 0.0);
     }
 };
 
