@@ -11,7 +11,7 @@
 // "error") breaks the line.
 
 #include "engine/tplotstore.h"
-#include "fms/ui/tfframetracetext.h"
+#include "fms/ui/tfasttext.h"
 #include "support/tastring.h"
 
 #include <QColor>

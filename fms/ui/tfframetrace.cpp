@@ -3,7 +3,7 @@
 #include "engine/tframetrace.h"
 #include "engine/ttransportassembler.h"
 #include "fms/tbusfmsstandard.h"
-#include "fms/ui/tfframetracetext.h"
+#include "fms/ui/tfasttext.h"
 #include "support/ui/tqtext.h"
 #include "support/ui/tscreenfit.h"
 

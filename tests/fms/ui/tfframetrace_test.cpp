@@ -2,7 +2,7 @@
 // transfers reassembled beneath their last frame, fixed mode, the filter, pause, and a
 // list that falls behind the trace.
 #include "fms/ui/tfframetrace.h"
-#include "fms/ui/tfframetracetext.h"
+#include "fms/ui/tfasttext.h"
 
 #include "logs/tcanlogreader.h"
 #include "engine/tframetrace.h"

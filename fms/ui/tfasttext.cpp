@@ -1,4 +1,4 @@
-#include "fms/ui/tfframetracetext.h"
+#include "fms/ui/tfasttext.h"
 
 #include <QFontMetricsF>
 #include <QPainter>
