@@ -183,6 +183,17 @@ size_t TACommunication::Write(const void* bytes, size_t count)
     return count;
 }
 
+TACommunication::TOffer TACommunication::Offer(const void* bytes, size_t count, size_t queueLimit)
+{
+    if (count == 0)
+        return TOffer::Taken;
+    if (const std::optional<TOffer> direct = OfferDirect(bytes, count))
+        return *direct;
+    if (sendBuffer_.Count() >= queueLimit || sendBuffer_.Room() < count)
+        return TOffer::Busy;
+    return Write(bytes, count) == count ? TOffer::Queued : TOffer::Busy;
+}
+
 size_t TACommunication::Read(void* destination, size_t count)
 {
     const size_t taken = receiveBuffer_.Read(destination, count);
