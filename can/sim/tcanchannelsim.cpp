@@ -53,9 +53,18 @@ void TCanChannelSim::Write(const TCanFrame& frame)
 
 bool TCanChannelSim::TryWrite(const TCanFrame& frame)
 {
-    for (const auto& entry : entries_)
-        if (entry->SendWaiting() >= MaxWaitingRecords * TSimFrameRecord::Size) return false;
-    Write(frame);
+    constexpr size_t limit = MaxWaitingRecords * TSimFrameRecord::Size;
+    for (size_t i = 1; i < entries_.size(); ++i)
+        if (entries_[i]->SendWaiting() >= limit) return false;
+    const TSimFrameRecord::Bytes record = TSimFrameRecord::Encode(frame);
+    // Entry 0 decides: the frame is taken when its medium took it (or queued it).
+    if (entries_.front()->Offer(record.data(), TSimFrameRecord::Size, limit) == TACommunication::TOffer::Busy)
+        return false;
+    // The further entries carry copies: what their medium cannot take now waits for their
+    // send threads (each has room, looked at above).
+    for (size_t i = 1; i < entries_.size(); ++i)
+        if (entries_[i]->Offer(record.data(), TSimFrameRecord::Size, limit) == TACommunication::TOffer::Busy)
+            entries_[i]->Write(record.data(), TSimFrameRecord::Size);
     return true;
 }
 
