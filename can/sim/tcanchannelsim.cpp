@@ -3,6 +3,8 @@
 #include "support/tbaseerror.h"
 
 #include <algorithm>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <chrono>
 #include <utility>
 
@@ -25,11 +27,14 @@ TCanChannelSim::TCanChannelSim(const TAString& text, CommFactory factory, Clock 
         if (comma < 0) break;
         p = comma + 1;
     }
+    arrival_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (arrival_ >= 0) entries_.front()->SetArrivalHandle(arrival_);
 }
 
 TCanChannelSim::~TCanChannelSim()
 {
     for (auto& entry : entries_) entry.reset();
+    if (arrival_ >= 0) ::close(arrival_);
 }
 
 TCanFrame TCanChannelSim::Read()

@@ -74,6 +74,9 @@ public:
     // Entry 0's losses: cut records, invalid records, skipped and dropped bytes.
     std::optional<TBaseError> ReceiveLosses() const override;
 
+    // Readable once entry 0 has received records (see TCanChannel::ArrivalHandle).
+    int ArrivalHandle() const override { return arrival_; }
+
     int EntryCount() const { return static_cast<int>(entries_.size()); }
 
     static CommFactory DefaultFactory();
@@ -82,4 +85,5 @@ public:
 private:
     std::vector<std::unique_ptr<TACommunication>> entries_;
     Clock clock_;
+    int arrival_ = -1;   // eventfd, written by entry 0's receive side
 };

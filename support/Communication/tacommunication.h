@@ -160,6 +160,11 @@ public:
     // hold it (a drop file, a mailbox); elsewhere it is lost and Unread() says how much.
     // Called once, from the thread that reads.
     void StopReceiving();
+    // An eventfd (or any descriptor a write of 8 bytes counts on) that the receive side
+    // writes 1 to whenever records have come into the receive buffer, so that a reader can
+    // sleep until then instead of polling; -1 (the default): none. The caller keeps it
+    // open for the channel's lifetime.
+    void SetArrivalHandle(int handle) { arrivalHandle_.store(handle, std::memory_order_release); }
     // The receive side's losses so far, for the totals at the end of a run.
     TReceiveLosses Losses() const;
     // The channel's description in words ("HDD out.txt in.txt"), for messages.
@@ -281,6 +286,7 @@ private:
     TABuffer receiveBuffer_;
     TABuffer sendBuffer_;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> arrivalHandle_{-1};
     std::atomic<bool> receiveStopping_{false};
     std::atomic<bool> receiveStopped_{false};
     bool receiveCarriesSends_ = false;

@@ -9,6 +9,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -109,6 +110,42 @@ TEST(TCanChannelSimTryWrite, FramesTakenArriveOnceInOrderAndRefusedOnesAreNotKep
         for (auto& reader : readers) EXPECT_EQ(Numbers(*reader, static_cast<size_t>(c.frames)), Range(c.frames));
         EXPECT_EQ(sender.Drain(2s), 0U);
         for (auto& reader : readers) EXPECT_TRUE(Numbers(*reader, 1, 100ms).empty()) << "a frame came twice";
+    }
+}
+
+// A reader sleeps on the arrival handle instead of polling: it becomes readable when a
+// frame has come, and stays quiet while nothing comes once it was reset.
+TEST(TCanChannelSimArrival, HandleWakesTheReaderForEveryFrameAndOnlyThen)
+{
+    const uint16_t p1 = FreePort(), p2 = FreePort();
+    const struct {
+        const char* name;
+        std::string sender, reader;
+    } cases[] = {
+        {"socket pair", Soc(p1, p2), Soc(p2, p1)},
+        {"mailbox pair", "RAM 74 75", "RAM 75 74"},
+    };
+    const auto readable = [](int handle, int ms) {
+        pollfd wait{handle, POLLIN, 0};
+        return ::poll(&wait, 1, ms) == 1;
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TCanChannelSim reader(c.reader.c_str());
+        TCanChannelSim sender(c.sender.c_str());
+        const int handle = reader.ArrivalHandle();
+        ASSERT_GE(handle, 0);
+        EXPECT_FALSE(readable(handle, 50)) << "readable with nothing received";
+        for (int i = 0; i < 20; ++i) {
+            for (const auto giveUp = std::chrono::steady_clock::now() + 10s;
+                 !sender.TryWrite(Numbered(i)) && std::chrono::steady_clock::now() < giveUp;)
+                std::this_thread::sleep_for(100us);
+            ASSERT_TRUE(readable(handle, 10000)) << "frame " << i << " did not wake the reader";
+            uint64_t count = 0;
+            ASSERT_EQ(::read(handle, &count, sizeof count), static_cast<ssize_t>(sizeof count));
+            EXPECT_EQ(Numbers(reader, 1), std::vector<int>{i});
+            EXPECT_FALSE(readable(handle, 0)) << "readable again without a frame";
+        }
     }
 }
 
