@@ -306,9 +306,8 @@ void TCommSocket::LoseWriteChannel(const TAString& why)
 
 void TCommSocket::ReportStall()
 {
-    if (stallReported_)
+    if (stallOn_.exchange(true))
         return;
-    stallReported_ = true;
     TAThread::Report("TCommSocket::Send Peer not reading",
                      TBaseError("TCommSocket::Send", "Peer not reading",
                                 Where() + ": the peer has taken nothing for "
@@ -398,6 +397,8 @@ std::optional<TACommunication::TOffer> TCommSocket::OfferDirect(const void* byte
         return errno == EAGAIN || errno == EWOULDBLOCK ? busy() : failed(errno);
     busySince_ = 0;
     stallAsked_ = false;
+    if (stallOn_.load(std::memory_order_relaxed))
+        stallOn_.store(false, std::memory_order_relaxed);   // the peer takes again: a new stall is told again
     const auto taken = static_cast<size_t>(sent);
     if (taken < count) {
         // The socket took part: the send thread sends the rest as soon as the socket has
@@ -427,6 +428,8 @@ void TCommSocket::RestartRest()
 bool TCommSocket::FinishRest()
 {
     const int stallSeconds = static_cast<int>(std::max<int64_t>(1, (stall_.count() + 999) / 1000));
+    // Since when the socket has taken nothing: the stall is judged over all the short waits.
+    auto began = std::chrono::steady_clock::now();
     while (restSent_ < rest_.size()) {
         if (IsStopping())
             return false;
@@ -441,11 +444,12 @@ bool TCommSocket::FinishRest()
                 return false;
             continue;
         }
-        const auto began = std::chrono::steady_clock::now();
         try {
             try {
                 restSent_ += static_cast<size_t>(
                     write_.send(rest_.data() + restSent_, static_cast<int>(rest_.size() - restSent_), 1));
+                began = std::chrono::steady_clock::now();
+                stallOn_ = false;
             } catch (const TSocketError& error) {
                 if (error.Kind() != TSocketError::SendTimeout)
                     throw;
@@ -482,7 +486,6 @@ bool TCommSocket::HandOver()
     if (SendBuffer().Count() != 0)
         return true;
     connectWanted_ = false;
-    stallReported_ = false;
     handoverMark_ = mark;
     owner_.store(OwnerProducer, std::memory_order_release);
     return false;
@@ -490,10 +493,8 @@ bool TCommSocket::HandOver()
 
 bool TCommSocket::Send()
 {
-    if (stallDue_.exchange(false)) {
-        stallReported_ = false;   // the producer asks once per stall
+    if (stallDue_.exchange(false))
         ReportStall();
-    }
     if (owner_.load(std::memory_order_acquire) == OwnerProducer)
         return false;   // the producer writes the connection itself
     if (const int code = lostCode_.exchange(0); code != 0 && writeState_ == 4) {
@@ -548,7 +549,7 @@ bool TCommSocket::Send()
                             ReportStall();
                     }
                 }
-                stallReported_ = false;
+                stallOn_ = false;
             }
         } catch (const TBaseError& error) {
             LoseWriteChannel(error.Message());

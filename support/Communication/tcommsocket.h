@@ -129,7 +129,8 @@ private:
     std::atomic<int> writeState_{5};
     std::atomic<bool> bindReported_{false};
     std::chrono::milliseconds stall_;
-    bool stallReported_ = false;              // send thread
+    // A stall has been told and no byte has left since (either thread).
+    std::atomic<bool> stallOn_{false};
     bool acceptReported_ = false;             // receive thread
     std::chrono::milliseconds acceptPause_{0};   // receive thread
     // Guards the handles between their owning thread (which creates and closes them)
