@@ -4,13 +4,33 @@
 // every 200 ms (the tick phase is chosen so that the engine does refresh it). Baseline: the same process with only the 50 ms tick and the bare 2 ms
 // transmit timer running and no run in progress.
 //
-// Usage: cpu [--seconds 20]
+// With --cli PATH (tools/bench.sh gives it) the real runner is measured as well: quorvella-cli
+// in a real-time run into "Simulation SOC 127.0.0.1 ..." read by a peer thread here, with
+// the output log (--log-out) and the monitor (--monitor, printed to /dev/null); its CPU and
+// context switches (its threads' wake-ups, nearly) come from wait4. Its baseline is the
+// runner idling: the same run with every parameter group left out (--drop), so the
+// runner ticks and polls with nothing to send.
+//
+// Usage: cpu [--seconds 20] [--cli PATH]
 
 #include "bench/benchutil.h"
 #include "bench/ramreader.h"
 #include "can/tcanadapters.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+
 #include <cstdio>
+#include <regex>
+#include <set>
+#include <sstream>
+
+extern char** environ;
 
 using namespace bench;
 
@@ -45,6 +65,130 @@ double IdleCpuPerSecond(double seconds)
     const double wall = static_cast<double>(NowMicros() - wall0) / 1e6;
     timer.Stop();
     return cpu / wall;
+}
+
+struct TRunnerCost {
+    double CpuPerSecond = 0;      // s of CPU per s of wall time
+    double SwitchesPerSecond = 0; // voluntary + involuntary context switches per s
+    long Records = 0;             // records the peer received
+    int Status = 0;
+};
+
+uint16_t FreeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+// quorvella-cli for seconds with args added, into a socket peer read here.
+TRunnerCost RunRunner(const std::string& cli, double seconds, std::vector<std::string> extra, const std::string& out)
+{
+    TRunnerCost cost;
+    const uint16_t ours = FreeLoopbackPort();
+    uint16_t theirs = FreeLoopbackPort();
+    while (theirs == ours) theirs = FreeLoopbackPort();
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    at.sin_port = htons(ours);
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(listener, 4) != 0)
+        throw TBaseError("RunRunner", "the peer's port cannot be bound");
+    std::atomic<long> records{0};
+    std::thread peer([&] {
+        pollfd wait{listener, POLLIN, 0};
+        if (::poll(&wait, 1, static_cast<int>(seconds * 1000) + 10000) != 1) return;
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        char buf[65536];
+        long bytes = 0;
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) bytes += n;
+        records = bytes / 24;
+        ::close(fd);
+    });
+    std::vector<std::string> args = {"--duration", std::to_string(static_cast<int>(seconds)), "--starter", "--channel",
+                                     "Simulation SOC 127.0.0.1 " + std::to_string(ours) + " " + std::to_string(theirs) + " 1"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> argv;
+    std::string program = cli;
+    argv.push_back(program.data());
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    const int64_t wall0 = NowMicros();
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    if (pid < 0) throw TBaseError("RunRunner", "quorvella-cli does not start");
+    int status = 0;
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    const double wall = static_cast<double>(NowMicros() - wall0) / 1e6;
+    peer.join();
+    ::close(listener);
+    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+                       + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    cost.CpuPerSecond = cpu / wall;
+    cost.SwitchesPerSecond = static_cast<double>(usage.ru_nvcsw + usage.ru_nivcsw) / wall;
+    cost.Records = records.load();
+    cost.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+    return cost;
+}
+
+std::string LoadNow()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+// The runner's CPU with channel, output log and monitor, beside the runner idling.
+void MeasureRunner(const std::string& cli, double seconds, TTempDir& dir)
+{
+    std::printf("runner: quorvella-cli, %.0f s real-time runs into a simulation socket read by a peer here\n", seconds);
+    std::fflush(stdout);
+    const std::string report = dir.File("report.json");
+    const std::string loadBefore = LoadNow();
+    const TRunnerCost full = RunRunner(
+        cli, seconds, {"--log-out", dir.File("runner.asc"), "--monitor", "--report", report}, "/dev/null");
+    const std::string loadBetween = LoadNow();
+    // Every group the run sent, left out for the idle run.
+    std::ifstream in(report);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string json = text.str();
+    std::set<std::string> pgns;
+    const std::regex row(R"re("pgn": "([0-9A-F]{4})")re");
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), row); it != std::sregex_iterator(); ++it)
+        pgns.insert((*it)[1]);
+    std::vector<std::string> drops;
+    for (const std::string& pgn : pgns) {
+        drops.push_back("--drop");
+        drops.push_back(pgn);
+    }
+    const TRunnerCost idle = RunRunner(cli, seconds, drops, "/dev/null");
+    const std::string loadAfter = LoadNow();
+    std::printf("  with channel + output log + monitor: %.4f s/s (%.2f %% of one core), %.0f context switches/s,"
+                " %ld records sent, exit %d (load %s)\n",
+                full.CpuPerSecond, full.CpuPerSecond * 100, full.SwitchesPerSecond, full.Records, full.Status,
+                loadBefore.c_str());
+    std::printf("  baseline, the runner idling (%zu groups dropped): %.4f s/s (%.2f %%), %.0f context switches/s,"
+                " %ld records (load %s, after %s)\n",
+                pgns.size(), idle.CpuPerSecond, idle.CpuPerSecond * 100, idle.SwitchesPerSecond, idle.Records,
+                loadBetween.c_str(), loadAfter.c_str());
+    std::printf("  goal <= 1.00 %% of one core: %s\n", full.CpuPerSecond <= 0.01 ? "met" : "NOT met");
 }
 
 }  // namespace
@@ -92,6 +236,8 @@ int main(int argc, char** argv)
         std::printf("  CPU per second of run: %.4f s/s (%.2f %% of one core)\n", perSecond, perSecond * 100);
         std::printf("  baseline idle tick + timer: %.4f s/s\n", idle);
         std::printf("  ratio %.1f\n", Ratio(perSecond, idle));
+        const std::string cli = flags.Text("--cli", "");
+        if (!cli.empty()) MeasureRunner(cli, seconds, dir);
         return 0;
     } catch (const TBaseError& e) {
         std::fprintf(stderr, "cpu: %s: %s\n", e.Operation().c_str(), e.Message().c_str());

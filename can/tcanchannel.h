@@ -29,6 +29,10 @@ public:
     // One received frame, or a frame with Id NoFrameId when nothing is waiting.
     // Never blocks.
     virtual TCanFrame Read() = 0;
+    // A descriptor that becomes readable when a received frame may be waiting for Read (an
+    // eventfd: the reader reads its 8 bytes to reset it), so that the reader can sleep
+    // until a frame comes instead of polling; -1 when the channel has none (poll Read).
+    virtual int ArrivalHandle() const { return -1; }
     // Sends one frame: a 29-bit J1939 identifier and all eight data bytes.
     virtual void Write(const TCanFrame& frame) = 0;
     // Offers one frame to the medium: true once it took it, false when it cannot take

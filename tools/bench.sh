@@ -6,6 +6,8 @@
 #   tools/bench.sh                      every benchmark at its short length (~4 min in all)
 #   tools/bench.sh --full               full lengths: periodic_timing 60 s, soak 24 h virtual
 #   tools/bench.sh cpu soak             only the named ones
+#   tools/bench.sh wire                 the wire timing seen from a peer (wire_timing): the
+#                                       runner into a simulation socket, quiet and loaded
 #   tools/bench.sh windows              the frame trace and plots open beside a run: built
 #                                       with the windows (in build-bench-gui/), run offscreen
 #
@@ -24,11 +26,12 @@ names=()
 for arg in "$@"; do
   case "$arg" in
     --full) full=1 ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    wire) names+=(wire_timing) ;;
     *) names+=("$arg") ;;
   esac
 done
-all=(engine_latency channel_latency log_loading periodic_timing cpu fast_run soak)
+all=(engine_latency channel_latency log_loading periodic_timing wire_timing cpu fast_run soak)
 [ ${#names[@]} -eq 0 ] && names=("${all[@]}")
 
 # Outside the source tree, so that its can/ folder does not shadow the package.
@@ -51,7 +54,7 @@ if ((${#plain[@]})); then
     -DQV_WITH_GUI=OFF >/dev/null
   targets=()
   for name in "${plain[@]}"; do targets+=("bench_$name"); done
-  [[ " ${plain[*]} " == *" fast_run "* ]] && targets+=(quorvella-cli)
+  [[ " ${plain[*]} " =~ \ (fast_run|wire_timing|cpu)\  ]] && targets+=(quorvella-cli)
   cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 fi
 if [[ " ${names[*]} " == *" windows "* ]]; then
@@ -64,8 +67,9 @@ args_for() {
   case "$1" in
     periodic_timing) [ $full = 1 ] && echo "--full --python $python" || echo "--python $python" ;;
     log_loading) echo "--python $python" ;;
-    fast_run) echo "--cli $build/app/cli/quorvella-cli" ;;
+    fast_run|cpu) echo "--cli $build/app/cli/quorvella-cli" ;;
     soak) [ $full = 1 ] && echo "--hours 24" || echo "--hours 2" ;;
+    wire_timing) [ $full = 1 ] && echo "--seconds 60" || echo "--seconds 15" ;;
     *) echo "" ;;
   esac
 }

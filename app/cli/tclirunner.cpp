@@ -54,6 +54,7 @@
 #include <thread>
 #include <vector>
 
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -239,6 +240,29 @@ TAString SettingsReason(const TAString& file, const TBaseError& e)
 void SleepUntil(const timespec& deadline)
 {
     while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) != 0) {
+    }
+}
+
+// Sleeps until deadline or until handle (an eventfd) becomes readable; true when it did
+// (and is reset), false at the deadline or when a signal came.
+bool WaitArrival(int handle, const timespec& deadline)
+{
+    for (;;) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        const int64_t left =
+            (static_cast<int64_t>(deadline.tv_sec) - now.tv_sec) * 1000000000LL + deadline.tv_nsec - now.tv_nsec;
+        if (left <= 0) return false;
+        const timespec wait{static_cast<time_t>(left / 1000000000LL), static_cast<long>(left % 1000000000LL)};
+        pollfd readable{handle, POLLIN, 0};
+        const int got = ::ppoll(&readable, 1, &wait, nullptr);
+        if (got > 0) {
+            uint64_t count = 0;
+            [[maybe_unused]] const ssize_t taken = ::read(handle, &count, sizeof count);
+            return true;
+        }
+        // The deadline, or a signal (the loop then looks at the stop request).
+        return false;
     }
 }
 
@@ -761,10 +785,20 @@ void TCliRun::RunLoop()
             virtualClock_.AdvanceMicros(engine_.SkipIdleTime(durationMicros) - before);
             virtualClock_.AdvanceMicros(std::min(tickMicros, durationMicros - engine_.SimTime()));
         } else {
-            // With a channel that can bring requests, what it received is read every
-            // millisecond between the ticks, so answers leave within a few ms.
+            // With a channel that can bring requests, what it received is read as it
+            // arrives (the channel wakes the wait), or else every millisecond between the
+            // ticks, so answers leave within a few ms.
+            const int arrival = Simulation() && opened_ ? opened_->ArrivalHandle() : -1;
+            if (arrival >= 0) {
+                next.tv_nsec += tickMicros * 1000;
+                while (next.tv_nsec >= 1000000000L) {
+                    next.tv_nsec -= 1000000000L;
+                    ++next.tv_sec;
+                }
+                while (stop_.load() == 0 && WaitArrival(arrival, next)) engine_.PollReceived();
+            }
             const int64_t poll = Simulation() && opened_ ? PollMicros : tickMicros;
-            for (int64_t waited = poll; waited <= tickMicros && stop_.load() == 0; waited += poll) {
+            for (int64_t waited = poll; arrival < 0 && waited <= tickMicros && stop_.load() == 0; waited += poll) {
                 next.tv_nsec += poll * 1000;
                 while (next.tv_nsec >= 1000000000L) {
                     next.tv_nsec -= 1000000000L;

@@ -3,6 +3,8 @@
 #include "support/tbaseerror.h"
 
 #include <algorithm>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <chrono>
 #include <utility>
 
@@ -25,11 +27,14 @@ TCanChannelSim::TCanChannelSim(const TAString& text, CommFactory factory, Clock 
         if (comma < 0) break;
         p = comma + 1;
     }
+    arrival_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (arrival_ >= 0) entries_.front()->SetArrivalHandle(arrival_);
 }
 
 TCanChannelSim::~TCanChannelSim()
 {
     for (auto& entry : entries_) entry.reset();
+    if (arrival_ >= 0) ::close(arrival_);
 }
 
 TCanFrame TCanChannelSim::Read()
@@ -53,9 +58,18 @@ void TCanChannelSim::Write(const TCanFrame& frame)
 
 bool TCanChannelSim::TryWrite(const TCanFrame& frame)
 {
-    for (const auto& entry : entries_)
-        if (entry->SendWaiting() >= MaxWaitingRecords * TSimFrameRecord::Size) return false;
-    Write(frame);
+    constexpr size_t limit = MaxWaitingRecords * TSimFrameRecord::Size;
+    for (size_t i = 1; i < entries_.size(); ++i)
+        if (entries_[i]->SendWaiting() >= limit) return false;
+    const TSimFrameRecord::Bytes record = TSimFrameRecord::Encode(frame);
+    // Entry 0 decides: the frame is taken when its medium took it (or queued it).
+    if (entries_.front()->Offer(record.data(), TSimFrameRecord::Size, limit) == TACommunication::TOffer::Busy)
+        return false;
+    // The further entries carry copies: what their medium cannot take now waits for their
+    // send threads (each has room, looked at above).
+    for (size_t i = 1; i < entries_.size(); ++i)
+        if (entries_[i]->Offer(record.data(), TSimFrameRecord::Size, limit) == TACommunication::TOffer::Busy)
+            entries_[i]->Write(record.data(), TSimFrameRecord::Size);
     return true;
 }
 

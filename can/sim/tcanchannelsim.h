@@ -15,9 +15,10 @@
 // them so): entries send whole records only and pass on only whole records received, and
 // only valid ones (TSimFrameRecord::Valid); a byte stream slides to the next valid record.
 //
-// Threads: Write on the transmit timer's thread (it only appends to send buffers), Drain
-// on the thread that closes the channel once no Write is under way, Read on the window
-// thread (it only takes from entry 0's receive buffer).
+// Threads: Write and TryWrite on the transmit timer's thread (Write only appends to send
+// buffers; TryWrite may write a socket without waiting), Drain on the thread that closes
+// the channel once no Write is under way, Read on the window thread (it only takes from
+// entry 0's receive buffer).
 
 #include "can/tcanchannel.h"
 #include "can/sim/tsimframerecord.h"
@@ -53,10 +54,14 @@ public:
     // Appends the frame's record to every entry's send buffer, in entry order. An entry
     // whose send buffer is full refuses the record; Drain counts it.
     void Write(const TCanFrame& frame) override;
-    // The frame's record for every entry, or for none: false (back-pressure, nothing
-    // appended) while any entry still holds MaxWaitingRecords records its send thread
-    // has not handed to the medium. So a frame counts as taken only when the medium keeps
-    // up, and nothing piles up in front of a medium that nobody reads.
+    // The frame's record for every entry, or for none. Entry 0 is offered the record
+    // first (TACommunication::Offer): a medium written from this thread (a kept TCP
+    // connection) has taken it when this returns true, so the caller's departure time is
+    // after the medium accepted it; false when it cannot take it now (back-pressure,
+    // nothing kept). Other media queue it for their send threads: false while any entry
+    // still holds MaxWaitingRecords records its send thread has not handed to the medium.
+    // So a frame counts as taken only when the medium keeps up, and nothing piles up in
+    // front of a medium that nobody reads.
     bool TryWrite(const TCanFrame& frame) override;
     static constexpr size_t MaxWaitingRecords = 64;
     // Waits at most limit, for all entries together, for their records to leave; the
@@ -69,6 +74,9 @@ public:
     // Entry 0's losses: cut records, invalid records, skipped and dropped bytes.
     std::optional<TBaseError> ReceiveLosses() const override;
 
+    // Readable once entry 0 has received records (see TCanChannel::ArrivalHandle).
+    int ArrivalHandle() const override { return arrival_; }
+
     int EntryCount() const { return static_cast<int>(entries_.size()); }
 
     static CommFactory DefaultFactory();
@@ -77,4 +85,5 @@ public:
 private:
     std::vector<std::unique_ptr<TACommunication>> entries_;
     Clock clock_;
+    int arrival_ = -1;   // eventfd, written by entry 0's receive side
 };

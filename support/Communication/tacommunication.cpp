@@ -7,6 +7,7 @@
 #include "support/Communication/tcommsocket.h"
 
 #include <algorithm>
+#include <unistd.h>
 
 namespace {
 
@@ -183,6 +184,17 @@ size_t TACommunication::Write(const void* bytes, size_t count)
     return count;
 }
 
+TACommunication::TOffer TACommunication::Offer(const void* bytes, size_t count, size_t queueLimit)
+{
+    if (count == 0)
+        return TOffer::Taken;
+    if (const std::optional<TOffer> direct = OfferDirect(bytes, count))
+        return *direct;
+    if (sendBuffer_.Count() >= queueLimit || sendBuffer_.Room() < count)
+        return TOffer::Busy;
+    return Write(bytes, count) == count ? TOffer::Queued : TOffer::Busy;
+}
+
 size_t TACommunication::Read(void* destination, size_t count)
 {
     const size_t taken = receiveBuffer_.Read(destination, count);
@@ -264,6 +276,12 @@ size_t TACommunication::Put(const uint8_t* records, size_t size)
     const size_t fits = std::min(size, receiveBuffer_.Room() / recordSize_ * recordSize_);
     if (fits > 0 && receiveBuffer_.Write(records, fits) < fits)
         return size;
+    if (fits > 0) {
+        if (const int handle = arrivalHandle_.load(std::memory_order_acquire); handle >= 0) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t written = ::write(handle, &one, sizeof one);
+        }
+    }
     return size - fits;
 }
 

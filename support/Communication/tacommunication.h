@@ -121,6 +121,17 @@ public:
     // they do not all fit, nothing is appended, the bytes are counted as refused and 0 is
     // returned. Whole records written this way are sent as whole records.
     size_t Write(const void* bytes, size_t count);
+    // How Offer went: the medium took the bytes (a socket accepted them: they have left),
+    // they wait in the send buffer for the send thread, or nothing was taken (Busy:
+    // back-pressure, offer them again later).
+    enum class TOffer { Taken, Queued, Busy };
+    // Offers whole records to the medium from the calling thread (the producer), without
+    // waiting and without a lock that another thread holds while it waits: a medium that
+    // can take bytes from here (a connected TCP channel that keeps its connection) is
+    // written directly; while it cannot take them now the answer is Busy and nothing is
+    // kept. A medium that cannot be written from here queues them as Write does (Queued),
+    // as long as fewer than queueLimit bytes wait in the send buffer (Busy otherwise).
+    TOffer Offer(const void* bytes, size_t count, size_t queueLimit = TABuffer::DefaultLimit);
     // Takes at most count bytes from the receive buffer; returns how many it took.
     size_t Read(void* destination, size_t count);
     // Bytes waiting in the receive buffer (whole records only).
@@ -149,6 +160,11 @@ public:
     // hold it (a drop file, a mailbox); elsewhere it is lost and Unread() says how much.
     // Called once, from the thread that reads.
     void StopReceiving();
+    // An eventfd (or any descriptor a write of 8 bytes counts on) that the receive side
+    // writes 1 to whenever records have come into the receive buffer, so that a reader can
+    // sleep until then instead of polling; -1 (the default): none. The caller keeps it
+    // open for the channel's lifetime.
+    void SetArrivalHandle(int handle) { arrivalHandle_.store(handle, std::memory_order_release); }
     // The receive side's losses so far, for the totals at the end of a run.
     TReceiveLosses Losses() const;
     // The channel's description in words ("HDD out.txt in.txt"), for messages.
@@ -179,8 +195,21 @@ protected:
     // connection has brought), so that what was delivered just before the stop is not left
     // behind. The default takes nothing.
     virtual void FinalReceive() {}
-    // Lets the data written by Write be noticed; the default wakes the send thread.
+    // Lets the data written by Write (or a Drain's wish) be noticed; called on the producer's
+    // thread after the bytes are in the send buffer. The default wakes the send thread.
     virtual void NotifySendData() { sendThread_.Wake(); }
+    // Offer's direct path: the medium's answer when it can be written from the producer's
+    // thread now (Taken or Busy), nothing when it cannot (Offer then queues). The default
+    // never writes directly.
+    virtual std::optional<TOffer> OfferDirect(const void* bytes, size_t count)
+    {
+        (void)bytes;
+        (void)count;
+        return std::nullopt;
+    }
+    // Wakes the send thread (a channel's own reasons: a connection is wanted, the medium
+    // is handed back to it).
+    void WakeSend() { sendThread_.Wake(); }
     // Bytes taken from the send buffer that have not reached the medium yet (the serial
     // port's own queue, a mailbox block nobody has taken).
     virtual size_t HeldBytes() const { return 0; }
@@ -257,6 +286,7 @@ private:
     TABuffer receiveBuffer_;
     TABuffer sendBuffer_;
     std::atomic<bool> stopping_{false};
+    std::atomic<int> arrivalHandle_{-1};
     std::atomic<bool> receiveStopping_{false};
     std::atomic<bool> receiveStopped_{false};
     bool receiveCarriesSends_ = false;

@@ -117,7 +117,7 @@ void TCommSocket::FinalReceive()
 size_t TCommSocket::HeldBytes() const
 {
     std::lock_guard guard(handles_);
-    return static_cast<size_t>(write_.unacknowledged());
+    return restLeft_.load(std::memory_order_relaxed) + static_cast<size_t>(write_.unacknowledged());
 }
 
 void TCommSocket::CloseListener()
@@ -306,9 +306,8 @@ void TCommSocket::LoseWriteChannel(const TAString& why)
 
 void TCommSocket::ReportStall()
 {
-    if (stallReported_)
+    if (stallOn_.exchange(true))
         return;
-    stallReported_ = true;
     TAThread::Report("TCommSocket::Send Peer not reading",
                      TBaseError("TCommSocket::Send", "Peer not reading",
                                 Where() + ": the peer has taken nothing for "
@@ -333,14 +332,183 @@ bool TCommSocket::WaitAcknowledged()
     return true;
 }
 
+void TCommSocket::NotifySendData()
+{
+    // Bytes wait in the send buffer (or a Drain wants everything out): they follow what
+    // has left directly, so the send thread writes from here on.
+    queued_.fetch_add(1, std::memory_order_release);
+    if (owner_.load(std::memory_order_relaxed) == OwnerProducer)
+        owner_.store(OwnerThread, std::memory_order_release);
+    TACommunication::NotifySendData();
+}
+
+void TCommSocket::HandBack()
+{
+    owner_.store(OwnerThread, std::memory_order_release);
+    WakeSend();
+}
+
+ssize_t TCommSocket::SendNow(const uint8_t* bytes, size_t count)
+{
+    for (;;) {
+        const ssize_t sent = ::send(write_.Handle(), bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent >= 0 || errno != EINTR)
+            return sent;
+    }
+}
+
+std::optional<TACommunication::TOffer> TCommSocket::OfferDirect(const void* bytes, size_t count)
+{
+    if (!keepConnection_)
+        return std::nullopt;   // every send step has a connection of its own: the send thread's work
+    if (owner_.load(std::memory_order_acquire) != OwnerProducer) {
+        // No connection stands yet, or the send thread still has bytes to send on it.
+        if (!connectWanted_.exchange(true))
+            WakeSend();
+        return TOffer::Busy;
+    }
+    if (handoverMark_ != queued_.load(std::memory_order_relaxed)) {
+        // Bytes were queued after the send thread looked: they go first, from the send thread.
+        HandBack();
+        return TOffer::Busy;
+    }
+    const auto busy = [this] {
+        const int64_t now = std::chrono::duration_cast<std::chrono::microseconds>(
+                                std::chrono::steady_clock::now().time_since_epoch())
+                                .count();
+        if (busySince_ == 0) {
+            busySince_ = now;
+        } else if (!stallAsked_ && now - busySince_ >= stall_.count() * 1000) {
+            stallAsked_ = true;
+            stallDue_ = true;
+            WakeSend();
+        }
+        return TOffer::Busy;
+    };
+    const auto failed = [this](int code) {
+        lostCode_ = code;
+        connectWanted_ = true;
+        HandBack();
+        return TOffer::Busy;
+    };
+    const auto* from = static_cast<const uint8_t*>(bytes);
+    const ssize_t sent = SendNow(from, count);
+    if (sent < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK ? busy() : failed(errno);
+    busySince_ = 0;
+    stallAsked_ = false;
+    if (stallOn_.load(std::memory_order_relaxed))
+        stallOn_.store(false, std::memory_order_relaxed);   // the peer takes again: a new stall is told again
+    const auto taken = static_cast<size_t>(sent);
+    if (taken < count) {
+        // The socket took part: the send thread sends the rest as soon as the socket has
+        // room (and again whole, from the start of the record it cut, should the
+        // connection break), before anything else.
+        const size_t unit = RecordSize();
+        const size_t start = taken - taken % unit;
+        rest_.assign(from + start, from + count);
+        restSent_ = taken - start;
+        restLeft_.store(count - taken, std::memory_order_relaxed);
+        HandBack();
+    }
+    return TOffer::Taken;
+}
+
+void TCommSocket::RestartRest()
+{
+    // The connection broke: the records of the rest that left whole count as sent; the one
+    // it cut goes again, whole, on the next connection.
+    const size_t unit = RecordSize();
+    const size_t whole = restSent_ - restSent_ % unit;
+    rest_.erase(rest_.begin(), rest_.begin() + static_cast<std::ptrdiff_t>(whole));
+    restSent_ = 0;
+    restLeft_.store(rest_.size(), std::memory_order_relaxed);
+}
+
+bool TCommSocket::FinishRest()
+{
+    const int stallSeconds = static_cast<int>(std::max<int64_t>(1, (stall_.count() + 999) / 1000));
+    // Since when the socket has taken nothing: the stall is judged over all the short waits.
+    auto began = std::chrono::steady_clock::now();
+    while (restSent_ < rest_.size()) {
+        if (IsStopping())
+            return false;
+        if (writeState_ == 4 && write_.peerClosed()) {
+            LoseWriteChannel("closed by the peer");
+            RestartRest();
+        }
+        if (writeState_ == 5)
+            ConnectWriteChannel();
+        if (writeState_ != 4) {
+            if (!PauseSend(ConnectRetryPause))
+                return false;
+            continue;
+        }
+        try {
+            try {
+                restSent_ += static_cast<size_t>(
+                    write_.send(rest_.data() + restSent_, static_cast<int>(rest_.size() - restSent_), 1));
+                began = std::chrono::steady_clock::now();
+                stallOn_ = false;
+            } catch (const TSocketError& error) {
+                if (error.Kind() != TSocketError::SendTimeout)
+                    throw;
+                if (std::chrono::steady_clock::now() - began >= std::chrono::seconds(stallSeconds))
+                    ReportStall();
+            }
+        } catch (const TBaseError& error) {
+            LoseWriteChannel(error.Message());
+            RestartRest();
+        }
+        restLeft_.store(rest_.size() - restSent_, std::memory_order_relaxed);
+    }
+    rest_.clear();
+    restSent_ = 0;
+    restLeft_.store(0, std::memory_order_relaxed);
+    return true;
+}
+
+bool TCommSocket::HandOver()
+{
+    if (IsStopping())
+        return false;
+    if (writeState_ == 4 && write_.peerClosed())
+        LoseWriteChannel("closed by the peer");
+    if (writeState_ != 4) {
+        if (!connectWanted_.load())
+            return false;   // nobody offers anything: no connection is made
+        ConnectWriteChannel();
+        if (writeState_ != 4)
+            return PauseSend(ConnectRetryPause);
+    }
+    // The count first: a write queued after it makes the producer hand the connection back.
+    const uint64_t mark = queued_.load(std::memory_order_acquire);
+    if (SendBuffer().Count() != 0)
+        return true;
+    connectWanted_ = false;
+    handoverMark_ = mark;
+    owner_.store(OwnerProducer, std::memory_order_release);
+    return false;
+}
+
 bool TCommSocket::Send()
 {
+    if (stallDue_.exchange(false))
+        ReportStall();
+    if (owner_.load(std::memory_order_acquire) == OwnerProducer)
+        return false;   // the producer writes the connection itself
+    if (const int code = lostCode_.exchange(0); code != 0 && writeState_ == 4) {
+        LoseWriteChannel(std::strerror(code));
+        RestartRest();
+    }
+    if (!rest_.empty() && !FinishRest())
+        return false;
     TABuffer& buffer = SendBuffer();
     const size_t unit = RecordSize();
     size_t step = std::min(buffer.Count(), std::max(SendStep / unit, size_t{1}) * unit);
     step -= step % unit;
     if (step == 0)
-        return false;
+        return keepConnection_ ? HandOver() : false;
     std::vector<uint8_t> stage(step);
     buffer.Peek(stage.data(), step);
     size_t start = 0;   // the first byte of the stage not yet sent whole on some connection
@@ -381,7 +549,7 @@ bool TCommSocket::Send()
                             ReportStall();
                     }
                 }
-                stallReported_ = false;
+                stallOn_ = false;
             }
         } catch (const TBaseError& error) {
             LoseWriteChannel(error.Message());

@@ -38,6 +38,19 @@
 // Every connection is a byte stream that may come from anything: it is read record by
 // record with the record check, sliding past bytes that do not make a valid record.
 //
+// Sending from the producer's thread (Offer): once a kept write connection stands and the
+// send buffer is empty, the send thread hands the connection to the producer, which then
+// writes each record to the socket itself without waiting (a real-time producer reaches
+// the medium with no thread hand-off and no lock in between). A socket that cannot take
+// the bytes now (EAGAIN) is back-pressure: nothing is taken and the producer offers again
+// later. When the socket takes only part of the bytes, the offer counts as taken and the
+// connection goes back to the send thread, which sends the rest first. Anything else hands the
+// connection back to the send thread: a Write into the send buffer, a Drain, a broken
+// connection (the send thread reports it, connects again and sends again whole the record
+// that was cut). An offer while no connection stands asks the send thread to connect and
+// is Busy. A handover carries the count of the producer's queued writes at that moment,
+// so the producer never writes directly past bytes still waiting in the send buffer.
+//
 // Read-channel states: 0 created, 1 bound, 2 listening, 3 at least one peer connected, 5 closed.
 // Write-channel states: 0 created, 4 connected, 5 closed.
 
@@ -77,6 +90,8 @@ protected:
     void UnblockReceive() override;
     void FinalReceive() override;
     size_t HeldBytes() const override;
+    std::optional<TOffer> OfferDirect(const void* bytes, size_t count) override;
+    void NotifySendData() override;
 
 private:
     struct TConnection {
@@ -97,13 +112,25 @@ private:
     // Waits until the peer has acknowledged everything sent (false: stopping).
     bool WaitAcknowledged();
     void ReportStall();
+    // Send thread: the kept connection goes to the producer once it stands and nothing waits;
+    // true to be called again at once.
+    bool HandOver();
+    // Send thread: sends what is left of a record the producer's socket took only in part.
+    bool FinishRest();
+    // Send thread: after a broken connection, what of the rest goes again on the next one.
+    void RestartRest();
+    // Producer: the connection goes back to the send thread (woken).
+    void HandBack();
+    // Producer: sends what the socket takes of bytes now; the bytes taken, or -1 (errno set).
+    ssize_t SendNow(const uint8_t* bytes, size_t count);
 
     bool keepConnection_;
     std::atomic<int> readState_{5};
     std::atomic<int> writeState_{5};
     std::atomic<bool> bindReported_{false};
     std::chrono::milliseconds stall_;
-    bool stallReported_ = false;              // send thread
+    // A stall has been told and no byte has left since (either thread).
+    std::atomic<bool> stallOn_{false};
     bool acceptReported_ = false;             // receive thread
     std::chrono::milliseconds acceptPause_{0};   // receive thread
     // Guards the handles between their owning thread (which creates and closes them)
@@ -116,4 +143,22 @@ private:
     SockAddr local_;
     int wake_ = -1;       // eventfd: Unblock ends the receive thread's wait
     std::vector<uint8_t> stage_;   // receive thread
+
+    // Who writes the write connection: the send thread, or the producer (Offer).
+    enum TOwner : int { OwnerThread, OwnerProducer };
+    std::atomic<int> owner_{OwnerThread};
+    std::atomic<uint64_t> queued_{0};       // producer: writes queued so far (after each)
+    uint64_t handoverMark_ = 0;             // queued_ when the send thread handed over
+    std::atomic<bool> connectWanted_{false};
+    std::atomic<int> lostCode_{0};          // errno of a send failure the producer met
+    // The bytes of a record (or more) the socket took only in part, from the start of that
+    // record, and how many of them have left on the current connection: the producer
+    // fills them and hands the connection to the send thread, which sends them.
+    std::vector<uint8_t> rest_;
+    size_t restSent_ = 0;
+    std::atomic<size_t> restLeft_{0};
+    // Producer: since when (µs, steady clock) the socket has taken nothing; 0 = it takes.
+    int64_t busySince_ = 0;
+    bool stallAsked_ = false;               // producer
+    std::atomic<bool> stallDue_{false};     // the send thread reports the stall
 };

@@ -1,0 +1,403 @@
+// Timing on the wire, seen from a peer: quorvella-cli runs the simulation in real time
+// into "Simulation SOC 127.0.0.1 <ours> <its> 1"; this program is the peer. Its receiver
+// thread (SCHED_FIFO 20 when permitted) stamps every record as it arrives and compares it
+// with the due time the record carries (CLOCK_MONOTONIC µs, the runner's clock), and a
+// requester sends a request for engine hours (PGN FEE5) to the runner every 50 ms and
+// measures until the answer arrives. In the same run a bare timer thread at the runner
+// timer's priority (SCHED_FIFO 10) sleeps to absolute 1 ms instants and measures how late
+// it wakes: what the machine gives a real-time thread at that moment.
+//
+// Printed for each condition, quiet and with two busy processes (`yes` loops it starts
+// and kills): arrival - due of the group whose period is nearest 10 ms (median, p99,
+// max), the bare timer's p99 and max, the runner's own timing self-check (largest
+// lateness of that group, from its --report) beside the receiver's max, and request -> answer (median, max, how many took
+// over 200 ms); the machine's load beside each.
+//
+// Usage: wire_timing [--seconds 10] [--cli PATH]
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <pthread.h>
+#include <sched.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+constexpr int ReceiverPriority = 20;
+constexpr int TimerPriority = 10;   // the runner's transmit timer asks for this one
+constexpr uint32_t EngineHours = 0xFEE5;
+
+int64_t NowMicros()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+struct TStats {
+    double Median = 0, P99 = 0, Max = 0;
+    size_t Count = 0;
+};
+
+TStats Summarise(std::vector<double> v)
+{
+    TStats s;
+    s.Count = v.size();
+    if (v.empty()) return s;
+    std::sort(v.begin(), v.end());
+    const auto rank = [&](double p) {
+        size_t k = static_cast<size_t>(p * static_cast<double>(v.size()) + 0.999999);
+        k = std::clamp<size_t>(k, 1, v.size());
+        return v[k - 1];
+    };
+    s.Median = rank(0.5);
+    s.P99 = rank(0.99);
+    s.Max = v.back();
+    return s;
+}
+
+std::string Load()
+{
+    std::ifstream in("/proc/loadavg");
+    std::string a, b, c;
+    in >> a >> b >> c;
+    return a + " " + b + " " + c;
+}
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Asks for SCHED_FIFO at priority for the calling thread; true when granted.
+bool RealTime(int priority)
+{
+    sched_param param{};
+    param.sched_priority = priority;
+    return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
+}
+
+uint16_t FreePort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+sockaddr_in Loopback(uint16_t port)
+{
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
+pid_t Spawn(const std::string& program, std::vector<std::string> args, const std::string& out)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, out.c_str(), O_WRONLY | O_APPEND, 0644);
+    std::vector<char*> argv;
+    std::string name = program;
+    argv.push_back(name.data());
+    for (std::string& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+// A simulation record: identifier, 8 data bytes, Dlc, flags, padding, time (µs).
+std::array<uint8_t, 24> Record(uint32_t id, const std::array<uint8_t, 8>& data, int64_t time)
+{
+    std::array<uint8_t, 24> r{};
+    std::memcpy(r.data(), &id, 4);
+    std::memcpy(r.data() + 4, data.data(), 8);
+    r[12] = 8;
+    r[13] = 0x02;
+    std::memcpy(r.data() + 16, &time, 8);
+    return r;
+}
+
+struct TArrival {
+    uint32_t Id = 0;
+    int64_t Due = 0;
+    int64_t Arrived = 0;
+};
+
+struct TResult {
+    std::vector<TArrival> Arrivals;
+    std::vector<double> Bare;      // ms late, bare timer
+    std::vector<double> Answers;   // ms, request -> answer
+    int Requests = 0;
+    bool ReceiverRealTime = false, TimerRealTime = false;
+    std::string CliScheduling, Report, CliTail;
+    int CliStatus = 0;
+    std::string LoadBefore, LoadAfter;
+};
+
+TResult Run(const std::string& cli, int seconds, const std::filesystem::path& dir, const std::string& name)
+{
+    TResult result;
+    const uint16_t ours = FreePort();
+    uint16_t theirs = FreePort();
+    while (theirs == ours) theirs = FreePort();
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    const sockaddr_in at = Loopback(ours);
+    if (::bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(listener, 4) != 0) {
+        std::fprintf(stderr, "wire_timing: port %u: %s\n", ours, std::strerror(errno));
+        std::exit(1);
+    }
+
+    std::atomic<bool> stop{false};
+    std::mutex lock;                 // the requests' send times, between requester and receiver
+    std::vector<int64_t> pending;    // send times of requests not answered yet
+
+    std::thread receiver([&] {
+        result.ReceiverRealTime = RealTime(ReceiverPriority);
+        pollfd wait{listener, POLLIN, 0};
+        if (::poll(&wait, 1, 20000) != 1) return;
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        std::vector<uint8_t> partial;
+        uint8_t buf[4096];
+        result.Arrivals.reserve(static_cast<size_t>(seconds) * 2000);
+        for (;;) {
+            const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+            const int64_t now = NowMicros();
+            if (n <= 0) break;
+            partial.insert(partial.end(), buf, buf + n);
+            size_t used = 0;
+            for (; used + 24 <= partial.size(); used += 24) {
+                TArrival a;
+                std::memcpy(&a.Id, partial.data() + used, 4);
+                std::memcpy(&a.Due, partial.data() + used + 16, 8);
+                a.Arrived = now;
+                result.Arrivals.push_back(a);
+                if (((a.Id >> 8) & 0x3FFFF) == EngineHours) {
+                    // The answer to the oldest request sent before its arrival.
+                    std::lock_guard guard(lock);
+                    if (!pending.empty()) {
+                        result.Answers.push_back(static_cast<double>(now - pending.front()) / 1000.0);
+                        pending.erase(pending.begin());
+                    }
+                }
+            }
+            partial.erase(partial.begin(), partial.begin() + static_cast<std::ptrdiff_t>(used));
+        }
+        ::close(fd);
+    });
+
+    std::thread bare([&] {
+        result.TimerRealTime = RealTime(TimerPriority);
+        result.Bare.reserve(static_cast<size_t>(seconds) * 1000 + 100);
+        timespec next{};
+        clock_gettime(CLOCK_MONOTONIC, &next);
+        while (!stop) {
+            next.tv_nsec += 1000000;
+            if (next.tv_nsec >= 1000000000) {
+                next.tv_nsec -= 1000000000;
+                ++next.tv_sec;
+            }
+            clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr);
+            const int64_t due = static_cast<int64_t>(next.tv_sec) * 1000000 + next.tv_nsec / 1000;
+            result.Bare.push_back(static_cast<double>(NowMicros() - due) / 1000.0);
+        }
+    });
+
+    const std::string report = (dir / (name + ".json")).string();
+    const std::string out = (dir / (name + ".txt")).string();
+    const std::string channel =
+        "Simulation SOC 127.0.0.1 " + std::to_string(ours) + " " + std::to_string(theirs) + " 1";
+    result.LoadBefore = Load();
+    const pid_t pid = Spawn(cli, {"--duration", std::to_string(seconds), "--starter", "--sa", "x00", "--channel",
+                                  channel, "--report", report},
+                            out);
+
+    // Requests for engine hours to address 0x00 from 0xF9, every 50 ms after the first second.
+    std::thread requester([&] {
+        RealTime(ReceiverPriority);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+        int fd = -1;
+        for (int i = 0; i < 200 && fd < 0 && !stop; ++i) {
+            fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_in to = Loopback(theirs);
+            if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+                ::close(fd);
+                fd = -1;
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+        }
+        if (fd < 0) return;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        const int64_t end = NowMicros() + static_cast<int64_t>(seconds - 2) * 1000000;
+        while (!stop && NowMicros() < end) {
+            const int64_t now = NowMicros();
+            const auto r = Record(0x18EA00F9u, {0xE5, 0xFE, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, now);
+            {
+                std::lock_guard guard(lock);
+                pending.push_back(now);
+            }
+            if (::send(fd, r.data(), r.size(), MSG_NOSIGNAL) != 24) break;
+            ++result.Requests;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(500));
+        ::close(fd);
+    });
+
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.CliStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.LoadAfter = Load();
+    stop = true;
+    requester.join();
+    receiver.join();
+    bare.join();
+    ::close(listener);
+    const std::string printed = Slurp(out);
+    std::smatch m;
+    if (std::regex_search(printed, m, std::regex(R"((real-time \(SCHED_FIFO[^\n]*|normal \([^\n]*))")))
+        result.CliScheduling = m[1];
+    result.Report = Slurp(report);
+    if (result.CliStatus != 0) result.CliTail = printed.size() > 1500 ? printed.substr(printed.size() - 1500) : printed;
+    return result;
+}
+
+// The PGN whose frames arrive nearest to 10 ms apart (median), and its arrival - due figures in ms.
+void Print(const char* condition, const TResult& r)
+{
+    std::map<uint32_t, std::vector<const TArrival*>> byPgn;
+    for (const TArrival& a : r.Arrivals) byPgn[(a.Id >> 8) & 0x3FFFF].push_back(&a);
+    uint32_t chosen = 0;
+    double best = 1e9;
+    double chosenPeriod = 0;
+    for (const auto& [pgn, list] : byPgn) {
+        if (list.size() < 20) continue;
+        std::vector<double> periods;
+        for (size_t i = 1; i < list.size(); ++i)
+            periods.push_back(static_cast<double>(list[i]->Due - list[i - 1]->Due) / 1000.0);
+        const double median = Summarise(periods).Median;
+        if (std::abs(median - 10.0) < best) {
+            best = std::abs(median - 10.0);
+            chosen = pgn;
+            chosenPeriod = median;
+        }
+    }
+    std::vector<double> late;
+    for (const TArrival* a : byPgn[chosen]) late.push_back(static_cast<double>(a->Arrived - a->Due) / 1000.0);
+    const TStats wire = Summarise(late);
+    const TStats bare = Summarise(r.Bare);
+    const TStats answers = Summarise(r.Answers);
+    const long over200 = std::count_if(r.Answers.begin(), r.Answers.end(), [](double v) { return v > 200.0; });
+
+    char pgnText[8];
+    std::snprintf(pgnText, sizeof pgnText, "%04X", chosen);
+    double selfMax = -1;
+    std::smatch m;
+    const std::regex row(std::string(R"re("pgn": ")re") + pgnText + R"re(".*?"lateness_max_ms": ([-0-9.]+))re");
+    if (std::regex_search(r.Report, m, row)) selfMax = std::stod(m[1]);
+
+    std::printf("\n%s (load before %s, after %s)\n", condition, r.LoadBefore.c_str(), r.LoadAfter.c_str());
+    std::printf("  runner's timer: %s; receiver %s; bare timer %s\n",
+                r.CliScheduling.empty() ? "(not printed)" : r.CliScheduling.c_str(),
+                r.ReceiverRealTime ? "SCHED_FIFO 20" : "normal (no permission for SCHED_FIFO)",
+                r.TimerRealTime ? "SCHED_FIFO 10" : "normal (no permission for SCHED_FIFO)");
+    std::printf("  arrival - due of %s (the group nearest 10 ms: every %.1f ms, %zu frames): median %.3f ms,"
+                " p99 %.3f ms, max %.3f ms\n",
+                pgnText, chosenPeriod, wire.Count, wire.Median, wire.P99, wire.Max);
+    std::printf("  bare timer (1 ms, %zu wake-ups): p99 %.3f ms, max %.3f ms\n", bare.Count, bare.P99, bare.Max);
+    if (selfMax >= 0)
+        std::printf("  self-check's largest lateness of %s: %.3f ms; receiver's max %.3f ms (difference %.3f ms)\n",
+                    pgnText, selfMax, wire.Max, wire.Max - selfMax);
+    else
+        std::printf("  self-check: no figure for %s in the report\n", pgnText);
+    std::printf("  request -> answer (%d requests, %zu answers, %zu FEE5 frames in all): median %.3f ms, max %.3f ms, over 200 ms %ld\n",
+                r.Requests, answers.Count, byPgn[EngineHours].size(), answers.Median, answers.Max, over200);
+    std::printf("  goals: p99 %s; max <= bare max + 1 ms %s; self-check within 0.5 ms %s; answers within 10 ms %s\n",
+                wire.P99 <= 0.3 ? "<= 0.3 ms (quiet goal) met" : (wire.P99 <= 1.0 ? "<= 1 ms met" : "over 1 ms"),
+                wire.Max <= bare.Max + 1.0 ? "met" : "NOT met",
+                selfMax >= 0 && std::abs(wire.Max - selfMax) <= 0.5 ? "met" : "NOT met",
+                answers.Count > 0 && answers.Max <= 10.0 ? "met" : "NOT met");
+    if (r.CliStatus != 0) std::printf("  runner exit status %d:\n%s\n", r.CliStatus, r.CliTail.c_str());
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    int seconds = 10;
+#ifdef QV_CLI_PATH
+    std::string cli = QV_CLI_PATH;
+#else
+    std::string cli = "quorvella-cli";
+#endif
+    for (int i = 1; i + 1 < argc; ++i) {
+        if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(4, std::atoi(argv[i + 1]));
+        if (std::strcmp(argv[i], "--cli") == 0) cli = argv[i + 1];
+    }
+    const std::filesystem::path dir =
+        std::filesystem::temp_directory_path() / ("qv_wire_timing_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    std::printf("wire_timing: %d s real-time runs of %s into a simulation socket channel; %u cores\n", seconds,
+                cli.c_str(), std::thread::hardware_concurrency());
+
+    const TResult quiet = Run(cli, seconds, dir, "quiet");
+    Print("quiet", quiet);
+
+    // Two busy processes, one per core.
+    std::vector<pid_t> busy;
+    for (int i = 0; i < 2; ++i) busy.push_back(Spawn("yes", {}, "/dev/null"));
+    const TResult loaded = Run(cli, seconds, dir, "loaded");
+    for (const pid_t pid : busy) {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    Print("with two busy processes (yes > /dev/null)", loaded);
+    std::filesystem::remove_all(dir);
+    return quiet.CliStatus == 0 && loaded.CliStatus == 0 ? 0 : 1;
+}
