@@ -345,7 +345,9 @@ void TRunEngine::CollectDepartures()
 {
     if (!transmit_.ReportsDepartures()) return;
     TCanTransmit::TDeparture d;
+    bool logged = false;
     while (transmit_.TakeDeparture(d)) {
+        logged = true;
         // Withdrawn after the address was lost: it never reached the medium.
         if ((retiredGuard_ && retiredGuard_->TakeWithdrawn(d.Frame, d.Due)) ||
             (guard_ && guard_->TakeWithdrawn(d.Frame, d.Due))) {
@@ -361,6 +363,8 @@ void TRunEngine::CollectDepartures()
         left.Time = std::max<int64_t>(0, d.Departure - recordOrigin_);
         LogSent(left);
     }
+    // After Stop the last lines reach the file once the last frame has left.
+    if (logged && !running_ && logOut_.IsOpen() && transmit_.Pending() == 0 && !logOut_.Flush()) LogOutFailed();
     TellWithdrawn();
 }
 

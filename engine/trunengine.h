@@ -240,7 +240,8 @@ public:
     // With a transmit side that reports departures (TCanTransmit::ReportsDepartures):
     // takes every frame the medium accepted since the last call, counts it as sent,
     // stamps its output log line with the time it was accepted, measures its lateness
-    // against its due time, and tells the departure observer. The steps call it; the
+    // against its due time, and tells the departure observer. After Stop the output log
+    // is flushed again once the last frame has left. The steps call it; the
     // tick also while stopped (frames still leave after Stop); the runner once the
     // transmit buffer is empty at the end.
     void CollectDepartures();

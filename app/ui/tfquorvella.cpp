@@ -162,6 +162,8 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     timerSys_.setInterval(TRunEngine::TickIntervalMs);
     timerSys_.setTimerType(Qt::PreciseTimer);
     connect(&timerSys_, &QTimer::timeout, this, &TFQuorvella::TimerSysTimer);
+    pollTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&pollTimer_, &QTimer::timeout, this, &TFQuorvella::PollTimer);
     logLoadTimer_.setInterval(TRunEngine::TickIntervalMs);
     connect(&logLoadTimer_, &QTimer::timeout, this, &TFQuorvella::LogLoadTimer);
 
@@ -201,6 +203,7 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
 TFQuorvella::~TFQuorvella()
 {
     timerSys_.stop();
+    pollTimer_.stop();
     logLoadTimer_.stop();
     engine_.SetView(nullptr);
     engine_.SetErrorReporter(nullptr);
@@ -603,8 +606,13 @@ void TFQuorvella::RunStateChanged(bool running)
         if (windows_.ErrorHandler) windows_.ErrorHandler->Clear();
         if (windows_.Plot) windows_.Plot->RunStarted();
         timerSys_.start();
+        pollTimer_.start(1);
     } else {
         timerSys_.stop();
+        if (engine_.TransmitPending() > 0)
+            pollTimer_.start(TRunEngine::TickIntervalMs);
+        else
+            pollTimer_.stop();
     }
     ShowStatus();
 }
@@ -643,6 +651,17 @@ void TFQuorvella::ShowError(const TBaseError& error)
 void TFQuorvella::TimerSysTimer()
 {
     engine_.TimerSysTimer();
+    ShowStatus();
+}
+
+void TFQuorvella::PollTimer()
+{
+    if (engine_.Running()) {
+        engine_.PollReceived();
+        return;
+    }
+    engine_.CollectDepartures();
+    if (engine_.TransmitPending() == 0) pollTimer_.stop();
     ShowStatus();
 }
 
