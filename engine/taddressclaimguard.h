@@ -3,9 +3,10 @@
 // until the address claim is lost. From then on every frame that falls due, except
 // those sent from the null address 254 (Cannot Claim), is withdrawn: it never reaches
 // the medium. The next run withdraws what of the lost one is still left (due before
-// its own first frame) and lets its own frames pass. The buffer sees it taken and reports it as a departure like any other;
-// the engine asks TakeWithdrawn for each departure, in the order they fell due, and
-// neither counts nor logs the withdrawn ones as sent.
+// its own first frame) and lets its own frames pass. The buffer sees a withdrawn frame
+// taken and reports it as a departure like any other; the engine asks TakeWithdrawn for
+// each departure, in the order they fell due, and neither counts nor logs the withdrawn
+// ones as sent.
 //
 // Threads: TryWrite and Write run on the transmit timer's thread; WithdrawBefore and
 // TakeWithdrawn on the engine's. The withdrawn frames are handed over through a

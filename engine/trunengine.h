@@ -216,8 +216,9 @@ public:
     uint64_t FramesSent() const { return framesSent_; }
     // Frames of ours that were already in the transmit buffer when the address claim was
     // last lost and were withdrawn there (they never reached the medium; not counted as
-    // sent), a run started meanwhile included. Told in one notice once the buffer is empty. Needs a transmit side that reports
-    // departures; with one that does not, a frame is gone once written.
+    // sent), a run started meanwhile included. Told in one notice once the buffer is
+    // empty. Needs a transmit side that reports departures; with one that does not, a
+    // frame is gone once written.
     int64_t Withdrawn() const { return withdrawnFrames_; }
     // Frames handed to the transmit side that have not left it yet (0 for one that does
     // not report departures). After Stop the caller goes on collecting departures until

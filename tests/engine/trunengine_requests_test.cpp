@@ -315,7 +315,8 @@ TEST_F(TRunEngineRequests, TheSchedulesTransferWaitsForTheAnswersTransfer)
     EXPECT_FALSE(announcements[1].Now);
     EXPECT_EQ(announcements[1].Frame.Time, 410000);
     std::vector<int64_t> answerPackets, schedulePackets;
-    for (const TSentFrame& p : Sent(0x18EBFF00, 0, 1000)) (p.Now ? answerPackets : schedulePackets).push_back(p.Frame.Time);
+    for (const TSentFrame& p : Sent(0x18EBFF00, 0, 1000))
+        (p.Now ? answerPackets : schedulePackets).push_back(p.Frame.Time);
     EXPECT_EQ(answerPackets, (std::vector<int64_t>{100000, 200000, 300000, 400000}));
     EXPECT_EQ(schedulePackets, (std::vector<int64_t>{510000, 610000, 710000, 810000}));
     ExpectOneFramePerMillisecondAtOrAfterItsTime();

@@ -545,7 +545,8 @@ TEST_F(TRunEngineWire, ALostClaimWithdrawsWhatTheTransmitBufferHolds)
         for (const TBaseError& e : errors.shown)
             if (e.Message() == "frames withdrawn") {
                 ++told;
-                EXPECT_NE(e.Detail().str().find(std::to_string(pending) + " frames"), std::string::npos) << e.Detail().str();
+                const std::string detail = e.Detail().str();
+                EXPECT_NE(detail.find(std::to_string(pending) + " frames"), std::string::npos) << detail;
             }
         EXPECT_EQ(told, 1);
         int tx = 0;
