@@ -19,6 +19,7 @@ public:
     void SetChannel(TCanChannel* channel) override { buffer_.SetChannel(channel); }
     TBaseError TakeError() override { return buffer_.TakeError(); }
     int Room() const override { return TCanBuffer::Size - 1 - buffer_.Pending(); }
+    int Pending() const override { return buffer_.Pending(); }
     void WriteNow(const TCanFrame& frame, int64_t delay) override { buffer_.WriteNow(frame, delay); }
     bool ReportsDepartures() const override { return departures_; }
     bool TakeDeparture(TDeparture& departure) override { return buffer_.TakeDeparture(departure); }

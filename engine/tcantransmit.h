@@ -31,6 +31,9 @@ public:
     // How many frames Write takes now without refusing one: the main tick holds the
     // rest back (they leave later, as the medium takes them) instead of overflowing.
     virtual int Room() const { return std::numeric_limits<int>::max(); }
+    // Frames written that have not left yet (or been discarded): 0 for a transmit side
+    // where a frame is gone once written.
+    virtual int Pending() const { return 0; }
 
     // As Write for a frame that goes out as soon as the medium takes it, ahead of the
     // frames waiting for their due time (an answer to a request). The default writes it

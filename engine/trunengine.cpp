@@ -9,6 +9,7 @@
 #include "engine/trunvalidity.h"
 #include "engine/trunview.h"
 #include "can/tcanchannel.h"
+#include "engine/taddressclaimguard.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,7 +40,11 @@ TRunEngine::TRunEngine(const TTimeSource& clock, TCanTransmit& transmit)
     responder_.SetAddressClaim(&claim_);
 }
 
-TRunEngine::~TRunEngine() = default;
+TRunEngine::~TRunEngine()
+{
+    // The transmit side outlives the engine: it must not keep writing through a guard of ours.
+    if (guard_) transmit_.SetChannel(nullptr);
+}
 
 void TRunEngine::Start()
 {
@@ -68,6 +73,9 @@ void TRunEngine::Start()
     startTime_ = clock_.Seconds();
     startMicros_ = static_cast<int64_t>(startTime_ * 1000000.0L);
     recordOrigin_ = startMicros_ + TransmitLead;
+    // After a lost claim what that run left in the transmit buffer is still withdrawn;
+    // this run's frames (due from its first one on) pass.
+    if (withdrawBefore_ != NoWithdrawal) WithdrawBefore(withdrawalTold_ ? NoWithdrawal : startMicros_ + TransmitLead);
     tickNow_ = 0;
     logOut_.StartRun();
     for (bool& shown : shown_) shown = false;
@@ -99,6 +107,7 @@ void TRunEngine::Start()
     if (monitor_) {
         try {
             monitor_->ShowRequests(responder_.Counts());
+            monitor_->ShowAddressClaim(claim_.StateText(simTime_));
             monitor_->ShowValues(nullptr);
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
@@ -112,6 +121,7 @@ void TRunEngine::Stop()
     if (!running_) return;
     running_ = false;
     claim_.Stop();
+    ShowClaim();
     if (!Controls.Simulation) EndTransfers();
     TellLateness();
     TellStalls();
@@ -200,6 +210,7 @@ bool TRunEngine::DoStep(bool& monitorDue, bool& cockpitRefresh)
     ReadReceived();
 
     if (Controls.Simulation) {
+        ReleaseAnswers();
         ReleaseClaimHeld();
         const TCanFrame frame = sendQueue_.GetNextFrame(simTime_);
         if (!frame.IsNone()) {
@@ -334,7 +345,15 @@ void TRunEngine::CollectDepartures()
 {
     if (!transmit_.ReportsDepartures()) return;
     TCanTransmit::TDeparture d;
+    bool logged = false;
     while (transmit_.TakeDeparture(d)) {
+        logged = true;
+        // Withdrawn after the address was lost: it never reached the medium.
+        if ((retiredGuard_ && retiredGuard_->TakeWithdrawn(d.Frame, d.Due)) ||
+            (guard_ && guard_->TakeWithdrawn(d.Frame, d.Due))) {
+            ++withdrawnFrames_;
+            continue;
+        }
         // Its own time plus how late the medium took it (an answer: after the request).
         TCanFrame left = d.Frame;
         left.Time = d.Frame.Time + (d.Departure - d.Due);
@@ -344,6 +363,21 @@ void TRunEngine::CollectDepartures()
         left.Time = std::max<int64_t>(0, d.Departure - recordOrigin_);
         LogSent(left);
     }
+    // After Stop the last lines reach the file once the last frame has left.
+    if (logged && !running_ && logOut_.IsOpen() && transmit_.Pending() == 0 && !logOut_.Flush()) LogOutFailed();
+    TellWithdrawn();
+}
+
+void TRunEngine::TellWithdrawn()
+{
+    // Told once the transmit buffer holds none of them any more, with their number.
+    if (withdrawalTold_ || withdrawBefore_ == NoWithdrawal || transmit_.Pending() > 0) return;
+    withdrawalTold_ = true;
+    if (withdrawnFrames_ == 0 || !errors_) return;
+    errors_->ShowNotice(TBaseError("TRunEngine::AddressClaim", "frames withdrawn",
+                                   TAString(std::to_string(withdrawnFrames_)) +
+                                       " frames already in the transmit buffer were withdrawn when the address "
+                                       "claim was lost; they did not reach the bus"));
 }
 
 void TRunEngine::PollReceived()
@@ -356,6 +390,16 @@ void TRunEngine::PollReceived()
     } leave{inTick_};
     CollectDepartures();
     ReadReceived();
+    if (Controls.Simulation) ReleaseAnswers();
+}
+
+void TRunEngine::ReleaseAnswers()
+{
+    const int64_t wire = WireTime();
+    for (TCanFrame f = transfers_.NextAnswerFrame(wire); !f.IsNone(); f = transfers_.NextAnswerFrame(wire)) {
+        responder_.Sent(f);
+        EmitNow(f);
+    }
 }
 
 void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
@@ -383,6 +427,7 @@ void TRunEngine::SimulationStep(bool& monitorDue, bool& cockpitRefresh)
         monitorDue = false;
         try {
             monitor_->ShowRequests(responder_.Counts());
+            monitor_->ShowAddressClaim(claim_.StateText(simTime_));
             monitor_->ShowValues(&catalogue_);
         } catch (const TBaseError& e) {
             ShowOncePerRun(esSimulation, e);
@@ -505,9 +550,10 @@ void TRunEngine::AnswerRequest(const TCanFrame& frame)
             if (claim_.Lost() || claim_.Hold(*answer, simTime_)) return;
         }
         if (answer->Length() > 8) {
-            // A transfer keeps to the gate and the schedule's lead: on the wire it must
-            // not overlap one of ours still on its way there.
-            transfers_.Queue(*answer, sendQueue_);
+            // A transfer starts on the wire's clock too, when it arrived or at the gate's
+            // next opening: on the wire it must not overlap one of ours.
+            transfers_.QueueAnswer(*answer, frame.Time);
+            ReleaseAnswers();
             return;
         }
         TCanFrame out = answer->GetFrame(answer->Time);
@@ -543,6 +589,23 @@ void TRunEngine::ClaimReceived(const TCanFrame& frame)
     }
     // Address Claimed again, or Cannot Claim.
     if (const std::optional<TCanHigh> m = claim_.Message(simTime_)) sendQueue_.AddCanHigh(*m);
+    ShowClaim();
+}
+
+void TRunEngine::WithdrawBefore(int64_t due)
+{
+    withdrawBefore_ = due;
+    if (guard_) guard_->WithdrawBefore(due);
+}
+
+void TRunEngine::ShowClaim()
+{
+    if (!monitor_) return;
+    try {
+        monitor_->ShowAddressClaim(claim_.StateText(simTime_));
+    } catch (const TBaseError& e) {
+        ShowOncePerRun(esSimulation, e);
+    }
 }
 
 void TRunEngine::QueueOwn(const TCanHigh& m)
@@ -565,10 +628,17 @@ void TRunEngine::ClaimLost()
     // The address is another node's now: nothing of ours may follow the Cannot Claim.
     // What is still queued is withdrawn (counted, not reported as undelivered).
     const auto withdrawn = static_cast<int64_t>(held_.size()) + sendQueue_.Count() + transfers_.Waiting() +
-                           static_cast<int64_t>(claim_.DropHeld());
+                           transfers_.AnswersWaiting() + static_cast<int64_t>(claim_.DropHeld());
     sendQueue_.Clear();
     held_.clear();
     transfers_.Clear();
+    // The frames already in the transmit buffer are withdrawn as they fall due; the
+    // Cannot Claim that follows them still leaves.
+    if (withdrawalTold_) {
+        withdrawnFrames_ = 0;
+        withdrawalTold_ = false;
+    }
+    WithdrawBefore(TAddressClaimGuard::NoLimit);
     Show(TBaseError("TRunEngine::AddressClaim", "Address claim lost",
                     claim_.StateText(simTime_) + "; " + TAString(std::to_string(withdrawn)) +
                         " messages still queued were withdrawn"));
@@ -685,7 +755,20 @@ void TRunEngine::WatchFrame(const TCanFrame& frame)
 
 void TRunEngine::SetCanChannel(TCanChannel* channel)
 {
-    transmit_.SetChannel(channel);
+    if (transmit_.ReportsDepartures()) {
+        // The transmit buffer writes through a guard that can withdraw our frames still in
+        // it once the address is lost. The guard retired last is unused since the switch
+        // before, and its departures were collected then.
+        std::unique_ptr<TAddressClaimGuard> next = channel ? std::make_unique<TAddressClaimGuard>(*channel) : nullptr;
+        if (next && withdrawBefore_ != NoWithdrawal) next->WithdrawBefore(withdrawBefore_);
+        retiredGuard_ = std::move(guard_);
+        guard_ = std::move(next);
+        transmit_.SetChannel(guard_.get());
+        // Every departure through the retired guard is in now: matched while it is known.
+        CollectDepartures();
+    } else {
+        transmit_.SetChannel(channel);
+    }
     canChannel_ = channel;
     const TBaseError left = transmit_.TakeError();
     if (!left.Operation().IsEmpty()) Show(left);

@@ -11,9 +11,9 @@
 // burst of a tick is spread out again), the output log (stamped with the time it
 // leaves) and the frame watch. Before that, each
 // step reads what the open channel has received: every frame goes to the output log
-// when Controls.LogReceived asks for it (stamped with the step's time), to the
-// received-frame sink, and in simulation mode the answers to J1939 requests join the
-// send queue like any other message.
+// when Controls.LogReceived asks for it (stamped on the wire's clock), to the
+// received-frame sink, and in simulation mode the answers to J1939 requests go out at
+// once, bypassing the lead (a transfer packet by packet, on the wire's clock).
 //
 // Holds the process-wide objects of a run: the catalogue, the send queue, the open
 // channel pointer, the log lines and the output log. The windows are reached through
@@ -44,8 +44,11 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <limits>
+#include <memory>
 #include <optional>
 
+class TAddressClaimGuard;
 class TCanChannel;
 class TErrorReporter;
 class TReceivedFrameSink;
@@ -211,6 +214,16 @@ public:
     // written to the output log (sent and received), and the received frames among
     // them. The output log's counts start again with each file OpenLogOut opens.
     uint64_t FramesSent() const { return framesSent_; }
+    // Frames of ours that were already in the transmit buffer when the address claim was
+    // last lost and were withdrawn there (they never reached the medium; not counted as
+    // sent), a run started meanwhile included. Told in one notice once the buffer is
+    // empty. Needs a transmit side that reports departures; with one that does not, a
+    // frame is gone once written.
+    int64_t Withdrawn() const { return withdrawnFrames_; }
+    // Frames handed to the transmit side that have not left it yet (0 for one that does
+    // not report departures). After Stop the caller goes on collecting departures until
+    // this is 0: the counts and the log then hold what the medium took.
+    int TransmitPending() const { return transmit_.ReportsDepartures() ? transmit_.Pending() : 0; }
     uint64_t FramesLogged() const { return framesLogged_; }
     uint64_t ReceivedLogged() const { return receivedLogged_; }
 
@@ -228,7 +241,8 @@ public:
     // With a transmit side that reports departures (TCanTransmit::ReportsDepartures):
     // takes every frame the medium accepted since the last call, counts it as sent,
     // stamps its output log line with the time it was accepted, measures its lateness
-    // against its due time, and tells the departure observer. The steps call it; the
+    // against its due time, and tells the departure observer. After Stop the output log
+    // is flushed again once the last frame has left. The steps call it; the
     // tick also while stopped (frames still leave after Stop); the runner once the
     // transmit buffer is empty at the end.
     void CollectDepartures();
@@ -239,8 +253,10 @@ public:
     void SetDepartureObserver(TDepartureObserver observer) { departed_ = std::move(observer); }
 
     // Between ticks: reads what the channel has received and answers requests at once
-    // (answers bypass the TransmitLead). A caller that calls it every millisecond gets
-    // single-frame answers onto the medium within a few ms of the request.
+    // (answers bypass the TransmitLead), and hands out the packets of answer transfers
+    // as they fall due. A caller that calls it every millisecond gets answers onto the
+    // medium within a few ms of the request, a transfer's announcement too when none of
+    // ours is under way (else 1 ms after that one's last packet).
     void PollReceived();
 
     int64_t SimTime() const { return simTime_; }
@@ -268,6 +284,8 @@ private:
     // A single-frame answer, its Time the request's arrival (WireTime scale): out at
     // once, ahead of the scheduled frames.
     void EmitNow(const TCanFrame& frame);
+    // The answer transfers' packets due on the wire now, out at once (EmitNow).
+    void ReleaseAnswers();
     // The frame left for the adapter at departure (µs, WireTime scale).
     void Departed(const TCanFrame& frame, int64_t departure, bool answer);
     // The address claim's part of the run (TAddressClaim).
@@ -278,6 +296,10 @@ private:
     void QueueOwn(const TCanHigh& m);
     void ReleaseClaimHeld();
     void ClaimLost();
+    void TellWithdrawn();
+    void WithdrawBefore(int64_t due);
+    // The claim's state to the data monitor.
+    void ShowClaim();
     // The replay's due frames, as far as the transmit buffer takes them.
     void ReleaseHeld();
     // One frame leaving for the destinations.
@@ -326,6 +348,17 @@ private:
     TRequestResponder responder_;
     TTransferGate transfers_;
     TAddressClaim claim_;
+    // What the transmit buffer writes to (a transmit side that reports departures): the
+    // open channel behind a guard that withdraws our frames after a lost claim; the one
+    // before, until its departures are matched.
+    std::unique_ptr<TAddressClaimGuard> guard_;
+    std::unique_ptr<TAddressClaimGuard> retiredGuard_;
+    // Our frames due before this (µs, the time source's scale) are withdrawn (after a
+    // lost claim); NoWithdrawal: none.
+    static constexpr int64_t NoWithdrawal = std::numeric_limits<int64_t>::min();
+    int64_t withdrawBefore_ = NoWithdrawal;
+    int64_t withdrawnFrames_ = 0;
+    bool withdrawalTold_ = false;
 
     bool running_ = false;
     bool inTick_ = false;

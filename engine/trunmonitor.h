@@ -2,6 +2,7 @@
 // The data monitor window as the main tick sees it.
 
 #include "engine/trequestcounts.h"
+#include "support/tastring.h"
 
 class TBusFmsStandard;
 class TSignalMonitor;
@@ -19,6 +20,10 @@ public:
     // Shows what left on the bus, decoded (the run engine's TSignalMonitor); called with
     // every refresh, for every source.
     virtual void ShowSignals(const TSignalMonitor&) {}
+    // Shows the state of the simulated vehicle's address claim in the words of
+    // TAddressClaim::StateText; called at Start and Stop, with every refresh, and when
+    // the claim changes (lost, claimed again).
+    virtual void ShowAddressClaim(const TAString&) {}
 
 protected:
     TRunMonitor() = default;

@@ -170,6 +170,8 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
     timerSys_.setInterval(TRunEngine::TickIntervalMs);
     timerSys_.setTimerType(Qt::PreciseTimer);
     connect(&timerSys_, &QTimer::timeout, this, &TFQuorvella::TimerSysTimer);
+    pollTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&pollTimer_, &QTimer::timeout, this, &TFQuorvella::PollTimer);
     logLoadTimer_.setInterval(TRunEngine::TickIntervalMs);
     connect(&logLoadTimer_, &QTimer::timeout, this, &TFQuorvella::LogLoadTimer);
     controlTimer_.setInterval(TRunEngine::TickIntervalMs);
@@ -213,6 +215,7 @@ TFQuorvella::TFQuorvella(TRunEngine& engine, TCanAdapters& adapters, const std::
 TFQuorvella::~TFQuorvella()
 {
     timerSys_.stop();
+    pollTimer_.stop();
     logLoadTimer_.stop();
     controlTimer_.stop();
     // The server's thread ends before the hub and the checks it reads; the cockpit may
@@ -645,6 +648,7 @@ void TFQuorvella::RunStateChanged(bool running)
         if (windows_.Plot) windows_.Plot->RunStarted();
         if (drive_) drive_->RunStarted();
         timerSys_.start();
+        pollTimer_.start(1);
     } else {
         timerSys_.stop();
         // The run ended under the scenario: it ends with it.
@@ -652,6 +656,10 @@ void TFQuorvella::RunStateChanged(bool running)
             drive_->Halt();
             scenarioEnd_ = "stopped with the run at line " + TAString(static_cast<int32_t>(drive_->Player().Line()));
         }
+        if (engine_.TransmitPending() > 0)
+            pollTimer_.start(TRunEngine::TickIntervalMs);
+        else
+            pollTimer_.stop();
     }
     ShowStatus();
 }
@@ -691,6 +699,17 @@ void TFQuorvella::TimerSysTimer()
 {
     engine_.TimerSysTimer();
     DriveTick();
+    ShowStatus();
+}
+
+void TFQuorvella::PollTimer()
+{
+    if (engine_.Running()) {
+        engine_.PollReceived();
+        return;
+    }
+    engine_.CollectDepartures();
+    if (engine_.TransmitPending() == 0) pollTimer_.stop();
     ShowStatus();
 }
 

@@ -207,6 +207,11 @@ public:
     void B_InfoClick();
     void B_ExitClick();
     void TimerSysTimer();
+    // Every millisecond of a run: reads what the channel received and answers requests
+    // at once. After Stop, every 50 ms until the transmit buffer is empty: the frames
+    // written before the stop still leave, and count (Sent, the output log) when the
+    // medium took them.
+    void PollTimer();
 
     // TRunView
     void RunStateChanged(bool running) override;
@@ -218,6 +223,7 @@ public:
 
     const TAString& LogOutFileName() const { return logOutFileName_; }
     const QTimer& TimerSys() const { return timerSys_; }
+    const QTimer& PollTimerSys() const { return pollTimer_; }
 
     // The file dialogs as the user sees them.
     TFileRequest OD_LogFile;
@@ -261,6 +267,7 @@ private:
     int runErrors_ = 0;      // errors of the current (or last) run, listed in the error window
     bool started_ = false;   // a run has started since the window was made
     QTimer timerSys_;
+    QTimer pollTimer_;
     TLogLoadTask logLoad_;
     TCanLog fullLog_;         // the user log with every channel, while it has several
     TAString startRefusal_;   // why Start was refused, for the status panel

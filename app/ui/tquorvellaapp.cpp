@@ -66,7 +66,7 @@ TQuorvellaApp::TQuorvellaApp(TUserQuery& query, TSetup setup)
     : query_(query),
       settings_(DirectoryOf(setup.WorkingDirectory)),
       canBuffer_(TMonotonicTimeSource::Instance()),
-      transmit_(canBuffer_),
+      transmit_(canBuffer_, true),
       drivers_(std::move(setup.Drivers)),
       adapters_(drivers_),
       engine_(TMonotonicTimeSource::Instance(), transmit_),

@@ -40,6 +40,12 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
     requests_ = new QLabel(Q(TRequestCounts().Text()), this);
     requests_->setObjectName("L_Requests");
     requests_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    claim_ = new QLabel("Address claim: off", this);
+    claim_->setObjectName("L_AddressClaim");
+    claim_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The longest state (a lost address and the winner's NAME) must not widen the window.
+    claim_->setMinimumWidth(0);
+    claim_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
 
     filter_ = new QLineEdit(this);
     filter_->setObjectName("E_Filter");
@@ -91,6 +97,7 @@ TFVehicleData::TFVehicleData(QWidget* parent) : QWidget(parent, Qt::Window)
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addLayout(top);
+    layout->addWidget(claim_);
     layout->addWidget(filter_);
     layout->addWidget(view_, 1);
     layout->addLayout(bottom);
@@ -119,6 +126,14 @@ void TFVehicleData::ShowRequests(const TRequestCounts& counts)
 {
     const QString text = Q(counts.Text());
     if (requests_->text() != text) requests_->setText(text);
+}
+
+void TFVehicleData::ShowAddressClaim(const TAString& state)
+{
+    const QString text = "Address claim: " + Q(state);
+    if (claim_->text() == text) return;
+    claim_->setText(text);
+    claim_->setToolTip(text);
 }
 
 void TFVehicleData::keyPressEvent(QKeyEvent* event)

@@ -9,8 +9,10 @@
 // a run starts; rows change in place. Modeless; hidden and shown as needed.
 //
 // Object names: "L_ActualData", "L_Requests" beside the heading with the run's J1939
-// requests ("Requests: 3 received, 2 answered, 1 refused"), "E_Filter", the table
-// "TV_Signals" and the button "B_Hide".
+// requests ("Requests: 3 received, 2 answered, 1 refused"), "L_AddressClaim" under it
+// with the simulated vehicle's address claim as the status panel words it ("Address
+// claim: claimed 0x00, NAME 1000000000000001"), "E_Filter", the table "TV_Signals" and
+// the button "B_Hide".
 
 #include "engine/trunmonitor.h"
 
@@ -39,6 +41,7 @@ public:
     void ShowValues(const TBusFmsStandard* catalogue) override;
     void ShowSignals(const TSignalMonitor& monitor) override;
     void ShowRequests(const TRequestCounts& counts) override;
+    void ShowAddressClaim(const TAString& state) override;
 
     void B_HideClick() { hide(); }
 
@@ -60,5 +63,6 @@ private:
     QTableView* view_ = nullptr;
     QLineEdit* filter_ = nullptr;
     QLabel* requests_ = nullptr;
+    QLabel* claim_ = nullptr;
     QPushButton* hide_ = nullptr;
 };

@@ -132,18 +132,24 @@ TEST_F(TRunEngineRequests, PeerRequestsAreAnsweredWithinTenMilliseconds)
     for (const TCanFrame& f : sink.frames) EXPECT_EQ(f.Time, 1301000);
     EXPECT_EQ(sink.frames[2].Id, 0x18EA0021u);
 
-    // The announcement of a 24-byte, 4-packet transfer of PGN FEEC.
+    // The announcement of a 24-byte, 4-packet transfer of PGN FEEC, written at once as
+    // the single-frame answers are: due when the request was read (1501 ms after Start,
+    // 1301 ms on the wire's clock). Its packets follow 100 ms apart, each written at once
+    // when its time on the wire's clock has come: "Vehicle_ID_0001_abcdefg*".
     const auto announcement = Sent(0x18ECFF00, 1500, 1510);
     ASSERT_EQ(announcement.size(), 1u);
     EXPECT_EQ(announcement[0].Frame.Data, (TBytes{0x20, 24, 0x00, 4, 0xFF, 0xEC, 0xFE, 0x00}));
-    // 1500 ms is CCVS's, so the announcement leaves at 1501 ms; the packets keep 100 ms
-    // steps from the answer's time: "Vehicle_ID_0001_abcdefg*" at 1600..1900 ms.
-    EXPECT_EQ(announcement[0].SimTime, 1501000);
+    EXPECT_TRUE(announcement[0].Now);
+    EXPECT_EQ(announcement[0].Frame.Time, 1301000);
+    EXPECT_EQ(announcement[0].Frame.Time + announcement[0].Delay, StartMicros + 1501000);
     const auto packets = Sent(0x18EBFF00, 1501, 2500);
     ASSERT_EQ(packets.size(), 4u);
-    EXPECT_EQ(packets[0].SimTime, 1600000);
+    for (size_t k = 0; k < packets.size(); ++k) {
+        EXPECT_TRUE(packets[k].Now) << k;
+        EXPECT_EQ(packets[k].Frame.Time, 1301000 + int64_t(k + 1) * 100000) << k;
+        EXPECT_EQ(packets[k].Frame.Data[0], k + 1);
+    }
     EXPECT_EQ(packets[0].Frame.Data, (TBytes{1, 'V', 'e', 'h', 'i', 'c', 'l', 'e'}));
-    EXPECT_EQ(packets[3].SimTime, 1900000);
     EXPECT_EQ(packets[3].Frame.Data, (TBytes{4, 'f', 'g', '*', 0xFF, 0xFF, 0xFF, 0xFF}));
 
     // One HOURS frame besides the schedule's (every second at 10 ms), written at once:
@@ -210,17 +216,15 @@ TEST_F(TRunEngineRequests, ReceivedRequestsAreRxLinesOfTheOutputLogBeforeTheirAn
         EXPECT_EQ(lines[rx[k]].Id, asked[k]);
         EXPECT_EQ(lines[rx[k]].Data, pgns[k]);
     }
-    // The answers, as "Tx" lines each after its request: one HOURS frame and one refusal
-    // stamped in the request's millisecond; the announcement of the transfer keeps the
-    // schedule's lead (its time 1500 ms is when the request was answered: it leaves
-    // 200 ms after it, on time).
+    // The answers, as "Tx" lines each after its request, all stamped in the request's
+    // millisecond: the announcement of the transfer, one HOURS frame and one refusal.
     const struct {
         uint32_t id;
         uint8_t byte5;   // the announced PGN's low byte, or 0 for any
         int64_t from;    // µs on the wire clock
         int64_t to;
         size_t request;
-    } answers[] = {{0x18ECFF00, 0xEC, 1500000, 1500000, 0}, {0x18FEE500, 0, 1301000, 1301000, 1},
+    } answers[] = {{0x18ECFF00, 0xEC, 1301000, 1301000, 0}, {0x18FEE500, 0, 1301000, 1301000, 1},
                    {0x18E8FF00, 0, 1301000, 1301000, 2}};
     for (const auto& a : answers) {
         int found = 0;
@@ -290,27 +294,31 @@ TEST_F(TRunEngineRequests, EveryReceivedFrameIsReadAndHandedOn)
 }
 
 // J1939 allows one broadcast transfer per source at a time: the schedule's vehicle
-// identification at 12 ms waits until the answer's last packet has left.
+// identification at 12 ms moves behind the answer's transfer, to 10 ms after its last
+// packet.
 TEST_F(TRunEngineRequests, TheSchedulesTransferWaitsForTheAnswersTransfer)
 {
     channel.Push(Request(0x18EAFF21, 0xFEEC));
     engine.Start();
     RunFor(1000);
 
-    std::vector<int64_t> announcements;
-    for (const TSentFrame& s : transmit.sent)
-        if (s.Frame.Id == 0x18ECFF00) announcements.push_back(s.SimTime / 1000);
-    // Read in the first step, after that step's CCVS frame: the answer (time 0) sends
-    // its announcement at 1 ms and its packets at 100..400 ms, ahead of the schedule's
-    // frames of those milliseconds, which were queued after it. The schedule's
-    // transfer is then due at 401 ms; 401 ms goes to the CCVS frame that 400 ms pushed
-    // on and 402 ms to EEC2 (every 50 ms from 2 ms), so it announces at 403 ms and sends
-    // its first packet 100 ms after its time, at 501 ms.
-    EXPECT_EQ(announcements, (std::vector<int64_t>{1, 403}));
-    const auto packets = Sent(0x18EBFF00, 0, 1000);
-    ASSERT_EQ(packets.size(), 8u);
-    EXPECT_EQ(packets[3].SimTime, 400000);
-    EXPECT_EQ(packets[4].SimTime, 501000);
+    // Read in the first step, stamped 0 on the wire's clock (which reaches 0 200 ms after
+    // Start): the answer is written at once when its time there has come, announcement at
+    // 0, packets at 100..400 ms. The schedule's transfer, queued at 7 ms, would overlap
+    // it: its time moves to 410 ms, its packets 510..810 ms, and it is written as
+    // scheduled frames are, in the steps.
+    std::vector<TSentFrame> announcements = Sent(0x18ECFF00, 0, 1000);
+    ASSERT_EQ(announcements.size(), 2u);
+    EXPECT_TRUE(announcements[0].Now);
+    EXPECT_EQ(announcements[0].Frame.Time, 0);
+    EXPECT_EQ(announcements[0].Frame.Time + announcements[0].Delay, StartMicros + TRunEngine::TransmitLead);
+    EXPECT_FALSE(announcements[1].Now);
+    EXPECT_EQ(announcements[1].Frame.Time, 410000);
+    std::vector<int64_t> answerPackets, schedulePackets;
+    for (const TSentFrame& p : Sent(0x18EBFF00, 0, 1000))
+        (p.Now ? answerPackets : schedulePackets).push_back(p.Frame.Time);
+    EXPECT_EQ(answerPackets, (std::vector<int64_t>{100000, 200000, 300000, 400000}));
+    EXPECT_EQ(schedulePackets, (std::vector<int64_t>{510000, 610000, 710000, 810000}));
     ExpectOneFramePerMillisecondAtOrAfterItsTime();
     EXPECT_TRUE(errors.shown.empty()) << "a transfer that waited is not late";
 }

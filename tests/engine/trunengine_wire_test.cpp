@@ -8,6 +8,7 @@
 #include "engine/ttimesource.h"
 #include "engine/ttimingreport.h"
 #include "can/sim/tcanchannelsim.h"
+#include "fms/ttransferwatch.h"
 #include "runfakes.h"
 #include "tests/engine/ascframelines.h"
 
@@ -332,6 +333,227 @@ TEST_F(TRunEngineWire, ARequestingPeerGetsEachAnswerWithinTenMilliseconds)
     EXPECT_GE(hours, Requests);
     afterTimerStep = nullptr;
     engine.SetCanChannel(nullptr);
+}
+
+// A peer over a simulation channel asks for the vehicle identification, which is
+// answered as a broadcast transfer, at moments chosen against the driver
+// identification, our own transfer on the wire at 5012..5012+n*100 ms of the wire's
+// clock (the wire runs the 200 ms lead behind the run). Measured on the peer's side:
+// the answer's announcement comes within 10 ms of the request, or, when a transfer of
+// ours is under way (on the wire, or already handed on towards it), within 10 ms of that
+// one's last packet; its packets keep J1939's 50..200 ms spacing; and every transfer the
+// peer sees is complete (none cut by an overlapping one of ours).
+TEST_F(TRunEngineWire, ATransferAnswerStartsOnTheWireWithinTenMilliseconds)
+{
+    const struct TCase {
+        const char* What;
+        int64_t AskAtMs;   // since Start
+        bool AfterOurs;    // the answer waits for the driver identification
+    } cases[] = {
+        {"nothing of ours on the wire", 1000, false},
+        {"before the driver identification is handed on: it moves behind the answer", 4990, false},
+        {"the driver identification handed on, not yet on the wire", 5150, true},
+        {"the driver identification on the wire", 5300, true},
+    };
+    TCanChannelSim sim("RAM 211 212", TCanChannelSim::DefaultFactory(), [this] { return clock.Micros(); });
+    TCanChannelSim peer("RAM 212 211", TCanChannelSim::DefaultFactory(), [this] { return clock.Micros(); });
+    TCountingChannel ours(sim);
+    struct TArrived {
+        int64_t At;   // µs on the clock when the peer had it
+        TCanFrame Frame;
+    };
+    std::vector<TArrived> peerGot;
+    auto readPeer = [&] {
+        for (TCanFrame f = peer.Read(); !f.IsNone(); f = peer.Read()) peerGot.push_back({clock.Micros(), f});
+    };
+    afterTimerStep = [&] {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        for (readPeer(); peerGot.size() < ours.taken && std::chrono::steady_clock::now() < deadline; readPeer())
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    };
+    engine.SetCanChannel(&ours);
+    auto isAnnouncement = [](const TCanFrame& f, uint32_t pgn) {
+        return (f.Id & 0x00FFFF00u) == 0x00ECFF00u && f.Data[0] == 0x20 &&
+               (uint32_t(f.Data[5]) | uint32_t(f.Data[6]) << 8 | uint32_t(f.Data[7]) << 16) == pgn;
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        peerGot.clear();
+        ours.taken = 0;
+        answers.clear();
+        engine.Start();
+        const int64_t start = clock.Micros();
+        RunFor(c.AskAtMs);
+        peer.Write(Request(0x18EA0021, 0xFEEC));   // vehicle identification, to us
+        const int64_t asked = clock.Micros();
+        const uint64_t before = engine.Requests().Received;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (engine.Requests().Received == before && std::chrono::steady_clock::now() < deadline) {
+            engine.PollReceived();
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        ASSERT_EQ(engine.Requests().Received, before + 1);
+        RunFor(6600 - c.AskAtMs);
+        engine.Stop();
+        RunFor(300, false);
+        engine.CollectDepartures();
+        ASSERT_EQ(peerGot.size(), ours.taken);
+
+        // Our driver identification on the peer's side: announced at diStart, last packet at diEnd.
+        int64_t diStart = -1;
+        int64_t diEnd = -1;
+        int diPackets = 0;
+        int64_t answerAt = -1;
+        std::vector<int64_t> answerPackets;
+        int answerCount = 0;
+        for (const TArrived& a : peerGot) {
+            if (isAnnouncement(a.Frame, 0xFE6B)) {
+                diStart = a.At;
+                diPackets = a.Frame.Data[3];
+            }
+            if (diStart >= 0 && (a.Frame.Id & 0x00FFFF00u) == 0x00EBFF00u && a.Frame.Data[0] == diPackets &&
+                diEnd < diStart)
+                diEnd = a.At;
+            if (a.At >= asked && isAnnouncement(a.Frame, 0xFEEC)) {
+                ++answerCount;
+                if (answerAt < 0) answerAt = a.At;
+            }
+        }
+        ASSERT_GE(diStart, 0) << "the driver identification left";
+        ASSERT_GT(diEnd, diStart);
+        ASSERT_EQ(answerCount, 1) << "one answer, announced once";
+        ASSERT_EQ(answers[0x18ECFF00].size(), 1u) << "the announcement counted apart, as an answer";
+        if (c.AfterOurs) {
+            EXPECT_LT(diStart, answerAt);
+            EXPECT_GT(answerAt, diEnd);
+            EXPECT_LE(answerAt - diEnd, 10000) << "at the gate's next opening";
+        } else {
+            EXPECT_GE(answerAt, asked);
+            EXPECT_LE(answerAt - asked, 10000);
+        }
+        // The answer's packets, up to our next announcement: 50..200 ms apart, from the
+        // announcement to the first packet too, in sequence.
+        int64_t last = answerAt;
+        int packets = 0;
+        for (const TArrived& a : peerGot) {
+            if (a.At <= answerAt) continue;
+            if ((a.Frame.Id & 0x00FFFF00u) == 0x00ECFF00u) break;
+            if ((a.Frame.Id & 0x00FFFF00u) != 0x00EBFF00u) continue;
+            EXPECT_EQ(a.Frame.Data[0], packets + 1);
+            EXPECT_GE(a.At - last, 50000) << "packet " << packets + 1;
+            EXPECT_LE(a.At - last, 200000) << "packet " << packets + 1;
+            last = a.At;
+            ++packets;
+        }
+        EXPECT_GE(packets, 2);
+        if (c.AfterOurs || c.AskAtMs < 4000) {
+            EXPECT_GE(diStart - start, 5212000) << "a driver identification that need not move leaves on time";
+            EXPECT_LE(diStart - start, 5214000);
+        } else {
+            EXPECT_GT(diStart, last) << "after the answer's last packet";
+        }
+        // Every transfer the peer saw was whole: none of ours cut another.
+        TTransferWatch watch;
+        for (const TArrived& a : peerGot) {
+            TCanFrame f = a.Frame;
+            f.Time = a.At - start;
+            watch.Frame(f);
+        }
+        watch.End(peerGot.empty() ? 0 : peerGot.back().At - start + 1, "the end of the run");
+        EXPECT_TRUE(watch.AllWell()) << watch.Detail().str();
+        EXPECT_GE(watch.Complete(), 3) << "the vehicle identification, the driver identification and the answer";
+    }
+    afterTimerStep = nullptr;
+    engine.SetCanChannel(nullptr);
+}
+
+// Another node takes our address (0) with a NAME of higher priority while the transmit
+// buffer holds the next 200 ms of our frames: they are withdrawn there, none reaches
+// the medium after the claim was read, Cannot Claim from 254 still leaves, the frames
+// withdrawn are neither counted as sent nor logged, and their number is told once the
+// buffer is empty. A run started again afterwards sends its own frames (from its claim
+// on) while what the lost run left is still withdrawn.
+TEST_F(TRunEngineWire, ALostClaimWithdrawsWhatTheTransmitBufferHolds)
+{
+    const struct TCase {
+        const char* What;
+        int64_t RefuseFromMs;   // the medium refuses in [from, 1000) ms
+        bool StartAgain;        // Stop 90 ms after the loss and Start at once
+    } cases[] = {
+        {"a medium that takes every frame", 1000, false},
+        {"a medium full for 100 ms before the claim comes", 900, false},
+        {"a new run right after the loss", 1000, true},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        TMediumChannel channel(clock);
+        engine.SetCanChannel(&channel);
+        errors.shown.clear();
+        engine.Options.SourceAddress = 0x00;
+        engine.AddressClaim().SetEnabled(true);
+        OpenAscLog();
+        elapsedMs = 0;   // ticks every 50 ms from Start: the claim is read between ticks
+        engine.Start();
+        for (int64_t ms = 0; ms < 1010; ++ms) {
+            channel.accepting = ms < c.RefuseFromMs || ms >= 1000;
+            if (ms == 1009) channel.waiting.push_back(TCanFrame(0x18EEFF00u, {0, 0, 0, 0, 0, 0, 0, 0}));
+            Millisecond();
+        }
+        ASSERT_TRUE(engine.AddressClaim().Lost());
+        const int64_t lostAt = clock.Micros();
+        const int pending = buffer.Pending();   // ours, written before the loss
+        EXPECT_GT(pending, 10);
+        int64_t secondStart = -1;
+        if (c.StartAgain) {
+            RunFor(90);
+            engine.Stop();
+            engine.Start();
+            secondStart = clock.Micros();
+            RunFor(1000);
+        } else {
+            RunFor(500);
+        }
+        engine.Stop();
+        RunFor(300, false);
+        engine.CollectDepartures();
+        ASSERT_TRUE(engine.LogOut().Close());
+
+        EXPECT_EQ(engine.Withdrawn(), pending);
+        EXPECT_EQ(buffer.Pending(), 0);
+        uint64_t takenInRun = 0;
+        for (size_t i = 0; i < channel.taken.size(); ++i) takenInRun += channel.takenAt[i] > secondStart;
+        EXPECT_EQ(engine.FramesSent(), takenInRun) << "the frames withdrawn are not counted as sent";
+        int cannotClaim = 0;
+        int oursAfter = 0;
+        for (size_t i = 0; i < channel.taken.size(); ++i) {
+            if (channel.takenAt[i] <= lostAt) continue;
+            const TCanFrame& f = channel.taken[i];
+            if (f.Id == 0x18EEFFFEu) {
+                ++cannotClaim;
+                continue;
+            }
+            EXPECT_TRUE(c.StartAgain) << std::hex << f.Id << " left after the loss";
+            // The new run's own frames only: due from its first one on.
+            EXPECT_GE(f.Time, secondStart + TRunEngine::TransmitLead) << std::hex << f.Id;
+            if (oursAfter++ == 0) {
+                EXPECT_EQ(f.Id, 0x18EEFF00u) << "the new run claims first";
+            }
+        }
+        EXPECT_EQ(cannotClaim, 1);
+        EXPECT_EQ(oursAfter > 0, c.StartAgain);
+        int told = 0;
+        for (const TBaseError& e : errors.shown)
+            if (e.Message() == "frames withdrawn") {
+                ++told;
+                const std::string detail = e.Detail().str();
+                EXPECT_NE(detail.find(std::to_string(pending) + " frames"), std::string::npos) << detail;
+            }
+        EXPECT_EQ(told, 1);
+        int tx = 0;
+        for (const TAscLine& l : AscFrames(logPath)) tx += l.Direction == "Tx";
+        EXPECT_EQ(static_cast<uint64_t>(tx), channel.taken.size()) << "a Tx line for each frame that left, no other";
+        engine.SetCanChannel(nullptr);
+    }
 }
 
 }  // namespace

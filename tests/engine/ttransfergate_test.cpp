@@ -85,4 +85,78 @@ TEST_F(TTransferGateTest, WaitingTransfersKeepTheirOrderAndLateOnesTheirTime)
     EXPECT_EQ(announcements, (std::vector<int64_t>{0, 201, 900}));
 }
 
+// Answers on the wire's clock beside the scheduled transfers of the send queue (here
+// both clocks are one: a frame's Time is when it is due on the wire). Each millisecond
+// the queue gives its frame, then the answers theirs. Expected: the milliseconds of the
+// announcements (scheduled "S", answers "A") and of the last packets.
+TEST_F(TTransferGateTest, AnswersStartAtOnceOrAtTheNextOpening)
+{
+    struct TItem {
+        bool Answer;
+        uint32_t Pgn;
+        int Length;
+        int64_t Ms;   // due (scheduled) or arrived (answer)
+    };
+    const struct TCase {
+        const char* What;
+        std::vector<TItem> Items;
+        std::vector<std::pair<char, int64_t>> Announced;
+    } cases[] = {
+        {"an answer with nothing under way starts when it arrives", {{true, 0xFEEC, 24, 30}}, {{'A', 30}}},
+        {"an answer waits for the scheduled transfer in the queue, then starts 1 ms after its last packet",
+         {{false, 0xFE6B, 9, 0}, {true, 0xFEEC, 24, 50}},
+         {{'S', 0}, {'A', 201}}},
+        {"a scheduled transfer released while an answer is planned starts 10 ms after the answer's last packet",
+         {{true, 0xFEEC, 24, 0}, {false, 0xFE6B, 9, 100}},
+         {{'A', 0}, {'S', 410}}},
+        {"a scheduled transfer that starts after the answer anyway keeps its time",
+         {{true, 0xFEEC, 9, 0}, {false, 0xFE6B, 9, 500}},
+         {{'A', 0}, {'S', 500}}},
+        {"answers one after the other", {{true, 0xFEEC, 9, 0}, {true, 0xFE6B, 16, 50}}, {{'A', 0}, {'A', 201}}},
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        gate.Clear();
+        TCanHighDB q;
+        std::vector<std::pair<char, int64_t>> announced;
+        std::vector<TCanFrame> onWire;
+        size_t next = 0;
+        for (int64_t ms = 0; ms <= 1500; ++ms) {
+            // Items are handed over in the millisecond they name (a scheduled one earlier
+            // than its time would be, by the lead, on the real wire; here at its time).
+            for (; next < c.Items.size() && c.Items[next].Ms <= ms; ++next) {
+                const TItem& it = c.Items[next];
+                if (it.Answer)
+                    gate.QueueAnswer(Message(it.Pgn, it.Length, it.Ms), it.Ms * 1000);
+                else
+                    gate.Queue(Message(it.Pgn, it.Length, it.Ms), q);
+            }
+            const TCanFrame s = q.GetNextFrame(ms * 1000);
+            if (!s.IsNone()) {
+                gate.Sent(s, ms * 1000, q);
+                if (s.Id == 0x18ECFF00) announced.push_back({'S', s.Time / 1000});
+                onWire.push_back(s);
+            }
+            for (TCanFrame a = gate.NextAnswerFrame(ms * 1000); !a.IsNone(); a = gate.NextAnswerFrame(ms * 1000)) {
+                EXPECT_EQ(a.Time, ms * 1000) << "handed out in its millisecond";
+                if (a.Id == 0x18ECFF00) announced.push_back({'A', a.Time / 1000});
+                onWire.push_back(a);
+            }
+        }
+        EXPECT_EQ(announced, c.Announced);
+        EXPECT_EQ(gate.AnswersWaiting(), 0);
+        EXPECT_FALSE(gate.Busy());
+        // On the wire no announcement comes before the last packet of the transfer before it.
+        int expected = 0;
+        for (const TCanFrame& f : onWire) {
+            if (f.Id == 0x18ECFF00) {
+                EXPECT_EQ(expected, 0) << "announced at " << f.Time << " with packets still to come";
+                expected = f.Data[3];
+            } else if (f.Id == 0x18EBFF00 && f.Data[0] == expected) {
+                expected = 0;
+            }
+        }
+    }
+}
+
 }  // namespace

@@ -365,6 +365,41 @@ private slots:
         QVERIFY(w.TimerSys().isActive());
     }
 
+    // While a run goes the window reads the channel every millisecond. Frames written
+    // before Stop still leave afterwards: the window goes on collecting them until the
+    // transmit buffer is empty, so "Sent" and "Written" count what the medium took.
+    void framesThatLeaveAfterStopAreCounted()
+    {
+        WriteFile("Quorvella.xml", SimulationSettings("RAM 6 6").toUtf8());
+        auto app = Start();
+        TFQuorvella& w = app->MainWindow();
+        TRunEngine& engine = app->Engine();
+        QVERIFY(!w.PollTimerSys().isActive());
+        query_.SaveAnswers.push_back(TPath("after.asc"));
+        Click(*app, "CB_LogFile");
+        Click(*app, "B_StartStop");
+        QVERIFY(w.PollTimerSys().isActive());
+        QCOMPARE(w.PollTimerSys().interval(), 1);
+        QTRY_VERIFY_WITH_TIMEOUT(engine.SimTime() >= 600000, 10000);
+        Click(*app, "B_StartStop");
+        const uint64_t atStop = engine.FramesSent();
+        QVERIFY(engine.TransmitPending() > 0);   // what the transmit lead holds
+        QVERIFY(w.PollTimerSys().isActive());
+        QTRY_VERIFY_WITH_TIMEOUT(!w.PollTimerSys().isActive(), 10000);
+        QCOMPARE(engine.TransmitPending(), 0);
+        QVERIFY(engine.FramesSent() > atStop);
+        QCOMPARE(engine.FramesLogged(), engine.FramesSent());
+        auto* sent = Find<QLabel>(*app, "L_SentStatus");
+        const QString whole = sent->text().contains(QChar(0x2026)) ? sent->toolTip() : sent->text();
+        QVERIFY2(whole.startsWith(QString("%1 frames").arg(engine.FramesSent())), qPrintable(whole));
+        QCOMPARE(Find<QLabel>(*app, "L_WrittenStatus")->text(), QString("%1 frames").arg(engine.FramesLogged()));
+        // The next run starts reading every millisecond again.
+        Click(*app, "B_StartStop");
+        QVERIFY(w.PollTimerSys().isActive());
+        QCOMPARE(w.PollTimerSys().interval(), 1);
+        Click(*app, "B_StartStop");
+    }
+
     void frameWatchShowsTheBitsOfTheWatchedGroup()
     {
         auto app = Start();
@@ -654,6 +689,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(engine.UserLines().Count(), 2, 10000);   // loaded in the background
         Click(*app, "B_StartStop");
         QTRY_VERIFY_WITH_TIMEOUT(!engine.Running(), 5000);
+        // They count when the medium took them, up to the transmit lead after the run.
+        QTRY_VERIFY_WITH_TIMEOUT(!app->MainWindow().PollTimerSys().isActive(), 5000);
         QCOMPARE(engine.FramesSent(), uint64_t{2});
 
         // With Repeat ticked it goes round and round until Repeat is unticked.
@@ -686,6 +723,8 @@ private slots:
         Click(*app, "B_StartStop");
         QTRY_VERIFY_WITH_TIMEOUT(engine.SimTime() >= 300000, 5000);
         Click(*app, "B_StartStop");
+        // The frames still in the transmit buffer leave after Stop and are logged then.
+        QTRY_VERIFY_WITH_TIMEOUT(!app->MainWindow().PollTimerSys().isActive(), 5000);
         QCOMPARE(eec1Bytes34(0), QSet<QByteArray>{"FFFE"});
 
         const qint64 before = QFileInfo(Path("valid.asc")).size() / 35;

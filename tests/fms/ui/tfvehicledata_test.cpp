@@ -29,6 +29,19 @@ constexpr int Seconds = 63;
 
 using M = TSignalTableModel;
 
+// Gives one Address Claimed for address 0 with NAME 0 once pending is set.
+class TContendingChannel final : public TCanChannel {
+public:
+    TCanFrame Read() override
+    {
+        if (!pending) return TCanFrame();
+        pending = false;
+        return TCanFrame(0x18EEFF00u, {0, 0, 0, 0, 0, 0, 0, 0});
+    }
+    void Write(const TCanFrame&) override {}
+    bool pending = false;
+};
+
 }  // namespace
 
 class TFVehicleDataTest : public QObject {
@@ -248,6 +261,51 @@ private slots:
         run.engine.SetMonitor(&w);
         run.engine.Start();
         QCOMPARE(requests->text(), QString("Requests: 0 received, 0 answered, 0 refused"));
+    }
+
+    // The simulated vehicle's address claim, in the status panel's words, through the
+    // main tick: off, waiting (addresses 128..247), claimed, lost to another NAME.
+    void AddressClaimStateUnderTheHeading()
+    {
+        struct TCase {
+            const char* What;
+            bool Enabled;
+            uint8_t Address;
+            int64_t RunMs;
+            bool Contend;   // another node claims our address with NAME 0 at 300 ms
+            QString Expected;
+        };
+        const TCase cases[] = {
+            {"off", false, 0x00, 300, false, "Address claim: off"},
+            {"claiming: the wait of 128..247", true, 0x80, 100, false,
+             "Address claim: claimed 0x80, NAME 1000000000000001, waiting until 0.250 s"},
+            {"claimed", true, 0x00, 300, false, "Address claim: claimed 0x00, NAME 1000000000000001"},
+            {"lost", true, 0x00, 600, true, "Address claim: lost 0x00 to NAME 0000000000000000: sending nothing"},
+        };
+        for (const TCase& c : cases) {
+            TRunHarness run;
+            TContendingChannel contender;
+            if (c.Contend) run.engine.SetCanChannel(&contender);
+            TFVehicleData w;
+            auto* claim = w.findChild<QLabel*>("L_AddressClaim");
+            QVERIFY(claim);
+            QCOMPARE(claim->text(), QString("Address claim: off"));
+            run.engine.SetMonitor(&w);
+            run.engine.AddressClaim().SetEnabled(c.Enabled);
+            run.engine.AddressClaim().SetName(0x1000000000000001ull);
+            run.engine.Options.SourceAddress = c.Address;
+            run.engine.Start();
+            if (c.Contend) {
+                run.RunFor(300);
+                contender.pending = true;
+                run.RunFor(c.RunMs - 300);
+            } else {
+                run.RunFor(c.RunMs);
+            }
+            QVERIFY2(claim->text() == c.Expected, qPrintable(QString(c.What) + ": " + claim->text()));
+            run.engine.SetMonitor(nullptr);
+            run.engine.SetCanChannel(nullptr);
+        }
     }
 
     void ShowcaseShowsARunningEngine()
