@@ -33,20 +33,23 @@ void SyncDirectory(const std::filesystem::path& file)
     if (fd.Get() >= 0) ::fsync(fd.Get());
 }
 
+// The text of an entry; nullopt when it is missing, empty text when it has none.
+std::optional<TAString> EntryText(const TXmlElement& config, const char* key)
+{
+    if (!config.Contains(key)) return std::nullopt;
+    try {
+        return config[key]("<TEXT>");
+    } catch (const TBaseError&) {
+        return TAString();
+    }
+}
+
 }  // namespace
 
 TSettingsFile::TClaimSettings TSettingsFile::AddressClaim(const TXmlElement& config)
 {
     TClaimSettings claim;
-    // A key without text reads as empty text.
-    auto text = [&config](const char* key) -> std::optional<TAString> {
-        if (!config.Contains(key)) return std::nullopt;
-        try {
-            return config[key]("<TEXT>");
-        } catch (const TBaseError&) {
-            return TAString();
-        }
-    };
+    auto text = [&config](const char* key) { return EntryText(config, key); };
     if (const std::optional<TAString> on = text(ClaimKey)) {
         if (*on == "0") {
             claim.Enabled = false;
@@ -71,14 +74,7 @@ TSettingsFile::TClaimSettings TSettingsFile::AddressClaim(const TXmlElement& con
 TSettingsFile::TControlSettings TSettingsFile::Control(const TXmlElement& config)
 {
     TControlSettings control;
-    auto text = [&config](const char* key) -> std::optional<TAString> {
-        if (!config.Contains(key)) return std::nullopt;
-        try {
-            return config[key]("<TEXT>");
-        } catch (const TBaseError&) {
-            return TAString();
-        }
-    };
+    auto text = [&config](const char* key) { return EntryText(config, key); };
     auto problem = [&control](const TAString& what) {
         control.Problem += (control.Problem.IsEmpty() ? "" : "; ") + what;
     };
