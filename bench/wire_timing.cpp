@@ -13,7 +13,13 @@
 // lateness of that group, from its --report) beside the receiver's max, and request -> answer (median, max, how many took
 // over 200 ms); the machine's load beside each.
 //
-// Usage: wire_timing [--seconds 10] [--cli PATH]
+// With --control the second condition is not the busy processes but a client of the
+// runner's control API (--control on the runner, an HTTP client here) making 100 requests
+// a second for the whole run: the status, every signal, a model value and the frames
+// since its last answer, in turn. Every answer's status is counted. The same figures of
+// both runs are then printed side by side, with the runner's CPU time beside its wall time.
+//
+// Usage: wire_timing [--seconds 10] [--cli PATH] [--control]
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -24,13 +30,16 @@
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -175,11 +184,66 @@ struct TResult {
     std::string CliScheduling, Report, CliTail;
     int CliStatus = 0;
     std::string LoadBefore, LoadAfter;
+    double CliCpu = 0, CliWall = 0;   // s: the runner's user + system time, and its wall time
+    // The control API's client (--control only).
+    bool Control = false;
+    bool ControlReached = false;
+    long ControlRequests = 0;
+    double ControlSeconds = 0;             // from the first request to the last answer
+    std::map<int, long> ControlStatuses;   // status -> answers (0: no answer)
+    std::vector<double> ControlAnswers;    // ms, request -> whole answer
 };
 
-TResult Run(const std::string& cli, int seconds, const std::filesystem::path& dir, const std::string& name)
+// One HTTP request on a fresh connection to the loopback address; the answer's status
+// (0: no answer) and its body. A silent server gives up after 2 s.
+int Request(uint16_t port, const std::string& method, const std::string& path, const std::string& body,
+            std::string& answer)
+{
+    answer.clear();
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    const timeval limit{2, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    const sockaddr_in to = Loopback(port);
+    int status = 0;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&to), sizeof to) == 0) {
+        const std::string request = method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" +
+                                    (body.empty() ? "" : "Content-Type: application/json\r\n") +
+                                    "Content-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+        if (::send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+            std::string text;
+            char buf[65536];
+            std::size_t head = std::string::npos, length = std::string::npos;
+            for (;;) {
+                const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+                if (n <= 0) break;
+                text.append(buf, static_cast<std::size_t>(n));
+                if (head == std::string::npos && (head = text.find("\r\n\r\n")) != std::string::npos) {
+                    std::string lower = text.substr(0, head);
+                    std::transform(lower.begin(), lower.end(), lower.begin(),
+                                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+                    const std::size_t at = lower.find("\r\ncontent-length:");
+                    if (at != std::string::npos) length = std::strtoul(lower.c_str() + at + 17, nullptr, 10);
+                }
+                if (head != std::string::npos && length != std::string::npos && text.size() >= head + 4 + length) break;
+            }
+            if (head != std::string::npos && text.rfind("HTTP/1.", 0) == 0 && text.size() > 12 &&
+                (length == std::string::npos || text.size() >= head + 4 + length)) {
+                status = std::atoi(text.c_str() + 9);
+                answer = text.substr(head + 4);
+            }
+        }
+    }
+    ::close(fd);
+    return status;
+}
+
+TResult Run(const std::string& cli, int seconds, const std::filesystem::path& dir, const std::string& name,
+            bool control)
 {
     TResult result;
+    result.Control = control;
     const uint16_t ours = FreePort();
     uint16_t theirs = FreePort();
     while (theirs == ours) theirs = FreePort();
@@ -252,9 +316,11 @@ TResult Run(const std::string& cli, int seconds, const std::filesystem::path& di
     const std::string channel =
         "Simulation SOC 127.0.0.1 " + std::to_string(ours) + " " + std::to_string(theirs) + " 1";
     result.LoadBefore = Load();
-    const pid_t pid = Spawn(cli, {"--duration", std::to_string(seconds), "--starter", "--sa", "x00", "--channel",
-                                  channel, "--report", report},
-                            out);
+    std::vector<std::string> args{"--duration", std::to_string(seconds), "--starter", "--sa", "x00", "--channel",
+                                  channel, "--report", report};
+    if (control) args.insert(args.end(), {"--control", "0"});
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t pid = Spawn(cli, args, out);
 
     // Requests for engine hours to address 0x00 from 0xF9, every 50 ms after the first second.
     std::thread requester([&] {
@@ -288,11 +354,68 @@ TResult Run(const std::string& cli, int seconds, const std::filesystem::path& di
         ::close(fd);
     });
 
+    // 100 control requests a second from when the runner says where it listens until a
+    // second before its end, so that every request has its answer before the runner stops.
+    std::thread client;
+    if (control) {
+        client = std::thread([&] {
+            const std::regex listening("listening on 127\\.0\\.0\\.1:([0-9]+)");
+            std::smatch match;
+            std::string printed;
+            while (!stop && !std::regex_search(printed, match, listening)) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                printed = Slurp(out);
+            }
+            if (stop) return;
+            const auto port = static_cast<uint16_t>(std::stoi(match[1]));
+            // The server listens before the run starts; the load begins once the run is going.
+            std::string answer;
+            while (!stop && (Request(port, "GET", "/status", "", answer) != 200 ||
+                             answer.find("\"state\": \"running\"") == std::string::npos))
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            if (stop) return;
+            result.ControlReached = true;
+            const auto end = started + std::chrono::seconds(seconds - 1);
+            uint64_t last = 0;
+            auto next = std::chrono::steady_clock::now();
+            const auto from = next;
+            while (!stop && next < end) {
+                const int64_t sent = NowMicros();
+                int code = 0;
+                switch (result.ControlRequests % 4) {
+                case 0: code = Request(port, "GET", "/status", "", answer); break;
+                case 1: code = Request(port, "GET", "/signals", "", answer); break;
+                case 2:
+                    code = Request(port, "PUT", "/model/Gaspedal",
+                                   result.ControlRequests % 8 == 2 ? "{\"value\": 40}" : "{\"value\": 50}", answer);
+                    break;
+                default: {
+                    code = Request(port, "GET", "/frames?since=" + std::to_string(last), "", answer);
+                    std::smatch m;
+                    if (code == 200 && std::regex_search(answer, m, std::regex(R"re("last": ([0-9]+))re")))
+                        last = std::stoull(m[1]);
+                }
+                }
+                result.ControlAnswers.push_back(static_cast<double>(NowMicros() - sent) / 1000.0);
+                ++result.ControlRequests;
+                ++result.ControlStatuses[code];
+                next += std::chrono::milliseconds(10);
+                std::this_thread::sleep_until(next);
+            }
+            result.ControlSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - from).count();
+        });
+    }
+
     int status = 0;
-    ::waitpid(pid, &status, 0);
+    rusage usage{};
+    ::wait4(pid, &status, 0, &usage);
+    result.CliWall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    result.CliCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                    static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.CliStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.LoadAfter = Load();
     stop = true;
+    if (client.joinable()) client.join();
     requester.join();
     receiver.join();
     bare.join();
@@ -306,14 +429,23 @@ TResult Run(const std::string& cli, int seconds, const std::filesystem::path& di
     return result;
 }
 
+struct TFigures {
+    char Pgn[8] = "";
+    double Period = 0;
+    TStats Wire, Bare, Answers, Control;
+    size_t EngineHoursFrames = 0;
+    long Over200 = 0;
+    double SelfMax = -1;   // the self-check's largest lateness of Pgn; -1: none in the report
+};
+
 // The PGN whose frames arrive nearest to 10 ms apart (median), and its arrival - due figures in ms.
-void Print(const char* condition, const TResult& r)
+TFigures Figures(const TResult& r)
 {
+    TFigures f;
     std::map<uint32_t, std::vector<const TArrival*>> byPgn;
     for (const TArrival& a : r.Arrivals) byPgn[(a.Id >> 8) & 0x3FFFF].push_back(&a);
     uint32_t chosen = 0;
     double best = 1e9;
-    double chosenPeriod = 0;
     for (const auto& [pgn, list] : byPgn) {
         if (list.size() < 20) continue;
         std::vector<double> periods;
@@ -323,23 +455,35 @@ void Print(const char* condition, const TResult& r)
         if (std::abs(median - 10.0) < best) {
             best = std::abs(median - 10.0);
             chosen = pgn;
-            chosenPeriod = median;
+            f.Period = median;
         }
     }
     std::vector<double> late;
     for (const TArrival* a : byPgn[chosen]) late.push_back(static_cast<double>(a->Arrived - a->Due) / 1000.0);
-    const TStats wire = Summarise(late);
-    const TStats bare = Summarise(r.Bare);
-    const TStats answers = Summarise(r.Answers);
-    const long over200 = std::count_if(r.Answers.begin(), r.Answers.end(), [](double v) { return v > 200.0; });
-
-    char pgnText[8];
-    std::snprintf(pgnText, sizeof pgnText, "%04X", chosen);
-    double selfMax = -1;
+    f.Wire = Summarise(late);
+    f.Bare = Summarise(r.Bare);
+    f.Answers = Summarise(r.Answers);
+    f.Control = Summarise(r.ControlAnswers);
+    f.EngineHoursFrames = byPgn[EngineHours].size();
+    f.Over200 = std::count_if(r.Answers.begin(), r.Answers.end(), [](double v) { return v > 200.0; });
+    std::snprintf(f.Pgn, sizeof f.Pgn, "%04X", chosen);
     std::smatch m;
-    const std::regex row(std::string(R"re("pgn": ")re") + pgnText + R"re(".*?"lateness_max_ms": ([-0-9.]+))re");
-    if (std::regex_search(r.Report, m, row)) selfMax = std::stod(m[1]);
+    const std::regex row(std::string(R"re("pgn": ")re") + f.Pgn + R"re(".*?"lateness_max_ms": ([-0-9.]+))re");
+    if (std::regex_search(r.Report, m, row)) f.SelfMax = std::stod(m[1]);
+    return f;
+}
 
+std::string Statuses(const TResult& r)
+{
+    std::string text;
+    for (const auto& [code, count] : r.ControlStatuses)
+        text += (text.empty() ? "" : ", ") + std::to_string(count) + (code ? " answered " + std::to_string(code) : " unanswered");
+    return text.empty() ? "none" : text;
+}
+
+void Print(const char* condition, const TResult& r)
+{
+    const TFigures f = Figures(r);
     std::printf("\n%s (load before %s, after %s)\n", condition, r.LoadBefore.c_str(), r.LoadAfter.c_str());
     std::printf("  runner's timer: %s; receiver %s; bare timer %s\n",
                 r.CliScheduling.empty() ? "(not printed)" : r.CliScheduling.c_str(),
@@ -347,21 +491,72 @@ void Print(const char* condition, const TResult& r)
                 r.TimerRealTime ? "SCHED_FIFO 10" : "normal (no permission for SCHED_FIFO)");
     std::printf("  arrival - due of %s (the group nearest 10 ms: every %.1f ms, %zu frames): median %.3f ms,"
                 " p99 %.3f ms, max %.3f ms\n",
-                pgnText, chosenPeriod, wire.Count, wire.Median, wire.P99, wire.Max);
-    std::printf("  bare timer (1 ms, %zu wake-ups): p99 %.3f ms, max %.3f ms\n", bare.Count, bare.P99, bare.Max);
-    if (selfMax >= 0)
+                f.Pgn, f.Period, f.Wire.Count, f.Wire.Median, f.Wire.P99, f.Wire.Max);
+    std::printf("  bare timer (1 ms, %zu wake-ups): p99 %.3f ms, max %.3f ms\n", f.Bare.Count, f.Bare.P99, f.Bare.Max);
+    if (f.SelfMax >= 0)
         std::printf("  self-check's largest lateness of %s: %.3f ms; receiver's max %.3f ms (difference %.3f ms)\n",
-                    pgnText, selfMax, wire.Max, wire.Max - selfMax);
+                    f.Pgn, f.SelfMax, f.Wire.Max, f.Wire.Max - f.SelfMax);
     else
-        std::printf("  self-check: no figure for %s in the report\n", pgnText);
+        std::printf("  self-check: no figure for %s in the report\n", f.Pgn);
     std::printf("  request -> answer (%d requests, %zu answers, %zu FEE5 frames in all): median %.3f ms, max %.3f ms, over 200 ms %ld\n",
-                r.Requests, answers.Count, byPgn[EngineHours].size(), answers.Median, answers.Max, over200);
+                r.Requests, f.Answers.Count, f.EngineHoursFrames, f.Answers.Median, f.Answers.Max, f.Over200);
+    std::printf("  runner: %.3f s CPU in %.3f s wall (%.2f %% of one core)\n", r.CliCpu, r.CliWall,
+                r.CliWall > 0 ? 100.0 * r.CliCpu / r.CliWall : 0.0);
+    if (r.Control) {
+        if (!r.ControlReached)
+            std::printf("  control API: the runner never said where it listens\n");
+        else
+            std::printf("  control API: %ld requests in %.2f s (%.1f per second): %s; request -> answer median %.3f ms, p99 %.3f ms,"
+                        " max %.3f ms\n",
+                        r.ControlRequests, r.ControlSeconds, r.ControlSeconds > 0 ? static_cast<double>(r.ControlRequests) / r.ControlSeconds : 0.0,
+                        Statuses(r).c_str(), f.Control.Median, f.Control.P99, f.Control.Max);
+    }
     std::printf("  goals: p99 %s; max <= bare max + 1 ms %s; self-check within 0.5 ms %s; answers within 10 ms %s\n",
-                wire.P99 <= 0.3 ? "<= 0.3 ms (quiet goal) met" : (wire.P99 <= 1.0 ? "<= 1 ms met" : "over 1 ms"),
-                wire.Max <= bare.Max + 1.0 ? "met" : "NOT met",
-                selfMax >= 0 && std::abs(wire.Max - selfMax) <= 0.5 ? "met" : "NOT met",
-                answers.Count > 0 && answers.Max <= 10.0 ? "met" : "NOT met");
+                f.Wire.P99 <= 0.3 ? "<= 0.3 ms (quiet goal) met" : (f.Wire.P99 <= 1.0 ? "<= 1 ms met" : "over 1 ms"),
+                f.Wire.Max <= f.Bare.Max + 1.0 ? "met" : "NOT met",
+                f.SelfMax >= 0 && std::abs(f.Wire.Max - f.SelfMax) <= 0.5 ? "met" : "NOT met",
+                f.Answers.Count > 0 && f.Answers.Max <= 10.0 ? "met" : "NOT met");
     if (r.CliStatus != 0) std::printf("  runner exit status %d:\n%s\n", r.CliStatus, r.CliTail.c_str());
+}
+
+// The same figures of two runs in two columns.
+void SideBySide(const char* left, const TResult& a, const char* right, const TResult& b)
+{
+    const TFigures x = Figures(a), y = Figures(b);
+    std::printf("\n%-44s %26s %26s\n", "side by side", left, right);
+    const auto row = [](const char* name, const std::string& l, const std::string& r) {
+        std::printf("%-44s %26s %26s\n", name, l.c_str(), r.c_str());
+    };
+    const auto ms = [](double v) {
+        char t[32];
+        std::snprintf(t, sizeof t, "%.3f ms", v);
+        return std::string(t);
+    };
+    row("load before", a.LoadBefore, b.LoadBefore);
+    row("load after", a.LoadAfter, b.LoadAfter);
+    row("group nearest 10 ms", std::string(x.Pgn) + ", " + std::to_string(x.Wire.Count) + " frames",
+        std::string(y.Pgn) + ", " + std::to_string(y.Wire.Count) + " frames");
+    row("arrival - due median", ms(x.Wire.Median), ms(y.Wire.Median));
+    row("arrival - due p99", ms(x.Wire.P99), ms(y.Wire.P99));
+    row("arrival - due max", ms(x.Wire.Max), ms(y.Wire.Max));
+    row("bare timer p99", ms(x.Bare.P99), ms(y.Bare.P99));
+    row("bare timer max", ms(x.Bare.Max), ms(y.Bare.Max));
+    row("self-check's largest lateness", x.SelfMax >= 0 ? ms(x.SelfMax) : "none", y.SelfMax >= 0 ? ms(y.SelfMax) : "none");
+    row("engine hours request -> answer median", ms(x.Answers.Median), ms(y.Answers.Median));
+    row("engine hours request -> answer max", ms(x.Answers.Max), ms(y.Answers.Max));
+    row("engine hours answers / requests", std::to_string(x.Answers.Count) + " / " + std::to_string(a.Requests),
+        std::to_string(y.Answers.Count) + " / " + std::to_string(b.Requests));
+    char cpu[2][48];
+    std::snprintf(cpu[0], sizeof cpu[0], "%.3f s in %.2f s (%.2f %%)", a.CliCpu, a.CliWall,
+                  a.CliWall > 0 ? 100.0 * a.CliCpu / a.CliWall : 0.0);
+    std::snprintf(cpu[1], sizeof cpu[1], "%.3f s in %.2f s (%.2f %%)", b.CliCpu, b.CliWall,
+                  b.CliWall > 0 ? 100.0 * b.CliCpu / b.CliWall : 0.0);
+    row("runner CPU in wall time", cpu[0], cpu[1]);
+    row("control requests", a.Control ? std::to_string(a.ControlRequests) : "none",
+        b.Control ? std::to_string(b.ControlRequests) : "none");
+    row("control answers", a.Control ? Statuses(a) : "-", b.Control ? Statuses(b) : "-");
+    row("control request -> answer median", a.Control ? ms(x.Control.Median) : "-", b.Control ? ms(y.Control.Median) : "-");
+    row("control request -> answer max", a.Control ? ms(x.Control.Max) : "-", b.Control ? ms(y.Control.Max) : "-");
 }
 
 } // namespace
@@ -374,7 +569,10 @@ int main(int argc, char** argv)
 #else
     std::string cli = "quorvella-cli";
 #endif
-    for (int i = 1; i + 1 < argc; ++i) {
+    bool control = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--control") == 0) control = true;
+        if (i + 1 >= argc) continue;
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(4, std::atoi(argv[i + 1]));
         if (std::strcmp(argv[i], "--cli") == 0) cli = argv[i + 1];
     }
@@ -384,13 +582,28 @@ int main(int argc, char** argv)
     std::printf("wire_timing: %d s real-time runs of %s into a simulation socket channel; %u cores\n", seconds,
                 cli.c_str(), std::thread::hardware_concurrency());
 
-    const TResult quiet = Run(cli, seconds, dir, "quiet");
+    const TResult quiet = Run(cli, seconds, dir, "quiet", false);
     Print("quiet", quiet);
+
+    if (control) {
+        const TResult busy = Run(cli, seconds, dir, "control", true);
+        Print("with 100 control API requests a second", busy);
+        SideBySide("quiet", quiet, "100 control requests/s", busy);
+        std::filesystem::remove_all(dir);
+        const long answered = busy.ControlStatuses.count(200) ? busy.ControlStatuses.at(200) : 0;
+        if (!busy.ControlReached || busy.ControlRequests == 0 || answered != busy.ControlRequests)
+            std::fprintf(stderr, "wire_timing: %ld of %ld control requests answered 200 (%s)\n", answered,
+                         busy.ControlRequests, Statuses(busy).c_str());
+        return quiet.CliStatus == 0 && busy.CliStatus == 0 && busy.ControlReached && busy.ControlRequests > 0 &&
+                       answered == busy.ControlRequests
+                   ? 0
+                   : 1;
+    }
 
     // Two busy processes, one per core.
     std::vector<pid_t> busy;
     for (int i = 0; i < 2; ++i) busy.push_back(Spawn("yes", {}, "/dev/null"));
-    const TResult loaded = Run(cli, seconds, dir, "loaded");
+    const TResult loaded = Run(cli, seconds, dir, "loaded", false);
     for (const pid_t pid : busy) {
         if (pid > 0) {
             ::kill(pid, SIGTERM);

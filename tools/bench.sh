@@ -8,6 +8,8 @@
 #   tools/bench.sh cpu soak             only the named ones
 #   tools/bench.sh wire                 the wire timing seen from a peer (wire_timing): the
 #                                       runner into a simulation socket, quiet and loaded
+#   tools/bench.sh control              the same wire timing quiet and with 100 control API
+#                                       requests a second, side by side (wire_timing --control)
 #   tools/bench.sh windows              the frame trace and plots open beside a run: built
 #                                       with the windows (in build-bench-gui/), run offscreen
 #
@@ -26,12 +28,13 @@ names=()
 for arg in "$@"; do
   case "$arg" in
     --full) full=1 ;;
-    -h|--help) sed -n '2,15p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
     wire) names+=(wire_timing) ;;
+    control) names+=(control) ;;
     *) names+=("$arg") ;;
   esac
 done
-all=(engine_latency channel_latency log_loading periodic_timing wire_timing cpu fast_run soak)
+all=(engine_latency channel_latency log_loading periodic_timing wire_timing control cpu fast_run soak)
 [ ${#names[@]} -eq 0 ] && names=("${all[@]}")
 
 # Outside the source tree, so that its can/ folder does not shadow the package.
@@ -44,6 +47,14 @@ if ! (cd / && "$python" -I -c 'import can' 2>/dev/null); then
   fi
 fi
 
+# The program a name runs: control is the wire timing's mode with control API requests.
+program_for() {
+  case "$1" in
+    control) echo wire_timing ;;
+    *) echo "$1" ;;
+  esac
+}
+
 # The windows' benchmark needs Qt Widgets: a build of its own, so that the others stay
 # built without the windows.
 gui_build=${QV_BENCH_GUI_DIR:-$top/build-bench-gui}
@@ -53,8 +64,8 @@ if ((${#plain[@]})); then
   cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQV_BUILD_BENCH=ON -DQV_BUILD_TESTS=OFF \
     -DQV_WITH_GUI=OFF >/dev/null
   targets=()
-  for name in "${plain[@]}"; do targets+=("bench_$name"); done
-  [[ " ${plain[*]} " =~ \ (fast_run|wire_timing|cpu)\  ]] && targets+=(quorvella-cli)
+  for name in "${plain[@]}"; do targets+=("bench_$(program_for "$name")"); done
+  [[ " ${plain[*]} " =~ \ (fast_run|wire_timing|control|cpu)\  ]] && targets+=(quorvella-cli)
   cmake --build "$build" -j "$(nproc)" --target "${targets[@]}" >/dev/null
 fi
 if [[ " ${names[*]} " == *" windows "* ]]; then
@@ -70,6 +81,7 @@ args_for() {
     fast_run|cpu) echo "--cli $build/app/cli/quorvella-cli" ;;
     soak) [ $full = 1 ] && echo "--hours 24" || echo "--hours 2" ;;
     wire_timing) [ $full = 1 ] && echo "--seconds 60" || echo "--seconds 15" ;;
+    control) [ $full = 1 ] && echo "--control --seconds 60" || echo "--control --seconds 15" ;;
     *) echo "" ;;
   esac
 }
@@ -86,7 +98,7 @@ results="$build/bench-results.txt"
       continue
     fi
     # shellcheck disable=SC2046
-    (cd "$build" && "./bench/$name" $(args_for "$name")) || status=1
+    (cd "$build" && "./bench/$(program_for "$name")" $(args_for "$name")) || status=1
   done
   exit $status
 } 2>&1 | tee "$results"
