@@ -7,6 +7,7 @@
 // Every benchmark prints its figures and a baseline measured in the same process run,
 // so a figure can be read against what the machine gives at that moment.
 
+#include "bench/loopback.h"
 #include "engine/tcanbuffer.h"
 #include "engine/tcanbuffertransmit.h"
 #include "engine/terrorreporter.h"

@@ -74,19 +74,6 @@ struct TRunnerCost {
     int Status = 0;
 };
 
-uint16_t FreeLoopbackPort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
 // quorvella-cli for seconds with args added, into a socket peer read here.
 TRunnerCost RunRunner(const std::string& cli, double seconds, std::vector<std::string> extra, const std::string& out)
 {
@@ -94,15 +81,8 @@ TRunnerCost RunRunner(const std::string& cli, double seconds, std::vector<std::s
     const uint16_t ours = FreeLoopbackPort();
     uint16_t theirs = FreeLoopbackPort();
     while (theirs == ours) theirs = FreeLoopbackPort();
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in at{};
-    at.sin_family = AF_INET;
-    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    at.sin_port = htons(ours);
-    if (::bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(listener, 4) != 0)
-        throw TBaseError("RunRunner", "the peer's port cannot be bound");
+    const int listener = LoopbackListener(ours);
+    if (listener < 0) throw TBaseError("RunRunner", "the peer's port cannot be bound");
     std::atomic<long> records{0};
     std::thread peer([&] {
         pollfd wait{listener, POLLIN, 0};

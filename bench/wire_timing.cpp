@@ -21,6 +21,8 @@
 //
 // Usage: wire_timing [--seconds 10] [--cli PATH] [--control]
 
+#include "bench/loopback.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -58,6 +60,8 @@
 #include <vector>
 
 extern char** environ;
+
+using namespace bench;
 
 namespace {
 
@@ -116,28 +120,6 @@ bool RealTime(int priority)
     sched_param param{};
     param.sched_priority = priority;
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
-}
-
-uint16_t FreePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    ::close(fd);
-    return ntohs(a.sin_port);
-}
-
-sockaddr_in Loopback(uint16_t port)
-{
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    return a;
 }
 
 pid_t Spawn(const std::string& program, std::vector<std::string> args, const std::string& out)
@@ -244,14 +226,11 @@ TResult Run(const std::string& cli, int seconds, const std::filesystem::path& di
 {
     TResult result;
     result.Control = control;
-    const uint16_t ours = FreePort();
-    uint16_t theirs = FreePort();
-    while (theirs == ours) theirs = FreePort();
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int yes = 1;
-    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    const sockaddr_in at = Loopback(ours);
-    if (::bind(listener, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0 || ::listen(listener, 4) != 0) {
+    const uint16_t ours = FreeLoopbackPort();
+    uint16_t theirs = FreeLoopbackPort();
+    while (theirs == ours) theirs = FreeLoopbackPort();
+    const int listener = LoopbackListener(ours);
+    if (listener < 0) {
         std::fprintf(stderr, "wire_timing: port %u: %s\n", ours, std::strerror(errno));
         std::exit(1);
     }
@@ -337,7 +316,8 @@ TResult Run(const std::string& cli, int seconds, const std::filesystem::path& di
             }
         }
         if (fd < 0) return;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        const int noDelay = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof noDelay);
         const int64_t end = NowMicros() + static_cast<int64_t>(seconds - 2) * 1000000;
         while (!stop && NowMicros() < end) {
             const int64_t now = NowMicros();
