@@ -59,6 +59,26 @@ public:
     std::vector<TCanChannel*> channels;
 };
 
+// Keeps every frame handed to it, in order, and nothing else.
+class TFrameListTransmit final : public TCanTransmit {
+public:
+    void Write(const TCanFrame& frame, int64_t) override { sent.push_back(frame); }
+    void SetChannel(TCanChannel*) override {}
+    std::vector<TCanFrame> sent;
+};
+
+// A channel on which nothing ever arrives and everything written goes nowhere.
+class TSilentChannel final : public TCanChannel {
+public:
+    TCanFrame Read() override
+    {
+        TCanFrame none;
+        none.Id = NoFrameId;
+        return none;
+    }
+    void Write(const TCanFrame&) override {}
+};
+
 class TFakeChannel final : public TCanChannel {
 public:
     TCanFrame Read() override

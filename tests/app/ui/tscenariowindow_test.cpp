@@ -3,6 +3,7 @@
 // validity window wired as the program wires them, every box and file dialog answered
 // by TFakeUserQuery, every error looked for in the error display.
 
+#include "tests/engine/runfakes.h"
 #include "app/ui/tferrorhandler.h"
 #include "app/ui/tfoptions.h"
 #include "app/ui/tfquorvella.h"
@@ -39,24 +40,6 @@
 
 namespace {
 
-class TRecordingTransmit final : public TCanTransmit {
-public:
-    void Write(const TCanFrame& frame, int64_t) override { sent.push_back(frame); }
-    void SetChannel(TCanChannel*) override {}
-    std::vector<TCanFrame> sent;
-};
-
-class TSilentChannel final : public TCanChannel {
-public:
-    TCanFrame Read() override
-    {
-        TCanFrame none;
-        none.Id = NoFrameId;
-        return none;
-    }
-    void Write(const TCanFrame&) override {}
-};
-
 class TLoadedSettings final : public TSettingsFile {
 public:
     explicit TLoadedSettings(const QString& dir) : TSettingsFile(TAString(dir.toStdString())) { Load(); }
@@ -81,7 +64,7 @@ uint16_t FreePort()
 struct TRig {
     QTemporaryDir dir;
     TManualTimeSource clock{1000000};
-    TRecordingTransmit transmit;
+    TFrameListTransmit transmit;
     TSilentChannel channel;
     TRunEngine engine{clock, transmit};
     TCanAdapters adapters{std::vector<TCanDriverEntry>{}};

@@ -1,5 +1,6 @@
 // The cockpit window stepped by the run engine's tick: what the user does in the
 // window must reach the frames on the bus.
+#include "tests/engine/runfakes.h"
 #include "engine/tcantransmit.h"
 #include "engine/trunengine.h"
 #include "engine/ttimesource.h"
@@ -18,24 +19,6 @@
 
 namespace {
 
-class TRecordingTransmit final : public TCanTransmit {
-public:
-    void Write(const TCanFrame& frame, int64_t) override { sent.push_back(frame); }
-    void SetChannel(TCanChannel*) override {}
-    std::vector<TCanFrame> sent;
-};
-
-class TSilentChannel final : public TCanChannel {
-public:
-    TCanFrame Read() override
-    {
-        TCanFrame none;
-        none.Id = NoFrameId;
-        return none;
-    }
-    void Write(const TCanFrame&) override {}
-};
-
 // PGN of a frame: identifier bits 8 to 23 (PDU format and PDU specific).
 uint32_t Pgn(const TCanFrame& f) { return (f.Id >> 8) & 0xFFFF; }
 
@@ -50,7 +33,7 @@ class CockpitEngineTest : public QObject {
 private:
     struct Rig {
         TManualTimeSource clock{1000000};
-        TRecordingTransmit transmit;
+        TFrameListTransmit transmit;
         TSilentChannel channel;
         TRunEngine engine{clock, transmit};
         TFSim_Lkw cockpit;
