@@ -32,6 +32,18 @@ TAString BitText(const TCanFrame& frame)
     return text;
 }
 
+// Marks the engine busy for the scope: a call that finds it busy returns at once.
+class TBusy {
+public:
+    explicit TBusy(bool& flag) : flag_(flag) { flag_ = true; }
+    ~TBusy() { flag_ = false; }
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+
+private:
+    bool& flag_;
+};
+
 }  // namespace
 
 TRunEngine::TRunEngine(const TTimeSource& clock, TCanTransmit& transmit)
@@ -142,11 +154,7 @@ void TRunEngine::TimerSysTimer()
     // A modal error box shown from inside a step runs the window's event loop, which
     // may call the tick again: that call must not run steps inside the unfinished one.
     if (inTick_) return;
-    inTick_ = true;
-    struct TLeave {
-        bool& flag;
-        ~TLeave() { flag = false; }
-    } leave{inTick_};
+    const TBusy busy(inTick_);
     // Frames written before a Stop still leave at their times.
     CollectDepartures();
     if (!running_) return;
@@ -383,11 +391,7 @@ void TRunEngine::TellWithdrawn()
 void TRunEngine::PollReceived()
 {
     if (!running_ || inTick_) return;
-    inTick_ = true;
-    struct TLeave {
-        bool& flag;
-        ~TLeave() { flag = false; }
-    } leave{inTick_};
+    const TBusy busy(inTick_);
     CollectDepartures();
     ReadReceived();
     if (Controls.Simulation) ReleaseAnswers();
