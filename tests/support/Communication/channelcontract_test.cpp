@@ -185,22 +185,7 @@ void ForeignStream(Link& link, const Bytes& bytes)
 // Reads count records from channel; each must be a whole record.
 std::vector<uint32_t> ReadSequences(TACommunication& channel, size_t count, std::chrono::milliseconds limit = 30s)
 {
-    const Bytes got = ReadFor(channel, count * RecordSize, limit);
-    std::vector<uint32_t> sequences;
-    for (size_t at = 0; at + RecordSize <= got.size(); at += RecordSize) {
-        uint32_t sequence = 0;
-        EXPECT_TRUE(IsRecord(got.data() + at, sequence)) << "record " << at / RecordSize << " is not whole";
-        sequences.push_back(sequence);
-    }
-    return sequences;
-}
-
-std::vector<uint32_t> Range(uint32_t first, uint32_t count)
-{
-    std::vector<uint32_t> numbers(count);
-    for (uint32_t i = 0; i < count; ++i)
-        numbers[i] = first + i;
-    return numbers;
+    return Sequences(ReadFor(channel, count * RecordSize, limit));
 }
 
 class ChannelContract : public ::testing::TestWithParam<Kind> {

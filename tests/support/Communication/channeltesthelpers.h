@@ -68,6 +68,27 @@ inline bool IsRecord(const uint8_t* record, uint32_t& sequence)
     return std::equal(expected.begin(), expected.end(), record);
 }
 
+// The sequence numbers of the records in got, in order; each must be a whole record.
+inline std::vector<uint32_t> Sequences(const Bytes& got)
+{
+    std::vector<uint32_t> sequences;
+    for (size_t at = 0; at + 24 <= got.size(); at += 24) {
+        uint32_t sequence = 0;
+        EXPECT_TRUE(IsRecord(got.data() + at, sequence)) << "record " << at / 24 << " is not whole";
+        sequences.push_back(sequence);
+    }
+    return sequences;
+}
+
+// first, first + 1, ... (count numbers).
+inline std::vector<uint32_t> Range(uint32_t first, uint32_t count)
+{
+    std::vector<uint32_t> numbers(count);
+    for (uint32_t i = 0; i < count; ++i)
+        numbers[i] = first + i;
+    return numbers;
+}
+
 // Reads from channel until want bytes have come or the time is up.
 inline Bytes ReadFor(TACommunication& channel, size_t want, std::chrono::milliseconds limit = 10s)
 {

@@ -26,26 +26,6 @@ std::string Soc(uint16_t remote, uint16_t local, int keep)
     return "SOC 127.0.0.1 " + std::to_string(remote) + " " + std::to_string(local) + " " + std::to_string(keep);
 }
 
-// Whole records of got, by sequence number; a record that is not whole fails the test.
-std::vector<uint32_t> Sequences(const Bytes& got)
-{
-    std::vector<uint32_t> sequences;
-    for (size_t at = 0; at + 24 <= got.size(); at += 24) {
-        uint32_t sequence = 0;
-        EXPECT_TRUE(IsRecord(got.data() + at, sequence)) << "record " << at / 24 << " is not whole";
-        sequences.push_back(sequence);
-    }
-    return sequences;
-}
-
-std::vector<uint32_t> Range(uint32_t first, uint32_t count)
-{
-    std::vector<uint32_t> numbers(count);
-    for (uint32_t i = 0; i < count; ++i)
-        numbers[i] = first + i;
-    return numbers;
-}
-
 // Offers record sequence until the channel takes it (or queues it); counts the refusals.
 TOffer OfferUntilTaken(TACommunication& channel, uint32_t sequence, uint64_t& busy)
 {
