@@ -163,31 +163,39 @@ private:
     mutable TFastText text_;
 };
 
-}  // namespace
-
-// Every frame in order, the filtered ones shown; at most the trace's capacity of frames.
-class TFFrameTrace::TListModel final : public QAbstractTableModel {
+// The rows of either mode as a table: the columns of a frame, the data bytes in full as
+// the tooltip of their cell. A mode says how many rows it shows and which they are.
+class TRowModel : public QAbstractTableModel {
 public:
-    explicit TListModel(std::size_t capacity, QObject* parent) : QAbstractTableModel(parent), capacity_(capacity) {}
+    using QAbstractTableModel::QAbstractTableModel;
 
-    int rowCount(const QModelIndex& parent) const override
-    {
-        return parent.isValid() ? 0 : static_cast<int>(shown_.size());
-    }
-    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : colGroup + 1; }
+    int rowCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : static_cast<int>(Shown()); }
+    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : Columns(); }
     QVariant data(const QModelIndex& index, int role) const override
     {
         if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
-        const TRow& r = shown_[static_cast<std::size_t>(index.row())];
-        if (role == Qt::ToolTipRole) return index.column() == colData ? DataOf(r) : QVariant();
+        const TRow& r = RowAt(static_cast<std::size_t>(index.row()));
+        if (role == Qt::ToolTipRole) return index.column() == TFFrameTrace::colData ? DataOf(r) : QVariant();
         return Cell(r, index.column());
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override
     {
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
-            return {};
+        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= Columns()) return {};
         return QString(Headers[section]);
     }
+
+protected:
+    virtual std::size_t Shown() const = 0;
+    virtual const TRow& RowAt(std::size_t row) const = 0;
+    virtual int Columns() const = 0;
+};
+
+}  // namespace
+
+// Every frame in order, the filtered ones shown; at most the trace's capacity of frames.
+class TFFrameTrace::TListModel final : public TRowModel {
+public:
+    explicit TListModel(std::size_t capacity, QObject* parent) : TRowModel(parent), capacity_(capacity) {}
 
     void Add(const std::vector<TRow>& rows)
     {
@@ -237,6 +245,10 @@ public:
     }
 
 private:
+    std::size_t Shown() const override { return shown_.size(); }
+    const TRow& RowAt(std::size_t row) const override { return shown_[row]; }
+    int Columns() const override { return colGroup + 1; }
+
     std::size_t capacity_;
     std::size_t frames_ = 0;
     std::deque<TRow> all_;
@@ -246,28 +258,9 @@ private:
 
 // One row per identifier and direction (and per transfer's PGN, source and direction),
 // in the order they first came, updated in place.
-class TFFrameTrace::TFixedModel final : public QAbstractTableModel {
+class TFFrameTrace::TFixedModel final : public TRowModel {
 public:
-    explicit TFixedModel(QObject* parent) : QAbstractTableModel(parent) {}
-
-    int rowCount(const QModelIndex& parent) const override
-    {
-        return parent.isValid() ? 0 : static_cast<int>(shown_.size());
-    }
-    int columnCount(const QModelIndex& parent) const override { return parent.isValid() ? 0 : ColumnCount; }
-    QVariant data(const QModelIndex& index, int role) const override
-    {
-        if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
-        const TRow& r = all_[static_cast<std::size_t>(shown_[static_cast<std::size_t>(index.row())])];
-        if (role == Qt::ToolTipRole) return index.column() == colData ? DataOf(r) : QVariant();
-        return Cell(r, index.column());
-    }
-    QVariant headerData(int section, Qt::Orientation orientation, int role) const override
-    {
-        if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
-            return {};
-        return QString(Headers[section]);
-    }
+    explicit TFixedModel(QObject* parent) : TRowModel(parent) {}
 
     void Add(const std::vector<TRow>& rows)
     {
@@ -333,6 +326,10 @@ public:
     }
 
 private:
+    std::size_t Shown() const override { return shown_.size(); }
+    const TRow& RowAt(std::size_t row) const override { return all_[static_cast<std::size_t>(shown_[row])]; }
+    int Columns() const override { return ColumnCount; }
+
     static uint64_t KeyOf(const TRow& r)
     {
         const uint64_t dir = r.Frame.Direction == TTraceFrame::Rx ? 1 : 0;
