@@ -56,22 +56,7 @@ protected:
         EXPECT_EQ(error, 0);
         return pid;
     }
-    // The exit status; -1 for a child killed by a signal, -2 for one that did not end
-    // within a minute (then killed: a hang only SIGKILL ends).
-    static int Wait(pid_t pid)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                return -2;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    static int Wait(pid_t pid) { return clitest::WaitForChild(pid, std::chrono::seconds(60)); }
     // Waits (bounded) until the file holds at least bytes.
     static bool WaitForBytes(const std::string& path, uintmax_t bytes)
     {

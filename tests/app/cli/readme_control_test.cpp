@@ -60,21 +60,7 @@ protected:
         posix_spawn_file_actions_destroy(&actions);
         return pid;
     }
-    // The exit status; -1 killed by a signal, -2 not ended within two minutes (killed).
-    static int Wait(pid_t pid)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-        int status = 0;
-        while (::waitpid(pid, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                return -2;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
+    static int Wait(pid_t pid) { return clitest::WaitForChild(pid, std::chrono::seconds(120)); }
 };
 
 TEST_F(TReadmeControl, PythonExampleRunsAgainstARealRun)
