@@ -7,10 +7,17 @@
 #include "engine/treceivedframesink.h"
 #include "engine/truncockpit.h"
 #include "engine/trunengine.h"
+#include "engine/trunmonitor.h"
+#include "engine/trunvalidity.h"
 #include "engine/trunview.h"
+#include "engine/ttimesource.h"
 #include "can/tcanchannel.h"
+#include "fms/tbusfmsstandard.h"
+#include "fms/tvalidmanip.h"
+#include "fms/tvehicledatatext.h"
 #include "support/tbaseerror.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <limits>
@@ -78,6 +85,45 @@ public:
     }
     void Write(const TCanFrame&) override {}
 };
+
+// The data monitor's rows as text, as the window would show them after a refresh.
+class TValueListMonitor final : public TRunMonitor {
+public:
+    void ShowValues(const TBusFmsStandard* catalogue) override
+    {
+        if (catalogue) values = TVehicleDataText::Values(catalogue);
+    }
+    std::vector<TAString> values;
+};
+
+// The validity window's manipulation without its window: every row at "Valid Signal"
+// until the test forces one.
+class TManipValidity final : public TRunValidity {
+public:
+    void Execute(TBusFmsStandard& catalogue) override { manip.Execute(catalogue); }
+    uint64_t ChoicesVersion() const override { return manip.Version(); }
+    TValidManip manip;
+};
+
+// Advances clock by ms in the window's ticks, each ending in the engine's tick.
+inline void RunTicks(TManualTimeSource& clock, TRunEngine& engine, int64_t ms)
+{
+    while (ms > 0) {
+        const int64_t t = std::min<int64_t>(ms, TRunEngine::TickIntervalMs);
+        clock.AdvanceMicros(t * 1000);
+        engine.TimerSysTimer();
+        ms -= t;
+    }
+}
+
+// The field of bits bits at bit of a frame's data (J1939 byte order).
+inline uint64_t FrameField(const TCanFrame& f, int bit, int bits)
+{
+    uint64_t raw = 0;
+    for (int b = 0; b < bits; ++b)
+        raw |= uint64_t((f.Data[static_cast<size_t>((bit + b) / 8)] >> ((bit + b) % 8)) & 1u) << b;
+    return raw;
+}
 
 class TFakeChannel final : public TCanChannel {
 public:

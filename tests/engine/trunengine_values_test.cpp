@@ -26,22 +26,6 @@
 namespace {
 
 // The monitor as the runner's --monitor prints it: the text of every value.
-class TTextMonitor final : public TRunMonitor {
-public:
-    void ShowValues(const TBusFmsStandard* catalogue) override
-    {
-        if (catalogue) values = TVehicleDataText::Values(catalogue);
-    }
-    std::vector<TAString> values;
-};
-
-class TAllValid final : public TRunValidity {
-public:
-    void Execute(TBusFmsStandard& catalogue) override { manip.Execute(catalogue); }
-    uint64_t ChoicesVersion() const override { return manip.Version(); }
-    TValidManip manip;
-};
-
 // The start-up cockpit, noting after each model step what the model holds.
 class TWatchedCockpit final : public TRunCockpit {
 public:
@@ -88,25 +72,10 @@ struct TRig {
 
     TLkw& Lkw() { return cockpit.inner.Lkw(); }
 
-    void RunFor(int64_t ms)
-    {
-        while (ms > 0) {
-            const int64_t t = std::min<int64_t>(ms, TRunEngine::TickIntervalMs);
-            clock.AdvanceMicros(t * 1000);
-            engine.TimerSysTimer();
-            ms -= t;
-        }
-    }
+    void RunFor(int64_t ms) { RunTicks(clock, engine, ms); }
 
     static uint32_t Pgn(const TCanFrame& f) { return (f.Id >> 8) & 0xFFFFu; }
-    // The field of bits bits at bit of a frame's data.
-    static uint64_t Field(const TCanFrame& f, int bit, int bits)
-    {
-        uint64_t raw = 0;
-        for (int b = 0; b < bits; ++b)
-            raw |= uint64_t((f.Data[static_cast<size_t>((bit + b) / 8)] >> ((bit + b) % 8)) & 1u) << b;
-        return raw;
-    }
+    static uint64_t Field(const TCanFrame& f, int bit, int bits) { return FrameField(f, bit, bits); }
     std::vector<TCanFrame> FramesOf(uint32_t pgn) const
     {
         std::vector<TCanFrame> frames;
@@ -120,8 +89,8 @@ struct TRig {
     TFakeChannel channel;
     TRecordingErrors errors;
     TWatchedCockpit cockpit;
-    TTextMonitor monitor;
-    TAllValid validity;
+    TValueListMonitor monitor;
+    TManipValidity validity;
     TRunEngine engine{clock, transmit};
 };
 

@@ -87,13 +87,7 @@ struct TRig {
     }
 
     static uint32_t Pgn(const TCanFrame& f) { return (f.Id >> 8) & 0xFFFFu; }
-    static uint64_t Field(const TCanFrame& f, int bit, int bits)
-    {
-        uint64_t raw = 0;
-        for (int b = 0; b < bits; ++b)
-            raw |= uint64_t((f.Data[static_cast<size_t>((bit + b) / 8)] >> ((bit + b) % 8)) & 1u) << b;
-        return raw;
-    }
+    static uint64_t Field(const TCanFrame& f, int bit, int bits) { return FrameField(f, bit, bits); }
     // The frames of pgn that left in [fromMs, toMs).
     std::vector<TCanFrame> FramesOf(uint32_t pgn, int64_t fromMs = 0, int64_t toMs = INT64_MAX / 1000) const
     {
