@@ -3,7 +3,7 @@
 # printing its figures and a baseline measured in the same run. The output is also
 # kept in <build dir>/bench-results.txt.
 #
-#   tools/bench.sh                      every benchmark at its short length (~4 min in all)
+#   tools/bench.sh                      every benchmark at its short length (~5 min in all)
 #   tools/bench.sh --full               full lengths: periodic_timing 60 s, soak 24 h virtual
 #   tools/bench.sh cpu soak             only the named ones
 #   tools/bench.sh wire                 the wire timing seen from a peer (wire_timing): the
