@@ -9,6 +9,7 @@
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tquorvellaapp.h"
 #include "fakeuserquery.h"
+#include "simulationapp.h"
 #include "sim/ui/tfsim_lkw.h"
 #include "support/tbaseerror.h"
 
@@ -121,15 +122,8 @@ private slots:
         qInfo("screen %dx%d logical pixels", area.width(), area.height());
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
-        QFile settings(dir_->filePath("Quorvella.xml"));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<Quorvella>\n <CanAdapter>\n  <Simulation>\n"
-                       "   <DriverName>Simulation</DriverName>\n   <Comm>RAM 7 7</Comm>\n  </Simulation>\n"
-                       " </CanAdapter>\n</Quorvella>\n");
-        settings.close();
-        TQuorvellaApp::TSetup setup;
-        setup.WorkingDirectory = TAString(dir_->path().toStdString());
-        app_ = std::make_unique<TQuorvellaApp>(query_, std::move(setup));
+        app_ = StartSimulationApp(query_, *dir_);
+        QVERIFY(app_ != nullptr);
     }
 
     void cleanupTestCase() { app_.reset(); }

@@ -17,6 +17,7 @@
 #include "app/ui/tfquorvella.h"
 #include "app/ui/tquorvellaapp.h"
 #include "fakeuserquery.h"
+#include "simulationapp.h"
 #include "fms/ui/tfvalidflagmanip.h"
 #include "fms/ui/tfvehicledata.h"
 #include "fms/ui/tsignaltablemodel.h"
@@ -196,15 +197,8 @@ private slots:
               QGuiApplication::primaryScreen()->availableGeometry().height());
         dir_ = std::make_unique<QTemporaryDir>();
         QVERIFY(dir_->isValid());
-        QFile settings(dir_->filePath("Quorvella.xml"));
-        QVERIFY(settings.open(QIODevice::WriteOnly));
-        settings.write("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<Quorvella>\n <CanAdapter>\n  <Simulation>\n"
-                       "   <DriverName>Simulation</DriverName>\n   <Comm>RAM 7 7</Comm>\n  </Simulation>\n"
-                       " </CanAdapter>\n</Quorvella>\n");
-        settings.close();
-        TQuorvellaApp::TSetup setup;
-        setup.WorkingDirectory = TAString(dir_->path().toStdString());
-        app_ = std::make_unique<TQuorvellaApp>(query_, std::move(setup));
+        app_ = StartSimulationApp(query_, *dir_);
+        QVERIFY(app_ != nullptr);
         QVERIFY(query_.Boxes.empty());
     }
 
