@@ -37,26 +37,29 @@ std::string Lower(std::string_view s)
     return r;
 }
 
-TAString HexBytes(const std::vector<uint8_t>& m, std::size_t from, std::size_t to)
+// Bytes from..to of m as two hex digits each, separated by separator when it is not 0.
+TAString Hex(const std::vector<uint8_t>& m, std::size_t from, std::size_t to, char separator)
 {
+    static constexpr char digits[] = "0123456789ABCDEF";
     std::string text;
-    char b[4];
-    for (std::size_t k = from; k < to && k < m.size(); ++k) {
-        std::snprintf(b, sizeof b, k == from ? "%02X" : " %02X", m[k]);
-        text += b;
+    to = std::min(to, m.size());
+    if (from < to) text.reserve((to - from) * 3);
+    for (std::size_t k = from; k < to; ++k) {
+        if (separator != 0 && k != from) text += separator;
+        text += digits[m[k] >> 4];
+        text += digits[m[k] & 0x0F];
     }
     return text;
 }
 
+TAString HexBytes(const std::vector<uint8_t>& m, std::size_t from, std::size_t to)
+{
+    return Hex(m, from, to, ' ');
+}
+
 TAString HexText(const std::vector<uint8_t>& m, std::size_t from, std::size_t to)
 {
-    std::string text;
-    char b[3];
-    for (std::size_t k = from; k < to && k < m.size(); ++k) {
-        std::snprintf(b, sizeof b, "%02X", m[k]);
-        text += b;
-    }
-    return text;
+    return Hex(m, from, to, 0);
 }
 
 uint64_t Bits(const std::vector<uint8_t>& m, int start, int count)
@@ -96,6 +99,18 @@ TSignalMonitor::TSignalMonitor() : decoder_(std::make_unique<TBusFmsStandard>("0
     rows_ = CatalogueRows();
     rowCount_ = rows_.size();
     tellTales_.assign(TMeasValTTS::TellTales, '7');
+    for (int i = 0; i < decoder_->SignalCount(); ++i) {
+        const TFmsMeasVal& s = decoder_->Signal(i);
+        const TMeasVal* v = s.MeasVal.get();
+        const TKind kind = dynamic_cast<const TMeasValTTS*>(v)      ? TKind::TellTales
+                           : dynamic_cast<const TMeasValString*>(v) ? TKind::Text
+                           : dynamic_cast<const TMeasValDouble*>(v) ? TKind::Number
+                           : dynamic_cast<const TMeasValEnum*>(v)   ? TKind::Enumeration
+                                                                    : TKind::Other;
+        auto group = std::find_if(groups_.begin(), groups_.end(), [&](const TGroupRows& g) { return g.Pgn == PgnOf(s); });
+        if (group == groups_.end()) group = groups_.insert(groups_.end(), TGroupRows{PgnOf(s), {}, false, {}, {}});
+        group->Signals.emplace_back(i, kind);
+    }
 }
 
 TSignalMonitor::~TSignalMonitor() = default;
@@ -153,10 +168,18 @@ bool TSignalMonitor::Matches(const TSignalRow& row, std::string_view filter)
     return true;
 }
 
+void TSignalMonitor::SetSentOutOfRange(std::vector<bool> marks)
+{
+    if (marks == sentOutOfRange_) return;
+    sentOutOfRange_ = std::move(marks);
+    for (TGroupRows& g : groups_) g.Decoded = false;
+}
+
 void TSignalMonitor::Clear()
 {
     transfers_.Clear();
     tellTales_.assign(TMeasValTTS::TellTales, '7');
+    for (TGroupRows& g : groups_) g.Decoded = false;
     std::lock_guard lock(mutex_);
     const uint64_t seq = seq_.load(std::memory_order_relaxed) + 1;
     for (TSignalRow& r : rows_) {
@@ -184,18 +207,28 @@ void TSignalMonitor::Frame(uint32_t id, bool extended, uint8_t length, const std
     Decode((id >> 8) & 0x3FFFF, message, time);
 }
 
+bool TSignalMonitor::Repeated(const std::vector<uint8_t>& m, int64_t time, const TGroupRows& group)
+{
+    if (!group.Decoded || group.Last != m) return false;
+    std::lock_guard lock(mutex_);
+    for (int i : group.Rows) rows_[static_cast<std::size_t>(i)].LastFrame = time;
+    return true;
+}
+
 void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t time)
 {
     if (pgn < FirstPdu2 || m.empty()) return;
+    const auto group = std::find_if(groups_.begin(), groups_.end(), [&](const TGroupRows& g) { return g.Pgn == pgn; });
+    if (group == groups_.end() || Repeated(m, time, *group)) return;
     std::vector<std::pair<int, TDecoded>> decoded;
     int field = 0;   // the end-marked texts of the message seen so far
-    for (int i = 0; i < decoder_->SignalCount(); ++i) {
+    for (const auto& [i, kind] : group->Signals) {
         TFmsMeasVal& s = decoder_->Signal(i);
-        if (PgnOf(s) != pgn) continue;
         TDecoded d;
         TMeasVal& v = *s.MeasVal;
         const int first = s.StartBit == TFmsMeasVal::AfterData ? 0 : s.StartBit / 8;
-        if (auto* tts = dynamic_cast<TMeasValTTS*>(&v)) {
+        if (kind == TKind::TellTales) {
+            auto& tts = static_cast<TMeasValTTS&>(v);
             const int block = m[0] & 0x0F;
             if (block > 2) continue;
             for (int k = 1; k <= 15; ++k) {
@@ -205,10 +238,11 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
                 const int status = (k % 2 != 0 ? m[byte] >> 4 : m[byte]) & 0x07;
                 tellTales_[static_cast<std::size_t>(index)] = static_cast<char>('0' + status);
             }
-            tts->Text = tellTales_;
-            tts->SetOwnState(msValid);
+            tts.Text = tellTales_;
+            tts.SetOwnState(msValid);
             d.Raw = HexBytes(m, 0, m.size());
-        } else if (auto* str = dynamic_cast<TMeasValString*>(&v)) {
+        } else if (kind == TKind::Text) {
+            auto& str = static_cast<TMeasValString&>(v);
             std::size_t from = static_cast<std::size_t>(first);
             std::size_t to = m.size();
             if (s.Delimited) {
@@ -230,10 +264,10 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
             d.Raw = HexBytes(m, from, to);
             const bool lone = s.Delimited && end == from + 1 && m[from] == TFmsMeasVal::EndMark;
             if (end == from || lone) {
-                str->SetOwnState(msNotAvailable);
+                str.SetOwnState(msNotAvailable);
             } else {
-                str->Text = HexText(m, from, end);
-                str->SetOwnState(msValid);
+                str.Text = HexText(m, from, end);
+                str.SetOwnState(msValid);
             }
         } else {
             const int n = s.BitLength;
@@ -242,10 +276,10 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
             const TMeasState indicator = Indicator(s, raw);
             if (indicator != msValid) {
                 v.SetOwnState(indicator);
-            } else if (auto* num = dynamic_cast<TMeasValDouble*>(&v)) {
-                num->SetValue(static_cast<double>(raw) * s.Resolution + s.Offset);
-            } else if (auto* e = dynamic_cast<TMeasValEnum*>(&v)) {
-                e->SetIndex(static_cast<uint32_t>(raw));
+            } else if (kind == TKind::Number) {
+                static_cast<TMeasValDouble&>(v).SetValue(static_cast<double>(raw) * s.Resolution + s.Offset);
+            } else if (kind == TKind::Enumeration) {
+                static_cast<TMeasValEnum&>(v).SetIndex(static_cast<uint32_t>(raw));
             } else {
                 continue;
             }
@@ -261,6 +295,10 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
         }
         decoded.emplace_back(i, std::move(d));
     }
+    group->Decoded = true;
+    group->Last = m;
+    group->Rows.clear();
+    for (const auto& entry : decoded) group->Rows.push_back(entry.first);
     if (decoded.empty()) return;
 
     std::lock_guard lock(mutex_);

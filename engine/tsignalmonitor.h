@@ -88,7 +88,7 @@ public:
     // signal i outside its range. Such a value leaves as the nearest end of its range,
     // which reads as valid on the bus; its row says "o" (out of range) beside the value
     // that left. Taken for the frames decoded from now on; empty for a replay.
-    void SetSentOutOfRange(std::vector<bool> marks) { sentOutOfRange_ = std::move(marks); }
+    void SetSentOutOfRange(std::vector<bool> marks);
 
     TSnapshot Snapshot() const;
     // Counts every change of a row's value, state or bytes, and every Clear.
@@ -97,13 +97,28 @@ public:
     int RowCount() const { return static_cast<int>(rowCount_); }
 
 private:
+    // Per catalogue group (by PGN): its signals with their kinds, the last message
+    // decoded for it and the rows that decoding stored.
+    enum class TKind : uint8_t { Number, Enumeration, Text, TellTales, Other };
+    struct TGroupRows {
+        uint32_t Pgn = 0;
+        std::vector<std::pair<int, TKind>> Signals;
+        bool Decoded = false;
+        std::vector<uint8_t> Last;
+        std::vector<int> Rows;
+    };
+
     void Decode(uint32_t pgn, const std::vector<uint8_t>& message, int64_t time);
+    // When message repeats the last message of its group byte for byte, only the rows'
+    // frame time moves: decoding it again would give the same rows. True when so.
+    bool Repeated(const std::vector<uint8_t>& message, int64_t time, const TGroupRows& group);
 
     std::unique_ptr<TBusFmsStandard> decoder_;   // engine thread only
     TTransportAssembler transfers_;              // engine thread only
     std::size_t rowCount_ = 0;
     std::string tellTales_;                      // engine thread only: the digits seen so far
     std::vector<bool> sentOutOfRange_;           // engine thread only
+    std::vector<TGroupRows> groups_;             // engine thread only
 
     mutable std::mutex mutex_;
     std::vector<TSignalRow> rows_;   // guarded by mutex_

@@ -165,6 +165,72 @@ TEST(TSignalMonitor, AFrameThatRepeatsTheValuesChangesNoRow)
     EXPECT_EQ(s.Rows[EngineSpeed].LastFrame, 5000);
 }
 
+// A message that repeats its group's last one byte for byte is not decoded again; what
+// the rows show must not tell the difference.
+struct TRepeatStep {
+    uint32_t Id;                      // 0: no frame, set the out-of-range marks instead
+    std::array<uint8_t, 8> Data;
+    int64_t Time;
+    int MarkedRow = -1;               // with Id 0: the row marked out of range, -1 none
+};
+
+struct TRepeatCase {
+    const char* What;
+    std::vector<TRepeatStep> Steps;
+    int Row;
+    const char* Value;
+    const char* Code;
+    int64_t LastFrame;
+};
+
+const std::array<uint8_t, 8> Eec1{0xFF, 0xFF, 0xFF, 0xE0, 0x2E, 0xFF, 0xFF, 0xFF};
+const std::array<uint8_t, 8> Eec1Slower{0xFF, 0xFF, 0xFF, 0x00, 0x2E, 0xFF, 0xFF, 0xFF};
+const std::array<uint8_t, 8> TellTale1Block0{0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const std::array<uint8_t, 8> TellTale16Block1{0x91, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+const std::array<uint8_t, 8> BadBlock{0x93, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+const TRepeatCase RepeatCases[] = {
+    {"a repeat moves the frame time of every row of its group",
+     {{0x0CF00400, Eec1, 1000}, {0x0CF00400, Eec1, 3000}}, EngineSpeed, "1500.000", "", 3000},
+    {"a repeat after another value of the group shows that value",
+     {{0x0CF00400, Eec1, 1000}, {0x0CF00400, Eec1Slower, 2000}, {0x0CF00400, Eec1Slower, 3000}}, EngineSpeed,
+     "1472.000", "", 3000},
+    {"a block repeated after another block keeps both blocks' tell-tales",
+     {{0x18FD7D00, TellTale1Block0, 1000}, {0x18FD7D00, TellTale16Block1, 2000}, {0x18FD7D00, TellTale1Block0, 3000}},
+     TellTales, "17777777777777717777777777777777777777777", "", 3000},
+    {"a repeated block that carries no tell-tales touches no row",
+     {{0x18FD7D00, TellTale1Block0, 1000}, {0x18FD7D00, BadBlock, 2000}, {0x18FD7D00, BadBlock, 3000}}, TellTales,
+     "17777777777777777777777777777777777777777", "", 1000},
+    {"a repeat after the sender marked the value out of range shows the mark",
+     {{0x0CF00400, Eec1, 1000}, {0, {}, 0, EngineSpeed}, {0x0CF00400, Eec1, 2000}}, EngineSpeed, "1500.000", "o",
+     2000},
+    {"a repeat after the mark was taken back is valid again",
+     {{0, {}, 0, EngineSpeed}, {0x0CF00400, Eec1, 1000}, {0, {}, 0, -1}, {0x0CF00400, Eec1, 2000}}, EngineSpeed,
+     "1500.000", "", 2000},
+};
+
+TEST(TSignalMonitor, ARepeatedMessageShowsWhatDecodingItAgainWould)
+{
+    for (const TRepeatCase& c : RepeatCases) {
+        SCOPED_TRACE(c.What);
+        TSignalMonitor monitor;
+        for (const TRepeatStep& step : c.Steps) {
+            if (step.Id != 0) {
+                monitor.Frame(step.Id, true, 8, step.Data, step.Time);
+                continue;
+            }
+            std::vector<bool> marks(86);
+            if (step.MarkedRow >= 0) marks[static_cast<std::size_t>(step.MarkedRow)] = true;
+            monitor.SetSentOutOfRange(std::move(marks));
+        }
+        const TSignalMonitor::TSnapshot s = monitor.Snapshot();
+        const TSignalRow& r = s.Rows[static_cast<std::size_t>(c.Row)];
+        EXPECT_EQ(r.Value.str(), c.Value);
+        EXPECT_EQ(r.StateCode.str(), c.Code);
+        EXPECT_EQ(r.LastFrame, c.LastFrame);
+    }
+}
+
 TEST(TSignalMonitor, TheSimulationsValuesReadBackFromTheBus)
 {
     // Every signal the simulation sent decodes to the text the sending catalogue shows,
