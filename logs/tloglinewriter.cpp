@@ -22,6 +22,51 @@ TSplitTime Split(int64_t us)
     return TSplitTime{static_cast<long long>(magnitude / 1000000), static_cast<long long>(magnitude % 1000000), negative};
 }
 
+// Lines are made by hand rather than by snprintf: a run writes one for every frame, and
+// the format string's parsing cost more than the rest of the line's way to the file.
+constexpr char HexDigits[] = "0123456789ABCDEF";
+
+// value in decimal, with leading zeros to at least width digits.
+void AppendDecimal(std::string& out, unsigned long long value, int width = 1)
+{
+    char digits[24];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (; n < width; ++n) digits[n] = '0';
+    while (n > 0) out += digits[--n];
+}
+
+// value in upper-case hex, with leading zeros to at least width digits.
+void AppendHex(std::string& out, uint32_t value, int width = 1)
+{
+    char digits[8];
+    int n = 0;
+    do {
+        digits[n++] = HexDigits[value & 0x0F];
+        value >>= 4;
+    } while (value != 0);
+    for (; n < width; ++n) digits[n] = '0';
+    while (n > 0) out += digits[--n];
+}
+
+void AppendByte(std::string& out, uint8_t byte)
+{
+    out += HexDigits[byte >> 4];
+    out += HexDigits[byte & 0x0F];
+}
+
+// "-1.000250": the sign, the seconds with at least secondsWidth digits, six of µs.
+void AppendTime(std::string& out, const TSplitTime& t, int secondsWidth)
+{
+    if (t.Negative) out += '-';
+    AppendDecimal(out, static_cast<unsigned long long>(t.Seconds), secondsWidth);
+    out += '.';
+    AppendDecimal(out, static_cast<unsigned long long>(t.Micros), 6);
+}
+
 class TLayout5Writer final : public TLogLineWriter {
 public:
     std::string Begin(bool, const std::tm&, int) const override { return {}; }
@@ -50,17 +95,22 @@ public:
     std::string End() const override { return "End TriggerBlock\r\n"; }
     void Append(const TCanFrame& frame, TLogDirection direction, std::string& out) const override
     {
-        const TSplitTime t = Split(frame.Time);
-        char time[32];
-        std::snprintf(time, sizeof time, "%s%lld.%06lld", t.Negative ? "-" : "", t.Seconds, t.Micros);
-        char id[16];
-        std::snprintf(id, sizeof id, frame.Extended ? "%Xx" : "%X", static_cast<unsigned>(frame.Id));
+        // "%11s 1  %-15s %s   d %u" and " %02X" for each byte.
+        const std::size_t start = out.size();
+        AppendTime(out, Split(frame.Time), 1);
+        if (const std::size_t width = out.size() - start; width < 11) out.insert(start, 11 - width, ' ');
+        out += " 1  ";
+        const std::size_t id = out.size();
+        AppendHex(out, frame.Id);
+        if (frame.Extended) out += 'x';
+        if (const std::size_t width = out.size() - id; width < 15) out.append(15 - width, ' ');
+        out += direction == TLogDirection::Received ? " Rx   d " : " Tx   d ";
         const unsigned dlc = std::min<unsigned>(frame.Dlc, 8);
-        char line[128];
-        int n = std::snprintf(line, sizeof line, "%11s 1  %-15s %s   d %u", time, id,
-                              direction == TLogDirection::Received ? "Rx" : "Tx", dlc);
-        for (unsigned i = 0; i < dlc; ++i) n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), " %02X", frame.Data[i]);
-        out.append(line, static_cast<std::size_t>(n));
+        AppendDecimal(out, dlc);
+        for (unsigned i = 0; i < dlc; ++i) {
+            out += ' ';
+            AppendByte(out, frame.Data[i]);
+        }
         out += "\r\n";
     }
 
@@ -87,13 +137,16 @@ public:
     bool EpochTimes() const override { return true; }
     void Append(const TCanFrame& frame, TLogDirection direction, std::string& out) const override
     {
-        const TSplitTime t = Split(frame.Time);
-        char line[96];
-        int n = std::snprintf(line, sizeof line, frame.Extended ? "(%s%010lld.%06lld) %s %08X#" : "(%s%010lld.%06lld) %s %03X#",
-                              t.Negative ? "-" : "", t.Seconds, t.Micros, CandumpInterface, static_cast<unsigned>(frame.Id));
+        // "(%010lld.%06lld) %s %08X#" (%03X# for 11 bits) and "%02X" for each byte.
+        out += '(';
+        AppendTime(out, Split(frame.Time), 10);
+        out += ") ";
+        out += CandumpInterface;
+        out += ' ';
+        AppendHex(out, frame.Id, frame.Extended ? 8 : 3);
+        out += '#';
         const unsigned dlc = std::min<unsigned>(frame.Dlc, 8);
-        for (unsigned i = 0; i < dlc; ++i) n += std::snprintf(line + n, sizeof line - static_cast<std::size_t>(n), "%02X", frame.Data[i]);
-        out.append(line, static_cast<std::size_t>(n));
+        for (unsigned i = 0; i < dlc; ++i) AppendByte(out, frame.Data[i]);
         out += direction == TLogDirection::Received ? " R\n" : " T\n";
     }
 };

@@ -49,6 +49,9 @@ TEST(TLogLineWriter, EachFormatWritesTheFrameAsItsReadersExpect)
     const TCanFrame standard(0x123, {0xAA, 0xBB}, 2, 2000, false);
     const TCanFrame empty(0x7FF, {}, 0, 3000, false);
     const TCanFrame lowExtended(0x5, {0x01}, 1, 4000, true);
+    // Times the columns do not foresee: before the start, and wider than the column.
+    const TCanFrame early(0x18FEF100, {0x01}, 1, -500000);
+    const TCanFrame late(0x1FFFFFFF, {0x01}, 1, 123456789000001);
     constexpr TLogDirection tx = TLogDirection::Sent;
     constexpr TLogDirection rx = TLogDirection::Received;
     const struct {
@@ -74,6 +77,10 @@ TEST(TLogLineWriter, EachFormatWritesTheFrameAsItsReadersExpect)
         {TLogOutFormat::Candump, standard, tx, "(0000000000.002000) can0 123#AABB T\n"},
         {TLogOutFormat::Candump, empty, tx, "(0000000000.003000) can0 7FF# T\n"},
         {TLogOutFormat::Candump, lowExtended, tx, "(0000000000.004000) can0 00000005#01 T\n"},
+        {TLogOutFormat::Asc, early, tx, "  -0.500000 1  18FEF100x       Tx   d 1 01\r\n"},
+        {TLogOutFormat::Asc, late, tx, "123456789.000001 1  1FFFFFFFx       Tx   d 1 01\r\n"},
+        {TLogOutFormat::Candump, early, tx, "(-0000000000.500000) can0 18FEF100#01 T\n"},
+        {TLogOutFormat::Candump, late, rx, "(0123456789.000001) can0 1FFFFFFF#01 R\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.line);
