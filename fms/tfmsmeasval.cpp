@@ -326,15 +326,23 @@ TAString TMeasValString::ContentRefusal(const TSignalContent& content, const TFm
 void TMeasValString::TakeContent(const TSignalContent& content)
 {
     if (const TSignalText* t = std::get_if<TSignalText>(&content)) {
-        std::string hex;
-        hex.reserve(2 * t->Bytes.size());
-        for (char c : t->Bytes) {
-            const auto b = static_cast<uint8_t>(c);
-            hex += HexDigits[b >> 4];
-            hex += HexDigits[b & 0x0F];
+        // The model hands the same texts over at every step: compared where they lie.
+        const std::string& held = Text.str();
+        bool same = held.size() == 2 * t->Bytes.size();
+        for (std::size_t k = 0; same && k < t->Bytes.size(); ++k) {
+            const auto b = static_cast<uint8_t>(t->Bytes[k]);
+            same = held[2 * k] == HexDigits[b >> 4] && held[2 * k + 1] == HexDigits[b & 0x0F];
         }
-        if (Text.str() != hex)
+        if (!same) {
+            std::string hex;
+            hex.reserve(2 * t->Bytes.size());
+            for (char c : t->Bytes) {
+                const auto b = static_cast<uint8_t>(c);
+                hex += HexDigits[b >> 4];
+                hex += HexDigits[b & 0x0F];
+            }
             Text = TAString(std::move(hex));
+        }
         SetOwnState(msValid);
     }
 }

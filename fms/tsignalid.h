@@ -6,6 +6,8 @@
 
 #include "fms/tfmstable.h"
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -51,15 +53,29 @@ consteval TSignalId DoorSignalId(int door, fmstable::TDoorStatus status)
     return static_cast<TSignalId>(fmstable::FirstDoorPos + 3 * (door - 1) + static_cast<int>(status));
 }
 
-// The kind of the signal at catalogue position pos (0 .. CatalogueSize - 1); the door
-// signals between the table's rows are enumerations.
+namespace fmstable {
+
+// The kind of every catalogue position, worked out from the table when compiling; the
+// door signals between the table's rows are enumerations.
+consteval std::array<TSignalKind, CatalogueSize> SignalKinds()
+{
+    std::array<TSignalKind, CatalogueSize> kinds{};
+    kinds.fill(TSignalKind::Enumeration);
+    for (const auto& r : Numerics) kinds[static_cast<std::size_t>(r.Pos)] = TSignalKind::Number;
+    for (const auto& r : Texts)
+        kinds[static_cast<std::size_t>(r.Pos)] = r.Kind == tkTellTales ? TSignalKind::TellTales : TSignalKind::Text;
+    return kinds;
+}
+
+inline constexpr std::array<TSignalKind, CatalogueSize> Kinds = SignalKinds();
+
+}  // namespace fmstable
+
+// The kind of the signal at catalogue position pos (0 .. CatalogueSize - 1), looked up:
+// the vehicle model asks for every signal at every step.
 constexpr TSignalKind SignalKindAt(int pos)
 {
-    for (const auto& r : fmstable::Numerics)
-        if (r.Pos == pos) return TSignalKind::Number;
-    for (const auto& r : fmstable::Texts)
-        if (r.Pos == pos) return r.Kind == fmstable::tkTellTales ? TSignalKind::TellTales : TSignalKind::Text;
-    return TSignalKind::Enumeration;
+    return fmstable::Kinds[static_cast<std::size_t>(pos)];
 }
 
 // The identifiers the vehicle model uses, by the signals' names in the table.
