@@ -7,9 +7,14 @@
 // With --cli PATH (tools/bench.sh gives it) the real runner is measured as well: quorvella-cli
 // in a real-time run into "Simulation SOC 127.0.0.1 ..." read by a peer thread here, with
 // the output log (--log-out) and the monitor (--monitor, printed to /dev/null); its CPU and
-// context switches (its threads' wake-ups, nearly) come from wait4. Its baseline is the
-// runner idling: the same run with every parameter group left out (--drop), so the
-// runner ticks and polls with nothing to send.
+// context switches (its threads' wake-ups, nearly) come from wait4, for the whole process
+// (start-up, the drain at the end and exit included), and from its threads' scheduler
+// statistics for the run itself (from 2 s after the start to the run's end). Its
+// baselines: the runner idling, the same run with every parameter group left out
+// (--drop), so the runner ticks and polls with nothing to send; and the floor of any
+// sender on this machine, a bare sender: one thread at the timer's priority that sleeps
+// until each departure time of the runner's output log and writes that frame's 24-byte
+// record into the same kind of peer, with nothing else to do.
 //
 // Usage: cpu [--seconds 20] [--cli PATH]
 
@@ -18,14 +23,19 @@
 #include "can/tcanadapters.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 
+#include <array>
 #include <cstdio>
+#include <cstring>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -70,9 +80,44 @@ double IdleCpuPerSecond(double seconds)
 struct TRunnerCost {
     double CpuPerSecond = 0;      // s of CPU per s of wall time
     double SwitchesPerSecond = 0; // voluntary + involuntary context switches per s
+    double RunCpuPerSecond = 0;   // the same from 2 s after the start to the run's end
     long Records = 0;             // records the peer received
     int Status = 0;
 };
+
+// CPU seconds of every thread of process pid so far (their scheduler statistics); -1
+// when the process is gone.
+double ThreadsCpuSeconds(pid_t pid)
+{
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (dir == nullptr) return -1;
+    double seconds = 0;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.') continue;
+        std::ifstream stat(tasks + "/" + entry->d_name + "/schedstat");
+        long long nanos = 0;
+        if (stat >> nanos) seconds += static_cast<double>(nanos) / 1e9;
+    }
+    ::closedir(dir);
+    return seconds;
+}
+
+// A peer that accepts one connection on listener and counts the 24-byte records it reads;
+// gives up after waitMs without a connection.
+std::thread CountingPeer(int listener, int waitMs, std::atomic<long>& records)
+{
+    return std::thread([listener, waitMs, &records] {
+        pollfd wait{listener, POLLIN, 0};
+        if (::poll(&wait, 1, waitMs) != 1) return;
+        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        char buf[65536];
+        long bytes = 0;
+        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) bytes += n;
+        records = bytes / 24;
+        ::close(fd);
+    });
+}
 
 // quorvella-cli for seconds with args added, into a socket peer read here.
 TRunnerCost RunRunner(const std::string& cli, double seconds, std::vector<std::string> extra, const std::string& out)
@@ -84,16 +129,7 @@ TRunnerCost RunRunner(const std::string& cli, double seconds, std::vector<std::s
     const int listener = LoopbackListener(ours);
     if (listener < 0) throw TBaseError("RunRunner", "the peer's port cannot be bound");
     std::atomic<long> records{0};
-    std::thread peer([&] {
-        pollfd wait{listener, POLLIN, 0};
-        if (::poll(&wait, 1, static_cast<int>(seconds * 1000) + 10000) != 1) return;
-        const int fd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        char buf[65536];
-        long bytes = 0;
-        for (ssize_t n; (n = ::recv(fd, buf, sizeof buf, 0)) > 0;) bytes += n;
-        records = bytes / 24;
-        ::close(fd);
-    });
+    std::thread peer = CountingPeer(listener, static_cast<int>(seconds * 1000) + 10000, records);
     std::vector<std::string> args = {"--duration", std::to_string(static_cast<int>(seconds)), "--starter", "--channel",
                                      "Simulation SOC 127.0.0.1 " + std::to_string(ours) + " " + std::to_string(theirs) + " 1"};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -111,6 +147,16 @@ TRunnerCost RunRunner(const std::string& cli, double seconds, std::vector<std::s
     if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
     posix_spawn_file_actions_destroy(&actions);
     if (pid < 0) throw TBaseError("RunRunner", "quorvella-cli does not start");
+    // The run's own CPU: its threads from 2 s after the start (start-up long over) to
+    // the end of the run (it starts some 0.1 s after the spawn).
+    std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::seconds(2));
+    const double cpuAt2 = ThreadsCpuSeconds(pid);
+    const int64_t at2 = NowMicros();
+    std::this_thread::sleep_for(std::chrono::microseconds(static_cast<int64_t>(seconds * 1e6) - (at2 - wall0)));
+    const double cpuAtEnd = ThreadsCpuSeconds(pid);
+    const int64_t atEnd = NowMicros();
+    if (cpuAt2 >= 0 && cpuAtEnd >= cpuAt2)
+        cost.RunCpuPerSecond = (cpuAtEnd - cpuAt2) / (static_cast<double>(atEnd - at2) / 1e6);
     int status = 0;
     rusage usage{};
     ::wait4(pid, &status, 0, &usage);
@@ -124,6 +170,72 @@ TRunnerCost RunRunner(const std::string& cli, double seconds, std::vector<std::s
     cost.Records = records.load();
     cost.Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
     return cost;
+}
+
+// The frames of an ASC output log that left ("Tx"), as time (µs) and 24-byte record.
+std::vector<std::pair<int64_t, std::array<char, 24>>> Departures(const std::string& ascFile)
+{
+    std::vector<std::pair<int64_t, std::array<char, 24>>> frames;
+    std::ifstream in(ascFile);
+    for (std::string line; std::getline(in, line);) {
+        double time = 0;
+        unsigned id = 0;
+        if (line.find(" Tx ") == std::string::npos || std::sscanf(line.c_str(), "%lf 1 %x", &time, &id) != 2) continue;
+        std::array<char, 24> record{};
+        std::memcpy(record.data(), &id, sizeof id);
+        frames.emplace_back(static_cast<int64_t>(time * 1e6 + 0.5), record);
+    }
+    return frames;
+}
+
+// CPU per second of a bare sender: one thread at the transmit timer's real-time priority
+// (when permitted) that sleeps until each departure and writes its record into a socket
+// a peer here reads.
+double BareSenderCpuPerSecond(const std::vector<std::pair<int64_t, std::array<char, 24>>>& frames, long& delivered)
+{
+    const uint16_t port = FreeLoopbackPort();
+    const int listener = LoopbackListener(port);
+    if (listener < 0) throw TBaseError("BareSender", "the peer's port cannot be bound");
+    std::atomic<long> records{0};
+    std::thread peer = CountingPeer(listener, 10000, records);
+    double cpuPerSecond = 0;
+    std::thread sender([&] {
+        sched_param param{};
+        param.sched_priority = TMultimediaTimer::RealTimePriority;
+        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in at = Loopback(port);
+        const int yes = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
+        if (::connect(fd, reinterpret_cast<const sockaddr*>(&at), sizeof at) != 0) {
+            ::close(fd);
+            return;
+        }
+        timespec start{};
+        clock_gettime(CLOCK_MONOTONIC, &start);
+        timespec cpu0{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu0);
+        for (const auto& [time, record] : frames) {
+            const int64_t ns = static_cast<int64_t>(start.tv_nsec) + time * 1000;
+            const timespec due{start.tv_sec + static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+            while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &due, nullptr) != 0) {
+            }
+            ::send(fd, record.data(), record.size(), MSG_NOSIGNAL);
+        }
+        timespec cpu1{}, end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu1);
+        clock_gettime(CLOCK_MONOTONIC, &end);
+        const auto seconds = [](const timespec& a, const timespec& b) {
+            return static_cast<double>(b.tv_sec - a.tv_sec) + static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e9;
+        };
+        cpuPerSecond = seconds(cpu0, cpu1) / seconds(start, end);
+        ::close(fd);
+    });
+    sender.join();
+    peer.join();
+    ::close(listener);
+    delivered = records.load();
+    return cpuPerSecond;
 }
 
 std::string LoadNow()
@@ -141,8 +253,8 @@ void MeasureRunner(const std::string& cli, double seconds, TTempDir& dir)
     std::fflush(stdout);
     const std::string report = dir.File("report.json");
     const std::string loadBefore = LoadNow();
-    const TRunnerCost full = RunRunner(
-        cli, seconds, {"--log-out", dir.File("runner.asc"), "--monitor", "--report", report}, "/dev/null");
+    const std::string log = dir.File("runner.asc");
+    const TRunnerCost full = RunRunner(cli, seconds, {"--log-out", log, "--monitor", "--report", report}, "/dev/null");
     const std::string loadBetween = LoadNow();
     // Every group the run sent, left out for the idle run.
     std::ifstream in(report);
@@ -160,15 +272,25 @@ void MeasureRunner(const std::string& cli, double seconds, TTempDir& dir)
     }
     const TRunnerCost idle = RunRunner(cli, seconds, drops, "/dev/null");
     const std::string loadAfter = LoadNow();
-    std::printf("  with channel + output log + monitor: %.4f s/s (%.2f %% of one core), %.0f context switches/s,"
-                " %ld records sent, exit %d (load %s)\n",
-                full.CpuPerSecond, full.CpuPerSecond * 100, full.SwitchesPerSecond, full.Records, full.Status,
-                loadBefore.c_str());
-    std::printf("  baseline, the runner idling (%zu groups dropped): %.4f s/s (%.2f %%), %.0f context switches/s,"
-                " %ld records (load %s, after %s)\n",
-                pgns.size(), idle.CpuPerSecond, idle.CpuPerSecond * 100, idle.SwitchesPerSecond, idle.Records,
-                loadBetween.c_str(), loadAfter.c_str());
-    std::printf("  goal <= 1.00 %% of one core: %s\n", full.CpuPerSecond <= 0.01 ? "met" : "NOT met");
+    const auto frames = Departures(log);
+    long bareRecords = 0;
+    const double bare = BareSenderCpuPerSecond(frames, bareRecords);
+    const std::string loadBare = LoadNow();
+    std::printf("  with channel + output log + monitor: %.4f s/s (%.2f %% of one core) in the run, %.4f s/s (%.2f %%)"
+                " for the whole process with start-up and exit; %.0f context switches/s, %ld records sent, exit %d"
+                " (load %s)\n",
+                full.RunCpuPerSecond, full.RunCpuPerSecond * 100, full.CpuPerSecond, full.CpuPerSecond * 100,
+                full.SwitchesPerSecond, full.Records, full.Status, loadBefore.c_str());
+    std::printf("  baseline, the runner idling (%zu groups dropped): %.4f s/s (%.2f %%) in the run, %.4f s/s (%.2f %%)"
+                " whole; %.0f context switches/s, %ld records (load %s, after %s)\n",
+                pgns.size(), idle.RunCpuPerSecond, idle.RunCpuPerSecond * 100, idle.CpuPerSecond,
+                idle.CpuPerSecond * 100, idle.SwitchesPerSecond, idle.Records, loadBetween.c_str(), loadAfter.c_str());
+    std::printf("  floor, a bare sender of the same %zu frames at the same times into the same kind of peer: %.4f s/s"
+                " (%.2f %%), %ld records (load %s)\n",
+                frames.size(), bare, bare * 100, bareRecords, loadBare.c_str());
+    std::printf("  the runner's run above the bare sender: %+.2f %% of one core\n", (full.RunCpuPerSecond - bare) * 100);
+    std::printf("  goal <= 1.00 %% of one core: in the run %s, whole process %s\n",
+                full.RunCpuPerSecond <= 0.01 ? "met" : "NOT met", full.CpuPerSecond <= 0.01 ? "met" : "NOT met");
 }
 
 }  // namespace
