@@ -215,6 +215,77 @@ TEST(TCommSocketOffer, PeerThatClosesAndAcceptsAgainGetsTheRestInOrder)
     }
 }
 
+// Bytes that "Connection lost" reports say the broken connection held.
+size_t ReportedLostBytes(const CapturedReports& reports)
+{
+    size_t bytes = 0;
+    for (const auto& report : reports.Taken()) {
+        const std::string text = report.error.Detail().str();
+        const size_t with = text.find(" with ");
+        if (report.error.Message().Find("Connection lost") == -1 || with == std::string::npos) continue;
+        bytes += std::stoul(text.substr(with + 6));
+    }
+    return bytes;
+}
+
+// The peer reads every record it was sent and closes; a record leaves into the closed
+// connection before its reset comes back, and the reset throws it away on the peer's side.
+// Every record still arrives on the next connection or is reported lost, whichever thread
+// sent it.
+TEST(TCommSocketOffer, ARecordSentAfterThePeerClosedArrivesOrIsReported)
+{
+    const struct {
+        const char* name;
+        bool offered;   // the records after the close: offered by the producer, or written
+    } cases[] = {
+        {"offered", true},
+        {"written", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        CapturedReports reports;
+        const uint16_t remote = FreePort();
+        RawSocket listener = RawSocket::Listen(remote);
+        auto channel = TACommunication::New(Soc(remote, FreePort(), 1).c_str(), 24);
+        uint64_t busy = 0;
+        const auto send = [&](uint32_t sequence) {
+            if (c.offered) {
+                EXPECT_EQ(OfferUntilTaken(*channel, sequence, busy), TOffer::Taken);
+            } else {
+                const Bytes record = Record(sequence);
+                EXPECT_EQ(channel->Write(record.data(), record.size()), record.size());
+            }
+        };
+        for (uint32_t i = 0; i < 30; ++i) OfferUntilTaken(*channel, i, busy);
+        Bytes first;
+        {
+            RawSocket connection = listener.Accept(10s);
+            ASSERT_TRUE(connection.Valid());
+            first = connection.Receive(30 * 24, 10s);
+        }   // closed with nothing unread
+        std::this_thread::sleep_for(50ms);   // the close has reached the channel
+        send(30);                            // into the closed connection
+        std::this_thread::sleep_for(50ms);   // its reset has come back
+        for (uint32_t i = 31; i < 60; ++i) send(i);
+        Bytes rest;
+        RawSocket second = listener.Accept(10s);
+        ASSERT_TRUE(second.Valid());
+        for (const auto end = std::chrono::steady_clock::now() + 10s;
+             std::chrono::steady_clock::now() < end && (rest.empty() || Sequences(rest).back() != 59);) {
+            const Bytes piece = second.Receive(24, 100ms);
+            rest.insert(rest.end(), piece.begin(), piece.end());
+        }
+        EXPECT_EQ(channel->Drain(5s), 0U);
+        ASSERT_EQ(Sequences(first), Range(0, 30));
+        const std::vector<uint32_t> after = Sequences(rest);
+        ASSERT_FALSE(after.empty());
+        EXPECT_EQ(after, Range(after.front(), static_cast<uint32_t>(after.size())));
+        EXPECT_EQ(after.back(), 59U);
+        const size_t missing = after.front() - 30;
+        EXPECT_GE(ReportedLostBytes(reports), missing * 24) << missing << " records were lost without a word";
+    }
+}
+
 // A channel is destroyed while its socket is full, part of a record waits to be sent and
 // Write has queued more: the threads end promptly, and a drain before counts every byte
 // that had not left.
