@@ -135,6 +135,7 @@ void TRunEngine::Stop()
     claim_.Stop();
     ShowClaim();
     if (!Controls.Simulation) EndTransfers();
+    TellCutAnswers();
     TellLateness();
     TellStalls();
     if (!held_.empty()) {
@@ -682,6 +683,17 @@ void TRunEngine::EndTransfers()
     if (transferWatch_.AllWell() || !errors_) return;
     // The log's own traffic, sent as it was: told, but nothing was lost.
     errors_->ShowNotice(TBaseError("TRunEngine::TimerSysTimer", "transfers incomplete", transferWatch_.Detail()));
+}
+
+void TRunEngine::TellCutAnswers()
+{
+    // A requesting device waits for these: it gets them incomplete or not at all.
+    const int cut = transfers_.AnswersWaiting();
+    transfers_.Clear();
+    if (cut == 0 || !errors_) return;
+    errors_->ShowNotice(TBaseError("TRunEngine::Stop", "answers cut short",
+                                   TAString(std::to_string(cut)) +
+                                       " answer transfers to requests had not been sent whole when the run stopped"));
 }
 
 void TRunEngine::NoteLateness(const TCanFrame& frame, int64_t departure)

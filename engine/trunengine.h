@@ -311,6 +311,8 @@ private:
     void EndTransfers();
     void NoteLateness(const TCanFrame& frame, int64_t departure);
     void TellLateness();
+    // Tells the answer transfers a Stop cut short (a notice) and forgets them.
+    void TellCutAnswers();
     void TellStalls();
     void WatchFrame(const TCanFrame& frame);
     // The data monitor's refresh from the signal monitor (log sources).

@@ -323,6 +323,46 @@ TEST_F(TRunEngineRequests, TheSchedulesTransferWaitsForTheAnswersTransfer)
     EXPECT_TRUE(errors.shown.empty()) << "a transfer that waited is not late";
 }
 
+// A Stop while an answer transfer is still going out: the device that asked gets it cut
+// short, and the user is told how many; a finished answer tells nothing.
+TEST_F(TRunEngineRequests, AStopThatCutsAnAnswerTransferSaysSo)
+{
+    const struct {
+        const char* name;
+        int64_t stopAfterMs;   // after the request was read
+        int cut;               // answer transfers the notice counts; 0: no notice
+        size_t packets;        // of the answer's 4 that left
+    } cases[] = {
+        {"stopped between the second and third packet", 250, 1, 2},
+        {"stopped after the last packet", 600, 0, 4},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        transmit.sent.clear();
+        errors.shown.clear();
+        poll = true;
+        engine.Start();
+        RunFor(1000);
+        channel.Push(Request(0x18EA0021, 0xFEEC));
+        RunFor(c.stopAfterMs);
+        engine.Stop();
+        RunFor(1000);   // nothing of the answer leaves after the stop
+
+        size_t packets = 0;
+        for (const TSentFrame& s : transmit.sent) packets += s.Now && s.Frame.Id == 0x18EBFF00 ? 1 : 0;
+        EXPECT_EQ(packets, c.packets);
+        std::vector<std::string> notices;
+        for (const TBaseError& e : errors.shown)
+            if (e.Message() == TAString("answers cut short")) notices.push_back(e.Detail().str());
+        if (c.cut == 0) {
+            EXPECT_TRUE(notices.empty());
+        } else {
+            ASSERT_EQ(notices.size(), 1u);
+            EXPECT_EQ(notices[0].substr(0, 2), std::to_string(c.cut) + " ");
+        }
+    }
+}
+
 TEST_F(TRunEngineRequests, LogSourcesHandOnWhatTheyReceiveButAnswerNothing)
 {
     engine.Controls.Simulation = false;
