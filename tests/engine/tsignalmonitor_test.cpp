@@ -165,6 +165,8 @@ TEST(TSignalMonitor, AFrameThatRepeatsTheValuesChangesNoRow)
     EXPECT_EQ(s.Rows[EngineSpeed].LastFrame, 5000);
 }
 
+namespace {
+
 // A message that repeats its group's last one byte for byte is not decoded again; what
 // the rows show must not tell the difference.
 struct TRepeatStep {
@@ -208,6 +210,8 @@ const TRepeatCase RepeatCases[] = {
      {{0, {}, 0, EngineSpeed}, {0x0CF00400, Eec1, 1000}, {0, {}, 0, -1}, {0x0CF00400, Eec1, 2000}}, EngineSpeed,
      "1500.000", "", 2000},
 };
+
+}  // namespace
 
 TEST(TSignalMonitor, ARepeatedMessageShowsWhatDecodingItAgainWould)
 {
