@@ -19,6 +19,7 @@
 // Usage: cpu [--seconds 20] [--cli PATH]
 
 #include "bench/benchutil.h"
+#include "bench/machine.h"
 #include "bench/ramreader.h"
 #include "can/tcanadapters.h"
 
@@ -238,24 +239,16 @@ double BareSenderCpuPerSecond(const std::vector<std::pair<int64_t, std::array<ch
     return cpuPerSecond;
 }
 
-std::string LoadNow()
-{
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
-}
-
 // The runner's CPU with channel, output log and monitor, beside the runner idling.
 void MeasureRunner(const std::string& cli, double seconds, TTempDir& dir)
 {
     std::printf("runner: quorvella-cli, %.0f s real-time runs into a simulation socket read by a peer here\n", seconds);
     std::fflush(stdout);
     const std::string report = dir.File("report.json");
-    const std::string loadBefore = LoadNow();
+    const std::string loadBefore = LoadAverage();
     const std::string log = dir.File("runner.asc");
     const TRunnerCost full = RunRunner(cli, seconds, {"--log-out", log, "--monitor", "--report", report}, "/dev/null");
-    const std::string loadBetween = LoadNow();
+    const std::string loadBetween = LoadAverage();
     // Every group the run sent, left out for the idle run.
     std::ifstream in(report);
     std::stringstream text;
@@ -271,11 +264,11 @@ void MeasureRunner(const std::string& cli, double seconds, TTempDir& dir)
         drops.push_back(pgn);
     }
     const TRunnerCost idle = RunRunner(cli, seconds, drops, "/dev/null");
-    const std::string loadAfter = LoadNow();
+    const std::string loadAfter = LoadAverage();
     const auto frames = Departures(log);
     long bareRecords = 0;
     const double bare = BareSenderCpuPerSecond(frames, bareRecords);
-    const std::string loadBare = LoadNow();
+    const std::string loadBare = LoadAverage();
     std::printf("  with channel + output log + monitor: %.4f s/s (%.2f %% of one core) in the run, %.4f s/s (%.2f %%)"
                 " for the whole process with start-up and exit; %.0f context switches/s, %ld records sent, exit %d"
                 " (load %s)\n",

@@ -22,6 +22,7 @@
 // Usage: wire_timing [--seconds 10] [--cli PATH] [--control]
 
 #include "bench/loopback.h"
+#include "bench/machine.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -96,14 +97,6 @@ TStats Summarise(std::vector<double> v)
     s.P99 = rank(0.99);
     s.Max = v.back();
     return s;
-}
-
-std::string Load()
-{
-    std::ifstream in("/proc/loadavg");
-    std::string a, b, c;
-    in >> a >> b >> c;
-    return a + " " + b + " " + c;
 }
 
 std::string Slurp(const std::string& path)
@@ -294,7 +287,7 @@ TResult Run(const std::string& cli, int seconds, const std::filesystem::path& di
     const std::string out = (dir / (name + ".txt")).string();
     const std::string channel =
         "Simulation SOC 127.0.0.1 " + std::to_string(ours) + " " + std::to_string(theirs) + " 1";
-    result.LoadBefore = Load();
+    result.LoadBefore = LoadAverage();
     std::vector<std::string> args{"--duration", std::to_string(seconds), "--starter", "--sa", "x00", "--channel",
                                   channel, "--report", report};
     if (control) args.insert(args.end(), {"--control", "0"});
@@ -393,7 +386,7 @@ TResult Run(const std::string& cli, int seconds, const std::filesystem::path& di
     result.CliCpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     result.CliStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result.LoadAfter = Load();
+    result.LoadAfter = LoadAverage();
     stop = true;
     if (client.joinable()) client.join();
     requester.join();
