@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/prctl.h>
+
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -208,6 +210,31 @@ TEST(TMultimediaTimer, AnIdleCallbackRunsOnlyWhenWokenAndTestsRunWithNormalSched
     EXPECT_EQ(cb.loops.load(), 3);
     timer.Stop();
     EXPECT_FALSE(timer.Running());
+}
+
+// The thread's sleeps end at their deadlines, not up to the default 50 us of timer slack
+// later, with normal scheduling as in tests (and real-time on kernels that do not
+// clear the slack of a real-time thread themselves).
+TEST(TMultimediaTimer, SleepsWithoutTimerSlack)
+{
+    class SlackCallback : public TMultimediaTimerCallback {
+    public:
+        bool OnLoop() override
+        {
+            slack.store(prctl(PR_GET_TIMERSLACK, 0UL, 0UL, 0UL, 0UL));
+            return true;
+        }
+        void OnStart() override {}
+        void OnStop() override {}
+        std::atomic<long> slack{-1};
+    } cb;
+    std::mutex lock;
+    TMultimediaTimer timer(&cb, lock);
+    uint32_t error = 0;
+    ASSERT_TRUE(timer.Start(1, error, 1));
+    ASSERT_TRUE(WaitFor([&] { return cb.slack.load() >= 0; }));
+    timer.Stop();
+    EXPECT_LE(cb.slack.load(), 1);
 }
 
 }  // namespace
