@@ -1,8 +1,9 @@
 // Process CPU seconds per second of a real-time run of the simulation source with every
 // destination on: the transmit buffer sending to "Simulation RAM 1 2" (read on
 // "RAM 2 1"), the output log to a temporary file, and the data monitor's text built
-// every 200 ms (the tick phase is chosen so that the engine does refresh it). Baseline: the same process with only the 50 ms tick and the bare 2 ms
-// transmit timer running and no run in progress.
+// every 200 ms (the tick phase is chosen so that the engine does refresh it). Baseline:
+// the same process with only the 50 ms tick and the bare 2 ms transmit timer running and
+// no run in progress.
 //
 // With --cli PATH (tools/bench.sh gives it) the real runner is measured as well: quorvella-cli
 // in a real-time run into "Simulation SOC 127.0.0.1 ..." read by a peer thread here, with
@@ -14,9 +15,10 @@
 // (--drop), so the runner ticks and polls with nothing to send; and the floor of any
 // sender on this machine, a bare sender: one thread at the timer's priority that sleeps
 // until each departure time of the runner's output log and writes that frame's 24-byte
-// record into the same kind of peer, with nothing else to do.
+// record into the same kind of peer, with nothing else to do. The three are measured in
+// rounds (3 by default), one after the other, and judged by their medians.
 //
-// Usage: cpu [--seconds 20] [--cli PATH]
+// Usage: cpu [--seconds 20] [--cli PATH] [--rounds 3]
 
 #include "bench/benchutil.h"
 #include "bench/machine.h"
@@ -239,51 +241,79 @@ double BareSenderCpuPerSecond(const std::vector<std::pair<int64_t, std::array<ch
     return cpuPerSecond;
 }
 
-// The runner's CPU with channel, output log and monitor, beside the runner idling.
-void MeasureRunner(const std::string& cli, double seconds, TTempDir& dir)
+// The middle of values (the lower middle of an even count).
+double Median(std::vector<double> values)
 {
-    std::printf("runner: quorvella-cli, %.0f s real-time runs into a simulation socket read by a peer here\n", seconds);
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    return values[(values.size() - 1) / 2];
+}
+
+// The runner's CPU with channel, output log and monitor, beside the runner idling and the
+// bare sender: runs rounds of the three, one after the other, so that each is measured
+// as often as the others and in the same minutes as them; the figures are each round's
+// and their medians.
+void MeasureRunner(const std::string& cli, double seconds, int rounds, TTempDir& dir)
+{
+    std::printf("runner: quorvella-cli, %.0f s real-time runs into a simulation socket read by a peer here,"
+                " %d rounds of: the run, the runner idling, the bare sender\n",
+                seconds, rounds);
     std::fflush(stdout);
-    const std::string report = dir.File("report.json");
-    const std::string loadBefore = LoadAverage();
-    const std::string log = dir.File("runner.asc");
-    const TRunnerCost full = RunRunner(cli, seconds, {"--log-out", log, "--monitor", "--report", report}, "/dev/null");
-    const std::string loadBetween = LoadAverage();
-    // Every group the run sent, left out for the idle run.
-    std::ifstream in(report);
-    std::stringstream text;
-    text << in.rdbuf();
-    const std::string json = text.str();
-    std::set<std::string> pgns;
-    const std::regex row(R"re("pgn": "([0-9A-F]{4})")re");
-    for (auto it = std::sregex_iterator(json.begin(), json.end(), row); it != std::sregex_iterator(); ++it)
-        pgns.insert((*it)[1]);
+    std::vector<double> run, whole, idle, bare;
     std::vector<std::string> drops;
-    for (const std::string& pgn : pgns) {
-        drops.push_back("--drop");
-        drops.push_back(pgn);
+    bool allOk = true;
+    for (int round = 1; round <= rounds; ++round) {
+        const std::string report = dir.File("report" + std::to_string(round) + ".json");
+        const std::string log = dir.File("runner" + std::to_string(round) + ".asc");
+        const std::string loadBefore = LoadAverage();
+        const TRunnerCost full = RunRunner(cli, seconds, {"--log-out", log, "--monitor", "--report", report}, "/dev/null");
+        if (drops.empty()) {
+            // Every group the run sent, left out for the idle runs.
+            std::ifstream in(report);
+            std::stringstream text;
+            text << in.rdbuf();
+            const std::string json = text.str();
+            std::set<std::string> pgns;
+            const std::regex row(R"re("pgn": "([0-9A-F]{4})")re");
+            for (auto it = std::sregex_iterator(json.begin(), json.end(), row); it != std::sregex_iterator(); ++it)
+                pgns.insert((*it)[1]);
+            for (const std::string& pgn : pgns) {
+                drops.push_back("--drop");
+                drops.push_back(pgn);
+            }
+        }
+        const TRunnerCost quiet = RunRunner(cli, seconds, drops, "/dev/null");
+        const auto frames = Departures(log);
+        long bareRecords = 0;
+        const double floor = BareSenderCpuPerSecond(frames, bareRecords);
+        const std::string loadAfter = LoadAverage();
+        std::printf("  round %d (load %s, after %s):\n", round, loadBefore.c_str(), loadAfter.c_str());
+        std::printf("    with channel + output log + monitor: %.2f %% of one core in the run, %.2f %% for the whole"
+                    " process with start-up and exit; %.0f context switches/s, %ld records sent, exit %d\n",
+                    full.RunCpuPerSecond * 100, full.CpuPerSecond * 100, full.SwitchesPerSecond, full.Records,
+                    full.Status);
+        std::printf("    the runner idling (%zu groups dropped): %.2f %% in the run, %.2f %% whole; %.0f context"
+                    " switches/s\n",
+                    drops.size() / 2, quiet.RunCpuPerSecond * 100, quiet.CpuPerSecond * 100, quiet.SwitchesPerSecond);
+        std::printf("    floor, a bare sender of the same %zu frames at the same times into the same kind of peer:"
+                    " %.2f %%, %ld records\n",
+                    frames.size(), floor * 100, bareRecords);
+        std::fflush(stdout);
+        allOk = allOk && full.Status == 0 && full.Records == static_cast<long>(frames.size());
+        run.push_back(full.RunCpuPerSecond);
+        whole.push_back(full.CpuPerSecond);
+        idle.push_back(quiet.RunCpuPerSecond);
+        bare.push_back(floor);
     }
-    const TRunnerCost idle = RunRunner(cli, seconds, drops, "/dev/null");
-    const std::string loadAfter = LoadAverage();
-    const auto frames = Departures(log);
-    long bareRecords = 0;
-    const double bare = BareSenderCpuPerSecond(frames, bareRecords);
-    const std::string loadBare = LoadAverage();
-    std::printf("  with channel + output log + monitor: %.4f s/s (%.2f %% of one core) in the run, %.4f s/s (%.2f %%)"
-                " for the whole process with start-up and exit; %.0f context switches/s, %ld records sent, exit %d"
-                " (load %s)\n",
-                full.RunCpuPerSecond, full.RunCpuPerSecond * 100, full.CpuPerSecond, full.CpuPerSecond * 100,
-                full.SwitchesPerSecond, full.Records, full.Status, loadBefore.c_str());
-    std::printf("  baseline, the runner idling (%zu groups dropped): %.4f s/s (%.2f %%) in the run, %.4f s/s (%.2f %%)"
-                " whole; %.0f context switches/s, %ld records (load %s, after %s)\n",
-                pgns.size(), idle.RunCpuPerSecond, idle.RunCpuPerSecond * 100, idle.CpuPerSecond,
-                idle.CpuPerSecond * 100, idle.SwitchesPerSecond, idle.Records, loadBetween.c_str(), loadAfter.c_str());
-    std::printf("  floor, a bare sender of the same %zu frames at the same times into the same kind of peer: %.4f s/s"
-                " (%.2f %%), %ld records (load %s)\n",
-                frames.size(), bare, bare * 100, bareRecords, loadBare.c_str());
-    std::printf("  the runner's run above the bare sender: %+.2f %% of one core\n", (full.RunCpuPerSecond - bare) * 100);
-    std::printf("  goal <= 1.00 %% of one core: in the run %s, whole process %s\n",
-                full.RunCpuPerSecond <= 0.01 ? "met" : "NOT met", full.CpuPerSecond <= 0.01 ? "met" : "NOT met");
+    const double runMedian = Median(run), wholeMedian = Median(whole), bareMedian = Median(bare);
+    std::printf("  medians of %d rounds: the run %.4f s/s (%.2f %% of one core), the whole process %.2f %%; the runner"
+                " idling %.2f %%; the bare sender %.2f %%\n",
+                rounds, runMedian, runMedian * 100, wholeMedian * 100, Median(idle) * 100, bareMedian * 100);
+    std::printf("  the runner's run above the bare sender: %+.2f %% of one core (medians)\n",
+                (runMedian - bareMedian) * 100);
+    if (!allOk) std::printf("  a run did not exit 0 or its peer did not get every frame of its output log\n");
+    std::printf("  goal <= 1.00 %% of one core (medians): in the run %s, whole process %s\n",
+                runMedian <= 0.01 ? "met" : "NOT met", wholeMedian <= 0.01 ? "met" : "NOT met");
 }
 
 }  // namespace
@@ -332,7 +362,7 @@ int main(int argc, char** argv)
         std::printf("  baseline idle tick + timer: %.4f s/s\n", idle);
         std::printf("  ratio %.1f\n", Ratio(perSecond, idle));
         const std::string cli = flags.Text("--cli", "");
-        if (!cli.empty()) MeasureRunner(cli, seconds, dir);
+        if (!cli.empty()) MeasureRunner(cli, seconds, static_cast<int>(flags.Number("--rounds", 3)), dir);
         return 0;
     } catch (const TBaseError& e) {
         std::fprintf(stderr, "cpu: %s: %s\n", e.Operation().c_str(), e.Message().c_str());
