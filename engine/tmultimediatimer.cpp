@@ -222,8 +222,9 @@ void TMultimediaTimer::ThreadLoop()
     // Real-time scheduling when asked for and the system permits it; a refusal is no error.
     const bool locked = TakeRealTime();
     // The sleeps end at their deadlines. A futex wait, unlike nanosleep, adds the
-    // thread's timer slack (50 us by default), for a real-time thread too on the kernels
-    // before 6.12 (Debian 12 has 6.1). 1 ns is the least there is: 0 restores the default.
+    // thread's timer slack (50 us by default), for a real-time thread too on kernels
+    // older than autumn 2024 (Debian 12's 6.1 among them). 1 ns is the least there is:
+    // 0 restores the default.
     prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     scheduling_.notify_all();
 
