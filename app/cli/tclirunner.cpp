@@ -354,7 +354,6 @@ private:
         return TCliRunner::ExitFailed;
     }
     bool Simulation() const { return o_.Source == TCliOptions::TSource::Sim; }
-    int64_t TickMicros() const;
 
     const TCliOptions& o_;
     const std::atomic<int>& stop_;   // a stop signal's number, 0 until one came
@@ -760,21 +759,9 @@ TAString TCliRun::DecodedTable()
     return text;
 }
 
-// How often the run ticks. The window's timer runs every 50 ms. A simulation sends some
-// 200 frames a second, which the transmit buffer's 256 places hold for over a second: it
-// ticks every 100 ms, half as many wake-ups of a thread that is otherwise idle, and every
-// frame is still handed over at least 100 ms before it is due; the other half of the
-// 200 ms lead is the tick's room to be late before the run counts a stall. Received
-// frames wake the run between ticks. A log may fill the bus (some 4,000 frames a second),
-// of which 256 places hold 64 ms: a replay ticks every 50 ms.
-int64_t TCliRun::TickMicros() const
-{
-    return Simulation() ? 2 * TRunEngine::TickIntervalMs * 1000 : TRunEngine::TickIntervalMs * 1000;
-}
-
 void TCliRun::RunLoop()
 {
-    const int64_t tickMicros = TickMicros();
+    const int64_t tickMicros = TRunEngine::TickIntervalMs * 1000;
     constexpr int64_t PollMicros = 1000;
     const int64_t durationMicros = EndMicros();
     const bool capped = durationMicros != INT64_MAX;
