@@ -24,6 +24,7 @@
 #include "bench/machine.h"
 #include "bench/ramreader.h"
 #include "can/tcanadapters.h"
+#include "support/trealtimeguard.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>
@@ -205,7 +206,8 @@ double BareSenderCpuPerSecond(const std::vector<std::pair<int64_t, std::array<ch
     std::thread sender([&] {
         sched_param param{};
         param.sched_priority = TMultimediaTimer::RealTimePriority;
-        pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
+        if (GuardRealTime(TMultimediaTimer::RealTimeCpuLimit) == 0)
+            pthread_setschedparam(pthread_self(), SCHED_FIFO, &param);
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const sockaddr_in at = Loopback(port);
         const int yes = 1;

@@ -1,5 +1,7 @@
 #include "engine/tmultimediatimer.h"
 
+#include "support/trealtimeguard.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -189,18 +191,11 @@ bool TMultimediaTimer::TakeRealTime()
         scheduling_.store(scNormal);
         return false;
     }
-    // The guard first: a real-time thread never runs unguarded. Only lowered, never raised.
-    rlimit limit{};
-    if (getrlimit(RLIMIT_RTTIME, &limit) == 0) {
-        const auto soft = static_cast<rlim_t>(RealTimeCpuLimit);
-        if (limit.rlim_cur == RLIM_INFINITY || limit.rlim_cur > soft) limit.rlim_cur = soft;
-        if (limit.rlim_max == RLIM_INFINITY || limit.rlim_max > 2 * soft) limit.rlim_max = 2 * soft;
-        if (limit.rlim_cur > limit.rlim_max) limit.rlim_cur = limit.rlim_max;
-        if (setrlimit(RLIMIT_RTTIME, &limit) != 0) {
-            schedulingErrno_.store(errno);
-            scheduling_.store(scNormal);
-            return false;
-        }
+    // The guard first: a real-time thread never runs unguarded.
+    if (const int refused = GuardRealTime(RealTimeCpuLimit); refused != 0) {
+        schedulingErrno_.store(refused);
+        scheduling_.store(scNormal);
+        return false;
     }
     sched_param param{};
     param.sched_priority = RealTimePriority;
