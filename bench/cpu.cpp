@@ -313,7 +313,11 @@ void MeasureRunner(const std::string& cli, double seconds, int rounds, TTempDir&
                 rounds, runMedian, runMedian * 100, wholeMedian * 100, Median(idle) * 100, bareMedian * 100);
     std::printf("  the runner's run above the bare sender: %+.2f %% of one core (medians)\n",
                 (runMedian - bareMedian) * 100);
-    if (!allOk) std::printf("  a run did not exit 0 or its peer did not get every frame of its output log\n");
+    if (!allOk) {
+        std::printf("  goal <= 1.00 %% of one core: not judged, a run did not exit 0 or its peer did not get every"
+                    " frame of its output log\n");
+        return;
+    }
     std::printf("  goal <= 1.00 %% of one core (medians): in the run %s, whole process %s\n",
                 runMedian <= 0.01 ? "met" : "NOT met", wholeMedian <= 0.01 ? "met" : "NOT met");
 }
@@ -364,7 +368,7 @@ int main(int argc, char** argv)
         std::printf("  baseline idle tick + timer: %.4f s/s\n", idle);
         std::printf("  ratio %.1f\n", Ratio(perSecond, idle));
         const std::string cli = flags.Text("--cli", "");
-        if (!cli.empty()) MeasureRunner(cli, seconds, static_cast<int>(flags.Number("--rounds", 3)), dir);
+        if (!cli.empty()) MeasureRunner(cli, seconds, std::max(1, static_cast<int>(flags.Number("--rounds", 3))), dir);
         return 0;
     } catch (const TBaseError& e) {
         std::fprintf(stderr, "cpu: %s: %s\n", e.Operation().c_str(), e.Message().c_str());

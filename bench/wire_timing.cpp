@@ -188,7 +188,9 @@ void ReadRecords(int fd, std::vector<TArrival>& arrivals, const std::function<vo
             timespec wall{}, wallNow{};
             std::memcpy(&wall, CMSG_DATA(c), sizeof wall);
             clock_gettime(CLOCK_REALTIME, &wallNow);
-            const int64_t ago = (static_cast<int64_t>(wallNow.tv_sec - wall.tv_sec) * 1000000000 + (wallNow.tv_nsec - wall.tv_nsec)) / 1000;
+            const int64_t ago = (static_cast<int64_t>(wallNow.tv_sec - wall.tv_sec) * 1000000000 +
+                                 (wallNow.tv_nsec - wall.tv_nsec)) /
+                                1000;
             queued = now - ago;
         }
         partial.insert(partial.end(), buf, buf + n);
@@ -529,7 +531,8 @@ TFigures Figures(const TResult& r)
     const auto lateness = [chosen](const std::vector<TArrival>& arrivals, int64_t TArrival::*at) {
         std::vector<double> late;
         for (const TArrival& a : arrivals)
-            if (((a.Id >> 8) & 0x3FFFF) == chosen && a.*at != 0) late.push_back(static_cast<double>(a.*at - a.Due) / 1000.0);
+            if (((a.Id >> 8) & 0x3FFFF) == chosen && a.*at != 0)
+                late.push_back(static_cast<double>(a.*at - a.Due) / 1000.0);
         return Summarise(late);
     };
     f.Wire = lateness(r.Arrivals, &TArrival::Arrived);
