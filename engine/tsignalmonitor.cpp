@@ -101,15 +101,9 @@ TSignalMonitor::TSignalMonitor() : decoder_(std::make_unique<TBusFmsStandard>("0
     tellTales_.assign(TMeasValTTS::TellTales, '7');
     for (int i = 0; i < decoder_->SignalCount(); ++i) {
         const TFmsMeasVal& s = decoder_->Signal(i);
-        const TMeasVal* v = s.MeasVal.get();
-        const TKind kind = dynamic_cast<const TMeasValTTS*>(v)      ? TKind::TellTales
-                           : dynamic_cast<const TMeasValString*>(v) ? TKind::Text
-                           : dynamic_cast<const TMeasValDouble*>(v) ? TKind::Number
-                           : dynamic_cast<const TMeasValEnum*>(v)   ? TKind::Enumeration
-                                                                    : TKind::Other;
         auto group = std::find_if(groups_.begin(), groups_.end(), [&](const TGroupRows& g) { return g.Pgn == PgnOf(s); });
         if (group == groups_.end()) group = groups_.insert(groups_.end(), TGroupRows{PgnOf(s), {}, false, {}, {}});
-        group->Signals.emplace_back(i, kind);
+        group->Signals.emplace_back(i, SignalKindAt(i));
     }
 }
 
@@ -227,7 +221,7 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
         TDecoded d;
         TMeasVal& v = *s.MeasVal;
         const int first = s.StartBit == TFmsMeasVal::AfterData ? 0 : s.StartBit / 8;
-        if (kind == TKind::TellTales) {
+        if (kind == TSignalKind::TellTales) {
             auto& tts = static_cast<TMeasValTTS&>(v);
             const int block = m[0] & 0x0F;
             if (block > 2) continue;
@@ -241,7 +235,7 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
             tts.Text = tellTales_;
             tts.SetOwnState(msValid);
             d.Raw = HexBytes(m, 0, m.size());
-        } else if (kind == TKind::Text) {
+        } else if (kind == TSignalKind::Text) {
             auto& str = static_cast<TMeasValString&>(v);
             std::size_t from = static_cast<std::size_t>(first);
             std::size_t to = m.size();
@@ -276,12 +270,10 @@ void TSignalMonitor::Decode(uint32_t pgn, const std::vector<uint8_t>& m, int64_t
             const TMeasState indicator = Indicator(s, raw);
             if (indicator != msValid) {
                 v.SetOwnState(indicator);
-            } else if (kind == TKind::Number) {
+            } else if (kind == TSignalKind::Number) {
                 static_cast<TMeasValDouble&>(v).SetValue(static_cast<double>(raw) * s.Resolution + s.Offset);
-            } else if (kind == TKind::Enumeration) {
-                static_cast<TMeasValEnum&>(v).SetIndex(static_cast<uint32_t>(raw));
             } else {
-                continue;
+                static_cast<TMeasValEnum&>(v).SetIndex(static_cast<uint32_t>(raw));
             }
         }
         d.State = v.State;

@@ -23,6 +23,7 @@
 // to store one decoded group; decoding happens outside it.
 
 #include "engine/ttransportassembler.h"
+#include "fms/tsignalid.h"
 #include "support/tastring.h"
 
 #include <array>
@@ -99,10 +100,9 @@ public:
 private:
     // Per catalogue group (by PGN): its signals with their kinds, the last message
     // decoded for it and the rows that decoding stored.
-    enum class TKind : uint8_t { Number, Enumeration, Text, TellTales, Other };
     struct TGroupRows {
         uint32_t Pgn = 0;
-        std::vector<std::pair<int, TKind>> Signals;
+        std::vector<std::pair<int, TSignalKind>> Signals;
         bool Decoded = false;
         std::vector<uint8_t> Last;
         std::vector<int> Rows;
