@@ -64,6 +64,7 @@ void TRunEngine::Start()
     // What the last run left in the transmit buffer has gone by now or goes later: it
     // belongs to that run's counts and log.
     CollectDepartures();
+    TellLateness();
     running_ = true;
     simTime_ = 0;
     framesSent_ = 0;
@@ -136,7 +137,8 @@ void TRunEngine::Stop()
     ShowClaim();
     if (!Controls.Simulation) EndTransfers();
     TellCutAnswers();
-    TellLateness();
+    latenessDue_ = true;
+    TellLatenessOnceLeft();
     TellStalls();
     if (!held_.empty()) {
         // Released before the stop and never taken by the transmit buffer.
@@ -375,6 +377,7 @@ void TRunEngine::CollectDepartures()
     // After Stop the last lines reach the file once the last frame has left.
     if (logged && !running_ && logOut_.IsOpen() && transmit_.Pending() == 0 && !logOut_.Flush()) LogOutFailed();
     TellWithdrawn();
+    TellLatenessOnceLeft();
 }
 
 void TRunEngine::TellWithdrawn()
@@ -717,8 +720,15 @@ void TRunEngine::TellStalls()
                                        " s in all, and went on from the present each time: " + how));
 }
 
+void TRunEngine::TellLatenessOnceLeft()
+{
+    if (latenessDue_ && transmit_.Pending() == 0) TellLateness();
+}
+
 void TRunEngine::TellLateness()
 {
+    if (!latenessDue_) return;
+    latenessDue_ = false;
     if (lateFrames_ == 0 || !errors_) return;
     const char* why = Controls.Simulation ? "at most one frame leaves per millisecond"
                                           : "the transmit buffer took the frames of the log more slowly than they came";

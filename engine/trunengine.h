@@ -124,12 +124,16 @@ public:
     // channel's departures.
     int64_t Departure(const TCanFrame& frame) const;
     // The largest lateness (departure minus the frame's time) of this run, µs, and the
-    // frames more than LateNotice late. When the run stops, late frames are told in one
-    // notice with the largest lateness (nothing was lost), the figure the runner's timing
-    // self-check gives for the same run.
+    // frames more than LateNotice late. Late frames are told in one notice with the
+    // largest lateness (nothing was lost), the figure the runner's timing self-check
+    // gives for the same run: once the frames written before Stop have left (they still
+    // leave at their times, and may be the latest).
     int64_t MaxLateness() const { return maxLateness_; }
     int64_t LateFrames() const { return lateFrames_; }
     static constexpr int64_t LateNotice = 10000;
+    // Gives that notice now if the stopped run has not given it yet: for a caller that
+    // stops waiting for the last frames (the runner at its end) or is about to close.
+    void TellLateness();
     // The transport transfers a log source sent in this run, watched as they left (never
     // rebuilt or dropped); the ones still open end with the run. Incomplete or
     // malformed ones are told in a notice when the run stops.
@@ -310,7 +314,8 @@ private:
     void LogSent(const TCanFrame& left);
     void EndTransfers();
     void NoteLateness(const TCanFrame& frame, int64_t departure);
-    void TellLateness();
+    // TellLateness once the transmit buffer holds none of the stopped run's frames.
+    void TellLatenessOnceLeft();
     // Tells the answer transfers a Stop cut short (a notice) and forgets them.
     void TellCutAnswers();
     void TellStalls();
@@ -377,6 +382,7 @@ private:
     int64_t maxLateness_ = 0;
     int64_t lateFrames_ = 0;
     int64_t latestDue_ = 0;   // µs, time of the frame that left latest
+    bool latenessDue_ = false;   // stopped, the late frames not told yet
     bool logOutShown_ = false;   // the output log's failure has been shown
     int64_t tickNow_ = 0;                    // µs since the start, read by this tick
     TAString watchText_;                     // the frame watch's text last read

@@ -848,6 +848,8 @@ int TCliRun::Finish()
         const TBaseError late = buffer_.TakeError();
         if (!late.Operation().IsEmpty()) reporter_.ShowError(late);
     }
+    // The late frames, the last ones among them, once they have left or been given up.
+    engine_.TellLateness();
     engine_.SetCanChannel(nullptr);
     if (opened_)
         CloseChannelReporting(adapters_, opened_, o_.DrainSeconds, timing_.Count(), reporter_,

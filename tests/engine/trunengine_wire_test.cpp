@@ -556,4 +556,92 @@ TEST_F(TRunEngineWire, ALostClaimWithdrawsWhatTheTransmitBufferHolds)
     }
 }
 
+// The frames written before Stop still leave at their times, or later when the medium
+// holds them back: the one "frames late" notice comes once they have left (or can no
+// longer leave), with the largest lateness of all departures, the self-check's figure.
+TEST_F(TRunEngineWire, LatenessIsToldOnceTheStoppedRunsFramesHaveLeft)
+{
+    enum TAfterStop { asTakes, asStartsAgain, asLosesItsChannel };
+    const struct TCase {
+        const char* What;
+        int64_t RefuseFromMs;   // the medium refuses in [from, to) ms of the 1 s run
+        int64_t RefuseToMs;
+        bool RefusesAfterStop;   // for 50 ms; then as After says
+        TAfterStop After;        // asTakes: the medium takes again; else never
+        bool Late;               // a frame left more than LateNotice late
+    } cases[] = {
+        {"a medium that takes every frame", 1000, 1000, false, asTakes, false},
+        {"a medium full from 100 ms before Stop, taking them after it", 900, 1000, true, asTakes, true},
+        {"a new run before they left", 850, 950, true, asStartsAgain, true},
+        {"the channel closed before they left", 850, 950, true, asLosesItsChannel, true},
+    };
+    const auto told = [this] {
+        std::vector<std::string> details;
+        for (const TBaseError& e : errors.shown)
+            if (e.Message() == "frames late") details.push_back(e.Detail().str());
+        return details;
+    };
+    const auto latest = [this] {
+        int64_t most = 0;
+        for (const auto& [id, late] : lateness) most = std::max(most, late);
+        return most;
+    };
+    for (const TCase& c : cases) {
+        SCOPED_TRACE(c.What);
+        TMediumChannel channel(clock);
+        engine.SetCanChannel(&channel);
+        errors.shown.clear();
+        lateness.clear();
+        engine.Start();
+        for (int64_t ms = 0; ms < 1000; ++ms) {
+            channel.accepting = ms < c.RefuseFromMs || ms >= c.RefuseToMs;
+            Millisecond();
+        }
+        channel.accepting = !c.RefusesAfterStop;
+        engine.Stop();
+        EXPECT_GT(buffer.Pending(), 0);
+        EXPECT_TRUE(told().empty()) << "not while the stopped run's frames wait";
+        RunFor(50, false);
+        const int64_t latestAtStop = latest();
+        switch (c.After) {
+        case asTakes:
+            channel.accepting = true;
+            RunFor(300, false);
+            engine.CollectDepartures();
+            if (c.Late) {
+                EXPECT_GT(latest(), latestAtStop) << "the last frames left the latest";
+            }
+            break;
+        case asStartsAgain:
+            engine.Start();
+            break;
+        case asLosesItsChannel:
+            engine.CollectDepartures();
+            ASSERT_TRUE(told().empty());
+            engine.SetCanChannel(nullptr);   // the frames still waiting are discarded as they fall due
+            RunFor(300, false);
+            engine.CollectDepartures();
+            break;
+        }
+        if (c.After != asStartsAgain) {
+            EXPECT_EQ(buffer.Pending(), 0);
+        }
+        EXPECT_EQ(engine.MaxLateness(), c.After == asStartsAgain ? 0 : latest());
+        const std::vector<std::string> details = told();
+        if (!c.Late) {
+            EXPECT_TRUE(details.empty());
+        } else {
+            ASSERT_EQ(details.size(), 1u);
+            const std::string figure =
+                "the latest left " + TAString(static_cast<double>(latest()) / 1e3, 0, 3).str() + " ms late";
+            EXPECT_NE(details[0].find(figure), std::string::npos) << details[0] << "\n" << figure;
+        }
+        if (engine.Running()) engine.Stop();
+        engine.SetCanChannel(nullptr);
+        engine.CollectDepartures();
+        engine.TellLateness();
+        EXPECT_EQ(told().size(), details.size()) << "told once";
+    }
+}
+
 }  // namespace
