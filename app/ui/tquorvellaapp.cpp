@@ -190,6 +190,10 @@ void TQuorvellaApp::Shutdown()
         engine_.SetCanChannel(nullptr);
         adapters_.CloseChannel(channel, TCanAdapters::DefaultDrain, main_->ClosingHandover());
     }
+    // The frames that left since the last tick, and the late ones told: the rest of the
+    // transmit buffer no longer leaves.
+    engine_.CollectDepartures();
+    engine_.TellLateness();
     engine_.LogOut().Close();
     try {
         cockpit_->StorePosition();

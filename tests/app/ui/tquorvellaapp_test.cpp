@@ -191,11 +191,13 @@ private slots:
             const qint64 size = QFileInfo(log).size();
             QCOMPARE(size % 35, qint64{0});
             QCOMPARE(uint64_t(size / 35), app->Engine().FramesLogged());
-            // Nothing to answer and no error. A busy machine may hold the run up: its
-            // timing notice is the truth, not a fault of the close.
+            // Nothing to answer and no error. A busy machine may hold the run up or send
+            // frames late: its timing notices are the truth, not a fault of the close.
             for (const auto& box : query_.Boxes) {
                 const QString text = S(box.Text);
-                QVERIFY2(text.startsWith("Timing notice\nThe run was held up"), qPrintable(text));
+                QVERIFY2(text.startsWith("Timing notice\nThe run was held up") ||
+                             text.startsWith("Timing notice\nFrames left later than their time"),
+                         qPrintable(text));
             }
         }
     }
