@@ -425,40 +425,57 @@ void TCommSocket::RestartRest()
     restLeft_.store(rest_.size(), std::memory_order_relaxed);
 }
 
+bool TCommSocket::WriteChannelUp(bool& lost)
+{
+    lost = writeState_ == 4 && write_.peerClosed();
+    if (lost)
+        LoseWriteChannel("closed by the peer");
+    if (writeState_ == 5)
+        ConnectWriteChannel();
+    return writeState_ == 4;
+}
+
+size_t TCommSocket::SendAWhile(const uint8_t* bytes, size_t count, std::chrono::steady_clock::time_point& idleSince)
+{
+    // Short waits, so that a stop is noticed; the stall is judged over all of them.
+    const auto stallTime = std::chrono::seconds(std::max<int64_t>(1, (stall_.count() + 999) / 1000));
+    try {
+        const auto sent = static_cast<size_t>(write_.send(bytes, static_cast<int>(count), 1));
+        idleSince = std::chrono::steady_clock::now();
+        stallOn_ = false;
+        return sent;
+    } catch (const TSocketError& error) {
+        if (error.Kind() != TSocketError::SendTimeout)
+            throw;
+        if (std::chrono::steady_clock::now() - idleSince >= stallTime)
+            ReportStall();
+        return 0;
+    }
+}
+
 bool TCommSocket::FinishRest()
 {
-    const int stallSeconds = static_cast<int>(std::max<int64_t>(1, (stall_.count() + 999) / 1000));
-    // Since when the socket has taken nothing: the stall is judged over all the short waits.
-    auto began = std::chrono::steady_clock::now();
+    auto idleSince = std::chrono::steady_clock::now();
     while (restSent_ < rest_.size()) {
         if (IsStopping())
             return false;
-        if (writeState_ == 4 && write_.peerClosed()) {
-            LoseWriteChannel("closed by the peer");
+        bool lost = false;
+        const bool up = WriteChannelUp(lost);
+        if (lost)
             RestartRest();
-        }
-        if (writeState_ == 5)
-            ConnectWriteChannel();
-        if (writeState_ != 4) {
+        if (lost || !up)
+            idleSince = std::chrono::steady_clock::now();   // a stall is judged on one connection
+        if (!up) {
             if (!PauseSend(ConnectRetryPause))
                 return false;
             continue;
         }
         try {
-            try {
-                restSent_ += static_cast<size_t>(
-                    write_.send(rest_.data() + restSent_, static_cast<int>(rest_.size() - restSent_), 1));
-                began = std::chrono::steady_clock::now();
-                stallOn_ = false;
-            } catch (const TSocketError& error) {
-                if (error.Kind() != TSocketError::SendTimeout)
-                    throw;
-                if (std::chrono::steady_clock::now() - began >= std::chrono::seconds(stallSeconds))
-                    ReportStall();
-            }
+            restSent_ += SendAWhile(rest_.data() + restSent_, rest_.size() - restSent_, idleSince);
         } catch (const TBaseError& error) {
             LoseWriteChannel(error.Message());
             RestartRest();
+            idleSince = std::chrono::steady_clock::now();
         }
         restLeft_.store(rest_.size() - restSent_, std::memory_order_relaxed);
     }
@@ -513,52 +530,37 @@ bool TCommSocket::Send()
     buffer.Peek(stage.data(), step);
     size_t start = 0;   // the first byte of the stage not yet sent whole on some connection
     size_t done = 0;    // bytes of the stage the current connection has taken
-    const int stallSeconds = static_cast<int>(std::max<int64_t>(1, (stall_.count() + 999) / 1000));
+    // The connection broke: the records it took whole count as sent; the one it took only
+    // part of goes again, whole, on the next connection.
+    const auto broke = [&] {
+        const size_t whole = done - done % unit;
+        buffer.Skip(whole);
+        start += whole;
+        done = 0;
+    };
+    auto idleSince = std::chrono::steady_clock::now();
     while (start + done < step) {
         if (IsStopping()) {
             buffer.Skip(done - done % unit);
             return false;
         }
-        if (writeState_ == 4 && write_.peerClosed())
-            LoseWriteChannel("closed by the peer");
-        if (writeState_ == 5)
-            ConnectWriteChannel();
-        if (writeState_ != 4) {
+        bool lost = false;
+        const bool up = WriteChannelUp(lost);
+        if (lost)
+            broke();
+        if (lost || !up)
+            idleSince = std::chrono::steady_clock::now();   // a stall is judged on one connection
+        if (!up) {
             if (!PauseSend(ConnectRetryPause))
                 return false;
             continue;
         }
         try {
-            while (start + done < step) {
-                const size_t left = step - start - done;
-                // Short waits, so that a stop is noticed; the stall is judged over all of them.
-                const auto began = std::chrono::steady_clock::now();
-                for (;;) {
-                    try {
-                        done += static_cast<size_t>(
-                            write_.send(stage.data() + start + done, static_cast<int>(left), 1));
-                        break;
-                    } catch (const TSocketError& error) {
-                        if (error.Kind() != TSocketError::SendTimeout)
-                            throw;
-                        if (IsStopping()) {
-                            buffer.Skip(done - done % unit);
-                            return false;
-                        }
-                        if (std::chrono::steady_clock::now() - began >= std::chrono::seconds(stallSeconds))
-                            ReportStall();
-                    }
-                }
-                stallOn_ = false;
-            }
+            done += SendAWhile(stage.data() + start + done, step - start - done, idleSince);
         } catch (const TBaseError& error) {
             LoseWriteChannel(error.Message());
-            // Records the connection took whole count as sent; the one it took only part of
-            // goes again, whole, on the next connection.
-            const size_t whole = done - done % unit;
-            buffer.Skip(whole);
-            start += whole;
-            done = 0;
+            broke();
+            idleSince = std::chrono::steady_clock::now();
         }
     }
     buffer.Skip(done);

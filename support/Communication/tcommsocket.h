@@ -112,6 +112,13 @@ private:
     // Waits until the peer has acknowledged everything sent (false: stopping).
     bool WaitAcknowledged();
     void ReportStall();
+    // Send thread: whether a connection to write on stands; one the peer closed is dropped
+    // first (lost says so) and a new one tried.
+    bool WriteChannelUp(bool& lost);
+    // Send thread: up to count bytes onto the connection, waiting a moment for room; the
+    // bytes it took (0: none within the wait). A socket that has taken nothing since
+    // idleSince for the stall time is told as a stall. Throws TBaseError when it fails.
+    size_t SendAWhile(const uint8_t* bytes, size_t count, std::chrono::steady_clock::time_point& idleSince);
     // Send thread: the kept connection goes to the producer once it stands and nothing waits;
     // true to be called again at once.
     bool HandOver();

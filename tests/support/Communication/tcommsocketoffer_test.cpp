@@ -286,6 +286,62 @@ TEST(TCommSocketOffer, ARecordSentAfterThePeerClosedArrivesOrIsReported)
     }
 }
 
+// Records written (not offered) until the socket is full and the send thread is held
+// inside its step; the peer reads 1000 of them and closes without reading what it holds.
+// The next connection brings the rest once, whole and in order, from the record the
+// broken connection cut: every record arrived, was held unread by the closed peer, or was
+// reported lost with the broken connection, none of them twice.
+TEST(TCommSocketOffer, PeerThatClosesWhileTheSendThreadIsHeldCostsOnlyWhatItHeld)
+{
+    CapturedReports reports;
+    const uint16_t remote = FreePort();
+    RawSocket listener = RawSocket::Listen(remote);
+    auto channel = TACommunication::New(Soc(remote, FreePort(), 1).c_str(), 24);
+    constexpr uint32_t batch = 20000;
+    uint32_t written = 0;
+    const auto write = [&] {
+        const Bytes records = Records(written, batch);
+        ASSERT_EQ(channel->Write(records.data(), records.size()), records.size());
+        written += batch;
+    };
+    write();
+    RawSocket first = listener.Accept(10s);
+    ASSERT_TRUE(first.Valid());
+    // Full: a batch written 20 ms ago still waits in the channel.
+    while (written < 2000000) {
+        write();
+        std::this_thread::sleep_for(20ms);
+        if (channel->SendWaiting() >= size_t{batch} * 24)
+            break;
+    }
+    ASSERT_GE(channel->SendWaiting(), size_t{batch} * 24) << "the socket never filled";
+    ASSERT_EQ(Sequences(first.Receive(1000 * 24, 10s)), Range(0, 1000));
+    std::this_thread::sleep_for(50ms);   // the room those reads made is filled again
+    int unread = 0;
+    ::ioctl(first.Handle(), FIONREAD, &unread);
+    first.Close();   // with bytes unread: the connection is reset
+
+    RawSocket second = listener.Accept(10s);
+    ASSERT_TRUE(second.Valid());
+    Bytes rest;
+    for (const auto end = std::chrono::steady_clock::now() + 20s; std::chrono::steady_clock::now() < end;) {
+        const Bytes piece = second.Receive(1 << 20, 100ms);
+        rest.insert(rest.end(), piece.begin(), piece.end());
+        uint32_t last = 0;
+        if (rest.size() % 24 == 0 && !rest.empty() && IsRecord(rest.data() + rest.size() - 24, last) && last == written - 1)
+            break;
+    }
+    EXPECT_EQ(channel->Drain(5s), 0U);
+    const std::vector<uint32_t> after = Sequences(rest);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after, Range(after.front(), written - after.front()));
+    // The bytes the closed connection held, unread by the peer or unacknowledged, end
+    // inside the record the next connection starts with.
+    const uint32_t missing = after.front() - 1000;
+    const size_t held = static_cast<size_t>(unread) + ReportedLostBytes(reports);
+    EXPECT_EQ(missing, held / 24) << unread << " bytes unread, " << ReportedLostBytes(reports) << " reported lost";
+}
+
 // A channel is destroyed while its socket is full, part of a record waits to be sent and
 // Write has queued more: the threads end promptly, and a drain before counts every byte
 // that had not left.
