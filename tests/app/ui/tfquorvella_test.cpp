@@ -156,6 +156,18 @@ class TFQuorvellaTest : public QObject {
         return std::make_unique<TQuorvellaApp>(query_, std::move(setup));
     }
 
+    // The boxes shown, less the timing notices a busy machine may give after a real-time
+    // run (the truth of that run, not a fault): the others' texts, empty when there are none.
+    QString BoxesBesidesTimingNotices() const
+    {
+        QString others;
+        for (const auto& box : query_.Boxes) {
+            const QString text = QString::fromUtf8(box.Text.c_str());
+            if (!text.startsWith("Timing notice\n")) others += text + "\n";
+        }
+        return others;
+    }
+
     template <class W> static W* Find(TQuorvellaApp& app, const char* name)
     {
         W* w = app.MainWindow().findChild<W*>(name);
@@ -356,7 +368,7 @@ private slots:
         QCOMPARE(Caption(*app, "B_StartStop"), QString("Start"));
         QVERIFY(!w.TimerSys().isActive());
         // No box: the first start names no adapter, and the run itself raised no error.
-        QVERIFY(query_.Boxes.empty());
+        QVERIFY2(BoxesBesidesTimingNotices().isEmpty(), qPrintable(BoxesBesidesTimingNotices()));
 
         // The cockpit's starter starts a run through the same button.
         QTest::mouseClick(app->Cockpit().findChild<QPushButton*>("Starter"), Qt::LeftButton);
@@ -504,7 +516,7 @@ private slots:
         Click(*app, "B_StartStop");
         QTRY_VERIFY_WITH_TIMEOUT(!app->Engine().Running(), 5000);
         QCOMPARE(Caption(*app, "B_StartStop"), QString("Start"));
-        QVERIFY(query_.Boxes.empty());
+        QVERIFY2(BoxesBesidesTimingNotices().isEmpty(), qPrintable(BoxesBesidesTimingNotices()));
     }
 
     void logfileBoxAsksForAFileAndSaveOpensIt()
@@ -1063,7 +1075,7 @@ private slots:
         poll(2000);
         Click(*app, "B_StartStop");
         poll(500);   // what is still in the transmit buffer leaves after Stop
-        QVERIFY(query_.Boxes.empty());
+        QVERIFY2(BoxesBesidesTimingNotices().isEmpty(), qPrintable(BoxesBesidesTimingNotices()));
         app->Shutdown();
         for (TCanFrame f = channel->Read(); !f.IsNone(); f = channel->Read()) received.push_back(f);
 
@@ -1477,7 +1489,7 @@ private slots:
                 QCOMPARE(received.front().Data, (std::array<uint8_t, 8>{0x12, 0xFF, 0, 0, 0, 0, 0, 0xA0}));
             app->Shutdown();
             peers.CloseChannel(peer);
-            QVERIFY2(query_.Boxes.empty(), query_.Boxes.empty() ? "" : query_.Boxes.front().Text.c_str());
+            QVERIFY2(BoxesBesidesTimingNotices().isEmpty(), qPrintable(BoxesBesidesTimingNotices()));
         }
     }
 };
