@@ -425,14 +425,22 @@ void TCommSocket::RestartRest()
     restLeft_.store(rest_.size(), std::memory_order_relaxed);
 }
 
-bool TCommSocket::WriteChannelUp(bool& lost)
+TCommSocket::TWriteStep TCommSocket::PrepareWrite(const std::function<void()>& onLost,
+                                                  std::chrono::steady_clock::time_point& idleSince)
 {
-    lost = writeState_ == 4 && write_.peerClosed();
-    if (lost)
+    const bool lost = writeState_ == 4 && write_.peerClosed();
+    if (lost) {
         LoseWriteChannel("closed by the peer");
+        onLost();
+    }
     if (writeState_ == 5)
         ConnectWriteChannel();
-    return writeState_ == 4;
+    const bool up = writeState_ == 4;
+    if (lost || !up)
+        idleSince = std::chrono::steady_clock::now();   // a stall is judged on one connection
+    if (up)
+        return TWriteStep::Send;
+    return PauseSend(ConnectRetryPause) ? TWriteStep::Again : TWriteStep::Stop;
 }
 
 size_t TCommSocket::SendAWhile(const uint8_t* bytes, size_t count, std::chrono::steady_clock::time_point& idleSince)
@@ -459,17 +467,11 @@ bool TCommSocket::FinishRest()
     while (restSent_ < rest_.size()) {
         if (IsStopping())
             return false;
-        bool lost = false;
-        const bool up = WriteChannelUp(lost);
-        if (lost)
-            RestartRest();
-        if (lost || !up)
-            idleSince = std::chrono::steady_clock::now();   // a stall is judged on one connection
-        if (!up) {
-            if (!PauseSend(ConnectRetryPause))
-                return false;
+        const TWriteStep next = PrepareWrite([this] { RestartRest(); }, idleSince);
+        if (next == TWriteStep::Stop)
+            return false;
+        if (next == TWriteStep::Again)
             continue;
-        }
         try {
             restSent_ += SendAWhile(rest_.data() + restSent_, rest_.size() - restSent_, idleSince);
         } catch (const TBaseError& error) {
@@ -544,17 +546,11 @@ bool TCommSocket::Send()
             buffer.Skip(done - done % unit);
             return false;
         }
-        bool lost = false;
-        const bool up = WriteChannelUp(lost);
-        if (lost)
-            broke();
-        if (lost || !up)
-            idleSince = std::chrono::steady_clock::now();   // a stall is judged on one connection
-        if (!up) {
-            if (!PauseSend(ConnectRetryPause))
-                return false;
+        const TWriteStep next = PrepareWrite(broke, idleSince);
+        if (next == TWriteStep::Stop)
+            return false;
+        if (next == TWriteStep::Again)
             continue;
-        }
         try {
             done += SendAWhile(stage.data() + start + done, step - start - done, idleSince);
         } catch (const TBaseError& error) {

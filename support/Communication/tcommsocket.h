@@ -61,6 +61,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <vector>
 
@@ -112,9 +113,11 @@ private:
     // Waits until the peer has acknowledged everything sent (false: stopping).
     bool WaitAcknowledged();
     void ReportStall();
-    // Send thread: whether a connection to write on stands; one the peer closed is dropped
-    // first (lost says so) and a new one tried.
-    bool WriteChannelUp(bool& lost);
+    // Send thread, before each send of a loop: a connection the peer closed is dropped
+    // (onLost then settles what it took) and a new one tried; the stall clock restarts with
+    // a new connection. Send: one stands; Again: none, after a pause; Stop: stopping.
+    enum class TWriteStep { Send, Again, Stop };
+    TWriteStep PrepareWrite(const std::function<void()>& onLost, std::chrono::steady_clock::time_point& idleSince);
     // Send thread: up to count bytes onto the connection, waiting a moment for room; the
     // bytes it took (0: none within the wait). A socket that has taken nothing since
     // idleSince for the stall time is told as a stall. Throws TBaseError when it fails.
