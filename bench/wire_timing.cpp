@@ -27,6 +27,7 @@
 
 #include "bench/loopback.h"
 #include "bench/machine.h"
+#include "engine/tmultimediatimer.h"
 #include "support/trealtimeguard.h"
 
 #include <arpa/inet.h>
@@ -73,8 +74,7 @@ using namespace bench;
 namespace {
 
 constexpr int ReceiverPriority = 20;
-constexpr int TimerPriority = 10;   // the runner's transmit timer asks for this one
-constexpr long RealTimeCpuLimit = 200000;   // µs, the runner timer's guard
+constexpr int TimerPriority = TMultimediaTimer::RealTimePriority;   // the runner's transmit timer asks for this one
 constexpr uint32_t EngineHours = 0xFEE5;
 
 int64_t NowMicros()
@@ -118,7 +118,7 @@ std::string Slurp(const std::string& path)
 // timer; true when granted.
 bool RealTime(int priority)
 {
-    if (GuardRealTime(RealTimeCpuLimit) != 0) return false;
+    if (GuardRealTime(TMultimediaTimer::RealTimeCpuLimit) != 0) return false;
     sched_param param{};
     param.sched_priority = priority;
     return pthread_setschedparam(pthread_self(), SCHED_FIFO, &param) == 0;
